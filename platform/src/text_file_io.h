@@ -1,0 +1,47 @@
+#pragma once
+// File and text helpers shared by the configuration store and the ini files.
+
+#include <cerrno>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace platform::detail {
+
+// Whole file into `out`. 0, or an errno value: ENOENT, EFBIG when the file is
+// larger than `maxSize` (nothing beyond maxSize + 1 bytes is ever read), EISDIR
+// or EINVAL for something that is not a regular file.
+int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std::string& out);
+
+// Replaces `path` with `data` so that a reader (or a crash) sees either the
+// old or the new file, never a part: temp file in the same directory, fsync,
+// rename. An existing file keeps its permission bits; a symbolic link keeps
+// pointing at the file it named. 0 or an errno value.
+int writeFileAtomically(const std::filesystem::path& path, std::string_view data);
+
+// The name prefix of the temp files writeFileAtomically leaves after a crash.
+std::string tempFilePrefix(const std::filesystem::path& path);
+
+// The platform layer leaves the reason of a failure in errno as well.
+inline int leaveError(int rc) {
+    if (rc != 0) {
+        errno = rc;
+    }
+    return rc;
+}
+
+constexpr char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+// ASCII case folding, as the names of keys, values, sections are compared.
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+
+constexpr bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view trimBlanks(std::string_view text);
+
+} // namespace platform::detail
