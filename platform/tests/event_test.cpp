@@ -9,38 +9,64 @@
 #include <functional>
 #include <memory>
 #include <thread>
-#include <vector>
 
 using namespace std::chrono_literals;
 
 namespace platform {
 namespace {
 
-// Runs one wait per thread and collects the results once all are joined.
-class Waiters {
-public:
-    void add(std::function<WaitAnyResult()> wait) {
+// Waits started on threads of their own under a virtual clock; results are
+// read once every waiting thread is joined.
+class VirtualWaits : public ::testing::Test {
+protected:
+    // Every wait here is timed: moving time far ends any left by a failure.
+    ~VirtualWaits() override {
+        clk.advance(std::chrono::hours(24));
+        join();
+    }
+
+    // Starts a timed wait and returns once it blocks on the clock.
+    void start(std::function<WaitAnyResult()> wait) {
         results_.emplace_back();
         auto* slot = &results_.back();
         threads_.emplace_back([slot, wait = std::move(wait)] { *slot = wait(); });
+        ASSERT_TRUE(clk.waitForPendingWaits(threads_.size() - joined_));
     }
-    std::vector<WaitAnyResult> join() {
-        for (auto& t : threads_) {
-            t.join();
+    void startWait(Event& e, uint32_t timeoutMs) {
+        start([&e, timeoutMs] { return WaitAnyResult{e.wait(timeoutMs), 0}; });
+    }
+    const std::deque<WaitAnyResult>& join() {
+        for (; joined_ < threads_.size(); ++joined_) {
+            threads_[joined_].join();
         }
-        return {results_.begin(), results_.end()};
+        return results_;
+    }
+    // n timed waits on e, one set, then the rest time out: how many did the
+    // set release?
+    int releasedByOneSet(Event& e, int n) {
+        for (int i = 0; i < n; ++i) {
+            startWait(e, 1000);
+        }
+        e.set();
+        clk.advance(1000ms);
+        EXPECT_EQ(count(WaitResult::TimedOut), n - count(WaitResult::Signalled));
+        return count(WaitResult::Signalled);
     }
     int count(WaitResult r) {
         int n = 0;
-        for (const auto& x : results_) {
+        for (const auto& x : join()) {
             n += x.result == r ? 1 : 0;
         }
         return n;
     }
 
+    VirtualClock clk;
+    ScopedClock installed{clk};
+
 private:
     std::deque<WaitAnyResult> results_;
-    std::vector<std::thread> threads_;
+    std::deque<std::thread> threads_;
+    size_t joined_ = 0;
 };
 
 TEST(Event, ManualResetStaysSignalledUntilReset) {
@@ -72,67 +98,38 @@ TEST(Event, InitialStateAndReset) {
     EXPECT_EQ(manualSet.wait(0), WaitResult::Signalled);
 }
 
-TEST(Event, TimedWaitEndsWhenVirtualTimeReachesTheDeadline) {
-    VirtualClock clk;
-    ScopedClock installed(clk);
+TEST_F(VirtualWaits, TimedWaitEndsWhenVirtualTimeReachesTheDeadline) {
     Event e(ResetMode::Auto);
-    Waiters w;
-    w.add([&] { return WaitAnyResult{e.wait(1000), 0}; });
-    ASSERT_TRUE(clk.waitForPendingWaits(1));
-    // Another thread's sleep moves virtual time; short of the deadline the
-    // wait goes on.
+    startWait(e, 1000);
+    // This thread's sleep moves virtual time; short of the deadline the other
+    // thread's wait goes on.
     EXPECT_TRUE(sleepMs(999));
     EXPECT_EQ(clk.pendingWaits(), 1u);
     EXPECT_TRUE(sleepMs(1));
-    EXPECT_EQ(w.join()[0].result, WaitResult::TimedOut);
+    EXPECT_EQ(join()[0].result, WaitResult::TimedOut);
     // A set after the time-out is kept for the next waiter.
     e.set();
     EXPECT_EQ(e.wait(0), WaitResult::Signalled);
 }
 
-TEST(Event, SetBeforeTheDeadlineReleasesATimedWaiter) {
-    VirtualClock clk;
-    ScopedClock installed(clk);
+TEST_F(VirtualWaits, SetBeforeTheDeadlineReleasesATimedWaiter) {
     Event e(ResetMode::Auto);
-    Waiters w;
-    w.add([&] { return WaitAnyResult{e.wait(1000), 0}; });
-    ASSERT_TRUE(clk.waitForPendingWaits(1));
+    startWait(e, 1000);
     clk.advance(500ms);
     e.set();
-    EXPECT_EQ(w.join()[0].result, WaitResult::Signalled);
+    EXPECT_EQ(join()[0].result, WaitResult::Signalled);
     EXPECT_FALSE(e.isSignalled());
 }
 
-TEST(Event, OneSetReleasesExactlyOneAutoResetWaiter) {
-    VirtualClock clk;
-    ScopedClock installed(clk);
+TEST_F(VirtualWaits, OneSetReleasesExactlyOneAutoResetWaiter) {
     Event e(ResetMode::Auto);
-    Waiters w;
-    for (int i = 0; i < 3; ++i) {
-        w.add([&] { return WaitAnyResult{e.wait(1000), 0}; });
-    }
-    ASSERT_TRUE(clk.waitForPendingWaits(3));
-    e.set();
-    clk.advance(1000ms);
-    w.join();
-    EXPECT_EQ(w.count(WaitResult::Signalled), 1);
-    EXPECT_EQ(w.count(WaitResult::TimedOut), 2);
+    EXPECT_EQ(releasedByOneSet(e, 3), 1);
     EXPECT_FALSE(e.isSignalled());
 }
 
-TEST(Event, OneSetReleasesEveryManualResetWaiter) {
-    VirtualClock clk;
-    ScopedClock installed(clk);
+TEST_F(VirtualWaits, OneSetReleasesEveryManualResetWaiter) {
     Event e(ResetMode::Manual);
-    Waiters w;
-    for (int i = 0; i < 3; ++i) {
-        w.add([&] { return WaitAnyResult{e.wait(1000), 0}; });
-    }
-    ASSERT_TRUE(clk.waitForPendingWaits(3));
-    e.set();
-    clk.advance(1000ms);
-    w.join();
-    EXPECT_EQ(w.count(WaitResult::Signalled), 3);
+    EXPECT_EQ(releasedByOneSet(e, 3), 3);
     EXPECT_TRUE(e.isSignalled());
 }
 
@@ -155,53 +152,40 @@ TEST(WaitForAny, TakesLowestSignalledAndConsumesOnlyThat) {
     EXPECT_EQ(waitForAny({&a, &m, &b}, 0).result, WaitResult::TimedOut);
 }
 
-TEST(WaitForAny, BlocksUntilOneIsSetAndConsumesAnAutoEvent) {
-    VirtualClock clk;
-    ScopedClock installed(clk);
+TEST_F(VirtualWaits, WaitForAnyBlocksUntilOneIsSetAndConsumesAnAutoEvent) {
     Event m(ResetMode::Manual);
     Event a(ResetMode::Auto);
-    Waiters w;
-    w.add([&] { return waitForAny({&m, &a}, 5000); });
-    ASSERT_TRUE(clk.waitForPendingWaits(1));
+    start([&] { return waitForAny({&m, &a}, 5000); });
     a.set();
-    const WaitAnyResult r = w.join()[0];
+    const WaitAnyResult r = join()[0];
     EXPECT_EQ(r.result, WaitResult::Signalled);
     EXPECT_EQ(r.index, 1u);
     EXPECT_FALSE(a.isSignalled());
     EXPECT_FALSE(m.isSignalled());
 }
 
-TEST(WaitForAny, TimesOutOnTheVirtualClock) {
-    VirtualClock clk;
-    ScopedClock installed(clk);
+TEST_F(VirtualWaits, WaitForAnyTimesOut) {
     Event a(ResetMode::Auto);
     Event m(ResetMode::Manual);
-    Waiters w;
-    w.add([&] { return waitForAny({&a, &m}, 500); });
-    ASSERT_TRUE(clk.waitForPendingWaits(1));
+    start([&] { return waitForAny({&a, &m}, 500); });
     clk.advance(499ms);
     EXPECT_EQ(clk.pendingWaits(), 1u);
     clk.advance(1ms);
-    EXPECT_EQ(w.join()[0].result, WaitResult::TimedOut);
+    EXPECT_EQ(join()[0].result, WaitResult::TimedOut);
     // The waiter is gone: a set stays signalled.
     a.set();
     EXPECT_TRUE(a.isSignalled());
 }
 
-TEST(WaitForAny, AutoEventGoesToOnlyOneOfTwoWaiters) {
-    VirtualClock clk;
-    ScopedClock installed(clk);
+TEST_F(VirtualWaits, WaitForAnyShareOfAnAutoEventGoesToOnlyOneWaiter) {
     Event a(ResetMode::Auto);
     Event other(ResetMode::Auto);
-    Waiters w;
-    w.add([&] { return waitForAny({&other, &a}, 1000); });
-    w.add([&] { return WaitAnyResult{a.wait(1000), 0}; });
-    ASSERT_TRUE(clk.waitForPendingWaits(2));
+    start([&] { return waitForAny({&other, &a}, 1000); });
+    startWait(a, 1000);
     a.set();
     clk.advance(1000ms);
-    w.join();
-    EXPECT_EQ(w.count(WaitResult::Signalled), 1);
-    EXPECT_EQ(w.count(WaitResult::TimedOut), 1);
+    EXPECT_EQ(count(WaitResult::Signalled), 1);
+    EXPECT_EQ(count(WaitResult::TimedOut), 1);
     EXPECT_FALSE(a.isSignalled());
     EXPECT_FALSE(other.isSignalled());
 }
@@ -214,16 +198,12 @@ TEST(WaitForAny, RefusesEmptyListAndNullObject) {
     EXPECT_EQ(waitForAny({&e, nullptr}, kInfinite).result, WaitResult::Failed);
 }
 
-TEST(Event, DestroyedWhileWaitedOnLetsTheWaitTimeOut) {
-    VirtualClock clk;
-    ScopedClock installed(clk);
+TEST_F(VirtualWaits, EventDestroyedWhileWaitedOnLetsTheWaitTimeOut) {
     auto e = std::make_unique<Event>(ResetMode::Auto);
-    Waiters w;
-    w.add([ev = e.get()] { return WaitAnyResult{ev->wait(1000), 0}; });
-    ASSERT_TRUE(clk.waitForPendingWaits(1));
+    startWait(*e, 1000);
     e.reset();
     clk.advance(1000ms);
-    EXPECT_EQ(w.join()[0].result, WaitResult::TimedOut);
+    EXPECT_EQ(join()[0].result, WaitResult::TimedOut);
 }
 
 } // namespace
