@@ -18,24 +18,13 @@ namespace {
 using detail::asciiLower;
 using detail::equalsIgnoreCase;
 using detail::isBlank;
+using detail::lowerCase;
 
 constexpr std::string_view kValueFileName = "values.conf";
-
-// Serialises every read-modify-write of the store in this process.
-std::mutex& writeMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
-}
-
-std::string lowerCase(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), asciiLower);
-    return out;
 }
 
 bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
@@ -520,7 +509,7 @@ int ConfigKey::open(ConfigRoot root, std::string_view path, ConfigAccess access)
     std::filesystem::path dir;
     int rc;
     if (access == ConfigAccess::Write) {
-        std::lock_guard lock(writeMutex());
+        std::lock_guard lock(detail::fileWriteMutex());
         rc = resolveKey(root, path, true, dir);
     } else {
         rc = resolveKey(root, path, false, dir);
@@ -630,7 +619,7 @@ int ConfigKey::modify(std::string_view name, const ConfigData* data) {
             return detail::leaveError(rc);
         }
     }
-    std::lock_guard lock(writeMutex());
+    std::lock_guard lock(detail::fileWriteMutex());
     std::string text;
     int rc = readFile(text);
     if (rc == ENOENT && data == nullptr) {
@@ -676,7 +665,7 @@ int deleteConfigKey(ConfigRoot root, std::string_view path) {
     if (path.empty()) {
         return detail::leaveError(EINVAL);
     }
-    std::lock_guard lock(writeMutex());
+    std::lock_guard lock(detail::fileWriteMutex());
     std::filesystem::path dir;
     if (int rc = resolveKey(root, path, false, dir); rc != 0) {
         return detail::leaveError(rc);

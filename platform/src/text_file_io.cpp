@@ -102,6 +102,11 @@ int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std:
     return 0;
 }
 
+std::mutex& fileWriteMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 std::string tempFilePrefix(const std::filesystem::path& path) {
     return path.filename().string() + ".tmp.";
 }
@@ -172,6 +177,12 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
         }
     }
     return true;
+}
+
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), asciiLower);
+    return out;
 }
 
 std::string_view trimBlanks(std::string_view text) {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,10 @@ int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std:
 // rename. An existing file keeps its permission bits; a symbolic link keeps
 // pointing at the file it named. 0 or an errno value.
 int writeFileAtomically(const std::filesystem::path& path, std::string_view data);
+
+// Serialises every read-modify-write of a configuration file (store keys and
+// ini files) in this process.
+std::mutex& fileWriteMutex();
 
 // The name prefix of the temp files writeFileAtomically leaves after a crash.
 std::string tempFilePrefix(const std::filesystem::path& path);
@@ -37,6 +42,8 @@ constexpr char asciiLower(char c) {
 
 // ASCII case folding, as the names of keys, values, sections are compared.
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
+
+std::string lowerCase(std::string_view text);
 
 constexpr bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r';

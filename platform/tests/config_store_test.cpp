@@ -1,33 +1,26 @@
 #include "platform/config_store.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <thread>
 
 namespace fs = std::filesystem;
 using namespace platform;
 using namespace std::string_literals;
+using platform::testing::listDirectory;
+using platform::testing::readFileBytes;
+using platform::testing::writeFileBytes;
 
 namespace {
 
 constexpr std::string_view kLibraryKey = "Software\\Orvo\\VELDON\\Parameters";
 constexpr std::string_view kQreKey = "Software\\Orvo\\VELDON\\QRE\\Parameters";
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeText(const fs::path& path, std::string_view text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
@@ -55,20 +48,12 @@ private:
 class ConfigStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* base = std::getenv("VELDON_TEST_TMP");
-        fs::path parent = base != nullptr ? fs::path(base) : fs::temp_directory_path();
-        fs::create_directories(parent);
-        std::string pattern = (parent / "config_store_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
         machine_.emplace("VELDON_MACHINE_CONFIG", (dir_ / "machine").c_str());
         user_.emplace("VELDON_USER_CONFIG", (dir_ / "user").c_str());
     }
     void TearDown() override {
         machine_.reset();
         user_.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
 
     fs::path keyDir(std::string_view root, std::string_view path) const {
@@ -81,16 +66,8 @@ protected:
         return dir / p;
     }
 
-    static std::vector<std::string> listDir(const fs::path& dir) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path dir_;
+    platform::testing::TempDir temp_{"config_store"};
+    fs::path dir_ = temp_.path();
     std::optional<ScopedEnv> machine_;
     std::optional<ScopedEnv> user_;
 };
@@ -187,9 +164,10 @@ TEST_F(ConfigStoreTest, FileFormatIsTheDocumentedText) {
     ASSERT_EQ(key.setDword("Baudrate", 115200), 0);
     ASSERT_EQ(key.setString("Name", "a\"b\\c"), 0);
     ASSERT_EQ(key.setBinary("Raw", std::vector<uint8_t>{1, 2, 0xff}), 0);
-    EXPECT_EQ(readText(keyDir("user", kQreKey) / "values.conf"), "\"Baudrate\"=dword:0001c200\n"
-                                                                 "\"Name\"=\"a\\\"b\\\\c\"\n"
-                                                                 "\"Raw\"=hex:01,02,ff\n");
+    EXPECT_EQ(readFileBytes(keyDir("user", kQreKey) / "values.conf"),
+              "\"Baudrate\"=dword:0001c200\n"
+              "\"Name\"=\"a\\\"b\\\\c\"\n"
+              "\"Raw\"=hex:01,02,ff\n");
 }
 
 TEST_F(ConfigStoreTest, SetReplacesInPlaceAndDeleteRemoves) {
@@ -230,14 +208,14 @@ TEST_F(ConfigStoreTest, KeyAndValueNamesIgnoreCase) {
     ConfigKey other;
     ASSERT_EQ(other.open(ConfigRoot::Machine, "software\\ORVO\\veldon\\QRE", ConfigAccess::Write),
               0);
-    EXPECT_EQ(listDir(dir_ / "machine"), std::vector<std::string>{"Software"});
-    EXPECT_EQ(listDir(keyDir("machine", "Software\\Orvo\\VELDON")),
+    EXPECT_EQ(listDirectory(dir_ / "machine"), std::vector<std::string>{"Software"});
+    EXPECT_EQ(listDirectory(keyDir("machine", "Software\\Orvo\\VELDON")),
               (std::vector<std::string>{"Parameters", "QRE"}));
 }
 
 TEST_F(ConfigStoreTest, HandMadeDirectoryInOtherCaseIsFound) {
-    writeText(dir_ / "machine" / "software" / "orvo" / "veldon" / "parameters" / "values.conf",
-              "\"Sensor-Demo-Mode\"=dword:3\n");
+    writeFileBytes(dir_ / "machine" / "software" / "orvo" / "veldon" / "parameters" / "values.conf",
+                   "\"Sensor-Demo-Mode\"=dword:3\n");
     ConfigKey key;
     ASSERT_EQ(key.open(ConfigRoot::Machine, kLibraryKey), 0);
     uint32_t value = 0;
@@ -283,7 +261,7 @@ TEST_F(ConfigStoreTest, DeleteKey) {
     ConfigKey key;
     ASSERT_EQ(key.open(ConfigRoot::User, kQreKey, ConfigAccess::Write), 0);
     ASSERT_EQ(key.setDword("ID", 1), 0);
-    writeText(keyDir("user", kQreKey) / "values.conf.tmp.1.1", "left by a crash");
+    writeFileBytes(keyDir("user", kQreKey) / "values.conf.tmp.1.1", "left by a crash");
 
     EXPECT_EQ(deleteConfigKey(ConfigRoot::User, "Software\\Orvo\\VELDON\\QRE"), ENOTEMPTY);
     EXPECT_EQ(deleteConfigKey(ConfigRoot::User, "software\\orvo\\veldon\\qre\\parameters"), 0);
@@ -374,7 +352,7 @@ TEST_F(ConfigStoreTest, HandEditedFileSkipsBadLinesAndKeepsThemOnWrite) {
                            "\"blob\" = hex: 0a , 0B\r\n"
                            "\"last\"=\"no line end\""s;
     fs::path file = keyDir("machine", kLibraryKey) / "values.conf";
-    writeText(file, original);
+    writeFileBytes(file, original);
 
     ConfigKey key;
     ASSERT_EQ(key.open(ConfigRoot::Machine, kLibraryKey, ConfigAccess::Write), 0);
@@ -407,13 +385,13 @@ TEST_F(ConfigStoreTest, HandEditedFileSkipsBadLinesAndKeepsThemOnWrite) {
                      std::string("\"min. integration TIME\"=dword:2").size(),
                      "\"min. integration time\"=dword:00000007");
     expected += "\r\n\"new\"=dword:00000001\r\n";
-    EXPECT_EQ(readText(file), expected);
+    EXPECT_EQ(readFileBytes(file), expected);
 }
 
 TEST_F(ConfigStoreTest, OversizedFileIsRefusedNotTruncated) {
     fs::path file = keyDir("machine", kLibraryKey) / "values.conf";
     std::string big = "\"ID\"=dword:1\n" + std::string(kMaxValueFileSize, ';');
-    writeText(file, big);
+    writeFileBytes(file, big);
     ConfigKey key;
     ASSERT_EQ(key.open(ConfigRoot::Machine, kLibraryKey, ConfigAccess::Write), 0);
     uint32_t value = 0;
@@ -421,7 +399,7 @@ TEST_F(ConfigStoreTest, OversizedFileIsRefusedNotTruncated) {
     std::vector<ConfigValue> values;
     EXPECT_EQ(key.enumValues(values), EFBIG);
     EXPECT_EQ(key.setDword("ID", 2), EFBIG);
-    EXPECT_EQ(readText(file), big);
+    EXPECT_EQ(readFileBytes(file), big);
 }
 
 TEST_F(ConfigStoreTest, ValueLimits) {
@@ -452,11 +430,13 @@ TEST_F(ConfigStoreTest, ReadersNeverSeeAHalfWrittenKey) {
     ASSERT_EQ(writer.open(ConfigRoot::User, kQreKey, ConfigAccess::Write), 0);
     ASSERT_EQ(writer.setDword("ID", 1), 0);
     std::atomic<bool> done{false};
+    std::atomic<bool> reading{false};
     std::atomic<int> failures{0};
     std::thread reader([&] {
         ConfigKey key;
         if (key.open(ConfigRoot::User, kQreKey) != 0) {
             ++failures;
+            reading = true;
             return;
         }
         while (!done) {
@@ -469,18 +449,22 @@ TEST_F(ConfigStoreTest, ReadersNeverSeeAHalfWrittenKey) {
             if (rc != 0 && rc != kConfigNotFound) {
                 ++failures;
             }
-            if (rc == 0 && bytes.size() != 32768) {
+            if (rc == 0 && bytes.size() != 16384) {
                 ++failures;
             }
+            reading = true;
         }
     });
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(writer.setBinary("Bulk", std::vector<uint8_t>(32768, uint8_t(i))), 0);
+    while (!reading) {
+        std::this_thread::yield();
+    }
+    for (int i = 0; i < 60; ++i) {
+        ASSERT_EQ(writer.setBinary("Bulk", std::vector<uint8_t>(16384, uint8_t(i))), 0);
     }
     done = true;
     reader.join();
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(listDir(keyDir("user", kQreKey)), std::vector<std::string>{"values.conf"});
+    EXPECT_EQ(listDirectory(keyDir("user", kQreKey)), std::vector<std::string>{"values.conf"});
 }
 
 TEST_F(ConfigStoreTest, ConcurrentWritersLoseNoValue) {
@@ -519,7 +503,7 @@ TEST_F(ConfigStoreTest, FailedReplaceLeavesNoTempFile) {
     ASSERT_EQ(key.open(ConfigRoot::User, kQreKey, ConfigAccess::Write), 0);
     fs::create_directory(keyDir("user", kQreKey) / "values.conf"); // hand-made mess
     EXPECT_NE(key.setDword("ID", 1), 0);
-    EXPECT_EQ(listDir(keyDir("user", kQreKey)), std::vector<std::string>{"values.conf"});
+    EXPECT_EQ(listDirectory(keyDir("user", kQreKey)), std::vector<std::string>{"values.conf"});
 }
 
 // ---- the parser on its own ------------------------------------------------------
