@@ -538,7 +538,7 @@ int ConfigKey::openAbsolute(std::string_view absolutePath, ConfigAccess access) 
     return open(ConfigRoot::Machine, rest, access);
 }
 
-void ConfigKey::close() {
+void ConfigKey::close() noexcept {
     directory_.clear();
     access_ = ConfigAccess::Read;
 }

@@ -251,8 +251,12 @@ TEST_F(ConfigStoreTest, ReadOnlyKeyRefusesWrites) {
     uint32_t value = 0;
     ASSERT_EQ(reader.queryDword("ID", value), 0);
     EXPECT_EQ(value, 1u);
-    reader.close();
+    ConfigKey moved = std::move(reader);
+    EXPECT_FALSE(reader.isOpen()); // NOLINT(bugprone-use-after-move): a moved-from key is closed
     EXPECT_EQ(reader.queryDword("ID", value), EBADF);
+    ASSERT_EQ(moved.queryDword("ID", value), 0);
+    moved.close();
+    EXPECT_EQ(moved.queryDword("ID", value), EBADF);
 }
 
 TEST_F(ConfigStoreTest, DeleteKey) {

@@ -47,6 +47,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -85,15 +86,23 @@ std::filesystem::path userConfigDirectory();   // user root
 class ConfigKey {
 public:
     ConfigKey() = default;
-    ConfigKey(ConfigKey&&) noexcept = default;
-    ConfigKey& operator=(ConfigKey&&) noexcept = default;
+    // A moved-from key is closed.
+    ConfigKey(ConfigKey&& other) noexcept { *this = std::move(other); }
+    ConfigKey& operator=(ConfigKey&& other) noexcept {
+        if (this != &other) {
+            directory_ = std::move(other.directory_);
+            access_ = other.access_;
+            other.close();
+        }
+        return *this;
+    }
 
     // Read: the key must exist (ENOENT otherwise). Write: creates the key and
     // every missing parent. An empty path is the root itself.
     int open(ConfigRoot root, std::string_view path, ConfigAccess access = ConfigAccess::Read);
     // A driver's form of a machine key: "\Registry\Machine\<path>".
     int openAbsolute(std::string_view absolutePath, ConfigAccess access = ConfigAccess::Read);
-    void close();
+    void close() noexcept;
     bool isOpen() const { return !directory_.empty(); }
     const std::filesystem::path& directory() const { return directory_; }
 
