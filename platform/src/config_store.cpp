@@ -166,7 +166,7 @@ std::optional<std::vector<uint8_t>> parseHexBytes(std::string_view text) {
             value = value * 16 + hexDigit(text[n]);
             ++n;
         }
-        if (n == 0 || n > 2 || bytes.size() >= kMaxValueDataSize) {
+        if (n == 0 || n > 2 || bytes.size() >= kMaxConfigDataSize) {
             return std::nullopt;
         }
         bytes.push_back(static_cast<uint8_t>(value));
@@ -182,7 +182,7 @@ std::optional<std::vector<uint8_t>> parseHexBytes(std::string_view text) {
 }
 
 std::optional<ConfigValue> parseValueLine(std::string_view line) {
-    if (line.size() > kMaxLineLength) {
+    if (line.size() > kMaxConfigLineLength) {
         return std::nullopt;
     }
     line = detail::trimBlanks(line);
@@ -191,7 +191,7 @@ std::optional<ConfigValue> parseValueLine(std::string_view line) {
     }
     ConfigValue value;
     std::size_t pos = 0;
-    if (!parseQuoted(line, pos, kMaxValueNameLength, value.name)) {
+    if (!parseQuoted(line, pos, kMaxConfigNameLength, value.name)) {
         return std::nullopt;
     }
     while (pos < line.size() && isBlank(line[pos])) {
@@ -204,7 +204,7 @@ std::optional<ConfigValue> parseValueLine(std::string_view line) {
     if (!rest.empty() && rest.front() == '"') {
         std::string text;
         std::size_t end = 0;
-        if (!parseQuoted(rest, end, kMaxValueDataSize, text) || end != rest.size()) {
+        if (!parseQuoted(rest, end, kMaxConfigDataSize, text) || end != rest.size()) {
             return std::nullopt;
         }
         value.data = std::move(text);
@@ -236,9 +236,9 @@ int splitKeyPath(std::string_view path, std::vector<std::string>& parts) {
     for (;;) {
         std::size_t cut = path.find('\\');
         std::string_view part = path.substr(0, cut);
-        if (part.empty() || part == "." || part == ".." || part.size() > kMaxKeyNameLength ||
+        if (part.empty() || part == "." || part == ".." || part.size() > kMaxConfigKeyNameLength ||
             part.find('/') != std::string_view::npos || part.find('\0') != std::string_view::npos ||
-            equalsIgnoreCase(part, kValueFileName) || parts.size() >= kMaxKeyDepth) {
+            equalsIgnoreCase(part, kValueFileName) || parts.size() >= kMaxConfigKeyDepth) {
             return EINVAL;
         }
         parts.emplace_back(part);
@@ -429,8 +429,8 @@ int ConfigValueFile::checkValue(std::string_view name, const ConfigData& data) {
     } else if (const auto* bytes = std::get_if<std::vector<uint8_t>>(&data)) {
         size = bytes->size();
     }
-    if (name.size() > kMaxValueNameLength || size > kMaxValueDataSize ||
-        formatLine(name, data).size() > kMaxLineLength) {
+    if (name.size() > kMaxConfigNameLength || size > kMaxConfigDataSize ||
+        formatLine(name, data).size() > kMaxConfigLineLength) {
         return EFBIG;
     }
     return 0;
@@ -477,7 +477,7 @@ int ConfigValueFile::set(std::string_view name, const ConfigData& data) {
         }
         next.append(text_, copied);
     }
-    if (next.size() > kMaxValueFileSize) {
+    if (next.size() > kMaxConfigFileSize) {
         return EFBIG;
     }
     parse(std::move(next));
@@ -548,7 +548,7 @@ int ConfigKey::readFile(std::string& text) const {
         return detail::leaveError(EBADF);
     }
     return detail::leaveError(
-        detail::readBoundedFile(directory_ / kValueFileName, kMaxValueFileSize, text));
+        detail::readBoundedFile(directory_ / kValueFileName, kMaxConfigFileSize, text));
 }
 
 int ConfigKey::query(std::string_view name, ConfigData& out) const {

@@ -230,13 +230,13 @@ TEST_F(ConfigStoreTest, BadPathsAreRefused) {
         EXPECT_EQ(key.open(ConfigRoot::Machine, path, ConfigAccess::Write), EINVAL) << path;
     }
     std::string deep;
-    for (std::size_t i = 0; i <= kMaxKeyDepth; ++i) {
+    for (std::size_t i = 0; i <= kMaxConfigKeyDepth; ++i) {
         deep += i == 0 ? "k" : "\\k";
     }
     EXPECT_EQ(key.open(ConfigRoot::Machine, deep, ConfigAccess::Write), EINVAL);
-    EXPECT_EQ(
-        key.open(ConfigRoot::Machine, std::string(kMaxKeyNameLength + 1, 'k'), ConfigAccess::Write),
-        EINVAL);
+    EXPECT_EQ(key.open(ConfigRoot::Machine, std::string(kMaxConfigKeyNameLength + 1, 'k'),
+                       ConfigAccess::Write),
+              EINVAL);
     EXPECT_FALSE(fs::exists(dir_ / "machine" / "Software"));
 }
 
@@ -394,7 +394,7 @@ TEST_F(ConfigStoreTest, HandEditedFileSkipsBadLinesAndKeepsThemOnWrite) {
 
 TEST_F(ConfigStoreTest, OversizedFileIsRefusedNotTruncated) {
     fs::path file = keyDir("machine", kLibraryKey) / "values.conf";
-    std::string big = "\"ID\"=dword:1\n" + std::string(kMaxValueFileSize, ';');
+    std::string big = "\"ID\"=dword:1\n" + std::string(kMaxConfigFileSize, ';');
     writeFileBytes(file, big);
     ConfigKey key;
     ASSERT_EQ(key.open(ConfigRoot::Machine, kLibraryKey, ConfigAccess::Write), 0);
@@ -409,22 +409,22 @@ TEST_F(ConfigStoreTest, OversizedFileIsRefusedNotTruncated) {
 TEST_F(ConfigStoreTest, ValueLimits) {
     ConfigKey key;
     ASSERT_EQ(key.open(ConfigRoot::Machine, kLibraryKey, ConfigAccess::Write), 0);
-    EXPECT_EQ(key.setBinary("big", std::vector<uint8_t>(kMaxValueDataSize + 1)), EFBIG);
-    EXPECT_EQ(key.setString(std::string(kMaxValueNameLength + 1, 'n'), ""), EFBIG);
+    EXPECT_EQ(key.setBinary("big", std::vector<uint8_t>(kMaxConfigDataSize + 1)), EFBIG);
+    EXPECT_EQ(key.setString(std::string(kMaxConfigNameLength + 1, 'n'), ""), EFBIG);
     // The largest value still reads back; a string of control bytes grows
     // four times when escaped and must still fit a line.
-    ASSERT_EQ(key.setBinary("big", std::vector<uint8_t>(kMaxValueDataSize, 0xab)), 0);
+    ASSERT_EQ(key.setBinary("big", std::vector<uint8_t>(kMaxConfigDataSize, 0xab)), 0);
     std::vector<uint8_t> bytes;
     ASSERT_EQ(key.queryBinary("big", bytes), 0);
-    EXPECT_EQ(bytes.size(), kMaxValueDataSize);
-    EXPECT_EQ(key.setString("ctl", std::string(kMaxValueDataSize, '\x01')), EFBIG);
+    EXPECT_EQ(bytes.size(), kMaxConfigDataSize);
+    EXPECT_EQ(key.setString("ctl", std::string(kMaxConfigDataSize, '\x01')), EFBIG);
     // Many large values together would pass the file limit.
     int rc = 0;
     for (int i = 0; i < 32 && rc == 0; ++i) {
-        rc = key.setBinary("v" + std::to_string(i), std::vector<uint8_t>(kMaxValueDataSize));
+        rc = key.setBinary("v" + std::to_string(i), std::vector<uint8_t>(kMaxConfigDataSize));
     }
     EXPECT_EQ(rc, EFBIG);
-    EXPECT_LE(fs::file_size(keyDir("machine", kLibraryKey) / "values.conf"), kMaxValueFileSize);
+    EXPECT_LE(fs::file_size(keyDir("machine", kLibraryKey) / "values.conf"), kMaxConfigFileSize);
 }
 
 // ---- atomic replacement and threads ---------------------------------------------

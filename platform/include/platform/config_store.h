@@ -23,12 +23,12 @@
 // Names and strings are in double quotes with the escapes \\ \" \n \r \t and
 // \xHH; any other byte, UTF-8 included, stands for itself. Blanks are allowed
 // around '=' and at the line ends, CR LF and LF line ends both. A line that
-// does not parse, is longer than kMaxLineLength or holds more than the limits
+// does not parse, is longer than kMaxConfigLineLength or holds more than the limits
 // below is skipped (and kept as it is when the key is written); when a name
 // appears twice the last line wins. Writes keep comments and unknown lines,
 // replace a value's line in place and append new values; the file is replaced
 // atomically (temp file, fsync, rename), so neither a reader nor a crash ever
-// sees a half-written key. A file above kMaxValueFileSize is refused (EFBIG),
+// sees a half-written key. A file above kMaxConfigFileSize is refused (EFBIG),
 // never read in part and never overwritten.
 //
 // Results are errno values: 0 success, ENOENT (2) key or value not found,
@@ -60,12 +60,12 @@ enum class ConfigValueType { Dword, String, Binary };
 inline constexpr int kConfigNotFound = ENOENT;
 inline constexpr int kConfigWrongType = ENOMSG;
 
-inline constexpr std::size_t kMaxValueFileSize = 1024 * 1024;
-inline constexpr std::size_t kMaxLineLength = 256 * 1024;
-inline constexpr std::size_t kMaxValueNameLength = 16383;
-inline constexpr std::size_t kMaxValueDataSize = 64 * 1024; // string bytes or binary bytes
-inline constexpr std::size_t kMaxKeyNameLength = 255;       // one path component
-inline constexpr std::size_t kMaxKeyDepth = 64;
+inline constexpr std::size_t kMaxConfigFileSize = 1024 * 1024;
+inline constexpr std::size_t kMaxConfigLineLength = 256 * 1024;
+inline constexpr std::size_t kMaxConfigNameLength = 16383;
+inline constexpr std::size_t kMaxConfigDataSize = 64 * 1024; // string bytes or binary bytes
+inline constexpr std::size_t kMaxConfigKeyNameLength = 255;  // one path component
+inline constexpr std::size_t kMaxConfigKeyDepth = 64;
 
 using ConfigData = std::variant<uint32_t, std::string, std::vector<uint8_t>>;
 
