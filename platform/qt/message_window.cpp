@@ -50,6 +50,11 @@ MessageWindow::~MessageWindow() {
 }
 
 bool MessageWindow::event(QEvent* e) {
+    {
+        // Pairs with the lock around the post: Qt hands the event over with
+        // locks that thread checkers do not see.
+        std::lock_guard lock(wake_->mutex);
+    }
     if (e->type() != wakeType()) {
         return QObject::event(e);
     }

@@ -2,6 +2,7 @@
 
 #include "platform/handle_table.h"
 #include "platform/last_error.h"
+#include "platform/thread.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -74,8 +74,11 @@ void waitForNotifiers(Queue& q) {
 void runNotifier(Queue& q) {
     struct Done {
         Queue& q;
+        bool pushed = false;
         ~Done() {
-            tlsNotifying.pop_back();
+            if (pushed) {
+                tlsNotifying.pop_back();
+            }
             std::lock_guard lock(q.mutex);
             if (--q.notifying == 0) {
                 q.notifiersDone.notify_all();
@@ -83,6 +86,7 @@ void runNotifier(Queue& q) {
         }
     } done{q};
     tlsNotifying.push_back(&q);
+    done.pushed = true;
     q.notify();
 }
 
@@ -261,8 +265,7 @@ uint32_t registerThreadQueue(PostNotifier notify) {
     if (tlsThread.queue) {
         return tlsThread.id;
     }
-    // The kernel's thread id: 32 bits wide and unique among live threads.
-    const auto id = static_cast<uint32_t>(gettid());
+    const uint32_t id = currentThreadId();
     auto q = std::make_shared<Queue>(std::move(notify));
     {
         Registry& r = registry();

@@ -60,7 +60,10 @@ private:
 
 class FileBytes : public Bytes {
 public:
-    explicit FileBytes(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    // Non-blocking, so that a FIFO cannot hang the open; only regular files
+    // count.
+    explicit FileBytes(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
         struct stat st {};
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
             size_ = static_cast<uint64_t>(st.st_size);

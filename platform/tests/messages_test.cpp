@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/last_error.h"
+#include "platform/thread.h"
 
 #include <gtest/gtest.h>
 
@@ -181,6 +182,27 @@ TEST(Messages, ThreadMessagesReachTheRegisteredThreadUntilQuit) {
     EXPECT_EQ(lastError(), uint32_t{ESRCH});
 }
 
+TEST(Messages, PlatformThreadIsReachedThroughItsId) {
+    Thread thread;
+    std::vector<uint32_t> received;
+    ASSERT_TRUE(thread.start(
+        [&](Thread& self) -> uint32_t {
+            EXPECT_EQ(registerThreadQueue(), currentThreadId());
+            self.signalRunning();
+            Message m;
+            while (getMessage(m) == GetMessageResult::Message) {
+                received.push_back(m.message);
+            }
+            return 0;
+        },
+        kInfinite));
+    EXPECT_TRUE(postThreadMessage(thread.id(), 0x400, 0, 0));
+    EXPECT_TRUE(postThreadMessage(thread.id(), WM_QUIT, 0, 0));
+    thread.join();
+    EXPECT_EQ(received, std::vector<uint32_t>{0x400});
+    EXPECT_FALSE(postThreadMessage(thread.id(), 0x400, 0, 0));
+}
+
 TEST(Messages, ThreadQueueGoesAwayWhenTheThreadEnds) {
     uint32_t id = 0;
     Hwnd window = 0;
@@ -254,34 +276,36 @@ TEST(Messages, ThreadWindowSharesTheThreadQueue) {
     }).join();
 }
 
-TEST(Messages, TimedWaitEndsOnTheVirtualClock) {
+// A reader that waits on the window with a time-out on a virtual clock.
+class TimedRead : public ::testing::Test {
+protected:
+    std::future<std::pair<GetMessageResult, uint32_t>> readWithin(uint32_t timeoutMs) {
+        auto reader = std::async(std::launch::async, [this, timeoutMs] {
+            Message m;
+            const auto result = getMessage(m, window.hwnd, timeoutMs);
+            return std::make_pair(result, m.message);
+        });
+        EXPECT_TRUE(virtualClock.waitForPendingWaits(1));
+        return reader;
+    }
+
     VirtualClock virtualClock;
-    ScopedClock installed(virtualClock);
-    WindowGuard w{registerWindow()};
-    auto reader = std::async(std::launch::async, [&] {
-        Message m;
-        return getMessage(m, w.hwnd, 5000);
-    });
-    ASSERT_TRUE(virtualClock.waitForPendingWaits(1));
+    ScopedClock installed{virtualClock};
+    WindowGuard window{registerWindow()};
+};
+
+TEST_F(TimedRead, EndsWhenTheVirtualClockReachesTheTimeOut) {
+    auto reader = readWithin(5000);
     virtualClock.advance(std::chrono::milliseconds(4999));
+    EXPECT_EQ(virtualClock.pendingWaits(), 1u) << "ended before its time-out";
     virtualClock.advance(std::chrono::milliseconds(1));
-    EXPECT_EQ(reader.get(), GetMessageResult::Timeout);
+    EXPECT_EQ(reader.get().first, GetMessageResult::Timeout);
 }
 
-TEST(Messages, TimedWaitTakesAMessagePostedMeanwhile) {
-    VirtualClock virtualClock;
-    ScopedClock installed(virtualClock);
-    WindowGuard w{registerWindow()};
-    auto reader = std::async(std::launch::async, [&] {
-        Message m;
-        const auto result = getMessage(m, w.hwnd, 5000);
-        return std::make_pair(result, m.message);
-    });
-    ASSERT_TRUE(virtualClock.waitForPendingWaits(1));
-    ASSERT_TRUE(postMessage(w.hwnd, 0x405, 0, 0));
-    const auto [result, message] = reader.get();
-    EXPECT_EQ(result, GetMessageResult::Message);
-    EXPECT_EQ(message, 0x405u);
+TEST_F(TimedRead, TakesAMessagePostedMeanwhile) {
+    auto reader = readWithin(5000);
+    ASSERT_TRUE(postMessage(window.hwnd, 0x405, 0, 0));
+    EXPECT_EQ(reader.get(), std::make_pair(GetMessageResult::Message, uint32_t{0x405}));
 }
 
 TEST(Messages, NotifierRunsAfterTheMessageIsQueuedAndMayCallBack) {

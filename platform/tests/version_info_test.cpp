@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -177,6 +178,11 @@ TEST(VersionInfo, MissingAndUnreadableFilesHaveNone) {
     EXPECT_FALSE(readVersionInfo(""));
     EXPECT_FALSE(readVersionInfo("/nonexistent/libnothing.so"));
     EXPECT_FALSE(readVersionInfo("/"));
+    EXPECT_FALSE(readVersionInfo("/dev/zero"));
+    const fs::path fifo = tempDir() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(readVersionInfo(fifo.string())) << "must not wait for a writer";
+    fs::remove_all(fifo.parent_path());
     EXPECT_FALSE(parseVersionInfo(nullptr, 10));
     EXPECT_FALSE(parseBoth({}));
 }

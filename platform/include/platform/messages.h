@@ -67,10 +67,10 @@ bool unregisterWindow(Hwnd hwnd);
 
 bool isWindow(Hwnd hwnd);
 
-// Registers the calling thread's queue and returns the thread's id, the value
-// that postThreadMessage takes. A second call returns the same id and keeps the
-// first notifier. The queue goes away with unregisterThreadQueue or at the
-// end of the thread, together with the windows of the thread.
+// Registers the calling thread's queue and returns the thread's id
+// (currentThreadId() of thread.h), the value that postThreadMessage takes. A second call returns
+// the same id and keeps the first notifier. The queue goes away with unregisterThreadQueue or at
+// the end of the thread, together with the windows of the thread.
 uint32_t registerThreadQueue(PostNotifier notify = {});
 bool unregisterThreadQueue();
 

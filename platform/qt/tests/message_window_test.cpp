@@ -46,10 +46,6 @@ bool runLoop(QEventLoop& loop) {
     return !guardFired;
 }
 
-void quitLater(QEventLoop& loop) {
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-}
-
 } // namespace
 
 TEST(MessageWindow, MessagePostedFromAnotherThreadArrivesOnTheObjectsThread) {
@@ -75,26 +71,31 @@ TEST(MessageWindow, MessagePostedFromAnotherThreadArrivesOnTheObjectsThread) {
 }
 
 TEST(MessageWindow, ObjectOnAWorkerThreadReceivesThere) {
-    QThread worker;
-    worker.start();
-    auto* window = new MessageWindow;
-    window->moveToThread(&worker);
-    QEventLoop loop;
-    std::atomic<QThread*> deliveredOn{nullptr};
-    QObject::connect(window, &MessageWindow::messageReceived, window,
-                     [&](quint32, quintptr, qintptr) {
-                         deliveredOn = QThread::currentThread();
-                         quitLater(loop);
-                     });
-    ASSERT_TRUE(platform::postMessage(window->hwnd(), 0x400, 0, 0));
-    ASSERT_TRUE(runLoop(loop));
-    EXPECT_EQ(deliveredOn.load(), &worker);
-    const Hwnd hwnd = window->hwnd();
-    QMetaObject::invokeMethod(
-        window, [window] { delete window; }, Qt::BlockingQueuedConnection);
-    EXPECT_FALSE(platform::isWindow(hwnd));
-    worker.quit();
-    worker.wait();
+    std::atomic<Hwnd> hwnd{0};
+    QThread* workerThread = nullptr;
+    QThread* deliveredOn = nullptr;
+    bool quitByMessage = false;
+    std::thread worker([&] {
+        QEventLoop loop;
+        MessageWindow window;
+        QObject::connect(&window, &MessageWindow::messageReceived, &window,
+                         [&](quint32, quintptr, qintptr) {
+                             deliveredOn = QThread::currentThread();
+                             loop.quit();
+                         });
+        workerThread = QThread::currentThread();
+        hwnd = window.hwnd();
+        quitByMessage = runLoop(loop);
+    });
+    while (hwnd == 0) {
+        std::this_thread::yield();
+    }
+    ASSERT_TRUE(platform::postMessage(hwnd, 0x400, 0, 0));
+    worker.join();
+    EXPECT_TRUE(quitByMessage);
+    EXPECT_NE(workerThread, QThread::currentThread());
+    EXPECT_EQ(deliveredOn, workerThread);
+    EXPECT_FALSE(platform::isWindow(hwnd)) << "the window went with its object";
 }
 
 TEST(MessageWindow, BurstsFromManyThreadsArriveCompleteAndInOrder) {
