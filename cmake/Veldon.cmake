@@ -1,6 +1,6 @@
 # Helpers shared by every deliverable.
 
-# veldon_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# veldon_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <label>])
 # One GoogleTest executable; every test case becomes a CTest test.
 function(veldon_add_tests name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -9,17 +9,17 @@ function(veldon_add_tests name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
-  set(labels ${ARG_LABELS})
-  if(NOT labels)
-    set(labels unit)
+  # One label each: gtest_discover_tests flattens list-valued properties.
+  set(label ${ARG_LABELS})
+  if(NOT label)
+    set(label unit)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 120 LABELS "${labels}"
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELDON_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp")
+    PROPERTIES TIMEOUT 120 LABELS ${label} ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endfunction()
 
-# veldon_glob_tests(<prefix> LIBS <targets...> [LABELS ...]): one test executable
+# veldon_glob_tests(<prefix> LIBS <targets...> [LABELS <label>]): one test executable
 # <prefix>_<file> per tests/*_test.cpp of the current directory, so that adding
 # a test file needs no CMake edit and one broken file stops only its own target.
 # tests/support/*.cpp is linked into each of them.
