@@ -23,6 +23,46 @@ template <class T> T clampValue(T x, T lo, T hi) {
     return x < lo ? lo : (x > hi ? hi : x);
 }
 
+bool parseText(const QString& text, std::int32_t& value) {
+    return tryStrToInt(text.toStdString(), value);
+}
+bool parseText(const QString& text, long double& value) {
+    return tryStrToFloat(text.toStdString(), value);
+}
+QString formatValue(std::int32_t value) {
+    return QString::fromStdString(intToStr(value));
+}
+QString formatValue(long double value) {
+    return QString::fromStdString(floatToStr(value));
+}
+
+// GetValue of both controls: the converted text, clamped and written back
+// under CheckRange; the entry value when the text does not convert.
+template <class T> T valueOf(TNumEdit& edit, T entryValue, T minValue, T maxValue) {
+    T value{};
+    if (!parseText(edit.text(), value)) {
+        return entryValue;
+    }
+    if (edit.CheckRange()) {
+        value = clampValue(value, minValue, maxValue);
+        edit.setText(formatValue(value));
+    }
+    return value;
+}
+
+template <class T> void showValue(TNumEdit& edit, T value, T minValue, T maxValue) {
+    if (edit.CheckRange()) {
+        value = clampValue(value, minValue, maxValue);
+    }
+    edit.setText(formatValue(value));
+}
+
+// The value on entering: the converted text, else MinValue.
+template <class T> T entryValueOf(const TNumEdit& edit, T minValue) {
+    T value{};
+    return parseText(edit.text(), value) ? value : minValue;
+}
+
 } // namespace
 
 // ---- TNumEdit ----
@@ -74,7 +114,13 @@ void TNumEdit::CMEnter() {
 }
 
 void TNumEdit::focusInEvent(QFocusEvent* event) {
-    QLineEdit::focusInEvent(event);
+    if (!autoSelect_ && event->reason() != Qt::PopupFocusReason) {
+        // Qt selects all on keyboard focus by itself; AutoSelect decides here.
+        QFocusEvent plain(event->type(), Qt::OtherFocusReason);
+        QLineEdit::focusInEvent(&plain);
+    } else {
+        QLineEdit::focusInEvent(event);
+    }
     CMEnter();
 }
 
@@ -88,22 +134,11 @@ void TNumEdit::focusOutEvent(QFocusEvent* event) {
 TIntEdit::TIntEdit(QWidget* parent) : TNumEdit(parent) {}
 
 std::int32_t TIntEdit::GetValue() {
-    std::int32_t value = 0;
-    if (!tryStrToInt(text().toStdString(), value)) {
-        return entryValue_;
-    }
-    if (CheckRange()) {
-        value = clampValue(value, minValue_, maxValue_);
-        setText(QString::fromStdString(intToStr(value)));
-    }
-    return value;
+    return valueOf(*this, entryValue_, minValue_, maxValue_);
 }
 
 void TIntEdit::SetValue(std::int32_t value) {
-    if (CheckRange()) {
-        value = clampValue(value, minValue_, maxValue_);
-    }
-    setText(QString::fromStdString(intToStr(value)));
+    showValue(*this, value, minValue_, maxValue_);
 }
 
 void TIntEdit::SetMinValue(std::int32_t value) {
@@ -121,9 +156,7 @@ void TIntEdit::CMExit() {
 }
 
 void TIntEdit::saveEntryValue() {
-    if (!tryStrToInt(text().toStdString(), entryValue_)) {
-        entryValue_ = minValue_;
-    }
+    entryValue_ = entryValueOf(*this, minValue_);
 }
 
 // ---- TFloatEdit ----
@@ -142,22 +175,11 @@ void TFloatEdit::KeyPress(char16_t& key) {
 }
 
 long double TFloatEdit::GetValue() {
-    long double value = 0;
-    if (!tryStrToFloat(text().toStdString(), value)) {
-        return entryValue_;
-    }
-    if (CheckRange()) {
-        value = clampValue(value, minValue_, maxValue_);
-        setText(QString::fromStdString(floatToStr(value)));
-    }
-    return value;
+    return valueOf(*this, entryValue_, minValue_, maxValue_);
 }
 
 void TFloatEdit::SetValue(long double value) {
-    if (CheckRange()) {
-        value = clampValue(value, minValue_, maxValue_);
-    }
-    setText(QString::fromStdString(floatToStr(value)));
+    showValue(*this, value, minValue_, maxValue_);
 }
 
 void TFloatEdit::SetMinValue(long double value) {
@@ -175,9 +197,7 @@ void TFloatEdit::CMExit() {
 }
 
 void TFloatEdit::saveEntryValue() {
-    if (!tryStrToFloat(text().toStdString(), entryValue_)) {
-        entryValue_ = minValue_;
-    }
+    entryValue_ = entryValueOf(*this, minValue_);
 }
 
 void registerEditControls() {

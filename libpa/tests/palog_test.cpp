@@ -1,0 +1,174 @@
+#include "pa/palog.h"
+#include "pa/sysutils.h"
+
+#include "pa_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <ctime>
+#include <string>
+
+namespace {
+
+using pa::test::readFile;
+using pa::test::tempPath;
+
+// The log is process-wide state, so each test ends with the log closed.
+class LogTest : public ::testing::Test {
+protected:
+    void TearDown() override { pa::closeLogFile(); }
+};
+
+// "LogFile created: Www Mmm dd hh:mm:ss yyyy\r\nProgram: <exe>    Version: <v>\r\n";
+// answers the header's length, or 0 when the log does not start with one.
+std::size_t headerLength(const std::string& log) {
+    const std::string created = "LogFile created: ";
+    if (log.compare(0, created.size(), created) != 0) {
+        return 0;
+    }
+    const std::string date = log.substr(created.size(), 24);
+    const std::string days = "Sun Mon Tue Wed Thu Fri Sat ";
+    const std::string months = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec ";
+    const std::string shape = "www mmm dd dd:dd:dd dddd";
+    if (date.size() != shape.size() || days.find(date.substr(0, 4)) % 4 != 0 ||
+        months.find(date.substr(4, 4)) % 4 != 0) {
+        return 0;
+    }
+    for (std::size_t i = 8; i < shape.size(); ++i) {
+        const bool digit = date[i] >= '0' && date[i] <= '9';
+        if ((shape[i] == 'd') != digit || (!digit && date[i] != shape[i])) {
+            return 0;
+        }
+    }
+    // The test program carries no version record: the version is empty.
+    const std::string program = "\r\nProgram: libpa_palog_test    Version: \r\n";
+    const std::size_t at = created.size() + date.size();
+    return log.compare(at, program.size(), program) == 0 ? at + program.size() : 0;
+}
+
+TEST_F(LogTest, OneRunReadsHeaderMessagesAndTerminatorWithCrLf) {
+    const std::string path = tempPath("logfile.log");
+    ASSERT_TRUE(pa::openLogFile(path.c_str()));
+    pa::logPrint("first %d\n", 1);
+    pa::logPrint("second %s\n", "line");
+    pa::closeLogFile();
+
+    const std::string log = readFile(path);
+    const std::size_t header = headerLength(log);
+    ASSERT_NE(header, 0u) << log;
+    EXPECT_EQ(log.substr(header), "first 1\r\nsecond line\r\nLogFile terminated");
+}
+
+TEST_F(LogTest, TwoStartsLeaveOnlyTheSecondRunsLog) {
+    const std::string path = tempPath("logfile.log");
+    ASSERT_TRUE(pa::openLogFile(path.c_str()));
+    pa::logPrint("run one\n");
+    pa::closeLogFile();
+    ASSERT_TRUE(pa::openLogFile(path.c_str()));
+    pa::logPrint("run two\n");
+    pa::closeLogFile();
+
+    const std::string log = readFile(path);
+    EXPECT_EQ(log.find("run one"), std::string::npos);
+    EXPECT_NE(log.find("run two\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("LogFile created"), 0u);
+    EXPECT_EQ(log.find("LogFile created", 1), std::string::npos);
+}
+
+TEST_F(LogTest, ReopeningWithoutCloseEndsTheFirstLog) {
+    const std::string first = tempPath("first.log");
+    const std::string second = tempPath("second.log");
+    ASSERT_TRUE(pa::openLogFile(first.c_str()));
+    pa::logPrint("to first\n");
+    ASSERT_TRUE(pa::openLogFile(second.c_str()));
+    pa::logPrint("to second\n");
+    pa::closeLogFile();
+
+    const std::string log1 = readFile(first);
+    EXPECT_NE(log1.find("to first\r\n"), std::string::npos);
+    EXPECT_EQ(log1.find("to second"), std::string::npos);
+    EXPECT_EQ(log1.substr(log1.size() - 18), "LogFile terminated");
+    EXPECT_NE(readFile(second).find("to second\r\n"), std::string::npos);
+}
+
+TEST_F(LogTest, AfterCloseMessagesNoLongerReachTheFileAndSecondCloseDoesNothing) {
+    const std::string path = tempPath("logfile.log");
+    ASSERT_TRUE(pa::openLogFile(path.c_str()));
+    pa::closeLogFile();
+    const std::string closed = readFile(path);
+
+    ::testing::internal::CaptureStdout();
+    pa::logPrint("after close\n");
+    pa::closeLogFile();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+
+    // The open flag stays set: the message goes to the standard output.
+    EXPECT_EQ(out, "after close\n");
+    EXPECT_EQ(readFile(path), closed);
+    EXPECT_EQ(closed.substr(closed.size() - 18), "LogFile terminated");
+}
+
+TEST_F(LogTest, UnopenableLogTurnsLoggingOffButRaiseErrorStillThrows) {
+    const std::string path = tempPath("missing-dir") + "/logfile.log";
+    EXPECT_FALSE(pa::openLogFile(path.c_str()));
+
+    ::testing::internal::CaptureStdout();
+    pa::logPrint("nobody reads this\n");
+    try {
+        pa::raiseError("TFStream::open -> Cannot open file '%s'", "x.bspec");
+        FAIL() << "raiseError returned";
+    } catch (const pa::Exception& e) {
+        EXPECT_EQ(e.message(), "TFStream::open -> Cannot open file 'x.bspec'");
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(LogTest, RaiseErrorLogsTheMessageAsTheLastLine) {
+    const std::string path = tempPath("logfile.log");
+    ASSERT_TRUE(pa::openLogFile(path.c_str()));
+    EXPECT_THROW(pa::raiseError("TTestDevice::getRawData data.size<SensorLength"), pa::Exception);
+    pa::closeLogFile();
+    const std::string log = readFile(path);
+    EXPECT_NE(log.find("\r\nTTestDevice::getRawData data.size<SensorLength\r\nLogFile terminated"),
+              std::string::npos);
+}
+
+TEST_F(LogTest, RaiseErrorCutsAnOverlongMessageToItsBuffer) {
+    const std::string longText(10000, 'x');
+    try {
+        pa::raiseError("%s", longText.c_str());
+        FAIL() << "raiseError returned";
+    } catch (const pa::Exception& e) {
+        EXPECT_EQ(e.message(), std::string(4095, 'x'));
+    }
+}
+
+TEST_F(LogTest, NullPathKeepsTheStandardOutputAndWritesTheHeaderThere) {
+    ::testing::internal::CaptureStdout();
+    EXPECT_TRUE(pa::openLogFile(nullptr));
+    pa::logPrint("on stdout\n");
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("LogFile created: "), 0u);
+    EXPECT_NE(out.find("Program: libpa_palog_test    Version: \non stdout\n"), std::string::npos);
+}
+
+TEST(LogDate, EnglishNamesAndTwoDigitFieldsWhateverTheLocale) {
+    // A locale with other month names, where the machine has one.
+    const char* previous = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = previous ? previous : "C";
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+
+    struct tm t {};
+    t.tm_year = 2024 - 1900;
+    t.tm_mon = 2; // March
+    t.tm_mday = 5;
+    t.tm_wday = 2; // Tuesday
+    t.tm_hour = 7;
+    t.tm_min = 8;
+    t.tm_sec = 9;
+    EXPECT_EQ(pa::formatLogDate(t), "Tue Mar 05 07:08:09 2024");
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
+} // namespace
