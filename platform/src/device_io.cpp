@@ -42,10 +42,8 @@ std::shared_ptr<DeviceNode> findDeviceLocked(DeviceLayer& l, std::string_view pa
     return nullptr;
 }
 
-// The last step of a file: the driver's close routine, then the device may go.
-void finishClose(const std::shared_ptr<FileNode>& file) {
-    runSimpleRequest(MajorFunction::Close, file);
-    file->context.reset();
+// The file no longer counts for its device; a removed device may go now.
+void releaseFile(const std::shared_ptr<FileNode>& file) {
     DeviceLayer& l = layer();
     const std::shared_ptr<DeviceNode>& device = file->device;
     bool removeNow = false;
@@ -64,6 +62,13 @@ void finishClose(const std::shared_ptr<FileNode>& file) {
     if (removeNow) {
         queueRemoveAfterClose(device);
     }
+}
+
+// The last step of a file: the driver's close routine, then the device may go.
+void finishClose(const std::shared_ptr<FileNode>& file) {
+    runSimpleRequest(MajorFunction::Close, file);
+    file->context.reset();
+    releaseFile(file);
 }
 
 // One call fewer on the file; the last one after cleanup closes it.
@@ -198,23 +203,7 @@ DeviceHandle openDevice(std::string_view pathOrName) {
     const DriverStatus status = runSimpleRequest(MajorFunction::Create, file);
     if (status != kStatusSuccess) {
         // A refused open never hears cleanup or close.
-        const std::shared_ptr<DeviceNode>& device = file->device;
-        bool removeNow = false;
-        {
-            std::lock_guard lock(l.mutex);
-            --device->openFiles;
-            --l.liveFiles;
-            std::erase(device->files, file);
-            if (device->removeWhenClosed && device->openFiles == 0 && !device->removeQueued &&
-                !l.shuttingDown) {
-                device->removeQueued = true;
-                removeNow = true;
-            }
-        }
-        l.filesClosed.notify_all();
-        if (removeNow) {
-            queueRemoveAfterClose(device);
-        }
+        releaseFile(file);
         fail(status);
         return kInvalidDeviceHandle;
     }
@@ -345,39 +334,37 @@ bool cancelIo(DeviceHandle handle) {
     return any ? true : fail(ENOENT);
 }
 
+namespace {
+DeviceNotificationHandle addRegistration(bool forClass, const Guid& interfaceClass,
+                                         std::weak_ptr<DeviceNode> device, DeviceHandle handle,
+                                         DeviceChangeCallback callback) {
+    DeviceLayer& l = layer();
+    std::lock_guard lock(l.mutex);
+    if (l.shuttingDown) {
+        fail(ENODEV);
+        return 0;
+    }
+    return l.notifier.add(forClass, interfaceClass, std::move(device), handle, std::move(callback));
+}
+} // namespace
+
 DeviceNotificationHandle registerInterfaceNotification(const Guid& interfaceClass,
                                                        DeviceChangeCallback callback) {
     if (!callback) {
         fail(EINVAL);
         return 0;
     }
-    DeviceLayer& l = layer();
-    std::lock_guard lock(l.mutex);
-    if (l.shuttingDown) {
-        fail(ENODEV);
-        return 0;
-    }
-    return l.notifier.add(true, interfaceClass, {}, kInvalidDeviceHandle, std::move(callback));
+    return addRegistration(true, interfaceClass, {}, kInvalidDeviceHandle, std::move(callback));
 }
 
 DeviceNotificationHandle registerHandleNotification(DeviceHandle handle,
                                                     DeviceChangeCallback callback) {
-    if (!callback) {
-        fail(EINVAL);
-        return 0;
-    }
-    std::shared_ptr<FileNode> file = lookupFile(handle);
+    std::shared_ptr<FileNode> file = callback ? lookupFile(handle) : nullptr;
     if (!file) {
-        fail(EBADF);
+        fail(callback ? EBADF : EINVAL);
         return 0;
     }
-    DeviceLayer& l = layer();
-    std::lock_guard lock(l.mutex);
-    if (l.shuttingDown) {
-        fail(ENODEV);
-        return 0;
-    }
-    return l.notifier.add(false, Guid{}, file->device, handle, std::move(callback));
+    return addRegistration(false, Guid{}, file->device, handle, std::move(callback));
 }
 
 bool unregisterDeviceNotification(DeviceNotificationHandle registration) {

@@ -121,7 +121,9 @@ void handleArrival(const std::shared_ptr<DriverNode>& driver, const std::string&
     }
 }
 
-std::shared_ptr<DeviceNode> findPresentLocked(DeviceLayer& l, std::string_view instanceId) {
+std::shared_ptr<DeviceNode> findPresent(std::string_view instanceId) {
+    DeviceLayer& l = layer();
+    std::lock_guard lock(l.mutex);
     for (const auto& physical : l.physicals) {
         if (physical->instanceId() == instanceId && physical->fdo && !physical->fdo->removed) {
             return physical->fdo;
@@ -132,11 +134,7 @@ std::shared_ptr<DeviceNode> findPresentLocked(DeviceLayer& l, std::string_view i
 
 DriverStatus handleEject(const std::string& instanceId) {
     DeviceLayer& l = layer();
-    std::shared_ptr<DeviceNode> device;
-    {
-        std::lock_guard lock(l.mutex);
-        device = findPresentLocked(l, instanceId);
-    }
+    const std::shared_ptr<DeviceNode> device = findPresent(instanceId);
     if (!device) {
         return ENOENT;
     }
@@ -175,16 +173,15 @@ DriverStatus handleEject(const std::string& instanceId) {
 
 DriverStatus handleRebalance(const std::string& instanceId) {
     DeviceLayer& l = layer();
-    std::shared_ptr<DeviceNode> device;
-    {
-        std::lock_guard lock(l.mutex);
-        device = findPresentLocked(l, instanceId);
-        if (device && device->state != PnpState::Started) {
-            return kStatusInvalidDeviceState;
-        }
-    }
+    const std::shared_ptr<DeviceNode> device = findPresent(instanceId);
     if (!device) {
         return ENOENT;
+    }
+    {
+        std::lock_guard lock(l.mutex);
+        if (device->state != PnpState::Started) {
+            return kStatusInvalidDeviceState;
+        }
     }
     const DriverObject& driver = device->driver();
     if (driver.queryStopDevice) {

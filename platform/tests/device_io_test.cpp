@@ -126,17 +126,13 @@ TEST_F(DeviceIoTest, NullBufferWithLengthIsRefused) {
 TEST_F(DeviceIoTest, PendingRequestIsCompletedFromAnotherThread) {
     const DeviceHandle handle = openDevice(startOneDevice());
     Bytes block{};
-    bool ok = false;
-    uint32_t returned = 0;
-    std::thread caller([&] {
-        ok = deviceIoControl(handle, kIoctlHold, block.data(), 16, block.data(), 16, &returned);
-    });
+    HeldCall call(handle, block.data(), 16);
     ASSERT_TRUE(driver.waitHeld(1));
     std::thread completer([&] { driver.completeHeld(0x42); });
     completer.join();
-    caller.join();
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(returned, 16u);
+    call.join();
+    EXPECT_TRUE(call.ok);
+    EXPECT_EQ(call.returned, 16u);
     EXPECT_EQ(block[15], 0x42);
     EXPECT_TRUE(closeDevice(handle));
 }
@@ -148,17 +144,12 @@ TEST_F(DeviceIoTest, CancelIoFromAnotherThreadRunsTheCancelRoutine) {
 
     Bytes block{};
     block.fill(0x11);
-    bool ok = true;
-    uint32_t error = 0;
-    std::thread caller([&] {
-        ok = deviceIoControl(handle, kIoctlHold, block.data(), 16, block.data(), 16, nullptr);
-        error = lastError();
-    });
+    HeldCall call(handle, block.data(), 16);
     ASSERT_TRUE(driver.waitHeld(1));
     EXPECT_TRUE(cancelIo(handle));
-    caller.join();
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(error, uint32_t{ECANCELED});
+    call.join();
+    EXPECT_FALSE(call.ok);
+    EXPECT_EQ(call.error, uint32_t{ECANCELED});
     EXPECT_TRUE(driver.logged("cancel"));
     EXPECT_EQ(block[0], 0x11);
     // The handle stays usable.
@@ -173,14 +164,11 @@ TEST_F(DeviceIoTest, LateCompletionAfterCancelNeverTouchesTheCallersBuffer) {
     const DeviceHandle handle = openDevice(startOneDevice());
     auto block = std::make_unique<Bytes>();
     block->fill(0x11);
-    bool ok = true;
-    std::thread caller([&] {
-        ok = deviceIoControl(handle, kIoctlHold, block->data(), 16, block->data(), 16, nullptr);
-    });
+    HeldCall call(handle, block->data(), 16);
     ASSERT_TRUE(driver.waitHeld(1));
     ASSERT_TRUE(cancelIo(handle));
-    caller.join();
-    EXPECT_FALSE(ok);
+    call.join();
+    EXPECT_FALSE(call.ok);
 
     // The caller reuses its buffer, then frees it (ASan sees any late write).
     block->fill(0x77);
@@ -196,17 +184,12 @@ TEST_F(DeviceIoTest, CloseCancelsPendingRequestAndClosesAfterTheCallerLeft) {
     const DeviceHandle handle = openDevice(path);
     Bytes block{};
     block.fill(0x11);
-    bool ok = true;
-    uint32_t error = 0;
-    std::thread caller([&] {
-        ok = deviceIoControl(handle, kIoctlHold, block.data(), 16, block.data(), 16, nullptr);
-        error = lastError();
-    });
+    HeldCall call(handle, block.data(), 16);
     ASSERT_TRUE(driver.waitHeld(1));
     ASSERT_TRUE(closeDevice(handle));
-    caller.join();
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(error, uint32_t{ECANCELED});
+    call.join();
+    EXPECT_FALSE(call.ok);
+    EXPECT_EQ(call.error, uint32_t{ECANCELED});
     EXPECT_EQ(block[0], 0x11);
     const std::vector<std::string> log = driver.entries();
     const auto cleanup = std::find(log.begin(), log.end(), "cleanup");
@@ -224,14 +207,11 @@ TEST_F(DeviceIoTest, RequestAnsweredAtCleanupReachesTheCaller) {
     driver.answerHeldAtCleanup = true;
     const DeviceHandle handle = openDevice(startOneDevice());
     Bytes block{};
-    bool ok = false;
-    std::thread caller([&] {
-        ok = deviceIoControl(handle, kIoctlHold, block.data(), 16, block.data(), 16, nullptr);
-    });
+    HeldCall call(handle, block.data(), 16);
     ASSERT_TRUE(driver.waitHeld(1));
     ASSERT_TRUE(closeDevice(handle));
-    caller.join();
-    EXPECT_TRUE(ok);
+    call.join();
+    EXPECT_TRUE(call.ok);
     EXPECT_EQ(block[0], 0x55);
     EXPECT_FALSE(driver.logged("cancel"));
 }

@@ -139,17 +139,12 @@ TEST_F(DevicePnpTest, SurpriseRemovalFailsThePendingRequestAndRemoveWaitsForClos
 
     std::array<uint8_t, 16> block{};
     block.fill(0x11);
-    bool ok = true;
-    uint32_t error = 0;
-    std::thread caller([&] {
-        ok = deviceIoControl(handle, kIoctlHold, block.data(), 16, block.data(), 16, nullptr);
-        error = lastError();
-    });
+    HeldCall call(handle, block.data(), 16);
     ASSERT_TRUE(driver.waitHeld(1));
     ASSERT_TRUE(reportDeviceGone("TEST\\0001"));
-    caller.join();
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(error, uint32_t{ENODEV});
+    call.join();
+    EXPECT_FALSE(call.ok);
+    EXPECT_EQ(call.error, uint32_t{ENODEV});
     EXPECT_EQ(recorder.waitFor(1), std::vector<std::string>{"handle remove complete"});
 
     ASSERT_TRUE(waitForPnpIdle());
@@ -394,6 +389,8 @@ bool threadCountFallsTo(size_t expected) {
 }
 
 TEST_F(DevicePnpTest, ShutdownRemovesDevicesUnloadsDriversInReverseOrderAndJoinsThreads) {
+    // A first thread makes sanitizer runtimes start their helper threads.
+    std::thread([] {}).join();
     const size_t threadsBefore = threadCount();
     std::mutex mutex;
     std::vector<std::string> journal;
@@ -414,17 +411,12 @@ TEST_F(DevicePnpTest, ShutdownRemovesDevicesUnloadsDriversInReverseOrderAndJoins
 
     const DeviceHandle handle = openDevice(path);
     std::array<uint8_t, 4> block{};
-    bool ok = true;
-    uint32_t error = 0;
-    std::thread caller([&] {
-        ok = deviceIoControl(handle, kIoctlHold, block.data(), 4, block.data(), 4, nullptr);
-        error = lastError();
-    });
+    HeldCall call(handle, block.data(), 4);
     ASSERT_TRUE(driver.waitHeld(1));
     ASSERT_TRUE(shutdownDevices());
-    caller.join();
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(error, uint32_t{ECANCELED});
+    call.join();
+    EXPECT_FALSE(call.ok);
+    EXPECT_EQ(call.error, uint32_t{ECANCELED});
     EXPECT_TRUE(threadCountFallsTo(threadsBefore));
 
     auto at = [&](const std::string& line) {

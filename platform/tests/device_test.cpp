@@ -136,5 +136,18 @@ TEST_F(DriverLibraryTest, DriverPathIsLoadedOnTheFirstEnumeration) {
     EXPECT_EQ(events->records().size(), reports);
 }
 
+TEST_F(DriverLibraryTest, ProcessExitShutsTheLayerDown) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            loadDriverLibrary(kEchoLibrary);
+            waitForPnpIdle();
+            registerInterfaceNotification(kEchoClass, [](const DeviceChange&) {});
+            const DeviceHandle handle = openDevice("\\\\.\\VELDON-ECHO");
+            std::exit(handle != kInvalidDeviceHandle ? 7 : 1);
+        },
+        ::testing::ExitedWithCode(7), "echo driver unloaded");
+}
+
 } // namespace
 } // namespace devtest

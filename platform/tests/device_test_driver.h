@@ -5,10 +5,12 @@
 
 #include "platform/driver.h"
 #include "platform/event_log.h"
+#include "platform/last_error.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace devtest {
@@ -237,6 +240,36 @@ struct TestDriver {
     bool install() {
         return registerDriver(name, [this](DriverObject& driver) { return entry(driver); });
     }
+};
+
+// A "hold" request sent on a thread of its own. Joined at the end, after
+// cancelling it when a failed check left it pending.
+struct HeldCall {
+    HeldCall(DeviceHandle target, uint8_t* buffer, uint32_t length)
+        : handle(target), thread([this, buffer, length] {
+              ok = deviceIoControl(handle, kIoctlHold, buffer, length, buffer, length, &returned);
+              error = lastError();
+              done = true;
+          }) {}
+    ~HeldCall() {
+        while (!done) {
+            cancelIo(handle);
+            std::this_thread::yield();
+        }
+        join();
+    }
+    void join() {
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+
+    const DeviceHandle handle;
+    bool ok = false;
+    uint32_t error = 0;
+    uint32_t returned = 0;
+    std::atomic<bool> done{false};
+    std::thread thread; // last: starts once the fields exist
 };
 
 // Every test starts from an empty layer and leaves one.

@@ -4,6 +4,8 @@
 
 #include "platform/driver.h"
 
+#include <cstdio>
+
 namespace {
 
 using namespace platform;
@@ -27,6 +29,8 @@ DriverStatus increment(DeviceObject&, const IoRequestPtr& request) {
 
 VELDON_DRIVER_ENTRY(driver) {
     driver->dispatchDeviceControl = increment;
+    // Tells a test that watches a process's end that the unload ran.
+    driver->driverUnload = [](DriverObject&) { std::fputs("echo driver unloaded\n", stderr); };
     driver->addDevice = [](DriverObject& owner, PhysicalDevice& physical) {
         DeviceObject* device = nullptr;
         DriverStatus status = createDevice<Extension>(owner, &physical, {}, device);
