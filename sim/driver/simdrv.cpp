@@ -1,0 +1,70 @@
+// The simulated board driver, loaded by the platform device layer like any
+// board driver: at entry it reads the set-up file and reports its boards; each
+// board gets an exclusive device object with the interface of its type's class.
+
+#include "sim/board_driver.h"
+#include "sim/board_registry.h"
+#include "sim/setup.h"
+
+#include "platform/driver.h"
+
+namespace {
+
+using namespace platform;
+
+DriverStatus addBoardDevice(DriverObject& driver, PhysicalDevice& physical) {
+    std::shared_ptr<sim::BoardModel> board =
+        sim::BoardRegistry::instance().findByInstanceId(physical.instanceId());
+    if (!board) {
+        return kStatusNoSuchDevice; // forgotten since its arrival was reported
+    }
+    const std::optional<Guid> interfaceClass = sim::boardInterfaceClass(board->interfaceType());
+    if (!interfaceClass) {
+        return kStatusInvalidParameter;
+    }
+    DeviceOptions options;
+    options.deviceType = KORAL_DEVICE_TYPE_BOARD;
+    options.exclusive = true;
+    auto extension = std::make_shared<sim::BoardDevice>();
+    extension->board = std::move(board);
+    DeviceObject* device = nullptr;
+    DriverStatus status = createDevice(driver, &physical, options, extension, device);
+    if (status != kStatusSuccess) {
+        return status;
+    }
+    status = registerDeviceInterface(*device, *interfaceClass, {}, extension->interfacePath);
+    if (status != kStatusSuccess) {
+        deleteDevice(*device);
+    }
+    return status;
+}
+
+DriverStatus startBoardDevice(DeviceObject& device) {
+    return setDeviceInterfaceState(device, device.extension<sim::BoardDevice>().interfacePath,
+                                   true);
+}
+
+DriverStatus removeBoardDevice(DeviceObject& device) {
+    sim::BoardDevice& extension = device.extension<sim::BoardDevice>();
+    extension.removeLock.acquire();
+    extension.removeLock.releaseAndWait(); // held requests were cancelled with the removal
+    setDeviceInterfaceState(device, extension.interfacePath, false);
+    deleteDevice(device);
+    return kStatusSuccess;
+}
+
+} // namespace
+
+VELDON_DRIVER_ENTRY(driver) {
+    const sim::Setup setup = sim::loadSetupFromEnvironment();
+    sim::reportSetupProblems(setup);
+
+    driver->dispatchDeviceControl = sim::dispatchBoardRequest;
+    driver->addDevice = addBoardDevice;
+    driver->startDevice = startBoardDevice;
+    driver->removeDevice = removeBoardDevice;
+    driver->driverUnload = [](DriverObject& self) {
+        sim::BoardRegistry::instance().detachDriver(self.name());
+    };
+    return sim::BoardRegistry::instance().attachDriver(driver->name(), setup.boards);
+}

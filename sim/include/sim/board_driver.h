@@ -1,0 +1,50 @@
+#pragma once
+// The request-block front end of the simulated boards: what the board driver
+// module (veldon_simdrv) needs to serve a board's device object. The module
+// itself only wires these into the platform's plug-and-play routines.
+//
+// A board's device object is exclusive, of device type 0x9000, and exposes
+// one interface of its interface type's class. The interfaces are registered
+// in the order the boards arrive (set-up file order at load), so that member
+// index = interface ID - 1 holds for types 1, 4 and 5; a board that is
+// unplugged and plugged in again goes to the end of its class.
+
+#include "sim/board_model.h"
+
+#include "platform/device.h"
+#include "platform/driver.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace sim {
+
+inline constexpr platform::Guid kInterfaceClassType1 =
+    platform::Guid::parse("{CE8DDB87-F962-4C3C-994B-BD5D4862BAA1}").value();
+inline constexpr platform::Guid kInterfaceClassType4 =
+    platform::Guid::parse("{F60C4F5D-D77E-49D5-A7E8-E731E13E8D79}").value();
+inline constexpr platform::Guid kInterfaceClassType5 =
+    platform::Guid::parse("{9957FFA4-5F95-4E79-B938-FF86676C05D4}").value();
+inline constexpr platform::Guid kInterfaceClassType6 =
+    platform::Guid::parse("{36FC9E60-C465-11CF-8056-444553400000}").value();
+inline constexpr platform::Guid kInterfaceClassType8 =
+    platform::Guid::parse("{AEDF4DF0-99A6-419C-BB6B-C704975D8A38}").value();
+
+// The class of a board type; nothing for a type without a simulated board.
+std::optional<platform::Guid> boardInterfaceClass(int interfaceType);
+
+// The extension of a board's device object.
+struct BoardDevice {
+    std::shared_ptr<BoardModel> board;
+    platform::RemoveLock removeLock;
+    std::string interfacePath;
+};
+
+// The device-control routine: refuses once removal began
+// (kStatusDeletePending), otherwise BoardModel::handle answers; a held
+// request keeps a hold on the remove lock until it completes.
+platform::DriverStatus dispatchBoardRequest(platform::DeviceObject& device,
+                                            const platform::IoRequestPtr& request);
+
+} // namespace sim

@@ -1,0 +1,71 @@
+#pragma once
+// The simulated boards of the process, for the board driver and for tests.
+//
+// The board driver attaches when it is loaded: the boards of the set-up file
+// are created in file order and reported to the platform as arrived. When the
+// driver is unloaded (platform::shutdownDevices) it detaches and the registry
+// is empty again; a test that keeps a board pointer can still read its log.
+//
+// Hot-plug: a board can be declared at run time (addBoard), unplugged and
+// plugged in again; each reports the change to the platform's plug-and-play
+// thread (platform::waitForPnpIdle() waits until it was handled).
+//
+// Results are errno values: 0, ENODEV no board driver attached, ENOENT no
+// such board, EALREADY the board is already in that state, EEXIST a name in
+// use or a driver attached already, EINVAL a configuration without a name,
+// with an unsupported interface type or a board id outside 1..15; or the
+// platform's error of the report.
+//
+// Thread-safe. Boards are found by name without regard to ASCII case.
+
+#include "sim/board_model.h"
+#include "sim/setup.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+class BoardRegistry {
+public:
+    static BoardRegistry& instance();
+
+    // In declaration order.
+    std::vector<std::shared_ptr<BoardModel>> boards() const;
+    std::shared_ptr<BoardModel> find(std::string_view name) const;
+    // The first board of the type whose identity carries the board id.
+    std::shared_ptr<BoardModel> findByBoardId(int interfaceType, int boardId) const;
+    std::shared_ptr<BoardModel> findByInstanceId(std::string_view instanceId) const;
+
+    // --- hot-plug
+    // Declares a board and plugs it in; *added (may be null) gets it.
+    int addBoard(const BoardConfig& config, std::shared_ptr<BoardModel>* added = nullptr);
+    int unplug(std::string_view name);
+    int plugIn(std::string_view name);
+
+    // --- the board driver
+    // Empty when none is attached.
+    std::string driverName() const;
+    // Creates the boards and reports them as arrived for the driver.
+    int attachDriver(std::string_view driverName, const std::vector<BoardConfig>& boards);
+    // Forgets every board (their devices are gone already); only for the
+    // driver that is attached.
+    void detachDriver(std::string_view driverName);
+
+private:
+    BoardRegistry() = default;
+
+    std::shared_ptr<BoardModel> findLocked(std::string_view name) const;
+    int addLocked(const BoardConfig& config, std::shared_ptr<BoardModel>* added);
+
+    mutable std::mutex mutex_;
+    std::string driverName_;
+    std::vector<std::shared_ptr<BoardModel>> boards_;
+    uint32_t nextInstance_ = 1;
+};
+
+} // namespace sim

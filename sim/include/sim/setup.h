@@ -1,0 +1,88 @@
+#pragma once
+// The simulation set-up file: an ini file named by VELDON_SIMULATION that says
+// which simulated devices exist. Without the variable, or without the file,
+// none exists. One section per device:
+//
+//   [board <name>]     a simulated board (keys and defaults: BoardConfig)
+//
+// Every key has a default that gives a consistent board with one channel.
+// Integers are decimal or "0x" hexadecimal, numbers are read in the C locale,
+// and a value must be the number and nothing else ("6x" is refused).
+//
+// A bad value skips its whole board (a board that is not what was written
+// must not appear); an unknown key or section is ignored. Both are reported
+// with the file, the section and the key: parsing only collects the texts,
+// reportSetupProblems writes them to standard error and the event log.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+inline constexpr const char* kSimulationVariable = "VELDON_SIMULATION";
+
+// Bounds of the outside input.
+inline constexpr std::size_t kMaxSimulatedBoards = 64;
+inline constexpr std::size_t kMaxBoardNameLength = 64;
+
+// One "[board <name>]" section.
+struct BoardConfig {
+    std::string name;
+    int interfaceType = 6;          // interface_type: 1, 4, 5, 6 or 8
+    uint8_t boardId = 1;            // board_id: 1..15
+    uint16_t driverVersion = 3114;  // driver_version: 0..65535
+    uint16_t hardwareWord = 0x1064; // hardware_word: generation 1, version 100
+    uint16_t firmwareVersion = 204; // firmware_version: logic version in hundredths
+    uint16_t firmwareType = 1;      // firmware_type: 0, 1 or 2
+    uint16_t pixels = 1044;         // pixels: 1..65535, channel 1
+    uint16_t sensorType = 7;        // sensor_type: 0..65534, channel 1
+    std::array<double, 5> coefficients{300.0, 0.5, 0.0, 0.0, 0.0}; // c0..c4
+    uint16_t dark = 500;                                           // dark: counts of every pixel
+    double signal = 2000.0; // signal: counts per ms at the brightest pixel
+
+    bool operator==(const BoardConfig&) const = default;
+};
+
+struct SetupProblem {
+    enum class Kind {
+        Unreadable,   // the file named cannot be read: no device exists
+        BoardSkipped, // a bad value or name: that board does not exist
+        Ignored,      // an unknown key or section: the rest stands
+    };
+    Kind kind;
+    std::string message; // names the file, section, key and what was wrong
+};
+
+struct Setup {
+    std::string source;              // where it was read from, for messages
+    std::vector<BoardConfig> boards; // in file order
+    std::vector<SetupProblem> problems;
+};
+
+// Parses the text of a set-up file (bounded: a text beyond the ini reader's
+// file limit reads as empty, with a problem).
+Setup parseSetup(std::string_view text, std::string_view source = "simulation set-up");
+
+// Reads the file; a file that cannot be read gives no board and an
+// Unreadable problem.
+Setup loadSetupFile(const std::filesystem::path& path);
+
+// The file named by VELDON_SIMULATION; unset or empty gives an empty set-up
+// without problems.
+Setup loadSetupFromEnvironment();
+
+// Writes every problem to standard error and to the event log (source
+// kSimulationEventSource).
+void reportSetupProblems(const Setup& setup);
+
+inline constexpr const char* kSimulationEventSource = "VeldonSimulation";
+inline constexpr uint32_t kEventSetupUnreadable = 0xC0030001;   // %1 message
+inline constexpr uint32_t kEventSetupBoardSkipped = 0xC0030002; // %1 message
+inline constexpr uint32_t kEventSetupIgnored = 0x80030003;      // %1 message
+
+} // namespace sim

@@ -1,0 +1,196 @@
+// The simulated boards of the process.
+
+#include "sim/board_registry.h"
+
+#include "sim/board_driver.h"
+
+#include "platform/driver.h"
+#include "platform/last_error.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace sim {
+
+namespace {
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        x = x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x;
+        y = y >= 'A' && y <= 'Z' ? static_cast<char>(y - 'A' + 'a') : y;
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int lastReportError() {
+    const uint32_t error = platform::lastError();
+    return error != 0 ? static_cast<int>(error) : EIO;
+}
+
+} // namespace
+
+BoardRegistry& BoardRegistry::instance() {
+    // Never destroyed (the library is never unloaded, see CMakeLists): the
+    // platform's at-exit shutdown unloads the driver, which detaches here.
+    static BoardRegistry* registry = new BoardRegistry;
+    return *registry;
+}
+
+std::vector<std::shared_ptr<BoardModel>> BoardRegistry::boards() const {
+    std::lock_guard lock(mutex_);
+    return boards_;
+}
+
+std::shared_ptr<BoardModel> BoardRegistry::findLocked(std::string_view name) const {
+    for (const auto& board : boards_) {
+        if (equalsNoCase(board->name(), name)) {
+            return board;
+        }
+    }
+    return nullptr;
+}
+
+std::shared_ptr<BoardModel> BoardRegistry::find(std::string_view name) const {
+    std::lock_guard lock(mutex_);
+    return findLocked(name);
+}
+
+std::shared_ptr<BoardModel> BoardRegistry::findByBoardId(int interfaceType, int boardId) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& board : boards_) {
+        if (board->interfaceType() == interfaceType && board->identity().boardId == boardId) {
+            return board;
+        }
+    }
+    return nullptr;
+}
+
+std::shared_ptr<BoardModel> BoardRegistry::findByInstanceId(std::string_view instanceId) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& board : boards_) {
+        if (board->instanceId() == instanceId) {
+            return board;
+        }
+    }
+    return nullptr;
+}
+
+// The reports only queue work for the plug-and-play thread, which never
+// waits for this lock while the device layer's lock is held, so both may be
+// held here.
+int BoardRegistry::addLocked(const BoardConfig& config, std::shared_ptr<BoardModel>* added) {
+    if (config.name.empty() || !boardInterfaceClass(config.interfaceType) || config.boardId < 1 ||
+        config.boardId > 15) {
+        return EINVAL;
+    }
+    if (findLocked(config.name)) {
+        return EEXIST;
+    }
+    char instanceId[32];
+    std::snprintf(instanceId, sizeof instanceId, "VELDONSIM\\BOARD%04u", nextInstance_++);
+    auto board = std::make_shared<BoardModel>(config, instanceId);
+    board->setPresent(true);
+    if (!platform::reportDeviceArrived(driverName_, board->instanceId())) {
+        return lastReportError();
+    }
+    boards_.push_back(board);
+    if (added != nullptr) {
+        *added = board;
+    }
+    return 0;
+}
+
+int BoardRegistry::addBoard(const BoardConfig& config, std::shared_ptr<BoardModel>* added) {
+    std::lock_guard lock(mutex_);
+    if (driverName_.empty()) {
+        return ENODEV;
+    }
+    return addLocked(config, added);
+}
+
+int BoardRegistry::unplug(std::string_view name) {
+    std::lock_guard lock(mutex_);
+    if (driverName_.empty()) {
+        return ENODEV;
+    }
+    const std::shared_ptr<BoardModel> board = findLocked(name);
+    if (!board) {
+        return ENOENT;
+    }
+    if (!board->present()) {
+        return EALREADY;
+    }
+    board->setPresent(false);
+    return platform::reportDeviceGone(board->instanceId()) ? 0 : lastReportError();
+}
+
+int BoardRegistry::plugIn(std::string_view name) {
+    std::lock_guard lock(mutex_);
+    if (driverName_.empty()) {
+        return ENODEV;
+    }
+    const std::shared_ptr<BoardModel> board = findLocked(name);
+    if (!board) {
+        return ENOENT;
+    }
+    if (board->present()) {
+        return EALREADY;
+    }
+    if (!platform::reportDeviceArrived(driverName_, board->instanceId())) {
+        return lastReportError();
+    }
+    board->setPresent(true);
+    return 0;
+}
+
+std::string BoardRegistry::driverName() const {
+    std::lock_guard lock(mutex_);
+    return driverName_;
+}
+
+int BoardRegistry::attachDriver(std::string_view driverName,
+                                const std::vector<BoardConfig>& boards) {
+    std::lock_guard lock(mutex_);
+    if (!driverName_.empty()) {
+        return EEXIST;
+    }
+    if (driverName.empty()) {
+        return EINVAL;
+    }
+    driverName_ = std::string(driverName);
+    for (const BoardConfig& config : boards) {
+        if (const int rc = addLocked(config, nullptr); rc != 0) {
+            // The driver's entry fails with this, and the platform drops the
+            // arrivals it queued for it.
+            driverName_.clear();
+            boards_.clear();
+            return rc;
+        }
+    }
+    return 0;
+}
+
+void BoardRegistry::detachDriver(std::string_view driverName) {
+    std::vector<std::shared_ptr<BoardModel>> dropped; // released outside the lock
+    {
+        std::lock_guard lock(mutex_);
+        if (driverName_ != driverName) {
+            return;
+        }
+        driverName_.clear();
+        for (const auto& board : boards_) {
+            board->setPresent(false);
+        }
+        dropped.swap(boards_);
+    }
+}
+
+} // namespace sim

@@ -1,0 +1,378 @@
+// The simulation set-up file: parsing with strict values, and reporting.
+
+#include "sim/setup.h"
+
+#include "platform/event_log.h"
+#include "platform/ini_file.h"
+#include "platform/last_error.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace sim {
+
+namespace {
+
+// More problems than this are summed up in one line: a garbage file must not
+// flood standard error and the event log.
+constexpr std::size_t kMaxProblems = 32;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Control characters of outside text would garble a message line.
+std::string printable(std::string_view text, std::size_t limit = 80) {
+    std::string out;
+    for (char c : text.substr(0, limit)) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += byte < 0x20 || byte == 0x7F ? '?' : c;
+    }
+    if (text.size() > limit) {
+        out += "...";
+    }
+    return out;
+}
+
+// The whole text must be the number: decimal, or hexadecimal after "0x".
+std::optional<unsigned long> parseUnsigned(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.front() == '+' || text.front() == '-') {
+        return std::nullopt;
+    }
+    unsigned long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> parseNumber(std::string_view text) {
+    if (text.empty() || text.front() == '+') {
+        return std::nullopt;
+    }
+    double value = 0.0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+class Parser {
+public:
+    Parser(const platform::IniFile& ini, Setup& setup) : ini_(ini), setup_(setup) {}
+
+    void run() {
+        for (const std::string& section : ini_.sectionNames()) {
+            const std::optional<std::string_view> name = boardName(section);
+            if (!name) {
+                add(SetupProblem::Kind::Ignored,
+                    "[" + printable(section) + "] is not a simulated device; ignored");
+                continue;
+            }
+            if (setup_.boards.size() >= kMaxSimulatedBoards) {
+                add(SetupProblem::Kind::BoardSkipped,
+                    "[" + printable(section) + "]: more than " +
+                        std::to_string(kMaxSimulatedBoards) +
+                        " simulated boards; the board is skipped");
+                continue;
+            }
+            parseBoard(section, *name);
+        }
+        if (dropped_ > 0) {
+            setup_.problems.push_back(
+                {SetupProblem::Kind::Ignored,
+                 setup_.source + ": " + std::to_string(dropped_) + " further problems not shown"});
+        }
+    }
+
+private:
+    // "board <name>": the word, blanks, the name.
+    static std::optional<std::string_view> boardName(std::string_view section) {
+        constexpr std::string_view kWord = "board";
+        if (section.size() < kWord.size() ||
+            !equalsNoCase(section.substr(0, kWord.size()), kWord)) {
+            return std::nullopt;
+        }
+        std::string_view rest = section.substr(kWord.size());
+        if (!rest.empty() && !isBlank(rest.front())) {
+            return std::nullopt; // "boards", "boardx": another word
+        }
+        return trim(rest);
+    }
+
+    void add(SetupProblem::Kind kind, std::string message) {
+        if (setup_.problems.size() >= kMaxProblems) {
+            ++dropped_;
+            return;
+        }
+        setup_.problems.push_back({kind, setup_.source + ": " + std::move(message)});
+    }
+
+    void skip(std::string_view section, std::string_view why) {
+        add(SetupProblem::Kind::BoardSkipped,
+            "[" + printable(section) + "]: " + std::string(why) + "; the board is skipped");
+    }
+
+    static std::optional<std::string> nameProblem(std::string_view name) {
+        if (name.empty()) {
+            return "a board section needs a name (\"board <name>\")";
+        }
+        if (name.size() > kMaxBoardNameLength) {
+            return "the board name is longer than " + std::to_string(kMaxBoardNameLength) +
+                   " characters";
+        }
+        for (char c : name) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F) {
+                return std::string("the board name holds a control character");
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Reads an unsigned key within [low, high] (a list of allowed values when
+    // given). False, with the board skipped, on a bad value.
+    template <class T>
+    bool readUnsigned(std::string_view section, std::string_view key, T& out, unsigned long low,
+                      unsigned long high, std::string_view allowed) {
+        const std::optional<std::string> raw = ini_.value(section, key);
+        if (!raw) {
+            return true;
+        }
+        const std::optional<unsigned long> value = parseUnsigned(*raw);
+        if (!value || *value < low || *value > high) {
+            skip(section, std::string(key) + " = \"" + printable(*raw) + "\" is not " +
+                              std::string(allowed));
+            return false;
+        }
+        out = static_cast<T>(*value);
+        return true;
+    }
+
+    bool readInterfaceType(std::string_view section, BoardConfig& board) {
+        const std::optional<std::string> raw = ini_.value(section, "interface_type");
+        if (!raw) {
+            return true;
+        }
+        const std::optional<unsigned long> value = parseUnsigned(*raw);
+        if (!value || (*value != 1 && *value != 4 && *value != 5 && *value != 6 && *value != 8)) {
+            skip(section, "interface_type = \"" + printable(*raw) + "\" is not 1, 4, 5, 6 or 8");
+            return false;
+        }
+        board.interfaceType = static_cast<int>(*value);
+        return true;
+    }
+
+    bool readNumber(std::string_view section, std::string_view key, double& out, double low,
+                    double high, std::string_view allowed) {
+        const std::optional<std::string> raw = ini_.value(section, key);
+        if (!raw) {
+            return true;
+        }
+        const std::optional<double> value = parseNumber(*raw);
+        if (!value || *value < low || *value > high) {
+            skip(section, std::string(key) + " = \"" + printable(*raw) + "\" is not " +
+                              std::string(allowed));
+            return false;
+        }
+        out = *value;
+        return true;
+    }
+
+    // One to five numbers c0..c4 separated by blanks; the ones left out are 0.
+    bool readCoefficients(std::string_view section, BoardConfig& board) {
+        const std::optional<std::string> raw = ini_.value(section, "coefficients");
+        if (!raw) {
+            return true;
+        }
+        std::array<double, 5> values{};
+        std::size_t count = 0;
+        std::string_view rest = *raw;
+        bool good = true;
+        while (good) {
+            rest = trim(rest);
+            if (rest.empty()) {
+                break;
+            }
+            std::size_t end = 0;
+            while (end < rest.size() && !isBlank(rest[end])) {
+                ++end;
+            }
+            const std::optional<double> value = parseNumber(rest.substr(0, end));
+            if (!value || count == values.size()) {
+                good = false;
+                break;
+            }
+            values[count++] = *value;
+            rest.remove_prefix(end);
+        }
+        if (!good || count == 0) {
+            skip(section, "coefficients = \"" + printable(*raw) +
+                              "\" is not one to five numbers c0 c1 c2 c3 c4");
+            return false;
+        }
+        board.coefficients = values;
+        return true;
+    }
+
+    void parseBoard(std::string_view section, std::string_view name) {
+        if (const std::optional<std::string> problem = nameProblem(name)) {
+            skip(section, *problem);
+            return;
+        }
+        for (const BoardConfig& other : setup_.boards) {
+            if (equalsNoCase(other.name, name)) {
+                skip(section, "a board named \"" + printable(name) + "\" is declared already");
+                return;
+            }
+        }
+        static constexpr std::string_view kKeys[] = {
+            "interface_type",   "board_id",      "driver_version", "hardware_word",
+            "firmware_version", "firmware_type", "pixels",         "sensor_type",
+            "coefficients",     "dark",          "signal"};
+        for (const std::string& key : ini_.keyNames(section)) {
+            bool known = false;
+            for (std::string_view candidate : kKeys) {
+                known = known || equalsNoCase(candidate, key);
+            }
+            if (!known) {
+                add(SetupProblem::Kind::Ignored, "[" + printable(section) + "]: unknown key \"" +
+                                                     printable(key) + "\"; ignored");
+            }
+        }
+
+        BoardConfig board;
+        board.name = std::string(name);
+        const bool good =
+            readInterfaceType(section, board) &&
+            readUnsigned(section, "board_id", board.boardId, 1, 15, "1..15") &&
+            readUnsigned(section, "driver_version", board.driverVersion, 0, 0xFFFF, "0..65535") &&
+            readUnsigned(section, "hardware_word", board.hardwareWord, 0, 0xFFFF, "0..65535") &&
+            readUnsigned(section, "firmware_version", board.firmwareVersion, 0, 0xFFFF,
+                         "0..65535") &&
+            readUnsigned(section, "firmware_type", board.firmwareType, 0, 2, "0, 1 or 2") &&
+            readUnsigned(section, "pixels", board.pixels, 1, 0xFFFF, "1..65535") &&
+            readUnsigned(section, "sensor_type", board.sensorType, 0, 0xFFFE, "0..65534") &&
+            readCoefficients(section, board) &&
+            readUnsigned(section, "dark", board.dark, 0, 0xFFFF, "0..65535 counts") &&
+            readNumber(section, "signal", board.signal, 0.0, 1e9,
+                       "a number of counts per ms from 0 to 1e9");
+        if (good) {
+            setup_.boards.push_back(std::move(board));
+        }
+    }
+
+    const platform::IniFile& ini_;
+    Setup& setup_;
+    std::size_t dropped_ = 0;
+};
+
+} // namespace
+
+Setup parseSetup(std::string_view text, std::string_view source) {
+    Setup setup;
+    setup.source = std::string(source);
+    if (text.size() > platform::kMaxIniFileSize) {
+        setup.problems.push_back(
+            {SetupProblem::Kind::Unreadable, setup.source + ": larger than " +
+                                                 std::to_string(platform::kMaxIniFileSize) +
+                                                 " bytes; no simulated device"});
+        return setup;
+    }
+    const platform::IniFile ini{std::string(text)};
+    Parser(ini, setup).run();
+    return setup;
+}
+
+Setup loadSetupFile(const std::filesystem::path& path) {
+    Setup setup;
+    setup.source = path.string();
+    platform::IniFile ini;
+    if (const int rc = ini.load(path); rc != 0) {
+        const std::string reason = platform::lastErrorText(static_cast<uint32_t>(rc))
+                                       .value_or("error " + std::to_string(rc));
+        setup.problems.push_back(
+            {SetupProblem::Kind::Unreadable,
+             setup.source + ": cannot be read (" + reason + "); no simulated device"});
+        return setup;
+    }
+    Parser(ini, setup).run();
+    return setup;
+}
+
+Setup loadSetupFromEnvironment() {
+    const char* path = std::getenv(kSimulationVariable);
+    if (path == nullptr || *path == '\0') {
+        return {};
+    }
+    return loadSetupFile(path);
+}
+
+void reportSetupProblems(const Setup& setup) {
+    if (setup.problems.empty()) {
+        return;
+    }
+    platform::registerEventSource(kSimulationEventSource,
+                                  {{kEventSetupUnreadable, "Simulation set-up: %1"},
+                                   {kEventSetupBoardSkipped, "Simulation set-up: %1"},
+                                   {kEventSetupIgnored, "Simulation set-up: %1"}});
+    for (const SetupProblem& problem : setup.problems) {
+        std::fprintf(stderr, "simulation set-up: %s\n", problem.message.c_str());
+        platform::EventLogEntry entry;
+        entry.source = kSimulationEventSource;
+        switch (problem.kind) {
+        case SetupProblem::Kind::Unreadable:
+            entry.eventId = kEventSetupUnreadable;
+            break;
+        case SetupProblem::Kind::BoardSkipped:
+            entry.eventId = kEventSetupBoardSkipped;
+            break;
+        case SetupProblem::Kind::Ignored:
+            entry.eventId = kEventSetupIgnored;
+            break;
+        }
+        entry.severity = platform::eventSeverityOf(entry.eventId);
+        entry.strings = {problem.message};
+        platform::writeEventLog(entry);
+    }
+}
+
+} // namespace sim
