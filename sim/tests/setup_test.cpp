@@ -1,0 +1,272 @@
+// The simulation set-up file: defaults, every key, bad values, the file.
+
+#include "sim/setup.h"
+
+#include "sim_test_support.h"
+
+#include "platform/event_log.h"
+#include "platform/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+using sim::BoardConfig;
+using sim::parseSetup;
+
+using sim::SetupProblem;
+
+bool mentions(const sim::Setup& setup, SetupProblem::Kind kind, const std::string& text) {
+    for (const SetupProblem& problem : setup.problems) {
+        if (problem.kind == kind && problem.message.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(SetupParseTest, ASectionAloneGivesTheDefaultBoard) {
+    const sim::Setup setup = parseSetup("[board demo]\n");
+    ASSERT_EQ(setup.boards.size(), 1u);
+    EXPECT_TRUE(setup.problems.empty());
+    BoardConfig expected;
+    expected.name = "demo";
+    EXPECT_EQ(setup.boards[0], expected);
+    // The defaults every user relies on.
+    EXPECT_EQ(expected.interfaceType, 6);
+    EXPECT_EQ(expected.boardId, 1);
+    EXPECT_EQ(expected.driverVersion, 3114);
+    EXPECT_EQ(expected.pixels, 1044);
+    EXPECT_EQ(expected.sensorType, 7);
+    EXPECT_EQ(expected.coefficients, (std::array<double, 5>{300, 0.5, 0, 0, 0}));
+    EXPECT_EQ(expected.dark, 500);
+    EXPECT_EQ(expected.signal, 2000.0);
+    EXPECT_EQ(expected.hardwareWord >> 12, 1); // generation 1
+}
+
+TEST(SetupParseTest, ReadsEveryKey) {
+    const sim::Setup setup = parseSetup("[Board  Second One ]\n"
+                                        "interface_type = 8\n"
+                                        "BOARD_ID = 12\n"
+                                        "driver_version = 1014 ; obsolete\n"
+                                        "hardware_word = 0x2123\n"
+                                        "firmware_version = 203\n"
+                                        "firmware_type = 2\n"
+                                        "pixels = 2048\n"
+                                        "sensor_type = 14\n"
+                                        "coefficients = 190.5  0.25\t-1e-5 2E-9 -3.5e-13\n"
+                                        "dark = 0\n"
+                                        "signal = 12.75\n");
+    ASSERT_EQ(setup.boards.size(), 1u) << (setup.problems.empty() ? "" : setup.problems[0].message);
+    const BoardConfig& board = setup.boards[0];
+    EXPECT_EQ(board.name, "Second One");
+    EXPECT_EQ(board.interfaceType, 8);
+    EXPECT_EQ(board.boardId, 12);
+    EXPECT_EQ(board.driverVersion, 1014);
+    EXPECT_EQ(board.hardwareWord, 0x2123);
+    EXPECT_EQ(board.firmwareVersion, 203);
+    EXPECT_EQ(board.firmwareType, 2);
+    EXPECT_EQ(board.pixels, 2048);
+    EXPECT_EQ(board.sensorType, 14);
+    EXPECT_EQ(board.coefficients, (std::array<double, 5>{190.5, 0.25, -1e-5, 2e-9, -3.5e-13}));
+    EXPECT_EQ(board.dark, 0);
+    EXPECT_EQ(board.signal, 12.75);
+}
+
+TEST(SetupParseTest, KeepsFileOrderAndReadsEveryInterfaceType) {
+    const sim::Setup setup = parseSetup("[board c]\ninterface_type = 1\n"
+                                        "[board a]\ninterface_type = 4\n"
+                                        "[board b]\ninterface_type = 5\n"
+                                        "[board d]\n"
+                                        "[board e]\ninterface_type = 8\n");
+    ASSERT_EQ(setup.boards.size(), 5u);
+    const char* names[] = {"c", "a", "b", "d", "e"};
+    const int types[] = {1, 4, 5, 6, 8};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(setup.boards[i].name, names[i]);
+        EXPECT_EQ(setup.boards[i].interfaceType, types[i]);
+    }
+}
+
+TEST(SetupParseTest, LeftOutCoefficientsAreZero) {
+    const sim::Setup setup = parseSetup("[board a]\ncoefficients = 400 0.75\n");
+    ASSERT_EQ(setup.boards.size(), 1u);
+    EXPECT_EQ(setup.boards[0].coefficients, (std::array<double, 5>{400, 0.75, 0, 0, 0}));
+}
+
+// Each bad value skips its own board, names the key and the value, and
+// leaves the other boards as they were.
+TEST(SetupParseTest, BadValueSkipsOnlyItsBoard) {
+    struct Case {
+        const char* line;
+        const char* key;
+    };
+    const Case cases[] = {
+        {"interface_type = 3", "interface_type"},  // serial electronics: no board
+        {"interface_type = 7", "interface_type"},  // no such type
+        {"interface_type = 6x", "interface_type"}, // trailing text
+        {"interface_type =", "interface_type"},    // present but empty
+        {"board_id = 0", "board_id"},
+        {"board_id = 16", "board_id"},
+        {"board_id = -1", "board_id"},
+        {"board_id = +1", "board_id"},
+        {"driver_version = 65536", "driver_version"},
+        {"driver_version = 3114.5", "driver_version"},
+        {"hardware_word = 0x10000", "hardware_word"},
+        {"hardware_word = 0x", "hardware_word"},
+        {"firmware_version = abc", "firmware_version"},
+        {"firmware_type = 3", "firmware_type"},
+        {"pixels = 0", "pixels"},
+        {"pixels = 99999999999999999999", "pixels"},
+        {"sensor_type = 65535", "sensor_type"},
+        {"coefficients = 300 0.5 0 0 0 0", "coefficients"}, // six
+        {"coefficients = 300 abc", "coefficients"},
+        {"coefficients = 300,0.5", "coefficients"},
+        {"coefficients = nan", "coefficients"},
+        {"coefficients = 1e999", "coefficients"},
+        {"dark = 70000", "dark"},
+        {"dark = 1.5", "dark"},
+        {"signal = -1", "signal"},
+        {"signal = inf", "signal"},
+        {"signal = 2e9", "signal"},
+    };
+    for (const Case& c : cases) {
+        const sim::Setup setup =
+            parseSetup(std::string("[board good]\n[board bad]\n") + c.line + "\n[board after]\n",
+                       "/tmp/x.ini");
+        ASSERT_EQ(setup.boards.size(), 2u) << c.line;
+        EXPECT_EQ(setup.boards[0].name, "good");
+        EXPECT_EQ(setup.boards[1].name, "after");
+        ASSERT_EQ(setup.problems.size(), 1u) << c.line;
+        const std::string& message = setup.problems[0].message;
+        EXPECT_EQ(setup.problems[0].kind, SetupProblem::Kind::BoardSkipped) << c.line;
+        EXPECT_EQ(message.rfind("/tmp/x.ini: [board bad]: ", 0), 0u) << message;
+        EXPECT_NE(message.find(c.key), std::string::npos) << message;
+        EXPECT_NE(message.find("the board is skipped"), std::string::npos) << message;
+    }
+}
+
+TEST(SetupParseTest, HexAndCommentsAreRead) {
+    const sim::Setup setup = parseSetup("; demo set-up\n"
+                                        "[board a] ; a board\n"
+                                        "hardware_word = 0X2001 ; generation 2\n"
+                                        "dark = 500 ; counts\n"
+                                        "# another comment\n");
+    ASSERT_EQ(setup.boards.size(), 1u);
+    EXPECT_EQ(setup.boards[0].hardwareWord, 0x2001);
+    EXPECT_EQ(setup.boards[0].dark, 500);
+}
+
+TEST(SetupParseTest, UnknownKeysAndSectionsAreIgnoredWithANote) {
+    const sim::Setup setup = parseSetup("[boards]\nx = 1\n"
+                                        "[serial demo]\n"
+                                        "[board a]\npixel = 2048\npixels = 512\n");
+    ASSERT_EQ(setup.boards.size(), 1u);
+    EXPECT_EQ(setup.boards[0].pixels, 512);
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Ignored, "[boards] is not a simulated device"));
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Ignored, "[serial demo]"));
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Ignored, "unknown key \"pixel\""));
+    EXPECT_EQ(setup.problems.size(), 3u);
+}
+
+TEST(SetupParseTest, BadNamesAreSkipped) {
+    const sim::Setup setup = parseSetup("[board]\n"
+                                        "[board a]\n"
+                                        "[board A]\n"  // the same section to the ini reader
+                                        "[board  a]\n" // another section, the same board name
+                                        "[board " +
+                                        std::string(sim::kMaxBoardNameLength + 1, 'n') +
+                                        "]\n"
+                                        "[board tab\there]\n");
+    ASSERT_EQ(setup.boards.size(), 1u);
+    EXPECT_EQ(setup.boards[0].name, "a");
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::BoardSkipped, "needs a name"));
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::BoardSkipped, "declared already"));
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::BoardSkipped, "longer than 64"));
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::BoardSkipped, "control character"));
+}
+
+TEST(SetupParseTest, BoardsAndProblemsAreBounded) {
+    std::string text;
+    for (size_t i = 0; i < sim::kMaxSimulatedBoards + 3; ++i) {
+        text += "[board b" + std::to_string(i) + "]\n";
+    }
+    for (int i = 0; i < 100; ++i) {
+        text += "[other " + std::to_string(i) + "]\n";
+    }
+    const sim::Setup setup = parseSetup(text);
+    EXPECT_EQ(setup.boards.size(), sim::kMaxSimulatedBoards);
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::BoardSkipped, "more than 64"));
+    ASSERT_LE(setup.problems.size(), 33u);
+    EXPECT_NE(setup.problems.back().message.find("further problems not shown"), std::string::npos);
+}
+
+TEST(SetupParseTest, OversizedTextGivesNoBoard) {
+    std::string text = "[board a]\n";
+    text.resize(platform::kMaxIniFileSize + 1, '\n');
+    const sim::Setup setup = parseSetup(text);
+    EXPECT_TRUE(setup.boards.empty());
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Unreadable, "larger than"));
+}
+
+class SetupFileTest : public ::testing::Test {
+protected:
+    void TearDown() override { ::unsetenv(sim::kSimulationVariable); }
+    simtest::TempDir dir;
+};
+
+TEST_F(SetupFileTest, ReadsTheFileNamedByTheVariable) {
+    const auto file = dir.write("sim.ini", "[board demo]\r\nboard_id = 3\r\n");
+    ::setenv(sim::kSimulationVariable, file.c_str(), 1);
+    const sim::Setup setup = sim::loadSetupFromEnvironment();
+    ASSERT_EQ(setup.boards.size(), 1u);
+    EXPECT_EQ(setup.boards[0].boardId, 3);
+    EXPECT_EQ(setup.source, file.string());
+}
+
+TEST_F(SetupFileTest, NoVariableMeansNoDeviceAndNoComplaint) {
+    ::unsetenv(sim::kSimulationVariable);
+    sim::Setup setup = sim::loadSetupFromEnvironment();
+    EXPECT_TRUE(setup.boards.empty());
+    EXPECT_TRUE(setup.problems.empty());
+    ::setenv(sim::kSimulationVariable, "", 1);
+    setup = sim::loadSetupFromEnvironment();
+    EXPECT_TRUE(setup.boards.empty());
+    EXPECT_TRUE(setup.problems.empty());
+}
+
+TEST_F(SetupFileTest, MissingFileIsReportedAndGivesNoDevice) {
+    const auto missing = dir.path() / "missing.ini";
+    ::setenv(sim::kSimulationVariable, missing.c_str(), 1);
+    const sim::Setup setup = sim::loadSetupFromEnvironment();
+    EXPECT_TRUE(setup.boards.empty());
+    ASSERT_EQ(setup.problems.size(), 1u);
+    EXPECT_EQ(setup.problems[0].kind, SetupProblem::Kind::Unreadable);
+    EXPECT_NE(setup.problems[0].message.find(missing.string()), std::string::npos);
+    EXPECT_NE(setup.problems[0].message.find("cannot be read"), std::string::npos);
+}
+
+TEST_F(SetupFileTest, ProblemsGoToTheEventLogAndStandardError) {
+    auto events = std::make_shared<platform::RecordingEventLog>();
+    platform::ScopedEventLogBackend scope(events);
+    const sim::Setup setup = parseSetup("[board a]\nboard_id = 99\n[board b]\nfoo = 1\n", "x.ini");
+    ::testing::internal::CaptureStderr();
+    sim::reportSetupProblems(setup);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("x.ini: [board a]: board_id = \"99\" is not 1..15"), std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("unknown key \"foo\""), std::string::npos) << errors;
+
+    const auto records = events->records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].entry.source, sim::kSimulationEventSource);
+    EXPECT_EQ(records[0].entry.eventId, sim::kEventSetupBoardSkipped);
+    EXPECT_EQ(records[0].entry.severity, platform::EventSeverity::Error);
+    EXPECT_EQ(records[0].text, "Simulation set-up: " + setup.problems[0].message);
+    EXPECT_EQ(records[1].entry.eventId, sim::kEventSetupIgnored);
+    EXPECT_EQ(records[1].entry.severity, platform::EventSeverity::Warning);
+}
+
+} // namespace
