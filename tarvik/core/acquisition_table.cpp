@@ -1,0 +1,61 @@
+#include "core/acquisition_table.h"
+
+#include "core/library_state.h"
+
+#include "platform/clock.h"
+
+#include <chrono>
+
+namespace tarvik {
+
+void clearAcquisitionThreadRow(AcquisitionThreadRow& row) {
+    row.thread.reset();
+    row.threadId = 0;
+    row.startEvent.reset();
+    row.doneEvent.reset();
+    row.stopRequest = 0;
+    row.exited = 0;
+    row.state = kWorkerNone;
+    row.result = 0;
+    row.demo = 0;
+}
+
+void resetAcquisitionThreadTable(AcquisitionThreadTable& table) {
+    for (AcquisitionThreadRow& row : table.rows) {
+        clearAcquisitionThreadRow(row);
+    }
+}
+
+void StopAllAcquisitionThreads() {
+    LibraryState* state = libraryState();
+    if (state == nullptr) {
+        return;
+    }
+    auto& rows = state->acquisitionThreads.rows;
+    for (AcquisitionThreadRow& row : rows) {
+        if (row.thread && row.state >= kWorkerIdle) {
+            row.stopRequest = 1;
+            if (row.startEvent) {
+                row.startEvent->set();
+            }
+        }
+    }
+    // One time-out for all of them together.
+    const platform::TimePoint deadline =
+        platform::deadlineAfterMs(platform::clock(), kWorkerStopTimeoutMs);
+    for (AcquisitionThreadRow& row : rows) {
+        if (!row.thread) {
+            continue;
+        }
+        const platform::TimePoint now = platform::now();
+        const auto left =
+            deadline > now
+                ? std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()
+                : 0;
+        if (row.thread->stop(static_cast<uint32_t>(left))) {
+            clearAcquisitionThreadRow(row);
+        }
+    }
+}
+
+} // namespace tarvik

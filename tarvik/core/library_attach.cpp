@@ -1,0 +1,91 @@
+#include "core/library_attach.h"
+
+#include "core/acquisition_table.h"
+#include "core/export_frame.h"
+#include "core/last_error.h"
+#include "core/library_state.h"
+#include "core/locks.h"
+
+#include "platform/last_error.h"
+#include "serial/qre_link.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace tarvik {
+namespace {
+
+constexpr uint16_t kQreReplyTimeoutMs = 300;
+
+constinit std::atomic<bool> g_attached{false};
+
+int32_t failAttach() {
+    recordFunctionName(kAttachFunctionName);
+    return -1;
+}
+
+} // namespace
+
+bool isLibraryAttached() {
+    return g_attached.load(std::memory_order_acquire);
+}
+
+int32_t LibraryAttach() {
+    std::lock_guard guard(deviceLock());
+    if (isLibraryAttached()) {
+        return 1;
+    }
+    if (CreateDeviceSlot(0) != 0) {
+        return failAttach();
+    }
+    if (AllocQreBuffers() != 1) {
+        recordError(0, KORAL_LEVEL_MEMORY, code::kAllocMemory, 0);
+        return failAttach();
+    }
+    ResetQrePortSettings();
+    SetQreReplyTimeout(kQreReplyTimeoutMs);
+    LibraryState* state = libraryState();
+    resetAcquisitionThreadTable(state->acquisitionThreads);
+    const int32_t os = GetOsVersionCode();
+    if (os == -1) {
+        recordError(0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                    platformErrorInfo(platform::lastError()));
+        return failAttach();
+    }
+    state->osVersionCode = os;
+    g_attached.store(true, std::memory_order_release);
+    return 1;
+}
+
+int32_t LibraryDetach() {
+    std::shared_ptr<DeviceNotifyThread> notificationThread;
+    std::shared_ptr<DeviceNotifySubscriberList> subscribers;
+    {
+        std::lock_guard guard(deviceLock());
+        g_attached.store(false, std::memory_order_release);
+        if (LibraryState* state = libraryState()) {
+            if (state->openInterfaces > 0 && state->interfaceTypeInUse == kTypeSerial) {
+                CloseQrePort();
+            }
+            notificationThread = std::move(state->notificationThread);
+            subscribers = std::move(state->subscribers);
+        }
+    }
+    // Not under the DeviceLock: the notification thread's handlers take it.
+    // The destructor stops the thread (up to 5000 ms), then the subscribers go.
+    notificationThread.reset();
+    subscribers.reset();
+    StopAllAcquisitionThreads();
+
+    std::lock_guard guard(deviceLock());
+    if (FreeQreBuffers() != 1) {
+        return -1;
+    }
+    if (libraryState() != nullptr && FreeDeviceSlot(0) != 0) {
+        return -1;
+    }
+    return 1;
+}
+
+} // namespace tarvik
