@@ -116,7 +116,7 @@ int BoardRegistry::addBoard(const BoardConfig& config, std::shared_ptr<BoardMode
     return addLocked(config, added);
 }
 
-int BoardRegistry::unplug(std::string_view name) {
+int BoardRegistry::setPlugged(std::string_view name, bool plugged) {
     std::lock_guard lock(mutex_);
     if (driverName_.empty()) {
         return ENODEV;
@@ -125,30 +125,24 @@ int BoardRegistry::unplug(std::string_view name) {
     if (!board) {
         return ENOENT;
     }
-    if (!board->present()) {
+    if (board->present() == plugged) {
         return EALREADY;
     }
-    board->setPresent(false);
-    return platform::reportDeviceGone(board->instanceId()) ? 0 : lastReportError();
+    const bool reported = plugged ? platform::reportDeviceArrived(driverName_, board->instanceId())
+                                  : platform::reportDeviceGone(board->instanceId());
+    if (!reported) {
+        return lastReportError();
+    }
+    board->setPresent(plugged);
+    return 0;
+}
+
+int BoardRegistry::unplug(std::string_view name) {
+    return setPlugged(name, false);
 }
 
 int BoardRegistry::plugIn(std::string_view name) {
-    std::lock_guard lock(mutex_);
-    if (driverName_.empty()) {
-        return ENODEV;
-    }
-    const std::shared_ptr<BoardModel> board = findLocked(name);
-    if (!board) {
-        return ENOENT;
-    }
-    if (board->present()) {
-        return EALREADY;
-    }
-    if (!platform::reportDeviceArrived(driverName_, board->instanceId())) {
-        return lastReportError();
-    }
-    board->setPresent(true);
-    return 0;
+    return setPlugged(name, true);
 }
 
 std::string BoardRegistry::driverName() const {

@@ -267,16 +267,31 @@ TEST_F(SimDriverTest, InjectedStatusComesBackInTheBlock) {
     closeDevice(handle);
 }
 
-TEST_F(SimDriverTest, HeldRequestIsCancelledByClose) {
-    start("[board demo]\n");
-    const auto demo = board("demo");
-    demo->injectHang(IOCTL_BOARD_INIT);
-    const DeviceHandle handle = open();
-    AsyncRequest request(handle, IOCTL_BOARD_INIT);
-    ASSERT_TRUE(demo->waitForHeld(1));
+class HeldRequestTest : public SimDriverTest {
+protected:
+    // Starts the board "demo", sends the code on a thread of its own and
+    // waits until the board holds the request.
+    void holdOne(const std::string& setup, uint32_t code) {
+        start(setup);
+        demo = board("demo");
+        ASSERT_TRUE(demo);
+        demo->injectHang(code);
+        handle = open();
+        ASSERT_NE(handle, kInvalidDeviceHandle);
+        request = std::make_unique<AsyncRequest>(handle, code);
+        ASSERT_TRUE(demo->waitForHeld(1));
+    }
+
+    std::shared_ptr<sim::BoardModel> demo;
+    DeviceHandle handle = kInvalidDeviceHandle;
+    std::unique_ptr<AsyncRequest> request;
+};
+
+TEST_F(HeldRequestTest, CloseCancelsIt) {
+    ASSERT_NO_FATAL_FAILURE(holdOne("[board demo]\n", IOCTL_BOARD_INIT));
     EXPECT_TRUE(closeDevice(handle));
-    EXPECT_FALSE(request.finish());
-    EXPECT_EQ(request.error(), uint32_t{ECANCELED});
+    EXPECT_FALSE(request->finish());
+    EXPECT_EQ(request->error(), uint32_t{ECANCELED});
     EXPECT_EQ(demo->heldCount(), 0u);
     EXPECT_EQ(demo->releaseHeld(), 0u);
     EXPECT_FALSE(demo->initState().initialised);
@@ -286,35 +301,27 @@ TEST_F(SimDriverTest, HeldRequestIsCancelledByClose) {
     const DeviceHandle again = open();
     ASSERT_NE(again, kInvalidDeviceHandle);
     EXPECT_TRUE(send(again, IOCTL_BOARD_INIT, *block));
+    EXPECT_TRUE(demo->initState().initialised);
     closeDevice(again);
 }
 
-TEST_F(SimDriverTest, HeldRequestIsServedWhenReleased) {
-    start("[board demo]\nboard_id = 4\n");
-    const auto demo = board("demo");
-    demo->injectHang(IOCTL_BOARD_GET_USB_VERSION);
-    const DeviceHandle handle = open();
-    AsyncRequest request(handle, IOCTL_BOARD_GET_USB_VERSION);
-    ASSERT_TRUE(demo->waitForHeld(1));
+TEST_F(HeldRequestTest, ReleaseServesIt) {
+    ASSERT_NO_FATAL_FAILURE(holdOne("[board demo]\nboard_id = 4\n", IOCTL_BOARD_GET_USB_VERSION));
     EXPECT_EQ(demo->releaseHeld(), 1u);
-    EXPECT_TRUE(request.finish());
-    EXPECT_EQ(request.block().block.BoardId, 4);
-    EXPECT_EQ(request.block().block.DriverVersion, 3114);
-    closeDevice(handle);
+    EXPECT_TRUE(request->finish());
+    EXPECT_EQ(request->block().block.BoardId, 4);
+    EXPECT_EQ(request->block().block.DriverVersion, 3114);
+    EXPECT_EQ(demo->heldCount(), 0u);
 }
 
-TEST_F(SimDriverTest, HeldRequestEndsWithTheBoardUnplugged) {
-    start("[board demo]\n");
-    const auto demo = board("demo");
-    demo->injectHang(IOCTL_BOARD_DEINIT);
-    const DeviceHandle handle = open();
-    AsyncRequest request(handle, IOCTL_BOARD_DEINIT);
-    ASSERT_TRUE(demo->waitForHeld(1));
+TEST_F(HeldRequestTest, UnpluggingTheBoardEndsIt) {
+    ASSERT_NO_FATAL_FAILURE(holdOne("[board demo]\n", IOCTL_BOARD_DEINIT));
     EXPECT_EQ(BoardRegistry::instance().unplug("demo"), 0);
-    EXPECT_FALSE(request.finish());
-    EXPECT_EQ(request.error(), uint32_t{ENODEV});
+    EXPECT_FALSE(request->finish());
+    EXPECT_EQ(request->error(), uint32_t{ENODEV});
     ASSERT_TRUE(waitForPnpIdle()); // the removal cancelled it there
     EXPECT_EQ(demo->heldCount(), 0u);
+    EXPECT_EQ(demo->initState().deinitCount, 0u);
     EXPECT_TRUE(closeDevice(handle));
 }
 

@@ -61,6 +61,7 @@ private:
 
     std::shared_ptr<BoardModel> findLocked(std::string_view name) const;
     int addLocked(const BoardConfig& config, std::shared_ptr<BoardModel>* added);
+    int setPlugged(std::string_view name, bool plugged);
 
     mutable std::mutex mutex_;
     std::string driverName_;
