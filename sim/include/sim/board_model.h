@@ -9,13 +9,14 @@
 // a high-speed board). Every other board command answers
 // kStatusInvalidDeviceRequest, as the board drivers answer a function code they
 // do not serve. The board's peripherals (the I2C bus with its configuration
-// EEPROMs, the boot EEPROM, the sensor) are built from config() and get their
-// commands from serve().
+// EEPROMs, the boot EEPROM, the sensor) are to be built from config() and
+// answer their commands from the one command switch (serveLocked), with the
+// stamping and the injections in front of them.
 //
-// Every reply (also an injected one) starts as the drivers' does: Status and
-// WarningCode cleared, DriverVersion, FirmwareVersion, FirmwareType,
-// HardwareWord and BoardId stamped from identity(). A served request returns
-// its input length.
+// Every reply in the block (also an injected Status) starts as the drivers'
+// do: Status and WarningCode cleared, DriverVersion, FirmwareVersion,
+// FirmwareType, HardwareWord and BoardId stamped from identity(). A served
+// request returns its input length.
 //
 // All members are thread-safe.
 
