@@ -218,6 +218,24 @@ bool onLayerThread() {
     return l.pnp.onThread() || l.notifier.onThread();
 }
 
+// Without VELDON_DRIVER_PATH the drivers of the tree are found in the
+// "drivers" directory beside the directory of this library, so that a program
+// or a C client finds them with no set-up.
+static std::string defaultDriverPath() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&defaultDriverPath), &info) == 0 ||
+        info.dli_fname == nullptr) {
+        return {};
+    }
+    std::error_code error;
+    const std::filesystem::path library = std::filesystem::canonical(info.dli_fname, error);
+    if (error) {
+        return {};
+    }
+    const std::filesystem::path drivers = library.parent_path().parent_path() / "drivers";
+    return std::filesystem::is_directory(drivers, error) ? drivers.string() : std::string();
+}
+
 void ensureDriversLoaded() {
     DeviceLayer& l = layer();
     bool settled = false;
@@ -226,7 +244,7 @@ void ensureDriversLoaded() {
         if (!l.pathLoaded) {
             l.pathLoaded = true;
             const char* variable = std::getenv("VELDON_DRIVER_PATH");
-            const std::string list = variable != nullptr ? variable : "";
+            const std::string list = variable != nullptr ? variable : defaultDriverPath();
             size_t start = 0;
             while (start <= list.size()) {
                 size_t end = list.find(':', start);
