@@ -1,0 +1,127 @@
+// libtarvik.so exports exactly KORAL_ functions of the ordinal table, and all
+// of those that are built.
+
+#include "core/ordinals.h"
+
+#include "platform/version_info.h"
+
+#include <gtest/gtest.h>
+
+#include <elf.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tarvik {
+namespace {
+
+// The exports built so far; each further export is added here with its code.
+const char* const kBuiltExports[] = {
+    "KORAL_InitLibrary",     "KORAL_UnInitLibrary",     "KORAL_GetActualInterfaceID",
+    "KORAL_ErrorMessages",   "KORAL_GetErrorCode",      "KORAL_GetErrorString",
+    "KORAL_WarningMessages", "KORAL_WarningMessagesEx",
+};
+
+template <class T> bool readAt(const std::vector<char>& file, size_t offset, T& out) {
+    if (offset > file.size() || file.size() - offset < sizeof(T)) {
+        return false;
+    }
+    std::memcpy(&out, file.data() + offset, sizeof(T));
+    return true;
+}
+
+// Defined global and weak symbols of the dynamic symbol table.
+std::set<std::string> exportedSymbols(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> file((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+    std::set<std::string> names;
+    Elf64_Ehdr header;
+    if (!readAt(file, 0, header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+        header.e_ident[EI_CLASS] != ELFCLASS64) {
+        ADD_FAILURE() << path << " is no ELF64 file";
+        return names;
+    }
+    for (size_t i = 0; i < header.e_shnum; ++i) {
+        Elf64_Shdr section;
+        if (!readAt(file, header.e_shoff + i * header.e_shentsize, section) ||
+            section.sh_type != SHT_DYNSYM || section.sh_entsize == 0) {
+            continue;
+        }
+        Elf64_Shdr strings;
+        if (!readAt(file, header.e_shoff + section.sh_link * header.e_shentsize, strings)) {
+            continue;
+        }
+        for (size_t s = 0; s < section.sh_size / section.sh_entsize; ++s) {
+            Elf64_Sym symbol;
+            if (!readAt(file, section.sh_offset + s * section.sh_entsize, symbol) ||
+                symbol.st_shndx == SHN_UNDEF || symbol.st_name >= strings.sh_size) {
+                continue;
+            }
+            const unsigned binding = ELF64_ST_BIND(symbol.st_info);
+            if (binding != STB_GLOBAL && binding != STB_WEAK && binding != STB_GNU_UNIQUE) {
+                continue;
+            }
+            const char* name = file.data() + strings.sh_offset + symbol.st_name;
+            names.insert(std::string(name, strnlen(name, strings.sh_size - symbol.st_name)));
+        }
+    }
+    return names;
+}
+
+TEST(ExportSetTest, OnlyKoralFunctionsOfTheOrdinalTableAreExported) {
+    const std::set<std::string> exported = exportedSymbols(TARVIK_LIBRARY_FILE);
+    ASSERT_FALSE(exported.empty());
+    std::set<std::string> table;
+    for (const ExportOrdinal& entry : exportOrdinals()) {
+        table.insert(entry.name);
+    }
+    for (const std::string& name : exported) {
+        EXPECT_TRUE(table.count(name) == 1) << name << " is exported but not in the table";
+    }
+    for (const char* name : kBuiltExports) {
+        EXPECT_TRUE(exported.count(name) == 1) << name << " is not exported";
+    }
+}
+
+TEST(ExportSetTest, OrdinalTableHoldsEveryExportOnce) {
+    const auto exports = exportOrdinals();
+    EXPECT_EQ(exports.size(), 176u);
+    std::set<std::string> names;
+    std::set<uint16_t> ordinals;
+    for (const ExportOrdinal& entry : exports) {
+        EXPECT_TRUE(names.insert(entry.name).second) << entry.name;
+        EXPECT_EQ(std::strncmp(entry.name, "KORAL_", 6), 0) << entry.name;
+        if (entry.ordinal != 0) {
+            EXPECT_TRUE(ordinals.insert(entry.ordinal).second) << entry.ordinal;
+        }
+    }
+    const auto find = [&](const char* name) {
+        return std::find_if(exports.begin(), exports.end(),
+                            [&](const ExportOrdinal& e) { return std::strcmp(e.name, name) == 0; })
+            ->ordinal;
+    };
+    EXPECT_EQ(find("KORAL_ErrorMessages"), 5);
+    EXPECT_EQ(find("KORAL_GetErrorCode"), 27);
+    EXPECT_EQ(find("KORAL_GetErrorString"), 81);
+    EXPECT_EQ(find("KORAL_GetActualInterfaceID"), 88);
+    EXPECT_EQ(find("KORAL_WarningMessages"), 93);
+    EXPECT_EQ(find("KORAL_WarningMessagesEx"), 118);
+    EXPECT_EQ(find("KORAL_InitLibrary"), 171);
+    EXPECT_EQ(find("KORAL_UnInitLibrary"), 172);
+}
+
+TEST(ExportSetTest, LibraryCarriesItsVersionRecord) {
+    const auto info = platform::readVersionInfo(TARVIK_LIBRARY_FILE);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->value("ProductName"), "VELDON");
+    EXPECT_EQ(info->value("OriginalFilename"), "libtarvik.so");
+}
+
+} // namespace
+} // namespace tarvik

@@ -1,0 +1,233 @@
+// The serial-link interface: its pure helpers, its error report, and the
+// clean failures of everything that needs the COM-port transport.
+
+#include "tarvik_test.h"
+
+#include "platform/clock.h"
+#include "serial/qre_link.h"
+
+#include <cerrno>
+#include <chrono>
+
+namespace tarvik::testing {
+namespace {
+
+uint32_t clamp(uint32_t time, bool* direct = nullptr) {
+    uint32_t maximum = 0;
+    uint32_t minimum = 0;
+    const bool result = ClampIntegrationTime(&time, &maximum, &minimum);
+    EXPECT_EQ(maximum, 6500000u);
+    EXPECT_EQ(minimum, 10u);
+    if (direct != nullptr) {
+        *direct = result;
+    }
+    return time;
+}
+
+TEST(ClampIntegrationTimeTest, ShortTimesGoToTheNearerStep) {
+    bool direct = false;
+    EXPECT_EQ(clamp(0, &direct), 10u);
+    EXPECT_TRUE(direct);
+    EXPECT_EQ(clamp(10, &direct), 10u);
+    EXPECT_TRUE(direct);
+    EXPECT_EQ(clamp(14), 10u);
+    EXPECT_EQ(clamp(15), 20u); // a tie takes the larger step
+    EXPECT_EQ(clamp(34), 20u);
+    EXPECT_EQ(clamp(35), 50u);
+    EXPECT_EQ(clamp(50), 50u);
+    EXPECT_EQ(clamp(299), 100u);
+    EXPECT_EQ(clamp(300), 500u);
+    EXPECT_EQ(clamp(3000), 4000u);
+    EXPECT_EQ(clamp(11999), 4000u);
+    EXPECT_EQ(clamp(12000, &direct), 20000u);
+    EXPECT_TRUE(direct);
+    EXPECT_EQ(clamp(19999), 20000u);
+}
+
+TEST(ClampIntegrationTimeTest, LongTimesStayOrAreLimited) {
+    bool direct = true;
+    EXPECT_EQ(clamp(20000, &direct), 20000u);
+    EXPECT_TRUE(direct);
+    EXPECT_EQ(clamp(20001, &direct), 20001u);
+    EXPECT_FALSE(direct);
+    EXPECT_EQ(clamp(6500000, &direct), 6500000u);
+    EXPECT_FALSE(direct);
+    EXPECT_EQ(clamp(6500001, &direct), 6500000u);
+    EXPECT_FALSE(direct);
+    EXPECT_EQ(clamp(0xFFFFFFFFu), 6500000u);
+}
+
+TEST(ClampIntegrationTimeTest, NullPointersAreSkipped) {
+    uint32_t maximum = 0;
+    EXPECT_FALSE(ClampIntegrationTime(nullptr, &maximum, nullptr));
+    EXPECT_EQ(maximum, 6500000u);
+    uint32_t time = 16;
+    EXPECT_TRUE(ClampIntegrationTime(&time, nullptr, nullptr));
+    EXPECT_EQ(time, 20u);
+}
+
+class QreLinkTest : public TarvikTest {
+protected:
+    DeviceSlot& serialSlot(int32_t id = 1) { return addSlot(id, kTypeSerial); }
+};
+
+TEST_F(QreLinkTest, SerialMultiplexerChannelCounts) {
+    DeviceSlot& slot = serialSlot();
+    struct Row {
+        uint8_t type;
+        uint8_t assembly;
+        int32_t channels;
+    };
+    const Row rows[] = {{7, 0, 0}, {7, 1, 3}, {7, 2, 4}, {7, 3, 6},   {7, 4, 8}, {7, 5, 0},
+                        {9, 0, 8}, {9, 1, 2}, {9, 2, 4}, {9, 3, 8},   {9, 4, 8}, {9, 5, 8},
+                        {9, 6, 2}, {9, 7, 0}, {6, 1, 0}, {255, 15, 0}};
+    for (const Row& row : rows) {
+        slot.configuration[18] = row.type;
+        slot.configuration[19] = static_cast<uint8_t>(row.assembly << 4 | 0x3); // port 3
+        EXPECT_EQ(GetSerialMuxChannelCount(1), row.channels)
+            << int(row.type) << " " << int(row.assembly);
+    }
+    EXPECT_EQ(GetSerialMuxChannelCount(2), 0);
+}
+
+TEST_F(QreLinkTest, ConfigurationVariantOfAssembly8) {
+    DeviceSlot& slot = serialSlot();
+    uint8_t* mux = slot.configuration.data() + 512;
+    mux[6] = 8;
+    mux[7] = 0;
+    const std::pair<uint16_t, int32_t> rows[] = {
+        {0x0000, 2}, {0x0001, 3}, {0x0002, 5}, {0x0003, 0}, {0x2001, 3}};
+    for (auto [word, variant] : rows) {
+        mux[8] = static_cast<uint8_t>(word);
+        mux[9] = static_cast<uint8_t>(word >> 8);
+        EXPECT_EQ(GetConfigVariantCode(1), variant) << word;
+    }
+    mux[6] = 4;
+    EXPECT_EQ(GetConfigVariantCode(1), 0);
+    EXPECT_EQ(GetConfigVariantCode(9), 0);
+}
+
+TEST_F(QreLinkTest, FirmwareRefusalIsReportedFirst) {
+    DeviceSlot& slot = serialSlot(2);
+    slot.qre.status.setStatusWords(-72, 17);
+    pushQreError(-71);
+    pushQreError(-21);
+    EXPECT_EQ(ReportQreErrors(1), 1);
+    EXPECT_RECORD(1, -21, 0, 2, "");
+}
+
+TEST_F(QreLinkTest, ClassOneLooksAtTheListThenTheStatusWords) {
+    DeviceSlot& slot = serialSlot(2);
+    EXPECT_EQ(ReportQreErrors(1), 0);
+    slot.qre.status.setStatusWords(0, 17);
+    EXPECT_EQ(ReportQreErrors(1), 1);
+    EXPECT_RECORD(1, 17, 0, 2, "");
+    slot.qre.status.setStatusWords(-204, 17);
+    EXPECT_EQ(ReportQreErrors(1), 1);
+    EXPECT_RECORD(1, -204, 0, 2, "");
+    slot.qre.status.setStatusWords(-5, 0); // not one the report looks for
+    EXPECT_EQ(ReportQreErrors(1), 0);
+    pushQreError(-71);
+    pushQreError(-204);
+    EXPECT_EQ(ReportQreErrors(1), 1);
+    EXPECT_RECORD(1, -204, 0, 2, "");
+    clearQreErrors();
+    EXPECT_EQ(ReportQreErrors(1), 0);
+}
+
+TEST_F(QreLinkTest, ClassSevenLooksAtTheI2cStatus) {
+    serialSlot(3);
+    pushQreError(-71);
+    EXPECT_EQ(ReportQreErrors(7), 0);
+    qreLink()->i2cTransfer[7] = 0xCC; // -52 "ERR I2C NOACK"
+    EXPECT_EQ(ReportQreErrors(7), 1);
+    EXPECT_RECORD(1, -52, 0, 3, "");
+}
+
+TEST_F(QreLinkTest, OpenFailsWithQreDriverNotFound) {
+    DeviceSlot& slot = serialSlot();
+    slot.initialised = 1;
+    recordError(1, 3, 301, 0);
+    EXPECT_EQ(OpenQreDevice(0), -1);
+    EXPECT_RECORD(3, 301, 813, 1, "");
+    EXPECT_EQ(slot.initialised, 0u);
+}
+
+TEST_F(QreLinkTest, TransfersFailWithComPortNotAvailable) {
+    DeviceSlot& slot = serialSlot(4);
+    slot.block()->WorkMode = 1;
+    EXPECT_EQ(SendQreWorkModeParameters(), -1);
+    EXPECT_RECORD(1, -320, 0, 4, "");
+    recordError(0, 0, 0, 0);
+    EXPECT_EQ(InitializeQreDevice(0), -1);
+    EXPECT_RECORD(1, -320, 0, 4, "");
+    EXPECT_EQ(SetQreDigitalOutput2(), -1);
+    EXPECT_EQ(ClearQreDigitalOutput2(), -1);
+    EXPECT_EQ(GetQreDigitalInput1(), -1);
+    EXPECT_EQ(qreLink()->digitalOutputs, 0);
+    EXPECT_EQ(RunQreI2cTransfer(), -1);
+    EXPECT_EQ(qreLink()->errors, std::vector<int32_t>{-320});
+    EXPECT_EQ(CloseQrePort(), 1);
+}
+
+TEST_F(QreLinkTest, UnknownWorkModeIsInvalid) {
+    DeviceSlot& slot = serialSlot(2);
+    slot.block()->WorkMode = 9;
+    EXPECT_EQ(SendQreWorkModeParameters(), -1);
+    EXPECT_RECORD(4, 505, 805, 2, "");
+}
+
+TEST_F(QreLinkTest, AcquisitionNeedsInitialisedActiveSlots) {
+    DeviceSlot& one = serialSlot(1);
+    DeviceSlot& two = serialSlot(2);
+    one.active = 0;
+    two.initialised = 0;
+    EXPECT_EQ(AcquireQreSpectra(1), 0); // nothing active to acquire
+    EXPECT_EQ(AcquireQreSpectra(0), -1);
+    EXPECT_RECORD(4, 507, 0, 2, "");
+    two.initialised = 1;
+    EXPECT_EQ(AcquireQreSpectra(2), -1);
+    EXPECT_RECORD(1, -320, 0, 2, "");
+}
+
+TEST_F(QreLinkTest, MultiplexerPortOperationsGiveThePlatformError) {
+    DeviceSlot& slot = serialSlot(3);
+    slot.serialMuxPortNumber = 4;
+    slot.serialMuxConfiguration = 0x24;
+    EXPECT_EQ(OpenMuxPort(3), ENOENT);
+    EXPECT_EQ(slot.serialMuxPort, kNoSerialPort);
+    EXPECT_EQ(SelectMuxChannelSerial(2, 3), ENOENT);
+    EXPECT_EQ(CloseMuxPort(3), 0);
+    EXPECT_EQ(slot.serialMuxPortNumber, 0);
+    EXPECT_EQ(slot.serialMuxConfiguration, 0);
+}
+
+TEST_F(QreLinkTest, SwitchDelayCoversFiveCyclesWhereTheElectronicsNeedIt) {
+    platform::VirtualClock clock;
+    platform::ScopedClock scope(clock);
+    DeviceSlot& slot = serialSlot(1);
+    slot.qre.cycleTimeMs = 40;
+    slot.block()->WorkMode = 6;
+    EXPECT_EQ(WaitMuxSwitchDelay(1, 25, 0), 200);
+    slot.block()->WorkMode = 3;
+    slot.qre.status.setFirmwareVersion(314);
+    EXPECT_EQ(WaitMuxSwitchDelay(1, 250, 0), 250);
+    slot.qre.status.setFirmwareVersion(315);
+    EXPECT_EQ(WaitMuxSwitchDelay(1, 25, 0), 25);
+
+    const platform::TimePoint before = clock.now();
+    EXPECT_EQ(WaitMuxSwitchDelay(1, 25, 1), 25);
+    EXPECT_EQ(clock.now() - before, std::chrono::milliseconds(25));
+    EXPECT_EQ(WaitMuxSwitchDelay(1, 0, 1), 0);
+    EXPECT_EQ(clock.now() - before, std::chrono::milliseconds(25));
+}
+
+TEST_F(QreLinkTest, SlotBuffersGoWithTheSlot) {
+    DeviceSlot& slot = serialSlot(2);
+    slot.qre.status.setFirmwareVersion(320);
+    FreeQreSlotBuffers(2);
+    EXPECT_EQ(slot.qre.status.firmwareVersion(), 0);
+}
+
+} // namespace
+} // namespace tarvik::testing
