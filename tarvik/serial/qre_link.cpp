@@ -14,6 +14,7 @@ namespace tarvik {
 namespace {
 
 constinit QreLinkModule* g_link = nullptr;
+constinit QreLinkTransport* g_transport = nullptr;
 
 constexpr uint32_t kMaxIntegrationTimeUs = 6500000;
 constexpr uint32_t kMinIntegrationTimeUs = 10;
@@ -76,6 +77,12 @@ int16_t QreStatusBlock::deviceStatusWord() const {
 void QreStatusBlock::setStatusWords(int16_t status, int16_t deviceStatus) {
     writeU16(&bytes[4], static_cast<uint16_t>(status));
     writeU16(&bytes[6], static_cast<uint16_t>(deviceStatus));
+}
+
+QreLinkTransport* setQreLinkTransport(QreLinkTransport* transport) {
+    QreLinkTransport* previous = g_transport;
+    g_transport = transport;
+    return previous;
 }
 
 QreLinkModule* qreLink() {
@@ -280,6 +287,9 @@ int32_t GetQreDigitalInput1() {
 
 int16_t RunQreI2cTransfer() {
     clearQreErrors();
+    if (g_transport != nullptr && g_link != nullptr) {
+        return g_transport->runI2cTransfer(*g_link);
+    }
     // The status poll (command 14) cannot be sent.
     pushQreError(qre::kErrComPortNotAvailable);
     return -1;
@@ -324,7 +334,10 @@ int32_t ReportQreErrors(int32_t errorClass) {
 }
 
 void SendQreCommand7() {
-    // Nothing to send it over; its result is never looked at.
+    // Its result is never looked at.
+    if (g_transport != nullptr && g_link != nullptr) {
+        g_transport->sendCommand7(*g_link);
+    }
 }
 
 int32_t OpenMuxPort(int32_t /*interfaceId*/) {

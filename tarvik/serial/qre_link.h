@@ -87,6 +87,29 @@ struct QreLinkModule {
     std::vector<int32_t> errors;                                     // the link's error list
 };
 
+// The transfers that talk to the electronics, dispatched through a
+// replaceable transport so that tests can put a fake electronics behind the
+// link. Without one installed (the default) they fail as described at the top.
+// Each operation works on the module records as the real transfer would: it
+// reads the request from the blocks, answers into them and pushes failures
+// into the error list (pushQreError). Add an operation here when a transfer
+// of the link needs a fake.
+class QreLinkTransport {
+public:
+    virtual ~QreLinkTransport() = default;
+    // RunQreI2cTransfer after it cleared the error list: carries out the
+    // request of the I2C transfer block (bytes 2..5, 8..15), answers in bytes
+    // 6, 7 and 16..23; returns 1 done or -1..-4 as RunQreI2cTransfer.
+    virtual int16_t runI2cTransfer(QreLinkModule& link) = 0;
+    // SendQreCommand7.
+    virtual void sendCommand7(QreLinkModule& /*link*/) {}
+};
+
+// Installs a transport (not owned; it must outlive its use) and returns the
+// previous one; null restores the default. Called by tests with no device
+// operation under way.
+QreLinkTransport* setQreLinkTransport(QreLinkTransport* transport);
+
 // Null before AllocQreBuffers and after FreeQreBuffers.
 QreLinkModule* qreLink();
 void clearQreErrors();
