@@ -177,9 +177,13 @@ void resetWholeSlot(const LibraryState& state, DeviceSlot& slot) {
     slot.serialMuxConfiguration = 0;
     slot.componentTable.fill(0);
     slot.componentFlags.fill(0);
-    slot.configurationArea.fill(0);
-    slot.configurationArea2.fill(0);
-    slot.configurationAreaWords.fill(0);
+    slot.sensorCoefficients.fill(0.0);
+    slot.revisionPixels.fill(0);
+    slot.sensorTechnology = 0;
+    slot.sensorReversed = 0;
+    slot.sensorFileLoaded = 0;
+    slot.revisionPixelFlag = 0;
+    slot.actualConfiguration = {};
     slot.type8Scale.fill(1.0);
     slot.darkPixelRangeOn = 0;
     slot.firstDarkPixel = 0;

@@ -9,6 +9,7 @@
 
 #include "core/acquisition_table.h"
 #include "serial/qre_link.h"
+#include "tarvik.h"
 #include "tarvik_request_block.h"
 
 #include "platform/device.h"
@@ -133,9 +134,14 @@ struct DeviceSlot {
     uint8_t serialMuxConfiguration = 0;
     std::array<uint32_t, 7> componentTable{};
     std::array<uint8_t, 7> componentFlags{};
-    std::array<uint8_t, 88> configurationArea{};
-    std::array<uint8_t, 20> configurationArea2{};
-    std::array<uint32_t, 4> configurationAreaWords{};
+    // The sensor description file of a type-128 sensor, as last read.
+    std::array<double, 11> sensorCoefficients{}; // PAR_A0..PAR_A10
+    std::array<uint32_t, 5> revisionPixels{};    // 65535 = none
+    uint16_t sensorTechnology = 0;
+    uint8_t sensorReversed = 0;                      // pixel order reversed
+    uint8_t sensorFileLoaded = 0;                    // the values above are valid
+    uint8_t revisionPixelFlag = 0;                   // a revision pixel is set
+    ActualConfigurationRecord actualConfiguration{}; // of the last read at open (mode 3)
     std::array<double, 5> type8Scale{1.0, 1.0, 1.0, 1.0, 1.0};
     uint8_t darkPixelRangeOn = 0;
     uint32_t firstDarkPixel = 0;

@@ -94,6 +94,88 @@ int32_t KORAL_WarningMessages(int32_t mode, uint32_t interfaceId /* 0 = all */);
  * 2, -2 query the mode last set, 0 all off) and the warning box (showFlag). */
 int32_t KORAL_WarningMessagesEx(int32_t mode, int32_t showFlag, uint32_t interfaceId /* 0 = all */);
 
+/* --- sensor tables ------------------------------------------------------ */
+
+/* Sensor type of a sensor described by the interface's sensor description file. */
+#define KORAL_SENSOR_TYPE_FILE 128u
+
+/* Ordinal 148. 1 when the configuration is valid, 0 when not, -1 when the
+ * front end's clock had to be read from an interface that is not initialised.
+ * a: bits 0-15 interface type, bits 16-31 interface ID (0 means 65535);
+ * b: bits 0-15 front-end type, bits 16-31 its clock value (0 = read it from
+ * the interface's front-end EEPROM; only for front-end types 9, 10, 11). */
+int32_t KORAL_HWConfig_IsConfigSupported(int32_t a, int32_t b, uint32_t muxType,
+                                         uint8_t sensorType);
+/* Ordinal 149. 1 supported, 0 not, -1 unknown sensor type. */
+int32_t KORAL_HWConfig_IsSensorLengthSupported(uint32_t sensorType, uint32_t pixels);
+/* Ordinal 160. The sensor technology of a type (for type 128 with an interface
+ * ID: that of the interface's description file), or -1. */
+int32_t KORAL_HWConfig_GetSensorTechnology(uint32_t interfaceId /* 0 = none */, int32_t sensorType);
+/* Ordinal 150. The number of pixel counts the type supports (may exceed the
+ * capacity); the first `capacity` of them, ascending, go to pixelCounts, with
+ * 0xFFFFFFFF standing for "any other count". -1 for an unknown type. */
+int32_t KORAL_HWConfig_GetSupportedSensorLengths(uint32_t sensorType, int32_t capacity,
+                                                 uint32_t* pixelCounts /* may be NULL */);
+/* Ordinal 144. The serial multiplexer entry of the interface board EEPROM:
+ * type (7 or 9), COM port and assembly code. 0 or -1. */
+int32_t KORAL_HWConfig_GetMUXParams(uint32_t* muxType, uint32_t* comPort,
+                                    uint32_t* assemblyCode /* each may be NULL */,
+                                    uint32_t interfaceId);
+/* Ordinal 143. Writes the serial multiplexer entry (type 0 removes it;
+ * type 7 with assembly code 1..4, type 9 with 0..6; COM port 0..15). 0 or -1. */
+int32_t KORAL_HWConfig_ChangeMUXParams(uint32_t muxType, int32_t comPort, uint32_t assemblyCode,
+                                       uint32_t interfaceId);
+
+/* --- actual configuration ----------------------------------------------- */
+
+/* The hardware an interface actually has, worked out from its EEPROMs, its
+ * sensor description file and its configured values. 148 bytes. Entries at
+ * and beyond the channel count are 0. */
+typedef struct ActualConfigurationRecord {
+    uint32_t interfaceType;       /* 0: InterfaceType */
+    uint32_t reserved;            /* 4: 0 */
+    uint32_t frontEndType;        /* 8 */
+    uint32_t muxType;             /* 12: 0 none; 1-6, 8 EEPROM multiplexers; 7, 9 serial */
+    uint32_t channelCount;        /* 16 */
+    uint32_t sensorType[8];       /* 20 */
+    uint32_t pixelCount[8];       /* 52 */
+    uint32_t rows[8];             /* 84: at least 1 */
+    uint32_t fourthSensorWord[8]; /* 116 */
+} ActualConfigurationRecord;
+
+TARVIK_ASSERT_LAYOUT(offsetof(ActualConfigurationRecord, frontEndType) == 8, "frontEndType");
+TARVIK_ASSERT_LAYOUT(offsetof(ActualConfigurationRecord, muxType) == 12, "muxType");
+TARVIK_ASSERT_LAYOUT(offsetof(ActualConfigurationRecord, channelCount) == 16, "channelCount");
+TARVIK_ASSERT_LAYOUT(offsetof(ActualConfigurationRecord, sensorType) == 20, "sensorType");
+TARVIK_ASSERT_LAYOUT(offsetof(ActualConfigurationRecord, pixelCount) == 52, "pixelCount");
+TARVIK_ASSERT_LAYOUT(offsetof(ActualConfigurationRecord, rows) == 84, "rows");
+TARVIK_ASSERT_LAYOUT(offsetof(ActualConfigurationRecord, fourthSensorWord) == 116,
+                     "fourthSensorWord");
+TARVIK_ASSERT_LAYOUT(sizeof(ActualConfigurationRecord) == 148,
+                     "ActualConfigurationRecord is 148 bytes");
+
+/* Bytes of the record that KORAL_GetActualConfigurationEx copies (up to and
+ * including the rows). */
+#define KORAL_ACTUAL_CONFIGURATION_EX_SIZE 116u
+
+/* ConfigurationFlags, the result of the configuration read. */
+#define KORAL_CONFIG_INTERFACE_IMAGE 0x00000001u /* interface type from its EEPROM */
+#define KORAL_CONFIG_FRONTEND_IMAGE 0x00000004u  /* front end and sensor from its EEPROM */
+#define KORAL_CONFIG_MUX_IMAGE 0x00000008u       /* channels from the multiplexer EEPROM */
+#define KORAL_CONFIG_SAME_AS_CHANNEL0(i) (0x00000100u << (i)) /* channel i equals channel 0 */
+#define KORAL_CONFIG_ERROR 0x80000000u /* an error was recorded during the read */
+
+/* Modes of the two exports: 0 read afresh, 1 and 2 read afresh and show the
+ * information dialog, 3 the record read when the interface was opened. */
+
+/* Ordinal 77. Writes interface type, reserved word, front-end type,
+ * multiplexer type, channel count, sensor type and pixel count of channel 0.
+ * Returns the ConfigurationFlags (not negative) or -1. */
+int32_t KORAL_GetActualConfiguration(uint32_t mode, uint32_t values[7], uint32_t interfaceId);
+/* Ordinal 123. Writes the first 116 bytes of the ActualConfigurationRecord.
+ * Returns the ConfigurationFlags (not negative) or -1. */
+int32_t KORAL_GetActualConfigurationEx(uint32_t mode, void* buffer, uint32_t interfaceId);
+
 #undef TARVIK_ASSERT_LAYOUT
 
 #ifdef __cplusplus
