@@ -23,8 +23,9 @@ inline constexpr uint8_t kI2cBootRead = 0x84;
 inline constexpr int32_t kI2cMaxCount = 8;
 
 // Board status of a programming compare that failed.
-inline constexpr uint16_t kStatusI2cCompare = 166; // "ERR I2C PROGRAMMING COMPARE"
-inline constexpr int32_t kCodeI2cProtected = 306;  // "I2C PROTECTED AREA"
+inline constexpr uint16_t kStatusI2cCompare = 166;        // "ERR I2C PROGRAMMING COMPARE"
+inline constexpr int32_t kCodeI2cProtected = 306;         // "I2C PROTECTED AREA"
+inline constexpr int32_t kInfoInvalidInterfaceType = 804; // "INVALID INTERFACE TYPE"
 
 // 0 when the older I2C exports may reach the address, -1 when it is protected
 // (the configuration EEPROMs and the library's own peripherals).

@@ -176,6 +176,85 @@ int32_t KORAL_GetActualConfiguration(uint32_t mode, uint32_t values[7], uint32_t
  * Returns the ConfigurationFlags (not negative) or -1. */
 int32_t KORAL_GetActualConfigurationEx(uint32_t mode, void* buffer, uint32_t interfaceId);
 
+/* --- raw I2C and configuration EEPROM images ----------------------------- */
+
+/* I2C addresses are in the 8-bit form of the bus (7-bit address << 1). One call
+ * moves 1..8 bytes; index + count stays within 256. A failed read through a
+ * board fills the count bytes with 0xFF. */
+
+/* Ordinals 58..62. Full forms; Write_1_X, Read_1_X and Write_N_X take
+ * addresses 0..240, Read_N_X and Programming_X 0..255. Programming writes,
+ * reads back and compares on the board side. */
+int32_t KORAL_I2C_Write_1_X(int32_t address, const uint8_t* buffer, int32_t count,
+                            uint32_t interfaceId);
+int32_t KORAL_I2C_Read_1_X(int32_t address, uint8_t* buffer, int32_t count, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_N_X(int32_t address, const uint8_t* buffer, int32_t index, int32_t count,
+                            uint32_t interfaceId);
+int32_t KORAL_I2C_Read_N_X(int32_t address, uint8_t* buffer, int32_t index, int32_t count,
+                           uint32_t interfaceId);
+int32_t KORAL_I2C_Programming_X(int32_t address, const uint8_t* buffer, int32_t index,
+                                int32_t count, uint32_t interfaceId);
+
+/* Ordinals 53..57. Older forms of the above; they refuse the protected
+ * addresses (among them the configuration EEPROMs 0xA0, 0xA2, 0xA4) with code
+ * 306 "I2C PROTECTED AREA". */
+int32_t KORAL_I2C_Write_1(int32_t address, const uint8_t* buffer, int32_t count,
+                          uint32_t interfaceId);
+int32_t KORAL_I2C_Read_1(int32_t address, uint8_t* buffer, int32_t count, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_N(int32_t address, const uint8_t* buffer, int32_t index, int32_t count,
+                          uint32_t interfaceId);
+int32_t KORAL_I2C_Read_N(int32_t address, uint8_t* buffer, int32_t index, int32_t count,
+                         uint32_t interfaceId);
+int32_t KORAL_I2C_Programming(int32_t address, const uint8_t* buffer, int32_t index, int32_t count,
+                              uint32_t interfaceId);
+
+/* Ordinals 161, 162. The 64-byte customer data area (indexes 192..255) of the
+ * interface board's EEPROM (selector 1) or the front end's (selector 2). */
+int32_t KORAL_I2C_Read_EEPROM_CustData(uint32_t selector, uint32_t reserved, uint8_t* buffer,
+                                       int32_t offset, int32_t count, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_EEPROM_CustData(uint32_t selector, uint32_t reserved, const uint8_t* buffer,
+                                        int32_t offset, int32_t count, uint32_t interfaceId);
+
+/* Ordinals 63..72, 128, 129. Fixed areas from a base index of the interface
+ * board's EEPROM (EP547 235, EP345 239, EP237 243, EP945 247, EP856 251) or
+ * the front end's (EPF016 249); offset 0 or more from the base. */
+int32_t KORAL_I2C_Read_EP856(uint8_t* buffer, int32_t offset, int32_t count, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_EP856(const uint8_t* buffer, int32_t offset, int32_t count,
+                              uint32_t interfaceId);
+int32_t KORAL_I2C_Read_EP945(uint8_t* buffer, int32_t offset, int32_t count, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_EP945(const uint8_t* buffer, int32_t offset, int32_t count,
+                              uint32_t interfaceId);
+int32_t KORAL_I2C_Read_EP237(uint8_t* buffer, int32_t offset, int32_t count, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_EP237(const uint8_t* buffer, int32_t offset, int32_t count,
+                              uint32_t interfaceId);
+int32_t KORAL_I2C_Read_EP345(uint8_t* buffer, int32_t offset, int32_t count, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_EP345(const uint8_t* buffer, int32_t offset, int32_t count,
+                              uint32_t interfaceId);
+int32_t KORAL_I2C_Read_EP547(uint8_t* buffer, int32_t offset, int32_t count, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_EP547(const uint8_t* buffer, int32_t offset, int32_t count,
+                              uint32_t interfaceId);
+int32_t KORAL_I2C_Read_EPF016(uint8_t* buffer, int32_t offset, int32_t count, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_EPF016(const uint8_t* buffer, int32_t offset, int32_t count,
+                               uint32_t interfaceId);
+
+/* Ordinals 79, 80. A whole 256-byte EEPROM image at an address 0..255. */
+int32_t KORAL_I2C_Read_EEPROM_X(int32_t deviceAddress, uint8_t buffer[256], uint32_t interfaceId);
+int32_t KORAL_I2C_Write_EEPROM_X(int32_t deviceAddress, const uint8_t buffer[256],
+                                 uint32_t interfaceId);
+
+/* Ordinals 151, 152. The boot EEPROM of a USB board (interface types 6 from
+ * board generation 2, and 8). addressAndOptions: bits 0-15 the I2C address,
+ * bit 16 the whole image (type 8: otherwise the first 16 bytes stay the
+ * board's), bit 17 store the boot CRC before writing. *length is the byte
+ * count; a type-8 read without bit 16 returns at most 240 and copies image
+ * bytes 16 on to the buffer's start; a type-8 write takes 256 bytes. */
+#define KORAL_BOOT_WHOLE_IMAGE 0x10000
+#define KORAL_BOOT_STORE_CRC 0x20000
+int32_t KORAL_I2C_Read_Boot_EEPROM(int32_t addressAndOptions, uint8_t* buffer, int32_t offset,
+                                   int32_t* length, uint32_t interfaceId);
+int32_t KORAL_I2C_Write_Boot_EEPROM(int32_t addressAndOptions, const uint8_t* buffer,
+                                    int32_t offset, int32_t* length, uint32_t interfaceId);
+
 #undef TARVIK_ASSERT_LAYOUT
 
 #ifdef __cplusplus
