@@ -5,6 +5,7 @@
 #include "core/last_error.h"
 #include "core/library_state.h"
 #include "core/locks.h"
+#include "hardware/sensor_tables.h"
 
 #include "platform/last_error.h"
 #include "serial/qre_link.h"
@@ -47,6 +48,7 @@ int32_t LibraryAttach() {
     SetQreReplyTimeout(kQreReplyTimeoutMs);
     LibraryState* state = libraryState();
     resetAcquisitionThreadTable(state->acquisitionThreads);
+    BuildSensorConfigIndex();
     const int32_t os = GetOsVersionCode();
     if (os == -1) {
         recordError(0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,

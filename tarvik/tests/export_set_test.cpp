@@ -22,9 +22,23 @@ namespace {
 
 // The exports built so far; each further export is added here with its code.
 const char* const kBuiltExports[] = {
-    "KORAL_InitLibrary",     "KORAL_UnInitLibrary",     "KORAL_GetActualInterfaceID",
-    "KORAL_ErrorMessages",   "KORAL_GetErrorCode",      "KORAL_GetErrorString",
-    "KORAL_WarningMessages", "KORAL_WarningMessagesEx",
+    "KORAL_InitLibrary",
+    "KORAL_UnInitLibrary",
+    "KORAL_GetActualInterfaceID",
+    "KORAL_ErrorMessages",
+    "KORAL_GetErrorCode",
+    "KORAL_GetErrorString",
+    "KORAL_WarningMessages",
+    "KORAL_WarningMessagesEx",
+    // sensor tables and the actual configuration
+    "KORAL_HWConfig_IsConfigSupported",
+    "KORAL_HWConfig_IsSensorLengthSupported",
+    "KORAL_HWConfig_GetSensorTechnology",
+    "KORAL_HWConfig_GetSupportedSensorLengths",
+    "KORAL_HWConfig_GetMUXParams",
+    "KORAL_HWConfig_ChangeMUXParams",
+    "KORAL_GetActualConfiguration",
+    "KORAL_GetActualConfigurationEx",
 };
 
 template <class T> bool readAt(const std::vector<char>& file, size_t offset, T& out) {
