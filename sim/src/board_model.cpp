@@ -97,11 +97,46 @@ BoardIdentity identityOf(const BoardConfig& config) {
     return identity;
 }
 
+EepromContents bootContentsOf(const BoardImages& images) {
+    if (images.bootImage) {
+        return *images.bootImage;
+    }
+    EepromContents blank;
+    blank.fill(0xFF);
+    return blank;
+}
+
 } // namespace
 
 BoardModel::BoardModel(BoardConfig config, std::string instanceId)
     : config_(std::move(config)), instanceId_(std::move(instanceId)),
-      identity_(identityOf(config_)) {}
+      identity_(identityOf(config_)), boot_(bootContentsOf(boardImages(config_))) {
+    const BoardImages images = boardImages(config_);
+    if (images.interfaceImage) {
+        bus_.attachEeprom(kInterfaceEeprom, *images.interfaceImage);
+    }
+    if (images.frontEndImage) {
+        bus_.attachEeprom(kFrontEndEeprom, *images.frontEndImage);
+    }
+    if (images.muxImage) {
+        bus_.attachEeprom(kMuxEeprom, *images.muxImage);
+    }
+}
+
+bool BoardModel::continuousAcquisition() const {
+    std::lock_guard lock(mutex_);
+    return continuousLocked();
+}
+
+EepromContents BoardModel::bootEeprom() const {
+    std::lock_guard lock(mutex_);
+    return boot_.contents();
+}
+
+void BoardModel::setBootEeprom(const EepromContents& contents) {
+    std::lock_guard lock(mutex_);
+    boot_.setContents(contents);
+}
 
 BoardIdentity BoardModel::identity() const {
     std::lock_guard lock(mutex_);
@@ -291,6 +326,15 @@ platform::DriverStatus BoardModel::serveLocked(uint32_t ioControlCode, std::span
     case IOCTL_BOARD_GET_USB_VERSION:
         // The short block's own 4 bytes of Data hold the word.
         detail::writeField<uint16_t>(block, kDataOffset, kUsbVersionHighSpeed);
+        return platform::kStatusSuccess;
+    case IOCTL_BOARD_I2C_OPERATION:
+        serveI2cOperationLocked(block, inputLength);
+        return platform::kStatusSuccess;
+    case IOCTL_BOARD_I2C_CHECK_DEVICE:
+        serveI2cCheckLocked(block);
+        return platform::kStatusSuccess;
+    case IOCTL_BOARD_BOOT_EEPROM:
+        serveBootEepromLocked(block, inputLength);
         return platform::kStatusSuccess;
     default:
         return platform::kStatusInvalidDeviceRequest;

@@ -217,6 +217,61 @@ private:
         return true;
     }
 
+    // An image version up to `latest`, or "none" for an EEPROM not fitted.
+    bool readImageVersion(std::string_view section, std::string_view key, int& out, int latest) {
+        const std::optional<std::string> raw = ini_.value(section, key);
+        if (!raw) {
+            return true;
+        }
+        if (equalsNoCase(trim(*raw), "none")) {
+            out = kNoImage;
+            return true;
+        }
+        const std::optional<unsigned long> value = parseUnsigned(*raw);
+        if (!value || *value > static_cast<unsigned long>(latest)) {
+            skip(section, std::string(key) + " = \"" + printable(*raw) + "\" is not " +
+                              (latest == 0 ? std::string("0") : "0.." + std::to_string(latest)) +
+                              " or none");
+            return false;
+        }
+        out = static_cast<int>(*value);
+        return true;
+    }
+
+    bool readClockValue(std::string_view section, BoardConfig& board) {
+        const std::optional<std::string> raw = ini_.value(section, "clock_value");
+        if (!raw) {
+            return true;
+        }
+        const std::optional<unsigned long> value = parseUnsigned(*raw);
+        if (!value || (*value != 0 && *value != 100 && *value != 1000 && *value != 2000 &&
+                       *value != 4000 && *value != 8000)) {
+            skip(section, "clock_value = \"" + printable(*raw) +
+                              "\" is not 0, 100, 1000, 2000, 4000 or 8000");
+            return false;
+        }
+        board.clockValue = static_cast<uint16_t>(*value);
+        return true;
+    }
+
+    bool readSerialMux(std::string_view section, BoardConfig& board) {
+        const std::optional<std::string> raw = ini_.value(section, "serial_mux");
+        if (!raw) {
+            return true;
+        }
+        if (equalsNoCase(trim(*raw), "none")) {
+            board.serialMux = 255;
+            return true;
+        }
+        const std::optional<unsigned long> value = parseUnsigned(*raw);
+        if (!value || (*value != 7 && *value != 9)) {
+            skip(section, "serial_mux = \"" + printable(*raw) + "\" is not 7, 9 or none");
+            return false;
+        }
+        board.serialMux = static_cast<uint8_t>(*value);
+        return true;
+    }
+
     // One to five numbers c0..c4 separated by blanks; the ones left out are 0.
     bool readCoefficients(std::string_view section, BoardConfig& board) {
         const std::optional<std::string> raw = ini_.value(section, "coefficients");
@@ -267,7 +322,10 @@ private:
         static constexpr std::string_view kKeys[] = {
             "interface_type",   "board_id",      "driver_version", "hardware_word",
             "firmware_version", "firmware_type", "pixels",         "sensor_type",
-            "coefficients",     "dark",          "signal"};
+            "coefficients",     "dark",          "signal",         "interface_image",
+            "frontend_image",   "mux_image",     "boot_image",     "frontend_type",
+            "clock_value",      "mux_assembly",  "mux_revision",   "serial_mux",
+            "serial_mux_config"};
         for (const std::string& key : ini_.keyNames(section)) {
             bool known = false;
             for (std::string_view candidate : kKeys) {
@@ -281,8 +339,11 @@ private:
 
         BoardConfig board;
         board.name = std::string(name);
+        if (!readInterfaceType(section, board)) {
+            return;
+        }
+        applyInterfaceTypeDefaults(board);
         const bool good =
-            readInterfaceType(section, board) &&
             readUnsigned(section, "board_id", board.boardId, 1, 15, "1..15") &&
             readUnsigned(section, "driver_version", board.driverVersion, 0, 0xFFFF, "0..65535") &&
             readUnsigned(section, "hardware_word", board.hardwareWord, 0, 0xFFFF, "0..65535") &&
@@ -294,7 +355,17 @@ private:
             readCoefficients(section, board) &&
             readUnsigned(section, "dark", board.dark, 0, 0xFFFF, "0..65535 counts") &&
             readNumber(section, "signal", board.signal, 0.0, 1e9,
-                       "a number of counts per ms from 0 to 1e9");
+                       "a number of counts per ms from 0 to 1e9") &&
+            readImageVersion(section, "interface_image", board.interfaceImage, 0) &&
+            readImageVersion(section, "frontend_image", board.frontEndImage, 2) &&
+            readImageVersion(section, "mux_image", board.muxImage, 2) &&
+            readImageVersion(section, "boot_image", board.bootImage, 0) &&
+            readUnsigned(section, "frontend_type", board.frontEndType, 0, 0xFFFF, "0..65535") &&
+            readClockValue(section, board) &&
+            readUnsigned(section, "mux_assembly", board.muxAssembly, 0, 15, "0..15") &&
+            readUnsigned(section, "mux_revision", board.muxRevision, 0, 0x0FFF, "0..4095") &&
+            readSerialMux(section, board) &&
+            readUnsigned(section, "serial_mux_config", board.serialMuxConfig, 0, 0xFF, "0..255");
         if (good) {
             setup_.boards.push_back(std::move(board));
         }
@@ -306,6 +377,17 @@ private:
 };
 
 } // namespace
+
+void applyInterfaceTypeDefaults(BoardConfig& config) {
+    const BoardConfig defaults;
+    const bool type8 = config.interfaceType == 8;
+    config.sensorType = type8 ? 22 : defaults.sensorType;
+    config.pixels = type8 ? 738 : defaults.pixels;
+    config.frontEndType = type8 ? 8 : defaults.frontEndType;
+    config.muxImage = type8 ? 2 : defaults.muxImage;
+    config.muxAssembly = type8 ? 8 : defaults.muxAssembly;
+    config.muxRevision = 0;
+}
 
 Setup parseSetup(std::string_view text, std::string_view source) {
     Setup setup;

@@ -128,7 +128,7 @@ TEST_F(BoardModelTest, ConfigurationFlagWithoutDataAreaIsRefused) {
 }
 
 TEST_F(BoardModelTest, UnservedBoardCommandsAreInvalidDeviceRequests) {
-    for (uint32_t code : {IOCTL_BOARD_GET_SCANS, IOCTL_BOARD_OPEN, IOCTL_BOARD_I2C_OPERATION,
+    for (uint32_t code : {IOCTL_BOARD_GET_SCANS, IOCTL_BOARD_OPEN, IOCTL_BOARD_GET_TEMPERATURES,
                           IOCTL_BOARD_PROGRAM_CPLD}) {
         const BoardModel::Answer answer = send(code);
         EXPECT_EQ(answer.status, kStatusInvalidDeviceRequest);

@@ -5,12 +5,21 @@
 //
 // Commands served: IOCTL_BOARD_INIT (its parameters are kept; with
 // RequestFlags 0x10 the 256 configuration bytes of Data too),
-// IOCTL_BOARD_DEINIT and IOCTL_BOARD_GET_USB_VERSION (first word of Data: 20,
-// a high-speed board). Every other board command answers
-// kStatusInvalidDeviceRequest, as the board drivers answer a function code they
-// do not serve. The board's peripherals (the I2C bus with its configuration
-// EEPROMs, the boot EEPROM, the sensor) are to be built from config() and
-// answer their commands from the one command switch (serveLocked), with the
+// IOCTL_BOARD_DEINIT, IOCTL_BOARD_GET_USB_VERSION (first word of Data: 20,
+// a high-speed board), and from the board's I2C bus (built from config(): the
+// configuration EEPROMs and the boot EEPROM, see i2c_bus.h)
+// IOCTL_BOARD_I2C_OPERATION, IOCTL_BOARD_I2C_CHECK_DEVICE and
+// IOCTL_BOARD_BOOT_EEPROM as the USB board's driver answers them:
+//   - while continuous acquisition runs (an INIT of work mode 6, 7, 48..51,
+//     0xFF20 or 0xFF21 and no DEINIT or single-mode INIT since): Status 151;
+//   - a transfer longer than 256 bytes: Status 156, StatusInfo 256;
+//   - an address that does not acknowledge: Status 165;
+//   - a verified write (operations 64 and 129) whose read-back differs: 166;
+//   - a boot write whose first I2CData byte is not 0: Status 153;
+//   - a data area too small for the bytes the transfer moves: Status 154.
+// Every other board command answers kStatusInvalidDeviceRequest, as the
+// board drivers answer a function code they do not serve. The board's
+// peripherals answer from the one command switch (serveLocked), with the
 // stamping and the injections in front of them.
 //
 // Every reply in the block (also an injected Status) starts as the drivers'
@@ -20,6 +29,7 @@
 //
 // All members are thread-safe.
 
+#include "sim/i2c_bus.h"
 #include "sim/setup.h"
 
 #include "platform/driver.h"
@@ -34,6 +44,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -43,8 +54,14 @@ inline constexpr std::size_t kConfigurationBytes = 256;
 inline constexpr std::size_t kMaxRequestLog = 4096;
 // GET_USB_VERSION's answer of a board on a high-speed port.
 inline constexpr uint16_t kUsbVersionHighSpeed = 20;
-// INIT with RequestFlags 0x10 whose data area cannot hold the 256 bytes.
+// INIT with RequestFlags 0x10 whose data area cannot hold the 256 bytes, or
+// an I2C transfer whose data area cannot hold its bytes.
 inline constexpr uint16_t kStatusBufferTooSmall = 154; // "DRVERROR BURST BUFFER TO SMALL"
+inline constexpr uint16_t kStatusWrongWorkMode = 151;  // I2C while scanning continuously
+inline constexpr uint16_t kStatusInvalidData = 153;    // a refused boot-EEPROM write
+inline constexpr uint16_t kStatusNotSupported = 156;   // an I2C transfer above 256 bytes
+inline constexpr uint16_t kStatusI2cNoAcknowledge = 165;
+inline constexpr uint16_t kStatusI2cCompare = 166;
 
 struct BoardIdentity {
     uint8_t boardId = 1;
@@ -173,6 +190,17 @@ public:
     bool present() const;
 
     InitState initState() const;
+    // An INIT of a continuous work mode is in force.
+    bool continuousAcquisition() const;
+
+    // --- the I2C bus and the boot EEPROM (under the board's lock; f must not
+    // call back into the board)
+    template <class F> decltype(auto) withI2cBus(F&& f) {
+        std::lock_guard lock(mutex_);
+        return std::forward<F>(f)(bus_);
+    }
+    EepromContents bootEeprom() const;
+    void setBootEeprom(const EepromContents& contents);
 
     // --- request log
     std::vector<RequestRecord> requests() const;
@@ -230,6 +258,10 @@ private:
     platform::DriverStatus serveLocked(uint32_t ioControlCode, std::span<uint8_t> block,
                                        uint32_t inputLength, const Injection* injected);
     void serveInitLocked(std::span<uint8_t> block, uint32_t inputLength);
+    bool continuousLocked() const;
+    void serveI2cOperationLocked(std::span<uint8_t> block, uint32_t inputLength);
+    void serveI2cCheckLocked(std::span<uint8_t> block);
+    void serveBootEepromLocked(std::span<uint8_t> block, uint32_t inputLength);
     void appendLocked(RequestRecord record);
 
     const BoardConfig config_;
@@ -240,6 +272,8 @@ private:
     BoardIdentity identity_;
     bool present_ = false;
     InitState init_;
+    I2cBus bus_;
+    I2cEeprom boot_;
     std::deque<RequestRecord> log_;
     std::size_t dropped_ = 0;
     std::deque<PendingInjection> injections_;

@@ -30,7 +30,11 @@ inline constexpr const char* kSimulationVariable = "VELDON_SIMULATION";
 inline constexpr std::size_t kMaxSimulatedBoards = 64;
 inline constexpr std::size_t kMaxBoardNameLength = 64;
 
-// One "[board <name>]" section.
+// An image key's value "none": the EEPROM is not fitted.
+inline constexpr int kNoImage = -1;
+
+// One "[board <name>]" section. The defaults are those of interface type 6;
+// applyInterfaceTypeDefaults gives those of another type.
 struct BoardConfig {
     std::string name;
     int interfaceType = 6;          // interface_type: 1, 4, 5, 6 or 8
@@ -45,8 +49,28 @@ struct BoardConfig {
     uint16_t dark = 500;                                           // dark: counts of every pixel
     double signal = 2000.0; // signal: counts per ms at the brightest pixel
 
+    // Configuration EEPROMs on the board's I2C bus, each the image version it
+    // holds or kNoImage when the EEPROM is not fitted. Their sensor values are
+    // pixels, sensor_type and coefficients (every multiplexer channel alike).
+    int interfaceImage = 0;         // interface_image: 0 or none (0xA2)
+    int frontEndImage = 2;          // frontend_image: 0, 1, 2 or none (0xA0)
+    int muxImage = kNoImage;        // mux_image: 0, 1, 2 or none (0xA4)
+    int bootImage = 0;              // boot_image: 0 or none (types 6 and 8)
+    uint16_t frontEndType = 7;      // frontend_type: 0..65535
+    uint16_t clockValue = 0;        // clock_value: 0, 100, 1000, 2000, 4000 or 8000
+    uint16_t muxAssembly = 1;       // mux_assembly: the multiplexer's assembly code 0..15
+    uint16_t muxRevision = 0;       // mux_revision: its assembly revision 0..4095
+    uint8_t serialMux = 255;        // serial_mux: 7, 9 or none (255)
+    uint8_t serialMuxConfig = 0xFF; // serial_mux_config: bits 0-3 COM port, 4-7 assembly
+
     bool operator==(const BoardConfig&) const = default;
 };
+
+// The defaults that depend on the interface type, so that every type's
+// default board is a supported one-channel configuration: type 8 carries a
+// multiplexer EEPROM of assembly code 8 (one channel), front end 8 and sensor
+// type 22 with 738 pixels; the others front end 7 and sensor type 7.
+void applyInterfaceTypeDefaults(BoardConfig& config);
 
 struct SetupProblem {
     enum class Kind {
