@@ -48,6 +48,20 @@ std::string written(const sim::BoardConfig& board) {
     }
     text += "\ndark = " + std::to_string(board.dark) + "\n";
     text += "signal = " + number(board.signal) + "\n";
+    const auto image = [](int version) {
+        return version == sim::kNoImage ? std::string("none") : std::to_string(version);
+    };
+    text += "interface_image = " + image(board.interfaceImage) + "\n";
+    text += "frontend_image = " + image(board.frontEndImage) + "\n";
+    text += "mux_image = " + image(board.muxImage) + "\n";
+    text += "boot_image = " + image(board.bootImage) + "\n";
+    text += "frontend_type = " + std::to_string(board.frontEndType) + "\n";
+    text += "clock_value = " + std::to_string(board.clockValue) + "\n";
+    text += "mux_assembly = " + std::to_string(board.muxAssembly) + "\n";
+    text += "mux_revision = " + std::to_string(board.muxRevision) + "\n";
+    text += "serial_mux = " +
+            (board.serialMux == 255 ? std::string("none") : std::to_string(board.serialMux)) + "\n";
+    text += "serial_mux_config = " + std::to_string(board.serialMuxConfig) + "\n";
     return text;
 }
 
