@@ -331,19 +331,19 @@ int UsbDevice::resetPort() {
     return status;
 }
 
-void UsbDevice::markGone() {
-    std::vector<TransferPtr> inFlight;
-    {
-        std::lock_guard lock(state_->mutex);
-        if (state_->gone) {
-            return;
-        }
-        state_->gone = true;
-        inFlight = state_->inFlight;
+std::vector<UsbDevice::TransferPtr> UsbDevice::setGone() {
+    std::lock_guard lock(state_->mutex);
+    if (state_->gone) {
+        return {};
     }
+    state_->gone = true;
+    return state_->inFlight;
+}
+
+void UsbDevice::markGone() {
     // Not waited for here: a bus may complete them on the calling thread's
     // own event loop; their callers wait.
-    for (const TransferPtr& transfer : inFlight) {
+    for (const TransferPtr& transfer : setGone()) {
         transfer->setCancelReason(ENODEV);
         ops_->cancel(transfer);
     }

@@ -132,6 +132,28 @@ void reportDepartureLocked(Hub& h, const std::shared_ptr<UsbDevice>& device) {
     }
 }
 
+// Calls a listener unless it was removed; false then.
+bool deliver(uint32_t id, const Listener& listener, UsbHotplugEvent event,
+             const std::shared_ptr<UsbDevice>& device) {
+    Hub& h = hub();
+    {
+        std::lock_guard lock(h.mutex);
+        if (h.listeners.count(id) == 0) {
+            return false;
+        }
+        h.delivering = id;
+    }
+    try {
+        listener.callback(event, device);
+    } catch (...) {
+        // A listener's failure is its own; the others are still told.
+    }
+    std::lock_guard lock(h.mutex);
+    h.delivering = 0;
+    h.changed.notify_all();
+    return true;
+}
+
 void tell(UsbHotplugEvent event, const std::shared_ptr<UsbDevice>& device, uint64_t number) {
     Hub& h = hub();
     if (event == UsbHotplugEvent::Left) {
@@ -152,21 +174,7 @@ void tell(UsbHotplugEvent event, const std::shared_ptr<UsbDevice>& device, uint6
         }
     }
     for (const auto& [id, listener] : listeners) {
-        {
-            std::lock_guard lock(h.mutex);
-            if (h.listeners.count(id) == 0) {
-                continue; // removed meanwhile
-            }
-            h.delivering = id;
-        }
-        try {
-            listener->callback(event, device);
-        } catch (...) {
-            // A listener's failure is its own; the others are still told.
-        }
-        std::lock_guard lock(h.mutex);
-        h.delivering = 0;
-        h.changed.notify_all();
+        deliver(id, *listener, event, device);
     }
 }
 
@@ -275,22 +283,9 @@ UsbHotplugHandle addUsbHotplugListener(UsbHotplugCallback callback, bool enumera
         // Queued now, so ahead of every later event.
         postLocked(h, [id, listener, devices = h.present] {
             for (const auto& device : devices) {
-                {
-                    Hub& hubRef = hub();
-                    std::lock_guard hold(hubRef.mutex);
-                    if (hubRef.listeners.count(id) == 0) {
-                        return;
-                    }
-                    hubRef.delivering = id;
+                if (!deliver(id, *listener, UsbHotplugEvent::Arrived, device)) {
+                    return;
                 }
-                try {
-                    listener->callback(UsbHotplugEvent::Arrived, device);
-                } catch (...) {
-                }
-                Hub& hubRef = hub();
-                std::lock_guard hold(hubRef.mutex);
-                hubRef.delivering = 0;
-                hubRef.changed.notify_all();
             }
         });
     }

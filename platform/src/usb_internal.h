@@ -3,9 +3,11 @@
 //
 // Each bus implements UsbDeviceOps, the table of operations of one device; the
 // front does everything else (argument checks, time-outs on the platform
-// clock, aborts, the gone state). Lock order: front, then bus, then transfer;
-// the hub's lock before the device layer's. No bus lock is held while the front
-// calls a bus, or while device or driver code runs.
+// clock, aborts, the gone state). Locks, outermost first: a device's
+// configuration lock, a bus's lock, the hub's lock (then the device layer's),
+// and the leaves: a device's state lock, a transfer's lock. The front holds no
+// lock but the configuration lock when it calls a bus, and no lock is held
+// while device, listener or driver code runs.
 
 #include "platform/clock.h"
 #include "platform/usb.h"
@@ -58,6 +60,9 @@ private:
 
 struct UsbAccess {
     static void markGone(UsbDevice& device) { device.markGone(); }
+    // Takes only the device's own lock: for a bus under its lock that ended the
+    // device's transfers itself.
+    static void setGone(UsbDevice& device) { device.setGone(); }
 };
 
 // --- the hub (usb_hub.cpp), for the buses

@@ -138,7 +138,8 @@ public:
 private:
     uint32_t run(Thread& self);
     bool onOwnThread() const { return tlsOnDeviceThread && currentThreadId() == threadId_; }
-    void process(Work& item, std::unique_lock<std::mutex>& lock);
+    // Runs one callback; true when the device left the bus in it.
+    bool process(Work& item, std::unique_lock<std::mutex>& lock);
 
     // All below under bus().mutex.
     const std::optional<EndpointDescriptor> pipeLocked(uint8_t address) const;
@@ -166,6 +167,7 @@ private:
     uint8_t configuration_ = 0;
     std::map<uint8_t, Endpoint> endpoints_;
     std::deque<Work> work_;
+    TransferPtr running_; // the transfer whose callback runs
     std::condition_variable workChanged_;
     std::optional<SimDescriptors> deferredDescriptors_;
     bool deferredUnplug_ = false;
@@ -299,6 +301,9 @@ void Port::failReadsLocked(int status) {
 
 void Port::failAllLocked(int status) {
     failReadsLocked(status);
+    if (running_) {
+        running_->complete(status, 0); // its answer is dropped
+    }
     for (Work& item : work_) {
         if (item.transfer) {
             item.transfer->complete(status, 0);
@@ -524,6 +529,7 @@ void Port::disconnectLocked() {
     failAllLocked(ENODEV);
     configuration_ = 0;
     if (host_) {
+        UsbAccess::setGone(*host_);
         deviceLeft(host_);
         host_.reset();
     }
@@ -588,12 +594,13 @@ void Port::retireLocked() {
     std::erase(bus().ports, shared_from_this());
 }
 
-void Port::process(Work& item, std::unique_lock<std::mutex>& lock) {
+bool Port::process(Work& item, std::unique_lock<std::mutex>& lock) {
     const TransferPtr transfer = item.transfer;
     if (item.connection != connection_ || (transfer && transfer->isDone())) {
-        return; // for a connection that went, or given up by the host
+        return false; // for a connection that went, or given up by the host
     }
     const std::shared_ptr<SimulatedDevice> device = device_;
+    running_ = transfer;
     lock.unlock();
     SimReply reply;
     try {
@@ -619,21 +626,37 @@ void Port::process(Work& item, std::unique_lock<std::mutex>& lock) {
         reply = {EIO, {}, true}; // a broken model fails its request, not the bus
     }
     lock.lock();
-    if (!transfer || !reply.answered || item.connection != connection_ || transfer->isDone()) {
-        return;
-    }
-    if (item.kind == WorkKind::Out && reply.status == EPIPE) {
-        endpoints_[item.value].halted = true;
-    }
+    running_.reset();
+    const bool answer =
+        transfer && reply.answered && item.connection == connection_ && !transfer->isDone();
     size_t length = 0;
-    if (reply.status == 0) {
-        length = transfer->length;
-        if (transfer->in) {
-            length = std::min(reply.data.size(), transfer->length);
-            std::memcpy(transfer->data, reply.data.data(), length);
+    if (answer) {
+        if (item.kind == WorkKind::Out && reply.status == EPIPE) {
+            endpoints_[item.value].halted = true;
+        }
+        if (reply.status == 0) {
+            length = transfer->length;
+            if (transfer->in) {
+                length = std::min(reply.data.size(), transfer->length);
+                std::memcpy(transfer->data, reply.data.data(), length);
+            }
         }
     }
-    transfer->complete(reply.status, length);
+    // What the callback asked for happens before its answer is given, so
+    // that a host that got the answer finds the device gone already.
+    bool retired = false;
+    if (deferredUnplug_ && plugged_) {
+        retireLocked();
+        retired = true;
+    } else if (deferredDescriptors_ && plugged_) {
+        reconnectLocked(std::move(*deferredDescriptors_));
+    }
+    deferredUnplug_ = false;
+    deferredDescriptors_.reset();
+    if (answer) {
+        transfer->complete(reply.status, length);
+    }
+    return retired;
 }
 
 uint32_t Port::run(Thread& self) {
@@ -647,16 +670,8 @@ uint32_t Port::run(Thread& self) {
         }
         Work item = std::move(work_.front());
         work_.pop_front();
-        process(item, lock);
-        // What the callback asked for, now that its answer went to the host.
-        if (deferredUnplug_ && plugged_) {
-            retireLocked();
-            return 0;
-        }
-        if (deferredDescriptors_ && plugged_) {
-            SimDescriptors descriptors = std::move(*deferredDescriptors_);
-            deferredDescriptors_.reset();
-            reconnectLocked(std::move(descriptors));
+        if (process(item, lock)) {
+            return 0; // retired: joined by another thread
         }
     }
 }

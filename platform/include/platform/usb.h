@@ -280,6 +280,9 @@ private:
     // The device left its bus: transfers in flight end with ENODEV, and so
     // does every later call.
     void markGone();
+    // Only the state (for a bus that ended the transfers itself); gives the
+    // transfers in flight when it changed.
+    std::vector<TransferPtr> setGone();
     TransferResult run(const TransferPtr& transfer, uint32_t timeoutMs, ShortTransfer rule);
     TransferResult pipeTransfer(uint8_t endpointAddress, uint8_t* data, size_t length, bool in,
                                 uint32_t timeoutMs, ShortTransfer rule);

@@ -96,14 +96,17 @@ public:
 
     // Leaves the bus and comes back with other descriptors: the host's device
     // goes (transfers end with ENODEV) and a new one arrives. From a callback
-    // it happens once the callback's answer went to the host (a device that
-    // re-enumerates after the request that started its new firmware). False
-    // with ENODEV when unplugged, EINVAL for bad descriptors.
+    // it happens when the callback returns, and the request the callback
+    // served still gets its answer (a device that re-enumerates after the
+    // request that started its new firmware); the host sees the device gone
+    // once it has that answer. False with ENODEV when unplugged, EINVAL for
+    // bad descriptors.
     virtual bool reenumerate(SimDescriptors descriptors) = 0;
     // Leaves the bus for good: the host's transfers end with ENODEV, queued
-    // requests are dropped, the device thread ends (joined here, or, called
-    // from a callback, once the callback returned). The bus then drops its
-    // reference to the device.
+    // requests are dropped, the device thread ends (joined here; called from
+    // a callback, it happens as for reenumerate, and the thread is joined by
+    // the next plug, unplug or shutdown). The bus then drops its reference to
+    // the device.
     virtual void unplug() = 0;
     virtual bool isPlugged() const = 0;
 
