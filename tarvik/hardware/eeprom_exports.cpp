@@ -178,6 +178,12 @@ struct BootCall {
     int32_t id;
 };
 
+// The board refuses a boot write whose first I2CData byte is not 0; what an
+// earlier transfer left there must not decide it.
+void clearInlineData(DeviceRequestBlock& block) {
+    std::memset(block.I2CData, 0, sizeof block.I2CData);
+}
+
 int32_t sendTwice(uint32_t command) {
     return SendDeviceCommand(command) == 0 || SendDeviceCommand(command) == 0 ? 0 : -1;
 }
@@ -199,6 +205,7 @@ int32_t bootOnUsbBoard(const BootCall& call, DeviceSlot& slot) {
     block->I2CLength = kWholeLength;
     block->I2CIndexLong = static_cast<uint16_t>(call.offset);
     block->I2CLengthLong = static_cast<uint16_t>(length);
+    clearInlineData(*block);
     if (ResizeRequestBlock(call.id, wordsFor(length)) != 0) {
         return failExport(call.name);
     }
@@ -229,6 +236,7 @@ int32_t bootOnUsb2Board(const BootCall& call, DeviceSlot& slot) {
     block->I2CIndex = static_cast<uint8_t>(call.offset);
     // A generation-2 board takes the 16-bit fields when both 8-bit ones read 255.
     block->I2CIndexLong = static_cast<uint16_t>(call.offset);
+    clearInlineData(*block);
 
     if (!call.write) {
         block->I2CLength = static_cast<uint8_t>(length - 1);
