@@ -33,7 +33,6 @@ constexpr LengthCode kLengthCodes[] = {
 // combination of front end (with clock code), multiplexer type and sensor
 // type in the order given.
 
-constexpr int kEnd = -1;
 // Stands for the multiplexer types of the interface type: 0, 6, 7, 9 for
 // types 4 and 6, and 0, 6 for type 5.
 constexpr int kMuxM = 100;
