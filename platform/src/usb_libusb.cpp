@@ -136,12 +136,12 @@ class LibusbOps;
 
 // What a libusb transfer carries to its completion.
 struct Submitted {
-    LibusbOps* ops;
+    std::shared_ptr<LibusbOps> ops; // alive until the completion is done with it
     TransferPtr transfer;
     std::vector<uint8_t> controlBuffer; // setup packet and data of a control transfer
 };
 
-class LibusbOps final : public UsbDeviceOps {
+class LibusbOps final : public UsbDeviceOps, public std::enable_shared_from_this<LibusbOps> {
 public:
     explicit LibusbOps(libusb_device* device) : device_(libusb_ref_device(device)) {}
 
@@ -197,7 +197,7 @@ int LibusbOps::submit(const TransferPtr& transfer) {
     if (usb == nullptr) {
         return ENOMEM;
     }
-    auto* submitted = new Submitted{this, transfer, {}};
+    auto* submitted = new Submitted{shared_from_this(), transfer, {}};
     const int length = static_cast<int>(transfer->length);
     // No libusb time-out: the front times out on the platform clock and cancels.
     if (transfer->control) {
@@ -236,12 +236,14 @@ void LIBUSB_CALL LibusbOps::completed(libusb_transfer* usb) {
         std::memcpy(transfer.data, submitted->controlBuffer.data() + LIBUSB_CONTROL_SETUP_SIZE,
                     std::min(actual, transfer.length));
     }
-    transfer.complete(status, std::min(actual, transfer.length));
     LibusbOps& ops = *submitted->ops;
     {
+        // Completed under the lock, so that a cancel either still finds the
+        // libusb transfer or finds the transfer done.
         std::lock_guard lock(ops.mutex_);
         transfer.busData = nullptr;
         ops.flying_.erase(usb);
+        transfer.complete(status, std::min(actual, transfer.length));
         ops.drained_.notify_all();
     }
     libusb_free_transfer(usb);

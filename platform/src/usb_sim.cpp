@@ -211,6 +211,13 @@ private:
     const uint64_t connection_;
 };
 
+// memcpy that takes the empty buffers (null data) of zero-length packets.
+void copyBytes(void* to, const void* from, size_t length) {
+    if (length != 0) {
+        std::memcpy(to, from, length);
+    }
+}
+
 bool fail(int code) {
     setLastError(static_cast<uint32_t>(code));
     return false;
@@ -277,7 +284,7 @@ void Port::deliverLocked(Endpoint& endpoint) {
         std::vector<uint8_t>& packet = endpoint.packets.front();
         const size_t room = transfer.length - read.filled;
         const size_t taken = std::min(room, packet.size());
-        std::memcpy(transfer.data + read.filled, packet.data(), taken);
+        copyBytes(transfer.data + read.filled, packet.data(), taken);
         read.filled += taken;
         const bool overflow = packet.size() > room;
         const bool shortPacket = packet.size() < transfer.maxPacketSize;
@@ -354,7 +361,7 @@ void Port::answerStandardLocked(const TransferPtr& transfer) {
         return;
     }
     const size_t length = std::min(answer.size(), transfer->length);
-    std::memcpy(transfer->data, answer.data(), length);
+    copyBytes(transfer->data, answer.data(), length);
     transfer->complete(0, length);
 }
 
@@ -638,7 +645,7 @@ bool Port::process(Work& item, std::unique_lock<std::mutex>& lock) {
             length = transfer->length;
             if (transfer->in) {
                 length = std::min(reply.data.size(), transfer->length);
-                std::memcpy(transfer->data, reply.data.data(), length);
+                copyBytes(transfer->data, reply.data.data(), length);
             }
         }
     }

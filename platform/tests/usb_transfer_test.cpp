@@ -313,6 +313,9 @@ TEST_F(UsbTransferTest, StalledWriteHaltsTheOutPipe) {
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(r.length, 600u);
     EXPECT_EQ(device->received, good);
+    // A zero-length packet reaches the device as such.
+    EXPECT_TRUE(usb->writePipe(kPipeOut, {}, 1000).ok());
+    EXPECT_TRUE(device->logged("out 2 0"));
     const std::vector<uint8_t> bad{0xFF, 1};
     EXPECT_EQ(usb->writePipe(kPipeOut, bad, 1000).status, EPIPE);
     EXPECT_EQ(usb->writePipe(kPipeOut, good, 1000).status, EPIPE);

@@ -9,7 +9,9 @@
 // looks the same whichever serves it; nothing above this layer asks which.
 //
 // Drivers. A USB driver of the device layer (driver.h) registers the ids of its
-// devices with registerUsbDriver() from its entry. Every present matching device
+// devices with registerUsbDriver() from its entry (and calls startRealUsb() so
+// that real devices are looked for too; a failure there leaves it with the
+// simulated ones), and unregisters in its unload. Every present matching device
 // and every later arrival then reaches the device layer as
 //     reportDeviceArrived(driverName, device->instanceId(), device)
 // (the UsbDevice is the physical device's bus context: usbDeviceOf(physical)
@@ -17,7 +19,8 @@
 // layer runs the driver's add/start/removal routines on its plug-and-play
 // thread; this layer reports from its own hot-plug thread, never from inside a
 // callback of the system's USB library, so a driver can do I/O from every
-// routine.
+// routine. A device that re-enumerates (firmware download) leaves, and the
+// device it became arrives as a new one.
 //
 // Instance ids: "USB\VID_vvvv&PID_pppp\<location>" (hex upper case); the location
 // names the port ("SIM<n>" on the simulated bus, "<bus>-<port>.<port>..." on a
@@ -253,7 +256,8 @@ public:
                                  std::span<uint8_t> data, uint32_t timeoutMs);
 
     // Bulk or interrupt transfers on a pipe of the selected configuration. A
-    // read ends when the buffer is full or on a short packet.
+    // read ends when the buffer is full or on a short packet (an empty buffer
+    // is refused); an empty write sends a zero-length packet.
     TransferResult readPipe(uint8_t endpointAddress, std::span<uint8_t> data, uint32_t timeoutMs,
                             ShortTransfer rule = ShortTransfer::Ok);
     TransferResult writePipe(uint8_t endpointAddress, std::span<const uint8_t> data,
