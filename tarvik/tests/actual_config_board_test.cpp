@@ -2,6 +2,7 @@
 // bus, and the serial multiplexer entry of the interface board EEPROM, against
 // the simulated board driver loaded by the device layer.
 
+#include "i2c_sim_fixture.h"
 #include "tarvik_test.h"
 
 #include "core/locks.h"
@@ -332,6 +333,46 @@ TEST_F(ActualConfigBoardTest, FailedReadOfTheMuxParams) {
     EXPECT_EQ(std::string(lastErrorRecord().functionName), "KORAL_HWConfig_ChangeMUXParams");
     EXPECT_EQ(ui->boxes().size(), 1u);
     EXPECT_TRUE(isErrorDisplayFlagStackEmpty());
+}
+
+// The serial electronics reach the interface board EEPROM through the serial
+// link's I2C transfers.
+class SerialMuxParamsTest : public I2cSimTest {};
+
+TEST_F(SerialMuxParamsTest, MuxParamsOverTheSerialLink) {
+    openSerialSlot();
+    sim::InterfaceImageSpec spec;
+    spec.header.type = 3;
+    spec.serialMuxType = 9;
+    spec.serialMuxConfig = 0x21;
+    serial->bus.attachEeprom(sim::kInterfaceEeprom, sim::buildInterfaceImage(spec));
+    uint32_t type = 0, port = 0, assembly = 0;
+    EXPECT_EQ(KORAL_HWConfig_GetMUXParams(&type, &port, &assembly, 1), 0);
+    EXPECT_EQ(type, 9u);
+    EXPECT_EQ(port, 1u);
+    EXPECT_EQ(assembly, 2u);
+
+    EXPECT_EQ(KORAL_HWConfig_ChangeMUXParams(7, 2, 4, 1), 0);
+    sim::EepromContents image = serial->bus.eeprom(sim::kInterfaceEeprom).value();
+    EXPECT_EQ(image[18], 7);
+    EXPECT_EQ(image[19], 0x42);
+    const sim::EepromContents written = image;
+    sim::sealImage(image);
+    EXPECT_EQ(image, written);
+    EXPECT_EQ(boxCount(), 0u);
+}
+
+TEST_F(SerialMuxParamsTest, SerialTransferFailureIsShownByTheChangeOnly) {
+    openSerialSlot();
+    serial->bus.attachEeprom(sim::kInterfaceEeprom, sim::buildInterfaceImage({}));
+    serial->transfersUntilFailure = 3;
+    uint32_t type = 0;
+    EXPECT_EQ(KORAL_HWConfig_GetMUXParams(&type, nullptr, nullptr, 1), -1);
+    EXPECT_EQ(boxCount(), 0u);
+    serial->transfersUntilFailure = 3;
+    EXPECT_EQ(KORAL_HWConfig_ChangeMUXParams(9, 0, 0, 1), -1);
+    EXPECT_TRUE(lastBoxNames("KORAL_HWConfig_ChangeMUXParams"));
+    EXPECT_EQ(boxCount(), 1u);
 }
 
 } // namespace
