@@ -296,6 +296,20 @@ TEST(EepromImageTest, UnknownKindsAreRefused) {
     EXPECT_EQ(view.GetResult(), kImageResultKind);
 }
 
+// Found by the fuzz target: the layout is upgraded before the checksum,
+// which follows the image's own kind word.
+TEST(EepromImageTest, UpgradeWhoseKindWordHasNoChecksumMethod) {
+    EepromContents image = frontEnd(0, 7);
+    setImageU16(image.data(), f::kKind, 0xFF02);
+    CEepromImage view;
+    ASSERT_TRUE(view.Attach(image.data(), kImageKindFrontEnd));
+    EXPECT_FALSE(view.UpgradeLayout(true));
+    EXPECT_EQ(view.GetResult(), kImageResultKind);
+    EXPECT_TRUE(view.IsUpgraded());
+    EXPECT_EQ(view.header().imageVersion(), 2);
+    EXPECT_FALSE(IsValidEepromImage(image.data(), kImageKindFrontEnd));
+}
+
 TEST(EepromImageTest, WithoutImage) {
     CEepromImage view;
     EXPECT_FALSE(view.Attach(nullptr, kImageKindFrontEnd));
