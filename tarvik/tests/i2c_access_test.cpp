@@ -12,6 +12,7 @@
 #include <array>
 #include <climits>
 #include <mutex>
+#include <thread>
 
 namespace tarvik::testing {
 namespace {
@@ -309,6 +310,30 @@ TEST_F(I2cAccessTest, ContinuousModeIsPausedAroundTheTransfer) {
     EXPECT_EQ(KORAL_I2C_Read_N_X(0x9C, buffer.data(), 0, 1, 1), -1);
     EXPECT_RECORD(1, sim::kStatusI2cNoAcknowledge, 0, 0, "KORAL_I2C_Read_N_X");
     EXPECT_TRUE(board->continuousAcquisition());
+}
+
+// Each transfer holds the DeviceLock for the slot's block from the fields to
+// the answer, so transfers of two threads never mix.
+TEST_F(I2cAccessTest, TransfersOfTwoThreadsDoNotInterleave) {
+    openSimBoard();
+    const sim::EepromContents image = *eeprom(0xA0);
+    auto reader = [&](int32_t index, int* mismatches) {
+        for (int i = 0; i < 40; ++i) {
+            Bytes8 buffer{};
+            if (KORAL_I2C_Read_N_X(0xA0, buffer.data(), index, 8, 1) != 0 ||
+                !std::equal(buffer.begin(), buffer.end(), image.begin() + index)) {
+                ++*mismatches;
+            }
+        }
+    };
+    int first = 0;
+    int second = 0;
+    std::thread other(reader, 8, &first);
+    reader(160, &second);
+    other.join();
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, 0);
+    EXPECT_EQ(requestsOf(IOCTL_BOARD_I2C_OPERATION).size(), 80u);
 }
 
 TEST_F(I2cAccessTest, ProbeOfAGeneration1BoardReadsTwoBytes) {
