@@ -15,9 +15,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 namespace tarvik::testing {
 namespace {
@@ -449,6 +451,38 @@ TEST_F(ActualConfigTest, StateFailures) {
     EXPECT_EQ(KORAL_GetActualConfigurationEx(0, nullptr, 1), -1);
     EXPECT_RECORD(5, 505, 0, 0, "KORAL_GetActualConfigurationEx");
     EXPECT_EQ(ui->boxes().size(), 5u);
+}
+
+// Reads on several threads share the slot's images and flags under the
+// DeviceLock; the table exports read the slot alongside.
+TEST_F(ActualConfigTest, ConcurrentReads) {
+    DeviceSlot& slot = serialSlot(channel(1, 256));
+    slot.initialised = 1;
+    setImageU16(slot.configuration.data() + kFrontEndImageArea, image_field::kClockValue, 4000);
+    const int32_t expected = 0x1 | 0x4 | kFromImages | 0x100;
+    std::atomic<int> mismatches{0};
+    auto reader = [&] {
+        for (int i = 0; i < 100; ++i) {
+            uint32_t values[7];
+            if (KORAL_GetActualConfiguration(0, values, 1) != expected || values[6] != 256) {
+                ++mismatches;
+            }
+        }
+    };
+    auto tables = [&] {
+        for (int i = 0; i < 100; ++i) {
+            if (KORAL_HWConfig_GetSensorTechnology(1, 128) < 0 ||
+                KORAL_HWConfig_IsConfigSupported(static_cast<int32_t>(3u | 1u << 16), 10, 0, 13) <
+                    0) {
+                ++mismatches;
+            }
+        }
+    };
+    std::thread a(reader), b(reader), c(tables);
+    a.join();
+    b.join();
+    c.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 int g_dialogCalls = 0;
