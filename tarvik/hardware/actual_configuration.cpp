@@ -100,6 +100,38 @@ void clearImage(uint8_t* image) {
     std::memset(image, 0xFF, kEepromImageSize);
 }
 
+uint16_t imageType(const uint8_t* image) {
+    return imageU16(image, image_field::kType);
+}
+
+enum class ImageCheck { Valid, UpgradeFailed, Rejected };
+
+// An image read from the board: its kind word and checksum first, then the
+// layout. An upgrade failure leaves its result.
+ImageCheck checkBoardImage(uint8_t* image, uint8_t kind, uint16_t& upgradeResult) {
+    CEepromImage view;
+    view.Attach(image, kind);
+    if (imageKindWord(image) != kind || !view.Verify()) {
+        return ImageCheck::Rejected;
+    }
+    if (!view.UpgradeLayout(false)) {
+        upgradeResult = view.GetResult();
+        return ImageCheck::UpgradeFailed;
+    }
+    return ImageCheck::Valid;
+}
+
+// An image of the serial electronics' block: it carries no checksum of its
+// own there, so it is only brought to the current layout.
+bool upgradeBlockImage(uint8_t* image, uint8_t kind, uint16_t& upgradeResult) {
+    CEepromImage view;
+    if (view.Attach(image, kind) && view.UpgradeLayout(false)) {
+        return true;
+    }
+    upgradeResult = view.GetResult();
+    return false;
+}
+
 // One run of ReadHardwareConfiguration.
 class ConfigurationReader {
 public:
@@ -118,6 +150,8 @@ private:
     // A failed image: 0xFF, and the mark and the record unless the slot's
     // option accepts missing images.
     void rejectImage(uint8_t* image, int32_t info);
+    // A type that is not accepted: an image of a later version, or a bad value.
+    void failType(uint16_t upgradeResult, int32_t imageInfo);
     bool readImage(uint8_t address, uint8_t* image);
     void decideSerialBlock();
     const uint8_t* block() const { return qreLink()->configuration.data(); }
@@ -132,8 +166,8 @@ private:
     uint32_t muxType();
     uint32_t serialMuxType(uint32_t configured);
     uint32_t boardMuxType(uint32_t configured);
-    void acceptFrontEnd(CEepromImage& image);
-    void acceptMux(CEepromImage& image);
+    uint32_t acceptFrontEnd(uint8_t* image);
+    uint32_t acceptMux(uint8_t* image);
     uint32_t channels(uint32_t mux);
     Channel configuredChannel(size_t i) const;
     void fillConfigured(size_t entries);
@@ -175,6 +209,14 @@ void ConfigurationReader::rejectImage(uint8_t* image, int32_t info) {
 }
 
 // The board's read of a whole image; its own failure record is not kept.
+void ConfigurationReader::failType(uint16_t upgradeResult, int32_t imageInfo) {
+    if (upgradeResult == kImageResultVersion) {
+        fail(KORAL_LEVEL_NOT_DONE, kCodeUnknownImageVersion, imageInfo);
+    } else {
+        fail(KORAL_LEVEL_NOT_DONE, code::kDeviceIo, kInfoInvalidEepromValue);
+    }
+}
+
 bool ConfigurationReader::readImage(uint8_t address, uint8_t* image) {
     SaveLastError();
     const bool done = KORAL_I2C_Read_EEPROM_X(address, image, static_cast<uint32_t>(id_)) == 0;
@@ -234,11 +276,7 @@ uint32_t ConfigurationReader::interfaceType() {
     } else {
         record_.interfaceType = kTypeUsb;
         flags_ = 0;
-        if (interfaceUpgrade_ == kImageResultVersion) {
-            fail(KORAL_LEVEL_NOT_DONE, kCodeUnknownImageVersion, kInfoInterfaceEeprom);
-        } else {
-            fail(KORAL_LEVEL_NOT_DONE, code::kDeviceIo, kInfoInvalidEepromValue);
-        }
+        failType(interfaceUpgrade_, kInfoInterfaceEeprom);
     }
     return record_.interfaceType;
 }
@@ -257,12 +295,10 @@ uint32_t ConfigurationReader::serialInterfaceType(uint32_t onEntry) {
     if (blockPending_) {
         std::memcpy(image, block() + kBlockInterface, kBlockInterfaceBytes);
     }
-    CEepromImage view;
-    if (view.Attach(image, kImageKindInterface) && view.UpgradeLayout(false)) {
+    if (upgradeBlockImage(image, kImageKindInterface, interfaceUpgrade_)) {
         flags_ |= kConfigInterfaceImage;
-        return view.header().type();
+        return imageType(image);
     }
-    interfaceUpgrade_ = view.GetResult();
     markFailed(image);
     failImage(kInfoInterfaceEeprom);
     return onEntry;
@@ -276,24 +312,24 @@ uint32_t ConfigurationReader::boardInterfaceType(uint32_t onEntry) {
         failImage(kInfoInterfaceEeprom);
         return onEntry;
     }
-    CEepromImage view;
-    view.Attach(image, kImageKindInterface);
-    if (imageKindWord(image) == kImageKindInterface && view.Verify()) {
-        if (view.UpgradeLayout(false)) {
-            flags_ |= kConfigInterfaceImage;
-            return view.header().type();
-        }
-        interfaceUpgrade_ = view.GetResult();
+    switch (checkBoardImage(image, kImageKindInterface, interfaceUpgrade_)) {
+    case ImageCheck::Valid:
+        flags_ |= kConfigInterfaceImage;
+        return imageType(image);
+    case ImageCheck::UpgradeFailed:
         return kUnknownType;
+    case ImageCheck::Rejected:
+        break;
     }
     rejectImage(image, kInfoInterfaceEeprom);
     return onEntry;
 }
 
-void ConfigurationReader::acceptFrontEnd(CEepromImage& image) {
-    RemapImageSensorType(image.GetImage() + image_field::kSensorType);
+uint32_t ConfigurationReader::acceptFrontEnd(uint8_t* image) {
+    RemapImageSensorType(image + image_field::kSensorType);
     frontEndValid_ = true;
     flags_ |= kConfigFrontEndImage;
+    return imageType(image);
 }
 
 uint32_t ConfigurationReader::frontEndType() {
@@ -307,11 +343,7 @@ uint32_t ConfigurationReader::frontEndType() {
     if (isValidFrontEndType(type)) {
         return type;
     }
-    if (frontEndUpgrade_ == kImageResultVersion) {
-        fail(KORAL_LEVEL_NOT_DONE, kCodeUnknownImageVersion, kInfoFrontEndEeprom);
-    } else {
-        fail(KORAL_LEVEL_NOT_DONE, code::kDeviceIo, kInfoInvalidEepromValue);
-    }
+    failType(frontEndUpgrade_, kInfoFrontEndEeprom);
     return 3;
 }
 
@@ -331,12 +363,9 @@ uint32_t ConfigurationReader::serialFrontEndType(uint32_t configured) {
         std::memcpy(image, block() + kBlockFrontEnd, kBlockFrontEndBytes);
         setImageF32(image, image_field::kCoefficients + 4 * 4, 0.0f);
     }
-    CEepromImage view;
-    if (view.Attach(image, kImageKindFrontEnd) && view.UpgradeLayout(false)) {
-        acceptFrontEnd(view);
-        return view.header().type();
+    if (upgradeBlockImage(image, kImageKindFrontEnd, frontEndUpgrade_)) {
+        return acceptFrontEnd(image);
     }
-    frontEndUpgrade_ = view.GetResult();
     markFailed(image);
     failImage(kInfoFrontEndEeprom);
     return configured;
@@ -348,26 +377,25 @@ uint32_t ConfigurationReader::boardFrontEndType(uint32_t configured) {
         rejectImage(image, kInfoFrontEndEeprom);
         return configured;
     }
-    CEepromImage view;
-    view.Attach(image, kImageKindFrontEnd);
-    if (imageKindWord(image) == kImageKindFrontEnd && view.Verify()) {
-        if (view.UpgradeLayout(false)) {
-            acceptFrontEnd(view);
-            return view.header().type();
-        }
-        frontEndUpgrade_ = view.GetResult();
+    switch (checkBoardImage(image, kImageKindFrontEnd, frontEndUpgrade_)) {
+    case ImageCheck::Valid:
+        return acceptFrontEnd(image);
+    case ImageCheck::UpgradeFailed:
         return kUnknownType;
+    case ImageCheck::Rejected:
+        break;
     }
     rejectImage(image, kInfoFrontEndEeprom);
     return configured;
 }
 
-void ConfigurationReader::acceptMux(CEepromImage& image) {
+uint32_t ConfigurationReader::acceptMux(uint8_t* image) {
     for (size_t i = 0; i < image_field::kMuxChannels; ++i) {
-        RemapImageSensorType(image.GetImage() + image_field::kChannelEntries +
+        RemapImageSensorType(image + image_field::kChannelEntries +
                              i * image_field::kChannelEntrySize);
     }
     muxValid_ = true;
+    return imageType(image);
 }
 
 uint32_t ConfigurationReader::muxType() {
@@ -400,12 +428,9 @@ uint32_t ConfigurationReader::serialMuxType(uint32_t configured) {
         std::memcpy(image, block() + kBlockMux, kBlockMuxBytes);
         std::memset(image + image_field::kChannelC4, 0, 4 * image_field::kMuxChannels);
     }
-    CEepromImage view;
-    if (view.Attach(image, kImageKindMux) && view.UpgradeLayout(false)) {
-        acceptMux(view);
-        return view.header().type();
+    if (upgradeBlockImage(image, kImageKindMux, muxUpgrade_)) {
+        return acceptMux(image);
     }
-    muxUpgrade_ = view.GetResult();
     markFailed(image);
     failImage(kInfoMuxEeprom);
     return configured;
@@ -430,15 +455,13 @@ uint32_t ConfigurationReader::boardMuxType(uint32_t configured) {
         }
         return configured;
     }
-    CEepromImage view;
-    view.Attach(image, kImageKindMux);
-    if (imageKindWord(image) == kImageKindMux && view.Verify()) {
-        if (view.UpgradeLayout(false)) {
-            acceptMux(view);
-            return view.header().type();
-        }
-        muxUpgrade_ = view.GetResult();
+    switch (checkBoardImage(image, kImageKindMux, muxUpgrade_)) {
+    case ImageCheck::Valid:
+        return acceptMux(image);
+    case ImageCheck::UpgradeFailed:
         return kUnknownType;
+    case ImageCheck::Rejected:
+        break;
     }
     rejectImage(image, kInfoMuxEeprom);
     return 0;
@@ -523,11 +546,7 @@ uint32_t ConfigurationReader::channels(uint32_t mux) {
     default:
         channelCount_ = 1;
         channels_[0] = {0, 256, 1, 1};
-        if (muxUpgrade_ == kImageResultVersion) {
-            fail(KORAL_LEVEL_NOT_DONE, kCodeUnknownImageVersion, kInfoMuxEeprom);
-        } else {
-            fail(KORAL_LEVEL_NOT_DONE, code::kDeviceIo, kInfoInvalidEepromValue);
-        }
+        failType(muxUpgrade_, kInfoMuxEeprom);
         return 0;
     }
 }
