@@ -147,11 +147,18 @@ private:
     void fail(int32_t level, int32_t code, int32_t info);
     // 4/303 with 828, 829 or 830: an earlier info stays.
     void failImage(int32_t info);
+    // The same, and the image marked as failed.
+    void failImageAt(uint8_t* image, int32_t info);
     // A failed image: 0xFF, and the mark and the record unless the slot's
     // option accepts missing images.
     void rejectImage(uint8_t* image, int32_t info);
     // A type that is not accepted: an image of a later version, or a bad value.
     void failType(uint16_t upgradeResult, int32_t imageInfo);
+    // The type of an image read from the board: accept(image) for a valid one,
+    // unknown after an upgrade failure, the fallback for a rejected one.
+    template <class Accept>
+    uint32_t boardImageType(uint8_t* image, uint8_t kind, uint16_t& upgradeResult, int32_t info,
+                            uint32_t fallback, Accept accept);
     bool readImage(uint8_t address, uint8_t* image);
     void decideSerialBlock();
     const uint8_t* block() const { return qreLink()->configuration.data(); }
@@ -200,11 +207,15 @@ void ConfigurationReader::failImage(int32_t info) {
     fail(KORAL_LEVEL_NOT_DONE, code::kDeviceIo, kept != 0 ? kept : info);
 }
 
+void ConfigurationReader::failImageAt(uint8_t* image, int32_t info) {
+    markFailed(image);
+    failImage(info);
+}
+
 void ConfigurationReader::rejectImage(uint8_t* image, int32_t info) {
     clearImage(image);
     if (!optionAcceptsMissingImages()) {
-        markFailed(image);
-        failImage(info);
+        failImageAt(image, info);
     }
 }
 
@@ -215,6 +226,21 @@ void ConfigurationReader::failType(uint16_t upgradeResult, int32_t imageInfo) {
     } else {
         fail(KORAL_LEVEL_NOT_DONE, code::kDeviceIo, kInfoInvalidEepromValue);
     }
+}
+
+template <class Accept>
+uint32_t ConfigurationReader::boardImageType(uint8_t* image, uint8_t kind, uint16_t& upgradeResult,
+                                             int32_t info, uint32_t fallback, Accept accept) {
+    switch (checkBoardImage(image, kind, upgradeResult)) {
+    case ImageCheck::Valid:
+        return accept(image);
+    case ImageCheck::UpgradeFailed:
+        return kUnknownType;
+    case ImageCheck::Rejected:
+        break;
+    }
+    rejectImage(image, info);
+    return fallback;
 }
 
 bool ConfigurationReader::readImage(uint8_t address, uint8_t* image) {
@@ -288,8 +314,7 @@ uint32_t ConfigurationReader::serialInterfaceType(uint32_t onEntry) {
         return libraryState()->interfaceTypeInUse;
     }
     if (isAbsentLength(blockLength(kBlockInterface))) {
-        markFailed(image);
-        failImage(kInfoInterfaceEeprom);
+        failImageAt(image, kInfoInterfaceEeprom);
         return onEntry;
     }
     if (blockPending_) {
@@ -299,8 +324,7 @@ uint32_t ConfigurationReader::serialInterfaceType(uint32_t onEntry) {
         flags_ |= kConfigInterfaceImage;
         return imageType(image);
     }
-    markFailed(image);
-    failImage(kInfoInterfaceEeprom);
+    failImageAt(image, kInfoInterfaceEeprom);
     return onEntry;
 }
 
@@ -308,21 +332,14 @@ uint32_t ConfigurationReader::boardInterfaceType(uint32_t onEntry) {
     uint8_t* image = area(kInterfaceImageArea);
     if (!readImage(kInterfaceEepromAddress, image)) {
         clearImage(image);
-        markFailed(image);
-        failImage(kInfoInterfaceEeprom);
+        failImageAt(image, kInfoInterfaceEeprom);
         return onEntry;
     }
-    switch (checkBoardImage(image, kImageKindInterface, interfaceUpgrade_)) {
-    case ImageCheck::Valid:
-        flags_ |= kConfigInterfaceImage;
-        return imageType(image);
-    case ImageCheck::UpgradeFailed:
-        return kUnknownType;
-    case ImageCheck::Rejected:
-        break;
-    }
-    rejectImage(image, kInfoInterfaceEeprom);
-    return onEntry;
+    return boardImageType(image, kImageKindInterface, interfaceUpgrade_, kInfoInterfaceEeprom,
+                          onEntry, [this](uint8_t* valid) {
+                              flags_ |= kConfigInterfaceImage;
+                              return imageType(valid);
+                          });
 }
 
 uint32_t ConfigurationReader::acceptFrontEnd(uint8_t* image) {
@@ -354,8 +371,7 @@ uint32_t ConfigurationReader::serialFrontEndType(uint32_t configured) {
     }
     if (isAbsentLength(blockLength(kBlockFrontEnd))) {
         if (!optionAcceptsMissingImages()) {
-            markFailed(image);
-            failImage(kInfoFrontEndEeprom);
+            failImageAt(image, kInfoFrontEndEeprom);
         }
         return configured;
     }
@@ -366,8 +382,7 @@ uint32_t ConfigurationReader::serialFrontEndType(uint32_t configured) {
     if (upgradeBlockImage(image, kImageKindFrontEnd, frontEndUpgrade_)) {
         return acceptFrontEnd(image);
     }
-    markFailed(image);
-    failImage(kInfoFrontEndEeprom);
+    failImageAt(image, kInfoFrontEndEeprom);
     return configured;
 }
 
@@ -377,16 +392,8 @@ uint32_t ConfigurationReader::boardFrontEndType(uint32_t configured) {
         rejectImage(image, kInfoFrontEndEeprom);
         return configured;
     }
-    switch (checkBoardImage(image, kImageKindFrontEnd, frontEndUpgrade_)) {
-    case ImageCheck::Valid:
-        return acceptFrontEnd(image);
-    case ImageCheck::UpgradeFailed:
-        return kUnknownType;
-    case ImageCheck::Rejected:
-        break;
-    }
-    rejectImage(image, kInfoFrontEndEeprom);
-    return configured;
+    return boardImageType(image, kImageKindFrontEnd, frontEndUpgrade_, kInfoFrontEndEeprom,
+                          configured, [this](uint8_t* valid) { return acceptFrontEnd(valid); });
 }
 
 uint32_t ConfigurationReader::acceptMux(uint8_t* image) {
@@ -420,8 +427,7 @@ uint32_t ConfigurationReader::serialMuxType(uint32_t configured) {
         return configured;
     }
     if (isAbsentLength(length)) {
-        markFailed(image);
-        failImage(kInfoMuxEeprom);
+        failImageAt(image, kInfoMuxEeprom);
         return 0;
     }
     if (blockPending_) {
@@ -431,8 +437,7 @@ uint32_t ConfigurationReader::serialMuxType(uint32_t configured) {
     if (upgradeBlockImage(image, kImageKindMux, muxUpgrade_)) {
         return acceptMux(image);
     }
-    markFailed(image);
-    failImage(kInfoMuxEeprom);
+    failImageAt(image, kInfoMuxEeprom);
     return configured;
 }
 
@@ -455,16 +460,8 @@ uint32_t ConfigurationReader::boardMuxType(uint32_t configured) {
         }
         return configured;
     }
-    switch (checkBoardImage(image, kImageKindMux, muxUpgrade_)) {
-    case ImageCheck::Valid:
-        return acceptMux(image);
-    case ImageCheck::UpgradeFailed:
-        return kUnknownType;
-    case ImageCheck::Rejected:
-        break;
-    }
-    rejectImage(image, kInfoMuxEeprom);
-    return 0;
+    return boardImageType(image, kImageKindMux, muxUpgrade_, kInfoMuxEeprom, 0,
+                          [this](uint8_t* valid) { return acceptMux(valid); });
 }
 
 Channel ConfigurationReader::configuredChannel(size_t i) const {
