@@ -183,6 +183,22 @@ TEST_F(ActualConfigBoardTest, UnreadableInterfaceEeprom) {
     EXPECT_EQ(config.pixelCount[0], 1044u);
 }
 
+TEST_F(ActualConfigBoardTest, SeveralFailedReadsAreShownOnce) {
+    openBoard("interface_image = none\nfrontend_image = none\n");
+    ActualConfigurationRecord config;
+    {
+        // As the open reads, with the box on: the EEPROM reads show nothing
+        // of their own.
+        std::lock_guard guard(deviceLock());
+        EXPECT_LT(KORAL_GetActualConfiguration2(0, &config, 1), 0);
+    }
+    // The first image failure's info stays.
+    EXPECT_RECORD(4, 303, 828, 1, "KORAL_GetActualConfiguration2");
+    EXPECT_EQ(ui->boxes().size(), 1u);
+    EXPECT_EQ(errorBoxFlag(), 1u);
+    EXPECT_TRUE(isErrorDisplayFlagStackEmpty());
+}
+
 TEST_F(ActualConfigBoardTest, MultiplexerEepromChannels) {
     openBoard("mux_image = 2\nmux_assembly = 5\n");
     sim::MuxImageSpec spec;
