@@ -23,7 +23,6 @@ constexpr std::array<uint16_t, 256> makeCrcTable() {
 }
 constexpr std::array<uint16_t, 256> kCrcTable = makeCrcTable();
 
-constexpr uint16_t kVersionMask = 0xF000;
 constexpr uint16_t kAssemblyMask = 0x0FFF;
 constexpr int kVersionShift = 12;
 
@@ -31,7 +30,6 @@ constexpr int kVersionShift = 12;
 constexpr size_t kInterfaceReservedFrom = 24;
 constexpr size_t kReservedTo = 80; // exclusive
 constexpr size_t kFrontEndReservedFrom = 46;
-constexpr size_t kMuxReservedFrom = 240;
 constexpr size_t kBootReserved1From = 21;
 constexpr size_t kBootReserved1To = 32;
 constexpr size_t kBootReserved2From = 48;
