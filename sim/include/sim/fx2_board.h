@@ -1,0 +1,197 @@
+#pragma once
+// A simulated USB interface board on the simulated USB bus, as the board
+// driver kavrin meets it: the board's USB microcontroller (an EZ-USB FX2)
+// with its RAM, its CPU control register 0xE600 and the chip's own load
+// request, the boot EEPROM's identity, and the personality of the firmware
+// that runs once the CPU is let go.
+//
+// Descriptors:
+//   blank chip (no boot EEPROM)    the chip maker's ids 0x04B4:0x8613, release 0x0000
+//   boot EEPROM, generation 1/2    the board's vendor id, product kBoardProductIdGeneration1
+//                                  (+1 for generation 2), release = eepromRelease
+//                                  (0x00FF: the id in the EEPROM is invalid)
+//   running operating firmware     the same ids, release = ID switch | 0x10 on a
+//                                  high-speed port; string 1 the maker
+//                                  ("XXXXX..." on a restricted board), string 2
+//                                  the board name; three bulk pipes 0x01, 0x81, 0x86
+// Without firmware the chip has no strings and its default interface (bulk
+// 0x01, 0x81, 0x02, 0x04, 0x86, 0x88).
+//
+// Requests:
+//   0xA0  chip's load: OUT writes RAM (internal 0x0000..0x3FFF, scratch
+//         0xE000..0xE1FF) while the CPU is held, or the CPU control register
+//         (bit 0: hold); IN reads RAM. Served whatever runs.
+//   0xA3  external load: served by the loader image while it runs; writes
+//         anywhere below 0xE200.
+//   0xDC  VR_GETFWID: loader and operating firmware: image index, hardware
+//         word, firmware version, firmware type (8 bytes).
+//   0xDB  VR_GERR: operating firmware: error code, 0, info, 0, 0, 0.
+//   anything else stalls.
+// Letting the CPU go runs what the RAM holds: a synthetic image (below) whose
+// id block and sums agree runs as the loader (image 1) or as operating
+// firmware; anything else runs nothing and answers only 0xA0. Operating
+// firmware re-enumerates with its descriptors when they differ from the ones
+// the board shows (the request that let the CPU go still gets its answer).
+//
+// Synthetic images (the firmware of this system is not ours to ship; these
+// only identify themselves): an id block of 24 bytes at 0x0080, little-endian:
+//   0 "VLDN", 4 image index, 6 firmware version, 8 firmware type, 10 0,
+//   12 code start, 14 code length, 16 16-bit sum of the code bytes,
+//   18 data start, 20 data length, 22 16-bit sum of the data bytes,
+// with a jump to the code at 0x0000. The code lies in internal RAM, the data
+// above 0x1B3F (only the loader can place it). fx2ImageHex writes an image as
+// the driver reads it (Intel HEX).
+//
+// All members are thread-safe; callbacks run on the bus's device thread.
+
+#include "platform/usb.h"
+#include "platform/usb_sim.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+inline constexpr uint16_t kFx2ChipVendorId = 0x04B4;
+inline constexpr uint16_t kFx2ChipProductId = 0x8613;
+inline constexpr uint16_t kBoardVendorId = 0x7D30;
+inline constexpr uint16_t kBoardVendorIdSecond = 0x7D31;
+inline constexpr uint16_t kBoardProductIdGeneration1 = 0x0210;
+
+inline constexpr uint8_t kFx2RequestInternalLoad = 0xA0;
+inline constexpr uint8_t kFx2RequestExternalLoad = 0xA3;
+inline constexpr uint8_t kFx2RequestGetError = 0xDB;
+inline constexpr uint8_t kFx2RequestGetFirmwareId = 0xDC;
+inline constexpr uint16_t kFx2CpuControl = 0xE600;
+
+inline constexpr uint16_t kFx2ImageIdAddress = 0x0080;
+inline constexpr std::size_t kFx2ImageIdSize = 24;
+
+// What an image says of itself.
+struct Fx2ImageId {
+    uint16_t image = 0;
+    uint16_t firmwareVersion = 0;
+    uint16_t firmwareType = 0;
+    uint16_t codeStart = 0x0100;
+    uint16_t codeLength = 0;
+    uint16_t dataStart = 0x2000;
+    uint16_t dataLength = 0; // the loader has none
+
+    bool operator==(const Fx2ImageId&) const = default;
+};
+
+// The images shipped for the simulated board (image index 1, 2, 3, 5);
+// nothing for another index.
+std::optional<Fx2ImageId> fx2ShippedImage(int image);
+// The memory an image fills, in load order: (address, bytes).
+std::vector<std::pair<uint16_t, std::vector<uint8_t>>> fx2ImageContents(const Fx2ImageId& id);
+// The image as Intel HEX: 16-byte data records, then the end record.
+std::string fx2ImageHex(const Fx2ImageId& id);
+
+struct Fx2BoardConfig {
+    bool bootEeprom = true; // false: a blank chip
+    int generation = 1;     // 1 or 2: the product id of the boot EEPROM
+    uint16_t vendorId = kBoardVendorId;
+    uint16_t eepromRelease = 0x0001; // device release from the boot EEPROM
+    uint8_t switchId = 1;            // the ID switch, shown by the running firmware
+    uint16_t hardwareWord = 0x064;   // the board's hardware word (12 bits)
+    bool restricted = false;         // the firmware's string 1 begins with "XXXXX"
+    platform::usb::UsbSpeed speed = platform::usb::UsbSpeed::High;
+    // Runs this image from the start (as after an earlier download).
+    std::optional<Fx2ImageId> running;
+};
+
+class Fx2Board : public platform::usb::SimulatedDevice {
+public:
+    enum class Runs { Nothing, Loader, Firmware };
+
+    struct Request {
+        uint8_t request = 0;
+        uint16_t value = 0;
+        uint16_t index = 0;
+        bool in = false;
+        uint16_t length = 0;       // wLength
+        std::vector<uint8_t> data; // an OUT request's data
+        enum class Outcome { Answered, Stalled, Silent, Unplugged } outcome = Outcome::Answered;
+        bool cpuHeld = false; // when it arrived
+
+        bool operator==(const Request&) const = default;
+    };
+
+    explicit Fx2Board(Fx2BoardConfig config = {});
+
+    // Plugs the board into the simulated bus with the descriptors of its
+    // current state.
+    static std::shared_ptr<platform::usb::SimPort> plug(const std::shared_ptr<Fx2Board>& board);
+
+    const Fx2BoardConfig& config() const { return config_; }
+    platform::usb::SimDescriptors descriptors() const;
+
+    bool cpuHeld() const;
+    Runs runs() const;
+    uint16_t runningImage() const; // 0 while nothing known runs
+    std::vector<uint8_t> memory(uint16_t address, std::size_t length) const;
+    std::size_t reenumerations() const;
+    std::size_t portResets() const;
+    std::vector<Request> requests() const;
+    void clearRequests();
+    // Until a logged request satisfies the predicate (a guard of real time
+    // against a hung test, not a measurement).
+    bool waitForRequest(const std::function<bool(const Request&)>& match,
+                        std::chrono::milliseconds realLimit = std::chrono::seconds(30)) const;
+
+    // Fault injection, for requests from now on.
+    void failLoadAt(uint16_t address);     // a load request (0xA0, 0xA3) at it stalls
+    void stallRequest(uint8_t request);    // every such vendor request stalls
+    void silenceRequest(uint8_t request);  // never answered: the host's time-out ends it
+    void unplugOnRequest(uint8_t request); // the board leaves the bus instead of answering
+    void clearFaults();
+    void setDeviceError(uint16_t code, uint16_t info);
+
+    platform::usb::SimReply handleControl(platform::usb::SimPort& port,
+                                          const platform::usb::ControlSetup& setup,
+                                          std::span<const uint8_t> data,
+                                          uint16_t length) override;
+    void portReset(platform::usb::SimPort& port) override;
+
+private:
+    platform::usb::SimDescriptors chipDescriptorsLocked() const;
+    platform::usb::SimDescriptors firmwareDescriptorsLocked() const;
+    std::optional<Fx2ImageId> imageInRamLocked() const;
+    platform::usb::SimReply serveLocked(const platform::usb::ControlSetup& setup,
+                                        std::span<const uint8_t> data, uint16_t length,
+                                        bool& reenumerate);
+    bool writeRamLocked(uint16_t address, std::span<const uint8_t> data, uint32_t end);
+    void recordLocked(Request request);
+
+    const Fx2BoardConfig config_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<uint8_t> ram_;
+    bool cpuHeld_ = false;
+    Runs runs_ = Runs::Nothing;
+    std::optional<Fx2ImageId> image_; // what runs
+    platform::usb::SimDescriptors shown_;
+    std::size_t reenumerations_ = 0;
+    std::size_t portResets_ = 0;
+    std::vector<Request> requests_;
+    std::set<uint16_t> failingLoads_;
+    std::set<uint8_t> stalled_;
+    std::set<uint8_t> silent_;
+    std::set<uint8_t> unplugging_;
+    uint16_t errorCode_ = 0;
+    uint16_t errorInfo_ = 0;
+};
+
+} // namespace sim
