@@ -255,6 +255,67 @@ int32_t KORAL_I2C_Read_Boot_EEPROM(int32_t addressAndOptions, uint8_t* buffer, i
 int32_t KORAL_I2C_Write_Boot_EEPROM(int32_t addressAndOptions, const uint8_t* buffer,
                                     int32_t offset, int32_t* length, uint32_t interfaceId);
 
+/* --- raw-data records and stored values --------------------------------- */
+
+/* A raw-data record keeps what the acquisitions measured on the channels it is
+ * mapped to. The client holds its handle, a 32-bit value (0: none), in a
+ * variable and passes the variable's address. A handle that is 0, unknown or
+ * of a freed record is refused with level 5, code 505, info 806 "INVALID
+ * CHANNEL IDENTITY", interface ID 0 (the mapping reports its interface ID). A
+ * null output pointer is refused with 5/505/0. */
+
+/* Ordinal 31. Allocates a record into *rawDataHandle, which must hold 0;
+ * 2/201/0 when memory or handles are short (the variable then stays 0). */
+int32_t KORAL_AllocRawData(uint32_t* rawDataHandle);
+/* Ordinal 32. Frees the record, unmaps it from every channel and sets the
+ * variable to 0. */
+int32_t KORAL_FreeRawData(uint32_t* rawDataHandle);
+/* Ordinal 30. Maps the record to a channel 1..8 of the interface (which must
+ * exist); the acquisitions of that channel fill it from now on. One record
+ * may serve several channels. */
+int32_t KORAL_ParaSetMapping(uint32_t* rawDataHandle, int32_t channel, uint32_t interfaceId);
+/* Ordinal 13. 1 or -1: new spectra are corrected with the stored dark
+ * current; 0: kept raw. Other modes: 5/505/0 without the error box. */
+int32_t KORAL_ParaSetDarkCurrentCorrectionMode(uint32_t* rawDataHandle, int32_t mode);
+
+/* Ordinals 33..35. Copy the N values of the last spectrum (the first of a
+ * burst), its pixel numbers or the dark current; N is the stored pixel count.
+ * Nothing is copied while the record holds fewer than N values. */
+int32_t KORAL_GetStoredRawData(uint32_t* rawDataHandle, double* spectrumOut);
+int32_t KORAL_GetStoredPixelnumber(uint32_t* rawDataHandle, double* pixelNumbersOut);
+int32_t KORAL_GetStoredDarkcurrentData(uint32_t* rawDataHandle, double* darkOut);
+/* Ordinals 36..38. The dark state (1: the last spectrum was dark-corrected),
+ * the average number and the integration time in ms of the last spectrum.
+ * Without a record the output is set to 0. */
+int32_t KORAL_GetStoredDarkModeSettings(uint32_t* rawDataHandle, int32_t* darkState);
+int32_t KORAL_GetStoredAverageNumber(uint32_t* rawDataHandle, int32_t* averageNumber);
+int32_t KORAL_GetStoredIntegrationtime(uint32_t* rawDataHandle, double* integrationTimeMs);
+/* Ordinal 39. Second, minute, hour, day, month, year of the last spectrum
+ * acquisition; 5/506/808 while the record was never stamped (output
+ * unchanged). Without a record the output is set to zeros. */
+int32_t KORAL_GetStoredTime(uint32_t* rawDataHandle,
+                            uint16_t timeOut[6] /* s, min, h, day, month, year */);
+/* Ordinal 135. The intensity extremes since the last spectrum acquisition
+ * began (a new record: 100000.0, -100000.0, 100.0, -100.0). */
+int32_t KORAL_GetStoredIntensity(uint32_t* rawDataHandle, double* minimum, double* maximum,
+                                 double* minimumPercent,
+                                 double* maximumPercent /* each may be NULL */);
+
+/* Ordinal 44. Empties the dark current. */
+int32_t KORAL_DeleteDarkcurrentData(uint32_t* rawDataHandle);
+/* Ordinals 154, 153. Copy the N dark-current values to the saved copy and
+ * back; nothing while the dark current holds fewer than N values. */
+int32_t KORAL_SaveDarkcurrentData(uint32_t* rawDataHandle);
+int32_t KORAL_RestoreDarkcurrentData(uint32_t* rawDataHandle);
+/* Ordinal 49. Subtracts the mean of the first n spectrum values from the
+ * spectrum; 0 < n < the number of stored values, else 5/505/0. */
+int32_t KORAL_DarkCurrentCorrWithFirstPixel(uint32_t* rawDataHandle, int32_t n);
+/* Ordinal 167. on != 0: the dark current of every new spectrum of the
+ * interface is the mean of its pixels firstPixel..lastPixel (0 <= first <=
+ * last <= 9, else 5/505/831); on = 0: off. Needs an initialised interface. */
+int32_t KORAL_ParaSetDarkCurrCorrModeOverFirstPixel(int32_t on, int32_t firstPixel,
+                                                    int32_t lastPixel, uint32_t interfaceId);
+
 #undef TARVIK_ASSERT_LAYOUT
 
 #ifdef __cplusplus

@@ -68,6 +68,24 @@ const char* const kBuiltExports[] = {
     "KORAL_I2C_Write_EEPROM_X",
     "KORAL_I2C_Read_Boot_EEPROM",
     "KORAL_I2C_Write_Boot_EEPROM",
+    // raw-data records and stored values
+    "KORAL_AllocRawData",
+    "KORAL_FreeRawData",
+    "KORAL_ParaSetMapping",
+    "KORAL_ParaSetDarkCurrentCorrectionMode",
+    "KORAL_GetStoredRawData",
+    "KORAL_GetStoredPixelnumber",
+    "KORAL_GetStoredDarkcurrentData",
+    "KORAL_GetStoredDarkModeSettings",
+    "KORAL_GetStoredAverageNumber",
+    "KORAL_GetStoredIntegrationtime",
+    "KORAL_GetStoredTime",
+    "KORAL_GetStoredIntensity",
+    "KORAL_DeleteDarkcurrentData",
+    "KORAL_SaveDarkcurrentData",
+    "KORAL_RestoreDarkcurrentData",
+    "KORAL_DarkCurrentCorrWithFirstPixel",
+    "KORAL_ParaSetDarkCurrCorrModeOverFirstPixel",
 };
 
 template <class T> bool readAt(const std::vector<char>& file, size_t offset, T& out) {
