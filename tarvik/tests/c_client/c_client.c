@@ -146,6 +146,40 @@ static void warningSwitches(void) {
     CHECK_RECORD(KORAL_LEVEL_IGNORED, 504, 0, 5, "KORAL_WarningMessages");
 }
 
+static void rawDataRecords(void) {
+    uint32_t handle = 0;
+    uint32_t stale;
+    double minimum = 0, maximum = 0, minimumPercent = 0, maximumPercent = 0;
+    double spectrum[2] = {-1.0, -1.0};
+    uint16_t time[6] = {1, 2, 3, 4, 5, 6};
+    int32_t darkState = 7;
+    CHECK(KORAL_ErrorMessages(0) == 0);
+    CHECK(KORAL_AllocRawData(&handle) == 0);
+    CHECK(handle != 0);
+    CHECK(KORAL_GetStoredIntensity(&handle, &minimum, &maximum, &minimumPercent, &maximumPercent) ==
+          0);
+    CHECK(minimum == 100000.0 && maximum == -100000.0);
+    CHECK(minimumPercent == 100.0 && maximumPercent == -100.0);
+    CHECK(KORAL_GetStoredRawData(&handle, spectrum) == 0 && spectrum[0] == -1.0);
+    CHECK(KORAL_GetStoredDarkModeSettings(&handle, &darkState) == 0 && darkState == 0);
+    CHECK(KORAL_GetStoredTime(&handle, time) == -1 && time[5] == 6);
+    CHECK_RECORD(KORAL_LEVEL_IGNORED, 506, 808, 0, "KORAL_GetStoredTime");
+    CHECK(KORAL_AllocRawData(&handle) == -1);
+    CHECK_RECORD(KORAL_LEVEL_IGNORED, 505, 806, 0, "KORAL_AllocRawData");
+    /* Nothing is open. */
+    CHECK(KORAL_ParaSetMapping(&handle, 1, 1) == -1);
+    CHECK_RECORD(KORAL_LEVEL_IGNORED, 504, 0, 1, "KORAL_ParaSetMapping");
+    stale = handle;
+    CHECK(KORAL_FreeRawData(&handle) == 0 && handle == 0);
+    CHECK(KORAL_FreeRawData(&handle) == -1);
+    CHECK_RECORD(KORAL_LEVEL_IGNORED, 505, 806, 0, "KORAL_FreeRawData");
+    /* The handle of a freed record finds nothing. */
+    darkState = 7;
+    CHECK(KORAL_GetStoredDarkModeSettings(&stale, &darkState) == -1 && darkState == 0);
+    CHECK_RECORD(KORAL_LEVEL_IGNORED, 505, 806, 0, "KORAL_GetStoredDarkModeSettings");
+    CHECK(KORAL_ErrorMessages(1) == 0);
+}
+
 static void boxWithDefaultAnswer(void) {
     /* Without a display provider the box goes to standard error and takes
      * its default button (Yes): the box stays on. */
@@ -160,6 +194,7 @@ int main(void) {
     texts();
     errorRecord();
     warningSwitches();
+    rawDataRecords();
     boxWithDefaultAnswer();
     if (failures != 0) {
         fprintf(stderr, "%d check(s) failed\n", failures);
