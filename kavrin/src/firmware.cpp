@@ -180,19 +180,21 @@ uint32_t LoadFirmware(DEVICE_EXTENSION& device, int type, bool force) {
             return kLoadNoImage;
         }
     }
+    // A failed download is reported and the steps go on: the CPU is let go
+    // in any case.
     bool failed = false;
     if (loaderFirst) {
-        const bool ok = SetCpuReset(device, true) == 0 &&
-                        DownloadFirmwareImage(device, *loader) == 0 &&
-                        SetCpuReset(device, false) == 0;
-        if (!ok) {
+        const bool held = SetCpuReset(device, true) == 0;
+        const bool downloaded = held && DownloadFirmwareImage(device, *loader) == 0;
+        const bool running = SetCpuReset(device, false) == 0;
+        if (!downloaded || !running) {
             reportDownloadFailure(device);
             failed = true;
         }
     }
-    const bool ok = DownloadFirmwareImage(device, *firmware) == 0 &&
-                    SetCpuReset(device, true) == 0 && SetCpuReset(device, false) == 0;
-    if (!ok) {
+    const bool downloaded = DownloadFirmwareImage(device, *firmware) == 0;
+    const bool restarted = SetCpuReset(device, true) == 0 && SetCpuReset(device, false) == 0;
+    if (!downloaded || !restarted) {
         reportDownloadFailure(device);
         failed = true;
     }

@@ -410,9 +410,10 @@ usb::SimReply Fx2Board::handleControl(usb::SimPort& port, const usb::ControlSetu
         const bool load = setup.request == kFx2RequestInternalLoad ||
                           setup.request == kFx2RequestExternalLoad;
         if (unplugging_.contains(setup.request)) {
+            // The host sees the board gone in the middle of the request.
             request.outcome = Request::Outcome::Unplugged;
             unplug = true;
-            reply = usb::SimReply::noAnswer();
+            reply = {ENODEV, {}, true};
         } else if (silent_.contains(setup.request)) {
             request.outcome = Request::Outcome::Silent;
             reply = usb::SimReply::noAnswer();
