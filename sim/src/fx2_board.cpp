@@ -257,6 +257,11 @@ std::size_t Fx2Board::portResets() const {
     return portResets_;
 }
 
+bool Fx2Board::waitForPortResets(std::size_t n, std::chrono::milliseconds realLimit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, realLimit, [&] { return portResets_ >= n; });
+}
+
 std::vector<Fx2Board::Request> Fx2Board::requests() const {
     std::lock_guard lock(mutex_);
     return requests_;

@@ -144,6 +144,9 @@ public:
     std::vector<uint8_t> memory(uint16_t address, std::size_t length) const;
     std::size_t reenumerations() const;
     std::size_t portResets() const;
+    // Until the host reset the board's port n times in all (a real-time guard).
+    bool waitForPortResets(std::size_t n,
+                           std::chrono::milliseconds realLimit = std::chrono::seconds(30)) const;
     std::vector<Request> requests() const;
     void clearRequests();
     // Until a logged request satisfies the predicate (a guard of real time
