@@ -77,6 +77,45 @@ int32_t KORAL_UnInitLibrary(uint32_t unused);
  * interface is open. */
 int32_t KORAL_GetActualInterfaceID(void);
 
+/* --- interface life cycle ----------------------------------------------- */
+
+/* Flags of the open (bits). */
+#define KORAL_OPEN_NO_ERROR_BOX 0x1 /* failures of this open show no box (still recorded) */
+#define KORAL_OPEN_KEEP_SLOT 0x2    /* a failure after the device was reached keeps the slot */
+#define KORAL_OPEN_BOARD_OPEN                                                                      \
+    0x4                       /* types 4, 6: IOCTL_BOARD_OPEN after the open; type 8: go on        \
+                                 with a boot EEPROM image that fails its check */
+#define KORAL_OPEN_OPTION 0x8 /* option bit of the board */
+
+/* Ordinal 1. Opens interface ID (1..15; 0 means 1) for an interface type:
+ * IDs 1..3 of type 1, 1..4 of types 4 and 5, 1..15 of types 3, 6 and 8; at
+ * most 3 (type 1), 6 (type 3) or 4 (the others) open at a time, and only one
+ * type at a time. USB boards (types 6 and 8) are found by their board id.
+ * Reads the actual configuration. 0 or -1. */
+int32_t KORAL_OpenOperationElectronicsDevice(int32_t flags, uint32_t interfaceType,
+                                             uint32_t interfaceId /* 0 means 1 */);
+/* Ordinal 170. The open; the last two arguments are not used. */
+int32_t KORAL_OpenOperationElectronicsDeviceEx(int32_t flags, uint32_t interfaceType,
+                                               uint32_t interfaceId, uint32_t unused1,
+                                               uint32_t unused2);
+/* Ordinal 2. Sends the parameters to the board and starts its acquisition.
+ * flags bit 0: no error box for most failures. 0 or -1 (type 1: the result
+ * of its sensor-type setting). */
+int32_t KORAL_InitializeOperationElectronics(int32_t flags /* bit 0: no error box */,
+                                             uint32_t interfaceId);
+/* Ordinal 3. Stops the board (IOCTL_BOARD_DEINIT); not for type 3. 0 or -1. */
+int32_t KORAL_DeInitializeOperationElectronics(uint32_t interfaceId);
+/* Ordinal 4. Closes the interface and releases everything it holds; sends no
+ * de-initialisation to the board. Also closes a removed USB board. 0 or -1. */
+int32_t KORAL_CloseOperationElectronics(uint32_t interfaceId);
+/* Ordinal 45. Closes the device only; the interface keeps its settings and
+ * counts as open, and the next open of the ID opens the device again. */
+int32_t KORAL_CloseOperationElectronicsWithoutDeInit(uint32_t interfaceId);
+/* Ordinals 50, 51. Includes the interface in acquisitions of all interfaces,
+ * or leaves it out. 0 or -1. */
+int32_t KORAL_SetInterfaceActive(uint32_t interfaceId);
+int32_t KORAL_SetInterfaceInActive(uint32_t interfaceId);
+
 /* --- errors and warnings ------------------------------------------------ */
 
 /* Ordinal 5. The error box: -2 query (1 on, 0 off); 1 or -1 on; 0 off; any

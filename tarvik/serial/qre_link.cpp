@@ -133,16 +133,31 @@ void FreeQreSlotBuffers(int32_t interfaceId) {
     }
 }
 
-int32_t OpenQreDevice(int32_t /*flags*/) {
-    if (DeviceSlot* slot = actualSlot()) {
-        slot->initialised = 0;
-    }
-    clearQreErrors();
+int32_t QreLinkTransport::openDevice(QreLinkModule& /*link*/, int32_t /*flags*/) {
     recordErrorInfo(code::kQreDriverNotFound);
     return -1;
 }
 
-int32_t InitializeQreDevice(int32_t /*flags*/) {
+int32_t QreLinkTransport::initializeDevice(QreLinkModule& /*link*/, int32_t /*flags*/) {
+    return failTransfer();
+}
+
+int32_t OpenQreDevice(int32_t flags) {
+    if (DeviceSlot* slot = actualSlot()) {
+        slot->initialised = 0;
+    }
+    clearQreErrors();
+    if (g_transport != nullptr && g_link != nullptr) {
+        return g_transport->openDevice(*g_link, flags);
+    }
+    recordErrorInfo(code::kQreDriverNotFound);
+    return -1;
+}
+
+int32_t InitializeQreDevice(int32_t flags) {
+    if (g_transport != nullptr && g_link != nullptr) {
+        return g_transport->initializeDevice(*g_link, flags);
+    }
     return failTransfer();
 }
 

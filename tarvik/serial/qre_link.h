@@ -103,6 +103,15 @@ public:
     virtual int16_t runI2cTransfer(QreLinkModule& link) = 0;
     // SendQreCommand7.
     virtual void sendCommand7(QreLinkModule& /*link*/) {}
+    // OpenQreDevice after it cleared the slot's initialised flag and the
+    // error list: opens the port (when it is not open) and reads the version
+    // and the state of the electronics into the actual slot's status block;
+    // 0, or -1 with info 814 or 815 in the record. The default fails as the
+    // link without transport does.
+    virtual int32_t openDevice(QreLinkModule& link, int32_t flags);
+    // InitializeQreDevice: sends the actual slot's sensor parameters; 0, or
+    // non-zero with the record written. The default fails as above.
+    virtual int32_t initializeDevice(QreLinkModule& link, int32_t flags);
 };
 
 // Installs a transport (not owned; it must outlive its use) and returns the

@@ -30,6 +30,15 @@ const char* const kBuiltExports[] = {
     "KORAL_GetErrorString",
     "KORAL_WarningMessages",
     "KORAL_WarningMessagesEx",
+    // interface life cycle
+    "KORAL_OpenOperationElectronicsDevice",
+    "KORAL_OpenOperationElectronicsDeviceEx",
+    "KORAL_InitializeOperationElectronics",
+    "KORAL_DeInitializeOperationElectronics",
+    "KORAL_CloseOperationElectronics",
+    "KORAL_CloseOperationElectronicsWithoutDeInit",
+    "KORAL_SetInterfaceActive",
+    "KORAL_SetInterfaceInActive",
     // sensor tables and the actual configuration
     "KORAL_HWConfig_IsConfigSupported",
     "KORAL_HWConfig_IsSensorLengthSupported",
