@@ -62,6 +62,7 @@ std::string written(const sim::BoardConfig& board) {
     text += "serial_mux = " +
             (board.serialMux == 255 ? std::string("none") : std::to_string(board.serialMux)) + "\n";
     text += "serial_mux_config = " + std::to_string(board.serialMuxConfig) + "\n";
+    text += std::string("busy = ") + (board.busy ? "1" : "0") + "\n";
     return text;
 }
 

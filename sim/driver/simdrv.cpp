@@ -59,6 +59,7 @@ VELDON_DRIVER_ENTRY(driver) {
     const sim::Setup setup = sim::loadSetupFromEnvironment();
     sim::reportSetupProblems(setup);
 
+    driver->dispatchCreate = sim::dispatchBoardCreate;
     driver->dispatchDeviceControl = sim::dispatchBoardRequest;
     driver->addDevice = addBoardDevice;
     driver->startDevice = startBoardDevice;

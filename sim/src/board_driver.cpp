@@ -21,6 +21,13 @@ std::optional<platform::Guid> boardInterfaceClass(int interfaceType) {
     }
 }
 
+platform::DriverStatus dispatchBoardCreate(platform::DeviceObject& device,
+                                           const platform::IoRequestPtr& request) {
+    const BoardDevice& extension = device.extension<BoardDevice>();
+    return request->complete(extension.board->config().busy ? platform::kStatusDeviceBusy
+                                                            : platform::kStatusSuccess);
+}
+
 platform::DriverStatus dispatchBoardRequest(platform::DeviceObject& device,
                                             const platform::IoRequestPtr& request) {
     BoardDevice& extension = device.extension<BoardDevice>();

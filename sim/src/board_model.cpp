@@ -323,6 +323,9 @@ platform::DriverStatus BoardModel::serveLocked(uint32_t ioControlCode, std::span
         init_.initialised = false;
         ++init_.deinitCount;
         return platform::kStatusSuccess;
+    case IOCTL_BOARD_OPEN:
+        // The board only answers; the log tells tests that it came.
+        return platform::kStatusSuccess;
     case IOCTL_BOARD_GET_USB_VERSION:
         // The short block's own 4 bytes of Data hold the word.
         detail::writeField<uint16_t>(block, kDataOffset, kUsbVersionHighSpeed);

@@ -320,12 +320,12 @@ private:
             }
         }
         static constexpr std::string_view kKeys[] = {
-            "interface_type",   "board_id",      "driver_version", "hardware_word",
-            "firmware_version", "firmware_type", "pixels",         "sensor_type",
-            "coefficients",     "dark",          "signal",         "interface_image",
-            "frontend_image",   "mux_image",     "boot_image",     "frontend_type",
-            "clock_value",      "mux_assembly",  "mux_revision",   "serial_mux",
-            "serial_mux_config"};
+            "interface_type",    "board_id",      "driver_version", "hardware_word",
+            "firmware_version",  "firmware_type", "pixels",         "sensor_type",
+            "coefficients",      "dark",          "signal",         "interface_image",
+            "frontend_image",    "mux_image",     "boot_image",     "frontend_type",
+            "clock_value",       "mux_assembly",  "mux_revision",   "serial_mux",
+            "serial_mux_config", "busy"};
         for (const std::string& key : ini_.keyNames(section)) {
             bool known = false;
             for (std::string_view candidate : kKeys) {
@@ -365,7 +365,8 @@ private:
             readUnsigned(section, "mux_assembly", board.muxAssembly, 0, 15, "0..15") &&
             readUnsigned(section, "mux_revision", board.muxRevision, 0, 0x0FFF, "0..4095") &&
             readSerialMux(section, board) &&
-            readUnsigned(section, "serial_mux_config", board.serialMuxConfig, 0, 0xFF, "0..255");
+            readUnsigned(section, "serial_mux_config", board.serialMuxConfig, 0, 0xFF, "0..255") &&
+            readUnsigned(section, "busy", board.busy, 0, 1, "0 or 1");
         if (good) {
             setup_.boards.push_back(std::move(board));
         }

@@ -127,9 +127,17 @@ TEST_F(BoardModelTest, ConfigurationFlagWithoutDataAreaIsRefused) {
     EXPECT_EQ(board.requests()[0].configuration.size(), 4u); // what came
 }
 
+TEST_F(BoardModelTest, BoardOpenIsAnsweredAndChangesNothing) {
+    EXPECT_EQ(send(IOCTL_BOARD_OPEN).status, kStatusSuccess);
+    EXPECT_EQ(block->block.Status, 0);
+    EXPECT_EQ(board.requests().back().outcome, RequestOutcome::Served);
+    EXPECT_EQ(board.requestCount(IOCTL_BOARD_OPEN), 1u);
+    EXPECT_FALSE(board.initState().initialised);
+}
+
 TEST_F(BoardModelTest, UnservedBoardCommandsAreInvalidDeviceRequests) {
-    for (uint32_t code : {IOCTL_BOARD_GET_SCANS, IOCTL_BOARD_OPEN, IOCTL_BOARD_GET_TEMPERATURES,
-                          IOCTL_BOARD_PROGRAM_CPLD}) {
+    for (uint32_t code :
+         {IOCTL_BOARD_GET_SCANS, IOCTL_BOARD_GET_TEMPERATURES, IOCTL_BOARD_PROGRAM_CPLD}) {
         const BoardModel::Answer answer = send(code);
         EXPECT_EQ(answer.status, kStatusInvalidDeviceRequest);
         EXPECT_EQ(answer.information, kShort);

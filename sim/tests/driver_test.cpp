@@ -188,6 +188,17 @@ TEST_F(SimDriverTest, BoardsOpenExclusively) {
     closeDevice(again);
 }
 
+TEST_F(SimDriverTest, BusyBoardIsListedButRefusesEveryOpen) {
+    start("[board held]\nbusy = 1\n[board free]\nboard_id = 2\n");
+    EXPECT_EQ(enumerateDeviceInterfaces(sim::kInterfaceClassType6).size(), 2u);
+    EXPECT_EQ(open(sim::kInterfaceClassType6, 0), kInvalidDeviceHandle);
+    EXPECT_EQ(lastError(), uint32_t{EBUSY});
+    EXPECT_EQ(board("held")->requests().size(), 0u);
+    const DeviceHandle other = open(sim::kInterfaceClassType6, 1);
+    EXPECT_NE(other, kInvalidDeviceHandle);
+    closeDevice(other);
+}
+
 TEST_F(SimDriverTest, UsbVersionIdentifiesTheBoard) {
     start("[board demo]\nboard_id = 7\ndriver_version = 1014\nhardware_word = 0x2105\n"
           "firmware_version = 203\nfirmware_type = 2\n");

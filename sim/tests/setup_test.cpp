@@ -75,6 +75,18 @@ TEST(SetupParseTest, ReadsEveryKey) {
     EXPECT_EQ(board.signal, 12.75);
 }
 
+TEST(SetupParseTest, BusyIsZeroOrOne) {
+    const sim::Setup setup =
+        parseSetup("[board a]\nbusy = 1\n[board b]\nbusy = 0\n[board c]\n[board d]\nbusy = 2\n");
+    ASSERT_EQ(setup.boards.size(), 3u);
+    EXPECT_TRUE(setup.boards[0].busy);
+    EXPECT_FALSE(setup.boards[1].busy);
+    EXPECT_FALSE(setup.boards[2].busy);
+    ASSERT_EQ(setup.problems.size(), 1u);
+    EXPECT_NE(setup.problems[0].message.find("busy"), std::string::npos);
+    EXPECT_EQ(setup.problems[0].kind, sim::SetupProblem::Kind::BoardSkipped);
+}
+
 TEST(SetupParseTest, KeepsFileOrderAndReadsEveryInterfaceType) {
     const sim::Setup setup = parseSetup("[board c]\ninterface_type = 1\n"
                                         "[board a]\ninterface_type = 4\n"

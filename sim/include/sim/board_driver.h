@@ -41,6 +41,11 @@ struct BoardDevice {
     std::string interfacePath;
 };
 
+// The create routine: a board that another program holds open (BoardConfig::
+// busy) refuses every open with kStatusDeviceBusy.
+platform::DriverStatus dispatchBoardCreate(platform::DeviceObject& device,
+                                           const platform::IoRequestPtr& request);
+
 // The device-control routine: refuses once removal began
 // (kStatusDeletePending), otherwise BoardModel::handle answers; a held
 // request keeps a hold on the remove lock until it completes.

@@ -5,7 +5,8 @@
 //
 // Commands served: IOCTL_BOARD_INIT (its parameters are kept; with
 // RequestFlags 0x10 the 256 configuration bytes of Data too),
-// IOCTL_BOARD_DEINIT, IOCTL_BOARD_GET_USB_VERSION (first word of Data: 20,
+// IOCTL_BOARD_DEINIT, IOCTL_BOARD_OPEN (answered with Status 0),
+// IOCTL_BOARD_GET_USB_VERSION (first word of Data: 20,
 // a high-speed board), and from the board's I2C bus (built from config(): the
 // configuration EEPROMs and the boot EEPROM, see i2c_bus.h)
 // IOCTL_BOARD_I2C_OPERATION, IOCTL_BOARD_I2C_CHECK_DEVICE and

@@ -62,6 +62,9 @@ struct BoardConfig {
     uint16_t muxRevision = 0;       // mux_revision: its assembly revision 0..4095
     uint8_t serialMux = 255;        // serial_mux: 7, 9 or none (255)
     uint8_t serialMuxConfig = 0xFF; // serial_mux_config: bits 0-3 COM port, 4-7 assembly
+    // busy: 0 or 1. Another program holds the board open: every open of its
+    // device is refused with EBUSY (the board is listed all the same).
+    bool busy = false;
 
     bool operator==(const BoardConfig&) const = default;
 };
