@@ -1,0 +1,131 @@
+/* A client of the acquisition library written in C: only the public header,
+ * only libtarvik.so. Opens, initialises and closes the simulated USB boards
+ * of the set-up file that VELDON_SIMULATION names (lifecycle_sim.ini beside
+ * this file) and reads their actual configuration. Exits non-zero on the
+ * first mismatch count. Run under the address sanitizer it also shows that a
+ * close leaves nothing behind. */
+#include "tarvik.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+static int failures = 0;
+
+#define CHECK(condition)                                                                           \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);          \
+            ++failures;                                                                            \
+        }                                                                                          \
+    } while (0)
+
+static void checkRecord(int line, int32_t level, int32_t code, int32_t info, int32_t id,
+                        const char* name) {
+    LastErrorRecord record;
+    memset(&record, 0x5A, sizeof record);
+    if (KORAL_GetErrorCode(&record) != 0 || record.level != level || record.code != code ||
+        record.info != info || record.interfaceId != id || strcmp(record.functionName, name) != 0) {
+        fprintf(stderr,
+                "%s:%d: record is %d/%d/%d id %d \"%.50s\", expected %d/%d/%d id %d \"%s\"\n",
+                __FILE__, line, (int)record.level, (int)record.code, (int)record.info,
+                (int)record.interfaceId, record.functionName, (int)level, (int)code, (int)info,
+                (int)id, name);
+        ++failures;
+    }
+}
+#define CHECK_RECORD(level, code, info, id, name) checkRecord(__LINE__, level, code, info, id, name)
+
+static const char* const kOpen = "KORAL_OpenOperationElectronicsDevice";
+
+/* The board "measuring" of the set-up file: id 2, front end 9, one channel
+ * with sensor type 14 and 2048 pixels, no multiplexer. */
+static void configuration(void) {
+    uint32_t values[7];
+    ActualConfigurationRecord record;
+    int mode;
+    for (mode = 0; mode <= 3; mode += 3) {
+        memset(values, 0xEE, sizeof values);
+        CHECK(KORAL_GetActualConfiguration((uint32_t)mode, values, 2) >= 0);
+        CHECK(values[0] == KORAL_INTERFACE_USB);
+        CHECK(values[1] == 0);
+        CHECK(values[2] == 9);
+        CHECK(values[3] == 0);
+        CHECK(values[4] == 1);
+        CHECK(values[5] == 14);
+        CHECK(values[6] == 2048);
+    }
+    memset(&record, 0xEE, sizeof record);
+    CHECK(KORAL_GetActualConfigurationEx(0, &record, 2) >= 0);
+    CHECK(record.channelCount == 1 && record.sensorType[0] == 14 && record.pixelCount[0] == 2048);
+    CHECK(record.rows[0] == 1 && record.sensorType[1] == 0);
+}
+
+static void refusals(void) {
+    /* Open already. */
+    CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 2) == -1);
+    CHECK_RECORD(KORAL_LEVEL_IGNORED, 503, 0, 2, kOpen);
+    /* The board with id 3 runs an obsolete driver. */
+    CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 3) == -1);
+    CHECK_RECORD(KORAL_LEVEL_DEVICE, 301, 837, 3, kOpen);
+    /* The board with id 1 is held by another program: the search passes it
+     * over (and the board open here) and ends at the obsolete one. */
+    CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 1) == -1);
+    CHECK_RECORD(KORAL_LEVEL_DEVICE, 301, 837, 1, kOpen);
+    /* Another interface type while a USB board is open. */
+    CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_PCI, 4) == -1);
+    CHECK_RECORD(KORAL_LEVEL_IGNORED, 505, 804, 4, kOpen);
+    CHECK(KORAL_GetActualInterfaceID() == 4); /* the refused open made it actual */
+}
+
+static void lifeCycle(void) {
+    CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 2) == 0);
+    CHECK(KORAL_GetActualInterfaceID() == 2);
+    configuration();
+    CHECK(KORAL_InitializeOperationElectronics(0, 2) == 0);
+    refusals();
+    CHECK(KORAL_SetInterfaceInActive(2) == 0);
+    CHECK(KORAL_SetInterfaceActive(2) == 0);
+    CHECK(KORAL_DeInitializeOperationElectronics(2) == 0);
+    /* De-initialised twice: the board needs an initialised interface. */
+    CHECK(KORAL_DeInitializeOperationElectronics(2) == -1);
+    CHECK_RECORD(KORAL_LEVEL_IGNORED, 507, 0, 0, "KORAL_DeInitializeOperationElectronics");
+    CHECK(KORAL_CloseOperationElectronics(2) == 0);
+    CHECK(KORAL_GetActualInterfaceID() == 1);
+    CHECK(KORAL_CloseOperationElectronics(2) == -1);
+    CHECK_RECORD(KORAL_LEVEL_IGNORED, 504, 0, 2, "KORAL_CloseOperationElectronics");
+}
+
+static void closeWithoutDeInit(void) {
+    CHECK(KORAL_OpenOperationElectronicsDeviceEx(0, KORAL_INTERFACE_USB, 2, 7, 9) == 0);
+    CHECK(KORAL_InitializeOperationElectronics(0, 2) == 0);
+    CHECK(KORAL_CloseOperationElectronicsWithoutDeInit(2) == 0);
+    CHECK(KORAL_GetActualInterfaceID() == 2); /* still counted as open */
+    CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 2) == 0);
+    CHECK(KORAL_CloseOperationElectronics(2) == 0);
+    /* Nothing is left open: another type may come. */
+    CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_PCI, 4) == -1);
+    CHECK_RECORD(KORAL_LEVEL_DEVICE, 301, 1000 + ENOENT, 4, kOpen);
+}
+
+static void manyTimes(void) {
+    int round;
+    for (round = 0; round < 20; ++round) {
+        CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 2) == 0);
+        CHECK(KORAL_InitializeOperationElectronics(0, 2) == 0);
+        CHECK(KORAL_CloseOperationElectronics(2) == 0);
+    }
+}
+
+int main(void) {
+    /* The failures below are expected: no box for them. */
+    CHECK(KORAL_ErrorMessages(0) == 0);
+    lifeCycle();
+    closeWithoutDeInit();
+    manyTimes();
+    if (failures != 0) {
+        fprintf(stderr, "%d check(s) failed\n", failures);
+        return 1;
+    }
+    return 0;
+}
