@@ -25,13 +25,16 @@ struct CodeText {
     const char* text;
 };
 
-template <size_t N> const char* find(const CodeText (&table)[N], int code) {
+// The text of a code, or the unknown form with the code in the calling
+// thread's buffer.
+template <size_t N>
+const char* textOf(const CodeText (&table)[N], int code, const char* unknown, TextBuffer& buffer) {
     for (const CodeText& e : table) {
         if (e.code == code) {
             return e.text;
         }
     }
-    return nullptr;
+    return format(buffer, "%s %d", unknown, code);
 }
 
 constexpr CodeText kInterfaces[] = {
@@ -137,27 +140,18 @@ CHardwareTexts::CHardwareTexts() = default;
 CHardwareTexts::~CHardwareTexts() = default;
 
 const char* CHardwareTexts::GetInterfaceText(int16_t code) const {
-    if (const char* text = find(kInterfaces, code)) {
-        return text;
-    }
     thread_local TextBuffer buffer;
-    return format(buffer, "Unknown interface type %d", code);
+    return textOf(kInterfaces, code, "Unknown interface type", buffer);
 }
 
 const char* CHardwareTexts::GetFrontEndText(int16_t code) const {
-    if (const char* text = find(kFrontEnds, code)) {
-        return text;
-    }
     thread_local TextBuffer buffer;
-    return format(buffer, "Unknown front end type %d", code);
+    return textOf(kFrontEnds, code, "Unknown front end type", buffer);
 }
 
 const char* CHardwareTexts::GetMultiplexerText(int16_t code) const {
-    if (const char* text = find(kMultiplexers, code)) {
-        return text;
-    }
     thread_local TextBuffer buffer;
-    return format(buffer, "Unknown multiplexer type %d", code);
+    return textOf(kMultiplexers, code, "Unknown multiplexer type", buffer);
 }
 
 const char* CHardwareTexts::GetSensorText(int16_t code) const {
