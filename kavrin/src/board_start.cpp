@@ -127,9 +127,8 @@ platform::DriverStatus StartBoard(DEVICE_EXTENSION& device) {
         std::lock_guard lock(device.driver->boardIds.mutex);
         device.driver->boardIds.slots[static_cast<std::size_t>(device.slot)].boardId = boardId;
     }
-    const bool highSpeed = board.speed() != usb::UsbSpeed::Unknown
-                               ? QueryUsbBusInterface(device)
-                               : highSpeedHint;
+    const bool highSpeed =
+        board.speed() != usb::UsbSpeed::Unknown ? QueryUsbBusInterface(device) : highSpeedHint;
     device.updateIdentity([&](BoardIdentity& identity) {
         identity.boardId = boardId;
         identity.highSpeed = highSpeed;

@@ -70,12 +70,12 @@ struct FIRMWARE_ID_BLOCK {
 // What the board is and runs. Read by dispatch on the client's thread while
 // plug and play may restart the board: always under DEVICE_EXTENSION::mutex.
 struct BoardIdentity {
-    uint8_t boardId = 0;     // low nibble of the device release number
-    uint8_t generation = 0;  // 0 unknown, 1, 2
+    uint8_t boardId = 0;    // low nibble of the device release number
+    uint8_t generation = 0; // 0 unknown, 1, 2
     bool highSpeed = false;
     uint16_t vendorId = 0;
     uint16_t productId = 0;
-    FIRMWARE_ID_BLOCK firmwareId; // the last firmware-id read
+    FIRMWARE_ID_BLOCK firmwareId;        // the last firmware-id read
     uint16_t stampedFirmwareVersion = 0; // recorded at start or first initialisation
     uint16_t startFirmwareType = 0;      // recorded at start, for generation detection
     uint16_t currentImage = 0;           // image last loaded or reported running; 0 none

@@ -45,8 +45,7 @@ DriverStatus DriverEntry(DriverObject& driver) {
     context->registryPath = driver.registryPath();
     const RegistryParameters parameters = ReadRegistryParameters(context->registryPath);
     context->suppressIdCheck = parameters.suppressIdCheck;
-    context->firmwareDirectory =
-        parameters.firmwareDirectory.value_or(defaultFirmwareDirectory());
+    context->firmwareDirectory = parameters.firmwareDirectory.value_or(defaultFirmwareDirectory());
     driver.context = context;
 
     driver.dispatchCreate = DispatchCreate;

@@ -38,7 +38,7 @@ inline constexpr const char* kSuppressIdCheckValue = "SuppressIdCheck";
 inline constexpr const char* kFirmwareDirectoryValue = "FirmwareDirectory";
 
 struct RegistryParameters {
-    bool suppressIdCheck = false;                         // missing, 0 or unreadable: false
+    bool suppressIdCheck = false;                           // missing, 0 or unreadable: false
     std::optional<std::filesystem::path> firmwareDirectory; // a non-empty string value
 };
 

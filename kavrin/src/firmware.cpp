@@ -78,8 +78,8 @@ std::filesystem::path firmwareImagePath(const std::filesystem::path& directory, 
 std::optional<FirmwareImage> LoadImageFile(DEVICE_EXTENSION& device, int image) {
     const std::filesystem::path path = firmwareImagePath(device.driver->firmwareDirectory, image);
     ImageProblem problem;
-    std::optional<FirmwareImage> loaded = ReadFirmwareImageFile(
-        path, image == kImageLoader ? kLoaderLoadEnd : kLoadableEnd, problem);
+    std::optional<FirmwareImage> loaded =
+        ReadFirmwareImageFile(path, image == kImageLoader ? kLoaderLoadEnd : kLoadableEnd, problem);
     if (!loaded && !problem.missing) {
         WriteEventLogEntry(device.driver->name, KAVRIN_MSG_FIRMWARE_DOWNLOAD_ERROR,
                            {path.string(), problem.describe()});

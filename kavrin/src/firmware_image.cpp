@@ -91,7 +91,8 @@ std::optional<FirmwareImage> ParseFirmwareImage(std::string_view text, uint32_t 
                                                 ImageProblem& problem) {
     problem = {};
     if (text.size() > kMaxImageFileSize) {
-        return fail(problem, 0, "image larger than " + std::to_string(kMaxImageFileSize) + " bytes");
+        return fail(problem, 0,
+                    "image larger than " + std::to_string(kMaxImageFileSize) + " bytes");
     }
     FirmwareImage image;
     bool ended = false;
@@ -142,11 +143,12 @@ std::optional<FirmwareImage> ParseFirmwareImage(std::string_view text, uint32_t 
         }
         for (std::size_t offset = 0; offset < length; offset += kMaxRecordData) {
             if (image.records.size() >= kMaxImageRecords) {
-                return fail(problem, lineNumber, "more than " + std::to_string(kMaxImageRecords) +
-                                                     " records");
+                return fail(problem, lineNumber,
+                            "more than " + std::to_string(kMaxImageRecords) + " records");
             }
             FIRMWARE_RECORD record{};
-            record.length = static_cast<uint8_t>(std::min<std::size_t>(kMaxRecordData, length - offset));
+            record.length =
+                static_cast<uint8_t>(std::min<std::size_t>(kMaxRecordData, length - offset));
             record.address = static_cast<uint16_t>(address + offset);
             record.type = kRecordTypeData;
             std::copy_n(bytes.begin() + 4 + static_cast<std::ptrdiff_t>(offset), record.length,

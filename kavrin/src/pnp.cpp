@@ -42,8 +42,8 @@ DriverStatus AddDevice(DriverObject& driver, PhysicalDevice& physical) {
         return status;
     }
     extension->deviceObject = device;
-    status = registerDeviceInterface(*device, GUID_DEVINTERFACE_KAVRIN, {},
-                                     extension->interfacePath);
+    status =
+        registerDeviceInterface(*device, GUID_DEVINTERFACE_KAVRIN, {}, extension->interfacePath);
     if (status != kStatusSuccess) {
         ReleaseBoardSlot(context, extension->slot);
         deleteDevice(*device);
@@ -61,8 +61,7 @@ DriverStatus StartDevice(DeviceObject& device) {
         return status;
     }
     sleepMs(startDelayMs(extension.slot));
-    if (const DriverStatus status =
-            setDeviceInterfaceState(device, extension.interfacePath, true);
+    if (const DriverStatus status = setDeviceInterfaceState(device, extension.interfacePath, true);
         status != kStatusSuccess) {
         return status;
     }

@@ -23,11 +23,11 @@ template <std::size_t Offset, std::size_t Size> struct BlockArea {
     static constexpr std::size_t size = Size;
 };
 
-#define KAVRIN_FIELD(driverName, libraryName)                                                     \
-    using driverName = BlockField<decltype(DeviceRequestBlock::libraryName),                      \
+#define KAVRIN_FIELD(driverName, libraryName)                                                      \
+    using driverName = BlockField<decltype(DeviceRequestBlock::libraryName),                       \
                                   offsetof(DeviceRequestBlock, libraryName)>
-#define KAVRIN_AREA(driverName, libraryName)                                                      \
-    using driverName = BlockArea<offsetof(DeviceRequestBlock, libraryName),                       \
+#define KAVRIN_AREA(driverName, libraryName)                                                       \
+    using driverName = BlockArea<offsetof(DeviceRequestBlock, libraryName),                        \
                                  sizeof(DeviceRequestBlock::libraryName)>
 
 namespace rb {

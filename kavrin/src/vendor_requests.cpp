@@ -128,16 +128,16 @@ int StartScan(DEVICE_EXTENSION& device) {
 }
 
 int SetDigitalOutput(DEVICE_EXTENSION& device, uint32_t digitalOutputWord) {
-    return VendorOut(device, VR_SET_DO, lowWord(digitalOutputWord), highWord(digitalOutputWord),
-                     {}, kCommandTimeoutMs)
+    return VendorOut(device, VR_SET_DO, lowWord(digitalOutputWord), highWord(digitalOutputWord), {},
+                     kCommandTimeoutMs)
         .status;
 }
 
 int GetDigitalInput(DEVICE_EXTENSION& device, uint32_t digitalInputWord, uint32_t& answer) {
     std::array<uint8_t, 4> bytes{};
-    const usb::TransferResult result = VendorIn(device, VR_GET_DI, lowWord(digitalInputWord),
-                                                highWord(digitalInputWord), bytes,
-                                                kCommandTimeoutMs);
+    const usb::TransferResult result =
+        VendorIn(device, VR_GET_DI, lowWord(digitalInputWord), highWord(digitalInputWord), bytes,
+                 kCommandTimeoutMs);
     if (result.ok()) {
         answer = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
                  static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;

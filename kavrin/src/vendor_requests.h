@@ -67,13 +67,12 @@ struct DEVICE_ERROR_BLOCK {
 
 // --- transfers (the one road of every request to the board)
 
-platform::usb::TransferResult VendorOut(DEVICE_EXTENSION& device, uint8_t request,
-                                        uint16_t value, uint16_t index,
-                                        std::span<const uint8_t> data, uint32_t timeoutMs);
+platform::usb::TransferResult VendorOut(DEVICE_EXTENSION& device, uint8_t request, uint16_t value,
+                                        uint16_t index, std::span<const uint8_t> data,
+                                        uint32_t timeoutMs);
 // An IN answer shorter than data is a failure (EREMOTEIO).
 platform::usb::TransferResult VendorIn(DEVICE_EXTENSION& device, uint8_t request, uint16_t value,
-                                       uint16_t index, std::span<uint8_t> data,
-                                       uint32_t timeoutMs);
+                                       uint16_t index, std::span<uint8_t> data, uint32_t timeoutMs);
 
 // Reads into data from a pipe of the selected interface (by index) in pieces
 // of at most kMaxPipePiece bytes, each with the time-out, until data is full.

@@ -31,11 +31,13 @@ using kavrintest::TempDir;
 
 constexpr Guid kBoardClass = Guid::parse("{36FC9E60-C465-11CF-8056-444553400000}").value();
 constexpr const char* kDriverName = "kavrin";
-constexpr const char* kServiceParameters = "System\\CurrentControlSet\\Services\\kavrin\\Parameters";
+constexpr const char* kServiceParameters =
+    "System\\CurrentControlSet\\Services\\kavrin\\Parameters";
 
 std::size_t threadCount() {
     std::size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
         ++n;
     }
     return n;

@@ -37,8 +37,9 @@ protected:
     platform::ScopedEventLogBackend useEvents{events};
 
     static void setGeneration(BoardHarness& harness, int generation) {
-        harness.device.updateIdentity(
-            [&](BoardIdentity& identity) { identity.generation = static_cast<uint8_t>(generation); });
+        harness.device.updateIdentity([&](BoardIdentity& identity) {
+            identity.generation = static_cast<uint8_t>(generation);
+        });
     }
     std::vector<uint32_t> messages(const BoardHarness& harness) const {
         return eventIds(*events, harness.context.name);
@@ -48,10 +49,9 @@ protected:
 TEST(FirmwareSelection, WorkModesNeedTheirFirmwareType) {
     EXPECT_EQ(GetFirmwareTypeForMode(4, 1), 1); // an explicit type wins
     const std::pair<uint16_t, int> modes[] = {
-        {1, 1},      {3, 1},      {6, 1},      {7, 1},      {4, 2},      {5, 2},
-        {8, 2},      {13, 2},     {14, 0},     {47, 0},     {48, 2},     {51, 2},
-        {52, 0},     {0, 0},      {0xFF03, 1}, {0xFF20, 1}, {0xFF21, 1}, {0xFF22, 2},
-        {0xFF23, 2}, {0xFF24, 0}, {0xFF02, 0}};
+        {1, 1},      {3, 1},      {6, 1},      {7, 1},      {4, 2},      {5, 2},      {8, 2},
+        {13, 2},     {14, 0},     {47, 0},     {48, 2},     {51, 2},     {52, 0},     {0, 0},
+        {0xFF03, 1}, {0xFF20, 1}, {0xFF21, 1}, {0xFF22, 2}, {0xFF23, 2}, {0xFF24, 0}, {0xFF02, 0}};
     for (const auto& [mode, type] : modes) {
         EXPECT_EQ(GetFirmwareTypeForMode(mode, 0), type) << "mode " << mode;
     }

@@ -64,8 +64,8 @@ usb::ConfigurationDescriptor bulkConfiguration(std::initializer_list<uint8_t> en
 }
 
 bool sameDescriptors(const usb::SimDescriptors& a, const usb::SimDescriptors& b) {
-    return a.device == b.device && a.configurations == b.configurations &&
-           a.strings == b.strings && a.speed == b.speed;
+    return a.device == b.device && a.configurations == b.configurations && a.strings == b.strings &&
+           a.speed == b.speed;
 }
 
 } // namespace
@@ -101,8 +101,9 @@ std::vector<std::pair<uint16_t, std::vector<uint8_t>>> fx2ImageContents(const Fx
     put16(block, 22, sum16(data));
     std::vector<std::pair<uint16_t, std::vector<uint8_t>>> contents;
     // LJMP to the code.
-    contents.push_back({0x0000, {0x02, static_cast<uint8_t>(id.codeStart >> 8),
-                                 static_cast<uint8_t>(id.codeStart)}});
+    contents.push_back(
+        {0x0000,
+         {0x02, static_cast<uint8_t>(id.codeStart >> 8), static_cast<uint8_t>(id.codeStart)}});
     contents.push_back({kFx2ImageIdAddress, block});
     if (!code.empty()) {
         contents.push_back({id.codeStart, code});
@@ -117,7 +118,8 @@ std::string fx2ImageHex(const Fx2ImageId& id) {
     std::string text;
     auto line = [&](uint8_t type, uint16_t address, std::span<const uint8_t> bytes) {
         char field[16];
-        unsigned sum = static_cast<unsigned>(bytes.size()) + (address >> 8) + (address & 0xFF) + type;
+        unsigned sum =
+            static_cast<unsigned>(bytes.size()) + (address >> 8) + (address & 0xFF) + type;
         std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(bytes.size()),
                       address, type);
         text += field;
@@ -132,8 +134,7 @@ std::string fx2ImageHex(const Fx2ImageId& id) {
     for (const auto& [address, bytes] : fx2ImageContents(id)) {
         for (std::size_t offset = 0; offset < bytes.size(); offset += 16) {
             const std::size_t n = std::min<std::size_t>(16, bytes.size() - offset);
-            line(0, static_cast<uint16_t>(address + offset),
-                 std::span(bytes).subspan(offset, n));
+            line(0, static_cast<uint16_t>(address + offset), std::span(bytes).subspan(offset, n));
         }
     }
     line(1, 0, {});
@@ -188,9 +189,9 @@ usb::SimDescriptors Fx2Board::firmwareDescriptorsLocked() const {
     d.device.idVendor = config_.vendorId;
     d.device.idProduct =
         static_cast<uint16_t>(kBoardProductIdGeneration1 + (config_.generation == 2 ? 1 : 0));
-    d.device.bcdDevice = static_cast<uint16_t>(
-        (config_.switchId & 0x0F) |
-        (config_.speed == usb::UsbSpeed::High ? kHighSpeedReleaseBit : 0));
+    d.device.bcdDevice =
+        static_cast<uint16_t>((config_.switchId & 0x0F) |
+                              (config_.speed == usb::UsbSpeed::High ? kHighSpeedReleaseBit : 0));
     d.device.iManufacturer = 1;
     d.device.iProduct = 2;
     d.strings = {{1, config_.restricted ? u"XXXXX Ondrel Kestro" : u"Ondrel Kestro"},
@@ -275,9 +276,8 @@ void Fx2Board::clearRequests() {
 bool Fx2Board::waitForRequest(const std::function<bool(const Request&)>& match,
                               std::chrono::milliseconds realLimit) const {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, realLimit, [&] {
-        return std::any_of(requests_.begin(), requests_.end(), match);
-    });
+    return changed_.wait_for(
+        lock, realLimit, [&] { return std::any_of(requests_.begin(), requests_.end(), match); });
 }
 
 void Fx2Board::failLoadAt(uint16_t address) {
@@ -340,9 +340,8 @@ usb::SimReply Fx2Board::serveLocked(const usb::ControlSetup& setup, std::span<co
     case kFx2RequestInternalLoad:
         if (in) {
             const std::size_t n = std::min<std::size_t>(length, ram_.size() - setup.value);
-            return usb::SimReply::ok(
-                {ram_.begin() + setup.value,
-                 ram_.begin() + setup.value + static_cast<std::ptrdiff_t>(n)});
+            return usb::SimReply::ok({ram_.begin() + setup.value,
+                                      ram_.begin() + setup.value + static_cast<std::ptrdiff_t>(n)});
         }
         if (setup.value == kFx2CpuControl && data.size() == 1) {
             const bool hold = (data[0] & kFx2CpuResetBit) != 0;
@@ -350,8 +349,8 @@ usb::SimReply Fx2Board::serveLocked(const usb::ControlSetup& setup, std::span<co
                 runs_ = Runs::Nothing;
             } else if (cpuHeld_) {
                 image_ = imageInRamLocked();
-                runs_ = !image_ ? Runs::Nothing
-                                : (image_->image == 1 ? Runs::Loader : Runs::Firmware);
+                runs_ =
+                    !image_ ? Runs::Nothing : (image_->image == 1 ? Runs::Loader : Runs::Firmware);
                 if (runs_ == Runs::Firmware &&
                     !sameDescriptors(firmwareDescriptorsLocked(), shown_)) {
                     reenumerate = true;
@@ -412,8 +411,8 @@ usb::SimReply Fx2Board::handleControl(usb::SimPort& port, const usb::ControlSetu
     {
         std::lock_guard lock(mutex_);
         request.cpuHeld = cpuHeld_;
-        const bool load = setup.request == kFx2RequestInternalLoad ||
-                          setup.request == kFx2RequestExternalLoad;
+        const bool load =
+            setup.request == kFx2RequestInternalLoad || setup.request == kFx2RequestExternalLoad;
         if (unplugging_.contains(setup.request)) {
             // The host sees the board gone in the middle of the request.
             request.outcome = Request::Outcome::Unplugged;

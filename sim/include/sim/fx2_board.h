@@ -164,8 +164,7 @@ public:
 
     platform::usb::SimReply handleControl(platform::usb::SimPort& port,
                                           const platform::usb::ControlSetup& setup,
-                                          std::span<const uint8_t> data,
-                                          uint16_t length) override;
+                                          std::span<const uint8_t> data, uint16_t length) override;
     void portReset(platform::usb::SimPort& port) override;
 
 private:
