@@ -39,7 +39,6 @@ constexpr const char* kInActiveName = "KORAL_SetInterfaceInActive";
 
 constexpr int32_t kCodeAcqThread = 309;         // "ACQ THREAD ERROR"
 constexpr int32_t kCodeAlreadyOpen = 503;       // "DEVICE ALREADY OPEN"
-constexpr int32_t kInfoInvalidType = 804;       // "INVALID INTERFACE TYPE"
 constexpr int32_t kInfoOsNotSupported = 822;    // "CURRENT OPERATING SYSTEM IS NOT SUPPORTED"
 constexpr int32_t kInfoTooManyInterfaces = 824; // "NO OF IF NOT SUPPORTED"
 constexpr int32_t kInfoCreateHandle = 834;      // "NOT ABLE TO CREATE HANDLE"
@@ -216,6 +215,7 @@ private:
     bool readConfiguration();
     void scanComponents();
     int32_t finish();
+    int32_t completeOpen(bool boardOpen);
 
     int32_t openBoard();
     int32_t openSerial();
@@ -239,7 +239,7 @@ int32_t InterfaceOpen::run() {
         if (CheckInterfaceState(kCheckIdInRange, id_) != 0) {
             return fail(kOpenName, box_);
         }
-        return refuse(KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidType);
+        return refuse(KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidInterfaceType);
     }
     const int32_t check = CheckInterfaceState(kCheckDeviceOpen, id_);
     if (check == 0 || check == -2) {
@@ -257,7 +257,7 @@ int32_t InterfaceOpen::run() {
     recordIdAndInfo(id_, 0);
     if (state_.openInterfaces > 0 && state_.interfaceTypeInUse != 0 &&
         state_.interfaceTypeInUse != type_) {
-        return refuse(KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidType);
+        return refuse(KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidInterfaceType);
     }
 
     slot_ = deviceSlot(id_);
@@ -347,6 +347,19 @@ int32_t InterfaceOpen::finish() {
     return 0;
 }
 
+// The end of an open that reached its device: IOCTL_BOARD_OPEN when the
+// flag asks for it, the configuration, the components.
+int32_t InterfaceOpen::completeOpen(bool boardOpen) {
+    if (boardOpen && (flags_ & kOpenBoardOpen) != 0 && SendDeviceCommand(KORAL_CMD_OPEN) != 0) {
+        return failLate();
+    }
+    if (!readConfiguration()) {
+        return failLate();
+    }
+    scanComponents();
+    return finish();
+}
+
 // Types 1, 4 and 5: the legacy device name or member ID - 1 of the class.
 int32_t InterfaceOpen::openBoard() {
     const std::string legacyName = BuildLegacyDeviceName(type_, id_);
@@ -377,15 +390,7 @@ int32_t InterfaceOpen::openBoard() {
     if (type_ == kTypeIsa) {
         return finish();
     }
-    if (type_ == kTypePci && (flags_ & kOpenBoardOpen) != 0 &&
-        SendDeviceCommand(KORAL_CMD_OPEN) != 0) {
-        return failLate();
-    }
-    if (!readConfiguration()) {
-        return failLate();
-    }
-    scanComponents();
-    return finish();
+    return completeOpen(type_ == kTypePci);
 }
 
 int32_t InterfaceOpen::openSerial() {
@@ -399,11 +404,7 @@ int32_t InterfaceOpen::openSerial() {
     countAsOpen(platform::kPlaceholderDeviceHandle);
     markOpened();
     applyOptionFlag(false);
-    if (!readConfiguration()) {
-        return failLate();
-    }
-    scanComponents();
-    return finish();
+    return completeOpen(false);
 }
 
 // Member by member until a board reports the ID as its board id.
@@ -453,14 +454,7 @@ int32_t InterfaceOpen::openUsb() {
     if (type_ == kTypeUsb2) {
         return readBootEeprom();
     }
-    if ((flags_ & kOpenBoardOpen) != 0 && SendDeviceCommand(KORAL_CMD_OPEN) != 0) {
-        return failLate();
-    }
-    if (!readConfiguration()) {
-        return failLate();
-    }
-    scanComponents();
-    return finish();
+    return completeOpen(true);
 }
 
 // Type 8 keeps its configuration in the boot EEPROM; it goes to the board
@@ -777,7 +771,7 @@ int32_t InitializeOperationElectronics(int32_t flags, uint32_t interfaceId) {
         return initialise.board();
     default:
         return fail(kInitName, box, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                    kInfoInvalidType);
+                    kInfoInvalidInterfaceType);
     }
 }
 
@@ -805,7 +799,7 @@ int32_t DeInitializeOperationElectronics(uint32_t interfaceId) {
         slot->initialised = 0;
         return 0;
     default:
-        return fail(kDeInitName, true, id, KORAL_LEVEL_IGNORED, kInfoInvalidType, 0);
+        return fail(kDeInitName, true, id, KORAL_LEVEL_IGNORED, kInfoInvalidInterfaceType, 0);
     }
 }
 
@@ -879,7 +873,7 @@ int32_t CloseOperationElectronics(uint32_t interfaceId) {
         break;
     }
     default:
-        return fail(kCloseName, true, id, KORAL_LEVEL_IGNORED, kInfoInvalidType, 0);
+        return fail(kCloseName, true, id, KORAL_LEVEL_IGNORED, kInfoInvalidInterfaceType, 0);
     }
     if (FreeDeviceSlot(id) != 0) {
         return fail(kCloseName, true);
@@ -926,7 +920,7 @@ int32_t CloseOperationElectronicsWithoutDeInit(uint32_t interfaceId) {
         slot->deviceHandle = platform::kInvalidDeviceHandle;
         return 0;
     default:
-        return fail(kCloseKeepName, true, id, KORAL_LEVEL_IGNORED, kInfoInvalidType, 0);
+        return fail(kCloseKeepName, true, id, KORAL_LEVEL_IGNORED, kInfoInvalidInterfaceType, 0);
     }
 }
 
@@ -949,7 +943,8 @@ int32_t SetInterfaceActiveFlag(uint32_t interfaceId, bool active) {
         case kType111:
             break;
         default:
-            return fail(name, true, id, KORAL_LEVEL_IGNORED, code::kNotAvailable, kInfoInvalidType);
+            return fail(name, true, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
+                        kInfoInvalidInterfaceType);
         }
     }
     if (slot == nullptr || actualInterfaceId() == 0) {

@@ -3,36 +3,11 @@
  * through their edge cases and exits non-zero on the first mismatch count.
  * Runs without a machine-wide parameter key (VELDON_MACHINE_CONFIG points to a
  * directory that does not exist). */
+#include "c_check.h"
 #include "tarvik.h"
 
 #include <stdio.h>
 #include <string.h>
-
-static int failures = 0;
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);          \
-            ++failures;                                                                            \
-        }                                                                                          \
-    } while (0)
-
-static void checkRecord(int line, int32_t level, int32_t code, int32_t info, int32_t id,
-                        const char* name) {
-    LastErrorRecord record;
-    memset(&record, 0x5A, sizeof record);
-    if (KORAL_GetErrorCode(&record) != 0 || record.level != level || record.code != code ||
-        record.info != info || record.interfaceId != id || strcmp(record.functionName, name) != 0) {
-        fprintf(stderr,
-                "%s:%d: record is %d/%d/%d id %d \"%.50s\", expected %d/%d/%d id %d \"%s\"\n",
-                __FILE__, line, (int)record.level, (int)record.code, (int)record.info,
-                (int)record.interfaceId, record.functionName, (int)level, (int)code, (int)info,
-                (int)id, name);
-        ++failures;
-    }
-}
-#define CHECK_RECORD(level, code, info, id, name) checkRecord(__LINE__, level, code, info, id, name)
 
 static void checkText(int line, int32_t code, int32_t info, const char* expected) {
     char text[256];
@@ -196,9 +171,5 @@ int main(void) {
     warningSwitches();
     rawDataRecords();
     boxWithDefaultAnswer();
-    if (failures != 0) {
-        fprintf(stderr, "%d check(s) failed\n", failures);
-        return 1;
-    }
-    return 0;
+    return checkResult();
 }
