@@ -4,8 +4,8 @@
 #include "firmware_image.h"
 
 #include "fuzz_check.h"
+#include "sim/fx2_board.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -17,23 +17,8 @@ namespace {
 
 std::string toHex(const FirmwareImage& image) {
     std::string text;
-    char field[8];
     for (const FIRMWARE_RECORD& record : image.records) {
-        unsigned sum =
-            record.length + (record.address >> 8) + (record.address & 0xFF) + record.type;
-        std::snprintf(field, sizeof field, ":%02X", record.length);
-        text += field;
-        std::snprintf(field, sizeof field, "%04X", record.address);
-        text += field;
-        std::snprintf(field, sizeof field, "%02X", record.type);
-        text += field;
-        for (uint8_t i = 0; i < record.length; ++i) {
-            std::snprintf(field, sizeof field, "%02X", record.data[i]);
-            text += field;
-            sum += record.data[i];
-        }
-        std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += field;
+        text += sim::intelHexLine(record.type, record.address, recordData(record));
     }
     return text;
 }

@@ -1,5 +1,7 @@
 #include "firmware_image.h"
 
+#include "platform/device.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -8,19 +10,6 @@
 namespace kavrin {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 std::string hex2(unsigned value) {
     char text[8];
@@ -51,8 +40,8 @@ bool decodeLine(std::string_view line, std::vector<uint8_t>& bytes, std::string&
     }
     bytes.clear();
     for (std::size_t i = 0; i < digits.size(); i += 2) {
-        const int high = hexValue(digits[i]);
-        const int low = hexValue(digits[i + 1]);
+        const int high = platform::detail::hexDigit(digits[i]);
+        const int low = platform::detail::hexDigit(digits[i + 1]);
         if (high < 0 || low < 0) {
             reason = "not a hex digit";
             return false;

@@ -17,18 +17,7 @@ using namespace kavrin;
 
 // One record with a correct checksum.
 std::string record(uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
-    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
-    char text[16];
-    std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address,
-                  type);
-    std::string line = text;
-    for (uint8_t b : data) {
-        std::snprintf(text, sizeof text, "%02X", b);
-        line += text;
-        sum += b;
-    }
-    std::snprintf(text, sizeof text, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + text;
+    return sim::intelHexLine(type, address, data);
 }
 
 const std::string kEnd = ":00000001FF\n";

@@ -114,31 +114,31 @@ std::vector<std::pair<uint16_t, std::vector<uint8_t>>> fx2ImageContents(const Fx
     return contents;
 }
 
+std::string intelHexLine(uint8_t type, uint16_t address, std::span<const uint8_t> data) {
+    char field[16];
+    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
+    std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address,
+                  type);
+    std::string line = field;
+    for (uint8_t b : data) {
+        std::snprintf(field, sizeof field, "%02X", b);
+        line += field;
+        sum += b;
+    }
+    std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + field;
+}
+
 std::string fx2ImageHex(const Fx2ImageId& id) {
     std::string text;
-    auto line = [&](uint8_t type, uint16_t address, std::span<const uint8_t> bytes) {
-        char field[16];
-        unsigned sum =
-            static_cast<unsigned>(bytes.size()) + (address >> 8) + (address & 0xFF) + type;
-        std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(bytes.size()),
-                      address, type);
-        text += field;
-        for (uint8_t b : bytes) {
-            std::snprintf(field, sizeof field, "%02X", b);
-            text += field;
-            sum += b;
-        }
-        std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += field;
-    };
     for (const auto& [address, bytes] : fx2ImageContents(id)) {
         for (std::size_t offset = 0; offset < bytes.size(); offset += 16) {
             const std::size_t n = std::min<std::size_t>(16, bytes.size() - offset);
-            line(0, static_cast<uint16_t>(address + offset), std::span(bytes).subspan(offset, n));
+            text += intelHexLine(0, static_cast<uint16_t>(address + offset),
+                                 std::span(bytes).subspan(offset, n));
         }
     }
-    line(1, 0, {});
-    return text;
+    return text + intelHexLine(1, 0, {});
 }
 
 Fx2Board::Fx2Board(Fx2BoardConfig config) : config_(std::move(config)), ram_(0x10000, 0) {

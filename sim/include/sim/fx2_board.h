@@ -57,6 +57,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,6 +99,8 @@ std::optional<Fx2ImageId> fx2ShippedImage(int image);
 std::vector<std::pair<uint16_t, std::vector<uint8_t>>> fx2ImageContents(const Fx2ImageId& id);
 // The image as Intel HEX: 16-byte data records, then the end record.
 std::string fx2ImageHex(const Fx2ImageId& id);
+// One Intel HEX record line (with its line feed) of any type and data.
+std::string intelHexLine(uint8_t type, uint16_t address, std::span<const uint8_t> data);
 
 struct Fx2BoardConfig {
     bool bootEeprom = true; // false: a blank chip
