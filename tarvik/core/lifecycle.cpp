@@ -516,6 +516,11 @@ private:
 };
 
 bool InterfaceInitialise::startWorker(uint8_t demo) {
+    // A second initialise keeps the worker of the first.
+    const AcquisitionThreadRow& row = state_.acquisitionThreads.rows[static_cast<size_t>(id_)];
+    if (row.thread || row.state != kWorkerNone) {
+        return true;
+    }
     if (lifecycleSeams().startAcquisitionWorker(id_, slot_.boardType, demo)) {
         return true;
     }

@@ -47,8 +47,8 @@ struct LifecycleSeams {
     std::function<void()> stopNotificationThread = [] {};
 
     // --- acquisition workers and the engine's helpers
-    // The worker start of the initialise, only when the worker table holds
-    // no worker for the ID: thread created with {table, ID, ready event},
+    // The worker start of the initialise, called only while the ID's row of
+    // the worker table holds no worker: thread created with {table, ID, ready event},
     // start event auto-reset, done event manual-reset for board type 1 and
     // auto-reset otherwise, demo flag as given; returns once the worker
     // signalled ready. False when the thread cannot be created (the

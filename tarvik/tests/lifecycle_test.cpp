@@ -61,10 +61,20 @@ TEST_F(LifecycleBoardTest, InitialiseStartsTheWorkerAndSendsTheConfiguration) {
     EXPECT_TRUE(calls.cooledBoards.empty());
     EXPECT_EQ(calls.boxFlags, std::vector<uint32_t>{0});
 
-    // A second initialise keeps the worker it has (the hook decides).
+    // Shutter control mode 1: the shutter closes.
     state().shutterControlMode = 1;
     ASSERT_EQ(KORAL_InitializeOperationElectronics(0, 1), 0);
     EXPECT_EQ(std::get<2>(calls.shutters.back()), 0);
+}
+
+TEST_F(LifecycleBoardTest, SecondInitialiseKeepsTheWorker) {
+    open();
+    ASSERT_EQ(KORAL_InitializeOperationElectronics(0, 1), 0);
+    // As the worker leaves its row once it runs.
+    state().acquisitionThreads.rows[1].state = kWorkerIdle;
+    ASSERT_EQ(KORAL_InitializeOperationElectronics(0, 1), 0);
+    EXPECT_EQ(calls.workerStarts.size(), 1u);
+    state().acquisitionThreads.rows[1].state = kWorkerNone;
 }
 
 TEST_F(LifecycleBoardTest, OptionBitSendsInitAndTheMinimumTimes) {
