@@ -1,5 +1,7 @@
 #include "core/library_attach.h"
 
+#include "acquisition/raw_data.h"
+
 #include "core/acquisition_table.h"
 #include "core/export_frame.h"
 #include "core/last_error.h"
@@ -79,6 +81,8 @@ int32_t LibraryDetach() {
     notificationThread.reset();
     subscribers.reset();
     StopAllAcquisitionThreads();
+    // Records a client never freed go with the library, not with the process.
+    ReleaseAllRawData();
 
     std::lock_guard guard(deviceLock());
     if (FreeQreBuffers() != 1) {

@@ -4,6 +4,8 @@
 #include "board_test_driver.h"
 #include "tarvik_test.h"
 
+#include "acquisition/raw_data.h"
+
 #include "core/locks.h"
 #include "core/registry_parameters.h"
 #include "tarvik.h"
@@ -320,6 +322,18 @@ TEST_F(LibraryExportsTest, InitAndUnInitDoNothing) {
     EXPECT_EQ(KORAL_UnInitLibrary(7), 0);
     EXPECT_NE(deviceSlot(1), nullptr);
     EXPECT_EQ(state().openInterfaces, 1);
+}
+
+TEST_F(LibraryExportsTest, UnloadFreesRecordsTheClientNeverFreed) {
+    uint32_t first = 0;
+    uint32_t second = 0;
+    ASSERT_EQ(KORAL_AllocRawData(&first), 0);
+    ASSERT_EQ(KORAL_AllocRawData(&second), 0);
+    ASSERT_EQ(rawDataRecordCount(), 2u);
+    ASSERT_EQ(LibraryDetach(), 1);
+    EXPECT_EQ(rawDataRecordCount(), 0u);
+    attach(); // as a second load would
+    EXPECT_EQ(findRawDataRecord(first), nullptr);
 }
 
 TEST_F(LibraryExportsTest, UnloadWithOpenSlotsFreesEverything) {
