@@ -662,6 +662,9 @@ bool Port::process(Work& item, std::unique_lock<std::mutex>& lock) {
     deferredDescriptors_.reset();
     if (answer) {
         transfer->complete(reply.status, length);
+    } else if (retired && transfer && !transfer->isDone()) {
+        // A device that unplugged itself without answering: the host sees it gone.
+        transfer->complete(ENODEV, 0);
     }
     return retired;
 }

@@ -39,6 +39,7 @@ inline constexpr uint8_t kRequestSilent = 0xE1;     // never answers
 inline constexpr uint8_t kRequestRenumerate = 0xE2; // answers, then comes back as product 2
 inline constexpr uint8_t kRequestBlock = 0xE3;      // answers once the test releases it
 inline constexpr uint8_t kRequestUnplug = 0xE4;     // answers, then leaves the bus
+inline constexpr uint8_t kRequestVanish = 0xE5;     // leaves the bus without answering
 
 inline SimDescriptors testDescriptors(uint16_t product = kProduct) {
     SimDescriptors d;
@@ -119,6 +120,9 @@ struct TestDevice : SimulatedDevice {
         case kRequestUnplug:
             port.unplug();
             return SimReply::ok();
+        case kRequestVanish:
+            port.unplug();
+            return SimReply::noAnswer();
         default:
             return SimReply::stall();
         }

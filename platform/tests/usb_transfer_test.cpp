@@ -377,6 +377,16 @@ TEST_F(UsbTransferTest, UnplugInTheMiddleOfATransferEndsItAndLeavesNoThread) {
     EXPECT_TRUE(threadCountFallsTo(threadsBefore));
 }
 
+// Under a clock that never moves, only the departure can end the request.
+TEST_F(UsbTransferTest, DeviceThatVanishesWithoutAnsweringEndsTheRequest) {
+    VirtualClock frozen;
+    ScopedClock installed(frozen);
+    const auto result = usb->controlOut(ControlSetup::vendorOut(kRequestVanish, 0, 0), {}, 1000);
+    EXPECT_EQ(result.status, ENODEV);
+    ASSERT_TRUE(waitForUsbHotplugIdle());
+    EXPECT_TRUE(usb->isGone());
+}
+
 TEST_F(UsbTransferTest, DeviceThatUnplugsItselfAnswersFirst) {
     ASSERT_TRUE(shutdownUsb());
     std::thread([] {}).join();
