@@ -17,6 +17,9 @@
 // LastErrorRecord (ID, level, code, info) and leaves the function name and the
 // box to the life cycle.
 
+#include "acquisition/acquire_spectra.h"
+#include "acquisition/acquisition_worker.h"
+
 #include "platform/device.h"
 
 #include <cstdint>
@@ -54,15 +57,15 @@ struct LifecycleSeams {
     // signalled ready. False when the thread cannot be created (the
     // initialise records level 4, code 309, info 835).
     std::function<bool(int32_t interfaceId, uint32_t boardType, uint8_t demo)>
-        startAcquisitionWorker = [](int32_t, uint32_t, uint8_t) { return true; };
+        startAcquisitionWorker = &StartAcquisitionThread;
     // StopAcquisitionThread (ID) at the close.
-    std::function<void(int32_t interfaceId)> stopAcquisitionWorker = [](int32_t) {};
+    std::function<void(int32_t interfaceId)> stopAcquisitionWorker = &StopAcquisitionThread;
     // InitializeType8Scaling (ID): the scale factors from the boot image's
     // bytes; false fails the initialise of a type-8 board (level 4, code 508).
-    std::function<bool(int32_t interfaceId)> initializeType8Scaling = [](int32_t) { return true; };
+    std::function<bool(int32_t interfaceId)> initializeType8Scaling = &InitializeType8Scaling;
     // SetAcquisitionShutter (ID, delay in ms, 1 open / 0 close): 0 or -1.
     std::function<int32_t(int32_t interfaceId, uint32_t delayMs, int32_t open)>
-        setAcquisitionShutter = [](int32_t, uint32_t, int32_t) { return 0; };
+        setAcquisitionShutter = &SetAcquisitionShutter;
 
     // --- integration time
     // ApplyIntegrationTime (time in ms, in/out; kind 0 acquisition, 1

@@ -313,6 +313,15 @@ int32_t KORAL_FreeRawData(uint32_t* rawDataHandle);
  * exist); the acquisitions of that channel fill it from now on. One record
  * may serve several channels. */
 int32_t KORAL_ParaSetMapping(uint32_t* rawDataHandle, int32_t channel, uint32_t interfaceId);
+/* Ordinals 16..18. Spectra (or dark current) of the interface, or of every
+ * active, initialised one (ID 0), into the raw-data records mapped to the
+ * channels measured. 0, -2 a driver warning (the record holds it), -1.
+ * KORAL_GetSpectra opens and closes the shutter around the acquisition when
+ * the shutter control mode is 1; KORAL_GetDarkCurrentWithShutter closes it
+ * around the dark current when the mode is 0. */
+int32_t KORAL_GetSpectra(uint32_t interfaceId);
+int32_t KORAL_GetDarkCurrent(uint32_t interfaceId);
+int32_t KORAL_GetDarkCurrentWithShutter(uint32_t shutterDelayMs, uint32_t interfaceId);
 /* Ordinal 13. 1 or -1: new spectra are corrected with the stored dark
  * current; 0: kept raw. Other modes: 5/505/0 without the error box. */
 int32_t KORAL_ParaSetDarkCurrentCorrectionMode(uint32_t* rawDataHandle, int32_t mode);
