@@ -275,7 +275,8 @@ struct HeldCall {
 // Every test starts from an empty layer and leaves one.
 class DeviceLayerTest : public ::testing::Test {
 protected:
-    void SetUp() override { ::unsetenv("VELDON_DRIVER_PATH"); }
+    // Only the drivers a test registers: none from the tree's driver directory.
+    void SetUp() override { ::setenv("VELDON_DRIVER_PATH", "", 1); }
     void TearDown() override { EXPECT_TRUE(shutdownDevices()); }
 
     std::shared_ptr<RecordingEventLog> events = std::make_shared<RecordingEventLog>();
