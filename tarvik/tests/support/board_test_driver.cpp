@@ -155,6 +155,9 @@ DriverStatus BoardTestDriver::dispatch(DeviceObject& device, const IoRequestPtr&
         }
         version = shared_->driverVersion;
     }
+    if (answer.hold) {
+        answer.hold->wait(kInfinite);
+    }
     if (answer.requestStatus != kStatusSuccess) {
         return request->complete(answer.requestStatus);
     }
@@ -163,6 +166,12 @@ DriverStatus BoardTestDriver::dispatch(DeviceObject& device, const IoRequestPtr&
         std::memcpy(block + offsetof(DeviceRequestBlock, DriverVersion), &version, 2);
         std::memcpy(block + offsetof(DeviceRequestBlock, Status), &answer.status, 2);
         std::memcpy(block + offsetof(DeviceRequestBlock, StatusInfo), &answer.statusInfo, 2);
+        std::memcpy(block + offsetof(DeviceRequestBlock, WarningCode), &answer.warning, 2);
+        const size_t values = std::min<size_t>(answer.scan.size(), KORAL_SCAN_DATA_PIXELS);
+        if (values > 0) {
+            std::memcpy(block + offsetof(DeviceRequestBlock, ScanData), answer.scan.data(),
+                        4 * values);
+        }
     }
     request->setInformation(request->outputBufferLength());
     return request->complete(kStatusSuccess);

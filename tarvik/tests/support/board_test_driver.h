@@ -7,6 +7,7 @@
 
 #include "platform/device.h"
 #include "platform/driver.h"
+#include "platform/event.h"
 
 #include <cstdint>
 #include <deque>
@@ -32,9 +33,17 @@ struct BoardRequest {
 };
 
 struct BoardAnswer {
+    BoardAnswer() = default;
+    BoardAnswer(platform::DriverStatus requestStatus, uint16_t status, uint16_t statusInfo)
+        : requestStatus(requestStatus), status(status), statusInfo(statusInfo) {}
+
     platform::DriverStatus requestStatus = platform::kStatusSuccess; // non-zero: the request fails
     uint16_t status = 0;
     uint16_t statusInfo = 0;
+    uint16_t warning = 0;       // the driver warning word of a scan
+    std::vector<uint32_t> scan; // scan values from pixel 0 on (a full block only)
+    // The answer waits until this event is set (the request stays with the driver).
+    std::shared_ptr<platform::Event> hold;
 };
 
 class BoardTestDriver {
