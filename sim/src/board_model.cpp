@@ -110,7 +110,8 @@ EepromContents bootContentsOf(const BoardImages& images) {
 
 BoardModel::BoardModel(BoardConfig config, std::string instanceId)
     : config_(std::move(config)), instanceId_(std::move(instanceId)),
-      identity_(identityOf(config_)), boot_(bootContentsOf(boardImages(config_))) {
+      identity_(identityOf(config_)), sensor_(config_),
+      boot_(bootContentsOf(boardImages(config_))) {
     const BoardImages images = boardImages(config_);
     if (images.interfaceImage) {
         bus_.attachEeprom(kInterfaceEeprom, *images.interfaceImage);
@@ -255,6 +256,18 @@ BoardModel::Answer BoardModel::handle(uint32_t ioControlCode, std::span<uint8_t>
     const bool wholeBlock = inputLength >= KORAL_REQUEST_BLOCK_SIZE &&
                             outputLength >= KORAL_REQUEST_BLOCK_SIZE &&
                             buffer.size() >= inputLength;
+    if (wholeBlock && ioControlCode == IOCTL_BOARD_GET_SCANS) {
+        // The scan takes its time outside the lock, so that the board's other
+        // requests and the tests' controls go on meanwhile.
+        platform::Duration duration{0};
+        {
+            std::lock_guard lock(mutex_);
+            duration = sensor_.requestDuration(buffer);
+        }
+        if (duration > platform::Duration::zero() && !platform::clock().sleepFor(duration)) {
+            return Answer{false, platform::kStatusCancelled, 0};
+        }
+    }
     std::lock_guard lock(mutex_);
     RequestRecord record = recordOf(ioControlCode, buffer, inputLength, outputLength, wholeBlock);
     Answer answer;
@@ -338,6 +351,9 @@ platform::DriverStatus BoardModel::serveLocked(uint32_t ioControlCode, std::span
         return platform::kStatusSuccess;
     case IOCTL_BOARD_BOOT_EEPROM:
         serveBootEepromLocked(block, inputLength);
+        return platform::kStatusSuccess;
+    case IOCTL_BOARD_GET_SCANS:
+        sensor_.serveGetScans(block, inputLength);
         return platform::kStatusSuccess;
     default:
         return platform::kStatusInvalidDeviceRequest;

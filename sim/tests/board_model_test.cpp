@@ -38,7 +38,7 @@ protected:
 
 TEST_F(BoardModelTest, EveryReplyIsStampedWithTheIdentity) {
     for (uint32_t code : {IOCTL_BOARD_INIT, IOCTL_BOARD_DEINIT, IOCTL_BOARD_GET_USB_VERSION,
-                          IOCTL_BOARD_GET_SCANS}) {
+                          IOCTL_BOARD_GET_FIRMWARE_ID}) {
         block->block.Status = 77;
         block->block.StatusInfo = 78;
         block->block.WarningCode = 196;
@@ -137,7 +137,7 @@ TEST_F(BoardModelTest, BoardOpenIsAnsweredAndChangesNothing) {
 
 TEST_F(BoardModelTest, UnservedBoardCommandsAreInvalidDeviceRequests) {
     for (uint32_t code :
-         {IOCTL_BOARD_GET_SCANS, IOCTL_BOARD_GET_TEMPERATURES, IOCTL_BOARD_PROGRAM_CPLD}) {
+         {IOCTL_BOARD_GET_FIRMWARE_ID, IOCTL_BOARD_GET_TEMPERATURES, IOCTL_BOARD_PROGRAM_CPLD}) {
         const BoardModel::Answer answer = send(code);
         EXPECT_EQ(answer.status, kStatusInvalidDeviceRequest);
         EXPECT_EQ(answer.information, kShort);

@@ -7,7 +7,10 @@
 // RequestFlags 0x10 the 256 configuration bytes of Data too),
 // IOCTL_BOARD_DEINIT, IOCTL_BOARD_OPEN (answered with Status 0),
 // IOCTL_BOARD_GET_USB_VERSION (first word of Data: 20,
-// a high-speed board), and from the board's I2C bus (built from config(): the
+// a high-speed board), IOCTL_BOARD_GET_SCANS from the board's sensor model
+// (sensor_model.h; its latency passes on the platform clock before the
+// request is served, and a stop request of the calling thread ends the wait
+// with kStatusCancelled), and from the board's I2C bus (built from config(): the
 // configuration EEPROMs and the boot EEPROM, see i2c_bus.h)
 // IOCTL_BOARD_I2C_OPERATION, IOCTL_BOARD_I2C_CHECK_DEVICE and
 // IOCTL_BOARD_BOOT_EEPROM as the USB board's driver answers them:
@@ -31,6 +34,7 @@
 // All members are thread-safe.
 
 #include "sim/i2c_bus.h"
+#include "sim/sensor_model.h"
 #include "sim/setup.h"
 
 #include "platform/driver.h"
@@ -200,6 +204,12 @@ public:
         std::lock_guard lock(mutex_);
         return std::forward<F>(f)(bus_);
     }
+    // --- the sensor front end (under the board's lock; f must not call back
+    // into the board)
+    template <class F> decltype(auto) withSensor(F&& f) {
+        std::lock_guard lock(mutex_);
+        return std::forward<F>(f)(sensor_);
+    }
     EepromContents bootEeprom() const;
     void setBootEeprom(const EepromContents& contents);
 
@@ -274,6 +284,7 @@ private:
     bool present_ = false;
     InitState init_;
     I2cBus bus_;
+    SensorModel sensor_;
     I2cEeprom boot_;
     std::deque<RequestRecord> log_;
     std::size_t dropped_ = 0;

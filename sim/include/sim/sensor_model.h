@@ -1,0 +1,88 @@
+#pragma once
+// The sensor front end of a simulated board: synthetic spectra that follow
+// the integration time, the averaging, the dark signal and the saturation of
+// the front end, answered into IOCTL_BOARD_GET_SCANS as the board drivers
+// answer it (single modes):
+//   - AcquisitionMode 0: NumScans scans one after another, each pixel a
+//     32-bit value x 100; 1: one result, the sum of NumScans scans x 100
+//     divided by NumScans; both into ScanData, or into the data area with
+//     RequestFlags 0x4; 2 (burst): NumScans scans of raw 16-bit words into the
+//     data area. The values kept per scan are NumberPixel2 (or its long form)
+//     of the block's NumberPixel pixels.
+//   - a data area too small for them (DataLength, or the bytes that came):
+//     Status 154; ScanData too small: 158; no pixel to keep: 157; another
+//     AcquisitionMode: 150.
+//   - with RequestFlags 0x2, a saturated raw word inside the block's
+//     saturation window gives WarningCode 199 (0x7FFF) or 198 (0x8000).
+//
+// A pixel's counts are dark + signal x integration time (ms) x the spectrum's
+// shape (1 at the brightest pixel), limited to 0..full scale: 65535 for the
+// unsigned front ends (types 2, 7, 9, 11, whose words carry counts - 32768),
+// 32767 for the others. The integration time is AcqIntCnts microseconds with
+// RequestFlags 0x20, else AcqIntCnts periods of the board's clock (4 MHz for
+// interface type 1, 8 MHz otherwise) divided by PreCnts.
+//
+// Not synchronised: the board model uses it under its own lock.
+
+#include "sim/setup.h"
+
+#include "platform/clock.h"
+
+#include <cstdint>
+#include <deque>
+#include <span>
+
+namespace sim {
+
+inline constexpr uint16_t kStatusInvalidAcquisitionMode = 150;
+inline constexpr uint16_t kStatusNoPixels = 157;
+inline constexpr uint16_t kStatusScanDataTooSmall = 158;
+inline constexpr uint16_t kWarningBoardError = 194;
+inline constexpr uint16_t kWarningSaturatedLow = 198;  // a raw word 0x8000
+inline constexpr uint16_t kWarningSaturatedHigh = 199; // a raw word 0x7FFF
+
+class SensorModel {
+public:
+    explicit SensorModel(const BoardConfig& config);
+
+    // --- the light and the front end
+    uint16_t dark() const { return dark_; }
+    void setDark(uint16_t counts) { dark_ = counts; }
+    double signal() const { return signal_; }
+    void setSignal(double countsPerMs) { signal_ = countsPerMs; }
+    bool unsignedRange() const { return unsignedRange_; }
+    double fullScale() const { return unsignedRange_ ? 65535.0 : 32767.0; }
+
+    // Counts of pixel j of n after an integration of t µs, limited to full scale.
+    double counts(uint32_t pixel, uint32_t pixels, double integrationUs) const;
+    // The word the board delivers for them.
+    int16_t rawWord(uint32_t pixel, uint32_t pixels, double integrationUs) const;
+    // The integration time a block asks for, in µs.
+    double integrationTimeUs(std::span<const uint8_t> block) const;
+
+    // --- timing and faults
+    // Every scan request takes latency, plus NumScans x the integration time
+    // when followIntegration is set, on the platform clock (a virtual clock in
+    // tests). Both off by default: answers come at once.
+    void setLatency(platform::Duration latency, bool followIntegration);
+    platform::Duration requestDuration(std::span<const uint8_t> block) const;
+    // The next count answers carry the warning (194..199) besides their scans.
+    void injectWarning(uint16_t warningCode, unsigned count = 1);
+
+    // Answers a GET_SCANS block whose first inputLength bytes came with the
+    // request (Status, WarningCode and the scans; the caller stamped the rest).
+    void serveGetScans(std::span<uint8_t> block, uint32_t inputLength);
+
+private:
+    uint16_t takeWarning();
+
+    int interfaceType_;
+    bool unsignedRange_;
+    uint16_t dark_;
+    double signal_;
+    platform::Duration latency_{0};
+    bool followIntegration_ = false;
+    std::deque<uint16_t> warnings_;
+};
+
+} // namespace sim

@@ -1,0 +1,170 @@
+// The sensor front end of a simulated board.
+
+#include "sim/sensor_model.h"
+
+#include "block_access.h"
+#include "sim/board_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace sim {
+namespace {
+
+constexpr std::size_t kDataOffset = KORAL_REQUEST_BLOCK_DATA_OFFSET;
+constexpr std::size_t kScanDataOffset = offsetof(DeviceRequestBlock, ScanData);
+constexpr uint32_t kFlagSaturation = 0x2;
+constexpr uint32_t kFlagDataArea = 0x4;
+constexpr uint32_t kFlagMicroseconds = 0x20;
+constexpr int16_t kRawHigh = 0x7FFF;
+constexpr int16_t kRawLow = -0x8000;
+
+bool isUnsignedFrontEnd(uint16_t type) {
+    return type == 2 || type == 7 || type == 9 || type == 11;
+}
+
+uint32_t pixelCountOf(std::span<const uint8_t> block) {
+    const uint16_t n = SIM_GET(block, NumberPixel);
+    return n == 0xFFFF ? SIM_GET(block, NumberPixelLong) : n;
+}
+
+uint32_t keptPixelsOf(std::span<const uint8_t> block, uint32_t pixels) {
+    const uint16_t n = SIM_GET(block, NumberPixel2);
+    const uint32_t kept = n == 0xFFFF ? SIM_GET(block, NumberPixel2Long) : n;
+    return kept == 0 ? pixels : std::min(kept, pixels);
+}
+
+// The saturation window of the block, as the drivers test it.
+bool inSaturationWindow(std::span<const uint8_t> block, uint32_t pixel) {
+    const int32_t period = SIM_GET(block, SaturationPeriod);
+    const int32_t start = SIM_GET(block, SaturationStart);
+    const int32_t margin = SIM_GET(block, SaturationEndMargin);
+    const int32_t k = period == 0 ? static_cast<int32_t>(pixel)
+                                  : static_cast<int32_t>(pixel % static_cast<uint32_t>(period));
+    return k >= start && period - k >= margin;
+}
+
+// Bytes of the data area that the request brought and DataLength promises.
+std::size_t dataAreaBytes(std::span<const uint8_t> block, uint32_t inputLength) {
+    const std::size_t came = std::min<std::size_t>(inputLength, block.size());
+    const std::size_t present = came > kDataOffset ? came - kDataOffset : 0;
+    return std::min<std::size_t>(present, std::size_t{SIM_GET(block, DataLength)} * 2);
+}
+
+} // namespace
+
+SensorModel::SensorModel(const BoardConfig& config)
+    : interfaceType_(config.interfaceType), unsignedRange_(isUnsignedFrontEnd(config.frontEndType)),
+      dark_(config.dark), signal_(config.signal) {}
+
+double SensorModel::counts(uint32_t pixel, uint32_t pixels, double integrationUs) const {
+    // One broad line in the middle of the sensor.
+    const double centre = pixels / 2.0;
+    const double width = std::max(pixels / 8.0, 1.0);
+    const double x = (pixel - centre) / width;
+    const double light = signal_ * integrationUs / 1000.0 * std::exp(-x * x);
+    return std::clamp(std::round(dark_ + light), 0.0, fullScale());
+}
+
+int16_t SensorModel::rawWord(uint32_t pixel, uint32_t pixels, double integrationUs) const {
+    const auto c = static_cast<int32_t>(counts(pixel, pixels, integrationUs));
+    return static_cast<int16_t>(unsignedRange_ ? c - 32768 : c);
+}
+
+double SensorModel::integrationTimeUs(std::span<const uint8_t> block) const {
+    const double cnts = SIM_GET(block, AcqIntCnts);
+    if ((SIM_GET(block, RequestFlags) & kFlagMicroseconds) != 0) {
+        return cnts;
+    }
+    const uint16_t pre = SIM_GET(block, PreCnts);
+    const double clock = interfaceType_ == 1 ? 4000000.0 : 8000000.0;
+    const double rate = pre == 0 ? 0.0 : std::trunc(clock / pre);
+    return rate == 0.0 ? 0.0 : cnts / rate * 1e6;
+}
+
+void SensorModel::setLatency(platform::Duration latency, bool followIntegration) {
+    latency_ = std::max(latency, platform::Duration::zero());
+    followIntegration_ = followIntegration;
+}
+
+platform::Duration SensorModel::requestDuration(std::span<const uint8_t> block) const {
+    platform::Duration d = latency_;
+    if (followIntegration_) {
+        const double us =
+            integrationTimeUs(block) * std::max<uint16_t>(SIM_GET(block, NumScans), 1);
+        d += std::chrono::duration_cast<platform::Duration>(
+            std::chrono::duration<double, std::micro>(us));
+    }
+    return d;
+}
+
+void SensorModel::injectWarning(uint16_t warningCode, unsigned count) {
+    warnings_.insert(warnings_.end(), count, warningCode);
+}
+
+uint16_t SensorModel::takeWarning() {
+    if (warnings_.empty()) {
+        return 0;
+    }
+    const uint16_t w = warnings_.front();
+    warnings_.pop_front();
+    return w;
+}
+
+void SensorModel::serveGetScans(std::span<uint8_t> block, uint32_t inputLength) {
+    SIM_PUT(block, Status, 0);
+    SIM_PUT(block, WarningCode, 0);
+    const uint16_t mode = SIM_GET(block, AcquisitionMode);
+    const uint32_t flags = SIM_GET(block, RequestFlags);
+    const uint32_t scans = std::max<uint16_t>(SIM_GET(block, NumScans), 1);
+    const uint32_t pixels = pixelCountOf(block);
+    const uint32_t kept = keptPixelsOf(block, pixels);
+    if (mode > 2) {
+        SIM_PUT(block, Status, kStatusInvalidAcquisitionMode);
+        return;
+    }
+    if (kept == 0) {
+        SIM_PUT(block, Status, kStatusNoPixels);
+        return;
+    }
+    const bool burst = mode == 2;
+    const bool toDataArea = burst || (flags & kFlagDataArea) != 0;
+    const std::size_t results = mode == 1 ? kept : std::size_t{kept} * scans;
+    const std::size_t bytes = results * (burst ? 2 : 4);
+    const std::size_t capacity =
+        toDataArea ? dataAreaBytes(block, inputLength) : KORAL_SCAN_DATA_PIXELS * 4;
+    if (bytes > capacity) {
+        SIM_PUT(block, Status, toDataArea ? kStatusBufferTooSmall : kStatusScanDataTooSmall);
+        return;
+    }
+    const double t = integrationTimeUs(block);
+    std::vector<int16_t> scan(kept);
+    uint16_t saturation = 0;
+    for (uint32_t j = 0; j < kept; ++j) {
+        scan[j] = rawWord(j, pixels, t);
+        if ((flags & kFlagSaturation) != 0 && inSaturationWindow(block, j)) {
+            if (scan[j] == kRawHigh) {
+                saturation = kWarningSaturatedHigh;
+            } else if (scan[j] == kRawLow) {
+                saturation = kWarningSaturatedLow;
+            }
+        }
+    }
+    // Every scan of a request sees the same light: the scans repeat.
+    const std::size_t destination = toDataArea ? kDataOffset : kScanDataOffset;
+    for (std::size_t r = 0; r < results; ++r) {
+        const int16_t raw = scan[r % kept];
+        if (burst) {
+            detail::writeField<int16_t>(block, destination + r * 2, raw);
+        } else {
+            // The sum of identical scans divided by their number: the scan
+            // itself, without the 32-bit overflow of a long sum.
+            detail::writeField<int32_t>(block, destination + r * 4, int32_t{raw} * 100);
+        }
+    }
+    const uint16_t warning = takeWarning();
+    SIM_PUT(block, WarningCode, warning != 0 ? warning : saturation);
+}
+
+} // namespace sim
