@@ -70,13 +70,18 @@ void scanRamp(Library& library, uint32_t count) {
     }
 }
 
-void BM_PlainSpectrum(benchmark::State& state) {
-    Library library;
-    const auto n = static_cast<uint32_t>(state.range(0));
+// One channel of n pixels, one scan, values in ScanData.
+void singleChannel(Library& library, uint32_t n) {
     library.block().NumberPixel2Long = n;
     library.block().NumScans = 1;
     library.block().MuxChanNum = 1;
     scanRamp(library, n);
+}
+
+void BM_PlainSpectrum(benchmark::State& state) {
+    Library library;
+    const auto n = static_cast<uint32_t>(state.range(0));
+    singleChannel(library, n);
     prepareLoop(state, library, n);
 }
 BENCHMARK(BM_PlainSpectrum)->Arg(1024)->Arg(8352);
@@ -84,11 +89,8 @@ BENCHMARK(BM_PlainSpectrum)->Arg(1024)->Arg(8352);
 void BM_DarkCorrectedMirrored(benchmark::State& state) {
     Library library;
     const auto n = static_cast<uint32_t>(state.range(0));
-    library.block().NumberPixel2Long = n;
-    library.block().NumScans = 1;
-    library.block().MuxChanNum = 1;
+    singleChannel(library, n);
     library.slot().sensorType[0] = 1;
-    scanRamp(library, n);
     {
         std::lock_guard guard(deviceLock());
         PrepareSpectrumData(kPrepareDarkCurrent);
@@ -113,14 +115,11 @@ BENCHMARK(BM_InterleavedFourChannels);
 void BM_RevisionPixels(benchmark::State& state) {
     Library library;
     const uint32_t n = 1024;
-    library.block().NumberPixel2Long = n;
-    library.block().NumScans = 1;
-    library.block().MuxChanNum = 1;
+    singleChannel(library, n);
     library.slot().sensorType[0] = 128;
     library.slot().pixelCount[0] = n;
     library.slot().revisionPixels = {0, 100, 500, 501, 1023};
     library.slot().revisionPixelFlag = 1;
-    scanRamp(library, n);
     prepareLoop(state, library, n);
 }
 BENCHMARK(BM_RevisionPixels);

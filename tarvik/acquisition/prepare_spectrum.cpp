@@ -198,9 +198,16 @@ double& element(dorvel::SpectrumArray& a, int64_t i) {
     return *a.GetElementPtr(static_cast<int32_t>(i));
 }
 
+// The values of an array from index off on (its storage is one run of
+// doubles); the caller has sized the array to hold every index it uses.
+double* valuesFrom(dorvel::SpectrumArray& a, int64_t off) {
+    return a.GetElementPtr(static_cast<int32_t>(off));
+}
+
 void reverse(dorvel::SpectrumArray& a, int64_t off, int64_t n) {
-    for (int64_t i = 0; i < n / 2; ++i) {
-        std::swap(element(a, off + i), element(a, off + n - 1 - i));
+    if (n > 1) {
+        double* v = valuesFrom(a, off);
+        std::reverse(v, v + n);
     }
 }
 
@@ -245,11 +252,13 @@ int32_t prepareRecordSpectrum(Context& x, RawDataRecord& r, int32_t c, int32_t k
         r.savedDarkCurrent.SetSize(static_cast<int32_t>(x.n));
         if (r.darkCurrent.GetSize() < x.n) {
             // Not resizable: nothing to subtract from or to store into.
-        } else if (!rangeOn) {
+        } else if (!rangeOn && x.n > 0) {
+            double* spectrum = valuesFrom(r.spectrum, off);
+            const double* dark = valuesFrom(r.darkCurrent, 0);
             for (int64_t i = 0; i < x.n; ++i) {
-                element(r.spectrum, off + i) -= element(r.darkCurrent, i);
+                spectrum[i] -= dark[i];
             }
-        } else {
+        } else if (rangeOn) {
             // The range is limited to the spectrum: pixels beyond it don't exist.
             const int64_t firstDark = x.slot.firstDarkPixel;
             const int64_t lastDark = std::min<int64_t>(x.slot.lastDarkPixel, x.n - 1);
@@ -287,8 +296,9 @@ int32_t prepareRecordDark(Context& x, RawDataRecord& r, int32_t c) {
     const double shift = x.unsignedRange ? 32768.0 : 0.0;
     for (int64_t i = 0; i < x.n; ++i) {
         const double value = x.source.at(rawIndex(x, 0, c, i, false)) + shift;
-        element(r.savedDarkCurrent, i) = element(r.darkCurrent, i);
-        element(r.darkCurrent, i) = value;
+        double& dark = element(r.darkCurrent, i);
+        element(r.savedDarkCurrent, i) = dark;
+        dark = value;
         element(r.pixelNumbers, i) = static_cast<double>(i + 1);
     }
     copyChannelDescription(r, x.slot, c);
