@@ -47,8 +47,11 @@ constexpr const char* kDarkRangeName = "KORAL_ParaSetDarkCurrCorrModeOverFirstPi
 constexpr int32_t kLastDarkPixelLimit = 9;
 
 RecordTable& recordTable() {
-    static RecordTable table;
-    return table;
+    // Never destroyed: the unload's clean-up (LibraryDetach, run by the
+    // library's own static object) still empties it after the statics made
+    // later than that object are gone.
+    static RecordTable* const table = new RecordTable;
+    return *table;
 }
 
 std::atomic<RawDataAllocFault> g_allocFault{RawDataAllocFault::kNoFault};
