@@ -47,11 +47,11 @@ constexpr const char* kDarkRangeName = "KORAL_ParaSetDarkCurrCorrModeOverFirstPi
 constexpr int32_t kLastDarkPixelLimit = 9;
 
 RecordTable& recordTable() {
-    // Never destroyed: the unload's clean-up (LibraryDetach, run by the
-    // library's own static object) still empties it after the statics made
-    // later than that object are gone.
-    static RecordTable* const table = new RecordTable;
-    return *table;
+    // First built by the set-up at load (LibraryAttach), so it is destroyed
+    // only after the tear-down at unload emptied it. Not leaked on purpose: a
+    // library unloaded with dlclose would lose it on every cycle.
+    static RecordTable table;
+    return table;
 }
 
 std::atomic<RawDataAllocFault> g_allocFault{RawDataAllocFault::kNoFault};

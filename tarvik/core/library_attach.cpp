@@ -36,6 +36,9 @@ bool isLibraryAttached() {
 
 int32_t LibraryAttach() {
     std::lock_guard guard(deviceLock());
+    // The record table is built here, inside the set-up at load, so that it is
+    // destroyed only after the tear-down at unload has emptied it.
+    (void)rawDataRecordCount();
     if (isLibraryAttached()) {
         return 1;
     }
