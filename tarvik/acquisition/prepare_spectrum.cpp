@@ -1,5 +1,7 @@
 #include "acquisition/prepare_spectrum.h"
 
+#include "acquisition/acquisition_helpers.h"
+
 #include "acquisition/raw_data.h"
 #include "core/interface_check.h"
 #include "core/last_error.h"
@@ -23,7 +25,8 @@ constexpr uint16_t kAcquisitionBurst = 2;
 constexpr uint32_t kFlagDataArea = 0x4;
 
 std::mutex hooksGuard;
-PrepareSpectrumHooks hooks;
+// Type-8 channel scaling is the library's own; linearization comes with its Part.
+PrepareSpectrumHooks hooks{ApplyChannelScaling, nullptr};
 
 bool hasUnsignedRange(const DeviceSlot& slot) {
     const uint32_t t = slot.frontEndType;
