@@ -32,18 +32,29 @@ void StopAllAcquisitionThreads() {
         return;
     }
     auto& rows = state->acquisitionThreads.rows;
-    for (AcquisitionThreadRow& row : rows) {
+    // A worker blocked in its scan request only wakes when the request ends.
+    const auto cancelPending = [&](size_t id) {
+        const DeviceSlot* slot = deviceSlot(static_cast<int32_t>(id));
+        if (slot != nullptr && slot->deviceHandle != platform::kInvalidDeviceHandle &&
+            slot->deviceHandle != platform::kPlaceholderDeviceHandle) {
+            platform::cancelIo(slot->deviceHandle);
+        }
+    };
+    for (size_t id = 0; id < rows.size(); ++id) {
+        AcquisitionThreadRow& row = rows[id];
         if (row.thread && row.state >= kWorkerIdle) {
             row.stopRequest = 1;
             if (row.startEvent) {
                 row.startEvent->set();
             }
+            cancelPending(id);
         }
     }
     // One time-out for all of them together.
     const platform::TimePoint deadline =
         platform::deadlineAfterMs(platform::clock(), kWorkerStopTimeoutMs);
-    for (AcquisitionThreadRow& row : rows) {
+    for (size_t id = 0; id < rows.size(); ++id) {
+        AcquisitionThreadRow& row = rows[id];
         if (!row.thread) {
             continue;
         }
@@ -52,9 +63,12 @@ void StopAllAcquisitionThreads() {
             deadline > now
                 ? std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()
                 : 0;
-        if (row.thread->stop(static_cast<uint32_t>(left))) {
-            clearAcquisitionThreadRow(row);
+        if (!row.thread->stop(static_cast<uint32_t>(left))) {
+            // The slots and their blocks go next: no worker may outlive them.
+            cancelPending(id);
+            row.thread->join();
         }
+        clearAcquisitionThreadRow(row);
     }
 }
 

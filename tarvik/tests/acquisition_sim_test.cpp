@@ -5,6 +5,7 @@
 #include "raw_data_fixture.h"
 
 #include "acquisition/acquisition_worker.h"
+#include "core/acquisition_table.h"
 #include "core/locks.h"
 #include "sim/board_driver.h"
 #include "sim/board_registry.h"
@@ -87,6 +88,19 @@ TEST_F(AcquisitionSimTest, WarningOfTheSensorReachesTheCaller) {
     EXPECT_EQ(KORAL_GetSpectra(1), -2);
     EXPECT_RECORD(51, 194, 0, 1, "KORAL_GetSpectra");
     EXPECT_EQ(KORAL_GetSpectra(1), 0);
+}
+
+// A scan that the board never answers must not keep the unload waiting for
+// its worker: the stop cancels the pending request.
+TEST_F(AcquisitionSimTest, UnloadCancelsAScanThatNeverCompletes) {
+    board->injectHang(IOCTL_BOARD_GET_SCANS);
+    AcquisitionThreadRow& row = libraryState()->acquisitionThreads.rows[1];
+    row.startEvent->set(); // a scan without a waiting caller
+    ASSERT_TRUE(board->waitForHeld(1));
+    StopAllAcquisitionThreads();
+    EXPECT_FALSE(row.thread);
+    EXPECT_EQ(row.state, kWorkerNone);
+    EXPECT_EQ(board->heldCount(), 0u);
 }
 
 } // namespace
