@@ -105,4 +105,61 @@ bool ApplyChannelScaling(int32_t interfaceId, int32_t channel, bool dark) {
     return true;
 }
 
+bool AreChannelSensorsUniform(int32_t interfaceId) {
+    const DeviceSlot* slot = deviceSlot(interfaceId);
+    if (slot == nullptr) {
+        return false;
+    }
+    const auto& config = slot->configuration;
+    const auto u16At = [&config](size_t offset) {
+        return static_cast<uint16_t>(config[offset] | config[offset + 1] << 8);
+    };
+    constexpr size_t kInterfaceTypeByte = 18;
+    constexpr size_t kMuxBuildType = 518;
+    constexpr size_t kMuxChannels = 528;
+    constexpr size_t kMuxChannelRecord = 24;
+    const uint8_t interfaceType = config[kInterfaceTypeByte];
+    if ((slot->configurationWord & 0x8u) == 0 || interfaceType == 7 || interfaceType == 9) {
+        return true;
+    }
+    int32_t channels = 0;
+    switch (u16At(kMuxBuildType)) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+        channels = 4;
+        break;
+    case 5:
+        channels = 8;
+        break;
+    case 6:
+        channels = 2;
+        break;
+    case 8:
+        channels = GetConfigVariantCode(interfaceId) - 1;
+        break;
+    default:
+        return false;
+    }
+    // Only as many channel records as the multiplexer image holds.
+    const int32_t fit = static_cast<int32_t>((config.size() - kMuxChannels) / kMuxChannelRecord);
+    channels = std::min(channels, fit);
+    if (channels <= 0) {
+        return true;
+    }
+    const auto sensorOf = [&](int32_t channel) -> uint16_t {
+        const uint16_t type =
+            u16At(kMuxChannels + kMuxChannelRecord * static_cast<size_t>(channel));
+        return (type < 3 || type == 16) ? 0 : type;
+    };
+    const uint16_t first = sensorOf(0);
+    for (int32_t c = 1; c < channels; ++c) {
+        if (sensorOf(c) != first) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace tarvik

@@ -28,4 +28,10 @@ bool SetZtkErrorInfo(int32_t status);
 // channel above 3. The caller holds the DeviceLock; takes the RawDataLock.
 bool ApplyChannelScaling(int32_t interfaceId, int32_t channel, bool dark);
 
+// Whether every multiplexer channel of the slot carries the same sensor type
+// (types below 3 and type 16 count as 0): true without multiplexed channels
+// (configuration word bit 3 clear, a serial multiplexer, 0 channels). False
+// without a slot or for an unknown multiplexer build type.
+bool AreChannelSensorsUniform(int32_t interfaceId);
+
 } // namespace tarvik

@@ -87,5 +87,47 @@ TEST_F(AcquisitionHelpersTest, ChannelScalingOfSpectrumAndDarkCurrent) {
     EXPECT_TRUE(ApplyChannelScaling(1, 0, false));
 }
 
+TEST_F(AcquisitionHelpersTest, ChannelSensorsAreUniformUnlessAMultiplexedChannelDiffers) {
+    DeviceSlot& slot = addSlot(1, kTypeUsb);
+    auto putU16 = [&slot](size_t offset, uint16_t value) {
+        slot.configuration[offset] = static_cast<uint8_t>(value);
+        slot.configuration[offset + 1] = static_cast<uint8_t>(value >> 8);
+    };
+    auto channelSensor = [&](int channel, uint16_t type) { putU16(528 + 24 * channel, type); };
+    EXPECT_FALSE(AreChannelSensorsUniform(2)); // no slot
+
+    slot.configurationWord = 0; // no multiplexed channels
+    channelSensor(1, 9);
+    EXPECT_TRUE(AreChannelSensorsUniform(1));
+
+    slot.configurationWord = 0x8;
+    slot.configuration[18] = 0;
+    putU16(518, 6); // two channels
+    for (int c = 0; c < 4; ++c) {
+        channelSensor(c, 7);
+    }
+    EXPECT_TRUE(AreChannelSensorsUniform(1));
+    channelSensor(1, 9);
+    EXPECT_FALSE(AreChannelSensorsUniform(1));
+    slot.configuration[18] = 7; // a serial multiplexer: always uniform
+    EXPECT_TRUE(AreChannelSensorsUniform(1));
+    slot.configuration[18] = 0;
+
+    channelSensor(1, 16); // types below 3 and 16 count as 0
+    channelSensor(0, 2);
+    EXPECT_TRUE(AreChannelSensorsUniform(1));
+
+    putU16(518, 5); // eight channels: channel 7 differs
+    for (int c = 0; c < 8; ++c) {
+        channelSensor(c, 7);
+    }
+    channelSensor(7, 8);
+    EXPECT_FALSE(AreChannelSensorsUniform(1));
+    putU16(518, 4); // four channels: channel 7 not looked at
+    EXPECT_TRUE(AreChannelSensorsUniform(1));
+    putU16(518, 7); // unknown build type
+    EXPECT_FALSE(AreChannelSensorsUniform(1));
+}
+
 } // namespace
 } // namespace tarvik::testing
