@@ -22,7 +22,7 @@ namespace kavrin {
 // The class every board's interface is registered in; the library enumerates
 // it for interface type 6.
 inline constexpr platform::Guid GUID_DEVINTERFACE_KAVRIN =
-    platform::Guid::parse("{36FC9E60-C465-11CF-8056-444553400000}").value();
+    platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE6).value();
 
 inline constexpr uint32_t kBoardDeviceType = KORAL_DEVICE_TYPE_BOARD;
 

@@ -29,7 +29,7 @@ using kavrintest::eventIds;
 using kavrintest::ScopedEnv;
 using kavrintest::TempDir;
 
-constexpr Guid kBoardClass = Guid::parse("{36FC9E60-C465-11CF-8056-444553400000}").value();
+constexpr Guid kBoardClass = Guid::parse(KORAL_INTERFACE_CLASS_TYPE6).value();
 constexpr const char* kDriverName = "kavrin";
 constexpr const char* kServiceParameters =
     "System\\CurrentControlSet\\Services\\kavrin\\Parameters";

@@ -1,4 +1,5 @@
 #include "core/lifecycle.h"
+#include "tarvik_request_block.h"
 
 #include "core/device_command.h"
 #include "core/export_frame.h"
@@ -61,20 +62,14 @@ constexpr double kSerialTimeLimit1Ms = 3.5;
 constexpr double kSerialTimeLimit2Ms = 6500.0;
 
 // The device-interface classes of the board types.
-constexpr platform::Guid kClassType1 =
-    platform::Guid::parse("{CE8DDB87-F962-4C3C-994B-BD5D4862BAA1}").value();
-constexpr platform::Guid kClassType4 =
-    platform::Guid::parse("{F60C4F5D-D77E-49D5-A7E8-E731E13E8D79}").value();
-constexpr platform::Guid kClassType5 =
-    platform::Guid::parse("{9957FFA4-5F95-4E79-B938-FF86676C05D4}").value();
-constexpr platform::Guid kClassType6 =
-    platform::Guid::parse("{36FC9E60-C465-11CF-8056-444553400000}").value();
-constexpr platform::Guid kClassType8 =
-    platform::Guid::parse("{AEDF4DF0-99A6-419C-BB6B-C704975D8A38}").value();
-constexpr platform::Guid kClassType9 =
-    platform::Guid::parse("{727081CF-9F46-4301-80A2-1210EC36552C}").value();
+constexpr platform::Guid kClassType1 = platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE1).value();
+constexpr platform::Guid kClassType4 = platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE4).value();
+constexpr platform::Guid kClassType5 = platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE5).value();
+constexpr platform::Guid kClassType6 = platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE6).value();
+constexpr platform::Guid kClassType8 = platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE8).value();
+constexpr platform::Guid kClassType9 = platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE9).value();
 constexpr platform::Guid kClassType101 =
-    platform::Guid::parse("{77D001CC-3BB5-4D50-865D-ED037433F792}").value();
+    platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE101).value();
 
 int32_t lastIdOfType(uint32_t type) {
     switch (type) {

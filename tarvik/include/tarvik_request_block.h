@@ -154,6 +154,15 @@ TARVIK_STATIC_ASSERT(sizeof(DeviceRequestBlock) == KORAL_REQUEST_BLOCK_SIZE,
 #define KORAL_RF_FORCE_INIT 0x100u    /* force the driver to send its INIT block */
 #define KORAL_RF_DRV_GEN1_INIT 0x400u /* driver's own flag, never set by the library */
 
+/* Device-interface classes of the board types, as the drivers register them. */
+#define KORAL_INTERFACE_CLASS_TYPE1 "{CE8DDB87-F962-4C3C-994B-BD5D4862BAA1}"
+#define KORAL_INTERFACE_CLASS_TYPE4 "{F60C4F5D-D77E-49D5-A7E8-E731E13E8D79}"
+#define KORAL_INTERFACE_CLASS_TYPE5 "{9957FFA4-5F95-4E79-B938-FF86676C05D4}"
+#define KORAL_INTERFACE_CLASS_TYPE6 "{36FC9E60-C465-11CF-8056-444553400000}" /* kavrin */
+#define KORAL_INTERFACE_CLASS_TYPE8 "{AEDF4DF0-99A6-419C-BB6B-C704975D8A38}"
+#define KORAL_INTERFACE_CLASS_TYPE9 "{727081CF-9F46-4301-80A2-1210EC36552C}"
+#define KORAL_INTERFACE_CLASS_TYPE101 "{77D001CC-3BB5-4D50-865D-ED037433F792}"
+
 /* Board commands: number n travels as device type 0x9000, buffered, any access. */
 #define KORAL_DEVICE_TYPE_BOARD 0x9000u
 #define KORAL_BOARD_COMMAND_CODE(n) ((KORAL_DEVICE_TYPE_BOARD << 16) | ((uint32_t)(n) << 2))

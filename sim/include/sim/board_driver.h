@@ -10,6 +10,7 @@
 // unplugged and plugged in again goes to the end of its class.
 
 #include "sim/board_model.h"
+#include "tarvik_request_block.h"
 
 #include "platform/device.h"
 #include "platform/driver.h"
@@ -21,15 +22,15 @@
 namespace sim {
 
 inline constexpr platform::Guid kInterfaceClassType1 =
-    platform::Guid::parse("{CE8DDB87-F962-4C3C-994B-BD5D4862BAA1}").value();
+    platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE1).value();
 inline constexpr platform::Guid kInterfaceClassType4 =
-    platform::Guid::parse("{F60C4F5D-D77E-49D5-A7E8-E731E13E8D79}").value();
+    platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE4).value();
 inline constexpr platform::Guid kInterfaceClassType5 =
-    platform::Guid::parse("{9957FFA4-5F95-4E79-B938-FF86676C05D4}").value();
+    platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE5).value();
 inline constexpr platform::Guid kInterfaceClassType6 =
-    platform::Guid::parse("{36FC9E60-C465-11CF-8056-444553400000}").value();
+    platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE6).value();
 inline constexpr platform::Guid kInterfaceClassType8 =
-    platform::Guid::parse("{AEDF4DF0-99A6-419C-BB6B-C704975D8A38}").value();
+    platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE8).value();
 
 // The class of a board type; nothing for a type without a simulated board.
 std::optional<platform::Guid> boardInterfaceClass(int interfaceType);

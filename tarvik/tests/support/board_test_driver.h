@@ -19,7 +19,7 @@
 namespace tarvik::testing {
 
 inline constexpr platform::Guid kUsbBoardClass =
-    platform::Guid::parse("{36FC9E60-C465-11CF-8056-444553400000}").value();
+    platform::Guid::parse(KORAL_INTERFACE_CLASS_TYPE6).value();
 
 struct BoardRequest {
     size_t device = 0; // index of the device in arrival order
