@@ -366,6 +366,35 @@ int32_t KORAL_ParaSetDarkCurrCorrModeOverFirstPixel(int32_t on, int32_t firstPix
 
 #undef TARVIK_ASSERT_LAYOUT
 
+/* Measurement parameters. The setters address one open interface (ID 0 is
+ * refused with 5/504/808); values out of range are limited, written back
+ * through the pointer and recorded at level 7 (limited) or 6 (default). */
+
+/* Ordinal 76. Pixel value range: 0..65536 for type-8 boards and front ends
+ * 2, 7, 9 and 11, else -32768..32767. */
+int32_t KORAL_ParaGetIntensityLimits(int32_t* minimum, int32_t* maximum, uint32_t interfaceId);
+/* Ordinals 180 and 181: 100 and 30000. */
+int32_t KORAL_ParaGetAverageNumberLimit(uint32_t* limit, uint32_t interfaceId);
+int32_t KORAL_ParaGetBurstNumberLimit(uint32_t* limit, uint32_t interfaceId);
+/* Ordinal 8. 1..100; a limited value still goes to the board and gives -1
+ * with 7/505/836 (the serial electronics take only 1 in work modes 1, 2, 4
+ * and 5: 7/505/0). */
+int32_t KORAL_ParaSetAverageNumber(int32_t* averageNumber, uint32_t interfaceId);
+/* Ordinals 9, 136, 119. Lamp trigger: 0 off, 1 or -1 on; option nonzero
+ * sets the flash option (type 6, or type 4 with driver 1203 on). */
+int32_t KORAL_ParaSetHardwareFlashMode(int32_t mode, uint32_t interfaceId);
+int32_t KORAL_ParaSetHardwareFlashMode2(int32_t mode, int32_t option, uint32_t interfaceId);
+int32_t KORAL_ParaGetHardwareFlashMode(uint32_t* flashMode, uint32_t interfaceId);
+/* Ordinal 10. 100..28800000, compared unsigned; a limited value is recorded
+ * (7/505/0, no box) and the result is the send's. */
+int32_t KORAL_ParaSetExtTriggTimeout(uint32_t* timeoutMs, uint32_t interfaceId);
+/* Ordinal 14. 0, or 1/-1; not on type-8 boards. */
+int32_t KORAL_ParaSetShutterPolarity(int32_t polarity, uint32_t interfaceId);
+/* Ordinal 15. 0, or 1/-1. */
+int32_t KORAL_ParaSetACQModeNOInterrupt(int32_t mode, uint32_t interfaceId);
+/* Ordinal 82. 0..3 (0 and 2 only on types 4, 5 and 6, both written as 0). */
+int32_t KORAL_ParaSetInputSource(int32_t source, uint32_t interfaceId);
+
 #ifdef __cplusplus
 }
 #endif

@@ -58,6 +58,7 @@ struct QreSlotRecord {
     uint32_t interfaceId = 0;                // word 1
     std::array<uint32_t, 7> protocolWords{}; // words 2..8: the link's protocol settings
     uint32_t averageNumber = 0;              // word 9: average number of the serial electronics
+    uint32_t hardwareFlash = 0;              // lamp trigger: 0 off, 1 on
     uint32_t muxModeIndex = 0;               // multiplexer mode - 1
     uint32_t muxChannelIndex = 0;            // multiplexer channel - 1
     uint32_t pixelCount = 0;                 // pixel count the electronics reported

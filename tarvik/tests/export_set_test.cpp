@@ -22,6 +22,17 @@ namespace {
 
 // The exports built so far; each further export is added here with its code.
 const char* const kBuiltExports[] = {
+    "KORAL_ParaGetIntensityLimits",
+    "KORAL_ParaGetAverageNumberLimit",
+    "KORAL_ParaGetBurstNumberLimit",
+    "KORAL_ParaSetAverageNumber",
+    "KORAL_ParaSetHardwareFlashMode",
+    "KORAL_ParaSetHardwareFlashMode2",
+    "KORAL_ParaGetHardwareFlashMode",
+    "KORAL_ParaSetExtTriggTimeout",
+    "KORAL_ParaSetShutterPolarity",
+    "KORAL_ParaSetACQModeNOInterrupt",
+    "KORAL_ParaSetInputSource",
     "KORAL_InitLibrary",
     "KORAL_UnInitLibrary",
     "KORAL_GetActualInterfaceID",
