@@ -364,6 +364,94 @@ int32_t KORAL_DarkCurrentCorrWithFirstPixel(uint32_t* rawDataHandle, int32_t n);
 int32_t KORAL_ParaSetDarkCurrCorrModeOverFirstPixel(int32_t on, int32_t firstPixel,
                                                     int32_t lastPixel, uint32_t interfaceId);
 
+/* --- sensor parameters of the configuration EEPROMs ---------------------- */
+
+/* One channel's sensor: type code (128 = described by the sensor description
+ * file), pixel count, rows, fourth sensor word and the wavelength
+ * coefficients c0..c4. 56 bytes. */
+typedef struct SensorParamsEx2Record {
+    uint32_t size;             /* 0: 56 */
+    uint16_t sensorType;       /* 4 */
+    uint16_t pixelCount;       /* 6 */
+    uint16_t rows;             /* 8: 1 for a line sensor */
+    uint16_t fourthSensorWord; /* 10: 1, or 64 for technology-3 sensors */
+    uint32_t reserved;         /* 12: 0 */
+    double c0;                 /* 16 */
+    double c1;                 /* 24 */
+    double c2;                 /* 32 */
+    double c3;                 /* 40 */
+    double c4;                 /* 48 */
+} SensorParamsEx2Record;
+
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, size) == 0, "size");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, sensorType) == 4, "sensorType");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, pixelCount) == 6, "pixelCount");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, rows) == 8, "rows");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, fourthSensorWord) == 10, "fourthSensorWord");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, reserved) == 12, "reserved");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, c0) == 16, "c0");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, c1) == 24, "c1");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, c2) == 32, "c2");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, c3) == 40, "c3");
+TARVIK_ASSERT_LAYOUT(offsetof(SensorParamsEx2Record, c4) == 48, "c4");
+TARVIK_ASSERT_LAYOUT(sizeof(SensorParamsEx2Record) == 56, "SensorParamsEx2Record is 56 bytes");
+
+/* One channel entry of HWConfigurationEx2Record. */
+typedef struct HWConfigurationChannelEntry {
+    int16_t sensorType;       /* 0: first entry: -1 keep, -2 from the EEPROM images */
+    int16_t pixelCount;       /* 2: as sensorType */
+    int16_t rows;             /* 4 */
+    int16_t fourthSensorWord; /* 6 */
+} HWConfigurationChannelEntry;
+
+/* The hardware configuration of an interface as a whole. 144 bytes. */
+typedef struct HWConfigurationEx2Record {
+    uint32_t size;                           /* 0: 144 */
+    uint16_t interfaceType;                  /* 4: filled by the get */
+    int16_t frontEndType;                    /* 6: 0..11; -1 keep */
+    int16_t muxType;                         /* 8: 0..10 (0 none); -1 keep */
+    int16_t channelCount;                    /* 10: entries that follow */
+    uint32_t reserved;                       /* 12: 0 */
+    HWConfigurationChannelEntry channel[16]; /* 16 + 8 * i */
+} HWConfigurationEx2Record;
+
+TARVIK_ASSERT_LAYOUT(sizeof(HWConfigurationChannelEntry) == 8, "channel entry is 8 bytes");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationChannelEntry, pixelCount) == 2, "pixelCount");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationChannelEntry, rows) == 4, "rows");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationChannelEntry, fourthSensorWord) == 6,
+                     "fourthSensorWord");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationEx2Record, size) == 0, "size");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationEx2Record, interfaceType) == 4, "interfaceType");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationEx2Record, frontEndType) == 6, "frontEndType");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationEx2Record, muxType) == 8, "muxType");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationEx2Record, channelCount) == 10, "channelCount");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationEx2Record, reserved) == 12, "reserved");
+TARVIK_ASSERT_LAYOUT(offsetof(HWConfigurationEx2Record, channel) == 16, "channel");
+TARVIK_ASSERT_LAYOUT(sizeof(HWConfigurationEx2Record) == 144,
+                     "HWConfigurationEx2Record is 144 bytes");
+
+/* Ordinal 159. The sensor parameters of the front-end image, or of a
+ * multiplexer channel (1..channel count) of the multiplexer image. When the
+ * image holds none: the defaults (0, 256, 1, 1, 300.0, 3.0, 0, 0, 0) and -1
+ * with the warning 6/826/0. reserved must be 0. */
+int32_t KORAL_HWConfig_GetSensorParamsEx2(uint32_t reserved, SensorParamsEx2Record* record,
+                                          int32_t channel, uint32_t interfaceId);
+/* Ordinal 145. As above into eight outputs (none may be NULL); a stored rows
+ * word of 0 or 0xFFFF reads as 1. */
+int32_t KORAL_HWConfig_GetSensorParams2(uint32_t* sensorType, uint32_t* pixels, uint32_t* rows,
+                                        double* c0, double* c1, double* c2, double* c3, double* c4,
+                                        int32_t channel, uint32_t interfaceId);
+/* Ordinals 84 and 121, older forms: outputs written on success only; a
+ * stored c4 further than 1e-7 from 0 fails with 5/505/843. */
+int32_t KORAL_HWConfig_GetSensorParams(uint32_t* sensorType, uint32_t* pixels, double* c0,
+                                       double* c1, double* c2, double* c3, int32_t channel,
+                                       uint32_t interfaceId);
+int32_t KORAL_HWConfig_GetSensorParamsEx(uint32_t* sensorType, uint32_t* pixels, uint32_t* rows,
+                                         double* c0, double* c1, double* c2, double* c3,
+                                         int32_t channel, uint32_t interfaceId);
+/* Ordinal 173. Not available: always 5/506/819. */
+int32_t KORAL_HWConfig_ChangeSensorParamsTemp(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4);
+
 #undef TARVIK_ASSERT_LAYOUT
 
 /* Measurement parameters. The setters address one open interface (ID 0 is

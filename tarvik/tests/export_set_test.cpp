@@ -22,6 +22,11 @@ namespace {
 
 // The exports built so far; each further export is added here with its code.
 const char* const kBuiltExports[] = {
+    "KORAL_HWConfig_GetSensorParamsEx2",
+    "KORAL_HWConfig_GetSensorParams2",
+    "KORAL_HWConfig_GetSensorParams",
+    "KORAL_HWConfig_GetSensorParamsEx",
+    "KORAL_HWConfig_ChangeSensorParamsTemp",
     "KORAL_ParaGetIntensityLimits",
     "KORAL_ParaGetAverageNumberLimit",
     "KORAL_ParaGetBurstNumberLimit",

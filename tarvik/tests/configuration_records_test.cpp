@@ -1,0 +1,228 @@
+// The sensor parameters of a slot's front-end and multiplexer images as the
+// get exports hand them out, and the refusals of bad records and arguments.
+
+#include "tarvik_test.h"
+
+#include "hardware/actual_configuration.h"
+#include "hardware/configuration_records.h"
+#include "hardware/eeprom_image.h"
+
+#include <cstring>
+
+namespace tarvik::testing {
+namespace {
+
+constexpr const char* kGetEx2 = "KORAL_HWConfig_GetSensorParamsEx2";
+constexpr const char* kGet2 = "KORAL_HWConfig_GetSensorParams2";
+
+struct Entry {
+    uint16_t type;
+    uint16_t pixels;
+    uint16_t rows;
+    uint16_t fourth;
+    float c[5];
+};
+
+class ConfigurationRecordsTest : public TarvikTest {
+protected:
+    DeviceSlot& openSlot(uint32_t type = kTypeUsb) {
+        DeviceSlot& slot = addSlot(1, type);
+        slot.initialised = 1;
+        slot.configurationWord = kConfigInterfaceImage | kConfigFrontEndImage;
+        return slot;
+    }
+
+    static void writeEntry(uint8_t* image, size_t entry, const size_t (&coefficients)[5],
+                           const Entry& e) {
+        setImageU16(image, entry, e.type);
+        setImageU16(image, entry + 2, e.pixels);
+        setImageU16(image, entry + 4, e.rows);
+        setImageU16(image, entry + 6, e.fourth);
+        for (size_t i = 0; i < 5; ++i) {
+            setImageF32(image, coefficients[i], e.c[i]);
+        }
+    }
+    static void setFrontEnd(DeviceSlot& slot, const Entry& e) {
+        uint8_t* image = slot.configuration.data() + 256;
+        setImageU16(image, 4, kImageKindFrontEnd);
+        writeEntry(image, 16, {24, 28, 32, 36, 40}, e);
+    }
+    static void setMuxChannel(DeviceSlot& slot, size_t n, const Entry& e) {
+        uint8_t* image = slot.configuration.data() + 512;
+        setImageU16(image, 4, kImageKindMux);
+        const size_t base = (n - 1) * 24;
+        writeEntry(image, 16 + base,
+                   {24 + base, 28 + base, 32 + base, 36 + base, 208 + (n - 1) * 4}, e);
+    }
+
+    static SensorParamsEx2Record emptyRecord() {
+        SensorParamsEx2Record params{};
+        params.size = sizeof(params);
+        return params;
+    }
+};
+
+TEST_F(ConfigurationRecordsTest, FrontEndImageIsReadWithoutAMultiplexer) {
+    DeviceSlot& slot = openSlot();
+    setFrontEnd(slot, {27, 2048, 1, 1, {190.5f, 0.25f, -1e-5f, 2e-9f, 0.5f}});
+    SensorParamsEx2Record params = emptyRecord();
+    // Without a multiplexer the channel is not looked at.
+    ASSERT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, 99, 1), 0);
+    EXPECT_EQ(params.sensorType, 27);
+    EXPECT_EQ(params.pixelCount, 2048);
+    EXPECT_EQ(params.rows, 1);
+    EXPECT_EQ(params.fourthSensorWord, 1);
+    EXPECT_EQ(params.c0, 190.5);
+    EXPECT_EQ(params.c1, 0.25);
+    EXPECT_EQ(params.c2, static_cast<double>(-1e-5f));
+    EXPECT_EQ(params.c3, static_cast<double>(2e-9f));
+    EXPECT_EQ(params.c4, 0.5);
+    EXPECT_EQ(params.size, 56u);
+}
+
+TEST_F(ConfigurationRecordsTest, RecordChecksComeBeforeAnySlotAccess) {
+    openSlot();
+    SensorParamsEx2Record params = emptyRecord();
+    for (uint32_t size : {55u, 57u, 0u}) {
+        params.size = size;
+        EXPECT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, 1, 1), -1);
+        EXPECT_RECORD(5, 505, 847, 0, kGetEx2);
+    }
+    params.size = 56;
+    EXPECT_EQ(KORAL_HWConfig_GetSensorParamsEx2(1, &params, 1, 1), -1);
+    EXPECT_RECORD(5, 505, 0, 0, kGetEx2);
+    params.reserved = 3;
+    EXPECT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, 1, 1), -1);
+    EXPECT_RECORD(5, 505, 0, 0, kGetEx2);
+    EXPECT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, nullptr, 1, 1), -1);
+    EXPECT_RECORD(5, 505, 0, 0, kGetEx2);
+}
+
+TEST_F(ConfigurationRecordsTest, WrongImageGivesDefaultsAndAWarning) {
+    DeviceSlot& slot = openSlot();
+    setMuxChannel(slot, 1, {5, 512, 1, 1, {1, 2, 3, 4, 5}});
+    slot.muxType = 3;
+    slot.muxChannels = 2;
+    SensorParamsEx2Record params = emptyRecord();
+    // A multiplexer image of another kind holds no parameters.
+    setImageU16(slot.configuration.data() + 512, 4, kImageKindFrontEnd);
+    EXPECT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, 2, 1), -1);
+    EXPECT_RECORD(6, 826, 0, 1, kGetEx2);
+    EXPECT_EQ(params.sensorType, 0);
+    EXPECT_EQ(params.pixelCount, 256);
+    EXPECT_EQ(params.rows, 1);
+    EXPECT_EQ(params.fourthSensorWord, 1);
+    EXPECT_EQ(params.c0, 300.0);
+    EXPECT_EQ(params.c1, 3.0);
+    EXPECT_EQ(params.c2 + params.c3 + params.c4, 0.0);
+}
+
+TEST_F(ConfigurationRecordsTest, MultiplexerChannelsComeFromTheirEntries) {
+    DeviceSlot& slot = openSlot();
+    slot.muxType = 3;
+    slot.muxChannels = 8;
+    setFrontEnd(slot, {1, 1024, 1, 1, {9, 9, 9, 9, 9}});
+    setMuxChannel(slot, 1, {5, 512, 1, 1, {10, 1, 0, 0, 0.25f}});
+    setMuxChannel(slot, 8, {6, 256, 1, 64, {80, 8, 0, 0, 0.75f}});
+    SensorParamsEx2Record params = emptyRecord();
+    ASSERT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, 8, 1), 0);
+    EXPECT_EQ(params.sensorType, 6);
+    EXPECT_EQ(params.fourthSensorWord, 64);
+    EXPECT_EQ(params.c0, 80.0);
+    EXPECT_EQ(params.c4, 0.75);
+    ASSERT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, 1, 1), 0);
+    EXPECT_EQ(params.c4, 0.25);
+    for (int32_t channel : {0, 9, -1}) {
+        slot.muxChannels = 8;
+        EXPECT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, channel, 1), -1);
+        EXPECT_RECORD(5, 505, channel, 1, kGetEx2);
+    }
+    // The serial multiplexer KRD has no entries: its sensor is the front end's.
+    slot.muxType = 7;
+    ASSERT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, 2, 1), 0);
+    EXPECT_EQ(params.pixelCount, 1024);
+    // Type 9 reads the front end only in the plain-argument form.
+    slot.muxType = 9;
+    ASSERT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, 1, 1), 0);
+    EXPECT_EQ(params.pixelCount, 512);
+    uint32_t type = 0, pixels = 0, rows = 0;
+    double c[5] = {};
+    ASSERT_EQ(KORAL_HWConfig_GetSensorParams2(&type, &pixels, &rows, &c[0], &c[1], &c[2], &c[3],
+                                              &c[4], 1, 1),
+              0);
+    EXPECT_EQ(pixels, 1024u);
+}
+
+TEST_F(ConfigurationRecordsTest, FrontEndFlagIsNeeded) {
+    DeviceSlot& slot = openSlot();
+    slot.configurationWord = kConfigInterfaceImage;
+    SensorParamsEx2Record params = emptyRecord();
+    EXPECT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, 1, 1), -1);
+    EXPECT_RECORD(5, 803, 819, 1, kGetEx2);
+}
+
+TEST_F(ConfigurationRecordsTest, PlainFormChecksInterfaceTypeAndFlags) {
+    DeviceSlot& slot = openSlot(kTypeSerial);
+    setFrontEnd(slot, {1, 1024, 0xFFFF, 1, {1, 2, 0, 0, 0}});
+    uint32_t type = 0, pixels = 0, rows = 0;
+    double c[5] = {};
+    auto get = [&] {
+        return KORAL_HWConfig_GetSensorParams2(&type, &pixels, &rows, &c[0], &c[1], &c[2], &c[3],
+                                               &c[4], 1, 1);
+    };
+    ASSERT_EQ(get(), 0);
+    EXPECT_EQ(rows, 1u);
+    EXPECT_EQ(pixels, 1024u);
+    slot.configurationWord = kConfigFrontEndImage;
+    EXPECT_EQ(get(), -1);
+    EXPECT_RECORD(5, 804, 819, 1, kGet2);
+    slot.boardType = kTypeIsa;
+    slot.configurationWord = kConfigInterfaceImage | kConfigFrontEndImage;
+    EXPECT_EQ(get(), -1);
+    EXPECT_RECORD(5, 804, 819, 1, kGet2);
+    slot.boardType = kTypeUsb2;
+    slot.configurationWord = kConfigInterfaceImage;
+    EXPECT_EQ(get(), -1);
+    EXPECT_RECORD(5, 803, 819, 1, kGet2);
+    EXPECT_EQ(KORAL_HWConfig_GetSensorParams2(&type, &pixels, nullptr, &c[0], &c[1], &c[2], &c[3],
+                                              &c[4], 1, 1),
+              -1);
+    EXPECT_RECORD(5, 505, 0, 0, kGet2);
+}
+
+TEST_F(ConfigurationRecordsTest, OlderFormsRefuseAStoredC4AndWriteOnlyOnSuccess) {
+    DeviceSlot& slot = openSlot();
+    setFrontEnd(slot, {4, 2048, 2, 1, {100, 2, 0, 0, 1e-3f}});
+    uint32_t type = 77, pixels = 77, rows = 77;
+    double c[4] = {7, 7, 7, 7};
+    EXPECT_EQ(KORAL_HWConfig_GetSensorParams(&type, &pixels, &c[0], &c[1], &c[2], &c[3], 1, 1), -1);
+    EXPECT_RECORD(5, 505, 843, 1, "KORAL_HWConfig_GetSensorParams");
+    EXPECT_EQ(type, 77u);
+    EXPECT_EQ(c[0], 7.0);
+    setFrontEnd(slot, {4, 2048, 2, 1, {100, 2, 0, 0, 1e-8f}});
+    ASSERT_EQ(
+        KORAL_HWConfig_GetSensorParamsEx(&type, &pixels, &rows, &c[0], &c[1], &c[2], &c[3], 1, 1),
+        0);
+    EXPECT_EQ(type, 4u);
+    EXPECT_EQ(rows, 2u);
+    EXPECT_EQ(c[0], 100.0);
+    // The full form's failure keeps its record under the older name.
+    slot.configurationWord = 0;
+    EXPECT_EQ(
+        KORAL_HWConfig_GetSensorParamsEx(&type, &pixels, &rows, &c[0], &c[1], &c[2], &c[3], 1, 1),
+        -1);
+    EXPECT_RECORD(5, 803, 819, 1, "KORAL_HWConfig_GetSensorParamsEx");
+    EXPECT_EQ(KORAL_HWConfig_GetSensorParams(nullptr, &pixels, &c[0], &c[1], &c[2], &c[3], 1, 1),
+              -1);
+    EXPECT_RECORD(5, 505, 0, 0, "KORAL_HWConfig_GetSensorParams");
+}
+
+TEST_F(ConfigurationRecordsTest, TemporaryChangeIsNeverAvailable) {
+    openSlot();
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParamsTemp(0, 0, 0, 0), -1);
+    EXPECT_RECORD(5, 506, 819, 0, "KORAL_HWConfig_ChangeSensorParamsTemp");
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParamsTemp(1, 2, 3, 4), -1);
+}
+
+} // namespace
+} // namespace tarvik::testing
