@@ -449,6 +449,30 @@ int32_t KORAL_HWConfig_GetSensorParams(uint32_t* sensorType, uint32_t* pixels, d
 int32_t KORAL_HWConfig_GetSensorParamsEx(uint32_t* sensorType, uint32_t* pixels, uint32_t* rows,
                                          double* c0, double* c1, double* c2, double* c3,
                                          int32_t channel, uint32_t interfaceId);
+/* Ordinal 158. Writes the record's sensor parameters into the front-end
+ * image, or into the channel's entry (1..8) of the multiplexer image when a
+ * multiplexer is in use, in the slot and in the EEPROM. Coefficients must be
+ * finite and within float range. */
+int32_t KORAL_HWConfig_ChangeSensorParamsEx2(uint32_t reserved, SensorParamsEx2Record* record,
+                                             int32_t channel, uint32_t interfaceId);
+/* Ordinals 146, 147: plain-argument forms (type checked against the sensor
+ * table; the pixel count against its lengths in the first). */
+int32_t KORAL_HWConfig_ChangeSensorParams2(uint32_t sensorType, int32_t pixels, int32_t rows,
+                                           double c0, double c1, double c2, double c3, double c4,
+                                           uint32_t channel, uint32_t interfaceId);
+int32_t KORAL_HWConfig_ChangeSensorParams2X(uint32_t ignored, uint16_t sensorType, uint16_t pixels,
+                                            double c0, double c1, double c2, double c3, double c4,
+                                            uint32_t channel, uint32_t interfaceId);
+/* Ordinals 85, 122, 86: older forms with c4 = 0 (and rows 1 in the first). */
+int32_t KORAL_HWConfig_ChangeSensorParams(uint32_t sensorType, int32_t pixels, double c0, double c1,
+                                          double c2, double c3, uint32_t channel,
+                                          uint32_t interfaceId);
+int32_t KORAL_HWConfig_ChangeSensorParamsEx(uint32_t sensorType, int32_t pixels, int32_t rows,
+                                            double c0, double c1, double c2, double c3,
+                                            uint32_t channel, uint32_t interfaceId);
+int32_t KORAL_HWConfig_ChangeSensorParamsX(uint32_t ignored, uint16_t sensorType, uint16_t pixels,
+                                           double c0, double c1, double c2, double c3,
+                                           uint32_t channel, uint32_t interfaceId);
 /* Ordinal 173. Not available: always 5/506/819. */
 int32_t KORAL_HWConfig_ChangeSensorParamsTemp(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4);
 

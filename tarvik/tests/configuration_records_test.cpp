@@ -1,13 +1,20 @@
 // The sensor parameters of a slot's front-end and multiplexer images as the
 // get exports hand them out, and the refusals of bad records and arguments.
 
+#include "i2c_sim_fixture.h"
 #include "tarvik_test.h"
+
+#include "core/locks.h"
 
 #include "hardware/actual_configuration.h"
 #include "hardware/configuration_records.h"
 #include "hardware/eeprom_image.h"
+#include "hardware/sensor_tables.h"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <mutex>
 
 namespace tarvik::testing {
 namespace {
@@ -222,6 +229,148 @@ TEST_F(ConfigurationRecordsTest, TemporaryChangeIsNeverAvailable) {
     EXPECT_EQ(KORAL_HWConfig_ChangeSensorParamsTemp(0, 0, 0, 0), -1);
     EXPECT_RECORD(5, 506, 819, 0, "KORAL_HWConfig_ChangeSensorParamsTemp");
     EXPECT_EQ(KORAL_HWConfig_ChangeSensorParamsTemp(1, 2, 3, 4), -1);
+}
+
+// Against the simulated board's EEPROMs: what a change writes, and that the
+// next read sees it.
+class SensorParamsSimTest : public I2cSimTest {
+protected:
+    DeviceSlot& openConfigured(const std::string& keys) {
+        DeviceSlot& slot = openSimBoard(keys);
+        std::lock_guard guard(deviceLock());
+        ActualConfigurationRecord config{};
+        config.interfaceType = kTypeUsb;
+        ReadHardwareConfiguration(1, config);
+        return slot;
+    }
+    static SensorParamsEx2Record read(int32_t channel = 1) {
+        SensorParamsEx2Record params{};
+        params.size = sizeof(params);
+        EXPECT_EQ(KORAL_HWConfig_GetSensorParamsEx2(0, &params, channel, 1), 0);
+        return params;
+    }
+};
+
+TEST_F(SensorParamsSimTest, CoefficientsOfTheFrontEndEeprom) {
+    openConfigured("coefficients = 250.5 0.75 0.001 -2e-7 1e-9\n");
+    const SensorParamsEx2Record params = read();
+    EXPECT_EQ(params.sensorType, 7);
+    EXPECT_EQ(params.pixelCount, 1044);
+    EXPECT_EQ(params.c0, 250.5);
+    EXPECT_EQ(params.c1, 0.75);
+    EXPECT_EQ(params.c2, static_cast<double>(0.001f));
+    EXPECT_EQ(params.c3, static_cast<double>(-2e-7f));
+    EXPECT_EQ(params.c4, static_cast<double>(1e-9f));
+}
+
+TEST_F(SensorParamsSimTest, ChangeWritesEepromAndSlotImage) {
+    DeviceSlot& slot = openConfigured("");
+    ASSERT_EQ(KORAL_HWConfig_ChangeSensorParams2(7, 1044, 1, 410.0, 0.5, 0.25, 0.0, 0.125, 1, 1),
+              0);
+    const auto written = eeprom(sim::kFrontEndEeprom);
+    ASSERT_TRUE(written);
+    std::array<uint8_t, 256> image{};
+    std::copy(written->begin(), written->end(), image.begin());
+    EXPECT_EQ(imageF32(image.data(), 24), 410.0f);
+    EXPECT_EQ(imageF32(image.data(), 40), 0.125f);
+    EXPECT_TRUE(IsValidEepromImage(image.data(), kImageKindFrontEnd));
+    EXPECT_EQ(imageF32(slot.configuration.data() + 256, 24), 410.0f);
+    const SensorParamsEx2Record params = read();
+    EXPECT_EQ(params.c0, 410.0);
+    EXPECT_EQ(params.c2, 0.25);
+    EXPECT_EQ(params.c4, 0.125);
+}
+
+TEST_F(SensorParamsSimTest, OlderChangeFormClearsC4) {
+    openConfigured("coefficients = 1 2 3 4 5\n");
+    ASSERT_EQ(KORAL_HWConfig_ChangeSensorParams(7, 1044, 320.0, 1.5, 0.0, 0.0, 1, 1), 0);
+    const SensorParamsEx2Record params = read();
+    EXPECT_EQ(params.c0, 320.0);
+    EXPECT_EQ(params.c4, 0.0);
+}
+
+TEST_F(SensorParamsSimTest, UnstorableCoefficientsAreRefusedAndNothingIsWritten) {
+    openConfigured("");
+    const auto before = eeprom(sim::kFrontEndEeprom);
+    const double bad[] = {std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::infinity(), 1e300};
+    for (double value : bad) {
+        EXPECT_EQ(KORAL_HWConfig_ChangeSensorParams2(7, 1044, 1, 300.0, value, 0, 0, 0, 1, 1), -1);
+        EXPECT_RECORD(5, 505, 0, 1, "KORAL_HWConfig_ChangeSensorParams2");
+    }
+    EXPECT_EQ(eeprom(sim::kFrontEndEeprom), before);
+}
+
+TEST_F(SensorParamsSimTest, ChangeChecksTypeLengthAndRows) {
+    openConfigured("");
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParams2(9999, 1044, 1, 300, 1, 0, 0, 0, 1, 1), -1);
+    EXPECT_RECORD(5, 505, 801, 1, "KORAL_HWConfig_ChangeSensorParams2");
+    // A type of fixed lengths and one length it has.
+    uint32_t fixed = 0;
+    uint32_t length = 0;
+    for (uint32_t i = 0; i < kSensorTypeCount && length == 0; ++i) {
+        if (IsAnyLengthType(i)) {
+            continue;
+        }
+        for (uint32_t bit = 0; bit < 15 && length == 0; ++bit) {
+            const int32_t pixels = SensorLengthCodeToPixels(1u << bit);
+            if (pixels > 0 && IsSensorLengthSupportedByType(i, static_cast<uint32_t>(pixels))) {
+                fixed = SensorTypeTable[i].type();
+                length = static_cast<uint32_t>(pixels);
+            }
+        }
+    }
+    ASSERT_NE(length, 0u);
+    const auto pixels = static_cast<int32_t>(length);
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParams2(fixed, pixels + 1, 1, 300, 1, 0, 0, 0, 1, 1), -1);
+    EXPECT_RECORD(5, 505, 802, 1, "KORAL_HWConfig_ChangeSensorParams2");
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParams2(fixed, pixels, 2, 300, 1, 0, 0, 0, 1, 1), -1);
+    EXPECT_RECORD(5, 819, 833, 1, "KORAL_HWConfig_ChangeSensorParams2");
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParams2X(0, 9999, 1044, 300, 1, 0, 0, 0, 1, 1), -1);
+    EXPECT_RECORD(5, 505, 801, 0, "KORAL_HWConfig_ChangeSensorParams");
+    SensorParamsEx2Record params{};
+    params.size = 57;
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParamsEx2(0, &params, 1, 1), -1);
+    EXPECT_RECORD(5, 505, 847, 0, "KORAL_HWConfig_ChangeSensorParamsEx2");
+}
+
+TEST_F(SensorParamsSimTest, FailedEepromWriteKeepsTheSlotImageChanged) {
+    DeviceSlot& slot = openConfigured("");
+    board->withI2cBus([](sim::I2cBus& bus) { bus.corruptWrites(sim::kFrontEndEeprom); });
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParams2(7, 1044, 1, 333.0, 1, 0, 0, 0, 1, 1), -1);
+    EXPECT_RECORD(4, 307, 829, 1, "KORAL_HWConfig_ChangeSensorParams2");
+    EXPECT_EQ(imageF32(slot.configuration.data() + 256, 24), 333.0f);
+}
+
+TEST_F(SensorParamsSimTest, TwoChannelOpticalMultiplexerKeepsBothEntriesEqual) {
+    DeviceSlot& slot = openConfigured("mux_image = 2\nmux_assembly = 5\n");
+    slot.muxType = 6;
+    slot.muxPresent = 1;
+    slot.muxChannels = 2;
+    ASSERT_EQ(KORAL_HWConfig_ChangeSensorParams2(7, 1044, 1, 500.0, 1, 0, 0, 0, 2, 1), 0);
+    EXPECT_EQ(read(1).c0, 500.0);
+    EXPECT_EQ(read(2).c0, 500.0);
+    ASSERT_EQ(KORAL_HWConfig_ChangeSensorParams2(7, 1044, 1, 600.0, 1, 0, 0, 0, 1, 1), 0);
+    EXPECT_EQ(read(2).c0, 600.0);
+    const auto written = eeprom(sim::kMuxEeprom);
+    ASSERT_TRUE(written);
+    std::array<uint8_t, 256> image{};
+    std::copy(written->begin(), written->end(), image.begin());
+    EXPECT_EQ(imageF32(image.data(), 24 + 24), 600.0f);
+    EXPECT_TRUE(IsValidEepromImage(image.data(), kImageKindMux));
+}
+
+TEST_F(ConfigurationRecordsTest, SerialChangeRefusesC4) {
+    DeviceSlot& slot = openSlot(kTypeSerial);
+    (void)slot;
+    SensorParamsEx2Record params = emptyRecord();
+    params.sensorType = 7;
+    params.pixelCount = 1044;
+    params.rows = 1;
+    params.fourthSensorWord = 1;
+    params.c4 = 0.5;
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParamsEx2(0, &params, 1, 1), -1);
+    EXPECT_RECORD(5, 505, 808, 1, "KORAL_HWConfig_ChangeSensorParamsEx2");
 }
 
 } // namespace

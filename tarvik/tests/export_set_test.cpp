@@ -22,6 +22,12 @@ namespace {
 
 // The exports built so far; each further export is added here with its code.
 const char* const kBuiltExports[] = {
+    "KORAL_HWConfig_ChangeSensorParamsEx2",
+    "KORAL_HWConfig_ChangeSensorParams2",
+    "KORAL_HWConfig_ChangeSensorParams2X",
+    "KORAL_HWConfig_ChangeSensorParams",
+    "KORAL_HWConfig_ChangeSensorParamsEx",
+    "KORAL_HWConfig_ChangeSensorParamsX",
     "KORAL_HWConfig_GetSensorParamsEx2",
     "KORAL_HWConfig_GetSensorParams2",
     "KORAL_HWConfig_GetSensorParams",
