@@ -87,6 +87,24 @@ void recordShown(const char* name, int32_t id, int32_t level, int32_t info) {
     failExport(name, id, level, code::kInvalidParameter, info);
 }
 
+// The frame of the setters that address one slot from the start: state
+// check at level, then body(slot, id) under the DeviceLock.
+template <class Body>
+int32_t runSlotExport(const char* name, int32_t level, uint32_t interfaceId, Body&& body) {
+    return runExport(name, [&]() -> int32_t {
+        const auto id = static_cast<int32_t>(interfaceId);
+        if (checkInterfaceForExport(name, level, id) != 0) {
+            return -1;
+        }
+        std::lock_guard guard(deviceLock());
+        DeviceSlot* slot = checkedSlot(id);
+        if (slot == nullptr) {
+            return failExport(name);
+        }
+        return body(*slot, id);
+    });
+}
+
 int32_t writeLimit(const char* name, uint32_t* limit, uint32_t value, uint32_t interfaceId) {
     return runExport(name, [&]() -> int32_t {
         const auto id = static_cast<int32_t>(interfaceId);
@@ -198,59 +216,51 @@ extern "C" int32_t KORAL_ParaSetAverageNumber(int32_t* averageNumber, uint32_t i
 extern "C" int32_t KORAL_ParaSetHardwareFlashMode2(int32_t mode, int32_t option,
                                                    uint32_t interfaceId) {
     constexpr const char* kName = "KORAL_ParaSetHardwareFlashMode2";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        DeviceRequestBlock* block = slot->block();
-        if (isBlockType(slot->boardType)) {
-            if (mode == 0 || !isSwitchOn(mode)) {
-                block->FlashHW = 0;
-                block->FlashOpt = static_cast<uint8_t>(block->FlashOpt & ~kFlashOptionBit);
-                if (mode == 0) {
-                    return sendNamed(kName, *slot);
+    return runSlotExport(
+        kName, kCheckDeviceOpen, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
+            DeviceRequestBlock* block = slot.block();
+            if (isBlockType(slot.boardType)) {
+                if (mode == 0 || !isSwitchOn(mode)) {
+                    block->FlashHW = 0;
+                    block->FlashOpt = static_cast<uint8_t>(block->FlashOpt & ~kFlashOptionBit);
+                    if (mode == 0) {
+                        return sendNamed(kName, slot);
+                    }
+                    recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
+                    sendNamed(kName, slot);
+                    return -1;
                 }
-                recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
-                sendNamed(kName, *slot);
-                return -1;
-            }
-            if (option != 0) {
-                const bool supported = slot->boardType == kTypeUsb ||
-                                       (slot->boardType == kTypePci &&
-                                        block->DriverVersion >= kFlashOptionDriverVersion);
-                if (!supported) {
-                    return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeNoFirmwareSupport,
-                                      kInfoFirmwareObsolete);
+                if (option != 0) {
+                    const bool supported = slot.boardType == kTypeUsb ||
+                                           (slot.boardType == kTypePci &&
+                                            block->DriverVersion >= kFlashOptionDriverVersion);
+                    if (!supported) {
+                        return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeNoFirmwareSupport,
+                                          kInfoFirmwareObsolete);
+                    }
+                    block->FlashOpt = static_cast<uint8_t>(block->FlashOpt | kFlashOptionBit);
+                } else {
+                    block->FlashOpt = static_cast<uint8_t>(block->FlashOpt & ~kFlashOptionBit);
                 }
-                block->FlashOpt = static_cast<uint8_t>(block->FlashOpt | kFlashOptionBit);
-            } else {
-                block->FlashOpt = static_cast<uint8_t>(block->FlashOpt & ~kFlashOptionBit);
+                block->FlashHW = 1;
+                return sendNamed(kName, slot);
             }
-            block->FlashHW = 1;
-            return sendNamed(kName, *slot);
-        }
-        if (slot->boardType == kTypeSerial) {
-            const bool on = isSwitchOn(mode);
-            if (on && option != 0) {
-                recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
+            if (slot.boardType == kTypeSerial) {
+                const bool on = isSwitchOn(mode);
+                if (on && option != 0) {
+                    recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
+                }
+                slot.qre.hardwareFlash = on ? 1 : 0;
+                block->FlashHW = on ? 1 : 0;
+                if (mode != 0 && !on) {
+                    recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
+                    sendNamed(kName, slot);
+                    return -1;
+                }
+                return sendNamed(kName, slot);
             }
-            slot->qre.hardwareFlash = on ? 1 : 0;
-            block->FlashHW = on ? 1 : 0;
-            if (mode != 0 && !on) {
-                recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
-                sendNamed(kName, *slot);
-                return -1;
-            }
-            return sendNamed(kName, *slot);
-        }
-        return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
-    });
+            return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
+        });
 }
 
 extern "C" int32_t KORAL_ParaSetHardwareFlashMode(int32_t mode, uint32_t interfaceId) {
@@ -267,30 +277,22 @@ extern "C" int32_t KORAL_ParaSetHardwareFlashMode(int32_t mode, uint32_t interfa
 
 extern "C" int32_t KORAL_ParaGetHardwareFlashMode(uint32_t* flashMode, uint32_t interfaceId) {
     constexpr const char* kName = "KORAL_ParaGetHardwareFlashMode";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        uint32_t value = 0;
-        if (isBlockType(slot->boardType)) {
-            value = slot->block()->FlashHW;
-        } else if (slot->boardType == kTypeSerial) {
-            value = slot->qre.hardwareFlash;
-        } else {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
-        }
-        // The shutter polarity asks only for the check and passes no output.
-        if (flashMode != nullptr) {
-            *flashMode = value;
-        }
-        return 0;
-    });
+    return runSlotExport(
+        kName, kCheckDeviceOpen, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
+            uint32_t value = 0;
+            if (isBlockType(slot.boardType)) {
+                value = slot.block()->FlashHW;
+            } else if (slot.boardType == kTypeSerial) {
+                value = slot.qre.hardwareFlash;
+            } else {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
+            }
+            // The shutter polarity asks only for the check and passes no output.
+            if (flashMode != nullptr) {
+                *flashMode = value;
+            }
+            return 0;
+        });
 }
 
 extern "C" int32_t KORAL_ParaSetExtTriggTimeout(uint32_t* timeoutMs, uint32_t interfaceId) {
@@ -372,26 +374,18 @@ extern "C" int32_t KORAL_ParaSetShutterPolarity(int32_t polarity, uint32_t inter
 extern "C" int32_t KORAL_ParaSetACQModeNOInterrupt(int32_t mode, uint32_t interfaceId) {
     // The name the record has always carried.
     constexpr const char* kName = "KORAL_ParaSetACQModeNOInterrrupt";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckSlotExists, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        DeviceRequestBlock* block = slot->block();
-        if (mode == 0 || isSwitchOn(mode)) {
-            block->NoInterruptMode = mode == 0 ? 0 : 1;
-        } else {
-            block->NoInterruptMode = 0;
-            recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
-            return -1;
-        }
-        return sendBlock() != 0 ? failExport(kName) : 0;
-    });
+    return runSlotExport(kName, kCheckSlotExists, interfaceId,
+                         [&](DeviceSlot& slot, int32_t id) -> int32_t {
+                             DeviceRequestBlock* block = slot.block();
+                             if (mode == 0 || isSwitchOn(mode)) {
+                                 block->NoInterruptMode = mode == 0 ? 0 : 1;
+                             } else {
+                                 block->NoInterruptMode = 0;
+                                 recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
+                                 return -1;
+                             }
+                             return sendBlock() != 0 ? failExport(kName) : 0;
+                         });
 }
 
 extern "C" int32_t KORAL_ParaSetInputSource(int32_t source, uint32_t interfaceId) {

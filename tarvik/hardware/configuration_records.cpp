@@ -87,6 +87,33 @@ ReadResult readSensorParams(const DeviceSlot& slot, int32_t id, int32_t channel,
     return ReadResult::kRead;
 }
 
+// The interface types that hold sensor parameters, and the images they need:
+// 0, or -1 with the record written. serialCheck adds what the serial
+// electronics need beyond the front-end image.
+template <class SerialCheck>
+int32_t checkSensorInterface(const DeviceSlot& slot, int32_t id, SerialCheck&& serialCheck) {
+    switch (slot.boardType) {
+    case kTypeSerial:
+        if (!serialCheck()) {
+            recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, kInfoNotSupported);
+            return -1;
+        }
+        [[fallthrough]];
+    case kTypePci:
+    case kTypeBoard5:
+    case kTypeUsb:
+    case kTypeUsb2:
+        if ((slot.configurationWord & kConfigFrontEndImage) == 0) {
+            recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidFeeType, kInfoNotSupported);
+            return -1;
+        }
+        return 0;
+    default:
+        recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, kInfoNotSupported);
+        return -1;
+    }
+}
+
 DeviceSlot* openSlot(int32_t id) {
     DeviceSlot* slot = deviceSlot(id);
     if (id == 0 || slot == nullptr || libraryState() == nullptr) {
@@ -194,26 +221,10 @@ extern "C" int32_t KORAL_HWConfig_GetSensorParams2(uint32_t* sensorType, uint32_
         if (slot == nullptr) {
             return failExport(kName);
         }
-        const uint32_t flags = slot->configurationWord;
-        switch (slot->boardType) {
-        case kTypeSerial:
-            if ((flags & kConfigInterfaceImage) == 0) {
-                return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType,
-                                  kInfoNotSupported);
-            }
-            [[fallthrough]];
-        case kTypePci:
-        case kTypeBoard5:
-        case kTypeUsb:
-        case kTypeUsb2:
-            if ((flags & kConfigFrontEndImage) == 0) {
-                return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidFeeType,
-                                  kInfoNotSupported);
-            }
-            break;
-        default:
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType,
-                              kInfoNotSupported);
+        if (checkSensorInterface(*slot, id, [&] {
+                return (slot->configurationWord & kConfigInterfaceImage) != 0;
+            }) != 0) {
+            return failExport(kName);
         }
         SensorParamsEx2Record read{};
         const ReadResult result = readSensorParams(*slot, id, channel, {true}, read);
@@ -594,31 +605,17 @@ extern "C" int32_t KORAL_HWConfig_ChangeSensorParamsEx2(uint32_t reserved,
             }
             change.interfaceType = slot->boardType;
             change.serial = slot->boardType == kTypeSerial;
-            const uint32_t flags = slot->configurationWord;
-            switch (slot->boardType) {
-            case kTypeSerial:
-                if (v.c4 != 0.0) {
-                    return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                                      code::kInvalidUse);
-                }
-                if (imageKindWord(slot->configuration.data()) != kSerialInterfaceImageKind ||
-                    imageU16(slot->configuration.data(), kInterfaceType) != kTypeSerial) {
-                    return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType,
-                                      kInfoNotSupported);
-                }
-                [[fallthrough]];
-            case kTypePci:
-            case kTypeBoard5:
-            case kTypeUsb:
-            case kTypeUsb2:
-                if ((flags & kConfigFrontEndImage) == 0) {
-                    return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidFeeType,
-                                      kInfoNotSupported);
-                }
-                break;
-            default:
-                return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType,
-                                  kInfoNotSupported);
+            // The serial electronics store no c4.
+            if (change.serial && v.c4 != 0.0) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                                  code::kInvalidUse);
+            }
+            const uint8_t* interfaceImage = slot->configuration.data();
+            if (checkSensorInterface(*slot, id, [&] {
+                    return imageKindWord(interfaceImage) == kSerialInterfaceImageKind &&
+                           imageU16(interfaceImage, kInterfaceType) == kTypeSerial;
+                }) != 0) {
+                return failExport(kName);
             }
             toMux = slot->muxPresent == 1 && slot->muxType != kSerialMux7;
         }
