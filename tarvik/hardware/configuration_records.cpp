@@ -162,6 +162,23 @@ bool ReadMuxSensorParams(const DeviceSlot& slot, int32_t channel, SensorParamsEx
 
 using namespace tarvik;
 
+namespace {
+// The checks both Ex2 exports make of the caller's record: present, its size,
+// the reserved words. 0 or the failed export's -1.
+int32_t refuseEx2Record(const char* name, uint32_t reserved, const SensorParamsEx2Record* record) {
+    if (record == nullptr) {
+        return failExport(name, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
+    }
+    if (record->size != kSensorParamsEx2Size) {
+        return failExport(name, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidSize);
+    }
+    if (reserved != 0 || record->reserved != 0) {
+        return failExport(name, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
+    }
+    return 0;
+}
+} // namespace
+
 extern "C" int32_t KORAL_HWConfig_GetSensorParamsEx2(uint32_t reserved,
                                                      SensorParamsEx2Record* record, int32_t channel,
                                                      uint32_t interfaceId) {
@@ -171,15 +188,8 @@ extern "C" int32_t KORAL_HWConfig_GetSensorParamsEx2(uint32_t reserved,
         if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
             return -1;
         }
-        if (record == nullptr) {
-            return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
-        }
-        if (record->size != kSensorParamsEx2Size) {
-            return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSize);
-        }
-        if (reserved != 0 || record->reserved != 0) {
-            return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
+        if (refuseEx2Record(kName, reserved, record) != 0) {
+            return -1;
         }
         std::lock_guard guard(deviceLock());
         const DeviceSlot* slot = openSlot(id);
@@ -575,15 +585,8 @@ extern "C" int32_t KORAL_HWConfig_ChangeSensorParamsEx2(uint32_t reserved,
         if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
             return -1;
         }
-        if (record == nullptr) {
-            return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
-        }
-        if (record->size != kSensorParamsEx2Size) {
-            return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSize);
-        }
-        if (reserved != 0 || record->reserved != 0) {
-            return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
+        if (refuseEx2Record(kName, reserved, record) != 0) {
+            return -1;
         }
         Change change;
         change.id = id;
