@@ -507,6 +507,47 @@ int32_t KORAL_ParaSetACQModeNOInterrupt(int32_t mode, uint32_t interfaceId);
 /* Ordinal 82. 0..3 (0 and 2 only on types 4, 5 and 6, both written as 0). */
 int32_t KORAL_ParaSetInputSource(int32_t source, uint32_t interfaceId);
 
+/* --- integration time and sensor work mode */
+/* Ordinal 7. Milliseconds in, the time the board will integrate written
+ * back; a limited value gives -1 with 7/505/0 after the board got it. */
+int32_t KORAL_ParaSetIntegrationTime(double* timeMs, uint32_t interfaceId);
+/* Ordinals 133 and 155 (interface types 4, 5, 6): whole milliseconds with a
+ * prescaler of 1 ms and 8 ms counts (maxima 65 s and 520 s). */
+int32_t KORAL_ParaSetIntegrationTime2(int32_t* timeMs, uint32_t interfaceId);
+int32_t KORAL_ParaSetIntegrationTime3(int32_t* timeMs, uint32_t interfaceId);
+/* Ordinal 12. Not on type-8 boards. */
+int32_t KORAL_ParaSetIntegrationTimeForDeleting(double* timeMs, uint32_t interfaceId);
+/* Ordinal 75. In ms; -1.0 both and -1 until a time was applied once. */
+int32_t KORAL_ParaGetIntegrationTimeLimits(double* minimumMs, double* maximumMs,
+                                           uint32_t interfaceId);
+/* Ordinal 6. Flags bit 0: no box; bit 1: clear request flag 0x40 (type 6,
+ * generation 2). */
+int32_t KORAL_ParaSetSensorWorkMode(uint32_t flags, int32_t mode, uint32_t interfaceId);
+
+/* --- multiplexer */
+/* Ordinal 28. Mode 0 none, 1 single channel, 2 multi-channel. */
+int32_t KORAL_ParaSetMUXMode(uint32_t mode, int32_t channelCount, uint32_t interfaceId);
+/* Ordinal 29. */
+int32_t KORAL_ParaSetMUXActiveChannel(int32_t channel, uint32_t interfaceId);
+
+/* --- hardware configuration */
+/* Ordinals 156 and 157. reserved 0; record->size 144. The get returns the
+ * configuration result (0 or more) on success. */
+int32_t KORAL_HWConfig_ParaSetHWConfigurationEx2(uint32_t reserved,
+                                                 HWConfigurationEx2Record* record,
+                                                 uint32_t interfaceId);
+int32_t KORAL_HWConfig_ParaGetHWConfigurationEx2(uint32_t reserved,
+                                                 HWConfigurationEx2Record* record,
+                                                 uint32_t interfaceId);
+/* Ordinals 127 and 83: the older forms (every channel the same sensor). */
+int32_t KORAL_ParaSetHWConfigurationEx(uint16_t feeType, uint32_t muxType, uint16_t sensorType,
+                                       uint16_t pixels, int32_t rows, uint32_t interfaceId);
+int32_t KORAL_ParaSetHWConfiguration(uint16_t feeType, uint32_t muxType, uint16_t sensorType,
+                                     uint16_t pixels, uint32_t interfaceId);
+/* Ordinal 11. Front-end types 4 and 5 stand for 0 with mode 1 and 2. */
+int32_t KORAL_ParaSetFEE_SensorType(uint32_t feeType, uint32_t sensorType, uint32_t pixels,
+                                    uint32_t interfaceId);
+
 #ifdef __cplusplus
 }
 #endif
