@@ -1,0 +1,73 @@
+#include "spectrum_test_support.h"
+
+#include "pa/palog.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace spectrum::test {
+
+TempDir::TempDir(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "_XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed for " + pattern);
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+LogCapture::LogCapture() : path_(dir_.file("logfile.log")) {
+    if (!pa::openLogFile(path_.c_str())) {
+        throw std::runtime_error("cannot open the log " + path_);
+    }
+    clear();
+}
+
+LogCapture::~LogCapture() {
+    pa::closeLogFile();
+}
+
+std::string LogCapture::text() const {
+    std::string crlf = readFile(path_).substr(skip_);
+    // The log ends its lines in CR LF; tests compare the program's '\n'.
+    std::string text;
+    for (std::size_t i = 0; i < crlf.size(); ++i) {
+        if (crlf[i] == '\r' && i + 1 < crlf.size() && crlf[i + 1] == '\n') {
+            continue;
+        }
+        text += crlf[i];
+    }
+    return text;
+}
+
+void LogCapture::clear() {
+    skip_ = readFile(path_).size();
+}
+
+} // namespace spectrum::test
