@@ -368,8 +368,22 @@ int32_t CloseMuxPort(int32_t interfaceId) {
     return 0;
 }
 
-int32_t SelectMuxChannelSerial(int32_t /*channel*/, int32_t /*interfaceId*/) {
+int32_t QreLinkTransport::selectMuxChannel(QreLinkModule& /*link*/, int32_t /*channel*/,
+                                           int32_t /*interfaceId*/) {
     return ENOENT;
+}
+
+int32_t SelectMuxChannelSerial(int32_t channel, int32_t interfaceId) {
+    if (g_transport == nullptr || g_link == nullptr) {
+        return ENOENT;
+    }
+    const int32_t result = g_transport->selectMuxChannel(*g_link, channel, interfaceId);
+    if (result == 0) {
+        if (DeviceSlot* slot = deviceSlot(interfaceId)) {
+            slot->muxChannel = static_cast<uint8_t>(channel);
+        }
+    }
+    return result;
 }
 
 int32_t GetSerialMuxChannelCount(int32_t interfaceId) {

@@ -113,6 +113,11 @@ public:
     // InitializeQreDevice: sends the actual slot's sensor parameters; 0, or
     // non-zero with the record written. The default fails as above.
     virtual int32_t initializeDevice(QreLinkModule& link, int32_t flags);
+    // SelectMuxChannelSerial: switches the serial multiplexer of the slot of
+    // interfaceId to channel; 0, -1 the multiplexer answered "error", -2 no
+    // fitting answer in time, or a positive platform error of the port. The
+    // default fails as the multiplexer port operations do without transport.
+    virtual int32_t selectMuxChannel(QreLinkModule& link, int32_t channel, int32_t interfaceId);
 };
 
 // Installs a transport (not owned; it must outlive its use) and returns the
