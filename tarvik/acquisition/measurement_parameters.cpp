@@ -52,18 +52,6 @@ bool isSwitchOn(int32_t mode) {
     return mode == 1 || mode == -1;
 }
 
-// The slot the setter addresses, under the DeviceLock the caller holds; null
-// with 5/504/808 recorded. ID 0 names no one slot here.
-DeviceSlot* checkedSlot(int32_t id) {
-    DeviceSlot* slot = deviceSlot(id);
-    const LibraryState* state = libraryState();
-    if (id == 0 || slot == nullptr || state == nullptr || state->actualInterfaceId == 0) {
-        recordError(id, KORAL_LEVEL_IGNORED, code::kDeviceNotOpen, code::kInvalidUse);
-        return nullptr;
-    }
-    return slot;
-}
-
 int32_t sendBlock() {
     return SendDeviceCommand(KORAL_CMD_INIT);
 }
@@ -121,6 +109,19 @@ int32_t writeLimit(const char* name, uint32_t* limit, uint32_t value, uint32_t i
 }
 
 } // namespace
+
+// ID 0 names no one slot for a setter: it is refused rather than landing on
+// the scratch slot.
+DeviceSlot* checkedSlot(int32_t id) {
+    DeviceSlot* slot = deviceSlot(id);
+    const LibraryState* state = libraryState();
+    if (id == 0 || slot == nullptr || state == nullptr || state->actualInterfaceId == 0) {
+        recordError(id, KORAL_LEVEL_IGNORED, code::kDeviceNotOpen, code::kInvalidUse);
+        return nullptr;
+    }
+    return slot;
+}
+
 } // namespace tarvik
 
 using namespace tarvik;

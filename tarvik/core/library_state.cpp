@@ -145,11 +145,13 @@ void resetWholeSlot(const LibraryState& state, DeviceSlot& slot) {
     slot.muxPresent = 0;
     slot.muxSetting = 1;
     slot.optionByte = 0;
-    slot.optionBytes.fill(0);
+    slot.minimumClampReport = 0;
+    slot.longTimeMode = 0;
+    slot.spareOptionByte = 0;
     slot.warningMask = 0;
     slot.warningFlag = 0;
     slot.spareByte = 0;
-    slot.spareWord1 = 0;
+    slot.savedPreCnts = 0;
     slot.spareWord2 = 0;
     slot.mappedRecords.fill(nullptr);
     slot.configuration.fill(0xFF);

@@ -96,11 +96,13 @@ struct DeviceSlot {
     double timeLimit1 = 0.0; // ms
     double timeLimit2 = 0.0; // ms
     uint8_t optionByte = 0;  // bit 0: opened with flag 8
-    std::array<uint8_t, 3> optionBytes{};
+    uint8_t minimumClampReport = 0; // 1: clamping up to the minimum is reported
+    uint8_t longTimeMode = 0;       // 0, or 8 / 64 while a long-time form is in force
+    uint8_t spareOptionByte = 0;
     uint16_t warningMask = 0; // the warning mode last set
     uint8_t warningFlag = 0;  // 1 while warning class 1 is on
     uint8_t spareByte = 0;
-    uint16_t spareWord1 = 0;
+    uint16_t savedPreCnts = 0; // PreCnts before a long-time form replaced it; 0 none
     uint16_t spareWord2 = 0;
     uint32_t clockFrequency = 24000000;
     uint32_t clockDivider = 128;

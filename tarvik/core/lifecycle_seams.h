@@ -19,6 +19,7 @@
 
 #include "acquisition/acquire_spectra.h"
 #include "acquisition/acquisition_worker.h"
+#include "acquisition/integration_time.h"
 
 #include "platform/device.h"
 
@@ -72,7 +73,7 @@ struct LifecycleSeams {
     // deleting; send) for the actual interface: 0, -2 limited (a level-7
     // record written), -1 or the sender's failure.
     std::function<int32_t(double* timeMs, int32_t kind, int32_t send)> applyIntegrationTime =
-        [](double*, int32_t, int32_t) { return 0; };
+        &ApplyIntegrationTime;
 
     // --- front-end parameters
     // KORAL_ParaSetFEE_SensorType (front-end type, two configuration values,

@@ -44,6 +44,13 @@ const char* const kBuiltExports[] = {
     "KORAL_ParaSetShutterPolarity",
     "KORAL_ParaSetACQModeNOInterrupt",
     "KORAL_ParaSetInputSource",
+    // integration time and work mode
+    "KORAL_ParaSetIntegrationTime",
+    "KORAL_ParaSetIntegrationTime2",
+    "KORAL_ParaSetIntegrationTime3",
+    "KORAL_ParaSetIntegrationTimeForDeleting",
+    "KORAL_ParaGetIntegrationTimeLimits",
+    "KORAL_ParaSetSensorWorkMode",
     "KORAL_InitLibrary",
     "KORAL_UnInitLibrary",
     "KORAL_GetActualInterfaceID",
