@@ -2,6 +2,8 @@
 // The driver's records: the per-board DEVICE_EXTENSION, the driver-wide
 // BOARD_ID_TABLE and the values read at driver entry.
 
+#include "acquisition_state.h"
+
 #include "platform/device.h"
 #include "platform/driver.h"
 #include "platform/usb.h"
@@ -106,6 +108,10 @@ struct DEVICE_EXTENSION {
     // The selected configuration's first interface: its pipes in order.
     std::vector<platform::usb::EndpointDescriptor> pipes;
     std::string interfacePath;
+
+    // The acquisition of the board commands; its threads touch pipes and
+    // usb, so every removal path stops them first.
+    Acquisition acquisition;
 
     BoardIdentity readIdentity() const {
         std::lock_guard lock(mutex);

@@ -4,7 +4,9 @@
 #include "driver.h"
 #include "request_block.h"
 
+#include "acquisition.h"
 #include "board_status.h"
+#include "vendor_requests.h"
 
 namespace kavrin {
 
@@ -26,6 +28,67 @@ void handleGetUsbVersion(DEVICE_EXTENSION& device, RequestBlock& block) {
     std::memcpy(block.dataArea().data(), &version, sizeof version);
 }
 
+void reportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block) {
+    if (device.state.load() == DeviceState::Started) {
+        AbortPipe(device, 0);
+        ReportDeviceError(device, block);
+    }
+}
+
+void handleSetDigitalOutput(DEVICE_EXTENSION& device, RequestBlock& block) {
+    if (SetDigitalOutput(device, block.get<rb::DigitalOutputWord>()) != 0) {
+        reportTransferFailure(device, block);
+    }
+}
+
+void handleGetDigitalInput(DEVICE_EXTENSION& device, RequestBlock& block) {
+    uint32_t answer = 0;
+    if (GetDigitalInput(device, block.get<rb::DigitalInputWord>(), answer) != 0) {
+        reportTransferFailure(device, block);
+        return;
+    }
+    // The board's low half goes up; the lower half is 0.
+    block.set<rb::DigitalInputWord>(answer << 16);
+}
+
+void handleSetInputLatchMode(DEVICE_EXTENSION& device, RequestBlock& block) {
+    if (SetInputLatchMode(device, block.get<rb::DigitalInputWord>()) != 0) {
+        reportTransferFailure(device, block);
+    }
+}
+
+void handleGetFirmwareId(DEVICE_EXTENSION& device, RequestBlock& block) {
+    if (ReadFirmwareId(device) != 0) {
+        if (device.state.load() == DeviceState::Started) {
+            ReportDeviceError(device, block);
+        }
+        return;
+    }
+    const FIRMWARE_ID_BLOCK id = device.readIdentity().firmwareId;
+    block.set<rb::FirmwareType>(id.firmwareType);
+    block.set<rb::FirmwareVersion>(id.firmwareVersion);
+    block.set<rb::HardwareWord>(static_cast<uint16_t>((block.get<rb::HardwareWord>() & 0xF000) |
+                                                      (id.hardwareWord & 0x0FFF)));
+}
+
+// The board's answer to the first acquisition command after the device
+// object was created: a missing sensor or front end ends the command.
+bool firstRequestRefused(DEVICE_EXTENSION& device, uint32_t function, RequestBlock& block) {
+    if (!device.firstRequestCheck || function < KORAL_CMD_DEINIT ||
+        function > KORAL_CMD_GET_SCANS) {
+        return false;
+    }
+    uint16_t code = 0;
+    if (device.state.load() != DeviceState::SurpriseRemoved && ReadDeviceError(device, code) == 0 &&
+        (code == kBoardStatusSensorMissing || code == kBoardStatusFrontEndMissing ||
+         code == kBoardStatusFirstRequest148)) {
+        block.set<rb::Status>(code);
+        return true; // stays armed
+    }
+    device.firstRequestCheck = false;
+    return false;
+}
+
 using CommandHandler = void (*)(DEVICE_EXTENSION&, RequestBlock&);
 struct BoardCommand {
     uint32_t function;
@@ -35,6 +98,12 @@ struct BoardCommand {
 // The board commands served; any other function answers
 // kStatusInvalidDeviceRequest.
 constexpr BoardCommand kBoardCommands[] = {
+    {KORAL_CMD_DEINIT, HandleDeinit},
+    {KORAL_CMD_INIT, HandleInit},
+    {KORAL_CMD_SET_DIGITAL_OUTPUT, handleSetDigitalOutput},
+    {KORAL_CMD_GET_DIGITAL_INPUT, handleGetDigitalInput},
+    {KORAL_CMD_SET_INPUT_LATCH_MODE, handleSetInputLatchMode},
+    {KORAL_CMD_GET_FIRMWARE_ID, handleGetFirmwareId},
     {KORAL_CMD_GET_USB_VERSION, handleGetUsbVersion},
 };
 
@@ -76,6 +145,12 @@ DriverStatus DispatchCreate(DeviceObject& device, const IoRequestPtr& request) {
     return request->complete(kStatusSuccess);
 }
 
+DriverStatus DispatchCleanup(DeviceObject& device, const IoRequestPtr& request) {
+    // The client goes: its acquisition ends and a scan it waits for with it.
+    StopContinuousAcquisition(extensionOf(device), true);
+    return request->complete(kStatusSuccess);
+}
+
 DriverStatus DispatchClose(DeviceObject& device, const IoRequestPtr& request) {
     extensionOf(device).open = false;
     return request->complete(kStatusSuccess);
@@ -86,6 +161,10 @@ DriverStatus DispatchDeviceControl(DeviceObject& device, const IoRequestPtr& req
     RemoveLockHold hold(extension.removeLock);
     if (!hold.acquired()) {
         return request->complete(kStatusDeletePending);
+    }
+    // A pending scan request holds back every other command.
+    if (extension.acquisition.pendingFlag.load()) {
+        return request->complete(kStatusUnsuccessful);
     }
     const uint32_t code = request->ioControlCode();
     if (ctlDeviceType(code) != kBoardDeviceType) {
@@ -105,8 +184,23 @@ DriverStatus DispatchDeviceControl(DeviceObject& device, const IoRequestPtr& req
         return request->complete(kStatusSuccess);
     }
     const uint32_t function = ctlFunction(code);
+    if (function >= KORAL_CMD_DEINIT && function <= KORAL_CMD_GET_SCANS &&
+        firstRequestRefused(extension, function, block)) {
+        return request->complete(kStatusSuccess);
+    }
     if (identity.restricted && (function < kRestrictedFirst || function > kRestrictedLast)) {
         return request->complete(kStatusInvalidDeviceRequest);
+    }
+    if (function == KORAL_CMD_GET_SCANS) {
+        // The hold of a pending request: released by whoever completes it.
+        if (extension.removeLock.acquire() != kStatusSuccess) {
+            return request->complete(kStatusDeletePending);
+        }
+        if (HandleGetScans(extension, block, request)) {
+            return kStatusPending;
+        }
+        extension.removeLock.release();
+        return request->complete(kStatusSuccess);
     }
     const CommandHandler handler = findHandler(function);
     if (!handler) {

@@ -23,6 +23,8 @@ platform::DriverStatus DispatchPower(platform::DeviceObject& device,
 // Open, close and board commands (dispatch.cpp).
 platform::DriverStatus DispatchCreate(platform::DeviceObject& device,
                                       const platform::IoRequestPtr& request);
+platform::DriverStatus DispatchCleanup(platform::DeviceObject& device,
+                                       const platform::IoRequestPtr& request);
 platform::DriverStatus DispatchClose(platform::DeviceObject& device,
                                      const platform::IoRequestPtr& request);
 platform::DriverStatus DispatchDeviceControl(platform::DeviceObject& device,

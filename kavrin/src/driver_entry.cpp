@@ -49,6 +49,7 @@ DriverStatus DriverEntry(DriverObject& driver) {
     driver.context = context;
 
     driver.dispatchCreate = DispatchCreate;
+    driver.dispatchCleanup = DispatchCleanup;
     driver.dispatchClose = DispatchClose;
     driver.dispatchDeviceControl = DispatchDeviceControl;
     driver.addDevice = AddDevice;

@@ -1,6 +1,7 @@
 // Plug and play and power: the device object of a board, its start, stop and
 // removal, and the system's power requests.
 
+#include "acquisition.h"
 #include "board_start.h"
 #include "device_extension.h"
 #include "driver.h"
@@ -57,6 +58,7 @@ DriverStatus StartDevice(DeviceObject& device) {
     if (!hold.acquired() || extension.state.load() == DeviceState::Removed) {
         return kStatusDeletePending;
     }
+    extension.acquisition.sentSinceStart = false;
     if (const DriverStatus status = StartBoard(extension); status != kStatusSuccess) {
         return status;
     }
@@ -75,6 +77,7 @@ DriverStatus StopDevice(DeviceObject& device) {
     if (!hold.acquired()) {
         return kStatusDeletePending;
     }
+    StopContinuousAcquisition(extension, true);
     if (extension.usb) {
         extension.usb->selectConfiguration(0);
     }
@@ -90,11 +93,14 @@ DriverStatus SurpriseRemoval(DeviceObject& device) {
     }
     ClearBoardSlot(*extension.driver, extension.slot);
     setState(extension, DeviceState::SurpriseRemoved);
+    StopContinuousAcquisition(extension, true);
     return kStatusSuccess;
 }
 
 DriverStatus RemoveDevice(DeviceObject& device) {
     DEVICE_EXTENSION& extension = extensionOf(device);
+    // A pending scan request holds the remove lock: it ends first.
+    StopContinuousAcquisition(extension, true);
     // The request's own hold and the initial one go; every other request in
     // the driver finishes first.
     extension.removeLock.acquire();

@@ -63,6 +63,22 @@ usb::ConfigurationDescriptor bulkConfiguration(std::initializer_list<uint8_t> en
     return configuration;
 }
 
+bool isScanRequest(uint8_t request) {
+    switch (request) {
+    case kFx2RequestDeinit:
+    case kFx2RequestInit:
+    case kFx2RequestGetScans:
+    case kFx2RequestSetDigitalOutput:
+    case kFx2RequestGetDigitalInput:
+    case kFx2RequestSetInputLatch:
+    case kFx2RequestReinit:
+    case kFx2RequestStop:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool sameDescriptors(const usb::SimDescriptors& a, const usb::SimDescriptors& b) {
     return a.device == b.device && a.configurations == b.configurations && a.strings == b.strings &&
            a.speed == b.speed;
@@ -141,7 +157,9 @@ std::string fx2ImageHex(const Fx2ImageId& id) {
     return text + intelHexLine(1, 0, {});
 }
 
-Fx2Board::Fx2Board(Fx2BoardConfig config) : config_(std::move(config)), ram_(0x10000, 0) {
+Fx2Board::Fx2Board(Fx2BoardConfig config)
+    : config_(std::move(config)), ram_(0x10000, 0), sensor_(config_.sensor),
+      frameRate_(config_.frameRate) {
     std::lock_guard lock(mutex_);
     if (config_.running) {
         for (const auto& [address, bytes] : fx2ImageContents(*config_.running)) {
@@ -156,7 +174,10 @@ Fx2Board::Fx2Board(Fx2BoardConfig config) : config_(std::move(config)), ram_(0x1
 }
 
 std::shared_ptr<usb::SimPort> Fx2Board::plug(const std::shared_ptr<Fx2Board>& board) {
-    return usb::plugSimulatedDevice(board, board->descriptors());
+    std::shared_ptr<usb::SimPort> port = usb::plugSimulatedDevice(board, board->descriptors());
+    std::lock_guard lock(board->mutex_);
+    board->port_ = port;
+    return port;
 }
 
 usb::SimDescriptors Fx2Board::descriptors() const {
@@ -406,6 +427,8 @@ usb::SimReply Fx2Board::handleControl(usb::SimPort& port, const usb::ControlSetu
     request.data.assign(data.begin(), data.end());
     bool reenumerate = false;
     bool unplug = false;
+    bool flush = false;
+    std::optional<Outgoing> frame;
     usb::SimReply reply;
     std::optional<usb::SimDescriptors> next;
     {
@@ -426,7 +449,8 @@ usb::SimReply Fx2Board::handleControl(usb::SimPort& port, const usb::ControlSetu
             request.outcome = Request::Outcome::Stalled;
             reply = usb::SimReply::stall();
         } else {
-            reply = serveLocked(setup, data, length, reenumerate);
+            reply = isScanRequest(setup.request) ? serveScanRequestLocked(setup, data, frame, flush)
+                                                 : serveLocked(setup, data, length, reenumerate);
             if (reply.status == EPIPE) {
                 request.outcome = Request::Outcome::Stalled;
             }
@@ -437,6 +461,12 @@ usb::SimReply Fx2Board::handleControl(usb::SimPort& port, const usb::ControlSetu
             ++reenumerations_;
         }
         recordLocked(std::move(request));
+    }
+    if (flush) {
+        port.flushIn(kFx2ScanPipe);
+    }
+    if (frame) {
+        sendOutgoing(port, std::move(*frame));
     }
     if (unplug) {
         port.unplug();

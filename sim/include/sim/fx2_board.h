@@ -26,7 +26,22 @@
 //   0xDC  VR_GETFWID: loader and operating firmware: image index, hardware
 //         word, firmware version, firmware type (8 bytes).
 //   0xDB  VR_GERR: operating firmware: error code, 0, info, 0, 0, 0.
+//   operating firmware only:
+//   0xD1  VR_INIT: takes the 36-byte parameter block (pixel count at 22,
+//         NumScans at 10, OP-Mode at 2, PreCnts at 4, 0x10000 - AcqIntCnts at 6)
+//   0xD2  VR_GS: single OP-Modes: one frame on the scan pipe 0x86; the
+//         continuous ones (6, 7, 48 to 51): streaming starts
+//   0xD0  VR_DEINIT, 0xE0 VR_STOP: streaming ends
+//   0xDE  VR_REINIT: the scan pipe's queue is emptied, streaming goes on
+//   0xD3  VR_SET_DO, 0xD9 VR_SETDIM: taken; 0xD4 VR_GET_DI: 4 bytes
 //   anything else stalls.
+//
+// Scan frames: NumScans scans (at least one), each two counter bytes, one
+// 16-bit little-endian value per pixel and 0xFF 0x00. The values come from
+// the sensor model (integration time: AcqIntCnts periods of the 8 MHz clock
+// divided by PreCnts), or from a pattern a test sets. Streaming sends a frame
+// every 1/frameRate s on the platform clock; with rate 0 only pushFrames()
+// sends. Frame faults act on the next frames, whoever sends them.
 // Letting the CPU go runs what the RAM holds: a synthetic image (below) whose
 // id block and sums agree runs as the loader (image 1) or as operating
 // firmware; anything else runs nothing and answers only 0xA0. Operating
@@ -44,9 +59,15 @@
 //
 // All members are thread-safe; callbacks run on the bus's device thread.
 
+#include "sim/sensor_model.h"
+#include "sim/setup.h"
+
+#include "platform/clock.h"
+#include "platform/thread.h"
 #include "platform/usb.h"
 #include "platform/usb_sim.h"
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -75,6 +96,30 @@ inline constexpr uint8_t kFx2RequestExternalLoad = 0xA3;
 inline constexpr uint8_t kFx2RequestGetError = 0xDB;
 inline constexpr uint8_t kFx2RequestGetFirmwareId = 0xDC;
 inline constexpr uint16_t kFx2CpuControl = 0xE600;
+inline constexpr uint8_t kFx2RequestDeinit = 0xD0;
+inline constexpr uint8_t kFx2RequestInit = 0xD1;
+inline constexpr uint8_t kFx2RequestGetScans = 0xD2;
+inline constexpr uint8_t kFx2RequestSetDigitalOutput = 0xD3;
+inline constexpr uint8_t kFx2RequestGetDigitalInput = 0xD4;
+inline constexpr uint8_t kFx2RequestSetInputLatch = 0xD9;
+inline constexpr uint8_t kFx2RequestReinit = 0xDE;
+inline constexpr uint8_t kFx2RequestStop = 0xE0;
+inline constexpr uint8_t kFx2ScanPipe = 0x86;
+inline constexpr std::size_t kFx2InitBlockSize = 36;
+
+// What can go wrong with a frame.
+enum class Fx2FrameFault {
+    BadTerminator, // the first scan ends with 0xFF 0x01
+    Short,         // the last four bytes are missing
+    Long,          // two bytes too many
+    Slow,          // sent after the slow-frame delay
+    Missing,       // never sent
+    BulkError,     // the scan pipe halts instead
+    Disconnect,    // half the frame, then the board leaves the bus
+};
+
+// A raw value per (scan of the board's life, pixel), in place of the sensor.
+using Fx2ScanPattern = std::function<uint16_t(uint64_t scan, uint32_t pixel)>;
 
 inline constexpr uint16_t kFx2ImageIdAddress = 0x0080;
 inline constexpr std::size_t kFx2ImageIdSize = 24;
@@ -113,6 +158,9 @@ struct Fx2BoardConfig {
     platform::usb::UsbSpeed speed = platform::usb::UsbSpeed::High;
     // Runs this image from the start (as after an earlier download).
     std::optional<Fx2ImageId> running;
+    // The sensor front end behind it (dark, signal, front-end type).
+    BoardConfig sensor;
+    double frameRate = 0; // streamed frames per second; 0: pushFrames only
 };
 
 class Fx2Board : public platform::usb::SimulatedDevice {
@@ -165,12 +213,44 @@ public:
     void clearFaults();
     void setDeviceError(uint16_t code, uint16_t info);
 
+    // --- scans
+    void injectFrameFault(Fx2FrameFault fault, unsigned frames = 1);
+    void setSlowFrameDelay(platform::Duration delay);
+    void setScanPattern(Fx2ScanPattern pattern); // empty: the sensor model
+    void setFrameRate(double framesPerSecond);
+    void setDigitalInput(uint32_t value);
+    // Sends n frames now while streaming; false when not streaming or unplugged.
+    bool pushFrames(unsigned n);
+    bool streaming() const;
+    std::size_t framesSent() const; // frames put on the pipe (faulty ones too)
+    std::optional<std::array<uint8_t, kFx2InitBlockSize>> initBlock() const;
+    // The frame the current parameter block asks for (no fault applied).
+    std::vector<uint8_t> nextFrame();
+
     platform::usb::SimReply handleControl(platform::usb::SimPort& port,
                                           const platform::usb::ControlSetup& setup,
                                           std::span<const uint8_t> data, uint16_t length) override;
     void portReset(platform::usb::SimPort& port) override;
 
+    ~Fx2Board() override;
+
 private:
+    struct Outgoing {
+        std::vector<uint8_t> bytes;
+        bool send = true;
+        bool halt = false;
+        bool unplugAfter = false;
+    };
+    std::vector<uint8_t> frameLocked();
+    // Builds the next frame with the next fault applied; a slow one is queued.
+    Outgoing takeFrameLocked();
+    void sendOutgoing(platform::usb::SimPort& port, Outgoing out);
+    void startStreamerLocked();
+    uint32_t streamLoop(platform::Thread& self);
+    platform::usb::SimReply serveScanRequestLocked(const platform::usb::ControlSetup& setup,
+                                                   std::span<const uint8_t> data,
+                                                   std::optional<Outgoing>& frame, bool& flush);
+
     platform::usb::SimDescriptors chipDescriptorsLocked() const;
     platform::usb::SimDescriptors firmwareDescriptorsLocked() const;
     std::optional<Fx2ImageId> imageInRamLocked() const;
@@ -197,6 +277,23 @@ private:
     std::set<uint8_t> unplugging_;
     uint16_t errorCode_ = 0;
     uint16_t errorInfo_ = 0;
+
+    std::weak_ptr<platform::usb::SimPort> port_;
+    SensorModel sensor_;
+    std::optional<std::array<uint8_t, kFx2InitBlockSize>> init_;
+    Fx2ScanPattern pattern_;
+    std::vector<Fx2FrameFault> faults_; // in order, one per frame
+    platform::Duration slowDelay_ = std::chrono::milliseconds(500);
+    double frameRate_ = 0;
+    bool streaming_ = false;
+    uint64_t scanCounter_ = 0;
+    std::size_t framesSent_ = 0;
+    uint32_t digitalInput_ = 0;
+    std::vector<std::pair<platform::TimePoint, std::vector<uint8_t>>> delayed_;
+    platform::TimePoint nextTick_{};
+    std::condition_variable streamChanged_;
+    bool streamerStop_ = false;
+    platform::Thread streamer_; // last: joined before the rest goes
 };
 
 } // namespace sim

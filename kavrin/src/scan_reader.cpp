@@ -1,0 +1,557 @@
+// IOCTL_BOARD_GET_SCANS: one frame per request in the single modes; in the
+// continuous modes the scan reader and the frame parser threads, the scan
+// ring, and the pending scan request they complete.
+
+#include "acquisition.h"
+
+#include "board_status.h"
+#include "driver.h"
+#include "firmware.h"
+#include "vendor_requests.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace kavrin {
+
+namespace {
+
+using platform::IoRequestPtr;
+
+constexpr std::size_t kScanDataBytes = KORAL_SCAN_DATA_PIXELS * 4;
+constexpr uint32_t kThreadStartTimeoutMs = 100;
+constexpr int kMaxReadRetries = 10;
+constexpr uint16_t kStatusInfoOverrun = 100;
+constexpr uint8_t kInitFlagFifoProtection = 0x01;
+// Ring scans times kept pixels beyond this are refused as no memory.
+constexpr uint64_t kMaxRingBytes = 1ull << 30;
+
+bool started(const DEVICE_EXTENSION& device) {
+    return device.state.load() == DeviceState::Started;
+}
+
+// The data area a request really carries, bounded by DataLength words.
+std::span<uint8_t> dataAreaOf(RequestBlock& block) {
+    const std::span<uint8_t> area = block.dataArea();
+    const uint64_t declared = static_cast<uint64_t>(block.get<rb::DataLength>()) * 2;
+    return area.first(static_cast<std::size_t>(std::min<uint64_t>(declared, area.size())));
+}
+
+void reportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block) {
+    if (started(device)) {
+        AbortPipe(device, 0);
+        ReportDeviceError(device, block);
+    }
+}
+
+// The request's answer once its block is filled: a request whose cancel
+// routine runs is completed there instead.
+void completeTaken(DEVICE_EXTENSION& device, const IoRequestPtr& request) {
+    if (!request) {
+        return;
+    }
+    device.acquisition.pendingFlag = false;
+    if (request->clearCancelRoutine()) {
+        request->setInformation(request->inputBufferLength());
+        request->complete(platform::kStatusSuccess);
+        device.removeLock.release();
+    }
+    device.acquisition.changed.notify_all();
+}
+
+// Continuous answer (under the lock): a pending error, else the oldest scan;
+// then the lost count, a loss, and the warnings.
+void answerLocked(Acquisition& acq, RequestBlock& block) {
+    SCAN_RING_BUFFER& ring = acq.ring;
+    bool copied = false;
+    uint16_t scanStatus = 0;
+    if (ring.pendingError != 0) {
+        block.set<rb::Status>(ring.pendingError);
+        block.set<rb::StatusInfo>(0);
+        block.set<rb::Warning>(ring.pendingWarning);
+        ring.pendingError = 0;
+        ring.pendingWarning = 0;
+    } else if (CopyScansFromRing(ring, block, acq.settings.requestFlags, scanStatus)) {
+        copied = true;
+    } else {
+        block.set<rb::Status>(kBoardStatusOverflow);
+    }
+    block.set<rb::LostScans>(static_cast<uint16_t>(std::min<uint32_t>(ring.lost, 0xFFFF)));
+    if (ring.lossMarked) {
+        if (ring.pendingWarning == 0) {
+            block.set<rb::Warning>(kBoardWarningScansLost);
+        } else if (ring.pendingWarning == kBoardWarningFrameDropped) {
+            block.set<rb::Warning>(kBoardWarningFrameDropped);
+            ring.pendingWarning = 0;
+        }
+        ring.lossMarked = false;
+        ring.lost = 0;
+    }
+    if (ring.pendingWarning == kBoardWarningBufferFull) {
+        block.set<rb::Warning>(kBoardWarningBufferFull);
+        ring.pendingWarning = 0;
+    } else if (copied && block.get<rb::Warning>() == 0) {
+        block.set<rb::Warning>(scanStatus != 0 ? scanStatus : ring.pendingWarning);
+    }
+}
+
+// Takes the pending request when there is something to answer it with.
+IoRequestPtr takeAnswerableLocked(Acquisition& acq) {
+    if (!acq.pendingScan || (acq.ring.count == 0 && acq.ring.pendingError == 0)) {
+        return nullptr;
+    }
+    IoRequestPtr request = std::move(acq.pendingScan);
+    acq.pendingScan.reset();
+    RequestBlock block(request->systemBuffer());
+    answerLocked(acq, block);
+    return request;
+}
+
+void markLossLocked(SCAN_RING_BUFFER& ring) {
+    ++ring.lost;
+    ring.lossMarked = true;
+}
+
+uint32_t frameParserThread(DEVICE_EXTENSION& device, platform::Thread& self) {
+    Acquisition& acq = device.acquisition;
+    self.signalRunning();
+    const FrameLayout layout = acq.settings.layout;
+    const uint16_t mode = acq.settings.sensorWorkMode;
+    const std::size_t scanBytes = static_cast<std::size_t>(layout.keptPixelCount) * 4;
+    while (acq.frameReady.wait(platform::kInfinite) == platform::WaitResult::Signalled) {
+        uint32_t flags = 0;
+        std::span<const uint8_t> frame;
+        {
+            std::lock_guard lock(acq.lock);
+            flags = acq.parseFlags;
+            frame = {acq.handedFrame, acq.handedLength};
+        }
+        if (flags == kParseEnd) {
+            break;
+        }
+        const ParseResult result =
+            ParseFrame(acq.parseBuffer, frame, flags | kParseToState, layout);
+        IoRequestPtr answered;
+        {
+            std::lock_guard lock(acq.lock);
+            acq.parserBusy = false;
+            ++acq.framesHandled;
+            ReportParse(result, acq.ring.pendingWarning, acq.ring.pendingError);
+            if (!result.ok()) {
+                markLossLocked(acq.ring);
+            } else {
+                StoreScanInRing(acq.ring, mode,
+                                std::span<const uint8_t>(acq.parseBuffer).first(scanBytes));
+            }
+            answered = takeAnswerableLocked(acq);
+        }
+        acq.changed.notify_all();
+        completeTaken(device, answered);
+    }
+    return 0;
+}
+
+bool allocateReaderBuffers(Acquisition& acq) {
+    try {
+        const std::size_t frame = static_cast<std::size_t>(acq.settings.frameSize);
+        acq.parseBuffer.assign(static_cast<std::size_t>(acq.settings.layout.pixelCount) * 4, 0);
+        acq.frames[0].assign(frame, 0);
+        acq.frames[1].assign(frame, 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+void freeReaderBuffers(Acquisition& acq) {
+    acq.parseBuffer = {};
+    acq.frames[0] = {};
+    acq.frames[1] = {};
+}
+
+uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
+    Acquisition& acq = device.acquisition;
+    const AcquisitionSettings settings = acq.settings;
+    acq.running = true;
+    const bool allocated = allocateReaderBuffers(acq);
+    self.signalRunning();
+    if (allocated) {
+        if (StartScan(device) != 0) {
+            acq.stopRequest = true;
+        }
+        {
+            std::lock_guard lock(acq.lock);
+            acq.parseFlags =
+                settings.acquisitionMode == 1 ? (kParse32Bit | kParseAverage) : kParse32Bit;
+        }
+        int current = 0;
+        int retries = 0;
+        while (!acq.stopRequest.load()) {
+            const platform::usb::TransferResult read = ReadPipe(
+                device, kScanPipeIndex, acq.frames[current], settings.scanReadTimeoutMs, false);
+            if (acq.stopRequest.load()) {
+                break;
+            }
+            if (read.ok() && read.length == acq.frames[current].size()) {
+                retries = 0;
+                uint16_t code = 0;
+                const bool boardFull = device.state.load() != DeviceState::SurpriseRemoved &&
+                                       ReadDeviceError(device, code) == 0 &&
+                                       code == kBoardWarningBufferFull;
+                bool handed = false;
+                {
+                    std::lock_guard lock(acq.lock);
+                    if (boardFull) {
+                        acq.ring.pendingWarning = kBoardWarningBufferFull;
+                    }
+                    if (!acq.parserBusy) {
+                        acq.handedFrame = acq.frames[current].data();
+                        acq.handedLength = acq.frames[current].size();
+                        acq.parserBusy = true;
+                        current ^= 1;
+                        handed = true;
+                    } else {
+                        markLossLocked(acq.ring);
+                        acq.ring.pendingWarning = kBoardWarningFrameDropped;
+                        ++acq.framesHandled;
+                    }
+                }
+                if (handed) {
+                    acq.frameReady.set();
+                } else {
+                    acq.changed.notify_all();
+                }
+                continue;
+            }
+            if (!started(device)) {
+                break; // gone or stopped: nothing more comes
+            }
+            ResetPipe(device);
+            uint16_t error = 0;
+            if (RestartStreaming(device, settings.layout.keptPixelCount) != 0) {
+                error = kBoardStatusRestartFailed;
+                acq.stopRequest = true;
+            } else if (++retries > kMaxReadRetries) {
+                error = kBoardStatusReaderFailed;
+            }
+            IoRequestPtr answered;
+            {
+                std::lock_guard lock(acq.lock);
+                ++acq.framesHandled;
+                if (error != 0) {
+                    acq.ring.pendingError = error;
+                } else {
+                    markLossLocked(acq.ring);
+                    acq.ring.pendingWarning = kBoardWarningFrameDropped;
+                }
+                if (acq.ring.pendingError != 0) {
+                    answered = takeAnswerableLocked(acq);
+                }
+            }
+            acq.changed.notify_all();
+            completeTaken(device, answered);
+        }
+    }
+    {
+        std::lock_guard lock(acq.lock);
+        acq.parseFlags = kParseEnd;
+    }
+    acq.frameReady.set();
+    acq.parser.join();
+    if (started(device)) {
+        StopStreaming(device, settings.layout.pixelCount);
+    }
+    freeReaderBuffers(acq);
+    acq.running = false;
+    return 0;
+}
+
+bool singleModeDestination(RequestBlock& block, const AcquisitionSettings& s,
+                           std::span<uint8_t>& destination, uint32_t& flags) {
+    const uint64_t kept = s.layout.keptPixelCount;
+    const uint64_t words = block.get<rb::DataLength>();
+    const bool toData = (s.requestFlags & KORAL_RF_SCANS_TO_DATA) != 0;
+    switch (s.acquisitionMode) {
+    case 0:
+    case 1:
+        if (toData && (words < 2 * kept || dataAreaOf(block).size() < 4 * kept)) {
+            block.set<rb::Status>(kBoardStatusBufferTooSmall);
+            return false;
+        }
+        destination = toData ? dataAreaOf(block) : block.area<rb::ScanData>();
+        flags = kParse32Bit | (s.acquisitionMode == 1 ? kParseAverage : 0);
+        return true;
+    case 2: {
+        const uint64_t needed = std::max<uint32_t>(s.layout.numScans, 1) * kept;
+        if (words < needed || dataAreaOf(block).size() < 2 * needed) {
+            block.set<rb::Status>(kBoardStatusBufferTooSmall);
+            return false;
+        }
+        destination = dataAreaOf(block);
+        flags = kParseBurst;
+        return true;
+    }
+    default:
+        block.set<rb::Status>(kBoardStatusModeNotAvailable);
+        return false;
+    }
+}
+
+void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<uint8_t> destination,
+                     uint32_t flags) {
+    const AcquisitionSettings& s = device.acquisition.settings;
+    if (StartScan(device) != 0) {
+        reportTransferFailure(device, block);
+        return;
+    }
+    std::vector<uint8_t> frame;
+    try {
+        frame.assign(static_cast<std::size_t>(s.frameSize), 0);
+    } catch (const std::bad_alloc&) {
+        block.set<rb::Status>(kBoardStatusNoMemory);
+        return;
+    }
+    const platform::usb::TransferResult read =
+        ReadPipe(device, kScanPipeIndex, frame, s.singleReadTimeoutMs, true);
+    if (read.status == EOVERFLOW) {
+        block.set<rb::Status>(kBoardStatusOverflow);
+        block.set<rb::StatusInfo>(kStatusInfoOverrun);
+        return;
+    }
+    if (!read.ok() || read.length != frame.size()) {
+        reportTransferFailure(device, block);
+        if (block.get<rb::Status>() == kBoardStatusCommunication && read.length < frame.size()) {
+            block.set<rb::Status>(kBoardStatusIncompleteFrame);
+        }
+        if (block.get<rb::Status>() == 0) {
+            block.set<rb::Status>(kBoardStatusIncompleteFrame); // never a silent success
+        }
+        return;
+    }
+    if ((device.acquisition.lastSent.get8(INIT_PARAMETER_BLOCK::Flags) & kInitFlagFifoProtection) !=
+        0) {
+        uint16_t code = 0;
+        if (ReadDeviceError(device, code) == 0 && code == kBoardWarningBufferFull) {
+            block.set<rb::Warning>(kBoardWarningBufferFull);
+        }
+    }
+    const ParseResult result = ParseFrame(destination, frame, flags, s.layout);
+    uint16_t warning = block.get<rb::Warning>();
+    uint16_t status = block.get<rb::Status>();
+    ReportParse(result, warning, status);
+    block.set<rb::Warning>(warning);
+    block.set<rb::Status>(status);
+    if (!result.ok()) {
+        ResetPipe(device);
+    }
+}
+
+} // namespace
+
+bool SetUpScanRingBuffer(SCAN_RING_BUFFER& ring, uint32_t capacity, uint64_t keptPixels) {
+    capacity = std::max<uint32_t>(capacity, 1);
+    const uint64_t bytes = static_cast<uint64_t>(capacity) * keptPixels * 4;
+    if (keptPixels == 0 || bytes > kMaxRingBytes) {
+        return false;
+    }
+    if (ring.capacity != capacity || static_cast<uint64_t>(ring.scanBytes) * capacity != bytes) {
+        try {
+            ring.scans.assign(static_cast<std::size_t>(bytes), 0);
+            ring.status.assign(capacity, 0);
+        } catch (const std::bad_alloc&) {
+            ring.scans = {};
+            ring.status = {};
+            ring.capacity = 0;
+            return false;
+        }
+        ring.capacity = capacity;
+        ring.scanBytes = static_cast<uint32_t>(keptPixels * 4);
+    }
+    std::fill(ring.status.begin(), ring.status.end(), uint16_t{0});
+    ring.resetIndexes();
+    return true;
+}
+
+void StoreScanInRing(SCAN_RING_BUFFER& ring, uint16_t mode, std::span<const uint8_t> scan) {
+    if (ring.capacity == 0) {
+        return;
+    }
+    if (mode == 6 || mode == 0xFF20) {
+        if (ring.count >= ring.capacity) {
+            ++ring.lost;
+            ring.writeIndex = ring.readIndex = ring.count = 0;
+            ring.lossMarked = true;
+        }
+    } else if (mode == 7 || (mode >= 48 && mode <= 51) || mode == 0xFF21) {
+        if (ring.count >= ring.capacity) {
+            ++ring.lost;
+            ring.lossMarked = true;
+            if (ring.pendingWarning == kBoardWarningSaturationLow ||
+                ring.pendingWarning == kBoardWarningSaturationHigh) {
+                ring.pendingWarning = 0;
+            }
+            return;
+        }
+    } else {
+        return;
+    }
+    ring.status[ring.writeIndex] = ring.pendingWarning;
+    ring.pendingError = 0;
+    if (ring.pendingWarning == kBoardWarningSaturationLow ||
+        ring.pendingWarning == kBoardWarningSaturationHigh) {
+        ring.pendingWarning = 0;
+    }
+    const std::size_t n = std::min<std::size_t>(scan.size(), ring.scanBytes);
+    std::memcpy(ring.scans.data() + static_cast<std::size_t>(ring.writeIndex) * ring.scanBytes,
+                scan.data(), n);
+    ring.writeIndex = (ring.writeIndex + 1) % ring.capacity;
+    ++ring.count;
+}
+
+bool CopyScansFromRing(SCAN_RING_BUFFER& ring, RequestBlock& block, uint32_t requestFlags,
+                       uint16_t& scanStatus) {
+    if (ring.count == 0) {
+        return false;
+    }
+    scanStatus = ring.status[ring.readIndex];
+    const std::span<uint8_t> destination = (requestFlags & KORAL_RF_SCANS_TO_DATA) != 0
+                                               ? dataAreaOf(block)
+                                               : std::span<uint8_t>(block.area<rb::ScanData>());
+    if (destination.size() < ring.scanBytes) {
+        return false;
+    }
+    std::memcpy(destination.data(),
+                ring.scans.data() + static_cast<std::size_t>(ring.readIndex) * ring.scanBytes,
+                ring.scanBytes);
+    block.set<rb::ScansInRing>(static_cast<uint16_t>(std::min<uint32_t>(ring.count, 0xFFFF)));
+    ring.readIndex = (ring.readIndex + 1) % ring.capacity;
+    --ring.count;
+    return true;
+}
+
+bool StartContinuousAcquisition(DEVICE_EXTENSION& device, RequestBlock& block) {
+    Acquisition& acq = device.acquisition;
+    acq.reader.join(); // earlier threads that ended by themselves
+    acq.parser.join();
+    {
+        std::lock_guard lock(acq.lock);
+        if (!SetUpScanRingBuffer(acq.ring, acq.settings.ringCapacity,
+                                 acq.settings.layout.keptPixelCount)) {
+            block.set<rb::Status>(kBoardStatusNoMemory);
+            return false;
+        }
+        acq.parserBusy = false;
+    }
+    acq.stopRequest = false;
+    if (!acq.reader.start(
+            [&device](platform::Thread& self) { return bulkReaderThread(device, self); },
+            kThreadStartTimeoutMs)) {
+        block.set<rb::Status>(kBoardStatusModeNotAvailable);
+        return false;
+    }
+    if (!acq.parser.start(
+            [&device](platform::Thread& self) { return frameParserThread(device, self); },
+            kThreadStartTimeoutMs)) {
+        block.set<rb::Status>(kBoardStatusModeNotAvailable);
+        StopContinuousAcquisition(device, false);
+        return false;
+    }
+    return true;
+}
+
+void StopContinuousAcquisition(DEVICE_EXTENSION& device, bool completePending) {
+    Acquisition& acq = device.acquisition;
+    acq.stopRequest = true;
+    // The read in flight ends now rather than at its time-out; a read that
+    // began just after an abort is caught by the next one.
+    while (!acq.reader.finished().isSignalled()) {
+        AbortPipe(device, kScanPipeIndex);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    acq.reader.join();
+    acq.parser.join();
+    acq.stopRequest = false;
+    if (!completePending) {
+        return;
+    }
+    IoRequestPtr request;
+    {
+        std::lock_guard lock(acq.lock);
+        request = std::move(acq.pendingScan);
+        acq.pendingScan.reset();
+    }
+    if (request) {
+        RequestBlock block(request->systemBuffer());
+        block.set<rb::Status>(kBoardStatusStopped);
+        completeTaken(device, request);
+    }
+}
+
+bool HandleGetScans(DEVICE_EXTENSION& device, RequestBlock& block, const IoRequestPtr& request) {
+    Acquisition& acq = device.acquisition;
+    const AcquisitionSettings& s = acq.settings;
+    if (!s.initialised) {
+        block.set<rb::Status>(kBoardStatusInvalidData);
+        return false;
+    }
+    const BoardIdentity identity = device.readIdentity();
+    const int type = GetFirmwareTypeForMode(s.sensorWorkMode, 0);
+    const int image = SelectFirmwareImage(type, identity.generation);
+    if (image == kImageNone || image != identity.currentImage) {
+        block.set<rb::Status>(kBoardStatusFirmwareUnsupported);
+        return false;
+    }
+    std::span<uint8_t> destination;
+    uint32_t flags = 0;
+    if (!singleModeDestination(block, s, destination, flags)) {
+        return false;
+    }
+    if (!IsContinuousMode(s.sensorWorkMode)) {
+        singleModeScans(device, block, destination, flags);
+        return false;
+    }
+    if (!acq.running.load()) {
+        block.set<rb::Status>(kBoardStatusModeNotAvailable);
+        return false;
+    }
+    std::unique_lock lock(acq.lock);
+    if (acq.ring.count == 0 && acq.ring.pendingError == 0) {
+        if (s.sensorWorkMode == 0xFF20 || s.sensorWorkMode == 0xFF21) {
+            block.set<rb::Status>(kBoardStatusNoSpectra);
+            return false;
+        }
+        if (!request) {
+            return true;
+        }
+        const bool held = request->setCancelRoutine(
+            [&device](platform::DeviceObject&, const IoRequestPtr& cancelled) {
+                Acquisition& a = device.acquisition;
+                {
+                    std::lock_guard guard(a.lock);
+                    if (a.pendingScan == cancelled) {
+                        a.pendingScan.reset();
+                        a.pendingFlag = false;
+                    }
+                }
+                cancelled->complete(platform::kStatusCancelled);
+                device.removeLock.release();
+                a.changed.notify_all();
+            });
+        if (!held) {
+            request->complete(platform::kStatusCancelled);
+            return false;
+        }
+        request->markPending();
+        acq.pendingScan = request;
+        acq.pendingFlag = true;
+        return true;
+    }
+    answerLocked(acq, block);
+    return false;
+}
+
+} // namespace kavrin

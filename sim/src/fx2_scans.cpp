@@ -1,0 +1,308 @@
+// The simulated board's scans: the acquisition requests of its operating
+// firmware, scan frames from the sensor model or a test's pattern, streaming
+// at a set rate on the platform clock, and frame faults.
+
+#include "sim/fx2_board.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+namespace sim {
+
+namespace usb = platform::usb;
+
+namespace {
+
+constexpr std::size_t kInitOpMode = 2;
+constexpr std::size_t kInitPreCnts = 4;
+constexpr std::size_t kInitAcqIntCnts = 6;
+constexpr std::size_t kInitNumScans = 10;
+constexpr std::size_t kInitPixels = 22;
+constexpr double kBoardClockHz = 8000000.0;
+
+uint16_t word(const std::array<uint8_t, kFx2InitBlockSize>& block, std::size_t offset) {
+    return static_cast<uint16_t>(block[offset] | block[offset + 1] << 8);
+}
+
+bool continuousOpMode(uint16_t opMode) {
+    return opMode == 6 || opMode == 7 || (opMode >= 48 && opMode <= 51);
+}
+
+void put16(std::vector<uint8_t>& bytes, uint16_t value) {
+    bytes.push_back(static_cast<uint8_t>(value));
+    bytes.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+} // namespace
+
+Fx2Board::~Fx2Board() {
+    {
+        std::lock_guard lock(mutex_);
+        streamerStop_ = true;
+    }
+    streamChanged_.notify_all();
+    streamer_.join();
+}
+
+std::vector<uint8_t> Fx2Board::frameLocked() {
+    if (!init_) {
+        return {};
+    }
+    const uint32_t pixels = word(*init_, kInitPixels);
+    const uint32_t scans = std::max<uint16_t>(word(*init_, kInitNumScans), 1);
+    const uint16_t wire = word(*init_, kInitAcqIntCnts);
+    const double counts = wire == 0 ? 0.0 : 0x10000 - wire;
+    const uint16_t pre = word(*init_, kInitPreCnts);
+    const double rate = pre == 0 ? 0.0 : std::trunc(kBoardClockHz / pre);
+    const double integrationUs = rate == 0.0 ? 0.0 : counts / rate * 1e6;
+    std::vector<uint8_t> frame;
+    frame.reserve((static_cast<std::size_t>(pixels) + 2) * 2 * scans);
+    for (uint32_t s = 0; s < scans; ++s) {
+        const uint64_t scan = scanCounter_++;
+        put16(frame, static_cast<uint16_t>(scan));
+        for (uint32_t j = 0; j < pixels; ++j) {
+            put16(frame, pattern_
+                             ? pattern_(scan, j)
+                             : static_cast<uint16_t>(sensor_.rawWord(j, pixels, integrationUs)));
+        }
+        frame.push_back(0xFF);
+        frame.push_back(0x00);
+    }
+    return frame;
+}
+
+std::vector<uint8_t> Fx2Board::nextFrame() {
+    std::lock_guard lock(mutex_);
+    return frameLocked();
+}
+
+Fx2Board::Outgoing Fx2Board::takeFrameLocked() {
+    Outgoing out;
+    out.bytes = frameLocked();
+    ++framesSent_;
+    if (faults_.empty()) {
+        return out;
+    }
+    const Fx2FrameFault fault = faults_.front();
+    faults_.erase(faults_.begin());
+    const std::size_t scanBytes =
+        init_ ? (static_cast<std::size_t>(word(*init_, kInitPixels)) + 2) * 2 : 0;
+    switch (fault) {
+    case Fx2FrameFault::BadTerminator:
+        if (scanBytes != 0 && out.bytes.size() >= scanBytes) {
+            out.bytes[scanBytes - 1] = 0x01;
+        }
+        break;
+    case Fx2FrameFault::Short:
+        out.bytes.resize(out.bytes.size() - std::min<std::size_t>(4, out.bytes.size()));
+        break;
+    case Fx2FrameFault::Long:
+        out.bytes.push_back(0x12);
+        out.bytes.push_back(0x34);
+        break;
+    case Fx2FrameFault::Slow:
+        delayed_.emplace_back(platform::addSaturating(platform::now(), slowDelay_),
+                              std::move(out.bytes));
+        out.send = false;
+        startStreamerLocked();
+        streamChanged_.notify_all();
+        break;
+    case Fx2FrameFault::Missing:
+        out.send = false;
+        break;
+    case Fx2FrameFault::BulkError:
+        out.send = false;
+        out.halt = true;
+        break;
+    case Fx2FrameFault::Disconnect:
+        out.bytes.resize(out.bytes.size() / 2);
+        out.unplugAfter = true;
+        break;
+    }
+    return out;
+}
+
+void Fx2Board::sendOutgoing(usb::SimPort& port, Outgoing out) {
+    if (out.halt) {
+        port.haltEndpoint(kFx2ScanPipe);
+    }
+    if (out.send) {
+        port.writeIn(kFx2ScanPipe, out.bytes, true);
+    }
+    if (out.unplugAfter) {
+        port.unplug();
+    }
+}
+
+usb::SimReply Fx2Board::serveScanRequestLocked(const usb::ControlSetup& setup,
+                                               std::span<const uint8_t> data,
+                                               std::optional<Outgoing>& frame, bool& flush) {
+    const bool in = (setup.requestType & usb::kDirectionIn) != 0;
+    if (runs_ != Runs::Firmware || (in != (setup.request == kFx2RequestGetDigitalInput))) {
+        return usb::SimReply::stall();
+    }
+    switch (setup.request) {
+    case kFx2RequestInit: {
+        if (data.size() != kFx2InitBlockSize) {
+            return usb::SimReply::stall();
+        }
+        std::array<uint8_t, kFx2InitBlockSize> block{};
+        std::copy(data.begin(), data.end(), block.begin());
+        init_ = block;
+        streaming_ = false;
+        return usb::SimReply::ok();
+    }
+    case kFx2RequestGetScans:
+        if (!init_) {
+            return usb::SimReply::stall();
+        }
+        if (continuousOpMode(word(*init_, kInitOpMode))) {
+            streaming_ = true;
+            nextTick_ = platform::now();
+            if (frameRate_ > 0) {
+                startStreamerLocked();
+            }
+            streamChanged_.notify_all();
+        } else {
+            frame = takeFrameLocked();
+        }
+        return usb::SimReply::ok();
+    case kFx2RequestDeinit:
+    case kFx2RequestStop:
+        streaming_ = false;
+        return usb::SimReply::ok();
+    case kFx2RequestReinit:
+        flush = true;
+        return usb::SimReply::ok();
+    case kFx2RequestGetDigitalInput: {
+        std::vector<uint8_t> answer(4);
+        for (int i = 0; i < 4; ++i) {
+            answer[i] = static_cast<uint8_t>(digitalInput_ >> (8 * i));
+        }
+        return usb::SimReply::ok(std::move(answer));
+    }
+    default: // digital output, input latch mode
+        return usb::SimReply::ok();
+    }
+}
+
+void Fx2Board::startStreamerLocked() {
+    if (streamer_.isRunning() || streamerStop_) {
+        return;
+    }
+    streamer_.join();
+    streamer_.start([this](platform::Thread& self) { return streamLoop(self); },
+                    platform::kInfinite);
+}
+
+uint32_t Fx2Board::streamLoop(platform::Thread& self) {
+    self.signalRunning();
+    std::unique_lock lock(mutex_);
+    while (!streamerStop_) {
+        platform::TimePoint deadline = platform::TimePoint::max();
+        for (const auto& [due, bytes] : delayed_) {
+            deadline = std::min(deadline, due);
+        }
+        const bool ticking = streaming_ && frameRate_ > 0;
+        if (ticking) {
+            deadline = std::min(deadline, nextTick_);
+        }
+        if (deadline > platform::now()) {
+            platform::clock().waitUntil(streamChanged_, lock, deadline);
+            continue;
+        }
+        const platform::TimePoint now = platform::now();
+        std::vector<Outgoing> out;
+        for (auto it = delayed_.begin(); it != delayed_.end();) {
+            if (it->first <= now) {
+                Outgoing late;
+                late.bytes = std::move(it->second);
+                out.push_back(std::move(late));
+                it = delayed_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (ticking && nextTick_ <= now) {
+            out.push_back(takeFrameLocked());
+            const auto period = std::chrono::duration_cast<platform::Duration>(
+                std::chrono::duration<double>(1.0 / frameRate_));
+            nextTick_ = std::max(nextTick_ + period, now);
+        }
+        const std::shared_ptr<usb::SimPort> port = port_.lock();
+        lock.unlock();
+        if (port) {
+            for (Outgoing& o : out) {
+                sendOutgoing(*port, std::move(o));
+            }
+        }
+        lock.lock();
+    }
+    return 0;
+}
+
+void Fx2Board::injectFrameFault(Fx2FrameFault fault, unsigned frames) {
+    std::lock_guard lock(mutex_);
+    faults_.insert(faults_.end(), frames, fault);
+}
+
+void Fx2Board::setSlowFrameDelay(platform::Duration delay) {
+    std::lock_guard lock(mutex_);
+    slowDelay_ = delay;
+}
+
+void Fx2Board::setScanPattern(Fx2ScanPattern pattern) {
+    std::lock_guard lock(mutex_);
+    pattern_ = std::move(pattern);
+}
+
+void Fx2Board::setFrameRate(double framesPerSecond) {
+    std::lock_guard lock(mutex_);
+    frameRate_ = std::max(framesPerSecond, 0.0);
+    if (frameRate_ > 0 && streaming_) {
+        startStreamerLocked();
+    }
+    streamChanged_.notify_all();
+}
+
+void Fx2Board::setDigitalInput(uint32_t value) {
+    std::lock_guard lock(mutex_);
+    digitalInput_ = value;
+}
+
+bool Fx2Board::pushFrames(unsigned n) {
+    std::vector<Outgoing> out;
+    std::shared_ptr<usb::SimPort> port;
+    {
+        std::lock_guard lock(mutex_);
+        port = port_.lock();
+        if (!streaming_ || !port) {
+            return false;
+        }
+        for (unsigned i = 0; i < n; ++i) {
+            out.push_back(takeFrameLocked());
+        }
+    }
+    for (Outgoing& o : out) {
+        sendOutgoing(*port, std::move(o));
+    }
+    return port->isPlugged();
+}
+
+bool Fx2Board::streaming() const {
+    std::lock_guard lock(mutex_);
+    return streaming_;
+}
+
+std::size_t Fx2Board::framesSent() const {
+    std::lock_guard lock(mutex_);
+    return framesSent_;
+}
+
+std::optional<std::array<uint8_t, kFx2InitBlockSize>> Fx2Board::initBlock() const {
+    std::lock_guard lock(mutex_);
+    return init_;
+}
+
+} // namespace sim
