@@ -152,6 +152,7 @@ void resetWholeSlot(const LibraryState& state, DeviceSlot& slot) {
     slot.warningFlag = 0;
     slot.spareByte = 0;
     slot.savedPreCnts = 0;
+    slot.hardwareConfigured = 0;
     slot.spareWord2 = 0;
     slot.mappedRecords.fill(nullptr);
     slot.configuration.fill(0xFF);

@@ -93,9 +93,9 @@ struct DeviceSlot {
     uint32_t extraBytes = 0; // request block bytes beyond 33,600
     uint32_t averageNumber = 1;
     uint32_t burstNumber = 1;
-    double timeLimit1 = 0.0; // ms
-    double timeLimit2 = 0.0; // ms
-    uint8_t optionByte = 0;  // bit 0: opened with flag 8
+    double timeLimit1 = 0.0;        // ms
+    double timeLimit2 = 0.0;        // ms
+    uint8_t optionByte = 0;         // bit 0: opened with flag 8
     uint8_t minimumClampReport = 0; // 1: clamping up to the minimum is reported
     uint8_t longTimeMode = 0;       // 0, or 8 / 64 while a long-time form is in force
     uint8_t spareOptionByte = 0;
@@ -145,6 +145,7 @@ struct DeviceSlot {
     uint8_t revisionPixelFlag = 0;                   // a revision pixel is set
     ActualConfigurationRecord actualConfiguration{}; // of the last read at open (mode 3)
     std::array<double, 5> type8Scale{1.0, 1.0, 1.0, 1.0, 1.0};
+    uint8_t hardwareConfigured = 0; // 1 after a successful hardware configuration set
     uint8_t darkPixelRangeOn = 0;
     uint32_t firstDarkPixel = 0;
     uint32_t lastDarkPixel = 0;

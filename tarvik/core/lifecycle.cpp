@@ -12,6 +12,7 @@
 #include "core/registry_parameters.h"
 #include "hardware/actual_configuration.h"
 #include "hardware/eeprom_image.h"
+#include "hardware/hardware_configuration.h"
 #include "hardware/i2c_access.h"
 #include "serial/qre_link.h"
 #include "tarvik.h"
@@ -328,8 +329,11 @@ void InterfaceOpen::applyOptionFlag(bool requestFlag) {
 
 bool InterfaceOpen::readConfiguration() {
     ErrorBoxOff boxOff;
-    return KORAL_GetActualConfiguration2(kConfigModeRead, &slot_->actualConfiguration,
-                                         static_cast<uint32_t>(id_)) >= 0;
+    const bool read = KORAL_GetActualConfiguration2(kConfigModeRead, &slot_->actualConfiguration,
+                                                    static_cast<uint32_t>(id_)) >= 0;
+    // What the board is, is what it is configured as until a client says otherwise.
+    AdoptActualConfiguration(*slot_);
+    return read;
 }
 
 void InterfaceOpen::scanComponents() {

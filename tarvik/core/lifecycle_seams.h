@@ -20,6 +20,8 @@
 #include "acquisition/acquire_spectra.h"
 #include "acquisition/acquisition_worker.h"
 #include "acquisition/integration_time.h"
+#include "hardware/hardware_configuration.h"
+#include "tarvik.h"
 
 #include "platform/device.h"
 
@@ -79,7 +81,7 @@ struct LifecycleSeams {
     // KORAL_ParaSetFEE_SensorType (front-end type, two configuration values,
     // ID), called with the box off by the initialise of board type 1.
     std::function<int32_t(uint32_t feeType, uint32_t value1, uint32_t value2, uint32_t interfaceId)>
-        setFeeSensorType = [](uint32_t, uint32_t, uint32_t, uint32_t) { return 0; };
+        setFeeSensorType = &KORAL_ParaSetFEE_SensorType;
 
     // --- hardware configuration
     // The initialise's hardware configuration, with the box off: the
@@ -90,15 +92,14 @@ struct LifecycleSeams {
     // word is set), pixel count, rows and fourth sensor word), applied with
     // KORAL_HWConfig_ParaSetHWConfigurationEx2 (0, record, ID). 0 or -1. The
     // life cycle applies the slot's integration times afterwards.
-    std::function<int32_t(int32_t interfaceId)> applyHardwareConfiguration = [](int32_t) {
-        return 0;
-    };
+    std::function<int32_t(int32_t interfaceId)> applyHardwareConfiguration =
+        &ApplySlotHardwareConfiguration;
 
     // --- multiplexer
     // KORAL_ParaSetMUXMode (mode, channel count, ID), with the box off; the
     // result is not used.
     std::function<int32_t(uint32_t mode, int32_t channels, uint32_t interfaceId)> setMuxMode =
-        [](uint32_t, int32_t, uint32_t) { return 0; };
+        &KORAL_ParaSetMUXMode;
 
     // --- I2C components (light-source modules)
     // KORAL_ScanI2CComponents and KORAL_DeleteI2CComponents (ID, 0), with the

@@ -13,8 +13,8 @@
 
 static const char* const kOpen = "KORAL_OpenOperationElectronicsDevice";
 
-/* The board "measuring" of the set-up file: id 2, front end 9, one channel
- * with sensor type 14 and 2048 pixels, no multiplexer. */
+/* The board "measuring" of the set-up file: id 2, one channel
+ * with sensor type 14 and 512 pixels behind front end 10, no multiplexer. */
 static void configuration(void) {
     uint32_t values[7];
     ActualConfigurationRecord record;
@@ -24,15 +24,15 @@ static void configuration(void) {
         CHECK(KORAL_GetActualConfiguration((uint32_t)mode, values, 2) >= 0);
         CHECK(values[0] == KORAL_INTERFACE_USB);
         CHECK(values[1] == 0);
-        CHECK(values[2] == 9);
+        CHECK(values[2] == 10);
         CHECK(values[3] == 0);
         CHECK(values[4] == 1);
         CHECK(values[5] == 14);
-        CHECK(values[6] == 2048);
+        CHECK(values[6] == 512);
     }
     memset(&record, 0xEE, sizeof record);
     CHECK(KORAL_GetActualConfigurationEx(0, &record, 2) >= 0);
-    CHECK(record.channelCount == 1 && record.sensorType[0] == 14 && record.pixelCount[0] == 2048);
+    CHECK(record.channelCount == 1 && record.sensorType[0] == 14 && record.pixelCount[0] == 512);
     CHECK(record.rows[0] == 1 && record.sensorType[1] == 0);
 }
 

@@ -1,43 +1,99 @@
-/* A client of the acquisition library written in C: opens the simulated board
- * of spectra_sim.ini (VELDON_SIMULATION), maps a raw-data record to its first
- * channel, takes a spectrum and reads back what the simulated sensor
- * produced. Exits non-zero on the first mismatch count. */
+/* A client of the acquisition library written in C, doing what a measurement
+ * program does with it: opens the simulated board of spectra_sim.ini
+ * (VELDON_SIMULATION), initialises it, reads the sensor parameters with the
+ * wavelength coefficients of the front-end EEPROM, sets integration time and
+ * average number (limited values come back adapted) and takes spectra whose
+ * line grows with the integration time. Exits non-zero on any mismatch. */
 #include "c_check.h"
 #include "tarvik.h"
 
+#include <math.h>
+
 #define BOARD_PIXELS 1024
 #define DARK 500.0
+#define SIGNAL_PER_MS 2000.0
 #define SENTINEL -12345.0
 
 static double spectrum[8352];
 
-int main(void) {
-    uint32_t handle = 0;
+/* The stored spectrum of the handle; returns the number of pixels written. */
+static int readSpectrum(uint32_t* handle) {
     int stored = 0;
     int i;
-    KORAL_ErrorMessages(0);
-    CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 1) == 0);
-    CHECK(KORAL_InitializeOperationElectronics(0, 1) == 0);
-    CHECK(KORAL_AllocRawData(&handle) == 0);
-    CHECK(KORAL_ParaSetMapping(&handle, 1, 1) == 0);
-    CHECK(KORAL_ParaSetDarkCurrentCorrectionMode(&handle, 0) == 0);
-    CHECK(KORAL_GetSpectra(1) == 0);
     for (i = 0; i < 8352; ++i) {
         spectrum[i] = SENTINEL;
     }
-    CHECK(KORAL_GetStoredRawData(&handle, spectrum) == 0);
-    /* The pixels the slot asked the board for, none beyond the board's own
-     * count, and with no integration time set each one is the dark signal. */
+    CHECK(KORAL_GetStoredRawData(handle, spectrum) == 0);
     while (stored < 8352 && spectrum[stored] != SENTINEL) {
         ++stored;
     }
-    CHECK(stored > 0 && stored <= BOARD_PIXELS);
-    for (i = 0; i < stored; ++i) {
-        if (spectrum[i] != DARK) {
-            CHECK(spectrum[i] == DARK);
-            break;
-        }
-    }
+    return stored;
+}
+
+int main(void) {
+    uint32_t handle = 0;
+    SensorParamsEx2Record sensor;
+    HWConfigurationEx2Record configuration;
+    double ms;
+    double minimum = 0;
+    double maximum = 0;
+    int32_t average;
+    int stored;
+    KORAL_ErrorMessages(0);
+    CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 1) == 0);
+    CHECK(KORAL_InitializeOperationElectronics(0, 1) == 0);
+
+    memset(&sensor, 0, sizeof sensor);
+    sensor.size = sizeof sensor;
+    CHECK(KORAL_HWConfig_GetSensorParamsEx2(0, &sensor, 1, 1) == 0);
+    CHECK(sensor.sensorType == 0);
+    CHECK(sensor.pixelCount == BOARD_PIXELS);
+    CHECK(sensor.c0 == 350.0 && sensor.c1 == 0.5 && sensor.c2 == 0.25 && sensor.c3 == 0.0);
+
+    memset(&configuration, 0, sizeof configuration);
+    configuration.size = sizeof configuration;
+    CHECK(KORAL_HWConfig_ParaGetHWConfigurationEx2(0, &configuration, 1) >= 0);
+    CHECK(configuration.interfaceType == KORAL_INTERFACE_USB && configuration.frontEndType == 3 &&
+          configuration.muxType == 0 && configuration.channelCount == 1);
+    CHECK(configuration.channel[0].sensorType == 0 &&
+          configuration.channel[0].pixelCount == BOARD_PIXELS);
+
+    /* The initialise applied a time, so the limits are known: 100 µs counts. */
+    CHECK(KORAL_ParaGetIntegrationTimeLimits(&minimum, &maximum, 1) == 0);
+    CHECK(minimum > 0 && minimum < 1.0 && maximum > 1000.0);
+    ms = 10.04; /* the board counts 100 µs steps */
+    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == 0);
+    CHECK(fabs(ms - 10.0) < 1e-9);
+    ms = maximum + 1.0;
+    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == -1);
+    CHECK_RECORD(KORAL_LEVEL_LIMITED_VALUE, 505, 0, 1, "KORAL_ParaSetIntegrationTime");
+    CHECK(ms == maximum);
+    average = 150;
+    CHECK(KORAL_ParaSetAverageNumber(&average, 1) == -1);
+    CHECK(average == 100);
+    average = 2;
+    CHECK(KORAL_ParaSetAverageNumber(&average, 1) == 0);
+
+    CHECK(KORAL_AllocRawData(&handle) == 0);
+    CHECK(KORAL_ParaSetMapping(&handle, 1, 1) == 0);
+    CHECK(KORAL_ParaSetDarkCurrentCorrectionMode(&handle, 0) == 0);
+
+    /* 10 ms, then 5 ms: the line in the middle follows the time, the first
+     * pixel is dark. */
+    ms = 10.0;
+    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == 0);
+    CHECK(KORAL_GetSpectra(1) == 0);
+    stored = readSpectrum(&handle);
+    CHECK(stored == BOARD_PIXELS);
+    CHECK(spectrum[0] > DARK - 1 && spectrum[0] < DARK + 50);
+    CHECK(spectrum[BOARD_PIXELS / 2] == DARK + SIGNAL_PER_MS * 10.0);
+    ms = 5.0;
+    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == 0);
+    CHECK(KORAL_GetSpectra(1) == 0);
+    stored = readSpectrum(&handle);
+    CHECK(stored == BOARD_PIXELS);
+    CHECK(spectrum[BOARD_PIXELS / 2] == DARK + SIGNAL_PER_MS * 5.0);
+
     /* An acquisition of an interface that is not open. */
     CHECK(KORAL_GetSpectra(2) == -1);
     CHECK_RECORD(KORAL_LEVEL_IGNORED, 504, 0, 2, "KORAL_GetSpectra");
