@@ -334,6 +334,27 @@ TEST_F(SensorParamsSimTest, ChangeChecksTypeLengthAndRows) {
     EXPECT_RECORD(5, 505, 847, 0, "KORAL_HWConfig_ChangeSensorParamsEx2");
 }
 
+// Images of layout 0 and 1 have no field for the fourth sensor word: only the
+// value the sensor's technology implies can be stored in them.
+TEST_F(SensorParamsSimTest, OlderImageLayoutsTakeOnlyTheImpliedFourthWord) {
+    openConfigured("frontend_image = 1\n");
+    const auto before = eeprom(sim::kFrontEndEeprom);
+    SensorParamsEx2Record params{};
+    params.size = sizeof params;
+    params.sensorType = 7;
+    params.pixelCount = 1044;
+    params.rows = 1;
+    params.fourthSensorWord = 1; // an area sensor implies 64
+    params.c0 = 300.0;
+    params.c1 = 1.0;
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParamsEx2(0, &params, 1, 1), -1);
+    EXPECT_RECORD(5, 843, 505, 1, "KORAL_HWConfig_ChangeSensorParamsEx2");
+    EXPECT_EQ(eeprom(sim::kFrontEndEeprom), before);
+    params.fourthSensorWord = 64;
+    EXPECT_EQ(KORAL_HWConfig_ChangeSensorParamsEx2(0, &params, 1, 1), 0);
+    EXPECT_NE(eeprom(sim::kFrontEndEeprom), before);
+}
+
 TEST_F(SensorParamsSimTest, FailedEepromWriteKeepsTheSlotImageChanged) {
     DeviceSlot& slot = openConfigured("");
     board->withI2cBus([](sim::I2cBus& bus) { bus.corruptWrites(sim::kFrontEndEeprom); });
