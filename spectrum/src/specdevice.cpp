@@ -70,21 +70,15 @@ void TSpecDevice::setIntegrationTime(double ms) {
 }
 
 int TSpecDevice::getDigitalInput(int index) {
+    using Input = std::int32_t (*)(std::uint32_t*, std::uint32_t);
+    static const Input inputs[] = {&KORAL_IOGetDigInput1, &KORAL_IOGetDigInput2,
+                                   &KORAL_IOGetDigInput3};
     std::uint32_t value = 0;
     std::int32_t result = -1;
-    switch (index) {
-    case 1:
-        result = callExport(&KORAL_IOGetDigInput1, &value, kInterfaceId);
-        break;
-    case 2:
-        result = callExport(&KORAL_IOGetDigInput2, &value, kInterfaceId);
-        break;
-    case 3:
-        result = callExport(&KORAL_IOGetDigInput3, &value, kInterfaceId);
-        break;
-    default:
+    if (index >= 1 && index <= 3) {
+        result = callExport(inputs[index - 1], &value, kInterfaceId);
+    } else {
         pa::logPrint("TSpecDevice::getDigitalInput index out of range\n");
-        break;
     }
     if (result != 0) {
         pa::logPrint("KORAL_IOGetDigInput%d execution failed\n", index);
@@ -94,20 +88,14 @@ int TSpecDevice::getDigitalInput(int index) {
 }
 
 void TSpecDevice::setDigitalOutput(int index, int value) {
+    using Output = std::int32_t (*)(std::int32_t, std::uint32_t);
+    static const Output outputs[] = {&KORAL_IOSetDigOutput1, &KORAL_IOSetDigOutput2,
+                                     &KORAL_IOSetDigOutput3};
     std::int32_t result = -1;
-    switch (index) {
-    case 1:
-        result = callExport(&KORAL_IOSetDigOutput1, value, kInterfaceId);
-        break;
-    case 2:
-        result = callExport(&KORAL_IOSetDigOutput2, value, kInterfaceId);
-        break;
-    case 3:
-        result = callExport(&KORAL_IOSetDigOutput3, value, kInterfaceId);
-        break;
-    default:
+    if (index >= 1 && index <= 3) {
+        result = callExport(outputs[index - 1], value, kInterfaceId);
+    } else {
         pa::logPrint("TSpecDevice::setDigitalOutput index out of range");
-        break;
     }
     if (result != 0) {
         pa::logPrint("KORAL_IOSetDigOutput%d execution failed\n", index);

@@ -39,6 +39,19 @@ protected:
 
     platform::Duration elapsed() const { return clock.now() - start; }
 
+    // `reads` reads of one input, each given its 100 ms.
+    std::vector<int> readInput(int index, int reads) {
+        return withClockSteps(
+            [&] {
+                std::vector<int> values;
+                for (int i = 0; i < reads; ++i) {
+                    values.push_back(device.getDigitalInput(index));
+                }
+                return values;
+            },
+            reads, 100ms);
+    }
+
     platform::VirtualClock clock;
     platform::ScopedClock scoped{clock};
     const platform::TimePoint start = clock.now();
@@ -143,30 +156,15 @@ TEST_F(TestDeviceTest, StopEndsAWaitingAcquisition) {
 }
 
 TEST_F(TestDeviceTest, DigitalInputsToggleByTheirCounts) {
-    std::vector<int> input1;
-    withClockSteps(
-        [&] {
-            for (int i = 0; i < 30; ++i) {
-                input1.push_back(device.getDigitalInput(1));
-            }
-            return 0;
-        },
-        30, 100ms);
+    const std::vector<int> input1 = readInput(1, 30);
     EXPECT_EQ(elapsed(), 3000ms);
     for (int call = 1; call <= 30; ++call) {
         EXPECT_EQ(input1[static_cast<std::size_t>(call - 1)],
                   (call >= 10 && call <= 19) || call == 30 ? 1 : 0)
             << "call " << call;
     }
-    std::vector<int> input3;
-    withClockSteps(
-        [&] {
-            for (int i = 0; i < 61; ++i) {
-                input3.push_back(device.getDigitalInput(3));
-            }
-            return 0;
-        },
-        61, 100ms);
+    // Input 3 counts on its own and changes every 30 reads.
+    const std::vector<int> input3 = readInput(3, 61);
     EXPECT_EQ(input3[28], 0); // call 29
     EXPECT_EQ(input3[29], 1); // call 30
     EXPECT_EQ(input3[58], 1); // call 59
