@@ -482,24 +482,17 @@ int32_t LimitIntegrationTime(double* timeMs, int32_t kind, int32_t send) {
 
 namespace {
 
-// The frame of the four setters: state check level 3, DeviceLock, slot.
+// The four setters report a limited value as a failure, after the adapted
+// value went to the board and back to the caller.
 template <class Body> int32_t runTimeSetter(const char* name, uint32_t interfaceId, Body&& body) {
-    return runExport(name, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(name, kCheckInitialised, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(name);
-        }
-        const int32_t result = body(*slot, id);
-        if (result == -1 || result == kIntegrationLimited) {
-            return failExport(name);
-        }
-        return 0;
-    });
+    return runSlotExport(name, kCheckInitialised, interfaceId,
+                         [&](DeviceSlot& slot, int32_t id) -> int32_t {
+                             const int32_t result = body(slot, id);
+                             if (result == -1 || result == kIntegrationLimited) {
+                                 return failExport(name);
+                             }
+                             return 0;
+                         });
 }
 
 bool isLongTimeType(uint32_t type) {

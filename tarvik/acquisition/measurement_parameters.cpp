@@ -75,24 +75,6 @@ void recordShown(const char* name, int32_t id, int32_t level, int32_t info) {
     failExport(name, id, level, code::kInvalidParameter, info);
 }
 
-// The frame of the setters that address one slot from the start: state
-// check at level, then body(slot, id) under the DeviceLock.
-template <class Body>
-int32_t runSlotExport(const char* name, int32_t level, uint32_t interfaceId, Body&& body) {
-    return runExport(name, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(name, level, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(name);
-        }
-        return body(*slot, id);
-    });
-}
-
 int32_t writeLimit(const char* name, uint32_t* limit, uint32_t value, uint32_t interfaceId) {
     return runExport(name, [&]() -> int32_t {
         const auto id = static_cast<int32_t>(interfaceId);

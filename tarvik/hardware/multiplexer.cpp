@@ -138,21 +138,6 @@ int32_t reapplyIntegrationTimes(const char* name, const DeviceSlot& slot, int32_
 
 // The frame of both exports: state check at level 3, then body(slot, id)
 // under the DeviceLock.
-template <class Body> int32_t runMuxExport(const char* name, uint32_t interfaceId, Body&& body) {
-    return runExport(name, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(name, kCheckInitialised, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(name);
-        }
-        return body(*slot, id);
-    });
-}
-
 // The request block back to one channel that the board does not switch.
 void resetBoardChannel(DeviceSlot& slot) {
     DeviceRequestBlock* block = slot.block();
@@ -360,48 +345,50 @@ int32_t HighestMuxChannelCount(uint32_t interfaceType, uint32_t muxType, int32_t
 using namespace tarvik;
 
 extern "C" int32_t KORAL_ParaSetMUXMode(uint32_t mode, int32_t channelCount, uint32_t interfaceId) {
-    return runMuxExport(kSetModeName, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
-        if (mode == kMuxModeNone) {
-            return setModeNone(slot);
-        }
-        if (mode == kMuxModeSingle && slot.boardType == kTypeUsb2) {
-            return failExport(kSetModeName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
-                              kInfoInvalidMode);
-        }
-        if (mode != kMuxModeSingle && mode != kMuxModeMulti) {
-            return failExport(kSetModeName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidMode);
-        }
-        if (slot.muxPresent == 0 && slot.muxType > kMuxTypeNone) {
-            return failExport(kSetModeName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              code::kNoMux);
-        }
-        const int32_t highest = HighestMuxChannelCount(slot.boardType, slot.muxType, id);
-        if (channelCount >= 1 && channelCount <= highest) {
-            return setModeInRange(slot, mode, channelCount, id);
-        }
-        return setModeOutOfRange(slot, mode, id);
-    });
+    return runSlotExport(
+        kSetModeName, kCheckInitialised, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
+            if (mode == kMuxModeNone) {
+                return setModeNone(slot);
+            }
+            if (mode == kMuxModeSingle && slot.boardType == kTypeUsb2) {
+                return failExport(kSetModeName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
+                                  kInfoInvalidMode);
+            }
+            if (mode != kMuxModeSingle && mode != kMuxModeMulti) {
+                return failExport(kSetModeName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                                  kInfoInvalidMode);
+            }
+            if (slot.muxPresent == 0 && slot.muxType > kMuxTypeNone) {
+                return failExport(kSetModeName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                                  code::kNoMux);
+            }
+            const int32_t highest = HighestMuxChannelCount(slot.boardType, slot.muxType, id);
+            if (channelCount >= 1 && channelCount <= highest) {
+                return setModeInRange(slot, mode, channelCount, id);
+            }
+            return setModeOutOfRange(slot, mode, id);
+        });
 }
 
 extern "C" int32_t KORAL_ParaSetMUXActiveChannel(int32_t channel, uint32_t interfaceId) {
-    return runMuxExport(kSetChannelName, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
-        const uint16_t mode = slot.block()->MuxMode;
-        if (mode == kMuxModeNone) {
-            if (channel != 1) {
-                return failExport(kSetChannelName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                                  0);
-            }
-            resetBoardChannel(slot);
-            return sendNamed(kSetChannelName, slot);
-        }
-        if (mode != kMuxModeSingle && mode != kMuxModeMulti) {
-            return failExport(kSetChannelName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidMode);
-        }
-        if (isExternallySwitchedMux(slot.muxType)) {
-            return selectExternalChannel(slot, mode, channel, id);
-        }
-        return selectBoardChannel(slot, mode, channel, id);
-    });
+    return runSlotExport(kSetChannelName, kCheckInitialised, interfaceId,
+                         [&](DeviceSlot& slot, int32_t id) -> int32_t {
+                             const uint16_t mode = slot.block()->MuxMode;
+                             if (mode == kMuxModeNone) {
+                                 if (channel != 1) {
+                                     return failExport(kSetChannelName, id, KORAL_LEVEL_IGNORED,
+                                                       code::kInvalidParameter, 0);
+                                 }
+                                 resetBoardChannel(slot);
+                                 return sendNamed(kSetChannelName, slot);
+                             }
+                             if (mode != kMuxModeSingle && mode != kMuxModeMulti) {
+                                 return failExport(kSetChannelName, id, KORAL_LEVEL_IGNORED,
+                                                   code::kInvalidParameter, kInfoInvalidMode);
+                             }
+                             if (isExternallySwitchedMux(slot.muxType)) {
+                                 return selectExternalChannel(slot, mode, channel, id);
+                             }
+                             return selectBoardChannel(slot, mode, channel, id);
+                         });
 }
