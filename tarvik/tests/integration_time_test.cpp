@@ -321,6 +321,43 @@ TEST_F(IntegrationTimeTest, AFailedSendKeepsTheNewValuesForTheNextSend) {
     EXPECT_EQ(slot.acquisitionIntegrationTime, 3000u);
 }
 
+TEST_F(IntegrationTimeTest, SerialElectronicsLimitBySensorType) {
+    DeviceSlot& slot = openBoard(kTypeSerial, 3);
+    double ms = 2000.0;
+    EXPECT_EQ(apply(&ms), kIntegrationLimited);
+    EXPECT_THAT(ms, DoubleEq(1500.0));
+    EXPECT_EQ(slot.acquisitionIntegrationTime, 1500000u);
+    ms = 0.05;
+    EXPECT_EQ(apply(&ms, kIntegrationKindDeleting), kIntegrationLimited);
+    EXPECT_THAT(ms, DoubleEq(0.1));
+    EXPECT_EQ(slot.deletingIntegrationTime, 100u);
+    // Line sensors: 0.75 ms per 128 pixels on front end 3 (1024 pixels: 6 ms),
+    // twice that for a two-channel multiplexer in multi-channel mode.
+    slot.sensorType.fill(0);
+    slot.frontEndType = 3;
+    ms = 0.0;
+    EXPECT_EQ(apply(&ms), kIntegrationLimited);
+    EXPECT_THAT(ms, DoubleEq(6.0));
+    slot.muxType = 2;
+    slot.muxChannels = 2;
+    slot.qre.muxModeIndex = 1;
+    ms = 0.0;
+    EXPECT_EQ(apply(&ms), kIntegrationLimited);
+    EXPECT_THAT(ms, DoubleEq(12.0));
+    ms = 20.0; // within the limits: kept as asked
+    EXPECT_EQ(apply(&ms), 0);
+    EXPECT_THAT(ms, DoubleEq(20.0));
+    // A limited time is reported as limited whatever the send gave.
+    ms = 1e9;
+    {
+        std::lock_guard guard(deviceLock());
+        EXPECT_EQ(ApplyIntegrationTime(&ms, kIntegrationKindAcquisition, 1), kIntegrationLimited);
+    }
+    slot.sensorType.fill(7);
+    EXPECT_EQ(apply(&ms), -1);
+    EXPECT_EQ(record().info, 801);
+}
+
 TEST_F(IntegrationTimeTest, WorkModesOfUsbBoardsAndTheirVersionGates) {
     DeviceSlot& slot = openBoard();
     slot.block()->DriverVersion = 800;
