@@ -210,7 +210,7 @@ bool TSpecDevice::freeRawData() {
 }
 
 bool TSpecDevice::setParameters() {
-    if (callExport(&KORAL_ParaSetIntegrationTime, &integrationTime_, kInterfaceId) != 0) {
+    if (KORAL_ParaSetIntegrationTime(&integrationTime_, kInterfaceId) != 0) {
         pa::logPrint("Can not set integration time\n");
         return false;
     }
@@ -218,7 +218,7 @@ bool TSpecDevice::setParameters() {
         pa::logPrint("Can not set average number\n");
         return false;
     }
-    if (callExport(&KORAL_ParaSetSensorWorkMode, 1u, workMode_, kInterfaceId) != 0) {
+    if (KORAL_ParaSetSensorWorkMode(1, workMode_, kInterfaceId) != 0) {
         pa::logPrint("paraSetSensorWorkMode execution failed\n");
         return false;
     }

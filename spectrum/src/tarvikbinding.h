@@ -1,15 +1,12 @@
 #pragma once
-// The acquisition library's exports as the device calls them. A few of them
-// may be missing from the library the program runs with (they arrive in
-// stages); those are bound weakly, so the program still starts and each call
-// of a missing one counts as a failed call (-1).
+// The acquisition library's exports as the device calls them. The digital
+// lines and the board's spectrum buffer may be missing from the library the
+// program runs with: those are bound weakly, so the program still starts and
+// each call of a missing one counts as a failed call (-1).
 
 #include "tarvik.h"
 
 #include <cstdint>
-
-#pragma weak KORAL_ParaSetIntegrationTime
-#pragma weak KORAL_ParaSetSensorWorkMode
 
 extern "C" {
 __attribute__((weak)) int32_t KORAL_IOSetDigOutput1(int32_t level, uint32_t interfaceId);
