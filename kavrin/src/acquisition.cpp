@@ -249,6 +249,8 @@ void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
         StopContinuousAcquisition(device, false);
     }
 
+    // The parser reads these for every frame.
+    std::unique_lock settingsLock(acq.lock);
     AcquisitionSettings& s = acq.settings;
     s.requestFlags = block.get<rb::RequestFlags>();
     s.muxSpec = block.get<rb::MuxSpec>();
@@ -262,6 +264,7 @@ void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
     s.layout = layout;
     s.frameSize = frameSize;
     s.initialised = true;
+    settingsLock.unlock();
 
     if (!scanPipeUsable(device)) {
         // Reported, unlike a silent success: without it no scan can come.
@@ -279,7 +282,10 @@ void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
         return ScanReadTimeoutMs(factor, block.get<rb::AcqIntCnts>(), block.get<rb::PreCnts>(),
                                  layout.pixelCount, mode, block.get<rb::TOTimeExtTrig>());
     };
-    s.singleReadTimeoutMs = timeout(differential ? 2 : 1);
+    {
+        std::lock_guard lock(acq.lock);
+        s.singleReadTimeoutMs = timeout(differential ? 2 : 1);
+    }
 
     if (!mustSend) {
         return;
@@ -294,7 +300,10 @@ void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
         block.set<rb::Status>(kBoardStatusFirmwareMissing);
         return;
     }
-    s.scanReadTimeoutMs = timeout(1);
+    {
+        std::lock_guard lock(acq.lock);
+        s.scanReadTimeoutMs = timeout(1); // no reader runs now
+    }
     const int sent =
         SendInit(device, acq.lastSent.bytes, build.intervalCountsChanged, layout.pixelCount);
     if (sent != 0) {

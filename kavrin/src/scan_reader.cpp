@@ -119,17 +119,21 @@ void markLossLocked(SCAN_RING_BUFFER& ring) {
 uint32_t frameParserThread(DEVICE_EXTENSION& device, platform::Thread& self) {
     Acquisition& acq = device.acquisition;
     self.signalRunning();
-    const FrameLayout layout = acq.settings.layout;
-    const uint16_t mode = acq.settings.sensorWorkMode;
-    const std::size_t scanBytes = static_cast<std::size_t>(layout.keptPixelCount) * 4;
     while (acq.frameReady.wait(platform::kInfinite) == platform::WaitResult::Signalled) {
         uint32_t flags = 0;
         std::span<const uint8_t> frame;
+        // An INIT that sends nothing may still change the window or the
+        // flags: read them for each frame.
+        FrameLayout layout;
+        uint16_t mode = 0;
         {
             std::lock_guard lock(acq.lock);
             flags = acq.parseFlags;
             frame = {acq.handedFrame, acq.handedLength};
+            layout = acq.settings.layout;
+            mode = acq.settings.sensorWorkMode;
         }
+        const std::size_t scanBytes = static_cast<std::size_t>(layout.keptPixelCount) * 4;
         if (flags == kParseEnd) {
             break;
         }
@@ -227,12 +231,18 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
                 }
                 continue;
             }
-            if (!started(device)) {
-                break; // gone or stopped: nothing more comes
+            if (!started(device) || read.status == ENODEV || device.usb->isGone()) {
+                // Gone or stopped: nothing more comes, and the removal ends
+                // a pending request.
+                break;
             }
             ResetPipe(device);
             uint16_t error = 0;
-            if (RestartStreaming(device, settings.layout.keptPixelCount) != 0) {
+            const int restart = RestartStreaming(device, settings.layout.keptPixelCount);
+            if (restart == ENODEV) {
+                break; // left the bus meanwhile
+            }
+            if (restart != 0) {
                 error = kBoardStatusRestartFailed;
                 acq.stopRequest = true;
             } else if (++retries > kMaxReadRetries) {
@@ -514,11 +524,12 @@ bool HandleGetScans(DEVICE_EXTENSION& device, RequestBlock& block, const IoReque
         singleModeScans(device, block, destination, flags);
         return false;
     }
-    if (!acq.running.load()) {
+    std::unique_lock lock(acq.lock);
+    // A reader that ended on an error still has that error told.
+    if (!acq.running.load() && acq.ring.pendingError == 0) {
         block.set<rb::Status>(kBoardStatusModeNotAvailable);
         return false;
     }
-    std::unique_lock lock(acq.lock);
     if (acq.ring.count == 0 && acq.ring.pendingError == 0) {
         if (s.sensorWorkMode == 0xFF20 || s.sensorWorkMode == 0xFF21) {
             block.set<rb::Status>(kBoardStatusNoSpectra);

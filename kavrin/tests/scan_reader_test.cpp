@@ -1,0 +1,325 @@
+// IOCTL_BOARD_GET_SCANS: single-mode frames, and the reader, parser and ring
+// of the continuous modes with the answers, losses and warnings they give.
+
+#include "acquisition_harness.h"
+#include "board_status.h"
+#include "vendor_requests.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kavrin;
+using kavrintest::BlockBuffer;
+using kavrintest::initRequest;
+using kavrintest::requestsOf;
+
+// Raw value of a pixel in the test pattern: the scan number and pixel.
+uint16_t patternValue(uint64_t scan, uint32_t pixel) {
+    return static_cast<uint16_t>(scan * 10 + pixel);
+}
+
+class ScanTest : public ::testing::Test {
+protected:
+    platform::VirtualClock clock;
+    platform::ScopedClock useClock{clock};
+    kavrintest::StartedBoard harness;
+    DEVICE_EXTENSION& device = harness.device;
+    sim::Fx2Board& board = *harness.board;
+
+    void SetUp() override { board.setScanPattern(patternValue); }
+
+    uint16_t init(BlockBuffer request) {
+        RequestBlock view = request.view();
+        HandleInit(device, view);
+        return request.get<rb::Status>();
+    }
+    // A scan request; pending is set when it would stay pending.
+    BlockBuffer getScans(bool* pending = nullptr, uint32_t dataWords = 0, uint32_t flags = 0) {
+        BlockBuffer request(dataWords);
+        request.set<rb::RequestFlags>(flags);
+        RequestBlock view = request.view();
+        const bool waits = HandleGetScans(device, view, nullptr);
+        if (pending) {
+            *pending = waits;
+        } else {
+            EXPECT_FALSE(waits) << "the request would have waited";
+        }
+        return request;
+    }
+    // One frame at a time, each handled before the next comes, so that
+    // none is dropped for a busy parser.
+    void pushAndWait(unsigned frames) {
+        // The reader starts the stream on its own thread.
+        for (int i = 0; i < 30000 && !board.streaming(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        for (unsigned i = 0; i < frames; ++i) {
+            const uint64_t before = handled();
+            ASSERT_TRUE(board.pushFrames(1));
+            ASSERT_TRUE(harness.waitForFrames(before + 1));
+        }
+    }
+    uint64_t handled() {
+        std::lock_guard lock(device.acquisition.lock);
+        return device.acquisition.framesHandled;
+    }
+};
+
+TEST_F(ScanTest, ASingleScanComesAsThirtyTwoBitValuesTimesAHundred) {
+    ASSERT_EQ(init(initRequest(3, 0, 8, 1)), 0);
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), 0);
+    for (uint32_t j = 0; j < 8; ++j) {
+        EXPECT_EQ(answer.scan32(j), static_cast<int32_t>(patternValue(0, j)) * 100);
+    }
+    EXPECT_EQ(requestsOf(board, VR_GS).size(), 1u);
+}
+
+TEST_F(ScanTest, AveragingFourScansOfTenToThirteenGives1150) {
+    board.setScanPattern([](uint64_t scan, uint32_t) { return static_cast<uint16_t>(10 + scan); });
+    ASSERT_EQ(init(initRequest(3, 1, 4, 4)), 0);
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), 0);
+    EXPECT_EQ(answer.scan32(0), 1150);
+    EXPECT_EQ(answer.scan32(3), 1150);
+}
+
+TEST_F(ScanTest, TheDifferentialModeSendsPairsAndGivesTheirDifference) {
+    board.setScanPattern([](uint64_t scan, uint32_t pixel) {
+        return static_cast<uint16_t>(scan == 0 ? 100 : 100 + pixel);
+    });
+    ASSERT_EQ(init(initRequest(0xFF03, 0, 4, 1)), 0);
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), 0);
+    for (uint32_t j = 0; j < 4; ++j) {
+        EXPECT_EQ(answer.scan32(j), static_cast<int32_t>(j) * 100);
+    }
+}
+
+TEST_F(ScanTest, BurstScansGoIntoTheDataAreaAsRawWords) {
+    ASSERT_EQ(init(initRequest(3, 2, 4, 3)), 0);
+    EXPECT_EQ(getScans(nullptr, 11).get<rb::Status>(), kBoardStatusBufferTooSmall);
+    BlockBuffer answer = getScans(nullptr, 12);
+    EXPECT_EQ(answer.get<rb::Status>(), 0);
+    EXPECT_EQ(answer.data16(0), patternValue(0, 0));
+    EXPECT_EQ(answer.data16(4), patternValue(1, 0));
+    EXPECT_EQ(answer.data16(11), patternValue(2, 3));
+}
+
+TEST_F(ScanTest, ScansToTheDataAreaNeedRoomForThirtyTwoBitValues) {
+    BlockBuffer request = initRequest(3, 0, 4, 1);
+    request.set<rb::RequestFlags>(KORAL_RF_SCANS_TO_DATA);
+    ASSERT_EQ(init(request), 0);
+    EXPECT_EQ(getScans(nullptr, 7).get<rb::Status>(), kBoardStatusBufferTooSmall);
+    // DataLength larger than the bytes that came is no room either.
+    BlockBuffer lying(2);
+    lying.set<rb::DataLength>(1000);
+    RequestBlock view = lying.view();
+    EXPECT_FALSE(HandleGetScans(device, view, nullptr));
+    EXPECT_EQ(lying.get<rb::Status>(), kBoardStatusBufferTooSmall);
+
+    BlockBuffer answer = getScans(nullptr, 8);
+    EXPECT_EQ(answer.get<rb::Status>(), 0);
+    int32_t first = 0;
+    std::memcpy(&first, answer.bytes.data() + KORAL_REQUEST_BLOCK_DATA_OFFSET + 4, 4);
+    EXPECT_EQ(first, static_cast<int32_t>(patternValue(0, 1)) * 100);
+}
+
+TEST_F(ScanTest, ScansBeforeAnyInitialisationAreInvalid) {
+    EXPECT_EQ(getScans().get<rb::Status>(), kBoardStatusInvalidData);
+    EXPECT_TRUE(requestsOf(board, VR_GS).empty());
+}
+
+TEST_F(ScanTest, TheModesImageMustBeTheOneLoaded) {
+    ASSERT_EQ(init(initRequest(3, 0, 4, 1)), 0);
+    device.updateIdentity([](BoardIdentity& identity) { identity.currentImage = 3; });
+    EXPECT_EQ(getScans().get<rb::Status>(), kBoardStatusFirmwareUnsupported);
+}
+
+TEST_F(ScanTest, ABadTerminatorIs105AndResetsTheScanPipe) {
+    ASSERT_EQ(init(initRequest(3, 0, 4, 1)), 0);
+    board.injectFrameFault(sim::Fx2FrameFault::BadTerminator);
+    const std::size_t resets = board.portResets();
+    EXPECT_EQ(getScans().get<rb::Status>(), kBoardStatusBadTerminator);
+    EXPECT_EQ(board.portResets(), resets) << "a pipe reset, not a port reset";
+    EXPECT_EQ(getScans().get<rb::Status>(), 0) << "the next frame is whole again";
+}
+
+TEST_F(ScanTest, ALongFrameIsAnOverflowWithInfo100) {
+    ASSERT_EQ(init(initRequest(3, 0, 4, 1)), 0);
+    board.injectFrameFault(sim::Fx2FrameFault::Long);
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), kBoardStatusOverflow);
+    EXPECT_EQ(answer.get<rb::StatusInfo>(), 100);
+}
+
+TEST_F(ScanTest, AShortFrameTimesOutAs146) {
+    ASSERT_EQ(init(initRequest(3, 0, 4, 1)), 0);
+    board.injectFrameFault(sim::Fx2FrameFault::Short);
+    std::thread timeout([&] {
+        // Once the short frame was read, the read waits for the rest of it
+        // until its time-out.
+        while (board.framesSent() == 0 || harness.port->queuedIn(sim::kFx2ScanPipe) != 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        clock.waitForPendingWaits(1);
+        clock.advance(std::chrono::seconds(10));
+    });
+    BlockBuffer answer = getScans();
+    timeout.join();
+    EXPECT_EQ(answer.get<rb::Status>(), kBoardStatusIncompleteFrame);
+}
+
+TEST_F(ScanTest, AHaltedScanPipeReportsTheBoardsOwnError) {
+    ASSERT_EQ(init(initRequest(3, 0, 4, 1)), 0);
+    board.injectFrameFault(sim::Fx2FrameFault::BulkError);
+    board.setDeviceError(161, 9);
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), 161);
+    EXPECT_EQ(answer.get<rb::StatusInfo>(), 9);
+}
+
+TEST_F(ScanTest, TheFifoProtectionFlagReadsTheBoardsBufferFull) {
+    BlockBuffer request = initRequest(3, 0, 4, 1, 2);
+    request.set<rb::RequestFlags>(KORAL_RF_GEN2_INIT);
+    request.set<rb::ExtFifoFullLevel>(0x4000);
+    ASSERT_EQ(init(request), 0);
+    board.setDeviceError(194, 0);
+    EXPECT_EQ(getScans().get<rb::Warning>(), kBoardWarningBufferFull);
+}
+
+// --- continuous modes
+
+TEST_F(ScanTest, ModeSixAnswersTheNewestScanAndCountsTheOverwrittenOnes) {
+    ASSERT_EQ(init(initRequest(6, 0, 4, 1)), 0);
+    pushAndWait(1);
+    pushAndWait(1);
+    pushAndWait(1);
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), 0);
+    EXPECT_EQ(answer.scan32(1), static_cast<int32_t>(patternValue(2, 1)) * 100);
+    EXPECT_EQ(answer.get<rb::LostScans>(), 2);
+    EXPECT_EQ(answer.get<rb::Warning>(), kBoardWarningScansLost);
+    EXPECT_EQ(answer.get<rb::ScansInRing>(), 1);
+
+    pushAndWait(1);
+    BlockBuffer next = getScans();
+    EXPECT_EQ(next.get<rb::LostScans>(), 0);
+    EXPECT_EQ(next.get<rb::Warning>(), 0) << "the loss was reported once";
+}
+
+TEST_F(ScanTest, ModeSevenKeepsTheOldestAndDropsWhatAFullRingCannotHold) {
+    BlockBuffer request = initRequest(7, 0, 4, 1);
+    request.set<rb::RingCapacity>(2);
+    ASSERT_EQ(init(request), 0);
+    pushAndWait(4);
+    BlockBuffer first = getScans();
+    EXPECT_EQ(first.scan32(0), static_cast<int32_t>(patternValue(0, 0)) * 100);
+    EXPECT_EQ(first.get<rb::ScansInRing>(), 2);
+    EXPECT_EQ(first.get<rb::LostScans>(), 2);
+    EXPECT_EQ(first.get<rb::Warning>(), kBoardWarningScansLost);
+    BlockBuffer second = getScans();
+    EXPECT_EQ(second.scan32(0), static_cast<int32_t>(patternValue(1, 0)) * 100);
+    EXPECT_EQ(second.get<rb::ScansInRing>(), 1);
+}
+
+TEST_F(ScanTest, AnEmptyRingWaitsExceptInTheModesThatDoNot) {
+    ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
+    bool pending = false;
+    getScans(&pending);
+    EXPECT_TRUE(pending);
+    ASSERT_EQ(init(initRequest(0xFF21, 0, 4, 1)), 0);
+    EXPECT_EQ(getScans().get<rb::Status>(), kBoardStatusNoSpectra);
+}
+
+TEST_F(ScanTest, ScansWithoutARunningReaderAre150) {
+    ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
+    StopContinuousAcquisition(device, true);
+    EXPECT_EQ(getScans().get<rb::Status>(), kBoardStatusModeNotAvailable);
+}
+
+TEST_F(ScanTest, AFrameThatFailsToParseReachesTheClientWithTheNextAnswer) {
+    BlockBuffer request = initRequest(7, 0, 4, 1);
+    request.set<rb::RingCapacity>(4);
+    ASSERT_EQ(init(request), 0);
+    board.injectFrameFault(sim::Fx2FrameFault::BadTerminator);
+    pushAndWait(1);
+    BlockBuffer failed = getScans();
+    EXPECT_EQ(failed.get<rb::Status>(), kBoardStatusBadTerminator);
+    EXPECT_EQ(failed.get<rb::StatusInfo>(), 0);
+    EXPECT_EQ(failed.get<rb::LostScans>(), 1);
+    pushAndWait(1);
+    BlockBuffer good = getScans();
+    EXPECT_EQ(good.get<rb::Status>(), 0);
+    EXPECT_EQ(good.scan32(0), static_cast<int32_t>(patternValue(1, 0)) * 100);
+}
+
+TEST_F(ScanTest, ASaturationWarningIsCarriedByExactlyOneStoredScan) {
+    board.setScanPattern([](uint64_t scan, uint32_t pixel) {
+        return static_cast<uint16_t>(scan == 1 && pixel == 2 ? 0x7FFF : 100);
+    });
+    BlockBuffer request = initRequest(7, 0, 4, 1);
+    request.set<rb::RingCapacity>(4);
+    request.set<rb::RequestFlags>(KORAL_RF_WARN_CLASS1);
+    request.set<rb::SaturationPeriod>(100);
+    ASSERT_EQ(init(request), 0);
+    pushAndWait(3);
+    std::vector<uint16_t> warnings;
+    for (int i = 0; i < 3; ++i) {
+        warnings.push_back(getScans().get<rb::Warning>());
+    }
+    EXPECT_EQ(warnings, (std::vector<uint16_t>{0, 199, 0}));
+}
+
+TEST_F(ScanTest, ADroppedSaturatedScanTakesItsWarningAlong) {
+    board.setScanPattern([](uint64_t scan, uint32_t pixel) {
+        return static_cast<uint16_t>(scan == 1 && pixel == 0 ? 0x8000 : 100);
+    });
+    BlockBuffer request = initRequest(7, 0, 4, 1);
+    request.set<rb::RequestFlags>(KORAL_RF_WARN_CLASS1);
+    ASSERT_EQ(init(request), 0);
+    pushAndWait(2);
+    BlockBuffer first = getScans();
+    EXPECT_EQ(first.get<rb::Warning>(), kBoardWarningScansLost);
+    EXPECT_EQ(first.get<rb::LostScans>(), 1);
+    pushAndWait(1);
+    EXPECT_EQ(getScans().get<rb::Warning>(), 0);
+}
+
+TEST_F(ScanTest, AFailedReadRestartsTheStreamAndIsReportedAsADroppedFrame) {
+    ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
+    board.injectFrameFault(sim::Fx2FrameFault::BulkError);
+    pushAndWait(1);
+    EXPECT_EQ(requestsOf(board, VR_REINIT).size(), 1u);
+    pushAndWait(1);
+    BlockBuffer after = getScans();
+    EXPECT_EQ(after.get<rb::Status>(), 0);
+    EXPECT_EQ(after.get<rb::LostScans>(), 1);
+    EXPECT_EQ(after.get<rb::Warning>(), kBoardWarningFrameDropped);
+}
+
+TEST_F(ScanTest, MoreThanTenFailedReadsInARowAre102) {
+    ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
+    board.injectFrameFault(sim::Fx2FrameFault::BulkError, 11);
+    pushAndWait(11);
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), kBoardStatusReaderFailed);
+    EXPECT_EQ(answer.get<rb::StatusInfo>(), 0);
+    pushAndWait(1);
+    EXPECT_EQ(getScans().get<rb::Status>(), 0) << "a whole frame ends the run of failures";
+}
+
+TEST_F(ScanTest, AFailedRestartIs140AndEndsTheReader) {
+    ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
+    board.stallRequest(VR_REINIT);
+    board.injectFrameFault(sim::Fx2FrameFault::BulkError);
+    pushAndWait(1);
+    EXPECT_EQ(getScans().get<rb::Status>(), kBoardStatusRestartFailed);
+    device.acquisition.reader.join();
+    EXPECT_FALSE(device.acquisition.running.load());
+    EXPECT_EQ(getScans().get<rb::Status>(), kBoardStatusModeNotAvailable);
+    EXPECT_EQ(requestsOf(board, VR_STOP).size(), 1u);
+}
+
+} // namespace
