@@ -7,6 +7,11 @@
 #include "sim/setup.h"
 
 #include "platform/driver.h"
+#include "platform/usb.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
 
 namespace {
 
@@ -53,6 +58,17 @@ DriverStatus removeBoardDevice(DeviceObject& device) {
     return kStatusSuccess;
 }
 
+// The USB board driver beside this one: the FX2 boards need it, as a real
+// board brings its driver along when it is plugged in.
+std::string usbBoardDriverPath() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&usbBoardDriverPath), &info) == 0 ||
+        info.dli_fname == nullptr) {
+        return {};
+    }
+    return (std::filesystem::path(info.dli_fname).parent_path() / "libkavrin.so").string();
+}
+
 } // namespace
 
 VELDON_DRIVER_ENTRY(driver) {
@@ -67,5 +83,18 @@ VELDON_DRIVER_ENTRY(driver) {
     driver->driverUnload = [](DriverObject& self) {
         sim::BoardRegistry::instance().detachDriver(self.name());
     };
-    return sim::BoardRegistry::instance().attachDriver(driver->name(), setup.boards);
+    sim::BoardRegistry& registry = sim::BoardRegistry::instance();
+    const DriverStatus status = registry.attachDriver(driver->name(), setup.boards);
+    if (status == kStatusSuccess && registry.usbBoardCount() > 0) {
+        // Loaded already when the drivers' directory was scanned; a missing
+        // driver leaves the FX2 boards without one, as on a real system.
+        const std::string path = usbBoardDriverPath();
+        if (!path.empty()) {
+            loadDriverLibrary(path);
+        }
+        // Their arrivals reach the device layer before the first
+        // enumeration, which then waits for their start.
+        usb::waitForUsbHotplugIdle();
+    }
+    return status;
 }

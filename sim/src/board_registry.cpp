@@ -35,6 +35,25 @@ int lastReportError() {
     return error != 0 ? static_cast<int>(error) : EIO;
 }
 
+// An FX2 board as the set-up describes it, already running the operating
+// image of its generation (as after an earlier download), so that it needs
+// no re-enumeration to come up.
+Fx2BoardConfig usbBoardConfig(const BoardConfig& config) {
+    Fx2BoardConfig fx;
+    fx.generation = (config.hardwareWord >> 12) == 2 ? 2 : 1;
+    fx.eepromRelease = config.boardId;
+    fx.switchId = config.boardId;
+    fx.hardwareWord = config.hardwareWord & 0x0FFF;
+    fx.running = fx2ShippedImage(fx.generation == 2 ? 5 : 2);
+    fx.sensor = config;
+    fx.frameRate = config.frameRate;
+    return fx;
+}
+
+bool isUsbBoard(const BoardConfig& config) {
+    return config.interfaceType == 6 && config.usbBoard;
+}
+
 } // namespace
 
 BoardRegistry& BoardRegistry::instance() {
@@ -161,6 +180,15 @@ int BoardRegistry::attachDriver(std::string_view driverName,
     }
     driverName_ = std::string(driverName);
     for (const BoardConfig& config : boards) {
+        if (isUsbBoard(config)) {
+            auto board = std::make_shared<Fx2Board>(usbBoardConfig(config));
+            std::shared_ptr<platform::usb::SimPort> port = Fx2Board::plug(board);
+            if (!port) {
+                return lastReportError();
+            }
+            usbBoards_.push_back({config.name, std::move(board), std::move(port)});
+            continue;
+        }
         if (const int rc = addLocked(config, nullptr); rc != 0) {
             // The driver's entry fails with this, and the platform drops the
             // arrivals it queued for it.
@@ -174,6 +202,7 @@ int BoardRegistry::attachDriver(std::string_view driverName,
 
 void BoardRegistry::detachDriver(std::string_view driverName) {
     std::vector<std::shared_ptr<BoardModel>> dropped; // released outside the lock
+    std::vector<UsbBoard> unplugged;
     {
         std::lock_guard lock(mutex_);
         if (driverName_ != driverName) {
@@ -184,7 +213,26 @@ void BoardRegistry::detachDriver(std::string_view driverName) {
             board->setPresent(false);
         }
         dropped.swap(boards_);
+        unplugged.swap(usbBoards_);
     }
+    for (const UsbBoard& board : unplugged) {
+        board.port->unplug();
+    }
+}
+
+std::shared_ptr<Fx2Board> BoardRegistry::findUsbBoard(std::string_view name) const {
+    std::lock_guard lock(mutex_);
+    for (const UsbBoard& board : usbBoards_) {
+        if (equalsNoCase(board.name, name)) {
+            return board.board;
+        }
+    }
+    return nullptr;
+}
+
+std::size_t BoardRegistry::usbBoardCount() const {
+    std::lock_guard lock(mutex_);
+    return usbBoards_.size();
 }
 
 } // namespace sim

@@ -2,7 +2,9 @@
 // The simulated boards of the process, for the board driver and for tests.
 //
 // The board driver attaches when it is loaded: the boards of the set-up file
-// are created in file order and reported to the platform as arrived. When the
+// are created in file order and reported to the platform as arrived; a
+// board of interface type 6 with usb_board = 1 is instead an FX2 board
+// plugged into the simulated USB bus, where the USB board driver finds it. When the
 // driver is unloaded (platform::shutdownDevices) it detaches and the registry
 // is empty again; a test that keeps a board pointer can still read its log.
 //
@@ -19,6 +21,7 @@
 // Thread-safe. Boards are found by name without regard to ASCII case.
 
 #include "sim/board_model.h"
+#include "sim/fx2_board.h"
 #include "sim/setup.h"
 
 #include <cstdint>
@@ -41,6 +44,10 @@ public:
     std::shared_ptr<BoardModel> findByBoardId(int interfaceType, int boardId) const;
     std::shared_ptr<BoardModel> findByInstanceId(std::string_view instanceId) const;
 
+    // FX2 boards of the set-up, in file order; null for another name.
+    std::shared_ptr<Fx2Board> findUsbBoard(std::string_view name) const;
+    std::size_t usbBoardCount() const;
+
     // --- hot-plug
     // Declares a board and plugs it in; *added (may be null) gets it.
     int addBoard(const BoardConfig& config, std::shared_ptr<BoardModel>* added = nullptr);
@@ -52,8 +59,8 @@ public:
     std::string driverName() const;
     // Creates the boards and reports them as arrived for the driver.
     int attachDriver(std::string_view driverName, const std::vector<BoardConfig>& boards);
-    // Forgets every board (their devices are gone already); only for the
-    // driver that is attached.
+    // Forgets every board (their devices are gone already) and unplugs the
+    // FX2 boards; only for the driver that is attached.
     void detachDriver(std::string_view driverName);
 
 private:
@@ -66,6 +73,12 @@ private:
     mutable std::mutex mutex_;
     std::string driverName_;
     std::vector<std::shared_ptr<BoardModel>> boards_;
+    struct UsbBoard {
+        std::string name;
+        std::shared_ptr<Fx2Board> board;
+        std::shared_ptr<platform::usb::SimPort> port;
+    };
+    std::vector<UsbBoard> usbBoards_;
     uint32_t nextInstance_ = 1;
 };
 

@@ -1,0 +1,155 @@
+// Type-6 boards of the set-up file as FX2 boards on the simulated USB bus:
+// the keys that select them, and a spectrum's whole road through the device
+// layer, the USB board driver and the bus to the sensor model.
+
+#include "sim/board_driver.h"
+#include "sim/board_registry.h"
+#include "sim/sensor_model.h"
+#include "sim/setup.h"
+
+#include "sim_test_support.h"
+
+#include "platform/device.h"
+#include "platform/event_log.h"
+#include "platform/last_error.h"
+#include "platform/usb.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using namespace simtest;
+using namespace platform;
+using sim::BoardRegistry;
+
+TEST(Fx2SetupKeys, SelectTheUsbBoardAndItsStreamRate) {
+    const sim::Setup setup = sim::parseSetup("[board a]\nusb_board = 1\nframe_rate = 250.5\n"
+                                             "[board b]\n"
+                                             "[board c]\nusb_board = 2\n"
+                                             "[board d]\nframe_rate = 0\n");
+    ASSERT_EQ(setup.boards.size(), 2u);
+    EXPECT_TRUE(setup.boards[0].usbBoard);
+    EXPECT_EQ(setup.boards[0].frameRate, 250.5);
+    EXPECT_FALSE(setup.boards[1].usbBoard) << "the request-block model by default";
+    EXPECT_EQ(setup.boards[1].frameRate, 100.0);
+    EXPECT_EQ(setup.problems.size(), 2u) << "c and d are skipped";
+}
+
+class Fx2RoadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("VELDON_USB_REAL", "0", 1);
+        ::setenv("VELDON_MACHINE_CONFIG", config.path().c_str(), 1);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(shutdownDevices());
+        EXPECT_TRUE(usb::shutdownUsb());
+        ::unsetenv("VELDON_DRIVER_PATH");
+        ::unsetenv(sim::kSimulationVariable);
+        ::unsetenv("VELDON_MACHINE_CONFIG");
+        ::unsetenv("VELDON_USB_REAL");
+    }
+
+    // Only the simulation's driver is named: the USB board driver beside it
+    // comes with the FX2 boards.
+    std::vector<std::string> start(const std::string& setup) {
+        ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
+        ::setenv(sim::kSimulationVariable, dir.write("sim.ini", setup).c_str(), 1);
+        return enumerateDeviceInterfaces(sim::kInterfaceClassType6);
+    }
+
+    bool send(DeviceHandle handle, uint32_t code, LongBlock& b) {
+        uint32_t returned = 0;
+        return deviceIoControl(handle, code, &b, kShort, &b, kShort, &returned) &&
+               returned == kShort;
+    }
+
+    // The sensor's values for these pixels after 1 ms, as the driver scales them.
+    static std::vector<int32_t> expectedScan(const sim::BoardConfig& config, uint32_t pixels) {
+        const sim::SensorModel sensor(config);
+        std::vector<int32_t> values;
+        for (uint32_t j = 0; j < pixels; ++j) {
+            values.push_back(static_cast<int32_t>(sensor.rawWord(j, pixels, 1000.0)) * 100);
+        }
+        return values;
+    }
+
+    static void initFor(LongBlock& b, uint16_t mode, uint16_t pixels) {
+        b = LongBlock{};
+        b.block.WorkMode = mode;
+        b.block.NumberPixel = pixels;
+        b.block.NumberPixel2 = pixels;
+        b.block.NumScans = 1;
+        b.block.PreCnts = 1;
+        b.block.AcqIntCnts = 8000; // 1 ms of the 8 MHz clock
+        b.block.RingCapacity = 2;
+    }
+
+    std::shared_ptr<RecordingEventLog> events = std::make_shared<RecordingEventLog>();
+    ScopedEventLogBackend eventScope{events};
+    TempDir dir;
+    TempDir config;
+    std::unique_ptr<LongBlock> block = newBlock();
+};
+
+constexpr const char* kSetup = "[board usb]\n"
+                               "interface_type = 6\n"
+                               "board_id = 3\n"
+                               "usb_board = 1\n"
+                               "pixels = 64\n"
+                               "dark = 700\n"
+                               "signal = 3000\n"
+                               "[board model]\n"
+                               "interface_type = 6\n"
+                               "board_id = 4\n";
+
+TEST_F(Fx2RoadTest, ASpectrumComesFromTheSensorThroughTheUsbBoardDriver) {
+    const std::vector<std::string> members = start(kSetup);
+    ASSERT_EQ(members.size(), 2u) << "the FX2 board and the request-block one";
+    ASSERT_TRUE(BoardRegistry::instance().findUsbBoard("usb"));
+    EXPECT_FALSE(BoardRegistry::instance().find("usb"));
+    EXPECT_TRUE(BoardRegistry::instance().find("model"));
+
+    DeviceHandle usbBoard = kInvalidDeviceHandle;
+    for (const std::string& path : members) {
+        const DeviceHandle handle = openDevice(path);
+        ASSERT_NE(handle, kInvalidDeviceHandle);
+        *block = LongBlock{};
+        ASSERT_TRUE(send(handle, IOCTL_BOARD_GET_USB_VERSION, *block));
+        if (block->block.BoardId == 3) {
+            usbBoard = handle;
+        } else {
+            closeDevice(handle);
+        }
+    }
+    ASSERT_NE(usbBoard, kInvalidDeviceHandle);
+
+    const sim::Setup setup = sim::parseSetup(kSetup);
+    const std::vector<int32_t> expected = expectedScan(setup.boards[0], 64);
+    for (uint16_t mode : {uint16_t{3}, uint16_t{7}}) {
+        initFor(*block, mode, 64);
+        ASSERT_TRUE(send(usbBoard, IOCTL_BOARD_INIT, *block));
+        ASSERT_EQ(block->block.Status, 0) << mode;
+        *block = LongBlock{};
+        ASSERT_TRUE(send(usbBoard, IOCTL_BOARD_GET_SCANS, *block));
+        ASSERT_EQ(block->block.Status, 0) << mode;
+        for (uint32_t j = 0; j < 64; ++j) {
+            ASSERT_EQ(static_cast<int32_t>(block->block.ScanData[j]), expected[j])
+                << "mode " << mode << " pixel " << j;
+        }
+    }
+    *block = LongBlock{};
+    EXPECT_TRUE(send(usbBoard, IOCTL_BOARD_DEINIT, *block));
+    EXPECT_FALSE(BoardRegistry::instance().findUsbBoard("usb")->streaming());
+    EXPECT_TRUE(closeDevice(usbBoard));
+}
+
+TEST_F(Fx2RoadTest, WithoutUsbBoardsTheUsbDriverIsNotBroughtIn) {
+    ASSERT_EQ(start("[board model]\ninterface_type = 6\n").size(), 1u);
+    EXPECT_EQ(BoardRegistry::instance().usbBoardCount(), 0u);
+}
+
+} // namespace
