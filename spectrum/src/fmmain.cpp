@@ -263,13 +263,16 @@ void TfmMain::buildWindow() {
     spectrumList_ = new QWidget();
     cbImplicit_ = new QCheckBox("preview spectrum(implicit)", spectrumList_);
     cbImplicit_->setChecked(true);
-    cbImplicit_->setGeometry(kListLeft, 8, kListWidth, 17);
+    cbImplicit_->move(kListLeft, 8);
+    cbImplicit_->adjustSize();
     connect(cbImplicit_, &QCheckBox::clicked, this, &TfmMain::updateGraph);
     auto* saved = new QLabel(" Saved ", spectrumList_);
-    saved->move(kListLeft, 24);
+    saved->move(kListLeft, 26);
+    saved->adjustSize();
     auto* line = new QFrame(spectrumList_);
     line->setFrameShape(QFrame::HLine);
-    line->setGeometry(kListLeft + 44, 31, kListWidth - 44, 2);
+    line->setGeometry(kListLeft + saved->width(), 26 + saved->height() / 2,
+                      kListWidth - saved->width(), 2);
     RenamePanel_ = new QFrame(spectrumList_);
     RenamePanel_->setObjectName("RenamePanel");
     RenamePanel_->setFrameShape(QFrame::Box);
@@ -302,7 +305,7 @@ void TfmMain::buildWindow() {
     split->addWidget(chartSide);
     split->addWidget(side);
     split->setStretchFactor(0, 1);
-    split->setSizes({760, 220});
+    split->setSizes({740, 240});
     auto* measuringLayout = new QVBoxLayout(measuring);
     measuringLayout->setContentsMargins(2, 2, 2, 2);
     measuringLayout->addWidget(split);
@@ -530,8 +533,9 @@ void TfmMain::layoutSpectrumCheckBoxes() {
         }
         box->setPalette(palette);
     }
-    spectrumList_->resize(kListLeft + kListWidth + 4,
-                          kListTop + kListStep * (spectrumCount() + 1) + 4);
+    spectrumList_->resize(
+        std::max(kListLeft + kListWidth, cbImplicit_->x() + cbImplicit_->width()) + 4,
+        kListTop + kListStep * (spectrumCount() + 1) + 4);
     RenamePanel_->raise();
 }
 

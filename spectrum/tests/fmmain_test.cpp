@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -783,19 +784,24 @@ TEST_F(MainWindowTest, ShippedSimulatedBoardGivesThreeSpectraAndScreenshot) {
     window->TimerDevTimer();
     ASSERT_EQ(window->statusText(), "Opened");
     ASSERT_EQ(window->device()->pixelCount(), 1024);
-    getSpectra(3);
-    ASSERT_EQ(window->spectrumCount(), 3);
-    expectInStep();
-    for (const mi::Data& d : window->dataSet().spectra) {
+    QPushButton* set = window->findChild<QPushButton*>("SetITbtn");
+    ASSERT_NE(set, nullptr);
+    // One spectrum at each of three integration times, set as a user does.
+    std::vector<double> tops;
+    for (int ms : {30, 20, 10}) {
+        window->integTimeEdit()->SetValue(ms);
+        QTest::mouseClick(set, Qt::LeftButton);
+        getSpectra(1);
+        ASSERT_EQ(window->spectrumCount(), static_cast<int>(tops.size()) + 1);
+        const mi::Data& d = window->dataSet().spectra.back();
         ASSERT_EQ(d.values.size(), 1025u);
-        double top = 0;
-        for (int i = 0; i < 1024; ++i) {
-            top = std::max(top, d.values[static_cast<std::size_t>(i)]);
-        }
-        // A real curve above the dark level, not saturated.
-        EXPECT_GT(top, 1000.0);
-        EXPECT_LT(top, 65535.0);
+        tops.push_back(*std::max_element(d.values.begin(), d.values.begin() + 1024));
     }
+    expectInStep();
+    // Real curves above the dark level that follow the integration time.
+    EXPECT_GT(tops[2], 1000.0);
+    EXPECT_GT(tops[1], tops[2]);
+    EXPECT_GT(tops[0], tops[1]);
     window->SpeedButton3Click();
     window->SpeedButton1Click();
     window->notesEdit()->setPlainText("Three spectra of the simulated board");
