@@ -7,33 +7,16 @@
 
 namespace spectrum {
 
-TfmParam::TfmParam(QWidget* parent) : QDialog(parent) {
-    setObjectName("fmParam");
-    setWindowTitle("Settings");
+TForm::TForm(const char* name, const char* caption, QWidget* parent) : QDialog(parent) {
+    setObjectName(name);
+    setWindowTitle(caption);
 }
 
 TfmData::TfmData(QObject* parent) : QObject(parent) {
     setObjectName("fmData");
 }
 
-TfmRun::TfmRun(QWidget* parent) : QDialog(parent) {
-    setObjectName("fmRun");
-    setWindowTitle("Number of samples");
-}
-
-TfmGraphParam::TfmGraphParam(QWidget* parent) : QDialog(parent) {
-    setObjectName("fmGraphParam");
-    setWindowTitle("Param");
-}
-
-TfmDigital::TfmDigital(QWidget* parent) : QDialog(parent) {
-    setObjectName("fmDigital");
-    setWindowTitle("Digital Input/Output");
-}
-
-TFmInterval::TFmInterval(QWidget* parent) : QDialog(parent) {
-    setObjectName("FmInterval");
-    setWindowTitle("Set Interval");
+TFmInterval::TFmInterval(QWidget* parent) : TForm("FmInterval", "Set Interval", parent) {
     from_ = new QLineEdit(this);
     to_ = new QLineEdit(this);
     ok_ = new QPushButton("OK", this);

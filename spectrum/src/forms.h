@@ -11,13 +11,21 @@ class QPushButton;
 
 namespace spectrum {
 
-// "Settings": the acquisition parameters (work mode, synchronisation,
-// integration time, average number).
-class TfmParam : public QDialog {
+// A dialog of the main window with its name and caption.
+class TForm : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TfmParam(QWidget* parent = nullptr);
+    TForm(const char* name, const char* caption, QWidget* parent);
+};
+
+// "Settings": the acquisition parameters (work mode, synchronisation,
+// integration time, average number).
+class TfmParam : public TForm {
+    Q_OBJECT
+
+public:
+    explicit TfmParam(QWidget* parent = nullptr) : TForm("fmParam", "Settings", parent) {}
 };
 
 // The data module of the current run: its spectra with their time stamps and
@@ -30,32 +38,33 @@ public:
 };
 
 // "Number of samples": the length of a run.
-class TfmRun : public QDialog {
+class TfmRun : public TForm {
     Q_OBJECT
 
 public:
-    explicit TfmRun(QWidget* parent = nullptr);
+    explicit TfmRun(QWidget* parent = nullptr) : TForm("fmRun", "Number of samples", parent) {}
 };
 
 // "Param": the wavelength range of the chart and the cursor switch.
-class TfmGraphParam : public QDialog {
+class TfmGraphParam : public TForm {
     Q_OBJECT
 
 public:
-    explicit TfmGraphParam(QWidget* parent = nullptr);
+    explicit TfmGraphParam(QWidget* parent = nullptr) : TForm("fmGraphParam", "Param", parent) {}
 };
 
 // "Digital Input/Output": input source, digital outputs and inputs.
-class TfmDigital : public QDialog {
+class TfmDigital : public TForm {
     Q_OBJECT
 
 public:
-    explicit TfmDigital(QWidget* parent = nullptr);
+    explicit TfmDigital(QWidget* parent = nullptr)
+        : TForm("fmDigital", "Digital Input/Output", parent) {}
 };
 
 // "Set Interval": two edits with "To" between them and "OK". Shown over the
 // main window, which stays disabled until "OK"; the texts are not used.
-class TFmInterval : public QDialog {
+class TFmInterval : public TForm {
     Q_OBJECT
 
 public:

@@ -104,6 +104,9 @@ class MainWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (QApplication::instance() == nullptr) {
+            if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            }
             static int argc = 1;
             static char name[] = "fmmain_test";
             static char* argv[] = {name, nullptr};
