@@ -191,13 +191,6 @@ bool scanPipeUsable(const DEVICE_EXTENSION& device) {
            type == platform::usb::EndpointType::Interrupt;
 }
 
-void reportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block) {
-    if (device.state.load() == DeviceState::Started) {
-        AbortPipe(device, 0);
-        ReportDeviceError(device, block);
-    }
-}
-
 } // namespace
 
 void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
@@ -307,7 +300,7 @@ void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
     const int sent =
         SendInit(device, acq.lastSent.bytes, build.intervalCountsChanged, layout.pixelCount);
     if (sent != 0) {
-        reportTransferFailure(device, block);
+        ReportTransferFailure(device, block);
         return;
     }
     if (device.state.load() == DeviceState::SurpriseRemoved) {
@@ -334,7 +327,7 @@ void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
 void HandleDeinit(DEVICE_EXTENSION& device, RequestBlock& block) {
     StopContinuousAcquisition(device, false);
     if (SendDeinit(device) != 0) {
-        reportTransferFailure(device, block);
+        ReportTransferFailure(device, block);
         return;
     }
     device.acquisition.sentSinceStart = false;

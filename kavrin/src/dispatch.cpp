@@ -28,23 +28,16 @@ void handleGetUsbVersion(DEVICE_EXTENSION& device, RequestBlock& block) {
     std::memcpy(block.dataArea().data(), &version, sizeof version);
 }
 
-void reportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block) {
-    if (device.state.load() == DeviceState::Started) {
-        AbortPipe(device, 0);
-        ReportDeviceError(device, block);
-    }
-}
-
 void handleSetDigitalOutput(DEVICE_EXTENSION& device, RequestBlock& block) {
     if (SetDigitalOutput(device, block.get<rb::DigitalOutputWord>()) != 0) {
-        reportTransferFailure(device, block);
+        ReportTransferFailure(device, block);
     }
 }
 
 void handleGetDigitalInput(DEVICE_EXTENSION& device, RequestBlock& block) {
     uint32_t answer = 0;
     if (GetDigitalInput(device, block.get<rb::DigitalInputWord>(), answer) != 0) {
-        reportTransferFailure(device, block);
+        ReportTransferFailure(device, block);
         return;
     }
     // The board's low half goes up; the lower half is 0.
@@ -53,7 +46,7 @@ void handleGetDigitalInput(DEVICE_EXTENSION& device, RequestBlock& block) {
 
 void handleSetInputLatchMode(DEVICE_EXTENSION& device, RequestBlock& block) {
     if (SetInputLatchMode(device, block.get<rb::DigitalInputWord>()) != 0) {
-        reportTransferFailure(device, block);
+        ReportTransferFailure(device, block);
     }
 }
 

@@ -41,13 +41,6 @@ std::span<uint8_t> dataAreaOf(RequestBlock& block) {
     return area.first(static_cast<std::size_t>(std::min<uint64_t>(declared, area.size())));
 }
 
-void reportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block) {
-    if (started(device)) {
-        AbortPipe(device, 0);
-        ReportDeviceError(device, block);
-    }
-}
-
 // The request's answer once its block is filled: a request whose cancel
 // routine runs is completed there instead.
 void completeTaken(DEVICE_EXTENSION& device, const IoRequestPtr& request) {
@@ -315,7 +308,7 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
                      uint32_t flags) {
     const AcquisitionSettings& s = device.acquisition.settings;
     if (StartScan(device) != 0) {
-        reportTransferFailure(device, block);
+        ReportTransferFailure(device, block);
         return;
     }
     std::vector<uint8_t> frame;
@@ -333,7 +326,7 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
         return;
     }
     if (!read.ok() || read.length != frame.size()) {
-        reportTransferFailure(device, block);
+        ReportTransferFailure(device, block);
         if (block.get<rb::Status>() == kBoardStatusCommunication && read.length < frame.size()) {
             block.set<rb::Status>(kBoardStatusIncompleteFrame);
         }

@@ -242,6 +242,13 @@ void ReportDeviceError(DEVICE_EXTENSION& device, RequestBlock& block) {
     ResetPipe(device);
 }
 
+void ReportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block) {
+    if (started(device)) {
+        AbortPipe(device, 0);
+        ReportDeviceError(device, block);
+    }
+}
+
 int RestartStreaming(DEVICE_EXTENSION& device, uint32_t keptPixelCount) {
     if (device.readIdentity().generation == 2) {
         return 0;

@@ -123,6 +123,9 @@ int ReadDeviceError(DEVICE_EXTENSION& device, uint16_t& code);
 // Status with its info in StatusInfo, no code gives 141; then the scan pipe
 // is reset.
 void ReportDeviceError(DEVICE_EXTENSION& device, RequestBlock& block);
+// What a command does when one of its transfers failed: on a started board
+// the first pipe is aborted and the board's error reported.
+void ReportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block);
 // VR_REINIT (nothing on generation 2) and VR_STOP; a failure on a started
 // board aborts the first pipe (the scan reader must then stop: the caller's).
 int RestartStreaming(DEVICE_EXTENSION& device, uint32_t keptPixelCount);

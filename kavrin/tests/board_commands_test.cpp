@@ -4,6 +4,7 @@
 // removal.
 
 #include "board_status.h"
+#include "driver_module_fixture.h"
 #include "event_log.h"
 #include "kavrin_test_support.h"
 #include "vendor_requests.h"
@@ -27,12 +28,8 @@
 namespace {
 
 using namespace platform;
-using kavrintest::ScopedEnv;
-using kavrintest::TempDir;
 
 constexpr Guid kBoardClass = Guid::parse(KORAL_INTERFACE_CLASS_TYPE6).value();
-constexpr const char* kServiceParameters =
-    "System\\CurrentControlSet\\Services\\kavrin\\Parameters";
 
 struct Reply {
     bool ok = false;
@@ -41,26 +38,14 @@ struct Reply {
     std::unique_ptr<DeviceRequestBlock> block = std::make_unique<DeviceRequestBlock>();
 };
 
-class BoardCommandTest : public ::testing::Test {
+class BoardCommandTest : public kavrintest::DriverModuleTest {
 protected:
-    VirtualClock clock;
-    ScopedClock useClock{clock};
-    std::shared_ptr<RecordingEventLog> events = std::make_shared<RecordingEventLog>();
-    ScopedEventLogBackend useEvents{events};
-    TempDir config;
-    TempDir firmware;
-    ScopedEnv realUsb{"VELDON_USB_REAL", "0"};
-    ScopedEnv driverPath{"VELDON_DRIVER_PATH", KAVRIN_MODULE};
-    ScopedEnv machineConfig{"VELDON_MACHINE_CONFIG", config.path().string()};
     std::shared_ptr<sim::Fx2Board> board;
     std::shared_ptr<usb::SimPort> port;
     DeviceHandle handle = kInvalidDeviceHandle;
 
     void SetUp() override {
-        kavrintest::writeShippedImages(firmware.path());
-        ConfigKey key;
-        ASSERT_EQ(key.open(ConfigRoot::Machine, kServiceParameters, ConfigAccess::Write), 0);
-        ASSERT_EQ(key.setString(kavrin::kFirmwareDirectoryValue, firmware.path().string()), 0);
+        DriverModuleTest::SetUp();
         EXPECT_TRUE(enumerateDeviceInterfaces(kBoardClass).empty()); // loads the driver
         sim::Fx2BoardConfig boardConfig;
         boardConfig.eepromRelease = 4;
@@ -80,16 +65,7 @@ protected:
         if (handle != kInvalidDeviceHandle) {
             closeDevice(handle);
         }
-        EXPECT_TRUE(usb::shutdownUsb());
-        EXPECT_TRUE(shutdownDevices());
-    }
-
-    static void settle() {
-        for (int round = 0; round < 4; ++round) {
-            ASSERT_TRUE(waitForPnpIdle());
-            ASSERT_TRUE(usb::waitForUsbHotplugIdle());
-        }
-        ASSERT_TRUE(waitForPnpIdle());
+        DriverModuleTest::TearDown();
     }
 
     Reply send(uint32_t code, const DeviceRequestBlock& in) {
@@ -220,6 +196,38 @@ TEST_F(BoardCommandTest, APendingScanRequestHoldsBackEveryOtherCommand) {
     EXPECT_EQ(scans.block->DriverVersion, 3114);
     EXPECT_TRUE(send(IOCTL_BOARD_DEINIT).ok);
     EXPECT_FALSE(board->streaming());
+}
+
+TEST_F(BoardCommandTest, ACancelledScanRequestFreesTheBoardForOtherCommands) {
+    ASSERT_EQ(send(IOCTL_BOARD_INIT, initBlock(7, 8)).block->Status, 0);
+    waitUntilStreaming();
+    auto pending = std::async(std::launch::async, [&] { return send(IOCTL_BOARD_GET_SCANS); });
+    ASSERT_TRUE(waitUntilPending());
+    EXPECT_TRUE(cancelIo(handle));
+    const Reply cancelled = pending.get();
+    EXPECT_FALSE(cancelled.ok);
+    EXPECT_EQ(cancelled.error, ECANCELED);
+    EXPECT_TRUE(send(IOCTL_BOARD_GET_USB_VERSION).ok);
+    // The next scan is the first one the board sends.
+    ASSERT_TRUE(board->pushFrames(1));
+    auto next = std::async(std::launch::async, [&] { return send(IOCTL_BOARD_GET_SCANS); });
+    const Reply scans = next.get();
+    ASSERT_TRUE(scans.ok);
+    EXPECT_EQ(static_cast<int32_t>(scans.block->ScanData[1]), 100);
+}
+
+TEST_F(BoardCommandTest, TheFirmwareIdIsReadAfresh) {
+    const Reply reply = send(IOCTL_BOARD_GET_FIRMWARE_ID);
+    ASSERT_TRUE(reply.ok);
+    EXPECT_EQ(reply.block->Status, 0);
+    EXPECT_EQ(reply.block->FirmwareType, 100);
+    EXPECT_EQ(reply.block->FirmwareVersion, 204);
+    EXPECT_EQ(reply.block->HardwareWord, 0x1064);
+    board->stallRequest(kavrin::VR_GETFWID);
+    board->setDeviceError(170, 2);
+    const Reply failed = send(IOCTL_BOARD_GET_FIRMWARE_ID);
+    ASSERT_TRUE(failed.ok);
+    EXPECT_EQ(failed.block->Status, 170);
 }
 
 TEST_F(BoardCommandTest, ClosingTheBoardEndsAPendingScanRequest) {

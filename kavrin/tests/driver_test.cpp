@@ -5,6 +5,7 @@
 
 #include "event_log.h"
 
+#include "driver_module_fixture.h"
 #include "kavrin_test_support.h"
 
 #include "platform/clock.h"
@@ -26,13 +27,9 @@ namespace {
 
 using namespace platform;
 using kavrintest::eventIds;
-using kavrintest::ScopedEnv;
-using kavrintest::TempDir;
 
 constexpr Guid kBoardClass = Guid::parse(KORAL_INTERFACE_CLASS_TYPE6).value();
 constexpr const char* kDriverName = "kavrin";
-constexpr const char* kServiceParameters =
-    "System\\CurrentControlSet\\Services\\kavrin\\Parameters";
 
 std::size_t threadCount() {
     std::size_t n = 0;
@@ -43,36 +40,9 @@ std::size_t threadCount() {
     return n;
 }
 
-class DriverTest : public ::testing::Test {
+class DriverTest : public kavrintest::DriverModuleTest {
 protected:
-    VirtualClock clock;
-    ScopedClock useClock{clock};
-    std::shared_ptr<RecordingEventLog> events = std::make_shared<RecordingEventLog>();
-    ScopedEventLogBackend useEvents{events};
-    TempDir config;
-    TempDir firmware;
-    ScopedEnv realUsb{"VELDON_USB_REAL", "0"};
-    ScopedEnv driverPath{"VELDON_DRIVER_PATH", KAVRIN_MODULE};
-    ScopedEnv machineConfig{"VELDON_MACHINE_CONFIG", config.path().string()};
     std::vector<std::shared_ptr<usb::SimPort>> ports;
-
-    void SetUp() override {
-        kavrintest::writeShippedImages(firmware.path());
-        setParameter([&](ConfigKey& key) {
-            return key.setString(kavrin::kFirmwareDirectoryValue, firmware.path().string());
-        });
-    }
-
-    void TearDown() override {
-        EXPECT_TRUE(usb::shutdownUsb());
-        EXPECT_TRUE(shutdownDevices());
-    }
-
-    template <class F> void setParameter(F&& set) {
-        ConfigKey key;
-        ASSERT_EQ(key.open(ConfigRoot::Machine, kServiceParameters, ConfigAccess::Write), 0);
-        ASSERT_EQ(set(key), 0);
-    }
 
     // Loads the driver (the first enumeration does).
     void loadDriver() { EXPECT_TRUE(members().empty()); }
@@ -91,16 +61,6 @@ protected:
         config.eepromRelease = id;
         config.switchId = id;
         return plug(config);
-    }
-
-    // Until the arrivals, downloads, re-enumerations and removals so far are
-    // all handled: each round hands the next step of that chain on.
-    static void settle() {
-        for (int round = 0; round < 4; ++round) {
-            ASSERT_TRUE(waitForPnpIdle());
-            ASSERT_TRUE(usb::waitForUsbHotplugIdle());
-        }
-        ASSERT_TRUE(waitForPnpIdle());
     }
 
     std::vector<uint32_t> messages() const { return eventIds(*events, kDriverName); }
