@@ -443,15 +443,6 @@ TEST_F(MainWindowTest, AutoIntegrationLeavesTheTimeOnAnEmptySpectrum) {
     EXPECT_EQ(device.timeSets, sets);
 }
 
-TEST_F(MainWindowTest, ShowCursorCheckBoxShowsTheLabelText) {
-    makeFake();
-    window->TimerDevTimer();
-    EXPECT_TRUE(window->view()->cursorText().isEmpty());
-    QTest::mouseClick(window->showCursorCheckBox(), Qt::LeftButton);
-    EXPECT_TRUE(window->view()->showCursor());
-    EXPECT_TRUE(window->view()->cursorText().startsWith("Wave Lenght: "));
-}
-
 // --- list commands ------------------------------------------------------------
 
 TEST_F(MainWindowTest, DeletingTheMiddleEntryRenumbersTheRest) {
@@ -543,17 +534,6 @@ TEST_F(MainWindowTest, DeleteAllAsksAndRestartsTheNumbering) {
     EXPECT_EQ(window->notesEdit()->toPlainText(), "kept");
     getSpectra(1);
     EXPECT_EQ(names(), (std::vector<std::string>{"Revaduvo0"}));
-}
-
-TEST_F(MainWindowTest, AddToEquationChangesNothing) {
-    makeFake();
-    window->TimerDevTimer();
-    getSpectra(2);
-    window->spectrumContextPopup(window->spectrumCheckBox(0), QPoint(10, 10));
-    window->popupMenu()->close();
-    window->addtoequation11Click();
-    EXPECT_EQ(window->spectrumCount(), 2);
-    EXPECT_EQ(window->revaduvoCounter(), 2);
 }
 
 // --- multi-spectrum -----------------------------------------------------------
