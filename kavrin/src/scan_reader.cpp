@@ -201,9 +201,18 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
                                        code == kBoardWarningBufferFull;
                 bool handed = false;
                 {
-                    std::lock_guard lock(acq.lock);
+                    std::unique_lock lock(acq.lock);
                     if (boardFull) {
                         acq.ring.pendingWarning = kBoardWarningBufferFull;
+                    }
+                    // A parser late by its wake-up costs no frame: the reader
+                    // waits for it as long as it would wait for a frame, and
+                    // drops the frame only when the parser is still busy then.
+                    const platform::TimePoint grace =
+                        platform::deadlineAfterMs(platform::clock(), settings.scanReadTimeoutMs);
+                    while (acq.parserBusy &&
+                           platform::clock().waitUntil(acq.changed, lock, grace) ==
+                               std::cv_status::no_timeout) {
                     }
                     if (!acq.parserBusy) {
                         acq.handedFrame = acq.frames[current].data();
