@@ -215,6 +215,7 @@ protected:
 
     static inline std::unique_ptr<QApplication> app_;
     TempDir dir{"fmmain"};
+    test::LogCapture log;
     std::unique_ptr<TfmMain> window;
     pa::TMessageBoxHandler previousBox;
     std::vector<QString> questions;
@@ -335,6 +336,11 @@ TEST_F(MainWindowTest, CloseQueryStopsTheDevice) {
     window->TimerDevTimer();
     EXPECT_TRUE(window->FormCloseQuery());
     EXPECT_TRUE(device.stopRequested());
+    // Destroying the window ends the log.
+    window.reset();
+    const std::string text = log.text();
+    EXPECT_EQ(text.substr(text.size() - std::min<std::size_t>(text.size(), 18)),
+              "LogFile terminated");
 }
 
 // --- new spectra --------------------------------------------------------------
@@ -364,8 +370,16 @@ TEST_F(MainWindowTest, FailedAcquisitionAddsNothingAndKeepsTheNumber) {
     FakeDevice& device = makeFake();
     window->TimerDevTimer();
     device.results = {true, false, true};
+    log.clear();
     getSpectra(3);
     EXPECT_EQ(names(), (std::vector<std::string>{"Revaduvo0", "Revaduvo1"}));
+    const std::string text = log.text();
+    int lines = 0;
+    for (std::size_t at = text.find("GetNewSpectrum\n"); at != std::string::npos;
+         at = text.find("GetNewSpectrum\n", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 3) << text;
     expectInStep();
     EXPECT_FALSE(window->captureActive());
     EXPECT_FALSE(device.stopRequested());
