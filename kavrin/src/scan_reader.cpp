@@ -22,7 +22,6 @@ namespace {
 
 using platform::IoRequestPtr;
 
-constexpr std::size_t kScanDataBytes = KORAL_SCAN_DATA_PIXELS * 4;
 constexpr uint32_t kThreadStartTimeoutMs = 100;
 constexpr int kMaxReadRetries = 10;
 constexpr uint16_t kStatusInfoOverrun = 100;
