@@ -127,6 +127,7 @@ struct Acquisition {
     platform::Thread parser;
     std::atomic<bool> running{false};
     std::atomic<bool> stopRequest{false};
+    std::atomic<bool> stopAsked{false}; // by StopContinuousAcquisition, not the reader itself
     platform::Event frameReady{platform::ResetMode::Auto};
     std::vector<uint8_t> frames[2];
     std::vector<uint8_t> parseBuffer;

@@ -277,7 +277,25 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
         StopStreaming(device, settings.layout.pixelCount);
     }
     freeReaderBuffers(acq);
-    acq.running = false;
+    // A reader that ends by itself leaves no request waiting for scans that
+    // will not come; a stop completes it on its own.
+    const bool gone = !started(device) || !device.usb || device.usb->isGone();
+    IoRequestPtr orphan;
+    {
+        std::lock_guard lock(acq.lock);
+        acq.running = false;
+        if (!acq.stopAsked.load() && acq.pendingScan) {
+            orphan = std::move(acq.pendingScan);
+            acq.pendingScan.reset();
+            RequestBlock block(orphan->systemBuffer());
+            block.set<rb::Status>(acq.ring.pendingError != 0 ? acq.ring.pendingError
+                                  : gone                     ? kBoardStatusStopped
+                                                             : kBoardStatusModeNotAvailable);
+            block.set<rb::StatusInfo>(0);
+            acq.ring.pendingError = 0;
+        }
+    }
+    completeTaken(device, orphan);
     return 0;
 }
 
@@ -476,6 +494,7 @@ bool StartContinuousAcquisition(DEVICE_EXTENSION& device, RequestBlock& block) {
 
 void StopContinuousAcquisition(DEVICE_EXTENSION& device, bool completePending) {
     Acquisition& acq = device.acquisition;
+    acq.stopAsked = true;
     acq.stopRequest = true;
     // The read in flight ends now rather than at its time-out; a read that
     // began just after an abort is caught by the next one.
@@ -486,6 +505,7 @@ void StopContinuousAcquisition(DEVICE_EXTENSION& device, bool completePending) {
     acq.reader.join();
     acq.parser.join();
     acq.stopRequest = false;
+    acq.stopAsked = false;
     if (!completePending) {
         return;
     }

@@ -216,6 +216,17 @@ TEST_F(BoardCommandTest, ACancelledScanRequestFreesTheBoardForOtherCommands) {
     EXPECT_EQ(static_cast<int32_t>(scans.block->ScanData[1]), 100);
 }
 
+TEST_F(BoardCommandTest, AReaderThatCannotStartTheStreamLeavesNoRequestWaiting) {
+    board->stallRequest(kavrin::VR_GS);
+    ASSERT_EQ(send(IOCTL_BOARD_INIT, initBlock(7, 8)).block->Status, 0);
+    // Answered at once when the reader has ended, else by the reader's end.
+    auto scans = std::async(std::launch::async, [&] { return send(IOCTL_BOARD_GET_SCANS); });
+    const Reply reply = scans.get();
+    ASSERT_TRUE(reply.ok);
+    EXPECT_EQ(reply.block->Status, kavrin::kBoardStatusModeNotAvailable);
+    EXPECT_TRUE(send(IOCTL_BOARD_GET_USB_VERSION).ok);
+}
+
 TEST_F(BoardCommandTest, TheFirmwareIdIsReadAfresh) {
     const Reply reply = send(IOCTL_BOARD_GET_FIRMWARE_ID);
     ASSERT_TRUE(reply.ok);
