@@ -41,6 +41,8 @@ protected:
             app_ = std::make_unique<QApplication>(argc, argv);
         }
     }
+    // Ended before the program's static objects go, which it still uses.
+    static void TearDownTestSuite() { app_.reset(); }
 
     TSpectrumView::Input input(DisplayKind kind) {
         TSpectrumView::Input in;
