@@ -224,6 +224,26 @@ TEST_F(ScanTest, ModeSevenKeepsTheOldestAndDropsWhatAFullRingCannotHold) {
     EXPECT_EQ(second.get<rb::ScansInRing>(), 1);
 }
 
+TEST_F(ScanTest, ASlowFrameWithinTheReadTimeOutIsNoLoss) {
+    ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
+    pushAndWait(1); // the stream runs
+    board.setSlowFrameDelay(std::chrono::milliseconds(100));
+    board.injectFrameFault(sim::Fx2FrameFault::Slow);
+    const uint64_t before = handled();
+    ASSERT_TRUE(board.pushFrames(1));
+    bool pending = false;
+    getScans(&pending); // the first scan
+    EXPECT_FALSE(pending);
+    getScans(&pending);
+    EXPECT_TRUE(pending) << "the slow frame has not come yet";
+    clock.advance(std::chrono::milliseconds(100));
+    ASSERT_TRUE(harness.waitForFrames(before + 1));
+    BlockBuffer late = getScans();
+    EXPECT_EQ(late.get<rb::Status>(), 0);
+    EXPECT_EQ(late.get<rb::LostScans>(), 0);
+    EXPECT_EQ(late.scan32(2), static_cast<int32_t>(patternValue(1, 2)) * 100);
+}
+
 TEST_F(ScanTest, AnEmptyRingWaitsExceptInTheModesThatDoNot) {
     ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
     bool pending = false;
