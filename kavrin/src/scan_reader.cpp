@@ -357,7 +357,10 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
             block.set<rb::Status>(kBoardStatusIncompleteFrame);
         }
         if (block.get<rb::Status>() == 0) {
-            block.set<rb::Status>(kBoardStatusIncompleteFrame); // never a silent success
+            // Never a silent success: a board that left meanwhile is stopped.
+            block.set<rb::Status>(device.state.load() == DeviceState::SurpriseRemoved
+                                      ? kBoardStatusStopped
+                                      : kBoardStatusIncompleteFrame);
         }
         return;
     }
