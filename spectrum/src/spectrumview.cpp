@@ -5,10 +5,11 @@
 #include <QChart>
 #include <QChartView>
 #include <QEvent>
+#include <QGraphicsScene>
 #include <QLabel>
-#include <QLineSeries>
 #include <QLogValueAxis>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
@@ -143,6 +144,101 @@ std::optional<int> autoIntegrationTime(const std::vector<double>& values, double
     return static_cast<int>(scaled);
 }
 
+TCurve::TCurve(const TSpectrumView& view, QGraphicsItem* chart, QPen pen)
+    : QGraphicsItem(chart), view_(view), pen_(std::move(pen)) {
+    setZValue(10);
+}
+
+void TCurve::replace(QList<QPointF> points) {
+    points_ = std::move(points);
+    update();
+}
+
+void TCurve::clear() {
+    if (!points_.isEmpty()) {
+        points_.clear();
+        update();
+    }
+}
+
+void TCurve::setPen(const QPen& pen) {
+    pen_ = pen;
+    update();
+}
+
+void TCurve::areaChanged() {
+    prepareGeometryChange();
+}
+
+QRectF TCurve::boundingRect() const {
+    const double margin = pen_.widthF() + 1;
+    return view_.plotArea().adjusted(-margin, -margin, margin, margin);
+}
+
+void TCurve::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    const QRectF area = view_.plotArea();
+    if (points_.isEmpty() || !isVisible() || area.isEmpty()) {
+        return;
+    }
+    // Per pixel column the first, the lowest, the highest and the last
+    // point, in the order they come, keep the look of the whole curve.
+    QPolygonF line;
+    line.reserve(std::min<qsizetype>(points_.size(), static_cast<qsizetype>(area.width()) * 4 + 8));
+    auto flush = [&](const QPolygonF& column) {
+        if (column.size() <= 4) {
+            line += column;
+            return;
+        }
+        qsizetype low = 0;
+        qsizetype high = 0;
+        for (qsizetype i = 1; i < column.size(); ++i) {
+            if (column[i].y() < column[low].y()) {
+                low = i;
+            }
+            if (column[i].y() > column[high].y()) {
+                high = i;
+            }
+        }
+        line << column.first() << column[std::min(low, high)] << column[std::max(low, high)]
+             << column.last();
+    };
+    QPolygonF column;
+    long current = std::numeric_limits<long>::min();
+    painter->save();
+    painter->setClipRect(area);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    // Thin lines take the raster engine's quickest path.
+    QPen pen = pen_;
+    pen.setCosmetic(true);
+    painter->setPen(pen);
+    auto draw = [&] {
+        flush(column);
+        column.clear();
+        if (line.size() >= 2) {
+            painter->drawPolyline(line);
+        }
+        line.clear();
+    };
+    const TValueMapping toPosition = view_.mapping();
+    for (const QPointF& value : points_) {
+        const QPointF p = toPosition(value);
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
+            draw(); // a gap in the curve
+            current = std::numeric_limits<long>::min();
+            continue;
+        }
+        const auto x = static_cast<long>(std::floor(std::clamp(p.x(), -1e9, 1e9)));
+        if (x != current) {
+            flush(column);
+            column.clear();
+            current = x;
+        }
+        column << p;
+    }
+    draw();
+    painter->restore();
+}
+
 TSpectrumView::TSpectrumView(QWidget* parent) : QWidget(parent) {
     chart_ = new QChart();
     chart_->legend()->hide();
@@ -152,21 +248,28 @@ TSpectrumView::TSpectrumView(QWidget* parent) : QWidget(parent) {
     axisY_ = new QValueAxis(chart_);
     axisLog_ = new QLogValueAxis(chart_);
     axisLog_->setMinorTickCount(-1);
+    axisLog_->setRange(kLogMinimum, 100);
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
 
-    current_ = new QLineSeries(chart_);
-    current_->setName("current");
-    current_->setPen(QPen(Qt::black, 1));
-    second_ = new QLineSeries(chart_);
-    cursorLine_ = new QLineSeries(chart_);
-    cursorLine_->setPen(QPen(Qt::red, 1, Qt::DashLine));
-    for (QLineSeries* s : {current_, second_, cursorLine_}) {
-        chart_->addSeries(s);
-        s->attachAxis(axisX_);
-        s->attachAxis(axisY_);
-    }
+    current_ = new TCurve(*this, chart_, QPen(Qt::black, 1));
+    second_ = new TCurve(*this, chart_, QPen(Qt::darkGray, 1));
+    cursorLine_ = new TCurve(*this, chart_, QPen(Qt::red, 1, Qt::DashLine));
     cursorLine_->setVisible(false);
+    cursorLine_->setZValue(20);
+    connect(chart_, &QChart::plotAreaChanged, this, [this] {
+        for (TCurve* c : {current_, second_, cursorLine_}) {
+            c->areaChanged();
+        }
+        for (TCurve* c : stored_) {
+            c->areaChanged();
+        }
+    });
+    // The curves follow the axes when their ranges change.
+    auto repaint = [this] { chart_->update(); };
+    connect(axisX_, &QValueAxis::rangeChanged, this, repaint);
+    connect(axisY_, &QValueAxis::rangeChanged, this, repaint);
+    connect(axisLog_, &QLogValueAxis::rangeChanged, this, repaint);
 
     view_ = new QChartView(chart_, this);
     view_->setRenderHint(QPainter::Antialiasing, false);
@@ -179,26 +282,30 @@ TSpectrumView::TSpectrumView(QWidget* parent) : QWidget(parent) {
     layout->addWidget(view_);
 }
 
-TSpectrumView::~TSpectrumView() = default;
+TSpectrumView::~TSpectrumView() {
+    // The vertical axis that is not in the chart belongs to no one else.
+    for (QAbstractAxis* axis :
+         {static_cast<QAbstractAxis*>(axisY_), static_cast<QAbstractAxis*>(axisLog_)}) {
+        if (!chart_->axes().contains(axis) && axis->parent() != chart_) {
+            delete axis;
+        }
+    }
+}
 
-QLineSeries* TSpectrumView::appendStoredSeries(int penWidth) {
-    auto* series = new QLineSeries(chart_);
-    series->setPen(QPen(kPalette[colourIndex_++ % kPalette.size()], penWidth));
-    chart_->addSeries(series);
-    series->attachAxis(axisX_);
-    series->attachAxis(logarithmic_ ? static_cast<QAbstractAxis*>(axisLog_) : axisY_);
-    stored_.push_back(series);
-    return series;
+TCurve* TSpectrumView::appendStoredSeries(int penWidth) {
+    auto* curve =
+        new TCurve(*this, chart_, QPen(kPalette[colourIndex_++ % kPalette.size()], penWidth));
+    stored_.push_back(curve);
+    return curve;
 }
 
 void TSpectrumView::removeStoredSeries(int index) {
     if (index < 0 || index >= storedSeriesCount()) {
         return;
     }
-    QLineSeries* series = stored_[static_cast<size_t>(index)];
+    TCurve* curve = stored_[static_cast<size_t>(index)];
     stored_.erase(stored_.begin() + index);
-    chart_->removeSeries(series);
-    delete series;
+    delete curve;
 }
 
 void TSpectrumView::clearStoredSeries() {
@@ -215,18 +322,46 @@ QAbstractAxis* TSpectrumView::verticalAxis() const {
     return logarithmic_ ? static_cast<QAbstractAxis*>(axisLog_) : axisY_;
 }
 
+QRectF TSpectrumView::plotArea() const {
+    return chart_->plotArea();
+}
+
+QPointF TValueMapping::operator()(const QPointF& value) const {
+    double y = value.y();
+    if (logarithmic) {
+        y = y > 0 ? std::log10(y) : std::numeric_limits<double>::quiet_NaN();
+    }
+    return QPointF(value.x() * xScale + xShift, y * yScale + yShift);
+}
+
+TValueMapping TSpectrumView::mapping() const {
+    const QRectF area = chart_->plotArea();
+    TValueMapping m;
+    m.xScale = area.width() / (axisX_->max() - axisX_->min());
+    m.xShift = area.left() - axisX_->min() * m.xScale;
+    m.logarithmic = logarithmic_;
+    double low = axisY_->min();
+    double high = axisY_->max();
+    if (logarithmic_) {
+        low = std::log10(axisLog_->min());
+        high = std::log10(axisLog_->max());
+    }
+    m.yScale = -area.height() / (high - low);
+    m.yShift = area.bottom() - low * m.yScale;
+    return m;
+}
+
+double TSpectrumView::toWavelength(double x) const {
+    const QRectF area = chart_->plotArea();
+    return axisX_->min() + (x - area.left()) / area.width() * (axisX_->max() - axisX_->min());
+}
+
 void TSpectrumView::useLinearAxis() {
     if (!logarithmic_) {
         return;
     }
-    for (QAbstractSeries* s : chart_->series()) {
-        s->detachAxis(axisLog_);
-    }
     chart_->removeAxis(axisLog_);
     chart_->addAxis(axisY_, Qt::AlignLeft);
-    for (QAbstractSeries* s : chart_->series()) {
-        s->attachAxis(axisY_);
-    }
     logarithmic_ = false;
 }
 
@@ -234,14 +369,8 @@ void TSpectrumView::useLogarithmicAxis() {
     if (logarithmic_) {
         return;
     }
-    for (QAbstractSeries* s : chart_->series()) {
-        s->detachAxis(axisY_);
-    }
     chart_->removeAxis(axisY_);
     chart_->addAxis(axisLog_, Qt::AlignLeft);
-    for (QAbstractSeries* s : chart_->series()) {
-        s->attachAxis(axisLog_);
-    }
     logarithmic_ = true;
 }
 
@@ -354,8 +483,7 @@ bool TSpectrumView::eventFilter(QObject* watched, QEvent* event) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::RightButton) {
             const QPointF scene = view_->mapToScene(mouse->position().toPoint());
-            const QPointF value = chart_->mapToValue(chart_->mapFromScene(scene), current_);
-            cursorWavelength_ = static_cast<int>(value.x());
+            cursorWavelength_ = static_cast<int>(toWavelength(chart_->mapFromScene(scene).x()));
             cursorLabel_->move(mouse->position().toPoint().x(), cursorLabel_->y());
             placeCursor();
             view_->viewport()->update();

@@ -2,11 +2,17 @@
 // The chart of the "Measuring" page: the current spectrum and the ticked
 // stored spectra over the wavelength axis in one of four display kinds, and
 // the cursor line. The stored-spectrum list owns the order of the stored
-// series; this view only creates, draws and destroys them.
+// curves; this view only creates, draws and destroys them.
+//
+// The chart keeps the axes, grid and frame; the curves paint themselves into
+// its plot area, thinned to what the pixels can show, so that a redraw with
+// fifty stored spectra of thousands of pixels stays quick.
 
 #include "mispecdataset.h"
 
+#include <QGraphicsItem>
 #include <QList>
+#include <QPen>
 #include <QPointF>
 #include <QWidget>
 
@@ -17,12 +23,47 @@
 class QChart;
 class QChartView;
 class QLabel;
-class QLineSeries;
 class QLogValueAxis;
 class QValueAxis;
 class QAbstractAxis;
 
 namespace spectrum {
+
+class TSpectrumView;
+
+// Value to position in the chart's coordinates for the axes as they stand:
+// x and y (or log10 y) scaled and shifted.
+struct TValueMapping {
+    double xScale = 0, xShift = 0, yScale = 0, yShift = 0;
+    bool logarithmic = false;
+    QPointF operator()(const QPointF& value) const;
+};
+
+// One curve in value coordinates, painted as a polyline through the view's
+// axes. At most four points per pixel column are painted (first, lowest,
+// highest, last), which looks the same as all of them.
+class TCurve : public QGraphicsItem {
+public:
+    TCurve(const TSpectrumView& view, QGraphicsItem* chart, QPen pen);
+
+    void replace(QList<QPointF> points);
+    void clear();
+    qsizetype count() const { return points_.size(); }
+    QPointF at(qsizetype index) const { return points_.at(index); }
+    const QList<QPointF>& points() const { return points_; }
+    QPen pen() const { return pen_; }
+    void setPen(const QPen& pen);
+    // The plot area moved or changed its size.
+    void areaChanged();
+
+    QRectF boundingRect() const override;
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
+
+private:
+    const TSpectrumView& view_;
+    QList<QPointF> points_;
+    QPen pen_;
+};
 
 enum DisplayKind { kScope = 0, kAbsorbance = 1, kTransmittance = 2, kIrradiance = 3 };
 
@@ -60,20 +101,25 @@ public:
     explicit TSpectrumView(QWidget* parent = nullptr);
     ~TSpectrumView() override;
 
-    // The series of stored spectrum i; appended in list order.
-    QLineSeries* appendStoredSeries(int penWidth = 1);
+    // The curve of stored spectrum i; appended in list order.
+    TCurve* appendStoredSeries(int penWidth = 1);
     void removeStoredSeries(int index);
     void clearStoredSeries();
     int storedSeriesCount() const { return static_cast<int>(stored_.size()); }
-    QLineSeries* storedSeries(int index) const { return stored_.at(index); }
+    TCurve* storedSeries(int index) const { return stored_.at(static_cast<size_t>(index)); }
     QColor storedSeriesColour(int index) const;
 
-    QLineSeries* currentSeries() const { return current_; }
-    QLineSeries* secondSeries() const { return second_; }
+    TCurve* currentSeries() const { return current_; }
+    TCurve* secondSeries() const { return second_; }
     QChart* chart() const { return chart_; }
     QChartView* chartView() const { return view_; }
     QAbstractAxis* verticalAxis() const;
     bool verticalAxisIsLogarithmic() const { return logarithmic_; }
+    // Value to position in the chart's coordinates, and back for x.
+    QRectF plotArea() const;
+    TValueMapping mapping() const;
+    QPointF toPosition(const QPointF& value) const { return mapping()(value); }
+    double toWavelength(double x) const;
 
     // Draws everything anew; never raises (a failure is logged).
     void updateGraph(const Input& input);
@@ -103,11 +149,11 @@ private:
     QValueAxis* axisX_ = nullptr;
     QValueAxis* axisY_ = nullptr;
     QLogValueAxis* axisLog_ = nullptr;
-    QLineSeries* current_ = nullptr;
-    QLineSeries* second_ = nullptr;
-    QLineSeries* cursorLine_ = nullptr;
+    TCurve* current_ = nullptr;
+    TCurve* second_ = nullptr;
+    TCurve* cursorLine_ = nullptr;
     QLabel* cursorLabel_ = nullptr;
-    std::vector<QLineSeries*> stored_;
+    std::vector<TCurve*> stored_;
     bool logarithmic_ = false;
     bool showCursor_ = false;
     int cursorWavelength_ = 0;
