@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QChart>
+#include <QChartView>
 #include <QLogValueAxis>
 #include <QValueAxis>
 
@@ -203,6 +204,58 @@ TEST_F(SpectrumViewTest, StoredSeriesKeepTheirOrderAndColours) {
     view.clearStoredSeries();
     EXPECT_EQ(view.storedSeriesCount(), 0);
     EXPECT_TRUE(view.chart()->series().isEmpty()); // the curves paint themselves
+}
+
+// Rows of the picture where a colour appears in the given column.
+std::vector<int> rowsOf(const QImage& image, int column, QColor colour) {
+    std::vector<int> rows;
+    for (int y = 0; y < image.height(); ++y) {
+        if (image.pixelColor(column, y) == colour) {
+            rows.push_back(y);
+        }
+    }
+    return rows;
+}
+
+TEST_F(SpectrumViewTest, CurvesArePaintedWhereTheAxesPutThemWithTheirPeaks) {
+    TSpectrumView view;
+    view.resize(400, 300);
+    view.show();
+    // Far more pixels than the plot has columns, and one narrow spike that
+    // thinning must not lose.
+    wavelengths = ramp(4096, 300.0, 0.1);
+    std::vector<double> values(4096, 1000.0);
+    values[2000] = 5000.0;
+    mi::Data d;
+    d.values = values;
+    stored.spectra = {d};
+    view.appendStoredSeries();
+    TSpectrumView::Input in = input(kScope);
+    in.pixelCount = 4096;
+    in.drawCurrent = false;
+    in.checked = {true};
+    view.updateGraph(in);
+    QImage image(view.size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    view.render(&image);
+
+    const QColor colour = view.storedSeriesColour(0);
+    // Chart coordinates to the picture's.
+    auto onPicture = [&](const QPointF& value) {
+        QChartView* chartView = view.chartView();
+        const QPoint inViewport =
+            chartView->mapFromScene(view.chart()->mapToScene(view.toPosition(value)));
+        return chartView->viewport()->mapTo(&view, inViewport);
+    };
+    const QPoint flat = onPicture(QPointF(wavelengths[500], 1000.0));
+    const QPoint spike = onPicture(QPointF(wavelengths[2000], 5000.0));
+    const std::vector<int> flatRows = rowsOf(image, flat.x(), colour);
+    ASSERT_FALSE(flatRows.empty());
+    EXPECT_NEAR(flatRows.front(), flat.y(), 1.5);
+    const std::vector<int> spikeRows = rowsOf(image, spike.x(), colour);
+    ASSERT_FALSE(spikeRows.empty());
+    EXPECT_NEAR(spikeRows.front(), spike.y(), 1.5);
+    EXPECT_LT(spike.y(), flat.y() - 50); // the spike stands well above the line
 }
 
 TEST_F(SpectrumViewTest, TheCursorShowsItsWavelengthOnlyWhenSwitchedOn) {
