@@ -105,21 +105,9 @@ private:
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (QApplication::instance() == nullptr) {
-            if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-                qputenv("QT_QPA_PLATFORM", "offscreen");
-            }
-            static int argc = 1;
-            static char name[] = "fmmain_test";
-            static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QApplication>(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { test::startApplication(); }
 
-    // Ends the application while the libraries it uses still stand, not
-    // among the exit handlers.
-    static void TearDownTestSuite() { app_.reset(); }
+    static void TearDownTestSuite() { test::endApplication(); }
 
     void SetUp() override {
         ::setenv("VELDON_MACHINE_CONFIG", dir.file("machine").c_str(), 1);
@@ -213,7 +201,6 @@ protected:
         return static_cast<int>(window->view()->storedSeries(i)->count());
     }
 
-    static inline std::unique_ptr<QApplication> app_;
     TempDir dir{"fmmain"};
     test::LogCapture log;
     std::unique_ptr<TfmMain> window;

@@ -30,19 +30,8 @@ std::vector<double> ramp(size_t n, double start, double step) {
 
 class SpectrumViewTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (QApplication::instance() == nullptr) {
-            if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-                qputenv("QT_QPA_PLATFORM", "offscreen");
-            }
-            static int argc = 1;
-            static char name[] = "spectrumview";
-            static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QApplication>(argc, argv);
-        }
-    }
-    // Ended before the program's static objects go, which it still uses.
-    static void TearDownTestSuite() { app_.reset(); }
+    static void SetUpTestSuite() { test::startApplication(); }
+    static void TearDownTestSuite() { test::endApplication(); }
 
     TSpectrumView::Input input(DisplayKind kind) {
         TSpectrumView::Input in;
@@ -55,7 +44,6 @@ protected:
         return in;
     }
 
-    static inline std::unique_ptr<QApplication> app_;
     std::vector<double> wavelengths = ramp(1044, 300.0, 0.5);
     std::vector<double> current = ramp(1044, 100.0, 10.0);
     std::vector<double> reference = std::vector<double>(1044, 200.0);

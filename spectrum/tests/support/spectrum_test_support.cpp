@@ -2,14 +2,38 @@
 
 #include "pa/palog.h"
 
+#include <QApplication>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
 namespace spectrum::test {
+
+namespace {
+std::unique_ptr<QApplication> application;
+} // namespace
+
+void startApplication() {
+    if (QApplication::instance() != nullptr) {
+        return;
+    }
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static int argc = 1;
+    static char name[] = "spectrum_test";
+    static char* argv[] = {name, nullptr};
+    application = std::make_unique<QApplication>(argc, argv);
+}
+
+void endApplication() {
+    application.reset();
+}
 
 TempDir::TempDir(const std::string& prefix) {
     std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "_XXXXXX")).string();

@@ -22,6 +22,12 @@ private:
     std::filesystem::path path_;
 };
 
+// The widget tests' application (on the offscreen platform unless the
+// environment names one), started once per suite and ended by endApplication
+// while the libraries it uses still stand, not among the exit handlers.
+void startApplication();
+void endApplication();
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 
