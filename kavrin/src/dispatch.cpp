@@ -6,6 +6,7 @@
 
 #include "acquisition.h"
 #include "board_status.h"
+#include "i2c_commands.h"
 #include "vendor_requests.h"
 
 namespace kavrin {
@@ -82,7 +83,15 @@ bool firstRequestRefused(DEVICE_EXTENSION& device, uint32_t function, RequestBlo
     return false;
 }
 
-using CommandHandler = void (*)(DEVICE_EXTENSION&, RequestBlock&);
+// A handler answers the request's own status; most commands always succeed
+// at that level and carry their outcome in the block.
+using CommandHandler = DriverStatus (*)(DEVICE_EXTENSION&, RequestBlock&);
+template <void (*Handler)(DEVICE_EXTENSION&, RequestBlock&)>
+DriverStatus served(DEVICE_EXTENSION& device, RequestBlock& block) {
+    Handler(device, block);
+    return kStatusSuccess;
+}
+
 struct BoardCommand {
     uint32_t function;
     CommandHandler handler;
@@ -91,13 +100,17 @@ struct BoardCommand {
 // The board commands served; any other function answers
 // kStatusInvalidDeviceRequest.
 constexpr BoardCommand kBoardCommands[] = {
-    {KORAL_CMD_DEINIT, HandleDeinit},
-    {KORAL_CMD_INIT, HandleInit},
-    {KORAL_CMD_SET_DIGITAL_OUTPUT, handleSetDigitalOutput},
-    {KORAL_CMD_GET_DIGITAL_INPUT, handleGetDigitalInput},
-    {KORAL_CMD_SET_INPUT_LATCH_MODE, handleSetInputLatchMode},
-    {KORAL_CMD_GET_FIRMWARE_ID, handleGetFirmwareId},
-    {KORAL_CMD_GET_USB_VERSION, handleGetUsbVersion},
+    {KORAL_CMD_DEINIT, served<HandleDeinit>},
+    {KORAL_CMD_INIT, served<HandleInit>},
+    {KORAL_CMD_SET_DIGITAL_OUTPUT, served<handleSetDigitalOutput>},
+    {KORAL_CMD_GET_DIGITAL_INPUT, served<handleGetDigitalInput>},
+    {KORAL_CMD_I2C_OPERATION, HandleI2cOperation},
+    {KORAL_CMD_SET_INPUT_LATCH_MODE, served<handleSetInputLatchMode>},
+    {KORAL_CMD_GET_TEMPERATURES, HandleGetTemperatures},
+    {KORAL_CMD_I2C_CHECK_DEVICE, HandleI2cCheck},
+    {KORAL_CMD_BOOT_EEPROM, HandleBootEeprom},
+    {KORAL_CMD_GET_FIRMWARE_ID, served<handleGetFirmwareId>},
+    {KORAL_CMD_GET_USB_VERSION, served<handleGetUsbVersion>},
 };
 
 CommandHandler findHandler(uint32_t function) {
@@ -199,8 +212,7 @@ DriverStatus DispatchDeviceControl(DeviceObject& device, const IoRequestPtr& req
     if (!handler) {
         return request->complete(kStatusInvalidDeviceRequest);
     }
-    handler(extension, block);
-    return request->complete(kStatusSuccess);
+    return request->complete(handler(extension, block));
 }
 
 } // namespace kavrin

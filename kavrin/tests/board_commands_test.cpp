@@ -167,14 +167,36 @@ TEST_F(BoardCommandTest, DigitalLinesTravelAsTheBoardExpects) {
     EXPECT_TRUE(sawInput);
 }
 
-TEST_F(BoardCommandTest, CommandsOfALaterDriverPartAreNotServedYet) {
-    for (uint32_t code :
-         {IOCTL_BOARD_I2C_OPERATION, IOCTL_BOARD_I2C_CHECK_DEVICE, IOCTL_BOARD_GET_TEMPERATURES,
-          IOCTL_BOARD_BOOT_EEPROM, IOCTL_BOARD_PROGRAM_CPLD}) {
-        const Reply reply = send(code);
-        EXPECT_FALSE(reply.ok);
-        EXPECT_EQ(reply.error, kStatusInvalidDeviceRequest);
-    }
+TEST_F(BoardCommandTest, LogicDeviceProgrammingIsNotServed) {
+    const Reply reply = send(IOCTL_BOARD_PROGRAM_CPLD);
+    EXPECT_FALSE(reply.ok);
+    EXPECT_EQ(reply.error, kStatusInvalidDeviceRequest);
+}
+
+TEST_F(BoardCommandTest, TheI2cCommandsAnswerInTheBlockWithTheInputLength) {
+    DeviceRequestBlock in{};
+    in.WorkMode = 3;
+    in.I2CDevice = 0xA2;
+    in.I2COperation = 33;
+    in.I2CLength = 8;
+    const Reply read = send(IOCTL_BOARD_I2C_OPERATION, in);
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(read.bytes, sizeof(DeviceRequestBlock));
+    EXPECT_EQ(read.block->Status, 0);
+    EXPECT_EQ(read.block->DriverVersion, 3114);
+    const Reply check = send(IOCTL_BOARD_I2C_CHECK_DEVICE, in);
+    ASSERT_TRUE(check.ok);
+    EXPECT_EQ(check.block->I2CData[0], 1);
+    in.I2CDevice = 2;
+    const Reply temperature = send(IOCTL_BOARD_GET_TEMPERATURES, in);
+    ASSERT_TRUE(temperature.ok);
+    EXPECT_EQ(temperature.block->Temperature, 3125);
+    in.I2COperation = 132;
+    in.I2CLength = 3; // four bytes: the data area of the bare block
+    const Reply boot = send(IOCTL_BOARD_BOOT_EEPROM, in);
+    ASSERT_TRUE(boot.ok);
+    EXPECT_EQ(boot.block->Status, 0);
+    EXPECT_EQ(std::memcmp(boot.block->Data, board->bootEeprom().data(), 4), 0);
 }
 
 TEST_F(BoardCommandTest, APendingScanRequestHoldsBackEveryOtherCommand) {

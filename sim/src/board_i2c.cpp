@@ -2,6 +2,7 @@
 // the boot EEPROM, answered as the USB board's driver answers them.
 
 #include "block_access.h"
+#include "i2c_operations.h"
 #include "sim/board_model.h"
 
 #include <algorithm>
@@ -12,54 +13,12 @@ namespace sim {
 
 namespace {
 
+using Kind = detail::I2cKind;
+
 constexpr uint32_t kDataOffset = KORAL_REQUEST_BLOCK_DATA_OFFSET;
 constexpr std::size_t kInlineBytes = 8;
 constexpr uint32_t kMaxTransfer = 256;
 constexpr uint8_t kLongField = 255;
-
-// The operations of I2COperation.
-enum class Kind {
-    WriteAtPointer,
-    WriteAtIndex,
-    ReadAtPointer,
-    ReadAtIndex,
-    Program,
-    Touch,
-    ReadImage,
-    WriteImage,
-    None
-};
-
-Kind kindOf(uint8_t operation) {
-    switch (operation) {
-    case 16:
-    case 20:
-        return Kind::WriteAtPointer;
-    case 17:
-    case 18:
-    case 21:
-    case 22:
-        return Kind::WriteAtIndex;
-    case 32:
-    case 36:
-        return Kind::ReadAtPointer;
-    case 33:
-    case 34:
-    case 37:
-    case 38:
-        return Kind::ReadAtIndex;
-    case 64:
-        return Kind::Program;
-    case 65:
-        return Kind::Touch;
-    case 128:
-        return Kind::ReadImage;
-    case 129:
-        return Kind::WriteImage;
-    default:
-        return Kind::None;
-    }
-}
 
 // Operations that may take the 16-bit index and length.
 bool takesLongFields(uint8_t operation) {
@@ -113,7 +72,7 @@ void BoardModel::serveI2cOperationLocked(std::span<uint8_t> block, uint32_t inpu
         return answer(block, kStatusWrongWorkMode);
     }
     const uint8_t operation = SIM_GET(block, I2COperation);
-    const Kind kind = kindOf(operation);
+    const Kind kind = detail::i2cKindOf(operation);
     if (kind == Kind::None) {
         return; // answered without a transfer
     }
@@ -190,8 +149,8 @@ void BoardModel::serveBootEepromLocked(std::span<uint8_t> block, uint32_t inputL
         return answer(block, kStatusNotSupported, kMaxTransfer);
     }
     const uint8_t operation = SIM_GET(block, I2COperation);
-    const bool write = operation == 130 || operation == 131;
-    if (!write && operation != 132) {
+    const bool write = operation == detail::kBootWrite || operation == detail::kBootWriteId;
+    if (!write && operation != detail::kBootRead) {
         return; // answered without a transfer
     }
     if (write && inlineData(block)[0] != 0) {

@@ -97,31 +97,12 @@ BoardIdentity identityOf(const BoardConfig& config) {
     return identity;
 }
 
-EepromContents bootContentsOf(const BoardImages& images) {
-    if (images.bootImage) {
-        return *images.bootImage;
-    }
-    EepromContents blank;
-    blank.fill(0xFF);
-    return blank;
-}
-
 } // namespace
 
 BoardModel::BoardModel(BoardConfig config, std::string instanceId)
     : config_(std::move(config)), instanceId_(std::move(instanceId)),
-      identity_(identityOf(config_)), sensor_(config_),
-      boot_(bootContentsOf(boardImages(config_))) {
-    const BoardImages images = boardImages(config_);
-    if (images.interfaceImage) {
-        bus_.attachEeprom(kInterfaceEeprom, *images.interfaceImage);
-    }
-    if (images.frontEndImage) {
-        bus_.attachEeprom(kFrontEndEeprom, *images.frontEndImage);
-    }
-    if (images.muxImage) {
-        bus_.attachEeprom(kMuxEeprom, *images.muxImage);
-    }
+      identity_(identityOf(config_)), sensor_(config_), boot_(bootContents(boardImages(config_))) {
+    attachConfigurationEeproms(bus_, boardImages(config_));
 }
 
 bool BoardModel::continuousAcquisition() const {

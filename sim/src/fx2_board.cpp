@@ -161,6 +161,11 @@ Fx2Board::Fx2Board(Fx2BoardConfig config)
     : config_(std::move(config)), ram_(0x10000, 0), sensor_(config_.sensor),
       frameRate_(config_.frameRate) {
     std::lock_guard lock(mutex_);
+    const BoardImages images = boardImages(config_.sensor);
+    attachConfigurationEeproms(bus_, images);
+    if (config_.bootEeprom) {
+        controllerBus_.attachEeprom(fx2BootEepromAddress(config_.generation), bootContents(images));
+    }
     if (config_.running) {
         for (const auto& [address, bytes] : fx2ImageContents(*config_.running)) {
             std::copy(bytes.begin(), bytes.end(), ram_.begin() + address);
@@ -407,12 +412,14 @@ usb::SimReply Fx2Board::serveLocked(const usb::ControlSetup& setup, std::span<co
             return usb::SimReply::stall();
         }
         std::vector<uint8_t> answer(12, 0);
-        put16(answer, 0, errorCode_);
+        put16(answer, 0, errorCode_ != 0 ? errorCode_ : i2cError_);
         put16(answer, 4, errorInfo_);
+        i2cError_ = 0;
         return usb::SimReply::ok(std::move(answer));
     }
     default:
-        return usb::SimReply::stall();
+        return runs_ == Runs::Firmware ? serveI2cLocked(setup, data, length)
+                                       : usb::SimReply::stall();
     }
 }
 

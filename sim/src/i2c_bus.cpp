@@ -114,4 +114,25 @@ I2cResult I2cBus::read(uint8_t address, std::optional<uint8_t> index, std::span<
     return I2cResult::Done;
 }
 
+void attachConfigurationEeproms(I2cBus& bus, const BoardImages& images) {
+    if (images.interfaceImage) {
+        bus.attachEeprom(kInterfaceEeprom, *images.interfaceImage);
+    }
+    if (images.frontEndImage) {
+        bus.attachEeprom(kFrontEndEeprom, *images.frontEndImage);
+    }
+    if (images.muxImage) {
+        bus.attachEeprom(kMuxEeprom, *images.muxImage);
+    }
+}
+
+EepromContents bootContents(const BoardImages& images) {
+    if (images.bootImage) {
+        return *images.bootImage;
+    }
+    EepromContents blank;
+    blank.fill(0xFF);
+    return blank;
+}
+
 } // namespace sim

@@ -34,7 +34,20 @@
 //   0xD0  VR_DEINIT, 0xE0 VR_STOP: streaming ends
 //   0xDE  VR_REINIT: the scan pipe's queue is emptied, streaming goes on
 //   0xD3  VR_SET_DO, 0xD9 VR_SETDIM: taken; 0xD4 VR_GET_DI: 4 bytes
+//   0xD8  VR_I2C_OP (value operation << 8 | address, index the register):
+//         operations 16..129 on the board's I2C bus (i2c_bus.h, the
+//         configuration EEPROMs of the set-up's image keys), 130/131 (OUT)
+//         and 132 (IN) on the microcontroller's own bus, which holds the boot
+//         EEPROM at 0xA0 (generation 1) or 0xA2 (generation 2); an address
+//         that does not acknowledge stalls and leaves 165 for VR_GERR
+//   0xE1  VR_I2C_CHECK: 12 bytes, word 0 = 0 present, 165 absent
+//   0xE2  VR_GET_ALLTEMPS: 34 bytes: count, eight sensor ids, eight
+//         temperatures in hundredths of a degree (config temperatures)
+//   0xE3  VR_GET_ONETEMP (index the sensor id): 2 bytes; an unknown id
+//         stalls and leaves 165
 //   anything else stalls.
+// VR_GERR answers the error set by setDeviceError, else the last I2C error,
+// which reading it clears.
 //
 // Scan frames: NumScans scans (at least one), each two counter bytes, one
 // 16-bit little-endian value per pixel and 0xFF 0x00. The values come from
@@ -59,6 +72,7 @@
 //
 // All members are thread-safe; callbacks run on the bus's device thread.
 
+#include "sim/i2c_bus.h"
 #include "sim/sensor_model.h"
 #include "sim/setup.h"
 
@@ -104,6 +118,12 @@ inline constexpr uint8_t kFx2RequestGetDigitalInput = 0xD4;
 inline constexpr uint8_t kFx2RequestSetInputLatch = 0xD9;
 inline constexpr uint8_t kFx2RequestReinit = 0xDE;
 inline constexpr uint8_t kFx2RequestStop = 0xE0;
+inline constexpr uint8_t kFx2RequestI2cOperation = 0xD8;
+inline constexpr uint8_t kFx2RequestI2cCheck = 0xE1;
+inline constexpr uint8_t kFx2RequestGetAllTemperatures = 0xE2;
+inline constexpr uint8_t kFx2RequestGetOneTemperature = 0xE3;
+inline constexpr uint16_t kFx2I2cNoAcknowledge = 165;
+inline constexpr std::size_t kFx2MaxTemperatureSensors = 8;
 inline constexpr uint8_t kFx2ScanPipe = 0x86;
 inline constexpr std::size_t kFx2InitBlockSize = 36;
 
@@ -116,6 +136,19 @@ enum class Fx2FrameFault {
     Missing,       // never sent
     BulkError,     // the scan pipe halts instead
     Disconnect,    // half the frame, then the board leaves the bus
+};
+
+// The boot EEPROM on the microcontroller's own bus.
+inline constexpr uint8_t fx2BootEepromAddress(int generation) {
+    return generation == 2 ? 0xA2 : 0xA0;
+}
+
+// A temperature sensor the firmware manages.
+struct Fx2TemperatureSensor {
+    uint16_t id = 0;
+    int16_t hundredths = 0; // degrees Celsius x 100
+
+    bool operator==(const Fx2TemperatureSensor&) const = default;
 };
 
 // A raw value per (scan of the board's life, pixel), in place of the sensor.
@@ -158,8 +191,11 @@ struct Fx2BoardConfig {
     platform::usb::UsbSpeed speed = platform::usb::UsbSpeed::High;
     // Runs this image from the start (as after an earlier download).
     std::optional<Fx2ImageId> running;
-    // The sensor front end behind it (dark, signal, front-end type).
+    // The sensor front end behind it (dark, signal, front-end type), and the
+    // EEPROM images of its I2C bus and its boot EEPROM (eeprom_images.h).
     BoardConfig sensor;
+    // The firmware's temperature sensors (at most eight are reported).
+    std::vector<Fx2TemperatureSensor> temperatures{{1, 2350}, {2, 3125}};
     double frameRate = 0; // streamed frames per second; 0: pushFrames only
 };
 
@@ -213,6 +249,15 @@ public:
     void clearFaults();
     void setDeviceError(uint16_t code, uint16_t info);
 
+    // --- the board's I2C bus and the boot EEPROM (under the board's lock;
+    // f must not call back into the board)
+    template <class F> decltype(auto) withI2cBus(F&& f) {
+        std::lock_guard lock(mutex_);
+        return std::forward<F>(f)(bus_);
+    }
+    EepromContents bootEeprom() const;
+    void setBootEeprom(const EepromContents& contents);
+
     // --- scans
     void injectFrameFault(Fx2FrameFault fault, unsigned frames = 1);
     void setSlowFrameDelay(platform::Duration delay);
@@ -251,6 +296,10 @@ private:
                                                    std::span<const uint8_t> data,
                                                    std::optional<Outgoing>& frame, bool& flush);
 
+    platform::usb::SimReply serveI2cLocked(const platform::usb::ControlSetup& setup,
+                                           std::span<const uint8_t> data, uint16_t length);
+    platform::usb::SimReply i2cFailureLocked();
+
     platform::usb::SimDescriptors chipDescriptorsLocked() const;
     platform::usb::SimDescriptors firmwareDescriptorsLocked() const;
     std::optional<Fx2ImageId> imageInRamLocked() const;
@@ -277,6 +326,9 @@ private:
     std::set<uint8_t> unplugging_;
     uint16_t errorCode_ = 0;
     uint16_t errorInfo_ = 0;
+    uint16_t i2cError_ = 0; // until VR_GERR reads it
+    I2cBus bus_;
+    I2cBus controllerBus_; // the boot EEPROM
 
     std::weak_ptr<platform::usb::SimPort> port_;
     SensorModel sensor_;

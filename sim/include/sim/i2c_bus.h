@@ -80,4 +80,10 @@ private:
     std::map<uint8_t, Device> devices_;
 };
 
+// Attaches the configuration EEPROMs a board's images hold at their
+// addresses (0xA2 interface, 0xA0 front end, 0xA4 multiplexer).
+void attachConfigurationEeproms(I2cBus& bus, const BoardImages& images);
+// The boot EEPROM's contents: its image, or erased (0xFF) without one.
+EepromContents bootContents(const BoardImages& images);
+
 } // namespace sim
