@@ -32,7 +32,7 @@ public:
         setup_ = "/tmp/get_spectra_bench_" + std::to_string(::getpid()) + ".ini";
         std::ofstream out(setup_);
         for (uint32_t i = 0; i < 3; ++i) {
-            out << "[board b" << i << "]\ninterface_type = 6\nboard_id = " << i + 1
+            out << "[board b" << i << "]\ninterface_type = 6\nusb_board = 0\nboard_id = " << i + 1
                 << "\npixels = " << kPixelCounts[i] << "\n";
         }
         out.close();

@@ -134,12 +134,12 @@ TEST_F(SimDriverTest, MissingSetUpFileIsReportedAndGivesNoDevice) {
 TEST_F(SimDriverTest, EachTypeEnumeratesInItsClassInFileOrder) {
     ::testing::internal::CaptureStderr();
     start("[board isa-a]\ninterface_type = 1\n"
-          "[board usb-3]\nboard_id = 3\n"
+          "[board usb-3]\nusb_board = 0\nboard_id = 3\n"
           "[board pci]\ninterface_type = 4\n"
           "[board broken]\ninterface_type = 2\n"
           "[board isa-b]\ninterface_type = 1\n"
           "[board third]\ninterface_type = 5\n"
-          "[board usb-1]\n"
+          "[board usb-1]\nusb_board = 0\n"
           "[board usb8]\ninterface_type = 8\nboard_id = 2\n");
     ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(events->records().size(), 1u); // the board skipped
@@ -189,7 +189,7 @@ TEST_F(SimDriverTest, BoardsOpenExclusively) {
 }
 
 TEST_F(SimDriverTest, BusyBoardIsListedButRefusesEveryOpen) {
-    start("[board held]\nbusy = 1\n[board free]\nboard_id = 2\n");
+    start("[board held]\nusb_board = 0\nbusy = 1\n[board free]\nusb_board = 0\nboard_id = 2\n");
     EXPECT_EQ(enumerateDeviceInterfaces(sim::kInterfaceClassType6).size(), 2u);
     EXPECT_EQ(open(sim::kInterfaceClassType6, 0), kInvalidDeviceHandle);
     EXPECT_EQ(lastError(), uint32_t{EBUSY});
@@ -200,8 +200,9 @@ TEST_F(SimDriverTest, BusyBoardIsListedButRefusesEveryOpen) {
 }
 
 TEST_F(SimDriverTest, UsbVersionIdentifiesTheBoard) {
-    start("[board demo]\nboard_id = 7\ndriver_version = 1014\nhardware_word = 0x2105\n"
-          "firmware_version = 203\nfirmware_type = 2\n");
+    start(
+        "[board demo]\nusb_board = 0\nboard_id = 7\ndriver_version = 1014\nhardware_word = 0x2105\n"
+        "firmware_version = 203\nfirmware_type = 2\n");
     const DeviceHandle handle = open();
     block->block.BoardId = 0;
     block->block.Status = 5; // cleared by the driver
@@ -217,7 +218,7 @@ TEST_F(SimDriverTest, UsbVersionIdentifiesTheBoard) {
 }
 
 TEST_F(SimDriverTest, InitAndDeinitChangeTheBoardsState) {
-    start("[board demo]\n");
+    start("[board demo]\nusb_board = 0\n");
     const DeviceHandle handle = open();
     block->block.WorkMode = 3;
     block->block.NumberPixel = 1044;
@@ -250,7 +251,7 @@ TEST_F(SimDriverTest, InitAndDeinitChangeTheBoardsState) {
 }
 
 TEST_F(SimDriverTest, FailuresReachTheCallerAsTheirPlatformErrors) {
-    start("[board demo]\n");
+    start("[board demo]\nusb_board = 0\n");
     const DeviceHandle handle = open();
     EXPECT_FALSE(send(handle, IOCTL_BOARD_GET_TEMPERATURES, *block, kLong));
     EXPECT_EQ(lastError(), uint32_t{ENOTTY});
@@ -267,7 +268,7 @@ TEST_F(SimDriverTest, FailuresReachTheCallerAsTheirPlatformErrors) {
 }
 
 TEST_F(SimDriverTest, InjectedStatusComesBackInTheBlock) {
-    start("[board demo]\n");
+    start("[board demo]\nusb_board = 0\n");
     const DeviceHandle handle = open();
     board("DEMO")->injectStatus(IOCTL_BOARD_INIT, 143, 2);
     ASSERT_TRUE(send(handle, IOCTL_BOARD_INIT, *block));
@@ -299,7 +300,7 @@ protected:
 };
 
 TEST_F(HeldRequestTest, CloseCancelsIt) {
-    ASSERT_NO_FATAL_FAILURE(holdOne("[board demo]\n", IOCTL_BOARD_INIT));
+    ASSERT_NO_FATAL_FAILURE(holdOne("[board demo]\nusb_board = 0\n", IOCTL_BOARD_INIT));
     EXPECT_TRUE(closeDevice(handle));
     EXPECT_FALSE(request->finish());
     EXPECT_EQ(request->error(), uint32_t{ECANCELED});
@@ -317,7 +318,8 @@ TEST_F(HeldRequestTest, CloseCancelsIt) {
 }
 
 TEST_F(HeldRequestTest, ReleaseServesIt) {
-    ASSERT_NO_FATAL_FAILURE(holdOne("[board demo]\nboard_id = 4\n", IOCTL_BOARD_GET_USB_VERSION));
+    ASSERT_NO_FATAL_FAILURE(
+        holdOne("[board demo]\nusb_board = 0\nboard_id = 4\n", IOCTL_BOARD_GET_USB_VERSION));
     EXPECT_EQ(demo->releaseHeld(), 1u);
     EXPECT_TRUE(request->finish());
     EXPECT_EQ(request->block().block.BoardId, 4);
@@ -326,7 +328,7 @@ TEST_F(HeldRequestTest, ReleaseServesIt) {
 }
 
 TEST_F(HeldRequestTest, UnpluggingTheBoardEndsIt) {
-    ASSERT_NO_FATAL_FAILURE(holdOne("[board demo]\n", IOCTL_BOARD_DEINIT));
+    ASSERT_NO_FATAL_FAILURE(holdOne("[board demo]\nusb_board = 0\n", IOCTL_BOARD_DEINIT));
     EXPECT_EQ(BoardRegistry::instance().unplug("demo"), 0);
     EXPECT_FALSE(request->finish());
     EXPECT_EQ(request->error(), uint32_t{ENODEV});
@@ -337,7 +339,7 @@ TEST_F(HeldRequestTest, UnpluggingTheBoardEndsIt) {
 }
 
 TEST_F(SimDriverTest, BoardsComeAndGoAtRunTime) {
-    start("[board one]\nboard_id = 1\n[board two]\nboard_id = 2\n");
+    start("[board one]\nusb_board = 0\nboard_id = 1\n[board two]\nusb_board = 0\nboard_id = 2\n");
     BoardRegistry& registry = BoardRegistry::instance();
     std::mutex mutex;
     std::condition_variable changed;
@@ -400,7 +402,7 @@ TEST_F(SimDriverTest, BoardsComeAndGoAtRunTime) {
 }
 
 TEST_F(SimDriverTest, ShutdownDetachesTheRegistry) {
-    start("[board demo]\n");
+    start("[board demo]\nusb_board = 0\n");
     const auto demo = board("demo");
     ASSERT_TRUE(demo);
     ASSERT_TRUE(shutdownDevices());
@@ -412,7 +414,7 @@ TEST_F(SimDriverTest, ShutdownDetachesTheRegistry) {
     EXPECT_EQ(registry.addBoard(sim::BoardConfig{.name = "x"}), ENODEV);
 
     // The layer starts afresh with another set-up.
-    start("[board again]\nboard_id = 2\n");
+    start("[board again]\nusb_board = 0\nboard_id = 2\n");
     EXPECT_TRUE(board("again"));
     EXPECT_FALSE(board("demo"));
     EXPECT_EQ(enumerateDeviceInterfaces(sim::kInterfaceClassType6).size(), 1u);

@@ -29,12 +29,14 @@ TEST(Fx2SetupKeys, SelectTheUsbBoardAndItsStreamRate) {
     const sim::Setup setup = sim::parseSetup("[board a]\nusb_board = 1\nframe_rate = 250.5\n"
                                              "[board b]\n"
                                              "[board c]\nusb_board = 2\n"
-                                             "[board d]\nframe_rate = 0\n");
-    ASSERT_EQ(setup.boards.size(), 2u);
+                                             "[board d]\nframe_rate = 0\n"
+                                             "[board e]\nusb_board = 0\n");
+    ASSERT_EQ(setup.boards.size(), 3u);
     EXPECT_TRUE(setup.boards[0].usbBoard);
     EXPECT_EQ(setup.boards[0].frameRate, 250.5);
-    EXPECT_FALSE(setup.boards[1].usbBoard) << "the request-block model by default";
+    EXPECT_TRUE(setup.boards[1].usbBoard) << "a USB board by default";
     EXPECT_EQ(setup.boards[1].frameRate, 100.0);
+    EXPECT_FALSE(setup.boards[2].usbBoard) << "the request-block model when asked for";
     EXPECT_EQ(setup.problems.size(), 2u) << "c and d are skipped";
 }
 
@@ -98,13 +100,13 @@ protected:
 constexpr const char* kSetup = "[board usb]\n"
                                "interface_type = 6\n"
                                "board_id = 3\n"
-                               "usb_board = 1\n"
                                "pixels = 64\n"
                                "dark = 700\n"
                                "signal = 3000\n"
                                "[board model]\n"
                                "interface_type = 6\n"
-                               "board_id = 4\n";
+                               "board_id = 4\n"
+                               "usb_board = 0\n";
 
 TEST_F(Fx2RoadTest, ASpectrumComesFromTheSensorThroughTheUsbBoardDriver) {
     const std::vector<std::string> members = start(kSetup);
@@ -148,7 +150,7 @@ TEST_F(Fx2RoadTest, ASpectrumComesFromTheSensorThroughTheUsbBoardDriver) {
 }
 
 TEST_F(Fx2RoadTest, WithoutUsbBoardsTheUsbDriverIsNotBroughtIn) {
-    ASSERT_EQ(start("[board model]\ninterface_type = 6\n").size(), 1u);
+    ASSERT_EQ(start("[board model]\ninterface_type = 6\nusb_board = 0\n").size(), 1u);
     EXPECT_EQ(BoardRegistry::instance().usbBoardCount(), 0u);
 }
 

@@ -27,8 +27,9 @@ protected:
     void SetUp() override {
         RawDataTest::SetUp();
         const std::string setup = (dir.path() / "sim.ini").string();
-        std::ofstream(setup) << "[board s]\ninterface_type = 6\nboard_id = 1\npixels = " << kPixels
-                             << "\nfrontend_type = 3\ndark = 300\nsignal = 2000\n";
+        std::ofstream(setup)
+            << "[board s]\nusb_board = 0\ninterface_type = 6\nboard_id = 1\npixels = " << kPixels
+            << "\nfrontend_type = 3\ndark = 300\nsignal = 2000\n";
         ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
         ::setenv("VELDON_SIMULATION", setup.c_str(), 1);
         const auto members = platform::enumerateDeviceInterfaces(sim::kInterfaceClassType6);

@@ -49,7 +49,8 @@ protected:
     // and puts it into slot 1 as an open would.
     DeviceSlot& openBoard(const std::string& keys, uint32_t type = kTypeUsb) {
         const std::string setup = (dir.path() / "sim.ini").string();
-        std::ofstream(setup) << "[board b]\ninterface_type = " << type << "\n" << keys;
+        std::ofstream(setup) << "[board b]\nusb_board = 0\ninterface_type = " << type << "\n"
+                             << keys;
         ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
         ::setenv("VELDON_SIMULATION", setup.c_str(), 1);
         const platform::Guid guid =

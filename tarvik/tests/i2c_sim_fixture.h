@@ -93,7 +93,9 @@ protected:
     // into the block once.
     DeviceSlot& openSimBoard(const std::string& keys = "", int interfaceType = 6) {
         const std::string setup = (dir.path() / "sim.ini").string();
-        std::ofstream(setup) << "[board b]\ninterface_type = " << interfaceType << "\n" << keys;
+        std::ofstream(setup) << "[board b]\nusb_board = 0\ninterface_type = " << interfaceType
+                             << "\n"
+                             << keys;
         ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
         ::setenv("VELDON_SIMULATION", setup.c_str(), 1);
         loaded_ = true;

@@ -19,8 +19,9 @@ namespace {
 constexpr const char* kOpen = "KORAL_OpenOperationElectronicsDevice";
 
 std::string usbBoard(const std::string& name, int boardId, const std::string& more = "") {
-    return "[board " + name + "]\ninterface_type = 6\nboard_id = " + std::to_string(boardId) +
-           "\n" + more;
+    return "[board " + name +
+           "]\ninterface_type = 6\nusb_board = 0\nboard_id = " + std::to_string(boardId) + "\n" +
+           more;
 }
 
 class LifecycleOpenTest : public LifecycleTest {};

@@ -22,7 +22,8 @@ class LifecycleBoardTest : public LifecycleTest {
 protected:
     // One board of the type with board id 1 and the extra keys; opened as ID 1.
     DeviceSlot& open(uint32_t type = kTypeUsb, const std::string& keys = "", int32_t flags = 0) {
-        loadBoards("[board b]\ninterface_type = " + std::to_string(type) + "\n" + keys);
+        loadBoards("[board b]\nusb_board = 0\ninterface_type = " + std::to_string(type) + "\n" +
+                   keys);
         EXPECT_EQ(KORAL_OpenOperationElectronicsDevice(flags, type, 1), 0);
         b = board("b");
         b->clearRequests();

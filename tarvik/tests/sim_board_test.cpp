@@ -31,8 +31,9 @@ protected:
     // and puts it into slot 1 as an open would.
     DeviceSlot& openSimBoard(int driverVersion) {
         const std::string setup = (dir.path() / "sim.ini").string();
-        std::ofstream(setup) << "[board b]\ninterface_type = 6\nboard_id = 1\ndriver_version = "
-                             << driverVersion << "\n";
+        std::ofstream(setup)
+            << "[board b]\nusb_board = 0\ninterface_type = 6\nboard_id = 1\ndriver_version = "
+            << driverVersion << "\n";
         ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
         ::setenv("VELDON_SIMULATION", setup.c_str(), 1);
         const auto members = platform::enumerateDeviceInterfaces(sim::kInterfaceClassType6);

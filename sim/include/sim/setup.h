@@ -68,10 +68,9 @@ struct BoardConfig {
     // usb_board: 0 or 1, interface type 6 only. 1: an FX2 board on the
     // simulated USB bus, served by the USB board driver kavrin (the driver
     // beside the simulation's is loaded for it; the firmware reports its
-    // image's version); 0: the request-block model. 0 by default while the
-    // USB board driver has no I2C: the library reads the board's EEPROMs
-    // when it opens it.
-    bool usbBoard = false;
+    // image's version); 0: the request-block model, whose request log and
+    // injections tests use.
+    bool usbBoard = true;
     // frame_rate: frames per second the FX2 board streams in the continuous
     // modes, 0.1..100000.
     double frameRate = 100.0;
