@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace kavrin {
@@ -111,8 +112,16 @@ void putWord(std::span<uint8_t> bytes, std::size_t i, uint16_t value) {
     bytes[2 * i + 1] = static_cast<uint8_t>(value >> 8);
 }
 
-bool surpriseRemoved(const DEVICE_EXTENSION& device) {
-    return device.state.load() == DeviceState::SurpriseRemoved;
+// The presence check and the temperatures: a removed board fails the request
+// itself; a streaming one answers 151. Nothing when the command may run.
+std::optional<DriverStatus> refusedQuery(DEVICE_EXTENSION& device, RequestBlock& block) {
+    if (device.state.load() == DeviceState::SurpriseRemoved) {
+        return kStatusUnsuccessful;
+    }
+    if (refusedWhileStreaming(device, block)) {
+        return kStatusSuccess;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -170,11 +179,8 @@ DriverStatus HandleI2cOperation(DEVICE_EXTENSION& device, RequestBlock& block) {
 }
 
 DriverStatus HandleI2cCheck(DEVICE_EXTENSION& device, RequestBlock& block) {
-    if (surpriseRemoved(device)) {
-        return kStatusUnsuccessful;
-    }
-    if (refusedWhileStreaming(device, block)) {
-        return kStatusSuccess;
+    if (const auto refused = refusedQuery(device, block)) {
+        return *refused;
     }
     std::array<uint8_t, 12> answer{};
     if (I2cCheck(device, block.get<rb::I2cDevice>(), answer) != 0) {
@@ -191,11 +197,8 @@ DriverStatus HandleI2cCheck(DEVICE_EXTENSION& device, RequestBlock& block) {
 }
 
 DriverStatus HandleGetTemperatures(DEVICE_EXTENSION& device, RequestBlock& block) {
-    if (surpriseRemoved(device)) {
-        return kStatusUnsuccessful;
-    }
-    if (refusedWhileStreaming(device, block)) {
-        return kStatusSuccess;
+    if (const auto refused = refusedQuery(device, block)) {
+        return *refused;
     }
     const uint8_t sensor = block.get<rb::I2cDevice>();
     if (sensor != 0) {

@@ -56,6 +56,11 @@ protected:
         return board.withI2cBus([&](sim::I2cBus& bus) { return *bus.eeprom(address); });
     }
     std::size_t i2cRequests() { return requestsOf(board, VR_I2C_OP).size(); }
+    void expectTooLongAndNothingSent(BlockBuffer& b) {
+        EXPECT_EQ(b.get<rb::Status>(), kBoardStatusFirmwareUnsupported);
+        EXPECT_EQ(b.get<rb::StatusInfo>(), 256);
+        EXPECT_EQ(i2cRequests(), 0u);
+    }
 
     platform::DriverStatus lastResult = platform::kStatusSuccess;
 };
@@ -71,9 +76,7 @@ TEST_F(I2cCommandTest, AReadOfThreeHundredBytesIs156WithTheLimitAndSendsNothing)
     BlockBuffer b = request(kInterface, 34, 0, 255, 200);
     b.set<rb::I2cLength16>(300);
     run(HandleI2cOperation, b);
-    EXPECT_EQ(b.get<rb::Status>(), kBoardStatusFirmwareUnsupported);
-    EXPECT_EQ(b.get<rb::StatusInfo>(), 256);
-    EXPECT_EQ(i2cRequests(), 0u);
+    expectTooLongAndNothingSent(b);
 }
 
 TEST_F(I2cCommandTest, AFourByteWriteTakesItsDataFromTheInlineBytes) {
@@ -381,9 +384,7 @@ TEST_F(I2cGeneration2Test, ABootTransferAboveTheLimitIs156) {
     BlockBuffer b = request(0, 132, 255, 255, 200);
     b.set<rb::I2cLength16>(257);
     run(HandleBootEeprom, b);
-    EXPECT_EQ(b.get<rb::Status>(), kBoardStatusFirmwareUnsupported);
-    EXPECT_EQ(b.get<rb::StatusInfo>(), 256);
-    EXPECT_EQ(i2cRequests(), 0u);
+    expectTooLongAndNothingSent(b);
 }
 
 TEST_F(I2cCommandTest, ABootReadBeyondTheDataAreaIs154) {
