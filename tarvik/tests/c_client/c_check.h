@@ -34,6 +34,26 @@ static void checkRecord(int line, int32_t level, int32_t code, int32_t info, int
 }
 #define CHECK_RECORD(level, code, info, id, name) checkRecord(__LINE__, level, code, info, id, name)
 
+/* Room for the longest spectrum of any sensor, and what marks a value the
+ * library did not write. */
+#define SPECTRUM_ROOM 8352
+#define SENTINEL -12345.0
+
+/* The stored spectrum of a raw-data handle into spectrum (SPECTRUM_ROOM
+ * values); returns the number of pixels the library wrote. */
+static inline int readStoredSpectrum(uint32_t* handle, double* spectrum) {
+    int stored = 0;
+    int i;
+    for (i = 0; i < SPECTRUM_ROOM; ++i) {
+        spectrum[i] = SENTINEL;
+    }
+    CHECK(KORAL_GetStoredRawData(handle, spectrum) == 0);
+    while (stored < SPECTRUM_ROOM && spectrum[stored] != SENTINEL) {
+        ++stored;
+    }
+    return stored;
+}
+
 /* The exit code of a client: 0 when every check held. */
 static int checkResult(void) {
     if (failures != 0) {

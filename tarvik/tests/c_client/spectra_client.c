@@ -12,22 +12,11 @@
 #define BOARD_PIXELS 1024
 #define DARK 500.0
 #define SIGNAL_PER_MS 2000.0
-#define SENTINEL -12345.0
 
-static double spectrum[8352];
+static double spectrum[SPECTRUM_ROOM];
 
-/* The stored spectrum of the handle; returns the number of pixels written. */
 static int readSpectrum(uint32_t* handle) {
-    int stored = 0;
-    int i;
-    for (i = 0; i < 8352; ++i) {
-        spectrum[i] = SENTINEL;
-    }
-    CHECK(KORAL_GetStoredRawData(handle, spectrum) == 0);
-    while (stored < 8352 && spectrum[stored] != SENTINEL) {
-        ++stored;
-    }
-    return stored;
+    return readStoredSpectrum(handle, spectrum);
 }
 
 int main(void) {
