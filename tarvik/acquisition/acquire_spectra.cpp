@@ -31,9 +31,6 @@ constexpr const char* kGetSpectraName = "KORAL_GetSpectra";
 constexpr const char* kGetDarkCurrentName = "KORAL_GetDarkCurrent";
 constexpr const char* kGetDarkShutterName = "KORAL_GetDarkCurrentWithShutter";
 
-constexpr int32_t kInfoInvalidType = 804;     // "INVALID INTERFACE TYPE"
-constexpr int32_t kCodeMuxKrd = 512;          // "MUX KRD COMMUNICATION ERROR"
-constexpr int32_t kInfoMuxKrTimeout = 861;    // "MUX KR TIMEOUT COMMAND"
 constexpr int32_t kCodeCloseShutter = 402;    // "NOT ABLE TO CLOSE SHUTTER"
 constexpr int32_t kCodeOpenShutter = 403;     // "NOT ABLE TO OPEN SHUTTER"
 constexpr uint32_t kRequestScansToData = 0x4; // block flag: scans into the data area
@@ -61,8 +58,8 @@ bool hasDarkPixels(const DeviceSlot& slot) {
 }
 
 void recordSerialMuxFailure(int32_t id, int32_t result) {
-    const int32_t info = result > 0 ? result + 1000 : result == -2 ? kInfoMuxKrTimeout : 0;
-    recordError(id, KORAL_LEVEL_NOT_DONE, kCodeMuxKrd, info);
+    const int32_t info = result > 0 ? result + 1000 : result == -2 ? code::kMuxKrTimeout : 0;
+    recordError(id, KORAL_LEVEL_NOT_DONE, code::kMuxKrdCommunication, info);
 }
 
 // Output 2 drives the optical multiplexer.
@@ -475,7 +472,8 @@ int32_t AcquireSpectra(int32_t mode, int32_t interfaceId) {
     if (mode == kAcquireDarkCurrent) {
         const DeviceSlot* slot = single ? deviceSlot(interfaceId) : nullptr;
         if (slot != nullptr && slot->boardType == kTypeUsb2) {
-            recordError(interfaceId, KORAL_LEVEL_IGNORED, code::kNotAvailable, kInfoInvalidType);
+            recordError(interfaceId, KORAL_LEVEL_IGNORED, code::kNotAvailable,
+                        code::kInvalidInterfaceType);
             return -1;
         }
         if (slot != nullptr && hasDarkPixels(*slot)) {
@@ -499,7 +497,7 @@ int32_t AcquireSpectra(int32_t mode, int32_t interfaceId) {
     if (type == kTypeSerial) {
         return serialAcquisition(mode, interfaceId, state);
     }
-    recordError(interfaceId, KORAL_LEVEL_IGNORED, code::kNotAvailable, kInfoInvalidType);
+    recordError(interfaceId, KORAL_LEVEL_IGNORED, code::kNotAvailable, code::kInvalidInterfaceType);
     return -1;
 }
 
@@ -603,7 +601,8 @@ int32_t SetAcquisitionShutter(int32_t interfaceId, uint32_t delayMs, int32_t ope
     const uint32_t type = state.interfaceTypeInUse;
     if (type != kTypeIsa && type != kTypeSerial && type != kTypePci && type != kTypeBoard5 &&
         type != kTypeUsb && type != kTypeUsb2) {
-        recordError(interfaceId, KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidType);
+        recordError(interfaceId, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                    code::kInvalidInterfaceType);
         return -1;
     }
     if (!flashSwitchedOffInit) {
@@ -723,7 +722,7 @@ extern "C" int32_t KORAL_GetDarkCurrentWithShutter(uint32_t shutterDelayMs, uint
         const LibraryState& state = *libraryState();
         if (state.interfaceTypeInUse == kTypeUsb2) {
             return failExport(kGetDarkShutterName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
-                              kInfoInvalidType);
+                              code::kInvalidInterfaceType);
         }
         if (id < 0 || id > kMaxInterfaceId) {
             return failExport(kGetDarkShutterName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,

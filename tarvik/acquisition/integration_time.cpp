@@ -24,14 +24,7 @@
 namespace tarvik {
 namespace {
 
-constexpr int32_t kCodeLoadingConfigurationFile = 311; // "LOADING CONFIGURATION FILE FAILED"
-constexpr int32_t kCodeNoFirmwareSupport = 310;    // "FIRMWARE OR DRIVER DOES NOT SUPPORT FUNCTION"
-constexpr int32_t kCodeInvalidInterfaceType = 804; // "INVALID INTERFACE TYPE"
-constexpr int32_t kInfoInvalidSensorType = 801;    // "INVALID SENSORTYPE"
-constexpr int32_t kInfoInvalidInterfaceType = 804; // "INVALID INTERFACE TYPE"
-constexpr int32_t kInfoFirmwareObsolete = 837;     // "FIRMWARE IS OBSOLETE"
-constexpr int32_t kInfoInvalidFlags = 841;         // "INVALID FLAGS"
-constexpr int32_t kInfoAveragingAdapted = 836;     // "AVERAGING VALUE ADAPTED"
+constexpr int32_t kInfoInvalidFlags = 841; // "INVALID FLAGS"
 
 constexpr double kMicro = 1e6;
 constexpr uint16_t kSensorType22 = 22;
@@ -119,7 +112,7 @@ struct Conversion {
 // description's own count rate and maximum. False with the record written.
 bool describeFileSensor(const DeviceSlot& slot, int32_t id, Conversion& c) {
     if (slot.sensorFileLoaded == 0) {
-        recordError(id, KORAL_LEVEL_NOT_DONE, kCodeLoadingConfigurationFile, 0);
+        recordError(id, KORAL_LEVEL_NOT_DONE, code::kLoadingConfigurationFile, 0);
         return false;
     }
     const auto& a = slot.sensorCoefficients;
@@ -127,7 +120,7 @@ bool describeFileSensor(const DeviceSlot& slot, int32_t id, Conversion& c) {
     // rate is refused like one that could not be loaded.
     const double rate = a[0] / a[1];
     if (!std::isfinite(rate) || rate < 1.0 || rate > 65535.0) {
-        recordError(id, KORAL_LEVEL_NOT_DONE, kCodeLoadingConfigurationFile, 0);
+        recordError(id, KORAL_LEVEL_NOT_DONE, code::kLoadingConfigurationFile, 0);
         return false;
     }
     c.rate = std::trunc(rate);
@@ -155,7 +148,7 @@ bool describeFileSensor(const DeviceSlot& slot, int32_t id, Conversion& c) {
     const double maximum = 65000.0 * a[1] / a[0] * kMicro;
     if (!std::isfinite(minimum) || !std::isfinite(offset) || !std::isfinite(maximum) ||
         offset < 0 || offset > 65535.0) {
-        recordError(id, KORAL_LEVEL_NOT_DONE, kCodeLoadingConfigurationFile, 0);
+        recordError(id, KORAL_LEVEL_NOT_DONE, code::kLoadingConfigurationFile, 0);
         return false;
     }
     c.minimum = truncToInt(minimum);
@@ -303,7 +296,7 @@ int32_t ApplyIntegrationTime(double* timeMs, int32_t kind, int32_t send) {
         break;
     }
     default:
-        recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidSensorType);
+        recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, code::kInvalidSensorType);
         return -1;
     }
     if (c.rate < 1.0 || c.rate > 65535.0) {
@@ -456,7 +449,7 @@ int32_t LimitIntegrationTime(double* timeMs, int32_t kind, int32_t send) {
         maximum = 6500000;
         break;
     default:
-        recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidSensorType);
+        recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, code::kInvalidSensorType);
         return -1;
     }
     int32_t result = 0;
@@ -544,7 +537,7 @@ extern "C" int32_t KORAL_ParaSetIntegrationTime(double* timeMs, uint32_t interfa
 extern "C" int32_t KORAL_ParaSetIntegrationTime2(int32_t* timeMs, uint32_t interfaceId) {
     return runTimeSetter(kSetTime2, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
         if (!isLongTimeType(slot.boardType)) {
-            recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
+            recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
             return -1;
         }
         if (timeMs == nullptr) {
@@ -558,13 +551,13 @@ extern "C" int32_t KORAL_ParaSetIntegrationTime2(int32_t* timeMs, uint32_t inter
 extern "C" int32_t KORAL_ParaSetIntegrationTime3(int32_t* timeMs, uint32_t interfaceId) {
     return runTimeSetter(kSetTime3, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
         if (!isLongTimeType(slot.boardType)) {
-            recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
+            recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
             return -1;
         }
         const DeviceRequestBlock& block = *slot.block();
         if (slot.boardType == kTypeUsb && boardGeneration(block) < 2 &&
             (block.FirmwareVersion < 204 || block.DriverVersion < 2011)) {
-            recordError(id, KORAL_LEVEL_IGNORED, kCodeNoFirmwareSupport, kInfoFirmwareObsolete);
+            recordError(id, KORAL_LEVEL_IGNORED, code::kDriverNoSupport, code::kFirmwareObsolete);
             return -1;
         }
         if (timeMs == nullptr) {
@@ -582,7 +575,7 @@ extern "C" int32_t KORAL_ParaSetIntegrationTimeForDeleting(double* timeMs, uint3
     if (state != nullptr && state->interfaceTypeInUse == kTypeUsb2) {
         return runExport(kName, [&] {
             return failExport(kName, static_cast<int32_t>(interfaceId), KORAL_LEVEL_IGNORED,
-                              code::kNotAvailable, kInfoInvalidInterfaceType);
+                              code::kNotAvailable, code::kInvalidInterfaceType);
         });
     }
     return runTimeSetter(kName, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
@@ -657,7 +650,7 @@ int32_t checkBoardMode(const DeviceSlot& slot, int32_t id, int32_t mode, uint16_
     case 0xFF26:
         if (type == kTypePci) {
             if (driver < 1225) {
-                return refuse(kCodeNoFirmwareSupport, id);
+                return refuse(code::kDriverNoSupport, id);
             }
             if (block.BurstBlocks == 0) {
                 block.BurstBlocks = 1;
@@ -669,7 +662,7 @@ int32_t checkBoardMode(const DeviceSlot& slot, int32_t id, int32_t mode, uint16_
     case 7: {
         const uint16_t needed = type == kTypePci ? 1100 : type == kTypeBoard5 ? 1006 : 801;
         if (driver < needed) {
-            return refuse(kCodeNoFirmwareSupport, 0);
+            return refuse(code::kDriverNoSupport, 0);
         }
         depth = mode == 6 ? 1 : 12;
         return 0;
@@ -679,7 +672,7 @@ int32_t checkBoardMode(const DeviceSlot& slot, int32_t id, int32_t mode, uint16_
             return refuse(code::kInvalidParameter, id);
         }
         if (driver < 1009) {
-            return refuse(kCodeNoFirmwareSupport, id);
+            return refuse(code::kDriverNoSupport, id);
         }
         depth = 0;
         return 0;
@@ -688,14 +681,14 @@ int32_t checkBoardMode(const DeviceSlot& slot, int32_t id, int32_t mode, uint16_
     case 0xFF25:
         if ((type == kTypePci && driver < 1117) || type == kTypeBoard5 ||
             (type == kTypeUsb && driver < 1009)) {
-            return refuse(kCodeNoFirmwareSupport, id);
+            return refuse(code::kDriverNoSupport, id);
         }
         depth = 12;
         return 0;
     case 0xFF22:
     case 0xFF23:
         if (type != kTypeUsb) {
-            return refuse(kCodeNoFirmwareSupport, 0);
+            return refuse(code::kDriverNoSupport, 0);
         }
         depth = 1;
         return 0;
@@ -741,7 +734,8 @@ int32_t sendSerialMode(DeviceSlot& slot, int32_t id, int32_t mode) {
         return sent;
     }
     if (adapted) {
-        recordError(id, KORAL_LEVEL_DEFAULT_VALUE, code::kInvalidParameter, kInfoAveragingAdapted);
+        recordError(id, KORAL_LEVEL_DEFAULT_VALUE, code::kInvalidParameter,
+                    code::kAveragingAdapted);
         return -1;
     }
     return 0;
@@ -770,7 +764,7 @@ extern "C" int32_t KORAL_ParaSetSensorWorkMode(uint32_t flags, int32_t mode, uin
             const bool allowed = generation2 && mode != 6 && mode != 7 && mode != 0xFF20 &&
                                  mode != 0xFF21 && mode != 0xFF25;
             if (!allowed) {
-                recordError(id, KORAL_LEVEL_IGNORED, kCodeNoFirmwareSupport, kInfoInvalidFlags);
+                recordError(id, KORAL_LEVEL_IGNORED, code::kDriverNoSupport, kInfoInvalidFlags);
                 return fail();
             }
             block.RequestFlags &= ~KORAL_RF_GEN2_INIT;
@@ -807,7 +801,7 @@ extern "C" int32_t KORAL_ParaSetSensorWorkMode(uint32_t flags, int32_t mode, uin
             }
             break;
         default:
-            recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
+            recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
             return fail();
         }
         block.WorkMode = static_cast<uint16_t>(mode);

@@ -20,12 +20,7 @@
 namespace tarvik {
 namespace {
 
-constexpr int32_t kInfoAveragingAdapted = 836;     // "AVERAGING VALUE ADAPTED"
-constexpr int32_t kInfoFirmwareObsolete = 837;     // "FIRMWARE IS OBSOLETE"
-constexpr int32_t kInfoInvalidHandles = 842;       // "INVALID HANDLES"
-constexpr int32_t kInfoNotSupported = 819;         // "FUNCTION NOT SUPPORTED"
-constexpr int32_t kCodeNoFirmwareSupport = 310;    // "FIRMWARE OR DRIVER DOES NOT SUPPORT FUNCTION"
-constexpr int32_t kCodeInvalidInterfaceType = 804; // "INVALID INTERFACE TYPE"
+constexpr int32_t kInfoInvalidHandles = 842; // "INVALID HANDLES"
 constexpr uint16_t kFlashOptionDriverVersion = 1203;
 constexpr uint8_t kFlashOptionBit = 0x02;
 constexpr uint16_t kInputSource3Firmware = 203;
@@ -170,7 +165,7 @@ extern "C" int32_t KORAL_ParaSetAverageNumber(int32_t* averageNumber, uint32_t i
             block->AcquisitionMode = value == 1 ? 0 : 1;
             block->NumScans = static_cast<uint16_t>(value);
             if (adapted) {
-                recordShown(kName, id, KORAL_LEVEL_LIMITED_VALUE, kInfoAveragingAdapted);
+                recordShown(kName, id, KORAL_LEVEL_LIMITED_VALUE, code::kAveragingAdapted);
                 sendNamed(kName, *slot);
                 return -1;
             }
@@ -192,7 +187,7 @@ extern "C" int32_t KORAL_ParaSetAverageNumber(int32_t* averageNumber, uint32_t i
             }
             return sendNamed(kName, *slot);
         }
-        return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
+        return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
     });
 }
 
@@ -218,8 +213,8 @@ extern "C" int32_t KORAL_ParaSetHardwareFlashMode2(int32_t mode, int32_t option,
                                            (slot.boardType == kTypePci &&
                                             block->DriverVersion >= kFlashOptionDriverVersion);
                     if (!supported) {
-                        return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeNoFirmwareSupport,
-                                          kInfoFirmwareObsolete);
+                        return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kDriverNoSupport,
+                                          code::kFirmwareObsolete);
                     }
                     block->FlashOpt = static_cast<uint8_t>(block->FlashOpt | kFlashOptionBit);
                 } else {
@@ -242,7 +237,7 @@ extern "C" int32_t KORAL_ParaSetHardwareFlashMode2(int32_t mode, int32_t option,
                 }
                 return sendNamed(kName, slot);
             }
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
+            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
         });
 }
 
@@ -268,7 +263,7 @@ extern "C" int32_t KORAL_ParaGetHardwareFlashMode(uint32_t* flashMode, uint32_t 
             } else if (slot.boardType == kTypeSerial) {
                 value = slot.qre.hardwareFlash;
             } else {
-                return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
             }
             // The shutter polarity asks only for the check and passes no output.
             if (flashMode != nullptr) {
@@ -301,7 +296,7 @@ extern "C" int32_t KORAL_ParaSetExtTriggTimeout(uint32_t* timeoutMs, uint32_t in
             return failExport(kName);
         }
         if (!isBlockType(slot->boardType) && slot->boardType != kTypeSerial) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, 0);
+            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
         }
         slot->block()->TOTimeExtTrig = value;
         if (clamped) {
@@ -323,7 +318,7 @@ extern "C" int32_t KORAL_ParaSetShutterPolarity(int32_t polarity, uint32_t inter
         const DeviceSlot* typed = deviceSlot(id);
         if (typed != nullptr && typed->boardType == kTypeUsb2) {
             return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
-                              kCodeInvalidInterfaceType);
+                              code::kInvalidInterfaceType);
         }
         int32_t flashCheck = 0;
         {
@@ -382,7 +377,7 @@ extern "C" int32_t KORAL_ParaSetInputSource(int32_t source, uint32_t interfaceId
         if (type != kTypeIsa && type != kTypeSerial && type != kTypePci && type != kTypeBoard5 &&
             type != kTypeUsb) {
             return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
-                              kCodeInvalidInterfaceType);
+                              code::kInvalidInterfaceType);
         }
         std::lock_guard guard(deviceLock());
         DeviceSlot* slot = checkedSlot(id);
@@ -396,7 +391,7 @@ extern "C" int32_t KORAL_ParaSetInputSource(int32_t source, uint32_t interfaceId
         case 2:
             if (type != kTypePci && type != kTypeBoard5 && type != kTypeUsb) {
                 return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
-                                  kInfoNotSupported);
+                                  code::kFunctionNotSupported);
             }
             written = 0;
             break;
@@ -408,8 +403,8 @@ extern "C" int32_t KORAL_ParaSetInputSource(int32_t source, uint32_t interfaceId
                 ((block->HardwareWord >> kGenerationShift) & 0xFu) < kUsbGeneration2 &&
                 block->FirmwareVersion < kInputSource3Firmware &&
                 block->DriverVersion < kInputSource3Driver) {
-                return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeNoFirmwareSupport,
-                                  kInfoFirmwareObsolete);
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kDriverNoSupport,
+                                  code::kFirmwareObsolete);
             }
             written = 3;
             break;

@@ -45,7 +45,6 @@ constexpr int32_t kInfoOsNotSupported = 822;    // "CURRENT OPERATING SYSTEM IS 
 constexpr int32_t kInfoTooManyInterfaces = 824; // "NO OF IF NOT SUPPORTED"
 constexpr int32_t kInfoCreateHandle = 834;      // "NOT ABLE TO CREATE HANDLE"
 constexpr int32_t kInfoCreateThread = 835;      // "NOT ABLE TO CREATE THREAD"
-constexpr int32_t kInfoFirmwareObsolete = 837;  // "FIRMWARE IS OBSOLETE"
 constexpr int32_t kInfoReadingBootEeprom = 845; // "READING BOOT E2PROM"
 constexpr int32_t kPlatformErrorBase = KORAL_PLATFORM_ERROR_BASE;
 
@@ -420,7 +419,7 @@ platform::DeviceHandle InterfaceOpen::findUsbBoard() {
         const DeviceRequestBlock* block = slot_->block();
         bool stop = !identified;
         if (identified && type_ == kTypeUsb && block->DriverVersion < kMinimumUsbDriverVersion) {
-            recordErrorInfo(kInfoFirmwareObsolete);
+            recordErrorInfo(code::kFirmwareObsolete);
             stop = true;
         }
         if (!stop && block->BoardId == id_) {

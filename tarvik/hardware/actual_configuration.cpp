@@ -25,13 +25,8 @@ constexpr uint32_t kUnknownType = 0xFFFFFFFFu;
 constexpr uint32_t kStartValue = static_cast<uint32_t>(-100);
 constexpr size_t kChannels = 8;
 
-constexpr int32_t kCodeLoadingConfigurationFile = 311; // "LOADING CONFIGURATION FILE FAILED"
-constexpr int32_t kCodeUnknownImageVersion = 513;      // "UNKNOWN EEPROM IMAGE VERSION"
-constexpr int32_t kInfoInvalidInterfaceType = 804;     // "INVALID INTERFACE TYPE"
-constexpr int32_t kInfoInvalidEepromValue = 826;       // "INVALID EEPROM VALUE"
-constexpr int32_t kInfoInterfaceEeprom = 828;          // "READING EEPROM INTERFACE"
-constexpr int32_t kInfoFrontEndEeprom = 829;           // "READING EEPROM FRONTEND"
-constexpr int32_t kInfoMuxEeprom = 830;                // "READING EEPROM MUX"
+constexpr int32_t kCodeUnknownImageVersion = 513; // "UNKNOWN EEPROM IMAGE VERSION"
+constexpr int32_t kInfoInterfaceEeprom = 828;     // "READING EEPROM INTERFACE"
 
 // The serial link's configuration block: status, then the short images.
 constexpr size_t kBlockStatus = 2;
@@ -224,7 +219,7 @@ void ConfigurationReader::failType(uint16_t upgradeResult, int32_t imageInfo) {
     if (upgradeResult == kImageResultVersion) {
         fail(KORAL_LEVEL_NOT_DONE, kCodeUnknownImageVersion, imageInfo);
     } else {
-        fail(KORAL_LEVEL_NOT_DONE, code::kDeviceIo, kInfoInvalidEepromValue);
+        fail(KORAL_LEVEL_NOT_DONE, code::kDeviceIo, code::kInvalidEepromValue);
     }
 }
 
@@ -294,7 +289,7 @@ uint32_t ConfigurationReader::interfaceType() {
     } else if (isBoardType(onEntry)) {
         type = boardInterfaceType(onEntry);
     } else {
-        fail(KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidInterfaceType);
+        fail(KORAL_LEVEL_IGNORED, code::kInvalidParameter, code::kInvalidInterfaceType);
         flags_ = 0;
     }
     if (isValidInterfaceType(type)) {
@@ -360,7 +355,7 @@ uint32_t ConfigurationReader::frontEndType() {
     if (isValidFrontEndType(type)) {
         return type;
     }
-    failType(frontEndUpgrade_, kInfoFrontEndEeprom);
+    failType(frontEndUpgrade_, code::kReadingEepromFrontEnd);
     return 3;
 }
 
@@ -371,7 +366,7 @@ uint32_t ConfigurationReader::serialFrontEndType(uint32_t configured) {
     }
     if (isAbsentLength(blockLength(kBlockFrontEnd))) {
         if (!optionAcceptsMissingImages()) {
-            failImageAt(image, kInfoFrontEndEeprom);
+            failImageAt(image, code::kReadingEepromFrontEnd);
         }
         return configured;
     }
@@ -382,17 +377,17 @@ uint32_t ConfigurationReader::serialFrontEndType(uint32_t configured) {
     if (upgradeBlockImage(image, kImageKindFrontEnd, frontEndUpgrade_)) {
         return acceptFrontEnd(image);
     }
-    failImageAt(image, kInfoFrontEndEeprom);
+    failImageAt(image, code::kReadingEepromFrontEnd);
     return configured;
 }
 
 uint32_t ConfigurationReader::boardFrontEndType(uint32_t configured) {
     uint8_t* image = area(kFrontEndImageArea);
     if (!readImage(kFrontEndEepromAddress, image)) {
-        rejectImage(image, kInfoFrontEndEeprom);
+        rejectImage(image, code::kReadingEepromFrontEnd);
         return configured;
     }
-    return boardImageType(image, kImageKindFrontEnd, frontEndUpgrade_, kInfoFrontEndEeprom,
+    return boardImageType(image, kImageKindFrontEnd, frontEndUpgrade_, code::kReadingEepromFrontEnd,
                           configured, [this](uint8_t* valid) { return acceptFrontEnd(valid); });
 }
 
@@ -427,7 +422,7 @@ uint32_t ConfigurationReader::serialMuxType(uint32_t configured) {
         return configured;
     }
     if (isAbsentLength(length)) {
-        failImageAt(image, kInfoMuxEeprom);
+        failImageAt(image, code::kReadingEepromMux);
         return 0;
     }
     if (blockPending_) {
@@ -437,7 +432,7 @@ uint32_t ConfigurationReader::serialMuxType(uint32_t configured) {
     if (upgradeBlockImage(image, kImageKindMux, muxUpgrade_)) {
         return acceptMux(image);
     }
-    failImageAt(image, kInfoMuxEeprom);
+    failImageAt(image, code::kReadingEepromMux);
     return configured;
 }
 
@@ -460,7 +455,7 @@ uint32_t ConfigurationReader::boardMuxType(uint32_t configured) {
         }
         return configured;
     }
-    return boardImageType(image, kImageKindMux, muxUpgrade_, kInfoMuxEeprom, 0,
+    return boardImageType(image, kImageKindMux, muxUpgrade_, code::kReadingEepromMux, 0,
                           [this](uint8_t* valid) { return acceptMux(valid); });
 }
 
@@ -543,7 +538,7 @@ uint32_t ConfigurationReader::channels(uint32_t mux) {
     default:
         channelCount_ = 1;
         channels_[0] = {0, 256, 1, 1};
-        failType(muxUpgrade_, kInfoMuxEeprom);
+        failType(muxUpgrade_, code::kReadingEepromMux);
         return 0;
     }
 }
@@ -553,7 +548,7 @@ void ConfigurationReader::loadDescriptionFile() {
     const int32_t result =
         LoadSlotSensorDescription(id_, slot_, first.pixelCount, first.rows, first.fourthSensorWord);
     if (result != 0) {
-        fail(KORAL_LEVEL_NOT_DONE, kCodeLoadingConfigurationFile, result);
+        fail(KORAL_LEVEL_NOT_DONE, code::kLoadingConfigurationFile, result);
         return;
     }
     for (size_t i = 1; i < channelCount_; ++i) {

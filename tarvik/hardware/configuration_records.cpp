@@ -34,12 +34,8 @@ constexpr int32_t kMaxMuxChannel = 8;
 constexpr uint32_t kSerialMux7 = 7;
 constexpr uint32_t kSerialMux9 = 9;
 
-constexpr int32_t kCodeInvalidFeeType = 803;       // "INVALID FEE TYPE"
-constexpr int32_t kCodeInvalidInterfaceType = 804; // "INVALID INTERFACE TYPE"
-constexpr int32_t kCodeInvalidEepromValue = 826;   // "INVALID EEPROM VALUE"
-constexpr int32_t kInfoNotSupported = 819;         // "FUNCTION NOT SUPPORTED"
-constexpr int32_t kInfoImageNotSupported = 843;    // "EEPROM IMAGE NOT SUPPORTED"
-constexpr int32_t kInfoInvalidSize = 847;          // "INVALID PARAMETER SIZE"
+constexpr int32_t kCodeInvalidFeeType = 803;    // "INVALID FEE TYPE"
+constexpr int32_t kInfoImageNotSupported = 843; // "EEPROM IMAGE NOT SUPPORTED"
 constexpr double kC4Tolerance = 1e-7;
 
 const uint8_t* image(const DeviceSlot& slot, size_t offset) {
@@ -81,7 +77,7 @@ ReadResult readSensorParams(const DeviceSlot& slot, int32_t id, int32_t channel,
                                : ReadMuxSensorParams(slot, channel, record);
     if (!read) {
         record = DefaultSensorParams();
-        recordError(id, KORAL_LEVEL_DEFAULT_VALUE, kCodeInvalidEepromValue, 0);
+        recordError(id, KORAL_LEVEL_DEFAULT_VALUE, code::kInvalidEepromValue, 0);
         return ReadResult::kDefaults;
     }
     return ReadResult::kRead;
@@ -95,7 +91,8 @@ int32_t checkSensorInterface(const DeviceSlot& slot, int32_t id, SerialCheck&& s
     switch (slot.boardType) {
     case kTypeSerial:
         if (!serialCheck()) {
-            recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, kInfoNotSupported);
+            recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType,
+                        code::kFunctionNotSupported);
             return -1;
         }
         [[fallthrough]];
@@ -104,12 +101,13 @@ int32_t checkSensorInterface(const DeviceSlot& slot, int32_t id, SerialCheck&& s
     case kTypeUsb:
     case kTypeUsb2:
         if ((slot.configurationWord & kConfigFrontEndImage) == 0) {
-            recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidFeeType, kInfoNotSupported);
+            recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidFeeType, code::kFunctionNotSupported);
             return -1;
         }
         return 0;
     default:
-        recordError(id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType, kInfoNotSupported);
+        recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType,
+                    code::kFunctionNotSupported);
         return -1;
     }
 }
@@ -170,7 +168,8 @@ int32_t refuseEx2Record(const char* name, uint32_t reserved, const SensorParamsE
         return failExport(name, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
     }
     if (record->size != kSensorParamsEx2Size) {
-        return failExport(name, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidSize);
+        return failExport(name, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                          code::kInvalidParameterSize);
     }
     if (reserved != 0 || record->reserved != 0) {
         return failExport(name, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
@@ -198,7 +197,7 @@ extern "C" int32_t KORAL_HWConfig_GetSensorParamsEx2(uint32_t reserved,
         }
         if ((slot->configurationWord & kConfigFrontEndImage) == 0) {
             return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidFeeType,
-                              kInfoNotSupported);
+                              code::kFunctionNotSupported);
         }
         SensorParamsEx2Record read{};
         const ReadResult result = readSensorParams(*slot, id, channel, {false}, read);
@@ -323,7 +322,8 @@ extern "C" int32_t KORAL_HWConfig_GetSensorParamsEx(uint32_t* sensorType, uint32
 extern "C" int32_t KORAL_HWConfig_ChangeSensorParamsTemp(uint32_t, uint32_t, uint32_t, uint32_t) {
     constexpr const char* kName = "KORAL_HWConfig_ChangeSensorParamsTemp";
     return runExport(kName, [&]() -> int32_t {
-        return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kNotAvailable, kInfoNotSupported);
+        return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kNotAvailable,
+                          code::kFunctionNotSupported);
     });
 }
 
@@ -343,13 +343,7 @@ constexpr uint16_t kAreaFourthWord = 64;
 constexpr int32_t kCodeIoFailed = code::kDeviceIo; // 303
 constexpr int32_t kCodeI2cWrite = 307;             // "I2C ERROR WRITE DATA"
 constexpr int32_t kCodeImageNotSupported = 843;    // "EEPROM IMAGE NOT SUPPORTED"
-constexpr int32_t kCodeNotSupported = 819;         // "FUNCTION NOT SUPPORTED"
-constexpr int32_t kInfoInvalidSensorType = 801;    // "INVALID SENSORTYPE"
-constexpr int32_t kInfoInvalidSensorLength = 802;  // "INVALID SENSORLENGTH"
 constexpr int32_t kInfoInvalidChannelNumber = 827; // "INVALID CHANNEL NUMBER"
-constexpr int32_t kInfoFrontEndEeprom = 829;       // "READING EEPROM FRONTEND"
-constexpr int32_t kInfoMuxEeprom = 830;            // "READING EEPROM MUX"
-constexpr int32_t kInfoInvalidRows = 833;          // "INVALID SENSOR ROWS"
 constexpr int32_t kRevisionShift = 12;
 constexpr size_t kRevisionWord = 8;
 
@@ -479,7 +473,7 @@ int32_t changeFrontEnd(const Change& change, uint32_t interfaceId) {
             return -1;
         }
         std::copy(slotImage, slotImage + working.size(), working.begin());
-        if (checkRevision(change, working.data(), kInfoFrontEndEeprom) != 0) {
+        if (checkRevision(change, working.data(), code::kReadingEepromFrontEnd) != 0) {
             return -1;
         }
         const bool withC4 = revisionOf(working.data()) != 0 && !change.serial;
@@ -488,7 +482,7 @@ int32_t changeFrontEnd(const Change& change, uint32_t interfaceId) {
             std::fill(working.begin() + 40, working.begin() + 46, uint8_t{0xFF});
         }
         if (!storeChecksums(change, slotImage, working.data(), kImageKindFrontEnd,
-                            kInfoFrontEndEeprom, [&](uint8_t* image) {
+                            code::kReadingEepromFrontEnd, [&](uint8_t* image) {
                                 writeEntry(image, kFrontEndEntry, kFrontEndCoefficients, 40, true,
                                            change);
                             })) {
@@ -496,7 +490,7 @@ int32_t changeFrontEnd(const Change& change, uint32_t interfaceId) {
         }
     }
     if (!writeImage(kFrontEndAddress, working, interfaceId)) {
-        recordError(change.id, KORAL_LEVEL_NOT_DONE, kCodeI2cWrite, kInfoFrontEndEeprom);
+        recordError(change.id, KORAL_LEVEL_NOT_DONE, kCodeI2cWrite, code::kReadingEepromFrontEnd);
         return -1;
     }
     return 0;
@@ -504,7 +498,7 @@ int32_t changeFrontEnd(const Change& change, uint32_t interfaceId) {
 
 int32_t changeMux(const Change& change, int32_t channel, uint32_t interfaceId) {
     if (channel < 1 || channel > kMaxMuxChannel) {
-        recordError(change.id, KORAL_LEVEL_NOT_DONE, kCodeI2cWrite, kInfoFrontEndEeprom);
+        recordError(change.id, KORAL_LEVEL_NOT_DONE, kCodeI2cWrite, code::kReadingEepromFrontEnd);
         return -1;
     }
     Image working{};
@@ -519,7 +513,8 @@ int32_t changeMux(const Change& change, int32_t channel, uint32_t interfaceId) {
         uint8_t* slotImage = slot->configuration.data() + kMuxImageOffset;
         // Nothing is changed when the multiplexer's image cannot be read.
         if (!change.serial && !rereadImage(kMuxAddress, slotImage, interfaceId)) {
-            recordError(change.id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoMuxEeprom);
+            recordError(change.id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                        code::kReadingEepromMux);
             return -1;
         }
         size_t copied = working.size();
@@ -538,7 +533,7 @@ int32_t changeMux(const Change& change, int32_t channel, uint32_t interfaceId) {
                 setImageF32(working.data(), kMuxC4 + static_cast<size_t>(i) * 4, 0.0f);
             }
         }
-        if (checkRevision(change, working.data(), kInfoMuxEeprom) != 0) {
+        if (checkRevision(change, working.data(), code::kReadingEepromMux) != 0) {
             return -1;
         }
         const bool withC4 = revisionOf(working.data()) != 0 && !change.serial;
@@ -555,13 +550,13 @@ int32_t changeMux(const Change& change, int32_t channel, uint32_t interfaceId) {
             }
         };
         write(working.data(), withC4);
-        if (!storeChecksums(change, slotImage, working.data(), kImageKindMux, kInfoMuxEeprom,
-                            [&](uint8_t* image) { write(image, true); })) {
+        if (!storeChecksums(change, slotImage, working.data(), kImageKindMux,
+                            code::kReadingEepromMux, [&](uint8_t* image) { write(image, true); })) {
             return -1;
         }
     }
     if (!writeImage(kMuxAddress, working, interfaceId)) {
-        recordError(change.id, KORAL_LEVEL_NOT_DONE, kCodeI2cWrite, kInfoMuxEeprom);
+        recordError(change.id, KORAL_LEVEL_NOT_DONE, kCodeI2cWrite, code::kReadingEepromMux);
         return -1;
     }
     return 0;
@@ -643,7 +638,7 @@ extern "C" int32_t KORAL_HWConfig_ChangeSensorParams2X(uint32_t, uint16_t sensor
         const SensorTypeRow* row = FindSensorType(sensorType);
         if (row == nullptr) {
             return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSensorType);
+                              code::kInvalidSensorType);
         }
         SensorParamsEx2Record record{};
         record.size = kSensorParamsEx2Size;
@@ -688,12 +683,12 @@ extern "C" int32_t KORAL_HWConfig_ChangeSensorParams2(uint32_t sensorType, int32
             switch (slot->boardType) {
             case kTypeSerial:
                 if ((slot->configurationWord & kConfigInterfaceImage) == 0) {
-                    return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType,
-                                      kInfoNotSupported);
+                    return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType,
+                                      code::kFunctionNotSupported);
                 }
                 if (rows != 1) {
-                    return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeNotSupported,
-                                      kInfoInvalidRows);
+                    return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kFunctionNotSupported,
+                                      code::kInvalidSensorRows);
                 }
                 break;
             case kTypePci:
@@ -702,15 +697,15 @@ extern "C" int32_t KORAL_HWConfig_ChangeSensorParams2(uint32_t sensorType, int32
             case kTypeUsb2:
                 break;
             default:
-                return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeInvalidInterfaceType,
-                                  kInfoNotSupported);
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType,
+                                  code::kFunctionNotSupported);
             }
         }
         const int32_t index = FindSensorTypeIndex(sensorType);
         // Above 16 bits a type would be cut short on the way to the image.
         if (index < 0 || sensorType > 0xFFFF) {
             return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSensorType);
+                              code::kInvalidSensorType);
         }
         const bool fileType = sensorType == kFileSensorType;
         if (!fileType) {
@@ -719,11 +714,11 @@ extern "C" int32_t KORAL_HWConfig_ChangeSensorParams2(uint32_t sensorType, int32
                 (pixels < 0 || !IsSensorLengthSupportedByType(static_cast<uint32_t>(index),
                                                               static_cast<uint32_t>(pixels)))) {
                 return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                                  kInfoInvalidSensorLength);
+                                  code::kInvalidSensorLength);
             }
             if (rows < 0 || (rows >= 2 && !anyLength)) {
-                return failExport(kName, id, KORAL_LEVEL_IGNORED, kCodeNotSupported,
-                                  kInfoInvalidRows);
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kFunctionNotSupported,
+                                  code::kInvalidSensorRows);
             }
         }
         const auto forwarded =

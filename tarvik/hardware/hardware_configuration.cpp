@@ -35,17 +35,7 @@ constexpr uint32_t kRecordSize = sizeof(HWConfigurationEx2Record);
 constexpr int32_t kInfoFrontEndType = 2;
 constexpr int32_t kInfoMuxType = 3;
 constexpr int32_t kInfoClockWord = 20;
-constexpr int32_t kInfoInvalidSensorType = 801;   // "INVALID SENSORTYPE"
-constexpr int32_t kInfoInvalidSensorLength = 802; // "INVALID SENSORLENGTH"
-constexpr int32_t kInfoInvalidInterfaceType = 804;
 constexpr int32_t kInfoInvalidConfiguration = 825; // "INVALID CONFIGURATION"
-constexpr int32_t kInfoInvalidEepromValue = 826;   // "INVALID EEPROM VALUE"
-constexpr int32_t kInfoInvalidRows = 833;          // "INVALID SENSOR ROWS"
-constexpr int32_t kInfoInvalidSize = 847;          // "INVALID PARAMETER SIZE"
-constexpr int32_t kInfoMuxTypeNotSupported = 849;  // "MUX TYPE NOT SUPPORTED"
-constexpr int32_t kCodeNoFirmwareSupport = 310;
-constexpr int32_t kCodeLoadingConfigurationFile = 311;
-constexpr int32_t kCodeMuxCommunication = 512; // "MUX KRD COMMUNICATION ERROR"
 constexpr int16_t kKeep = -1;
 constexpr int16_t kFromImages = -2;
 constexpr uint16_t kAnyLengthBit = 0x8000;
@@ -246,7 +236,7 @@ private:
             variant_ = GetConfigVariantCode(id_);
             if (variant_ == 0) {
                 return refuse(id_, KORAL_LEVEL_NOT_DONE, code::kInvalidParameter,
-                              kInfoInvalidEepromValue);
+                              code::kInvalidEepromValue);
             }
             slot_.muxChannels = static_cast<uint32_t>(variant_);
             block_.MuxMode = 2;
@@ -272,19 +262,19 @@ private:
                 slot_.sensorType.fill(frontEndEntry(slot_).sensorType);
             } else {
                 return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSensorType);
+                              code::kInvalidSensorType);
             }
             for (uint32_t& type : slot_.sensorType) {
                 type = RemapSensorTypeCode(static_cast<uint16_t>(type));
             }
         } else if (requested < 0) {
             return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                          kInfoInvalidSensorType);
+                          code::kInvalidSensorType);
         } else {
             const uint16_t type = RemapSensorTypeCode(static_cast<uint16_t>(requested));
             if (FindSensorType(type) == nullptr) {
                 return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSensorType);
+                              code::kInvalidSensorType);
             }
             slot_.sensorType.fill(type);
         }
@@ -297,13 +287,13 @@ private:
             if (loaded != 0) {
                 slot_.sensorFileLoaded = 0;
                 slot_.revisionPixelFlag = 0;
-                return refuse(id_, KORAL_LEVEL_NOT_DONE, kCodeLoadingConfigurationFile, loaded);
+                return refuse(id_, KORAL_LEVEL_NOT_DONE, code::kLoadingConfigurationFile, loaded);
             }
         }
         row_ = FindSensorType(type_);
         if (row_ == nullptr) {
             return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                          kInfoInvalidSensorType);
+                          code::kInvalidSensorType);
         }
         return 0;
     }
@@ -332,7 +322,7 @@ private:
             rows_ = slot_.rows[0];
         } else if (first.pixelCount < 0) {
             return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                          kInfoInvalidSensorLength);
+                          code::kInvalidSensorLength);
         } else {
             const bool anyLength = (row_->lengthMask & kAnyLengthBit) != 0;
             const auto pixels = static_cast<uint32_t>(first.pixelCount);
@@ -340,10 +330,11 @@ private:
                 !IsSensorLengthSupportedByType(static_cast<uint32_t>(FindSensorTypeIndex(type_)),
                                                pixels)) {
                 return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSensorLength);
+                              code::kInvalidSensorLength);
             }
             if (first.rows >= 2 && !anyLength) {
-                return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidRows);
+                return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                              code::kInvalidSensorRows);
             }
             // A line sensor has one row; a negative count is none.
             const uint32_t rows = first.rows < 1 ? 1u : static_cast<uint32_t>(first.rows);
@@ -354,7 +345,7 @@ private:
         }
         if (slot_.pixelCount[0] == 0) {
             return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                          kInfoInvalidSensorLength);
+                          code::kInvalidSensorLength);
         }
         return 0;
     }
@@ -368,7 +359,8 @@ private:
         }
         if (slot_.boardType == kTypeSerial && type_ == 13 &&
             slot_.qre.status.firmwareVersion() < 316) {
-            return refuse(id_, KORAL_LEVEL_IGNORED, kCodeNoFirmwareSupport, kInfoInvalidSensorType);
+            return refuse(id_, KORAL_LEVEL_IGNORED, code::kDriverNoSupport,
+                          code::kInvalidSensorType);
         }
         if (!AreChannelSensorsUniform(id_)) {
             return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
@@ -379,7 +371,8 @@ private:
             const bool supported = (slot_.boardType == kTypePci && driver >= 1020) ||
                                    (slot_.boardType == kTypeUsb && driver >= 800);
             if (!supported) {
-                return refuse(id_, KORAL_LEVEL_IGNORED, kCodeNoFirmwareSupport, kInfoInvalidRows);
+                return refuse(id_, KORAL_LEVEL_IGNORED, code::kDriverNoSupport,
+                              code::kInvalidSensorRows);
             }
         }
         return 0;
@@ -416,13 +409,13 @@ private:
             const int32_t opened = OpenMuxPort(id_);
             if (opened != 0) {
                 CloseMuxPort(id_);
-                return refuse(id_, KORAL_LEVEL_IGNORED, kCodeMuxCommunication, opened + 1000);
+                return refuse(id_, KORAL_LEVEL_IGNORED, code::kMuxKrdCommunication, opened + 1000);
             }
             const uint8_t assembly = config >> 4;
             if (mux_ == 9 && (assembly < 1 || assembly > 5)) {
                 CloseMuxPort(id_);
-                return refuse(id_, KORAL_LEVEL_IGNORED, kCodeMuxCommunication,
-                              assembly == 15 ? code::kNoMux : kInfoMuxTypeNotSupported);
+                return refuse(id_, KORAL_LEVEL_IGNORED, code::kMuxKrdCommunication,
+                              assembly == 15 ? code::kNoMux : code::kMuxTypeNotSupported);
             }
             return setMuxMode();
         }
@@ -451,7 +444,7 @@ private:
             // unless it fits.
             const double value = std::round(slot_.sensorCoefficients[1]);
             if (!(value >= 1.0 && value <= 65535.0)) {
-                return refuse(id_, KORAL_LEVEL_NOT_DONE, kCodeLoadingConfigurationFile, 0);
+                return refuse(id_, KORAL_LEVEL_NOT_DONE, code::kLoadingConfigurationFile, 0);
             }
             preScan = static_cast<uint32_t>(value);
             const uint32_t type = slot_.boardType;
@@ -578,7 +571,7 @@ bool recordIsUsable(const HWConfigurationEx2Record* record, uint32_t reserved, i
         return false;
     }
     if (record->size != kRecordSize) {
-        recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, kInfoInvalidSize);
+        recordError(id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, code::kInvalidParameterSize);
         return false;
     }
     if (reserved != 0 || record->reserved != 0) {
@@ -740,7 +733,7 @@ extern "C" int32_t KORAL_ParaSetHWConfigurationEx(uint16_t feeType, uint32_t mux
             const DeviceSlot* slot = deviceSlot(id);
             if (slot != nullptr && slot->boardType == kTypeUsb2) {
                 return failExport(kSetExName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
-                                  kInfoInvalidInterfaceType);
+                                  code::kInvalidInterfaceType);
             }
             record.size = kRecordSize;
             record.interfaceType = slot != nullptr ? static_cast<uint16_t>(slot->boardType) : 0;

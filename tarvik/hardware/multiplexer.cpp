@@ -26,12 +26,10 @@ namespace {
 constexpr const char* kSetModeName = "KORAL_ParaSetMUXMode";
 constexpr const char* kSetChannelName = "KORAL_ParaSetMUXActiveChannel";
 
-constexpr int32_t kCodeMuxKrd = 512;       // "MUX KRD COMMUNICATION ERROR"
-constexpr int32_t kInfoInvalidMode = 807;  // "INVALID MUX MODE"
-constexpr int32_t kInfoAcqAdapted = 816;   // "INTTIME FOR ACQ ADAPTED"
-constexpr int32_t kInfoDelAdapted = 817;   // "INTTIME FOR DEL ADAPTED"
-constexpr int32_t kInfoMuxKrTimeout = 861; // "MUX KR TIMEOUT COMMAND"
-constexpr int32_t kSerialMuxTimeout = -2;  // SelectMuxChannelSerial: no answer in time
+constexpr int32_t kInfoInvalidMode = 807; // "INVALID MUX MODE"
+constexpr int32_t kInfoAcqAdapted = 816;  // "INTTIME FOR ACQ ADAPTED"
+constexpr int32_t kInfoDelAdapted = 817;  // "INTTIME FOR DEL ADAPTED"
+constexpr int32_t kSerialMuxTimeout = -2; // SelectMuxChannelSerial: no answer in time
 constexpr int32_t kOpticalMuxLine = 2;
 constexpr uint16_t kWorkModeCleaning = 1; // the deleting time is sent only here
 
@@ -86,9 +84,9 @@ int32_t selectSerialChannel(const char* name, int32_t channel, int32_t id) {
         return 0;
     }
     const int32_t info = result > 0 ? platformErrorInfo(static_cast<uint32_t>(result))
-                         : result == kSerialMuxTimeout ? kInfoMuxKrTimeout
+                         : result == kSerialMuxTimeout ? code::kMuxKrTimeout
                                                        : 0;
-    return failExport(name, id, KORAL_LEVEL_NOT_DONE, kCodeMuxKrd, info);
+    return failExport(name, id, KORAL_LEVEL_NOT_DONE, code::kMuxKrdCommunication, info);
 }
 
 // The integration times in µs applied anew, so that the board's counts

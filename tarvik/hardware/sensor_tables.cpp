@@ -330,8 +330,6 @@ using namespace tarvik;
 
 namespace {
 
-constexpr int32_t kInfoInvalidSensorType = 801; // "INVALID SENSORTYPE"
-
 bool isClockedFrontEnd(uint32_t frontEnd) {
     return frontEnd == 9 || frontEnd == 10 || frontEnd == 11;
 }
@@ -378,7 +376,7 @@ extern "C" int32_t KORAL_HWConfig_IsSensorLengthSupported(uint32_t sensorType, u
         const int32_t index = FindSensorTypeIndex(sensorType);
         if (index < 0) {
             return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSensorType);
+                              code::kInvalidSensorType);
         }
         return IsSensorLengthSupportedByType(static_cast<uint32_t>(index), pixels) ? 1 : 0;
     });
@@ -402,7 +400,7 @@ extern "C" int32_t KORAL_HWConfig_GetSensorTechnology(uint32_t interfaceId, int3
         const SensorTypeRow* row = FindSensorType(static_cast<uint32_t>(sensorType));
         if (row == nullptr) {
             return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSensorType);
+                              code::kInvalidSensorType);
         }
         return row->technology();
     });
@@ -415,7 +413,7 @@ extern "C" int32_t KORAL_HWConfig_GetSupportedSensorLengths(uint32_t sensorType,
         const SensorTypeRow* row = FindSensorType(sensorType);
         if (row == nullptr) {
             return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidSensorType);
+                              code::kInvalidSensorType);
         }
         int32_t count = 0;
         for (uint32_t bit = 0; bit < 16; ++bit) {
@@ -435,7 +433,6 @@ extern "C" int32_t KORAL_HWConfig_GetSupportedSensorLengths(uint32_t sensorType,
 namespace {
 
 constexpr int32_t kInfoReadingInterfaceEeprom = 828; // "READING EEPROM INTERFACE"
-constexpr int32_t kInfoMuxTypeNotSupported = 849;    // "MUX TYPE NOT SUPPORTED"
 constexpr int32_t kMaxComPort = 15;
 
 // How an export that worked with the box off ends: -1 with the record to
@@ -537,7 +534,7 @@ extern "C" int32_t KORAL_HWConfig_ChangeMUXParams(uint32_t muxType, int32_t comP
             const uint32_t highest = muxType == kSerialMuxKrd ? 4 : 6;
             if (assemblyCode < lowest || assemblyCode > highest) {
                 return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                                  kInfoMuxTypeNotSupported);
+                                  code::kMuxTypeNotSupported);
             }
         } else if (muxType != 0) {
             return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
