@@ -717,6 +717,7 @@ int32_t sendSerialMode(DeviceSlot& slot, int32_t id, int32_t mode) {
         sent = SendQreParametersWorkMode2();
         break;
     case 3:
+        // Serial firmware above 3.14 takes the newer record.
         sent = slot.qre.status.firmwareVersion() > 314 ? SendQreParametersWorkMode3New()
                                                        : SendQreParametersWorkMode3();
         break;

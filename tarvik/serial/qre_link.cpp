@@ -142,6 +142,19 @@ int32_t QreLinkTransport::initializeDevice(QreLinkModule& /*link*/, int32_t /*fl
     return failTransfer();
 }
 
+int32_t QreLinkTransport::sendWorkModeParameters(QreLinkModule& /*link*/, int32_t /*form*/) {
+    return failTransfer();
+}
+
+namespace {
+int32_t sendWorkModeForm(int32_t form) {
+    if (g_transport != nullptr && g_link != nullptr) {
+        return g_transport->sendWorkModeParameters(*g_link, form);
+    }
+    return failTransfer();
+}
+} // namespace
+
 int32_t OpenQreDevice(int32_t flags) {
     if (DeviceSlot* slot = actualSlot()) {
         slot->initialised = 0;
@@ -198,22 +211,22 @@ int32_t SendQreWorkModeParameters() {
 
 // The parameter records go to the electronics over the transport.
 int32_t SendQreParametersWorkMode1() {
-    return failTransfer();
+    return sendWorkModeForm(1);
 }
 int32_t SendQreParametersWorkMode2() {
-    return failTransfer();
+    return sendWorkModeForm(2);
 }
 int32_t SendQreParametersWorkMode3() {
-    return failTransfer();
+    return sendWorkModeForm(3);
 }
 int32_t SendQreParametersWorkMode3New() {
-    return failTransfer();
+    return sendWorkModeForm(kQreWorkMode3New);
 }
 int32_t SendQreParametersWorkMode4() {
-    return failTransfer();
+    return sendWorkModeForm(4);
 }
 int32_t SendQreParametersWorkMode5() {
-    return failTransfer();
+    return sendWorkModeForm(5);
 }
 
 bool ClampIntegrationTime(uint32_t* time, uint32_t* maximum, uint32_t* minimum) {

@@ -113,12 +113,19 @@ public:
     // InitializeQreDevice: sends the actual slot's sensor parameters; 0, or
     // non-zero with the record written. The default fails as above.
     virtual int32_t initializeDevice(QreLinkModule& link, int32_t flags);
+    // The work-mode parameter sends: form 1..5, or kQreWorkMode3New for the
+    // newer record of work mode 3; 0, or -1 with the record written. The
+    // default fails as above.
+    virtual int32_t sendWorkModeParameters(QreLinkModule& link, int32_t form);
     // SelectMuxChannelSerial: switches the serial multiplexer of the slot of
     // interfaceId to channel; 0, -1 the multiplexer answered "error", -2 no
     // fitting answer in time, or a positive platform error of the port. The
     // default fails as the multiplexer port operations do without transport.
     virtual int32_t selectMuxChannel(QreLinkModule& link, int32_t channel, int32_t interfaceId);
 };
+
+// The form of the newer work-mode 3 record for sendWorkModeParameters.
+inline constexpr int32_t kQreWorkMode3New = 30;
 
 // Installs a transport (not owned; it must outlive its use) and returns the
 // previous one; null restores the default. Called by tests with no device

@@ -8,6 +8,7 @@
 #include "acquisition/integration_time.h"
 #include "core/lifecycle_seams.h"
 #include "core/locks.h"
+#include "serial/qre_link.h"
 
 #include <gmock/gmock.h>
 
@@ -356,6 +357,59 @@ TEST_F(IntegrationTimeTest, SerialElectronicsLimitBySensorType) {
     slot.sensorType.fill(7);
     EXPECT_EQ(apply(&ms), -1);
     EXPECT_EQ(record().info, 801);
+}
+
+// The serial electronics behind the link: records which parameter record
+// was sent and answers as told.
+class ParameterSends : public QreLinkTransport {
+public:
+    ParameterSends() { previous_ = setQreLinkTransport(this); }
+    ~ParameterSends() override { setQreLinkTransport(previous_); }
+    int16_t runI2cTransfer(QreLinkModule&) override { return 1; }
+    int32_t sendWorkModeParameters(QreLinkModule&, int32_t form) override {
+        forms.push_back(form);
+        return answer;
+    }
+    std::vector<int32_t> forms;
+    int32_t answer = 0;
+
+private:
+    QreLinkTransport* previous_ = nullptr;
+};
+
+TEST_F(IntegrationTimeTest, SerialWorkModesSendTheirOwnRecordAndAdaptTheAveraging) {
+    ParameterSends electronics;
+    DeviceSlot& slot = openBoard(kTypeSerial, 3);
+    slot.qre.averageNumber = 5;
+    slot.averageNumber = 5;
+    // Single-scan modes take no averaging: sent with 1, reported afterwards.
+    EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 1, 1), -1);
+    EXPECT_RECORD(6, 505, 836, 1, kWorkMode);
+    EXPECT_EQ(slot.qre.averageNumber, 1u);
+    EXPECT_EQ(slot.averageNumber, 1u);
+    EXPECT_EQ(slot.block()->WorkMode, 1);
+    // Work mode 3 by the serial firmware's version; 6 sends the older record.
+    slot.qre.status.setFirmwareVersion(314);
+    EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 3, 1), 0);
+    slot.qre.status.setFirmwareVersion(315);
+    EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 3, 1), 0);
+    EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 6, 1), 0);
+    EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 7, 1), -1);
+    EXPECT_RECORD(5, 505, 805, 1, kWorkMode);
+    EXPECT_EQ(electronics.forms, (std::vector<int32_t>{1, 3, kQreWorkMode3New, 3}));
+
+    // A failed send is the call's result; nothing about the averaging then.
+    electronics.answer = -1;
+    slot.qre.averageNumber = 4;
+    resetErrorState();
+    EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 2, 1), -1);
+    EXPECT_NE(record().info, 836);
+    // A time within the limits is sent with the work mode's record.
+    electronics.answer = 0;
+    electronics.forms.clear();
+    double ms = 20.0;
+    EXPECT_EQ(KORAL_ParaSetIntegrationTime(&ms, 1), 0);
+    EXPECT_EQ(electronics.forms, (std::vector<int32_t>{2}));
 }
 
 TEST_F(IntegrationTimeTest, WorkModesOfUsbBoardsAndTheirVersionGates) {
