@@ -180,7 +180,7 @@ int32_t setModeInRange(DeviceSlot& slot, uint32_t mode, int32_t count, int32_t i
     switch (slot.muxType) {
     case 2:
     case 4:
-        // Several channels keep the specification the channel setter chose.
+        // With several channels MuxSpec stays as the channel setter chose it.
         if (mode != kMuxModeMulti || count == 1) {
             block->MuxSpec = 1;
         }
