@@ -54,6 +54,26 @@ static inline int readStoredSpectrum(uint32_t* handle, double* spectrum) {
     return stored;
 }
 
+/* Interface 1's integration-time limits are known; askMs comes back as
+ * expectMs, a time above the maximum comes back as the maximum with a
+ * limited-value record, and an average number of 150 as 100. */
+static inline void checkTimeAndAverageLimits(double askMs, double expectMs) {
+    double minimum = 0;
+    double maximum = 0;
+    double ms = askMs;
+    int32_t average = 150;
+    CHECK(KORAL_ParaGetIntegrationTimeLimits(&minimum, &maximum, 1) == 0);
+    CHECK(minimum > 0 && minimum < 1.0 && maximum > 1000.0);
+    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == 0);
+    CHECK(ms - expectMs < 1e-9 && expectMs - ms < 1e-9);
+    ms = maximum + 1.0;
+    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == -1);
+    CHECK_RECORD(KORAL_LEVEL_LIMITED_VALUE, 505, 0, 1, "KORAL_ParaSetIntegrationTime");
+    CHECK(ms == maximum);
+    CHECK(KORAL_ParaSetAverageNumber(&average, 1) == -1);
+    CHECK(average == 100);
+}
+
 /* The exit code of a client: 0 when every check held. */
 static int checkResult(void) {
     if (failures != 0) {

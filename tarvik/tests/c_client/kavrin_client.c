@@ -9,7 +9,6 @@
 #include "c_check.h"
 #include "tarvik.h"
 
-#include <math.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -55,8 +54,6 @@ int main(void) {
     SensorParamsEx2Record sensor;
     uint8_t image[256];
     double ms;
-    double minimum = 0;
-    double maximum = 0;
     int32_t average;
     int round;
     KORAL_ErrorMessages(0);
@@ -78,18 +75,8 @@ int main(void) {
     CHECK(image[16] == 0 && image[17] == 0);
     CHECK(image[18] == (BOARD_PIXELS & 0xFF) && image[19] == BOARD_PIXELS >> 8);
 
-    CHECK(KORAL_ParaGetIntegrationTimeLimits(&minimum, &maximum, 1) == 0);
-    CHECK(minimum > 0 && minimum < 1.0 && maximum > 1000.0);
-    ms = 4.04; /* the board counts 100 µs steps */
-    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == 0);
-    CHECK(fabs(ms - 4.0) < 1e-9);
-    ms = maximum + 1.0;
-    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == -1);
-    CHECK_RECORD(KORAL_LEVEL_LIMITED_VALUE, 505, 0, 1, "KORAL_ParaSetIntegrationTime");
-    CHECK(ms == maximum);
-    average = 150;
-    CHECK(KORAL_ParaSetAverageNumber(&average, 1) == -1);
-    CHECK(average == 100);
+    /* The board counts 100 µs steps. */
+    checkTimeAndAverageLimits(4.04, 4.0);
 
     CHECK(KORAL_AllocRawData(&handle) == 0);
     CHECK(KORAL_ParaSetMapping(&handle, 1, 1) == 0);

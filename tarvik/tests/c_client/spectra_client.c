@@ -7,8 +7,6 @@
 #include "c_check.h"
 #include "tarvik.h"
 
-#include <math.h>
-
 #define BOARD_PIXELS 1024
 #define DARK 500.0
 #define SIGNAL_PER_MS 2000.0
@@ -24,8 +22,6 @@ int main(void) {
     SensorParamsEx2Record sensor;
     HWConfigurationEx2Record configuration;
     double ms;
-    double minimum = 0;
-    double maximum = 0;
     int32_t average;
     int stored;
     KORAL_ErrorMessages(0);
@@ -47,19 +43,9 @@ int main(void) {
     CHECK(configuration.channel[0].sensorType == 0 &&
           configuration.channel[0].pixelCount == BOARD_PIXELS);
 
-    /* The initialise applied a time, so the limits are known: 100 µs counts. */
-    CHECK(KORAL_ParaGetIntegrationTimeLimits(&minimum, &maximum, 1) == 0);
-    CHECK(minimum > 0 && minimum < 1.0 && maximum > 1000.0);
-    ms = 10.04; /* the board counts 100 µs steps */
-    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == 0);
-    CHECK(fabs(ms - 10.0) < 1e-9);
-    ms = maximum + 1.0;
-    CHECK(KORAL_ParaSetIntegrationTime(&ms, 1) == -1);
-    CHECK_RECORD(KORAL_LEVEL_LIMITED_VALUE, 505, 0, 1, "KORAL_ParaSetIntegrationTime");
-    CHECK(ms == maximum);
-    average = 150;
-    CHECK(KORAL_ParaSetAverageNumber(&average, 1) == -1);
-    CHECK(average == 100);
+    /* The initialise applied a time, so the limits are known; the board
+     * counts 100 µs steps. */
+    checkTimeAndAverageLimits(10.04, 10.0);
     average = 2;
     CHECK(KORAL_ParaSetAverageNumber(&average, 1) == 0);
 
