@@ -594,27 +594,38 @@ template <class Call> int32_t forwardQuietly(const char* name, Call&& call) {
     return 0;
 }
 
+// A record of one sensor on every channel of the multiplexer: the channel
+// count from its type and the image's sub-type word, and the entry in every
+// channel, the first one also without channels (the set reads it).
+HWConfigurationEx2Record uniformRecord(uint32_t boardType, int16_t frontEnd, uint32_t muxType,
+                                       const DeviceSlot* slot, int32_t id,
+                                       HWConfigurationChannelEntry entry) {
+    HWConfigurationEx2Record record{};
+    record.size = kRecordSize;
+    record.interfaceType = static_cast<uint16_t>(boardType);
+    record.frontEndType = frontEnd;
+    record.muxType = static_cast<int16_t>(muxType);
+    const uint32_t subType =
+        slot != nullptr ? imageU16(image(*slot, kMuxImageArea), image_field::kAssembly) & 0x0FFF
+                        : 0;
+    record.channelCount =
+        static_cast<int16_t>(std::clamp(GetFrontEndChannelCount(muxType, subType, id), 0, 16));
+    for (int i = 0; i < std::max<int>(record.channelCount, 1); ++i) {
+        record.channel[i] = entry;
+    }
+    return record;
+}
+
 } // namespace
 
 HWConfigurationEx2Record BuildSlotHardwareConfiguration(int32_t interfaceId,
                                                         const DeviceSlot& slot) {
-    HWConfigurationEx2Record record{};
-    record.size = kRecordSize;
-    record.interfaceType = static_cast<uint16_t>(slot.boardType);
-    record.frontEndType = static_cast<int16_t>(slot.frontEndType);
-    record.muxType = static_cast<int16_t>(slot.muxType);
-    const uint32_t subType = imageU16(image(slot, kMuxImageArea), image_field::kAssembly) & 0x0FFF;
-    const int32_t channels = GetFrontEndChannelCount(slot.muxType, subType, interfaceId);
-    record.channelCount = static_cast<int16_t>(std::clamp(channels, 0, 16));
     const bool fromImages = (slot.configurationWord & 0x20u) != 0;
-    for (int i = 0; i < record.channelCount; ++i) {
-        HWConfigurationChannelEntry& entry = record.channel[i];
-        entry.sensorType = fromImages ? kFromImages : static_cast<int16_t>(slot.sensorType[0]);
-        entry.pixelCount = static_cast<int16_t>(slot.pixelCount[0]);
-        entry.rows = static_cast<int16_t>(slot.rows[0]);
-        entry.fourthSensorWord = static_cast<int16_t>(slot.fourthSensorWord[0]);
-    }
-    return record;
+    return uniformRecord(
+        slot.boardType, static_cast<int16_t>(slot.frontEndType), slot.muxType, &slot, interfaceId,
+        {fromImages ? kFromImages : static_cast<int16_t>(slot.sensorType[0]),
+         static_cast<int16_t>(slot.pixelCount[0]), static_cast<int16_t>(slot.rows[0]),
+         static_cast<int16_t>(slot.fourthSensorWord[0])});
 }
 
 void AdoptActualConfiguration(DeviceSlot& slot) {
@@ -735,27 +746,11 @@ extern "C" int32_t KORAL_ParaSetHWConfigurationEx(uint16_t feeType, uint32_t mux
                 return failExport(kSetExName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
                                   code::kInvalidInterfaceType);
             }
-            record.size = kRecordSize;
-            record.interfaceType = slot != nullptr ? static_cast<uint16_t>(slot->boardType) : 0;
-            record.frontEndType = static_cast<int16_t>(feeType);
-            record.muxType = static_cast<int16_t>(muxType);
-            const uint32_t subType =
-                slot != nullptr
-                    ? imageU16(image(*slot, kMuxImageArea), image_field::kAssembly) & 0x0FFF
-                    : 0;
-            record.channelCount = static_cast<int16_t>(
-                std::clamp(GetFrontEndChannelCount(muxType, subType, id), 0, 16));
-            for (int i = 0; i < record.channelCount; ++i) {
-                record.channel[i] = {static_cast<int16_t>(sensorType), static_cast<int16_t>(pixels),
-                                     static_cast<int16_t>(rows),
-                                     static_cast<int16_t>(rows < 2 ? 1 : 64)};
-            }
-            // The first entry is read even without channels.
-            if (record.channelCount == 0) {
-                record.channel[0] = {static_cast<int16_t>(sensorType), static_cast<int16_t>(pixels),
-                                     static_cast<int16_t>(rows),
-                                     static_cast<int16_t>(rows < 2 ? 1 : 64)};
-            }
+            record = uniformRecord(slot != nullptr ? slot->boardType : 0,
+                                   static_cast<int16_t>(feeType), muxType, slot, id,
+                                   {static_cast<int16_t>(sensorType), static_cast<int16_t>(pixels),
+                                    static_cast<int16_t>(rows),
+                                    static_cast<int16_t>(rows < 2 ? 1 : 64)});
         }
         return forwardQuietly(kSetExName, [&] {
             return KORAL_HWConfig_ParaSetHWConfigurationEx2(0, &record, interfaceId);
