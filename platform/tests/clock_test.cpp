@@ -75,18 +75,22 @@ TEST(VirtualClock, TimedWaiterWakesOnlyWhenItsDeadlinePasses) {
 TEST(VirtualClock, SleepOnOneThreadWakesTimedWaitersOfOthers) {
     VirtualClock clk;
     ScopedClock installed(clk);
-    std::mutex m;
-    std::condition_variable cv;
+    // Each waiter has its own condition variable: with a shared one, a's
+    // wake-up would also wake b for a moment and the pending count would race.
+    struct Waiter {
+        std::mutex m;
+        std::condition_variable cv;
+    } first, second;
     std::atomic<int> woken{0};
-    auto waitFor = [&](std::chrono::milliseconds d) {
-        std::unique_lock lock(m);
+    auto waitFor = [&](Waiter& w, std::chrono::milliseconds d) {
+        std::unique_lock lock(w.m);
         const TimePoint deadline = clk.now() + d;
-        while (clk.waitUntil(cv, lock, deadline) != std::cv_status::timeout) {
+        while (clk.waitUntil(w.cv, lock, deadline) != std::cv_status::timeout) {
         }
         ++woken;
     };
-    std::thread a(waitFor, 50ms);
-    std::thread b(waitFor, 500ms);
+    std::thread a(waitFor, std::ref(first), 50ms);
+    std::thread b(waitFor, std::ref(second), 500ms);
     ASSERT_TRUE(clk.waitForPendingWaits(2));
     EXPECT_TRUE(sleepMs(60));
     a.join();
