@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <numeric>
 
 namespace {
@@ -193,6 +194,31 @@ TEST_F(I2cCommandTest, AFailedReadOfTheBoardGives141WhenTheBoardKnowsNoError) {
     BlockBuffer b = request(kInterface, 33, 0, 4);
     run(HandleI2cOperation, b);
     EXPECT_EQ(b.get<rb::Status>(), kBoardStatusCommunication);
+}
+
+// A board that never answers: the slow operations (EEPROM page writes and
+// reads) wait 12 s, the others 2 s, and then fail as a communication error.
+TEST_F(I2cCommandTest, ASilentBoardEndsSlowOperationsAfterTwelveSecondsAndOthersAfterTwo) {
+    board.silenceRequest(VR_I2C_OP);
+    struct Case {
+        uint8_t operation;
+        uint32_t timeoutMs;
+    };
+    for (const Case& c : {Case{36, kI2cLongTimeoutMs}, Case{32, kI2cTimeoutMs}}) {
+        SCOPED_TRACE(static_cast<int>(c.operation));
+        board.clearRequests();
+        BlockBuffer b = request(kInterface, c.operation, 0, 4);
+        auto done = std::async(std::launch::async, [&] { run(HandleI2cOperation, b); });
+        ASSERT_TRUE(board.waitForRequest(
+            [](const sim::Fx2Board::Request& r) { return r.request == VR_I2C_OP; }));
+        ASSERT_TRUE(clock.waitForPendingWaits(1));
+        clock.advance(std::chrono::milliseconds(c.timeoutMs - 1));
+        EXPECT_EQ(done.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+        EXPECT_EQ(clock.pendingWaits(), 1u);
+        clock.advance(std::chrono::milliseconds(1));
+        done.get();
+        EXPECT_EQ(b.get<rb::Status>(), kBoardStatusCommunication);
+    }
 }
 
 TEST_F(I2cCommandTest, AnUnknownOperationIsAnsweredWithoutATransfer) {
