@@ -80,7 +80,6 @@ std::vector<uint8_t> Fx2Board::nextFrame() {
 Fx2Board::Outgoing Fx2Board::takeFrameLocked() {
     Outgoing out;
     out.bytes = frameLocked();
-    ++framesSent_;
     if (faults_.empty()) {
         return out;
     }
@@ -129,6 +128,10 @@ void Fx2Board::sendOutgoing(usb::SimPort& port, Outgoing out) {
     }
     if (out.send) {
         port.writeIn(kFx2ScanPipe, out.bytes, true);
+        // Counted once on the pipe, so that a waiter seeing the count also
+        // sees the bytes queued.
+        std::lock_guard lock(mutex_);
+        ++framesSent_;
     }
     if (out.unplugAfter) {
         port.unplug();
