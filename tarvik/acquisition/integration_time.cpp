@@ -35,7 +35,6 @@ constexpr uint32_t kLongTimePreCnts2 = 8000;
 constexpr uint32_t kLongTimePreCnts3 = 64000;
 constexpr uint8_t kLongTimeMode2 = 8;
 constexpr uint8_t kLongTimeMode3 = 64;
-constexpr unsigned kGenerationShift = 12;
 
 // Double to 32-bit µs, truncated toward zero. Values out of range saturate
 // so that a huge or infinite request is limited instead of undefined.
@@ -59,10 +58,6 @@ int32_t saturate(int64_t value) {
         return std::numeric_limits<int32_t>::min();
     }
     return static_cast<int32_t>(value);
-}
-
-unsigned boardGeneration(const DeviceRequestBlock& block) {
-    return block.HardwareWord >> kGenerationShift;
 }
 
 void recordLimited(int32_t id) {

@@ -26,22 +26,6 @@ constexpr uint8_t kFlashOptionBit = 0x02;
 constexpr uint16_t kInputSource3Firmware = 203;
 constexpr uint16_t kInputSource3Driver = 2005;
 constexpr unsigned kUsbGeneration2 = 2;
-constexpr int kGenerationShift = 12; // top nibble of the hardware word
-
-bool isBlockType(uint32_t type) {
-    switch (type) {
-    case kTypeIsa:
-    case kTypePci:
-    case kTypeBoard5:
-    case kTypeUsb:
-    case kTypeUsb2:
-    case kType111:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // 0, 1 and all bits set: the values a switch takes.
 bool isSwitchOn(int32_t mode) {
     return mode == 1 || mode == -1;
@@ -160,7 +144,7 @@ extern "C" int32_t KORAL_ParaSetAverageNumber(int32_t* averageNumber, uint32_t i
             return failExport(kName);
         }
         DeviceRequestBlock* block = slot->block();
-        if (isBlockType(slot->boardType)) {
+        if (usesRequestBlock(slot->boardType)) {
             slot->averageNumber = static_cast<uint32_t>(value);
             block->AcquisitionMode = value == 1 ? 0 : 1;
             block->NumScans = static_cast<uint16_t>(value);
@@ -197,7 +181,7 @@ extern "C" int32_t KORAL_ParaSetHardwareFlashMode2(int32_t mode, int32_t option,
     return runSlotExport(
         kName, kCheckDeviceOpen, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
             DeviceRequestBlock* block = slot.block();
-            if (isBlockType(slot.boardType)) {
+            if (usesRequestBlock(slot.boardType)) {
                 if (mode == 0 || !isSwitchOn(mode)) {
                     block->FlashHW = 0;
                     block->FlashOpt = static_cast<uint8_t>(block->FlashOpt & ~kFlashOptionBit);
@@ -258,7 +242,7 @@ extern "C" int32_t KORAL_ParaGetHardwareFlashMode(uint32_t* flashMode, uint32_t 
     return runSlotExport(
         kName, kCheckDeviceOpen, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
             uint32_t value = 0;
-            if (isBlockType(slot.boardType)) {
+            if (usesRequestBlock(slot.boardType)) {
                 value = slot.block()->FlashHW;
             } else if (slot.boardType == kTypeSerial) {
                 value = slot.qre.hardwareFlash;
@@ -295,7 +279,7 @@ extern "C" int32_t KORAL_ParaSetExtTriggTimeout(uint32_t* timeoutMs, uint32_t in
         if (slot == nullptr) {
             return failExport(kName);
         }
-        if (!isBlockType(slot->boardType) && slot->boardType != kTypeSerial) {
+        if (!usesRequestBlock(slot->boardType) && slot->boardType != kTypeSerial) {
             return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
         }
         slot->block()->TOTimeExtTrig = value;
@@ -399,8 +383,7 @@ extern "C" int32_t KORAL_ParaSetInputSource(int32_t source, uint32_t interfaceId
             written = 1;
             break;
         case 3:
-            if (type == kTypeUsb &&
-                ((block->HardwareWord >> kGenerationShift) & 0xFu) < kUsbGeneration2 &&
+            if (type == kTypeUsb && boardGeneration(*block) < kUsbGeneration2 &&
                 block->FirmwareVersion < kInputSource3Firmware &&
                 block->DriverVersion < kInputSource3Driver) {
                 return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kDriverNoSupport,

@@ -32,6 +32,26 @@ inline constexpr uint32_t kTypeUsb = 6;
 inline constexpr uint32_t kTypeUsb2 = 8;
 inline constexpr uint32_t kType111 = 111;
 
+// The board types driven through a request block and device commands.
+constexpr bool usesRequestBlock(uint32_t type) {
+    switch (type) {
+    case kTypeIsa:
+    case kTypePci:
+    case kTypeBoard5:
+    case kTypeUsb:
+    case kTypeUsb2:
+    case kType111:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The board generation the driver reports in the top nibble of the hardware word.
+inline unsigned boardGeneration(const DeviceRequestBlock& block) {
+    return block.HardwareWord >> 12u;
+}
+
 inline constexpr int32_t kMaxInterfaceId = 15;
 inline constexpr size_t kSlotCount = 16;
 // SetSlotDefaults' selector of the LibraryState.

@@ -595,8 +595,7 @@ int32_t InterfaceInitialise::serialElectronics() {
 int32_t InterfaceInitialise::board() {
     DeviceRequestBlock* block = slot_.block();
     const uint32_t configBytes = block->RequestFlags & KORAL_RF_CONFIG_BYTES;
-    const bool generation2 =
-        slot_.boardType == kTypeUsb && (block->HardwareWord >> 12) >= kGeneration2;
+    const bool generation2 = slot_.boardType == kTypeUsb && boardGeneration(*block) >= kGeneration2;
     SetSlotDefaults(id_, 1);
     block = slot_.block();
     if (generation2) {
@@ -789,21 +788,14 @@ int32_t DeInitializeOperationElectronics(uint32_t interfaceId) {
         return fail(kDeInitName, true, id, KORAL_LEVEL_IGNORED, code::kDeviceNotOpen,
                     code::kInvalidUse);
     }
-    switch (slot->boardType) {
-    case kTypeIsa:
-    case kTypePci:
-    case kTypeBoard5:
-    case kTypeUsb:
-    case kTypeUsb2:
-    case kType111:
-        if (SendDeviceCommand(KORAL_CMD_DEINIT) != 0) {
-            return fail(kDeInitName, false);
-        }
-        slot->initialised = 0;
-        return 0;
-    default:
+    if (!usesRequestBlock(slot->boardType)) {
         return fail(kDeInitName, true, id, KORAL_LEVEL_IGNORED, kInfoInvalidInterfaceType, 0);
     }
+    if (SendDeviceCommand(KORAL_CMD_DEINIT) != 0) {
+        return fail(kDeInitName, false);
+    }
+    slot->initialised = 0;
+    return 0;
 }
 
 int32_t CloseOperationElectronics(uint32_t interfaceId) {

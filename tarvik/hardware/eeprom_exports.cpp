@@ -35,7 +35,6 @@ constexpr int32_t kBootHeaderBytes = 16;      // the microcontroller's own bytes
 constexpr int32_t kBootReadCap = 240;
 constexpr int32_t kLongFieldLimit = 0xFFFF;
 constexpr unsigned kMinimumBootGeneration = 2;
-constexpr int kGenerationShift = 12;
 
 int32_t failParameter(const char* name, int32_t id, int32_t info = 0) {
     return failExport(name, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, info);
@@ -190,7 +189,7 @@ int32_t sendTwice(uint32_t command) {
 
 // Type 6: the board's 16-bit offset and length fields.
 int32_t bootOnUsbBoard(const BootCall& call, DeviceSlot& slot) {
-    const unsigned generation = (slot.block()->HardwareWord >> kGenerationShift) & 0xF;
+    const unsigned generation = boardGeneration(*slot.block());
     if (generation < kMinimumBootGeneration) {
         return failInterfaceType(call.name, call.id);
     }

@@ -24,7 +24,6 @@ constexpr int32_t kLowAddressLimit = 0xF0; // Write_1, Read_1, Write_N
 constexpr int32_t kHighAddressLimit = 0xFF;
 constexpr int64_t kIndexSpace = 256;
 constexpr uint8_t kProbeLength = 2;
-constexpr int kGenerationShift = 12;
 
 // Serial I2C transfer block.
 constexpr size_t kQreOperation = 2;
@@ -302,7 +301,7 @@ bool ProbeI2CDevice(uint8_t address, uint32_t interfaceId) {
     }
     DeviceRequestBlock* block = slot->block();
     block->I2CDevice = address;
-    const unsigned generation = (block->HardwareWord >> kGenerationShift) & 0xF;
+    const unsigned generation = boardGeneration(*block);
     if (slot->boardType == kTypeUsb && generation >= 2) {
         if (SendDeviceCommand(KORAL_CMD_I2C_CHECK_DEVICE) != 0) {
             return false;

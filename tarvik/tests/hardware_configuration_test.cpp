@@ -2,8 +2,7 @@
 // set writes into the slot and its request block, the refusals, and that a
 // refused set leaves everything as it was.
 
-#include "board_test_driver.h"
-#include "tarvik_test.h"
+#include "board_driver_test.h"
 
 #include "core/lifecycle_seams.h"
 #include "hardware/eeprom_image.h"
@@ -34,17 +33,8 @@ HWConfigurationEx2Record makeRecord(int16_t frontEnd, int16_t mux, int16_t senso
     return record;
 }
 
-class HardwareConfigurationTest : public TarvikTest {
+class HardwareConfigurationTest : public BoardDriverTest {
 protected:
-    void SetUp() override {
-        TarvikTest::SetUp();
-        ASSERT_TRUE(board.ready());
-    }
-    void TearDown() override {
-        resetLifecycleSeams();
-        TarvikTest::TearDown();
-    }
-
     DeviceSlot& openBoard(uint32_t type = kTypeUsb) {
         state().interfaceTypeInUse = type;
         DeviceSlot& slot = addSlot(1, type, board.open(0));
@@ -81,8 +71,6 @@ protected:
                 slot.sensorType[0],
                 slot.pixelCount[0]};
     }
-
-    BoardTestDriver board;
 };
 
 TEST_F(HardwareConfigurationTest, ASetFillsSlotAndBlockAndSendsThemWithTheIntegrationTimes) {

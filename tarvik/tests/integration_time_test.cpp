@@ -2,8 +2,7 @@
 // counts the board gets, the time written back, the limits kept, the records
 // of limited values, and the work-mode gates.
 
-#include "board_test_driver.h"
-#include "tarvik_test.h"
+#include "board_driver_test.h"
 
 #include "acquisition/integration_time.h"
 #include "core/lifecycle_seams.h"
@@ -26,17 +25,8 @@ using ::testing::IsEmpty;
 constexpr const char* kSetTime = "KORAL_ParaSetIntegrationTime";
 constexpr const char* kWorkMode = "KORAL_ParaSetSensorWorkMode";
 
-class IntegrationTimeTest : public TarvikTest {
+class IntegrationTimeTest : public BoardDriverTest {
 protected:
-    void SetUp() override {
-        TarvikTest::SetUp();
-        ASSERT_TRUE(board.ready());
-    }
-    void TearDown() override {
-        resetLifecycleSeams();
-        TarvikTest::TearDown();
-    }
-
     // An initialised board of a type with the parameter defaults of an open
     // (PreCnts 800 on types 4, 5, 6 and 8), sensor type 0 with 1024 pixels.
     DeviceSlot& openBoard(uint32_t type = kTypeUsb, uint32_t sensor = 0) {
@@ -56,8 +46,6 @@ protected:
         std::lock_guard guard(deviceLock());
         return ApplyIntegrationTime(ms, kind, send);
     }
-
-    BoardTestDriver board;
 };
 
 TEST_F(IntegrationTimeTest, UsbBoardCountsHundredMicrosecondStepsAndWritesBackWhatItRuns) {

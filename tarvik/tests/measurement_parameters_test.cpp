@@ -2,8 +2,7 @@
 // goes into the request block, what is sent, and the records of limited or
 // defaulted values.
 
-#include "board_test_driver.h"
-#include "tarvik_test.h"
+#include "board_driver_test.h"
 
 #include "acquisition/measurement_parameters.h"
 #include "core/lifecycle_seams.h"
@@ -19,25 +18,14 @@ using ::testing::IsEmpty;
 constexpr const char* kAverage = "KORAL_ParaSetAverageNumber";
 constexpr const char* kFlash2 = "KORAL_ParaSetHardwareFlashMode2";
 
-class MeasurementParametersTest : public TarvikTest {
+class MeasurementParametersTest : public BoardDriverTest {
 protected:
-    void SetUp() override {
-        TarvikTest::SetUp();
-        ASSERT_TRUE(board.ready());
-    }
-    void TearDown() override {
-        resetLifecycleSeams();
-        TarvikTest::TearDown();
-    }
-
     DeviceSlot& openBoard(uint32_t type = kTypeUsb) {
         DeviceSlot& slot = addSlot(1, type, board.open(0));
         slot.initialised = 1;
         state().interfaceTypeInUse = type;
         return slot;
     }
-
-    BoardTestDriver board;
 };
 
 TEST_F(MeasurementParametersTest, LimitsAndNullOutputs) {
