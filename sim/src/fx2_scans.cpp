@@ -45,17 +45,37 @@ Fx2Board::~Fx2Board() {
     streamer_.join();
 }
 
+namespace {
+
+double integrationUsOf(const std::array<uint8_t, kFx2InitBlockSize>& init) {
+    const uint16_t wire = word(init, kInitAcqIntCnts);
+    const double counts = wire == 0 ? 0.0 : 0x10000 - wire;
+    const uint16_t pre = word(init, kInitPreCnts);
+    const double rate = pre == 0 ? 0.0 : std::trunc(kBoardClockHz / pre);
+    return rate == 0.0 ? 0.0 : counts / rate * 1e6;
+}
+
+uint32_t scansOf(const std::array<uint8_t, kFx2InitBlockSize>& init) {
+    return std::max<uint16_t>(word(init, kInitNumScans), 1);
+}
+
+} // namespace
+
+platform::Duration Fx2Board::acquisitionTimeLocked() const {
+    if (!init_) {
+        return platform::Duration::zero();
+    }
+    return std::chrono::duration_cast<platform::Duration>(std::chrono::duration<double, std::micro>(
+        integrationUsOf(*init_) * scansOf(*init_)));
+}
+
 std::vector<uint8_t> Fx2Board::frameLocked() {
     if (!init_) {
         return {};
     }
     const uint32_t pixels = word(*init_, kInitPixels);
-    const uint32_t scans = std::max<uint16_t>(word(*init_, kInitNumScans), 1);
-    const uint16_t wire = word(*init_, kInitAcqIntCnts);
-    const double counts = wire == 0 ? 0.0 : 0x10000 - wire;
-    const uint16_t pre = word(*init_, kInitPreCnts);
-    const double rate = pre == 0 ? 0.0 : std::trunc(kBoardClockHz / pre);
-    const double integrationUs = rate == 0.0 ? 0.0 : counts / rate * 1e6;
+    const uint32_t scans = scansOf(*init_);
+    const double integrationUs = integrationUsOf(*init_);
     std::vector<uint8_t> frame;
     frame.reserve((static_cast<std::size_t>(pixels) + 2) * 2 * scans);
     for (uint32_t s = 0; s < scans; ++s) {
@@ -169,6 +189,16 @@ usb::SimReply Fx2Board::serveScanRequestLocked(const usb::ControlSetup& setup,
             streamChanged_.notify_all();
         } else {
             frame = takeFrameLocked();
+            // A board that integrates in real time: the frame comes once the
+            // scans are exposed.
+            if (config_.sensor.wallTime && frame->send && !frame->halt && !frame->unplugAfter) {
+                delayed_.emplace_back(
+                    platform::addSaturating(platform::now(), acquisitionTimeLocked()),
+                    std::move(frame->bytes));
+                frame->send = false;
+                startStreamerLocked();
+                streamChanged_.notify_all();
+            }
         }
         return usb::SimReply::ok();
     case kFx2RequestDeinit:

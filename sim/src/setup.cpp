@@ -325,7 +325,8 @@ private:
             "coefficients",      "dark",          "signal",         "interface_image",
             "frontend_image",    "mux_image",     "boot_image",     "frontend_type",
             "clock_value",       "mux_assembly",  "mux_revision",   "serial_mux",
-            "serial_mux_config", "busy",          "usb_board",      "frame_rate"};
+            "serial_mux_config", "busy",          "usb_board",      "frame_rate",
+            "wall_time"};
         for (const std::string& key : ini_.keyNames(section)) {
             bool known = false;
             for (std::string_view candidate : kKeys) {
@@ -369,7 +370,8 @@ private:
             readUnsigned(section, "busy", board.busy, 0, 1, "0 or 1") &&
             readUnsigned(section, "usb_board", board.usbBoard, 0, 1, "0 or 1") &&
             readNumber(section, "frame_rate", board.frameRate, 0.1, 100000.0,
-                       "a number of frames per second from 0.1 to 100000");
+                       "a number of frames per second from 0.1 to 100000") &&
+            readUnsigned(section, "wall_time", board.wallTime, 0, 1, "0 or 1");
         if (good) {
             setup_.boards.push_back(std::move(board));
         }

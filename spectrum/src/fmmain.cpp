@@ -5,6 +5,7 @@
 #include "pa/palog.h"
 #include "pa/patype.h"
 #include "pa/sysutils.h"
+#include "platform/clock.h"
 #include "specdevice.h"
 #include "spectstart.h"
 #include "testdevice.h"
@@ -16,7 +17,9 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +27,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -36,7 +40,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
+#include <filesystem>
+#include <limits>
 
 namespace spectrum {
 namespace {
@@ -67,6 +74,28 @@ const char kPreview[] = "Preview";
 const char kCaptureReference[] = "Capture Reference";
 const char kDarkCurrent[] = "Get Dark Current";
 const char kDeviceParameters[] = "Device Parameters";
+constexpr int kMathOpenHeight = 105;
+constexpr int kMathFoldedHeight = 15;
+constexpr int kMathGap = 10;
+
+// The run and preview buffers hold the device's pixels and at least as many
+// values as the main-window arrays.
+std::size_t bufferSize(const TDevice& device) {
+    return std::max(kSpectrumArray, static_cast<std::size_t>(std::max(device.pixelCount(), 0)));
+}
+
+// What a user reads when a file does not load: the file and what is wrong
+// with it, never the bytes found in it.
+QString loadErrorText(const QString& path, const std::string& detail) {
+    const QString file = QFileInfo(path).fileName();
+    if (detail.find("TStorable::loadFrom -> Expect") != std::string::npos) {
+        return QString("\"%1\" is not a spectrum file.").arg(file);
+    }
+    if (detail.find("Cannot open file") != std::string::npos) {
+        return QString("\"%1\" cannot be opened.").arg(file);
+    }
+    return QString("\"%1\" is damaged or incomplete; nothing was loaded.").arg(file);
+}
 
 std::unique_ptr<TDevice> deviceFor(const QStringList& words) {
     if (words.size() > 1 && words.at(1) == "test") {
@@ -165,11 +194,13 @@ void TfmMain::buildWindow() {
 
     // Menus; entries whose features are not here yet stay without effect.
     QMenu* measure = menuBar()->addMenu("&Measure");
-    addAction(measure, kCapture);
-    addAction(measure, kRun);
-    addAction(measure, kPreview);
-    addAction(measure, kCaptureReference);
-    addAction(measure, kDarkCurrent);
+    connect(addAction(measure, kCapture), &QAction::triggered, this, &TfmMain::acCaptureExecute);
+    connect(addAction(measure, kRun), &QAction::triggered, this, &TfmMain::acRunExecute);
+    connect(addAction(measure, kPreview), &QAction::triggered, this, &TfmMain::acPreviewExecute);
+    connect(addAction(measure, kCaptureReference), &QAction::triggered, this,
+            &TfmMain::acCaptureReferenceExecute);
+    connect(addAction(measure, kDarkCurrent), &QAction::triggered, this,
+            &TfmMain::meDarkCurrentClick);
     QMenu* options = menuBar()->addMenu("&Options");
     addAction(options, kDeviceParameters);
     addAction(options, "Digital Input/Output");
@@ -189,16 +220,25 @@ void TfmMain::buildWindow() {
     connect(ppData_->addAction("Load"), &QAction::triggered, this, &TfmMain::meLoadClick);
     QAction* save = ppData_->addAction("Save");
     connect(save, &QAction::triggered, this, &TfmMain::meSaveClick);
-    for (const char* caption : {"Clear", "Export", "Export All", "Export selected"}) {
-        ppData_->addAction(caption)->setEnabled(false);
-    }
-    connect(ppData_, &QMenu::aboutToShow, this,
-            [this, save] { save->setEnabled(!dataSet_.spectra.empty()); });
+    QAction* clear = ppData_->addAction("Clear");
+    connect(clear, &QAction::triggered, this, &TfmMain::clearRunData);
+    QAction* exportRun = ppData_->addAction("Export");
+    connect(exportRun, &QAction::triggered, this, &TfmMain::exportRunData);
+    connect(ppData_->addAction("Export All"), &QAction::triggered, this,
+            &TfmMain::ExportAll1Click);
+    connect(ppData_->addAction("Export selected"), &QAction::triggered, this,
+            &TfmMain::Exportselected1Click);
+    connect(ppData_, &QMenu::aboutToShow, this, [this, save, clear, exportRun] {
+        const bool run = fmData_ != nullptr && fmData_->count() > 0;
+        clear->setEnabled(run);
+        exportRun->setEnabled(run);
+        save->setEnabled(!dataSet_.spectra.empty());
+    });
     data->setMenu(ppData_);
     if (QToolButton* b = toolButton(kData)) {
         b->setPopupMode(QToolButton::InstantPopup);
     }
-    addToolAction(kStop);
+    connect(addToolAction(kStop), &QAction::triggered, this, &TfmMain::btStopClick);
     addToolAction(kSetup);
     toolBar_->addSeparator();
     auto* kinds = new QActionGroup(this);
@@ -217,6 +257,12 @@ void TfmMain::buildWindow() {
     status_ = new QLabel(this);
     status_->setMinimumWidth(120);
     statusBar()->addWidget(status_);
+    speed_ = new QLabel(this);
+    speed_->setMinimumWidth(140);
+    statusBar()->addWidget(speed_);
+    count_ = new QLabel(this);
+    count_->setMinimumWidth(120);
+    statusBar()->addWidget(count_);
 
     pages_ = new QTabWidget(this);
     setCentralWidget(pages_);
@@ -230,30 +276,32 @@ void TfmMain::buildWindow() {
     auto* controls = new QHBoxLayout();
     cbLogarithmic_ = new QCheckBox("Logarithmic", chartSide);
     cbAutoIntegration_ = new QCheckBox("Auto Integration", chartSide);
-    cbShowCursor_ = new QCheckBox("Show Corsor ", chartSide);
     IntegTimeEdit_ = new pa::TIntEdit(chartSide);
     IntegTimeEdit_->SetValue(30);
     IntegTimeEdit_->setMaximumWidth(80);
-    auto* setTime = new QPushButton("Set", chartSide);
-    setTime->setObjectName("SetITbtn");
+    SetITbtn_ = new QPushButton("Set", chartSide);
+    SetITbtn_->setObjectName("SetITbtn");
     controls->addWidget(new QLabel("Integration Time [ms]", chartSide));
     controls->addWidget(IntegTimeEdit_);
-    controls->addWidget(setTime);
+    controls->addWidget(SetITbtn_);
     controls->addSpacing(12);
     controls->addWidget(cbLogarithmic_);
     controls->addWidget(cbAutoIntegration_);
-    controls->addWidget(cbShowCursor_);
     controls->addStretch();
     chartLayout->addLayout(controls);
+    buildChartPages(chartSide);
+    chartLayout->addWidget(PageControl1_);
     view_ = new TSpectrumView(chartSide);
     view_->setObjectName("ChartSpec");
     chartLayout->addWidget(view_, 1);
-    connect(setTime, &QPushButton::clicked, this, &TfmMain::SetITbtnClick);
+    buildScaleButtons();
+    connect(SetITbtn_, &QPushButton::clicked, this, &TfmMain::SetITbtnClick);
     connect(cbLogarithmic_, &QCheckBox::clicked, this, &TfmMain::updateGraph);
     connect(cbShowCursor_, &QCheckBox::clicked, this,
             [this](bool on) { view_->setShowCursor(on); });
 
-    auto* side = new QTabWidget(split);
+    auto* side = new QTabWidget();
+    side->setObjectName("PageControl2");
     auto* spectra = new QWidget(side);
     auto* spectraLayout = new QVBoxLayout(spectra);
     spectraLayout->setContentsMargins(2, 2, 2, 2);
@@ -302,8 +350,10 @@ void TfmMain::buildWindow() {
     NotesEdit_ = new QPlainTextEdit("No Notes Yet", side);
     NotesEdit_->setObjectName("NotesEdit");
     side->addTab(NotesEdit_, "Notes");
+    auto* sidePanel = new QWidget(split);
+    buildMath(sidePanel, side);
     split->addWidget(chartSide);
-    split->addWidget(side);
+    split->addWidget(sidePanel);
     split->setStretchFactor(0, 1);
     split->setSizes({740, 240});
     auto* measuringLayout = new QVBoxLayout(measuring);
@@ -355,6 +405,8 @@ void TfmMain::updateControls() {
     enable(kCaptureReference, open && !runActive_ && !captureActive_);
     enable(kStop, open && busy);
     enable(kData, !runActive_ && !captureActive_);
+    // A new time re-allocates the device's record: never under a worker.
+    SetITbtn_->setEnabled(!busy);
     toolBar_->update();
 }
 
@@ -399,6 +451,10 @@ void TfmMain::updateGraph() {
     }
     input.drawCurrent = cbImplicit_->isChecked();
     input.logarithmic = cbLogarithmic_->isChecked();
+    // A range is applied only once one was kept.
+    if (!lManualScale_->isHidden()) {
+        input.manualScale = savedRange_;
+    }
     view_->updateGraph(input);
     if (cbAutoIntegration_->isChecked() && device_) {
         const std::vector<double> copy = current_;
@@ -419,18 +475,49 @@ void TfmMain::setDisplayKind(DisplayKind kind) {
     updateGraph();
 }
 
+bool TfmMain::deviceBusyElsewhere() const {
+    return (runActive_ || previewActive_) && !inWorkerStep_;
+}
+
 void TfmMain::SetITbtnClick() {
-    const std::int32_t ms = IntegTimeEdit_->GetValue();
+    // The button is off while a worker runs; an automatic adjustment outside
+    // the worker's step waits for the next step.
+    if (deviceBusyElsewhere()) {
+        return;
+    }
+    std::int32_t ms = IntegTimeEdit_->GetValue();
     if (device_) {
         device_->setIntegrationTime(ms);
+        // Sent now, so that a time the library limits is shown as it is in
+        // effect instead of failing later.
+        if (device_->isOpened() && !captureActive_) {
+            device_->prepare();
+        }
+        const double effective = std::trunc(device_->integrationTime());
+        if (std::isfinite(effective) && effective >= std::numeric_limits<std::int32_t>::min() &&
+            effective <= std::numeric_limits<std::int32_t>::max()) {
+            ms = static_cast<std::int32_t>(effective);
+        }
+        IntegTimeEdit_->SetValue(ms);
+    }
+    if (fmParam_ != nullptr) {
+        fmParam_->edTime()->SetValue(ms);
     }
     // Called from a redraw's auto integration, the redraw this asks for is
     // skipped: it would scale the same spectrum again, without end.
     setDisplayKind(kScope);
     updateControls();
+    if (fmData_ != nullptr) {
+        fmData_->clear();
+    }
 }
 
 bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == GroupBox4_ && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        GroupBox4Click();
+        return true;
+    }
     if (event->type() == spectStartMessage()) {
         if (QAction* get = action(kGetSpectrum); get != nullptr && get->isEnabled()) {
             get->trigger();
@@ -444,9 +531,8 @@ bool TfmMain::FormCloseQuery() {
     if (device_) {
         device_->stop();
     }
-    // Deleting a worker terminates it and waits for it.
-    delete worker_;
-    worker_ = nullptr;
+    // Its on-terminate handler runs meanwhile and clears the flags.
+    deleteWorker();
     return !runActive_;
 }
 
@@ -459,10 +545,12 @@ void TfmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfmMain::FormDestroy() {
+    destroying_ = true;
     devTimer_->stop();
-    // Deleting a worker terminates it and waits for it.
-    delete worker_;
-    worker_ = nullptr;
+    if (device_) {
+        device_->stop();
+    }
+    deleteWorker();
     device_.reset();
     pa::closeLogFile();
 }
@@ -540,6 +628,9 @@ void TfmMain::layoutSpectrumCheckBoxes() {
 }
 
 void TfmMain::spectrumContextPopup(QCheckBox* entry, const QPoint& globalPos) {
+    if (firstOperand_ != -1 && secondOperand_ != -1) {
+        clearMathOperands();
+    }
     currentEntry_ = entry;
     const int i = entry->property("Tag").toInt();
     showPomrak_->setVisible(i >= 0 && i < view_->storedSeriesCount() &&
@@ -576,6 +667,8 @@ void TfmMain::delete1Click() {
     }
     removeSpectrumAt(currentEntry_->property("Tag").toInt());
     currentEntry_ = nullptr;
+    // A chosen operand is a list position: it would name another entry now.
+    clearMathOperands();
     layoutSpectrumCheckBoxes();
     updateGraph();
 }
@@ -609,8 +702,20 @@ void TfmMain::RenameEditKeyPress(int key) {
     currentEntry_ = nullptr;
 }
 
-// Revaduvo arithmetic has no operands to take yet.
-void TfmMain::addtoequation11Click() {}
+void TfmMain::addtoequation11Click() {
+    if (currentEntry_ == nullptr) {
+        return;
+    }
+    const int position = currentEntry_->property("Tag").toInt();
+    if (firstOperand_ == -1) {
+        firstOperand_ = position;
+        math1_->setText(currentEntry_->text());
+    } else if (secondOperand_ == -1) {
+        secondOperand_ = position;
+        math2_->setText(currentEntry_->text());
+        enableMathButtons();
+    }
+}
 
 void TfmMain::ShowPomrak1Click() {
     FmInterval_->show();
@@ -651,6 +756,7 @@ void TfmMain::SpeedButton4Click() {
     }
     removeAllSpectra();
     counter_ = 0;
+    clearMathOperands();
     layoutSpectrumCheckBoxes();
     updateGraph();
 }
@@ -684,11 +790,12 @@ void TfmMain::meLoadClick() {
     try {
         loaded.loadFrom(path.toLocal8Bit().toStdString());
     } catch (const std::exception& e) {
-        showError(QString::fromLatin1(e.what()));
+        showError(loadErrorText(path, e.what()));
         return;
     }
     removeAllSpectra();
     counter_ = 0;
+    clearMathOperands();
     dataSet_.notes = std::move(loaded.notes);
     dataSet_.spectra = std::move(loaded.spectra);
     NotesEdit_->setPlainText(QString::fromLatin1(dataSet_.notes.c_str()));
@@ -787,6 +894,666 @@ QString TfmMain::askFileName(bool save) {
 
 void TfmMain::showError(const QString& text) {
     pa::applicationMessageBox(text.toLatin1().toStdString(), "Revaduvo", pa::kMbIconError);
+}
+
+// --- runs, preview and captures ----------------------------------------------
+
+void TfmMain::deleteWorker() {
+    // Deleting a worker terminates it and waits for it; its on-terminate
+    // handler runs on this thread meanwhile.
+    pa::TThreadPa* worker = worker_;
+    worker_ = nullptr;
+    delete worker;
+}
+
+void TfmMain::startWorker(void (TfmMain::*body)(pa::TThreadPa*),
+                          void (TfmMain::*done)(std::uint64_t)) {
+    const std::uint64_t serial = ++workerSerial_;
+    worker_ = pa::startThread([this, body](pa::TThreadPa* thread) { (this->*body)(thread); },
+                              [this, done, serial](pa::TThread*) { (this->*done)(serial); }, 0,
+                              false);
+}
+
+void TfmMain::forgetWorker(std::uint64_t serial) {
+    // The handler runs inside the worker's own end: it is deleted afterwards,
+    // unless another worker has taken its place meanwhile.
+    QTimer::singleShot(0, this, [this, serial] {
+        if (serial == workerSerial_) {
+            deleteWorker();
+        }
+    });
+}
+
+void TfmMain::acRunExecute() {
+    std::optional<int> count;
+    if (runCount_) {
+        count = runCount_();
+    } else if (fmRun_->exec() == QDialog::Accepted) {
+        count = fmRun_->edNumber()->GetValue();
+    }
+    if (!count || !device_) {
+        return;
+    }
+    cbImplicit_->setChecked(true);
+    runActive_ = true;
+    runRemaining_ = std::max(*count, 0);
+    updateControls();
+    fmData_->clear();
+    deleteWorker();
+    current_.resize(static_cast<std::size_t>(std::max(device_->pixelCount(), 0)), 0.0);
+    startWorker(&TfmMain::measureLoop, &TfmMain::measureDone);
+}
+
+void TfmMain::measureLoop(pa::TThreadPa* thread) {
+    runStart_ = platform::tickCount();
+    const bool endless = runRemaining_ == 0;
+    pa::logPrint("enter to measure loop\n");
+    // The worker's own buffer: the chart draws the current spectrum on the
+    // GUI thread, which takes each spectrum over in the synchronised step.
+    std::vector<double> buffer(static_cast<std::size_t>(std::max(device_->pixelCount(), 0)), 0.0);
+    try {
+        bool ok = true;
+        while (ok && !thread->terminated() && (runRemaining_ > 0 || endless)) {
+            ok = device_->getRawData(buffer);
+            if (ok) {
+                const auto stamp = static_cast<std::int32_t>(platform::tickCount() - runStart_);
+                --runRemaining_;
+                pa::TThread::synchronize(thread, [&] { measureStep(buffer, stamp); });
+            }
+        }
+    } catch (...) {
+        pa::logPrint("error in thRead\n");
+    }
+    pa::logPrint("leave form measute loop\n");
+}
+
+void TfmMain::measureStep(const std::vector<double>& spectrum, std::int32_t stamp) {
+    inWorkerStep_ = true;
+    try {
+        fmData_->add(spectrum, stamp);
+        current_ = spectrum;
+        updateGraph();
+        showSpeedAndCount(fmData_->count(), runStart_);
+    } catch (...) {
+        pa::logPrint("error in drawGraf\n");
+    }
+    inWorkerStep_ = false;
+}
+
+void TfmMain::showSpeedAndCount(int count, std::uint32_t start) {
+    const std::uint32_t ms = platform::tickCount() - start;
+    if (ms != 0) {
+        const auto speed = static_cast<long long>(std::ceil(count * 1000.0 / ms));
+        speed_->setText(QString(" Speed: %1 spc/s").arg(speed));
+    }
+    count_->setText(QString(" Count: %1").arg(count));
+}
+
+void TfmMain::measureDone(std::uint64_t serial) {
+    if (destroying_) {
+        return;
+    }
+    runActive_ = false;
+    updateControls();
+    device_->clearStop();
+    forgetWorker(serial);
+}
+
+void TfmMain::acPreviewExecute() {
+    if (!device_) {
+        return;
+    }
+    previewActive_ = true;
+    updateControls();
+    deleteWorker();
+    previewCount_ = 0;
+    previewStart_ = platform::tickCount();
+    startWorker(&TfmMain::previewLoop, &TfmMain::previewDone);
+    cbImplicit_->setChecked(true);
+}
+
+void TfmMain::previewLoop(pa::TThreadPa* thread) {
+    try {
+        {
+            // As large as the sensor, never smaller than the window's arrays.
+            std::lock_guard lock(previewLock_);
+            preview_.assign(bufferSize(*device_), 0.0);
+        }
+        bool ok = true;
+        while (ok && !thread->terminated()) {
+            {
+                std::lock_guard lock(previewLock_);
+                ok = device_->getRawData(preview_);
+            }
+            if (ok) {
+                pa::TThread::synchronize(thread, [this] { previewStep(); });
+            }
+        }
+    } catch (...) {
+        // The preview ends; its on-terminate handler restores the controls.
+    }
+}
+
+void TfmMain::previewStep() {
+    inWorkerStep_ = true;
+    try {
+        {
+            std::lock_guard lock(previewLock_);
+            current_ = preview_;
+        }
+        ++previewCount_;
+        updateGraph();
+        showSpeedAndCount(previewCount_, previewStart_);
+    } catch (...) {
+        pa::logPrint("error in drawGraf\n");
+    }
+    inWorkerStep_ = false;
+}
+
+void TfmMain::previewDone(std::uint64_t serial) {
+    if (destroying_) {
+        return;
+    }
+    previewActive_ = false;
+    updateControls();
+    device_->clearStop();
+    forgetWorker(serial);
+}
+
+void TfmMain::btStopClick() {
+    if (device_) {
+        device_->stop();
+    }
+    if (worker_ != nullptr) {
+        worker_->terminate();
+    }
+}
+
+void TfmMain::acCaptureExecute() {
+    if (!device_ || !device_->isOpened()) {
+        return;
+    }
+    captureActive_ = true;
+    updateControls();
+    const int before = fmData_->count();
+    std::vector<double> values(bufferSize(*device_), 0.0);
+    bool ok = false;
+    try {
+        ok = device_->getRawData(values);
+    } catch (const std::exception& e) {
+        showError(QString::fromLatin1(e.what()));
+    }
+    if (ok) {
+        values.resize(static_cast<std::size_t>(std::max(device_->pixelCount(), 0)));
+        fmData_->add(values, before);
+        current_ = std::move(values);
+        updateGraph();
+        count_->setText(QString(" Count: %1").arg(fmData_->count()));
+    }
+    captureActive_ = false;
+    device_->clearStop();
+    updateControls();
+}
+
+bool TfmMain::takeReference() {
+    // Acquired aside: a failed capture keeps the reference it had.
+    std::vector<double> values(std::max(reference_.size(), bufferSize(*device_)), 0.0);
+    bool ok = false;
+    try {
+        ok = device_->getRawData(values);
+    } catch (const std::exception& e) {
+        showError(QString::fromLatin1(e.what()));
+    }
+    if (ok) {
+        reference_ = std::move(values);
+        fmData_->setReference(reference_);
+        referenceTaken_ = true;
+    }
+    return ok;
+}
+
+void TfmMain::acCaptureReferenceExecute() {
+    if (!device_ || !device_->isOpened()) {
+        return;
+    }
+    if (previewActive_) {
+        // The preview's acquisition finishes first; it redraws at its next step.
+        std::lock_guard lock(previewLock_);
+        takeReference();
+        updateControls();
+        return;
+    }
+    const bool ok = takeReference();
+    updateControls();
+    if (ok) {
+        current_ = reference_;
+        updateGraph();
+    }
+}
+
+void TfmMain::meDarkCurrentClick() {
+    if (!device_) {
+        return;
+    }
+    bool ok = false;
+    try {
+        ok = device_->getDarkCurrent();
+    } catch (const std::exception& e) {
+        showError(QString::fromLatin1(e.what()));
+        return;
+    }
+    if (ok) {
+        darkTaken_ = true;
+    }
+    updateControls();
+    updateGraph();
+}
+
+QString TfmMain::speedText() const {
+    return speed_->text();
+}
+
+QString TfmMain::countText() const {
+    return count_->text();
+}
+
+void TfmMain::clearRunData() {
+    fmData_->clear();
+    count_->setText(" Count: 0");
+}
+
+mi::TExportContext TfmMain::exportContext() const {
+    mi::TExportContext context;
+    context.date = QDateTime::currentDateTime().toString("dd.MM.yyyy hh:mm:ss").toStdString();
+    context.notes = messageText(NotesEdit_->toPlainText());
+    context.lightText = lightText_;
+    context.intensityText = messageText(Label9_->text());
+    context.averageText = messageText(fmParam_->edAverage()->text());
+    if (device_) {
+        context.integrationTime = device_->integrationTime();
+        context.pixelCount = device_->pixelCount();
+        context.coefficients = device_->coefficients();
+        context.wavelengths = device_->wavelengths();
+    }
+    context.displayKind = kind_;
+    context.reference = fmData_->reference();
+    return context;
+}
+
+std::string TfmMain::messageText(const QString& text) const {
+    return text.toLatin1().toStdString();
+}
+
+std::string TfmMain::askExportFile(const char* dialogName, const char* filter, const char* suffix) {
+    QString path;
+    if (exportFileName_) {
+        path = exportFileName_();
+    } else {
+        QFileDialog dialog(this);
+        dialog.setObjectName(dialogName);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(filter);
+        dialog.setDefaultSuffix(suffix);
+        // The replace question below is the program's own.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            path = dialog.selectedFiles().first();
+        }
+    }
+    if (path.isEmpty()) {
+        return {};
+    }
+    const std::string file = path.toLocal8Bit().toStdString();
+    std::error_code ec;
+    if (std::filesystem::exists(file, ec)) {
+        const QString question =
+            QString("%1 already exists.\nDo you want to replace it?").arg(path);
+        const bool replace =
+            confirm_ ? confirm_(question, "warning")
+                     : QMessageBox::warning(this, "warning", question,
+                                            QMessageBox::Ok | QMessageBox::Cancel) ==
+                           QMessageBox::Ok;
+        if (!replace) {
+            return {};
+        }
+    }
+    return file;
+}
+
+void TfmMain::exportRunData() {
+    try {
+        fmData_->exportDialog(exportContext(), [this] {
+            return askExportFile("dlgExport", "text file(*.txt)", "TXT");
+        });
+    } catch (const std::exception& e) {
+        showError(QString::fromLatin1(e.what()));
+    }
+}
+
+void TfmMain::ExportAll1Click() {
+    const std::string path = askExportFile("SaveExportDlg", "Text file (*.txt)", "txt");
+    if (path.empty()) {
+        return;
+    }
+    try {
+        dataSet_.exportAll(exportContext(), path);
+    } catch (const std::exception& e) {
+        showError(QString::fromLatin1(e.what()));
+    }
+}
+
+void TfmMain::Exportselected1Click() {
+    const std::string path = askExportFile("SaveExportDlg", "Text file (*.txt)", "txt");
+    if (path.empty()) {
+        return;
+    }
+    std::vector<bool> checked;
+    for (QCheckBox* box : checkBoxes_) {
+        checked.push_back(box->isChecked());
+    }
+    try {
+        dataSet_.exportSelected(exportContext(), checked, path);
+    } catch (const std::exception& e) {
+        showError(QString::fromLatin1(e.what()));
+    }
+}
+
+// --- arithmetic ---------------------------------------------------------------
+
+void TfmMain::buildMath(QWidget* side, QWidget* pages) {
+    PageControl2_ = pages;
+    auto* layout = new QVBoxLayout(side);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(kMathGap);
+    GroupBox4_ = new QGroupBox("Math", side);
+    GroupBox4_->setObjectName("GroupBox4");
+    GroupBox4_->setProperty("Tag", 1);
+    GroupBox4_->setFixedHeight(kMathOpenHeight);
+    GroupBox4_->installEventFilter(this);
+    // Placed by hand, so that folding the group clips them.
+    math1_ = new QLineEdit("math", GroupBox4_);
+    math1_->setObjectName("math1");
+    math1_->setReadOnly(true);
+    math1_->setGeometry(8, 20, 90, 22);
+    math2_ = new QLineEdit("math2", GroupBox4_);
+    math2_->setObjectName("math2");
+    math2_->setReadOnly(true);
+    math2_->setGeometry(132, 20, 90, 22);
+    Swap_ = new QToolButton(GroupBox4_);
+    Swap_->setObjectName("Swap");
+    Swap_->setText("<>");
+    Swap_->setToolTip("Swap");
+    Swap_->setGeometry(102, 20, 26, 22);
+    connect(Swap_, &QToolButton::clicked, this, &TfmMain::SwapClick);
+    const std::tuple<const char*, const char*, void (TfmMain::*)()> buttons[] = {
+        {"plus", "+", &TfmMain::plusClick},
+        {"minus", "-", &TfmMain::minusClick},
+        {"krat", "*", &TfmMain::kratClick},
+        {"deleno", "/", &TfmMain::delenoClick}};
+    int x = 8;
+    for (const auto& [name, caption, slot] : buttons) {
+        auto* b = new QPushButton(caption, GroupBox4_);
+        b->setObjectName(name);
+        b->setGeometry(x, 56, 48, 26);
+        connect(b, &QPushButton::clicked, this, slot);
+        mathButtons_.push_back(b);
+        x += 54;
+    }
+    layout->addWidget(GroupBox4_);
+    layout->addWidget(pages, 1);
+    clearMathOperands();
+}
+
+QPushButton* TfmMain::mathButton(const QString& caption) const {
+    for (QPushButton* b : mathButtons_) {
+        if (b->text() == caption) {
+            return b;
+        }
+    }
+    return nullptr;
+}
+
+void TfmMain::clearMathOperands() {
+    firstOperand_ = -1;
+    secondOperand_ = -1;
+    for (QPushButton* b : mathButtons_) {
+        b->setEnabled(false);
+    }
+    Swap_->setEnabled(false);
+    math1_->setText("---");
+    math2_->setText("---");
+}
+
+void TfmMain::enableMathButtons() {
+    for (QPushButton* b : mathButtons_) {
+        b->setEnabled(true);
+    }
+    Swap_->setEnabled(true);
+}
+
+void TfmMain::SwapClick() {
+    const QString text = math1_->text();
+    math1_->setText(math2_->text());
+    math2_->setText(text);
+    std::swap(firstOperand_, secondOperand_);
+}
+
+void TfmMain::mathOperation(const char* infix, bool numbered,
+                            void (mi::TSpecDataSet::*operation)(const std::string&, int, int)) {
+    if (firstOperand_ == -1 || secondOperand_ == -1) {
+        return;
+    }
+    const std::string name = messageText(math1_->text()) + infix + messageText(math2_->text());
+    if (numbered) {
+        ++counter_;
+    }
+    try {
+        (dataSet_.*operation)(name, firstOperand_, secondOperand_);
+        appendSpectrum(QString::fromLatin1(name.c_str()), 1);
+        updateGraph();
+    } catch (const std::exception& e) {
+        showError(QString::fromLatin1(e.what()));
+    }
+    clearMathOperands();
+}
+
+void TfmMain::plusClick() {
+    mathOperation("_plus_", false, &mi::TSpecDataSet::plus);
+}
+
+void TfmMain::minusClick() {
+    mathOperation("_minus_", true, &mi::TSpecDataSet::minus);
+}
+
+void TfmMain::kratClick() {
+    mathOperation("_mul_", true, &mi::TSpecDataSet::mul);
+}
+
+void TfmMain::delenoClick() {
+    mathOperation("_div_", true, &mi::TSpecDataSet::div);
+}
+
+void TfmMain::GroupBox4Click() {
+    if (GroupBox4_->property("Tag").toInt() == 1) {
+        GroupBox4_->setFixedHeight(kMathFoldedHeight);
+        GroupBox4_->setProperty("Tag", 0);
+        GroupBox4_->setTitle("Click to open Math");
+    } else {
+        GroupBox4_->setFixedHeight(kMathOpenHeight);
+        GroupBox4_->setProperty("Tag", 1);
+        GroupBox4_->setTitle("Click to close Math");
+    }
+    // The page control below follows through the layout: its top moves to
+    // the group's bottom plus the gap, its bottom stays.
+    if (QLayout* layout = GroupBox4_->parentWidget()->layout()) {
+        layout->activate();
+    }
+}
+
+// --- chart scaling ------------------------------------------------------------
+
+void TfmMain::buildChartPages(QWidget* parent) {
+    PageControl1_ = new QTabWidget(parent);
+    PageControl1_->setObjectName("PageControl1");
+    PageControl1_->setMaximumHeight(64);
+    // The light channels' page; its intensity label is what exports name.
+    auto* lights = new QWidget(PageControl1_);
+    auto* lightsLayout = new QHBoxLayout(lights);
+    lightsLayout->addWidget(new QLabel("LED intensity:", lights));
+    Label9_ = new QLabel("0", lights);
+    Label9_->setObjectName("Label9");
+    lightsLayout->addWidget(Label9_);
+    lightsLayout->addStretch();
+    PageControl1_->addTab(lights, "Lights");
+
+    TabSheet3_ = new QWidget(PageControl1_);
+    TabSheet3_->setObjectName("TabSheet3");
+    auto* manual = new QHBoxLayout(TabSheet3_);
+    IntEdit1_ = new pa::TIntEdit(TabSheet3_);
+    IntEdit1_->setObjectName("IntEdit1");
+    IntEdit1_->SetCheckRange(true);
+    IntEdit1_->setMaximumWidth(70);
+    IntEdit2_ = new pa::TIntEdit(TabSheet3_);
+    IntEdit2_->setObjectName("IntEdit2");
+    IntEdit2_->SetCheckRange(true);
+    IntEdit2_->setMaximumWidth(70);
+    btSet_ = new QPushButton("Set", TabSheet3_);
+    btSet_->setObjectName("btSet");
+    SpeedButton5_ = new QToolButton(TabSheet3_);
+    SpeedButton5_->setObjectName("SpeedButton5");
+    SpeedButton5_->setText("Unset");
+    SpeedButton5_->setEnabled(false);
+    cbShowCursor_ = new QCheckBox("Show Corsor ", TabSheet3_);
+    manual->addWidget(new QLabel("Min", TabSheet3_));
+    manual->addWidget(IntEdit1_);
+    manual->addWidget(new QLabel("Max", TabSheet3_));
+    manual->addWidget(IntEdit2_);
+    manual->addWidget(btSet_);
+    manual->addWidget(SpeedButton5_);
+    manual->addSpacing(12);
+    manual->addWidget(cbShowCursor_);
+    manual->addStretch();
+    PageControl1_->addTab(TabSheet3_, "Manual Scale");
+    connect(btSet_, &QPushButton::clicked, this, &TfmMain::btSetClick);
+    connect(SpeedButton5_, &QToolButton::clicked, this, &TfmMain::SpeedButton5Click);
+    connect(PageControl1_, &QTabWidget::currentChanged, this, [this](int index) {
+        if (PageControl1_->widget(index) == TabSheet3_) {
+            TabSheet3Show();
+        }
+    });
+}
+
+void TfmMain::buildScaleButtons() {
+    lManualScale_ = new QLabel("Manual Scale", view_);
+    lManualScale_->setObjectName("lManualScale");
+    lManualScale_->setStyleSheet("color: red;");
+    lManualScale_->move(60, 26);
+    lManualScale_->adjustSize();
+    lManualScale_->hide();
+    const std::tuple<const char*, const char*, const char*, void (TfmMain::*)()> buttons[] = {
+        {"horizScaleBtn", "<->", "Horizontal scale", &TfmMain::horizScaleBtnClick},
+        {"verticalScaleBtn", "^v", "Vertical scale", &TfmMain::verticalScaleBtnClick},
+        {"hvScaleBtn", "+", "Scale both", &TfmMain::hvScaleBtnClick}};
+    int x = 4;
+    for (const auto& [name, text, hint, slot] : buttons) {
+        auto* b = new QToolButton(view_);
+        b->setObjectName(name);
+        b->setText(text);
+        b->setToolTip(hint);
+        b->setGeometry(x, 4, 28, 20);
+        connect(b, &QToolButton::clicked, this, slot);
+        x += 30;
+    }
+}
+
+void TfmMain::horizScaleBtnClick() {
+    const std::vector<double>& table = device_ ? device_->wavelengths() : std::vector<double>{};
+    if (!table.empty()) {
+        view_->setBottomRange(std::trunc(table.front()), std::trunc(table.back()));
+    }
+    SpeedButton5Click();
+}
+
+QList<QPointF> TfmMain::seriesInRange(const TCurve& series) const {
+    const double min = IntEdit1_->GetValue();
+    const double max = IntEdit2_->GetValue();
+    // By wavelength, not by index: a curve has no point for a pixel that
+    // its display kind leaves out.
+    QList<QPointF> points;
+    for (const QPointF& p : series.points()) {
+        if (p.x() >= min && p.x() <= max) {
+            points.append(p);
+        }
+    }
+    return points;
+}
+
+void TfmMain::verticalScaleBtnClick() {
+    double min = std::numeric_limits<double>::infinity();
+    double max = -std::numeric_limits<double>::infinity();
+    const bool manual = !lManualScale_->isHidden();
+    const auto take = [&](const TCurve& curve) {
+        const QList<QPointF> points = manual ? seriesInRange(curve) : curve.points();
+        for (const QPointF& p : points) {
+            if (std::isfinite(p.y())) {
+                min = std::min(min, p.y());
+                max = std::max(max, p.y());
+            }
+        }
+    };
+    if (cbImplicit_->isChecked()) {
+        take(*view_->currentSeries());
+    }
+    for (std::size_t i = 0; i < checkBoxes_.size(); ++i) {
+        if (checkBoxes_[i]->isChecked() && static_cast<int>(i) < view_->storedSeriesCount()) {
+            take(*view_->storedSeries(static_cast<int>(i)));
+        }
+    }
+    // Nothing measured: the axis stays as it is.
+    if (min > max) {
+        return;
+    }
+    view_->setVerticalRange(min, max);
+    savedRange_ = std::make_pair(min, max);
+}
+
+void TfmMain::hvScaleBtnClick() {
+    horizScaleBtnClick();
+    verticalScaleBtnClick();
+}
+
+void TfmMain::TabSheet3Show() {
+    if (!device_ || device_->wavelengths().empty()) {
+        return;
+    }
+    const std::vector<double>& table = device_->wavelengths();
+    const auto whole = [](double v) {
+        return static_cast<std::int32_t>(
+            std::clamp(std::trunc(v), -2147483648.0, 2147483647.0));
+    };
+    for (pa::TIntEdit* edit : {IntEdit1_, IntEdit2_}) {
+        edit->SetMinValue(whole(table.front()));
+        edit->SetMaxValue(whole(table.back()));
+    }
+    const auto [low, high] = view_->bottomRange();
+    IntEdit1_->SetValue(whole(low));
+    IntEdit2_->SetValue(whole(high));
+}
+
+void TfmMain::btSetClick() {
+    view_->setBottomRange(IntEdit1_->GetValue(), IntEdit2_->GetValue());
+    lManualScale_->show();
+    SpeedButton5_->setEnabled(true);
+    btSet_->setEnabled(false);
+    savedRange_ = view_->verticalRange();
+}
+
+void TfmMain::SpeedButton5Click() {
+    lManualScale_->hide();
+    SpeedButton5_->setEnabled(false);
+    btSet_->setEnabled(true);
+    // The vertical axis scales by itself again.
+    updateGraph();
 }
 
 } // namespace spectrum

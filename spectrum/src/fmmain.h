@@ -14,14 +14,20 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QAction;
 class QFrame;
+class QGroupBox;
 class QLabel;
+class QPushButton;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
@@ -33,6 +39,7 @@ class QToolButton;
 
 namespace pa {
 class TIntEdit;
+class TThread;
 class TThreadPa;
 } // namespace pa
 
@@ -48,6 +55,10 @@ public:
     using TConfirm = std::function<bool(const QString& text, const QString& caption)>;
     // File name for Save (save = true) or Load; empty for Cancel.
     using TFileName = std::function<QString(bool save)>;
+    // File name for a text export; empty for Cancel.
+    using TExportFileName = std::function<QString()>;
+    // The number of spectra of a run (0: endless); none for Cancel.
+    using TRunCount = std::function<std::optional<int>()>;
 
     // words: the command line after the program name.
     explicit TfmMain(const QStringList& words, QWidget* parent = nullptr);
@@ -57,6 +68,8 @@ public:
 
     void setConfirmHandler(TConfirm confirm) { confirm_ = std::move(confirm); }
     void setFileNameHandler(TFileName fileName) { fileName_ = std::move(fileName); }
+    void setExportFileNameHandler(TExportFileName name) { exportFileName_ = std::move(name); }
+    void setRunCountHandler(TRunCount count) { runCount_ = std::move(count); }
 
     // The 500 ms tick: opens the device while it is not open.
     void TimerDevTimer();
@@ -90,12 +103,69 @@ public:
     void SetITbtnClick();
     void setDisplayKind(DisplayKind kind);
 
+    // Runs, preview and captures.
+    void acRunExecute();
+    void acPreviewExecute();
+    void acCaptureExecute();
+    void acCaptureReferenceExecute();
+    void meDarkCurrentClick();
+    void btStopClick();
+    void clearRunData();
+    void exportRunData();
+    void ExportAll1Click();
+    void Exportselected1Click();
+    // What the text exports write besides the spectra.
+    mi::TExportContext exportContext() const;
+
+    // Arithmetic of stored spectra.
+    void clearMathOperands();
+    void enableMathButtons();
+    void SwapClick();
+    void plusClick();
+    void minusClick();
+    void kratClick();
+    void delenoClick();
+    void GroupBox4Click();
+
+    // Chart scaling.
+    void horizScaleBtnClick();
+    void verticalScaleBtnClick();
+    void hvScaleBtnClick();
+    void TabSheet3Show();
+    void btSetClick();
+    void SpeedButton5Click(); // Unset
+    // The points of a curve whose wavelength lies within the manual range.
+    QList<QPointF> seriesInRange(const TCurve& series) const;
+
     int pageMode() const { return pageMode_; }
     TDevice* device() const { return device_.get(); }
     DisplayKind displayKind() const { return kind_; }
     int revaduvoCounter() const { return counter_; }
     bool captureActive() const { return captureActive_; }
     bool referenceTaken() const { return referenceTaken_; }
+    bool darkTaken() const { return darkTaken_; }
+    bool runActive() const { return runActive_; }
+    bool previewActive() const { return previewActive_; }
+    pa::TThreadPa* worker() const { return worker_; }
+    TfmData* runData() const { return fmData_; }
+    TfmParam* paramDialog() const { return fmParam_; }
+    TfmRun* runDialog() const { return fmRun_; }
+    QString speedText() const;
+    QString countText() const;
+    int firstOperand() const { return firstOperand_; }
+    int secondOperand() const { return secondOperand_; }
+    QLineEdit* math1() const { return math1_; }
+    QLineEdit* math2() const { return math2_; }
+    QGroupBox* mathGroup() const { return GroupBox4_; }
+    QWidget* mathPages() const { return PageControl2_; }
+    QPushButton* mathButton(const QString& caption) const;
+    QLabel* manualScaleLabel() const { return lManualScale_; }
+    pa::TIntEdit* manualMinEdit() const { return IntEdit1_; }
+    pa::TIntEdit* manualMaxEdit() const { return IntEdit2_; }
+    QPushButton* manualSetButton() const { return btSet_; }
+    QToolButton* manualUnsetButton() const { return SpeedButton5_; }
+    QTabWidget* chartPages() const { return PageControl1_; }
+    std::optional<std::pair<double, double>> savedVerticalRange() const { return savedRange_; }
     const mi::TSpecDataSet& dataSet() const { return dataSet_; }
     const std::vector<double>& currentSpectrum() const { return current_; }
     const std::vector<double>& referenceSpectrum() const { return reference_; }
@@ -142,6 +212,31 @@ private:
     void showError(const QString& text);
     QString askFileName(bool save);
     bool confirm(const QString& text);
+    // The export file: the save dialog, then the replace question for a
+    // file that exists; empty when either was cancelled.
+    std::string askExportFile(const char* dialogName, const char* filter, const char* suffix);
+    std::string messageText(const QString& text) const;
+    void deleteWorker();
+    void startWorker(void (TfmMain::*body)(pa::TThreadPa*), void (TfmMain::*done)(std::uint64_t));
+    // Schedules the deletion of the worker of that serial, which has ended.
+    void forgetWorker(std::uint64_t serial);
+    void measureLoop(pa::TThreadPa* thread);
+    void measureStep(const std::vector<double>& spectrum, std::int32_t stamp);
+    void showSpeedAndCount(int count, std::uint32_t start);
+    void measureDone(std::uint64_t serial);
+    void previewLoop(pa::TThreadPa* thread);
+    void previewStep();
+    void previewDone(std::uint64_t serial);
+    // False when the reference could not be taken.
+    bool takeReference();
+    void mathOperation(const char* infix, bool numbered,
+                       void (mi::TSpecDataSet::*operation)(const std::string&, int, int));
+    void buildMath(QWidget* side, QWidget* pages);
+    void buildChartPages(QWidget* parent);
+    void buildScaleButtons();
+    // True while the worker may be inside the device; its synchronised step
+    // is the exception (the worker waits meanwhile).
+    bool deviceBusyElsewhere() const;
 
     int pageMode_ = 1;
     std::unique_ptr<TDevice> device_;
@@ -152,8 +247,24 @@ private:
     bool runActive_ = false;
     bool previewActive_ = false;
     bool captureActive_ = false;
+    bool inWorkerStep_ = false;
+    bool destroying_ = false;
     DisplayKind kind_ = kScope;
     pa::TThreadPa* worker_ = nullptr;
+    std::uint64_t workerSerial_ = 0;
+    // Guards the preview buffer: the preview worker acquires into it, a
+    // reference capture during the preview takes the same lock.
+    std::mutex previewLock_;
+    std::vector<double> preview_;
+    // Written before the worker starts and then read by it alone.
+    std::int32_t runRemaining_ = 0;
+    std::uint32_t runStart_ = 0;
+    // The preview's own count and start, shown while it runs.
+    int previewCount_ = 0;
+    std::uint32_t previewStart_ = 0;
+    int firstOperand_ = -1;
+    int secondOperand_ = -1;
+    std::optional<std::pair<double, double>> savedRange_;
     int counter_ = 0;
     std::string lightText_ = "none";
     bool inUpdateGraph_ = false;
@@ -164,12 +275,31 @@ private:
 
     TConfirm confirm_;
     TFileName fileName_;
+    TExportFileName exportFileName_;
+    TRunCount runCount_;
 
     QTimer* devTimer_ = nullptr;
     TSpectStartServer* spectStart_ = nullptr;
     QTabWidget* pages_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QLabel* status_ = nullptr;
+    QLabel* speed_ = nullptr;
+    QLabel* count_ = nullptr;
+    QPushButton* SetITbtn_ = nullptr;
+    QLabel* Label9_ = nullptr;
+    QLineEdit* math1_ = nullptr;
+    QLineEdit* math2_ = nullptr;
+    QGroupBox* GroupBox4_ = nullptr;
+    QWidget* PageControl2_ = nullptr;
+    std::vector<QPushButton*> mathButtons_;
+    QToolButton* Swap_ = nullptr;
+    QTabWidget* PageControl1_ = nullptr;
+    QWidget* TabSheet3_ = nullptr;
+    QLabel* lManualScale_ = nullptr;
+    pa::TIntEdit* IntEdit1_ = nullptr;
+    pa::TIntEdit* IntEdit2_ = nullptr;
+    QPushButton* btSet_ = nullptr;
+    QToolButton* SpeedButton5_ = nullptr;
     TSpectrumView* view_ = nullptr;
     QScrollArea* SpectrumScrollBox_ = nullptr;
     QWidget* spectrumList_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -144,6 +145,41 @@ void TSpecDataSet::loadFrom(const std::string& path) {
     list->loadFrom(path);
     notes.swap(list->notes);
     spectra.swap(list->spectra);
+}
+
+template <class Op> void TSpecDataSet::combine(const std::string& name, int a, int b, Op op) {
+    const auto valid = [this](int i) {
+        return i >= 0 && static_cast<std::size_t>(i) < spectra.size();
+    };
+    if (!valid(a) || !valid(b)) {
+        pa::raiseError("TSpecDataSet -> No spectrum at position %d", valid(a) ? b : a);
+    }
+    const std::vector<double>& x = spectra[static_cast<std::size_t>(a)].values;
+    const std::vector<double>& y = spectra[static_cast<std::size_t>(b)].values;
+    Data result;
+    result.name = name;
+    result.values.resize(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        result.values[i] = i < y.size() ? op(x[i], y[i]) : std::nan("");
+    }
+    // b may be the entry the append moves: the result is complete first.
+    spectra.push_back(std::move(result));
+}
+
+void TSpecDataSet::plus(const std::string& name, int a, int b) {
+    combine(name, a, b, [](double x, double y) { return x + y; });
+}
+
+void TSpecDataSet::minus(const std::string& name, int a, int b) {
+    combine(name, a, b, [](double x, double y) { return x - y; });
+}
+
+void TSpecDataSet::mul(const std::string& name, int a, int b) {
+    combine(name, a, b, [](double x, double y) { return x * y; });
+}
+
+void TSpecDataSet::div(const std::string& name, int a, int b) {
+    combine(name, a, b, [](double x, double y) { return y == 0.0 || std::isnan(y) ? 0.0 : x / y; });
 }
 
 pa::TBase* createDataList() {

@@ -10,6 +10,8 @@
 
 namespace mi {
 
+struct TExportContext;
+
 // One stored spectrum; copies are deep.
 struct Data {
     // Component spectra of a multi-spectrum; empty for every other entry.
@@ -50,6 +52,24 @@ public:
     // load leaves the set as it was, a failed save leaves the file as it was.
     void saveTo(const std::string& path);
     void loadFrom(const std::string& path);
+
+    // Element-wise a (op) b of the entries at list positions a and b, appended
+    // as a new entry with the given name and no date. The result has as many
+    // values as a; where b has no value the result is not a number. Division
+    // by 0 or by not-a-number gives 0. Raises for a position outside the list.
+    void plus(const std::string& name, int a, int b);
+    void minus(const std::string& name, int a, int b);
+    void mul(const std::string& name, int a, int b);
+    void div(const std::string& name, int a, int b);
+
+    // The text exports of every entry, or of the entries whose flag in
+    // `checked` is set (list order). Raise when the file cannot be written.
+    void exportAll(const TExportContext& context, const std::string& path) const;
+    void exportSelected(const TExportContext& context, const std::vector<bool>& checked,
+                        const std::string& path) const;
+
+private:
+    template <class Op> void combine(const std::string& name, int a, int b, Op op);
 };
 
 // The factory's creator: a new empty list with a count of 1.

@@ -209,14 +209,37 @@ bool TSpecDevice::freeRawData() {
     return true;
 }
 
+namespace {
+
+// A setter that limited the value has written the value in effect back and
+// sent it: the device goes on with that value.
+bool sentOrLimited(std::int32_t result) {
+    if (result == 0) {
+        return true;
+    }
+    bool readOk = false;
+    const LastErrorRecord record = lastError(&readOk);
+    return readOk && record.level == KORAL_LEVEL_LIMITED_VALUE;
+}
+
+} // namespace
+
 bool TSpecDevice::setParameters() {
-    if (KORAL_ParaSetIntegrationTime(&integrationTime_, kInterfaceId) != 0) {
+    const double wanted = integrationTime_;
+    if (!sentOrLimited(KORAL_ParaSetIntegrationTime(&integrationTime_, kInterfaceId))) {
         pa::logPrint("Can not set integration time\n");
         return false;
     }
-    if (KORAL_ParaSetAverageNumber(&averageNumber_, kInterfaceId) != 0) {
+    if (integrationTime_ != wanted) {
+        pa::logPrint("integration time limited to %f\n", integrationTime_);
+    }
+    const int wantedAverage = averageNumber_;
+    if (!sentOrLimited(KORAL_ParaSetAverageNumber(&averageNumber_, kInterfaceId))) {
         pa::logPrint("Can not set average number\n");
         return false;
+    }
+    if (averageNumber_ != wantedAverage) {
+        pa::logPrint("average number limited to %d\n", averageNumber_);
     }
     if (KORAL_ParaSetSensorWorkMode(1, workMode_, kInterfaceId) != 0) {
         pa::logPrint("paraSetSensorWorkMode execution failed\n");

@@ -115,9 +115,8 @@ QList<QPointF> curvePoints(DisplayKind kind, int pixelCount, const std::vector<d
             break;
         }
     }
-    if (kind == kScope && count > 0) {
-        points.append(QPointF(wavelengths[count - 1], 0.0));
-    }
+    // No closing point at height 0 after the last pixel: it drew a drop to
+    // zero at the right edge that no pixel measured.
     return points;
 }
 
@@ -425,7 +424,7 @@ void TSpectrumView::draw(const Input& input) {
     // The wavelength axis spans the table.
     const size_t n =
         std::min<size_t>(input.pixelCount < 0 ? 0 : input.pixelCount, wavelengths.size());
-    if (n > 0) {
+    if (n > 0 && !bottomFixed_) {
         const auto [lo, hi] = std::minmax_element(wavelengths.begin(), wavelengths.begin() + n);
         axisX_->setRange(*lo, *hi > *lo ? *hi : *lo + 1);
     }
@@ -441,9 +440,46 @@ void TSpectrumView::draw(const Input& input) {
         axisY_->setRange(extent.low - pad, extent.high + pad);
     }
     if (input.manualScale) {
-        verticalAxis()->setRange(input.manualScale->first, input.manualScale->second);
+        setVerticalRange(input.manualScale->first, input.manualScale->second);
     }
     placeCursor();
+}
+
+void TSpectrumView::setBottomRange(double min, double max) {
+    bottomFixed_ = true;
+    axisX_->setRange(min, max > min ? max : min + 1);
+    placeCursor();
+}
+
+std::pair<double, double> TSpectrumView::bottomRange() const {
+    return {axisX_->min(), axisX_->max()};
+}
+
+void TSpectrumView::setVerticalRange(double min, double max) {
+    if (!std::isfinite(min) || !std::isfinite(max)) {
+        return;
+    }
+    // An axis needs a span; a flat range is shown around its value.
+    if (!(max > min)) {
+        min -= 0.5;
+        max = min + 1.0;
+    }
+    if (logarithmic_) {
+        if (max <= 0) {
+            return;
+        }
+        axisLog_->setRange(std::max(min, kLogMinimum), max);
+    } else {
+        axisY_->setRange(min, max);
+    }
+    placeCursor();
+}
+
+std::pair<double, double> TSpectrumView::verticalRange() const {
+    if (logarithmic_) {
+        return {axisLog_->min(), axisLog_->max()};
+    }
+    return {axisY_->min(), axisY_->max()};
 }
 
 void TSpectrumView::setShowCursor(bool show) {

@@ -67,8 +67,9 @@ private:
 
 enum DisplayKind { kScope = 0, kAbsorbance = 1, kTransmittance = 2, kIrradiance = 3 };
 
-// The points of one curve. Pixels beyond any of the arrays are not drawn, so
-// a stored spectrum shorter than the device's pixel count draws what it has.
+// The points of one curve, one per pixel that has a point. Pixels beyond any
+// of the arrays are not drawn, so a stored spectrum shorter than the device's
+// pixel count draws what it has.
 // singlePrecision rounds what the current spectrum's curves compute to float;
 // logAxis draws a negative transmittance as 0.
 QList<QPointF> curvePoints(DisplayKind kind, int pixelCount, const std::vector<double>& wavelengths,
@@ -124,6 +125,16 @@ public:
     // Draws everything anew; never raises (a failure is logged).
     void updateGraph(const Input& input);
 
+    // The wavelength axis: follows the device's table until a range is set,
+    // then keeps that range.
+    void setBottomRange(double min, double max);
+    std::pair<double, double> bottomRange() const;
+    bool bottomFixed() const { return bottomFixed_; }
+    // The vertical axis until the next redraw scales it again; a range
+    // without span is widened to one unit around its value.
+    void setVerticalRange(double min, double max);
+    std::pair<double, double> verticalRange() const;
+
     // The cursor: a right click on the chart sets the wavelength.
     void setShowCursor(bool show);
     bool showCursor() const { return showCursor_; }
@@ -155,6 +166,7 @@ private:
     QLabel* cursorLabel_ = nullptr;
     std::vector<TCurve*> stored_;
     bool logarithmic_ = false;
+    bool bottomFixed_ = false;
     bool showCursor_ = false;
     int cursorWavelength_ = 0;
     int colourIndex_ = 0;

@@ -287,6 +287,8 @@ private:
         bool unplugAfter = false;
     };
     std::vector<uint8_t> frameLocked();
+    // Integration time times scans of the current init block.
+    platform::Duration acquisitionTimeLocked() const;
     // Builds the next frame with the next fault applied; a slow one is queued.
     Outgoing takeFrameLocked();
     void sendOutgoing(platform::usb::SimPort& port, Outgoing out);

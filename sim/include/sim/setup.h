@@ -74,6 +74,10 @@ struct BoardConfig {
     // frame_rate: frames per second the FX2 board streams in the continuous
     // modes, 0.1..100000.
     double frameRate = 100.0;
+    // wall_time: 0 or 1. 1: an FX2 board's single-mode scan arrives after its
+    // integration time times the scans summed, in the platform clock's time,
+    // as a real board's does; 0: at once.
+    bool wallTime = false;
 
     bool operator==(const BoardConfig&) const = default;
 };

@@ -3,6 +3,7 @@
 // list with its menu and buttons, Save and Load, and "SpectStart" from
 // another program.
 
+#include "fake_device.h"
 #include "fmmain.h"
 #include "specdevice.h"
 #include "spectrum_test_support.h"
@@ -12,10 +13,12 @@
 
 #include "pa/forms.h"
 #include "pa/lmedit.h"
+#include "pa/sysutils.h"
 #include "platform/device.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -30,6 +33,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -47,61 +52,7 @@ namespace {
 
 using test::TempDir;
 
-// A spectrometer whose open and acquisitions the test scripts.
-class FakeDevice : public TDevice {
-public:
-    FakeDevice(int pixels, int opensAtCall) : TDevice(3), pixels_(pixels), opensAt_(opensAtCall) {}
-
-    int getDigitalInput(int) override { return 0; }
-    void setDigitalOutput(int, int) override {}
-    void setInputSource(int) override {}
-    bool open() override {
-        if (++openCalls < opensAt_) {
-            return false;
-        }
-        pixelCount_ = pixels_;
-        coefficients_ = {400.0, 0.5, 0.0, 0.0};
-        computeWavelengths();
-        opened_ = true;
-        return true;
-    }
-    bool getDarkCurrent() override { return true; }
-    bool prepare() override { return true; }
-    void setIntegrationTime(double ms) override {
-        ++timeSets;
-        TDevice::setIntegrationTime(ms);
-    }
-    // Acquisition k (from 1) fills pixel i with 1000 k + i unless the script
-    // says it fails.
-    bool getRawData(std::vector<double>& data) override {
-        ++acquisitions;
-        if (during) {
-            during();
-        }
-        if (!results.empty()) {
-            const bool ok = results.front();
-            results.pop_front();
-            if (!ok) {
-                return false;
-            }
-        }
-        for (int i = 0; i < pixelCount_; ++i) {
-            data.at(static_cast<std::size_t>(i)) = 1000.0 * acquisitions + i;
-        }
-        return true;
-    }
-    void writeI2C(std::uint8_t, const std::uint8_t*, int) override {}
-
-    int openCalls = 0;
-    int timeSets = 0;
-    int acquisitions = 0;
-    std::deque<bool> results;
-    std::function<void()> during;
-
-private:
-    int pixels_;
-    int opensAt_;
-};
+using test::FakeDevice;
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -195,6 +146,17 @@ protected:
             EXPECT_EQ(box->y(), 40 + 19 * i);
             EXPECT_EQ(box->text().toStdString(), window->dataSet().spectra[i].name);
         }
+    }
+
+    // The shipped set-up, its scans at once instead of in real time.
+    void useShippedBoard() {
+        std::string text = test::readFile(REVADUVO_SIM_DEFAULT);
+        const std::string key = "wall_time = 1";
+        const std::size_t at = text.find(key);
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, key.size(), "wall_time = 0");
+        test::writeFile(dir.file("default.ini"), text);
+        ::setenv("VELDON_SIMULATION", dir.file("default.ini").c_str(), 1);
     }
 
     int storedPoints(int i) const {
@@ -345,9 +307,9 @@ TEST_F(MainWindowTest, ThreeSpectraFromTheTestDevice) {
         EXPECT_EQ(d.values.size(), 1045u);
         EXPECT_FALSE(d.date.empty());
         EXPECT_TRUE(d.extra.empty());
-        // Scope: one point per pixel and the closing point at height 0.
-        ASSERT_EQ(storedPoints(i), 1045);
-        EXPECT_EQ(window->view()->storedSeries(i)->at(1044).y(), 0.0);
+        // Scope: one point per pixel, the last one the last pixel's value.
+        ASSERT_EQ(storedPoints(i), 1044);
+        EXPECT_EQ(window->view()->storedSeries(i)->at(1043).y(), d.values[1043]);
     }
     // Successive spectra differ: the simulated curve moves.
     EXPECT_NE(window->dataSet().spectra[0].values, window->dataSet().spectra[1].values);
@@ -394,7 +356,6 @@ TEST_F(MainWindowTest, DisplayKindButtonsRedraw) {
     getSpectra(2);
     clickButton("Irradiance");
     EXPECT_EQ(window->displayKind(), kIrradiance);
-    // Irradiance has no closing point.
     EXPECT_EQ(storedPoints(0), 1044);
     EXPECT_EQ(window->view()->storedSeries(1)->at(10), QPointF(405.0, 2010.0));
     // A disabled kind does nothing.
@@ -402,21 +363,21 @@ TEST_F(MainWindowTest, DisplayKindButtonsRedraw) {
     EXPECT_EQ(window->displayKind(), kIrradiance);
     clickButton("Scope");
     EXPECT_EQ(window->displayKind(), kScope);
-    EXPECT_EQ(storedPoints(0), 1045);
+    EXPECT_EQ(storedPoints(0), 1044);
 }
 
 TEST_F(MainWindowTest, PreviewAndStoredCheckBoxesChooseWhatIsDrawn) {
     makeFake();
     window->TimerDevTimer();
     getSpectra(2);
-    EXPECT_EQ(window->view()->currentSeries()->count(), 1045);
+    EXPECT_EQ(window->view()->currentSeries()->count(), 1044);
     QTest::mouseClick(window->implicitCheckBox(), Qt::LeftButton);
     EXPECT_EQ(window->view()->currentSeries()->count(), 0);
-    EXPECT_EQ(storedPoints(0), 1045);
+    EXPECT_EQ(storedPoints(0), 1044);
     QTest::mouseClick(window->spectrumCheckBox(0), Qt::LeftButton);
     EXPECT_FALSE(window->spectrumCheckBox(0)->isChecked());
     EXPECT_EQ(storedPoints(0), 0);
-    EXPECT_EQ(storedPoints(1), 1045);
+    EXPECT_EQ(storedPoints(1), 1044);
 }
 
 TEST_F(MainWindowTest, IntegrationTimeSetGoesToTheDeviceAndBackToScope) {
@@ -511,10 +472,10 @@ TEST_F(MainWindowTest, CheckAllUncheckAllAndReverse) {
     EXPECT_TRUE(window->spectrumCheckBox(1)->isChecked());
     EXPECT_TRUE(window->spectrumCheckBox(2)->isChecked());
     EXPECT_EQ(storedPoints(0), 0);
-    EXPECT_EQ(storedPoints(2), 1045);
+    EXPECT_EQ(storedPoints(2), 1044);
     window->SpeedButton1Click();
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(storedPoints(i), 1045);
+        EXPECT_EQ(storedPoints(i), 1044);
     }
 }
 
@@ -615,7 +576,7 @@ TEST_F(MainWindowTest, SaveAndLoadRoundTrip) {
     EXPECT_EQ(window->notesEdit()->toPlainText(), "sample A\nsample B");
     EXPECT_EQ(window->revaduvoCounter(), 0);
     expectInStep();
-    EXPECT_EQ(storedPoints(2), 17);
+    EXPECT_EQ(storedPoints(2), 16);
     // After Load the numbering starts again, even over a loaded name.
     getSpectra(1);
     EXPECT_EQ(names().back(), "Revaduvo0");
@@ -692,7 +653,7 @@ TEST_F(MainWindowTest, ShorterStoredSpectrumDrawsWhatItHas) {
     fileName = QString::fromStdString(dir.file("short.bspec"));
     window->meLoadClick();
     ASSERT_EQ(window->spectrumCount(), 1);
-    EXPECT_EQ(storedPoints(0), 11);
+    EXPECT_EQ(storedPoints(0), 10);
     clickButton("Irradiance");
     EXPECT_EQ(storedPoints(0), 10);
 }
@@ -780,7 +741,7 @@ TEST_F(MainWindowTest, StaleSpectStartSocketIsTakenOverAndLiveOneKept) {
 // --- the simulated board and the picture of the window -----------------------
 
 TEST_F(MainWindowTest, ShippedSimulatedBoardGivesThreeSpectraAndScreenshot) {
-    ::setenv("VELDON_SIMULATION", REVADUVO_SIM_DEFAULT, 1);
+    useShippedBoard();
     make({});
     window->TimerDevTimer();
     ASSERT_EQ(window->statusText(), "Opened");
@@ -812,6 +773,423 @@ TEST_F(MainWindowTest, ShippedSimulatedBoardGivesThreeSpectraAndScreenshot) {
     EXPECT_EQ(image.size(), QSize(1100, 700));
     const std::string path = std::string(REVADUVO_SCREENSHOT_DIR) + "/revaduvo_main_window.png";
     ASSERT_TRUE(image.save(QString::fromStdString(path)));
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
+
+// --- run data and text exports ------------------------------------------------
+
+// The export's bytes less its date line, which is checked for its form.
+std::string withoutDate(const std::string& text) {
+    const std::size_t end = text.find("\r\n");
+    EXPECT_EQ(text.rfind("Date: ", 0), 0u);
+    EXPECT_EQ(end, std::string("Date: dd.MM.yyyy hh:mm:ss").size()) << text.substr(0, 40);
+    return end == std::string::npos ? text : text.substr(end + 2);
+}
+
+std::string header(int n, const char* mode, const std::string& notes = "No Notes Yet") {
+    return "Notes:\r\n" + notes +
+           "LED type: none, LED intensity: 0\r\n"
+           "Average number: 1\r\n"
+           "Integration time: 30.000000\r\n"
+           "Sensor Lenght:\t4\r\n"
+           "Sensor Param  c0:\t400.000000\tc1:\t0.500000\tc2:\t0.000000\tc3:\t0.000000\r\n"
+           "Number of measuring:\t" +
+           std::to_string(n) + "\r\nMode: " + mode + "\r\n";
+}
+
+TEST_F(MainWindowTest, RunExportOfTwoCapturesMatchesTheLayout) {
+    makeFake(4);
+    window->TimerDevTimer();
+    window->acCaptureExecute();
+    window->acCaptureExecute();
+    EXPECT_EQ(window->countText(), " Count: 2");
+    window->notesEdit()->setPlainText("line 1\nline 2\n");
+    fileName = QString::fromStdString(dir.file("run.txt"));
+    window->setExportFileNameHandler([this] { return fileName; });
+    window->exportRunData();
+    EXPECT_TRUE(boxes.empty());
+    const std::string expected = header(2, "SCOPE", "line 1\r\nline 2\r\n") +
+                                 "Time [ms]\t0\t1\t\r\n"
+                                 "------------------\r\n"
+                                 "Wave Length\tRevaduvo 1\tRevaduvo 2\t\r\n"
+                                 "400.000000\t1000.000000\t2000.000000\t\r\n"
+                                 "400.500000\t1001.000000\t2001.000000\t\r\n"
+                                 "401.000000\t1002.000000\t2002.000000\t\r\n"
+                                 "401.500000\t1003.000000\t2003.000000\t\r\n";
+    EXPECT_EQ(withoutDate(test::readFile(dir.file("run.txt"))), expected);
+
+    // The integration-time "Set" empties the run: the next export has no
+    // spectrum columns, and "Clear" and "Export" are no longer offered.
+    QTest::mouseClick(window->findChild<QPushButton*>("SetITbtn"), Qt::LeftButton);
+    EXPECT_EQ(window->runData()->count(), 0);
+    window->notesEdit()->setPlainText("No Notes Yet");
+    answerYes = true;
+    window->exportRunData();
+    EXPECT_EQ(questions.back().toStdString(),
+              "warning: " + dir.file("run.txt") + " already exists.\nDo you want to replace it?");
+    EXPECT_EQ(withoutDate(test::readFile(dir.file("run.txt"))),
+              header(0, "SCOPE") +
+                  "Time [ms]\t\r\n\r\nWave Length\t\r\n400.000000\t\r\n400.500000\t\r\n"
+                  "401.000000\t\r\n401.500000\t\r\n");
+    emit window->dataMenu()->aboutToShow();
+    for (QAction* a : window->dataMenu()->actions()) {
+        if (a->text() == "Clear" || a->text() == "Export") {
+            EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+        } else if (a->text().startsWith("Export")) {
+            EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+        }
+    }
+}
+
+TEST_F(MainWindowTest, RunExportInTheCLocaleWhateverTheUsersLocale) {
+    makeFake(4);
+    window->TimerDevTimer();
+    window->acCaptureExecute();
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous != nullptr ? previous : "C";
+    // A locale with a decimal comma where the machine has one.
+    const bool comma = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    fileName = QString::fromStdString(dir.file("c.txt"));
+    window->setExportFileNameHandler([this] { return fileName; });
+    window->exportRunData();
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    const std::string text = test::readFile(dir.file("c.txt"));
+    EXPECT_NE(text.find("400.500000\t1001.000000\t\r\n"), std::string::npos) << comma;
+}
+
+TEST_F(MainWindowTest, StoredExportsConvertByDisplayKind) {
+    FakeDevice& device = makeFake(4);
+    window->TimerDevTimer();
+    getSpectra(1);                  // 1000 + i
+    window->acCaptureReferenceExecute(); // 2000 + i
+    ASSERT_TRUE(window->referenceTaken());
+    getSpectra(1); // 3000 + i
+    (void)device;
+    window->setExportFileNameHandler([this] { return fileName; });
+    fileName = QString::fromStdString(dir.file("t.txt"));
+    clickButton("Transmittance");
+    window->ExportAll1Click();
+    std::string text = withoutDate(test::readFile(dir.file("t.txt")));
+    const std::string& date0 = window->dataSet().spectra[0].date;
+    const std::string& date1 = window->dataSet().spectra[1].date;
+    EXPECT_EQ(text, header(2, "TRANSMITTANCE") + "Time [ms]\t" + date0 + "\t" + date1 +
+                        "\t\r\n------------------\r\nWave Length\tRevaduvo0\tRevaduvo1\t\r\n"
+                        "400.000000\t50.000000\t150.000000\t\r\n"
+                        "400.500000\t50.024988\t149.975012\t\r\n"
+                        "401.000000\t50.049950\t149.950050\t\r\n"
+                        "401.500000\t50.074888\t149.925112\t\r\n");
+
+    // Absorbance: a value of a tenth of the reference is 1, zero or less NaN;
+    // an entry shorter than the sensor has NaN cells; a computed entry has an
+    // empty date.
+    mi::TSpecDataSet set;
+    set.spectra.push_back({{}, {200.0, 0.0, -5.0, 2001.5}, "mixed", ""});
+    set.spectra.push_back({{}, {2000.0}, "short", "d"});
+    set.saveTo(dir.file("mixed.bspec"));
+    fileName = QString::fromStdString(dir.file("mixed.bspec"));
+    window->meLoadClick();
+    window->spectrumCheckBox(1)->setChecked(false);
+    clickButton("Absorbance");
+    fileName = QString::fromStdString(dir.file("a.txt"));
+    window->ExportAll1Click();
+    text = withoutDate(test::readFile(dir.file("a.txt")));
+    EXPECT_NE(text.find("Time [ms]\t\td\t\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\n400.000000\t1.000000\t-0.000000\t\r\n"
+                        "400.500000\tNaN\tNaN\t\r\n"
+                        "401.000000\tNaN\tNaN\t\r\n"
+                        "401.500000\t0.000325\tNaN\t\r\n"),
+              std::string::npos)
+        << text;
+    // "Export selected": the checked entry only; none checked gives none.
+    fileName = QString::fromStdString(dir.file("s.txt"));
+    window->Exportselected1Click();
+    text = withoutDate(test::readFile(dir.file("s.txt")));
+    EXPECT_NE(text.find("Number of measuring:\t1\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Wave Length\tmixed\t\r\n"), std::string::npos);
+    window->SpeedButton2Click();
+    window->Exportselected1Click();
+    text = withoutDate(test::readFile(dir.file("s.txt")));
+    EXPECT_NE(text.find("Number of measuring:\t0\r\nMode: ABSORBANCE\r\nTime [ms]\t\r\n\r\n"),
+              std::string::npos);
+}
+
+TEST_F(MainWindowTest, ExportThatCannotReplaceOrCreateWritesNothing) {
+    makeFake(4);
+    window->TimerDevTimer();
+    getSpectra(1);
+    window->setExportFileNameHandler([this] { return fileName; });
+    test::writeFile(dir.file("keep.txt"), "mine");
+    fileName = QString::fromStdString(dir.file("keep.txt"));
+    answerYes = false;
+    window->ExportAll1Click();
+    EXPECT_EQ(test::readFile(dir.file("keep.txt")), "mine");
+    EXPECT_TRUE(boxes.empty());
+    fileName = QString::fromStdString(dir.file("no/such/dir/x.txt"));
+    window->ExportAll1Click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("Cannot create the file"), std::string::npos) << boxes[0];
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no/such/dir/x.txt")));
+    // Cancel in the dialog: nothing asked, nothing written.
+    fileName.clear();
+    window->ExportAll1Click();
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
+// --- captures -----------------------------------------------------------------
+
+TEST_F(MainWindowTest, FailedReferenceAndDarkCurrentChangeNothing) {
+    FakeDevice& device = makeFake(4);
+    window->TimerDevTimer();
+    window->acCaptureReferenceExecute();
+    const std::vector<double> reference = window->referenceSpectrum();
+    device.results = {false};
+    window->acCaptureReferenceExecute();
+    EXPECT_EQ(window->referenceSpectrum(), reference);
+    EXPECT_EQ(window->runData()->reference(), reference);
+    // A capture that fails adds nothing and leaves the flags clear.
+    device.results = {false};
+    window->acCaptureExecute();
+    EXPECT_EQ(window->runData()->count(), 0);
+    EXPECT_FALSE(window->captureActive());
+    EXPECT_TRUE(enabled("&Capture Revaduvo"));
+    window->meDarkCurrentClick();
+    EXPECT_TRUE(window->darkTaken());
+}
+
+TEST_F(MainWindowTest, FailedFirstReferenceLeavesRatioKindsOff) {
+    FakeDevice& device = makeFake(4);
+    window->TimerDevTimer();
+    device.results = {false};
+    window->acCaptureReferenceExecute();
+    EXPECT_FALSE(window->referenceTaken());
+    EXPECT_FALSE(enabled("Absorbance"));
+}
+
+// --- arithmetic ---------------------------------------------------------------
+
+TEST_F(MainWindowTest, ArithmeticNamesValuesAndNumbering) {
+    makeFake(4);
+    window->TimerDevTimer();
+    getSpectra(2); // Revaduvo0 = 1000 + i, Revaduvo1 = 2000 + i
+    EXPECT_EQ(window->math1()->text(), "---");
+    EXPECT_FALSE(window->mathButton("-")->isEnabled());
+    const auto choose = [this](int i) {
+        window->spectrumContextPopup(window->spectrumCheckBox(i), QPoint(10, 10));
+        window->popupMenu()->close();
+        window->addtoequation11Click();
+    };
+    choose(0);
+    choose(1);
+    EXPECT_EQ(window->math1()->text(), "Revaduvo0");
+    EXPECT_EQ(window->math2()->text(), "Revaduvo1");
+    ASSERT_TRUE(window->mathButton("-")->isEnabled());
+    window->SwapClick();
+    QTest::mouseClick(window->mathButton("-"), Qt::LeftButton);
+    ASSERT_EQ(names().back(), "Revaduvo1_minus_Revaduvo0");
+    const mi::Data& diff = window->dataSet().spectra.back();
+    // The extra value after the last pixel is 0 in both.
+    EXPECT_EQ(diff.values, (std::vector<double>{1000, 1000, 1000, 1000, 0}));
+    EXPECT_TRUE(diff.date.empty());
+    EXPECT_EQ(window->revaduvoCounter(), 3);
+    EXPECT_EQ(window->math1()->text(), "---");
+    EXPECT_FALSE(window->mathButton("/")->isEnabled());
+    expectInStep();
+
+    // "+" keeps the number; A / A is 1 where A is not 0, else 0.
+    choose(0);
+    choose(0);
+    QTest::mouseClick(window->mathButton("+"), Qt::LeftButton);
+    EXPECT_EQ(names().back(), "Revaduvo0_plus_Revaduvo0");
+    EXPECT_EQ(window->revaduvoCounter(), 3);
+    choose(2);
+    choose(2);
+    QTest::mouseClick(window->mathButton("/"), Qt::LeftButton);
+    EXPECT_EQ(names().back(), "Revaduvo1_minus_Revaduvo0_div_Revaduvo1_minus_Revaduvo0");
+    EXPECT_EQ(window->dataSet().spectra.back().values, (std::vector<double>{1, 1, 1, 1, 0}));
+    EXPECT_EQ(window->revaduvoCounter(), 4);
+    getSpectra(1);
+    EXPECT_EQ(names().back(), "Revaduvo4");
+    expectInStep();
+
+    // A chosen operand goes with a deleted entry.
+    choose(0);
+    window->spectrumContextPopup(window->spectrumCheckBox(0), QPoint(10, 10));
+    window->popupMenu()->close();
+    window->delete1Click();
+    EXPECT_EQ(window->firstOperand(), -1);
+}
+
+TEST(SpecDataSetArithmeticTest, DivisionByZeroAndShorterOperand) {
+    mi::TSpecDataSet set;
+    set.spectra.push_back({{}, {6.0, 0.0, -3.0, 1.0}, "a", "x"});
+    set.spectra.push_back({{}, {2.0, 0.0, std::nan(""), 0.0}, "b", "y"});
+    set.spectra.push_back({{}, {1.0}, "c", "z"});
+    set.div("q", 0, 1);
+    EXPECT_EQ(set.spectra.back().values, (std::vector<double>{3.0, 0.0, 0.0, 0.0}));
+    set.mul("m", 0, 2);
+    const std::vector<double>& m = set.spectra.back().values;
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_EQ(m[0], 6.0);
+    EXPECT_TRUE(std::isnan(m[1]) && std::isnan(m[3]));
+    EXPECT_THROW(set.plus("bad", 0, 9), pa::Exception);
+}
+
+TEST_F(MainWindowTest, MathGroupFoldsAndThePagesFollow) {
+    makeFake();
+    QGroupBox* group = window->mathGroup();
+    EXPECT_EQ(group->title(), "Math");
+    const auto pagesTop = [this] { return window->mathPages()->geometry().top(); };
+    const int bottom = window->mathPages()->geometry().bottom();
+    QTest::mouseClick(group, Qt::LeftButton, {}, QPoint(20, 5));
+    EXPECT_EQ(group->title(), "Click to open Math");
+    EXPECT_EQ(group->height(), 15);
+    EXPECT_EQ(pagesTop(), group->geometry().bottom() + 1 + 10);
+    EXPECT_EQ(window->mathPages()->geometry().bottom(), bottom);
+    window->GroupBox4Click();
+    EXPECT_EQ(group->title(), "Click to close Math");
+    EXPECT_EQ(group->height(), 105);
+    EXPECT_EQ(pagesTop(), group->geometry().bottom() + 1 + 10);
+}
+
+// --- chart scaling ------------------------------------------------------------
+
+TEST_F(MainWindowTest, ManualRangeSetAndUnset) {
+    makeFake(1044); // 400 .. 921.5 nm
+    window->TimerDevTimer();
+    getSpectra(1);
+    window->chartPages()->setCurrentIndex(1);
+    EXPECT_EQ(window->manualMinEdit()->MinValue(), 400);
+    EXPECT_EQ(window->manualMaxEdit()->MaxValue(), 921);
+    EXPECT_EQ(window->manualMinEdit()->GetValue(), 400);
+    window->manualMinEdit()->SetValue(500);
+    window->manualMaxEdit()->SetValue(600);
+    QTest::mouseClick(window->manualSetButton(), Qt::LeftButton);
+    EXPECT_FALSE(window->manualScaleLabel()->isHidden());
+    EXPECT_TRUE(window->manualUnsetButton()->isEnabled());
+    EXPECT_FALSE(window->manualSetButton()->isEnabled());
+    EXPECT_EQ(window->view()->bottomRange(), std::make_pair(500.0, 600.0));
+    const auto kept = window->savedVerticalRange();
+    ASSERT_TRUE(kept.has_value());
+
+    // Vertical scale within the range: spectrum 1000 + i at 500..600 nm is
+    // pixels 200..400; the preview array is still zeros.
+    window->implicitCheckBox()->setChecked(false);
+    window->verticalScaleBtnClick();
+    EXPECT_EQ(window->view()->verticalRange(), std::make_pair(1200.0, 1400.0));
+    window->updateGraph();
+    EXPECT_EQ(window->view()->verticalRange(), std::make_pair(1200.0, 1400.0));
+
+    // Unset: the bottom axis stays, the vertical one scales by itself again.
+    window->SpeedButton5Click();
+    EXPECT_TRUE(window->manualScaleLabel()->isHidden());
+    EXPECT_EQ(window->view()->bottomRange(), std::make_pair(500.0, 600.0));
+    EXPECT_LT(window->view()->verticalRange().first, 1000.0 + 1);
+    EXPECT_GT(window->view()->verticalRange().second, 2043.0 - 1);
+
+    // Horizontal scale: the whole table, truncated.
+    window->horizScaleBtnClick();
+    EXPECT_EQ(window->view()->bottomRange(), std::make_pair(400.0, 921.0));
+}
+
+TEST_F(MainWindowTest, VerticalScaleFindsRangeByWavelengthAndLeavesAnEmptyChart) {
+    FakeDevice& device = makeFake(8); // 400 .. 403.5 nm
+    window->TimerDevTimer();
+    window->implicitCheckBox()->setChecked(false);
+    window->updateGraph();
+    // Nothing to measure: the axis stays as it was.
+    const auto before = window->view()->verticalRange();
+    window->verticalScaleBtnClick();
+    EXPECT_EQ(window->view()->verticalRange(), before);
+    EXPECT_FALSE(window->savedVerticalRange().has_value());
+
+    // Absorbance drops pixels without a value, so point i is not pixel i.
+    window->acCaptureReferenceExecute(); // 1000 + i
+    mi::TSpecDataSet set;
+    set.spectra.push_back({{}, {0, 0, 0, 0, 100.4, 10.05, 0, 10060}, "s", ""});
+    set.saveTo(dir.file("s.bspec"));
+    fileName = QString::fromStdString(dir.file("s.bspec"));
+    window->meLoadClick();
+    clickButton("Absorbance");
+    window->chartPages()->setCurrentIndex(1);
+    window->manualMinEdit()->SetValue(402);
+    window->manualMaxEdit()->SetValue(403);
+    window->btSetClick();
+    window->verticalScaleBtnClick();
+    // 402.0 nm (pixel 4) and 402.5 nm (pixel 5): absorbance 1 and 2.
+    const auto [low, high] = window->view()->verticalRange();
+    EXPECT_NEAR(low, 1.0, 1e-9);
+    EXPECT_NEAR(high, 2.0, 1e-9);
+    (void)device;
+}
+
+// --- integration time ---------------------------------------------------------
+
+TEST_F(MainWindowTest, LimitedIntegrationTimeIsShownAsInEffect) {
+    FakeDevice& device = makeFake();
+    window->TimerDevTimer();
+    device.maxTime = 500;
+    window->integTimeEdit()->SetValue(9000);
+    QTest::mouseClick(window->findChild<QPushButton*>("SetITbtn"), Qt::LeftButton);
+    EXPECT_EQ(device.integrationTime(), 500.0);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 500);
+    EXPECT_EQ(window->paramDialog()->edTime()->GetValue(), 500);
+}
+
+TEST_F(MainWindowTest, SimulatedBoardLimitsTheTimeAndStillMeasures) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    window->integTimeEdit()->SetValue(0);
+    QTest::mouseClick(window->findChild<QPushButton*>("SetITbtn"), Qt::LeftButton);
+    const double effective = window->device()->integrationTime();
+    EXPECT_GT(effective, 0.0);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), static_cast<int>(effective));
+    getSpectra(1);
+    EXPECT_EQ(window->spectrumCount(), 1);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
+
+TEST_F(MainWindowTest, LoadingAnotherKindOfFileNamesIt) {
+    makeFake();
+    test::writeFile(dir.file("notes.txt"), "Hello, these are \x01\x02 not spectra");
+    fileName = QString::fromStdString(dir.file("notes.txt"));
+    window->meLoadClick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Revaduvo: \"notes.txt\" is not a spectrum file.");
+}
+
+// --- preview picture ----------------------------------------------------------
+
+TEST_F(MainWindowTest, PreviewOnTheShippedBoardShowsLiveSpectrumCountAndSpeed) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    window->acPreviewExecute();
+    QElapsedTimer waited;
+    waited.start();
+    while ((window->countText().mid(8).toInt() < 5 || window->speedText().isEmpty()) &&
+           waited.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    EXPECT_TRUE(window->previewActive());
+    EXPECT_TRUE(window->speedText().startsWith(" Speed: ")) << window->speedText().toStdString();
+    EXPECT_TRUE(window->speedText().endsWith(" spc/s"));
+    EXPECT_GT(window->view()->currentSeries()->count(), 1000);
+    QCoreApplication::processEvents();
+    const QImage image = window->grab().toImage();
+    const std::string path = std::string(REVADUVO_SCREENSHOT_DIR) + "/revaduvo_preview.png";
+    EXPECT_TRUE(image.save(QString::fromStdString(path)));
+    window->btStopClick();
+    while ((window->previewActive() || window->worker() != nullptr) && waited.elapsed() < 40000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    EXPECT_FALSE(window->previewActive());
     window.reset();
     KORAL_CloseOperationElectronics(1);
     EXPECT_TRUE(platform::shutdownDevices());

@@ -1,0 +1,96 @@
+// The live preview of the measurement program with a 4,096-pixel sensor:
+// redraws per second of the main window while the preview worker acquires.
+// The device delivers at once, so the figure is what the window can show.
+
+#include "device.h"
+#include "fmmain.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int kPixels = 4096;
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "revaduvo_preview_bench";
+    static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// A sensor that answers at once with a moving curve.
+class InstantDevice : public spectrum::TDevice {
+public:
+    InstantDevice() : TDevice(3) {}
+    int getDigitalInput(int) override { return 0; }
+    void setDigitalOutput(int, int) override {}
+    void setInputSource(int) override {}
+    bool open() override {
+        pixelCount_ = kPixels;
+        coefficients_ = {200.0, 0.2, 0.0, 0.0};
+        computeWavelengths();
+        opened_ = true;
+        return true;
+    }
+    bool getDarkCurrent() override { return true; }
+    bool prepare() override { return true; }
+    bool getRawData(std::vector<double>& data) override {
+        phase_ += 0.05;
+        for (int i = 0; i < kPixels; ++i) {
+            data[static_cast<std::size_t>(i)] = 30000.0 + 20000.0 * std::sin(i * 0.004 + phase_);
+        }
+        return true;
+    }
+    void writeI2C(std::uint8_t, const std::uint8_t*, int) override {}
+
+private:
+    double phase_ = 0.0;
+};
+
+int shownCount(const spectrum::TfmMain& window) {
+    return window.countText().mid(8).toInt();
+}
+
+void BM_PreviewRedrawsPerSecond(benchmark::State& state) {
+    application();
+    const std::string socket = "revaduvo-preview-bench-" + std::to_string(::getpid());
+    ::setenv("VELDON_SPECTSTART_SOCKET", socket.c_str(), 1);
+    spectrum::TfmMain window(QStringList{}, std::make_unique<InstantDevice>());
+    window.devTimer()->stop();
+    window.resize(1000, 640);
+    window.show();
+    window.TimerDevTimer();
+    window.acPreviewExecute();
+    for (auto _ : state) {
+        // One spectrum taken over and the window painted with it.
+        const int before = shownCount(window);
+        while (shownCount(window) == before) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        }
+    }
+    state.counters["redraws/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    window.btStopClick();
+    while (window.previewActive()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+BENCHMARK(BM_PreviewRedrawsPerSecond)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+
+} // namespace

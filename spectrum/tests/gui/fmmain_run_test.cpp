@@ -1,0 +1,196 @@
+// Runs and the preview of the main window with their worker threads. The
+// window is never shown, so nothing paints and the threads run under the
+// thread sanitizer with the program's own code alone.
+
+#include "fake_device.h"
+#include "fmmain.h"
+#include "spectrum_test_support.h"
+
+#include "pa/patype.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace spectrum {
+namespace {
+
+using test::FakeDevice;
+
+class RunTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::startApplication(); }
+    static void TearDownTestSuite() { test::endApplication(); }
+
+    void SetUp() override {
+        ::setenv("VELDON_SPECTSTART_SOCKET", dir.file("spectstart").c_str(), 1);
+        auto owned = std::make_unique<FakeDevice>(16, 1);
+        device = owned.get();
+        window = std::make_unique<TfmMain>(QStringList{}, std::move(owned));
+        window->devTimer()->stop();
+        window->setRunCountHandler([this] { return runCount; });
+        window->TimerDevTimer();
+    }
+
+    void TearDown() override {
+        window.reset();
+        ::unsetenv("VELDON_SPECTSTART_SOCKET");
+    }
+
+    // Runs the event loop until `done` holds; false when it never did.
+    static bool until(const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done()) {
+            if (waited.elapsed() > 20000) {
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return true;
+    }
+
+    // The run or preview has ended and its worker is gone.
+    bool ended() {
+        return until([this] {
+            return !window->runActive() && !window->previewActive() && window->worker() == nullptr;
+        });
+    }
+
+    test::TempDir dir{"fmmain_run"};
+    test::LogCapture log;
+    FakeDevice* device = nullptr;
+    std::unique_ptr<TfmMain> window;
+    std::optional<int> runCount = 5;
+};
+
+TEST_F(RunTest, RunOfFiveGivesFiveEntriesAndShowsTheCount) {
+    window->acRunExecute();
+    EXPECT_TRUE(window->runActive());
+    EXPECT_FALSE(window->action("&Run")->isEnabled());
+    EXPECT_TRUE(window->action("Stop")->isEnabled());
+    ASSERT_TRUE(ended());
+    ASSERT_EQ(window->runData()->count(), 5);
+    EXPECT_EQ(device->acquisitions, 5);
+    EXPECT_EQ(window->countText(), " Count: 5");
+    // Acquisition k filled pixel i with 1000 k + i; the last is drawn.
+    EXPECT_EQ(window->runData()->spectra()[4][3], 5003.0);
+    EXPECT_EQ(window->currentSpectrum()[3], 5003.0);
+    // Time stamps never decrease.
+    const auto& stamps = window->runData()->stamps();
+    EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
+    EXPECT_TRUE(window->action("&Run")->isEnabled());
+    EXPECT_FALSE(device->stopRequested());
+    const std::string text = log.text();
+    EXPECT_NE(text.find("enter to measure loop\n"), std::string::npos);
+    EXPECT_NE(text.find("leave form measute loop\n"), std::string::npos);
+}
+
+TEST_F(RunTest, FailedThirdAcquisitionEndsTheRunWithTwo) {
+    device->results = {true, true, false};
+    window->acRunExecute();
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(window->runData()->count(), 2);
+    EXPECT_EQ(device->acquisitions, 3);
+    // A new run starts with empty run data.
+    device->results.clear();
+    runCount = 1;
+    window->acRunExecute();
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(window->runData()->count(), 1);
+}
+
+TEST_F(RunTest, CancelledRunDialogStartsNothing) {
+    runCount.reset();
+    window->acRunExecute();
+    EXPECT_FALSE(window->runActive());
+    EXPECT_EQ(window->worker(), nullptr);
+    EXPECT_EQ(device->acquisitions, 0);
+}
+
+TEST_F(RunTest, StopEndsAnEndlessRunAndTheWorkerIsGone) {
+    runCount = 0;
+    window->acRunExecute();
+    ASSERT_TRUE(until([this] { return window->runData()->count() >= 3; }));
+    EXPECT_TRUE(window->runActive());
+    window->btStopClick();
+    ASSERT_TRUE(ended());
+    const int taken = window->runData()->count();
+    EXPECT_GE(taken, 3);
+    // The stop flag is cleared for the next acquisition, and nothing more comes.
+    EXPECT_FALSE(device->stopRequested());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->runData()->count(), taken);
+}
+
+TEST_F(RunTest, PreviewDrawsUntilStopAndKeepsTheRunData) {
+    runCount = 2;
+    window->acRunExecute();
+    ASSERT_TRUE(ended());
+    window->acPreviewExecute();
+    EXPECT_TRUE(window->previewActive());
+    EXPECT_FALSE(window->action("Preview")->isEnabled());
+    EXPECT_TRUE(window->action("Capture Reference")->isEnabled());
+    ASSERT_TRUE(until([this] { return window->countText() == " Count: 4"; }));
+    // The preview's spectra go to the chart, not to the run data.
+    EXPECT_EQ(window->runData()->count(), 2);
+    EXPECT_GE(window->currentSpectrum().size(), 4096u);
+    window->btStopClick();
+    ASSERT_TRUE(ended());
+}
+
+TEST_F(RunTest, ReferenceDuringPreviewWaitsForThePreviewsAcquisition) {
+    // Each acquisition checks that no other is going on at the same time.
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    device->during = [&] {
+        if (inside.fetch_add(1) != 0) {
+            overlapped = true;
+        }
+        std::this_thread::yield();
+        inside.fetch_sub(1);
+    };
+    window->acPreviewExecute();
+    ASSERT_TRUE(until([this] { return device->acquisitions >= 3; }));
+    window->acCaptureReferenceExecute();
+    EXPECT_TRUE(window->referenceTaken());
+    EXPECT_TRUE(window->action("Absorbance")->isEnabled());
+    EXPECT_EQ(window->runData()->reference().size(), window->referenceSpectrum().size());
+    window->btStopClick();
+    ASSERT_TRUE(ended());
+    EXPECT_FALSE(overlapped.load());
+}
+
+TEST_F(RunTest, PreviewBufferFollowsALargerSensor) {
+    window.reset();
+    auto owned = std::make_unique<FakeDevice>(5000, 1);
+    device = owned.get();
+    window = std::make_unique<TfmMain>(QStringList{}, std::move(owned));
+    window->devTimer()->stop();
+    window->TimerDevTimer();
+    window->acPreviewExecute();
+    ASSERT_TRUE(until([this] { return device->acquisitions >= 2; }));
+    window->btStopClick();
+    ASSERT_TRUE(ended());
+    ASSERT_GE(window->currentSpectrum().size(), 5000u);
+    EXPECT_EQ(window->currentSpectrum()[4999] - 4999.0,
+              1000.0 * static_cast<int>(window->currentSpectrum()[0] / 1000.0));
+}
+
+TEST_F(RunTest, ClosingDuringARunEndsItFirst) {
+    runCount = 0;
+    window->acRunExecute();
+    ASSERT_TRUE(until([this] { return window->runData()->count() >= 1; }));
+    EXPECT_TRUE(window->FormCloseQuery());
+    EXPECT_EQ(window->worker(), nullptr);
+    EXPECT_FALSE(window->runActive());
+}
+
+} // namespace
+} // namespace spectrum
