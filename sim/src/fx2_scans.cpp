@@ -65,8 +65,8 @@ platform::Duration Fx2Board::acquisitionTimeLocked() const {
     if (!init_) {
         return platform::Duration::zero();
     }
-    return std::chrono::duration_cast<platform::Duration>(std::chrono::duration<double, std::micro>(
-        integrationUsOf(*init_) * scansOf(*init_)));
+    return std::chrono::duration_cast<platform::Duration>(
+        std::chrono::duration<double, std::micro>(integrationUsOf(*init_) * scansOf(*init_)));
 }
 
 std::vector<uint8_t> Fx2Board::frameLocked() {

@@ -38,6 +38,17 @@ TEST(Fx2SetupKeys, SelectTheUsbBoardAndItsStreamRate) {
     EXPECT_EQ(setup.boards[1].frameRate, 100.0);
     EXPECT_FALSE(setup.boards[2].usbBoard) << "the request-block model when asked for";
     EXPECT_EQ(setup.problems.size(), 2u) << "c and d are skipped";
+    EXPECT_FALSE(setup.boards[0].wallTime) << "scans at once by default";
+}
+
+TEST(Fx2SetupKeys, WallTimeIsZeroOrOne) {
+    const sim::Setup setup = sim::parseSetup("[board a]\nwall_time = 1\n[board b]\nwall_time = 0\n"
+                                             "[board c]\nwall_time = 2\n");
+    ASSERT_EQ(setup.boards.size(), 2u);
+    EXPECT_TRUE(setup.boards[0].wallTime);
+    EXPECT_FALSE(setup.boards[1].wallTime);
+    ASSERT_EQ(setup.problems.size(), 1u);
+    EXPECT_NE(setup.problems[0].message.find("wall_time"), std::string::npos);
 }
 
 class Fx2RoadTest : public ::testing::Test {

@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
@@ -86,13 +87,16 @@ std::size_t bufferSize(const TDevice& device) {
 
 // What a user reads when a file does not load: the file and what is wrong
 // with it, never the bytes found in it.
-QString loadErrorText(const QString& path, const std::string& detail) {
+QString loadErrorText(const QString& path) {
     const QString file = QFileInfo(path).fileName();
-    if (detail.find("TStorable::loadFrom -> Expect") != std::string::npos) {
-        return QString("\"%1\" is not a spectrum file.").arg(file);
-    }
-    if (detail.find("Cannot open file") != std::string::npos) {
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
         return QString("\"%1\" cannot be opened.").arg(file);
+    }
+    // Every spectrum file begins with its list's class name and a zero byte.
+    static const QByteArray kTag("TDataList", sizeof "TDataList");
+    if (in.read(kTag.size()) != kTag) {
+        return QString("\"%1\" is not a spectrum file.").arg(file);
     }
     return QString("\"%1\" is damaged or incomplete; nothing was loaded.").arg(file);
 }
@@ -224,8 +228,7 @@ void TfmMain::buildWindow() {
     connect(clear, &QAction::triggered, this, &TfmMain::clearRunData);
     QAction* exportRun = ppData_->addAction("Export");
     connect(exportRun, &QAction::triggered, this, &TfmMain::exportRunData);
-    connect(ppData_->addAction("Export All"), &QAction::triggered, this,
-            &TfmMain::ExportAll1Click);
+    connect(ppData_->addAction("Export All"), &QAction::triggered, this, &TfmMain::ExportAll1Click);
     connect(ppData_->addAction("Export selected"), &QAction::triggered, this,
             &TfmMain::Exportselected1Click);
     connect(ppData_, &QMenu::aboutToShow, this, [this, save, clear, exportRun] {
@@ -790,7 +793,9 @@ void TfmMain::meLoadClick() {
     try {
         loaded.loadFrom(path.toLocal8Bit().toStdString());
     } catch (const std::exception& e) {
-        showError(loadErrorText(path, e.what()));
+        // The log keeps the details; the user learns what is wrong.
+        pa::logPrint("Load: %s\n", e.what());
+        showError(loadErrorText(path));
         return;
     }
     removeAllSpectra();
@@ -909,9 +914,9 @@ void TfmMain::deleteWorker() {
 void TfmMain::startWorker(void (TfmMain::*body)(pa::TThreadPa*),
                           void (TfmMain::*done)(std::uint64_t)) {
     const std::uint64_t serial = ++workerSerial_;
-    worker_ = pa::startThread([this, body](pa::TThreadPa* thread) { (this->*body)(thread); },
-                              [this, done, serial](pa::TThread*) { (this->*done)(serial); }, 0,
-                              false);
+    worker_ =
+        pa::startThread([this, body](pa::TThreadPa* thread) { (this->*body)(thread); },
+                        [this, done, serial](pa::TThread*) { (this->*done)(serial); }, 0, false);
 }
 
 void TfmMain::forgetWorker(std::uint64_t serial) {
@@ -1209,10 +1214,10 @@ std::string TfmMain::askExportFile(const char* dialogName, const char* filter, c
         const QString question =
             QString("%1 already exists.\nDo you want to replace it?").arg(path);
         const bool replace =
-            confirm_ ? confirm_(question, "warning")
-                     : QMessageBox::warning(this, "warning", question,
-                                            QMessageBox::Ok | QMessageBox::Cancel) ==
-                           QMessageBox::Ok;
+            confirm_
+                ? confirm_(question, "warning")
+                : QMessageBox::warning(this, "warning", question,
+                                       QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
         if (!replace) {
             return {};
         }
@@ -1528,8 +1533,7 @@ void TfmMain::TabSheet3Show() {
     }
     const std::vector<double>& table = device_->wavelengths();
     const auto whole = [](double v) {
-        return static_cast<std::int32_t>(
-            std::clamp(std::trunc(v), -2147483648.0, 2147483647.0));
+        return static_cast<std::int32_t>(std::clamp(std::trunc(v), -2147483648.0, 2147483647.0));
     };
     for (pa::TIntEdit* edit : {IntEdit1_, IntEdit2_}) {
         edit->SetMinValue(whole(table.front()));

@@ -4,12 +4,14 @@
 
 #include "pa/palog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace mi {
 
@@ -98,8 +100,8 @@ std::string exportText(const TExportContext& context, const std::vector<TExportC
     out << "Average number: " << context.averageText << "\n";
     out << "Integration time: " << fixed6(context.integrationTime) << "\n";
     out << "Sensor Lenght:\t" << intText(context.pixelCount) << "\n";
-    out << "Sensor Param  c0:\t" << fixed6(c0) << "\tc1:\t" << fixed6(c1) << "\tc2:\t"
-        << fixed6(c2) << "\tc3:\t" << fixed6(c3) << "\n";
+    out << "Sensor Param  c0:\t" << fixed6(c0) << "\tc1:\t" << fixed6(c1) << "\tc2:\t" << fixed6(c2)
+        << "\tc3:\t" << fixed6(c3) << "\n";
     out << "Number of measuring:\t" << intText(static_cast<long long>(columns.size())) << "\n";
     out << "Mode: " << displayKindName(context.displayKind) << "\n";
     out << "Time [ms]\t";
@@ -117,8 +119,8 @@ std::string exportText(const TExportContext& context, const std::vector<TExportC
     }
     out << "\n";
     // Only pixels that have a wavelength get a row.
-    const std::size_t rows = std::min(
-        static_cast<std::size_t>(std::max(context.pixelCount, 0)), context.wavelengths.size());
+    const std::size_t rows = std::min(static_cast<std::size_t>(std::max(context.pixelCount, 0)),
+                                      context.wavelengths.size());
     std::string text;
     for (std::size_t j = 0; j < rows; ++j) {
         out << fixed6(context.wavelengths[j]) << "\t";
@@ -134,7 +136,7 @@ std::string exportText(const TExportContext& context, const std::vector<TExportC
 
 void writeExportFile(const std::string& path, const std::string& text) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
-                                                                &std::fclose);
+                                                               &std::fclose);
     if (!file) {
         pa::raiseError("Cannot create the file %s (%s)", path.c_str(), std::strerror(errno));
     }

@@ -18,8 +18,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
@@ -344,7 +345,7 @@ TEST_F(MainWindowTest, PixelCountAboveTheFixedArraysIsTakenWhole) {
     const mi::Data& d = window->dataSet().spectra[0];
     ASSERT_EQ(d.values.size(), 5001u);
     EXPECT_EQ(d.values[4999], 1000.0 + 4999);
-    EXPECT_EQ(storedPoints(0), 5001);
+    EXPECT_EQ(storedPoints(0), 5000);
     EXPECT_EQ(device.acquisitions, 1);
 }
 
@@ -862,7 +863,7 @@ TEST_F(MainWindowTest, RunExportInTheCLocaleWhateverTheUsersLocale) {
 TEST_F(MainWindowTest, StoredExportsConvertByDisplayKind) {
     FakeDevice& device = makeFake(4);
     window->TimerDevTimer();
-    getSpectra(1);                  // 1000 + i
+    getSpectra(1);                       // 1000 + i
     window->acCaptureReferenceExecute(); // 2000 + i
     ASSERT_TRUE(window->referenceTaken());
     getSpectra(1); // 3000 + i
@@ -1161,6 +1162,11 @@ TEST_F(MainWindowTest, LoadingAnotherKindOfFileNamesIt) {
     window->meLoadClick();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "Revaduvo: \"notes.txt\" is not a spectrum file.");
+    test::writeFile(dir.file("cut.bspec"), std::string("TDataList\0\x05\0", 12));
+    fileName = QString::fromStdString(dir.file("cut.bspec"));
+    window->meLoadClick();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], "Revaduvo: \"cut.bspec\" is damaged or incomplete; nothing was loaded.");
 }
 
 // --- preview picture ----------------------------------------------------------

@@ -93,7 +93,7 @@ TEST_F(SpectrumViewTest, TheCurrentSpectrumIsDrawnInSinglePrecision) {
 TEST_F(SpectrumViewTest, AShorterArrayIsDrawnAsFarAsItGoes) {
     const std::vector<double> shortValues(10, 5.0);
     EXPECT_EQ(curvePoints(kScope, 1044, wavelengths, shortValues, reference, false, false).size(),
-              11);
+              10);
     EXPECT_EQ(
         curvePoints(kAbsorbance, 1044, wavelengths, current, shortValues, false, false).size(), 10);
     EXPECT_TRUE(curvePoints(kScope, -3, wavelengths, current, reference, false, false).isEmpty());
