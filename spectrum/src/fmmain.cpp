@@ -16,8 +16,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
@@ -994,14 +994,19 @@ void TfmMain::showSpeedAndCount(int count, std::uint32_t start) {
     count_->setText(QString(" Count: %1").arg(count));
 }
 
-void TfmMain::measureDone(std::uint64_t serial) {
+void TfmMain::workerDone(bool& active, std::uint64_t serial) {
+    // Nothing while the window goes: it deletes the worker itself.
     if (destroying_) {
         return;
     }
-    runActive_ = false;
+    active = false;
     updateControls();
     device_->clearStop();
     forgetWorker(serial);
+}
+
+void TfmMain::measureDone(std::uint64_t serial) {
+    workerDone(runActive_, serial);
 }
 
 void TfmMain::acPreviewExecute() {
@@ -1056,13 +1061,7 @@ void TfmMain::previewStep() {
 }
 
 void TfmMain::previewDone(std::uint64_t serial) {
-    if (destroying_) {
-        return;
-    }
-    previewActive_ = false;
-    updateControls();
-    device_->clearStop();
-    forgetWorker(serial);
+    workerDone(previewActive_, serial);
 }
 
 void TfmMain::btStopClick() {

@@ -223,6 +223,8 @@ private:
     void measureLoop(pa::TThreadPa* thread);
     void measureStep(const std::vector<double>& spectrum, std::int32_t stamp);
     void showSpeedAndCount(int count, std::uint32_t start);
+    // A worker's on-terminate: its flag cleared, the controls restored.
+    void workerDone(bool& active, std::uint64_t serial);
     void measureDone(std::uint64_t serial);
     void previewLoop(pa::TThreadPa* thread);
     void previewStep();
