@@ -137,7 +137,7 @@ TEST_F(RunTest, PreviewDrawsUntilStopAndKeepsTheRunData) {
     EXPECT_TRUE(window->previewActive());
     EXPECT_FALSE(window->action("Preview")->isEnabled());
     EXPECT_TRUE(window->action("Capture Reference")->isEnabled());
-    ASSERT_TRUE(until([this] { return window->countText() == " Count: 4"; }));
+    ASSERT_TRUE(until([this] { return window->countText().mid(8).toInt() >= 4; }));
     // The preview's spectra go to the chart, not to the run data.
     EXPECT_EQ(window->runData()->count(), 2);
     EXPECT_GE(window->currentSpectrum().size(), 4096u);
