@@ -1,6 +1,5 @@
 // Runs and the preview of the main window with their worker threads. The
-// window is never shown, so nothing paints and the threads run under the
-// thread sanitizer with the program's own code alone.
+// window is never shown, so nothing paints.
 
 #include "fake_device.h"
 #include "fmmain.h"
