@@ -322,6 +322,36 @@ std::vector<std::string> IniFile::keyNames(std::string_view section) const {
     return names;
 }
 
+std::vector<IniFile::UnusedLine> IniFile::unusedLines() const {
+    std::vector<UnusedLine> unused;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const Line& line = lines_[i];
+        const std::string_view content = lineText(line);
+        const std::string_view trimmed = trimBlanks(content);
+        UnusedLine::Why why = UnusedLine::Why::NotParsed;
+        if (line.kind == Kind::BadSection) {
+            why = UnusedLine::Why::UnclosedSection;
+        } else if (line.kind != Kind::Other || trimmed.empty() || trimmed.front() == ';' ||
+                   trimmed.front() == '#') {
+            continue;
+        } else if (line.section == kNone && content.find('=') != std::string_view::npos &&
+                   content.size() <= kMaxIniLineLength &&
+                   content.find('\0') == std::string_view::npos) {
+            why = UnusedLine::Why::OutsideSection;
+        }
+        unused.push_back({i + 1, why, std::string(content.substr(0, 80))});
+    }
+    return unused;
+}
+
+std::optional<std::size_t> IniFile::lineOf(std::string_view section, std::string_view key) const {
+    const auto found = key.empty() ? findSection(section) : findEntry(section, key);
+    if (!found) {
+        return std::nullopt;
+    }
+    return *found + 1;
+}
+
 // ---- writing -------------------------------------------------------------
 
 int IniFile::setString(std::string_view section, std::string_view key, std::string_view value) {

@@ -46,6 +46,8 @@ RequestRecord recordOf(uint32_t ioControlCode, std::span<const uint8_t> buffer,
     record.i2cIndexLong = SIM_GET(buffer, I2CIndexLong);
     record.i2cLengthLong = SIM_GET(buffer, I2CLengthLong);
     record.dataLength = SIM_GET(buffer, DataLength);
+    record.digitalOutputWord = SIM_GET(buffer, DigitalOutputWord);
+    record.digitalInputWord = SIM_GET(buffer, DigitalInputWord);
     if ((record.requestFlags & KORAL_RF_CONFIG_BYTES) != 0) {
         const std::span<const uint8_t> bytes = dataBytes(buffer, inputLength, kConfigurationBytes);
         record.configuration.assign(bytes.begin(), bytes.end());
@@ -103,6 +105,16 @@ BoardModel::BoardModel(BoardConfig config, std::string instanceId)
     : config_(std::move(config)), instanceId_(std::move(instanceId)),
       identity_(identityOf(config_)), sensor_(config_), boot_(bootContents(boardImages(config_))) {
     attachConfigurationEeproms(bus_, boardImages(config_));
+    if (config_.interfaceType == 5 || config_.interfaceType == 8) {
+        bus_.attach(kBoardTemperatureSensor,
+                    std::make_unique<I2cTemperatureSensor>(kBoardTemperatureHalfDegrees));
+    }
+    lines_.inputs = config_.digitalInputs;
+}
+
+DigitalLineState BoardModel::digitalLines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
 }
 
 bool BoardModel::continuousAcquisition() const {
@@ -336,6 +348,13 @@ platform::DriverStatus BoardModel::serveLocked(uint32_t ioControlCode, std::span
     case IOCTL_BOARD_GET_SCANS:
         sensor_.serveGetScans(block, inputLength);
         return platform::kStatusSuccess;
+    case IOCTL_BOARD_SET_DIGITAL_OUTPUT:
+    case IOCTL_BOARD_GET_DIGITAL_INPUT:
+    case IOCTL_BOARD_SET_INPUT_LATCH_MODE:
+        return serveDigitalLinesLocked(ioControlCode, block);
+    case IOCTL_BOARD_GET_TEMPERATURES:
+        serveTemperaturesLocked(block, inputLength);
+        return platform::kStatusSuccess;
     default:
         return platform::kStatusInvalidDeviceRequest;
     }
@@ -357,6 +376,55 @@ void BoardModel::serveInitLocked(std::span<uint8_t> block, uint32_t inputLength)
     init_.parameters = parameters;
     init_.initialised = true;
     ++init_.initCount;
+}
+
+platform::DriverStatus BoardModel::serveDigitalLinesLocked(uint32_t ioControlCode,
+                                                           std::span<uint8_t> block) {
+    const int type = config_.interfaceType;
+    switch (ioControlCode) {
+    case IOCTL_BOARD_SET_DIGITAL_OUTPUT:
+        lines_.applyOutputWord(SIM_GET(block, DigitalOutputWord));
+        return platform::kStatusSuccess;
+    case IOCTL_BOARD_GET_DIGITAL_INPUT: {
+        const uint32_t present = type == 1 ? 0x1u : type == 8 ? 0x3u : 0x7u;
+        SIM_PUT(block, DigitalInputWord, (lines_.inputs & present) << 16);
+        return platform::kStatusSuccess;
+    }
+    default: // the latch mode
+        if (type != 4 && type != 6 && type != 8) {
+            return platform::kStatusInvalidDeviceRequest;
+        }
+        lines_.applyLatchWord(SIM_GET(block, DigitalInputWord));
+        return platform::kStatusSuccess;
+    }
+}
+
+void BoardModel::serveTemperaturesLocked(std::span<uint8_t> block, uint32_t inputLength) {
+    const uint8_t sensor = SIM_GET(block, I2CDevice);
+    if (sensor != 0) {
+        const auto found =
+            std::find_if(temperatures_.begin(), temperatures_.end(),
+                         [&](const FirmwareTemperatureSensor& t) { return t.id == sensor; });
+        if (found == temperatures_.end()) {
+            SIM_PUT(block, Status, kStatusI2cNoAcknowledge);
+            return;
+        }
+        SIM_PUT(block, Temperature, static_cast<uint16_t>(found->hundredths));
+        return;
+    }
+    const std::size_t count = std::min<std::size_t>(temperatures_.size(), 8);
+    const std::size_t bytes = 2 * (2 * count + 1);
+    if (SIM_GET(block, DataLength) < 2 * count + 1 ||
+        dataBytes(block, inputLength, bytes).size() < bytes) {
+        SIM_PUT(block, Status, kStatusBufferTooSmall);
+        return;
+    }
+    detail::writeField<uint16_t>(block, kDataOffset, static_cast<uint16_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        detail::writeField<uint16_t>(block, kDataOffset + 2 * (1 + i), temperatures_[i].id);
+        detail::writeField<uint16_t>(block, kDataOffset + 2 * (1 + count + i),
+                                     static_cast<uint16_t>(temperatures_[i].hundredths));
+    }
 }
 
 // --- held requests

@@ -159,7 +159,8 @@ std::string fx2ImageHex(const Fx2ImageId& id) {
 
 Fx2Board::Fx2Board(Fx2BoardConfig config)
     : config_(std::move(config)), ram_(0x10000, 0), sensor_(config_.sensor),
-      frameRate_(config_.frameRate) {
+      frameRate_(config_.frameRate), digitalInput_(config_.sensor.digitalInputs) {
+    lines_.inputs = config_.sensor.digitalInputs;
     std::lock_guard lock(mutex_);
     const BoardImages images = boardImages(config_.sensor);
     attachConfigurationEeproms(bus_, images);

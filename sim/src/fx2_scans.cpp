@@ -215,7 +215,13 @@ usb::SimReply Fx2Board::serveScanRequestLocked(const usb::ControlSetup& setup,
         }
         return usb::SimReply::ok(std::move(answer));
     }
-    default: // digital output, input latch mode
+    case kFx2RequestSetDigitalOutput:
+        lines_.applyOutputWord(setup.value | uint32_t{setup.index} << 16);
+        return usb::SimReply::ok();
+    case kFx2RequestSetInputLatch:
+        lines_.applyLatchWord(setup.value | uint32_t{setup.index} << 16);
+        return usb::SimReply::ok();
+    default:
         return usb::SimReply::ok();
     }
 }
@@ -302,6 +308,12 @@ void Fx2Board::setFrameRate(double framesPerSecond) {
 void Fx2Board::setDigitalInput(uint32_t value) {
     std::lock_guard lock(mutex_);
     digitalInput_ = value;
+    lines_.inputs = static_cast<uint8_t>(value & 0x7);
+}
+
+DigitalLineState Fx2Board::digitalLines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
 }
 
 bool Fx2Board::pushFrames(unsigned n) {

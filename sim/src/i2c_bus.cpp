@@ -18,6 +18,37 @@ void I2cEeprom::read(std::span<uint8_t> out) {
     }
 }
 
+void I2cTemperatureSensor::write(std::span<const uint8_t> bytes) {
+    if (pointer_ == 1) {
+        if (!bytes.empty()) {
+            registers_[1] = bytes.front();
+        }
+    } else if (pointer_ != 0 && bytes.size() >= 2) {
+        registers_[pointer_] = decode(bytes[0], bytes[1]);
+    }
+}
+
+void I2cTemperatureSensor::read(std::span<uint8_t> out) {
+    const std::array<uint8_t, 2> pair =
+        pointer_ == 1 ? std::array<uint8_t, 2>{configuration(), configuration()}
+                      : encode(registers_[pointer_]);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = pair[i % 2];
+    }
+}
+
+std::array<uint8_t, 2> I2cTemperatureSensor::encode(int halfDegrees) {
+    const int whole = halfDegrees / 2; // toward zero
+    const bool half = halfDegrees % 2 != 0;
+    return {static_cast<uint8_t>(whole & 0xFF), static_cast<uint8_t>(half ? 0x80 : 0x00)};
+}
+
+int I2cTemperatureSensor::decode(uint8_t whole, uint8_t fraction) {
+    const int degrees = whole < 128 ? whole : whole - 256;
+    const int half = (fraction & 0x80) != 0 ? 1 : 0;
+    return degrees < 0 ? 2 * degrees - half : 2 * degrees + half;
+}
+
 I2cBus::Device* I2cBus::find(uint8_t address) {
     const auto it = devices_.find(key(address));
     return it != devices_.end() ? &it->second : nullptr;
@@ -29,7 +60,11 @@ const I2cBus::Device* I2cBus::find(uint8_t address) const {
 }
 
 void I2cBus::attachEeprom(uint8_t address, const EepromContents& contents) {
-    devices_.insert_or_assign(key(address), Device{I2cEeprom(contents)});
+    attach(address, std::make_unique<I2cEeprom>(contents));
+}
+
+void I2cBus::attach(uint8_t address, std::unique_ptr<I2cDevice> device) {
+    devices_.insert_or_assign(key(address), Device{std::move(device)});
 }
 
 bool I2cBus::remove(uint8_t address) {
@@ -42,18 +77,20 @@ bool I2cBus::present(uint8_t address) const {
 
 std::optional<EepromContents> I2cBus::eeprom(uint8_t address) const {
     const Device* device = find(address);
-    if (device == nullptr) {
+    const auto* eeprom =
+        device != nullptr ? dynamic_cast<const I2cEeprom*>(device->device.get()) : nullptr;
+    if (eeprom == nullptr) {
         return std::nullopt;
     }
-    return device->eeprom.contents();
+    return eeprom->contents();
 }
 
 bool I2cBus::setEeprom(uint8_t address, const EepromContents& contents) {
-    Device* device = find(address);
-    if (device == nullptr) {
+    auto* eeprom = device<I2cEeprom>(address);
+    if (eeprom == nullptr) {
         return false;
     }
-    device->eeprom.setContents(contents);
+    eeprom->setContents(contents);
     return true;
 }
 
@@ -83,18 +120,18 @@ I2cResult I2cBus::write(uint8_t address, std::optional<uint8_t> index,
         return I2cResult::NoAcknowledge;
     }
     if (index) {
-        device->eeprom.setPointer(*index);
+        device->device->setPointer(*index);
     } else if (!data.empty()) {
-        device->eeprom.setPointer(data.front());
+        device->device->setPointer(data.front());
         data = data.subspan(1);
     }
     if (device->corruptingWrites > 0 && !data.empty()) {
         --device->corruptingWrites;
         const uint8_t first = static_cast<uint8_t>(~data.front());
-        device->eeprom.write(std::span<const uint8_t>(&first, 1));
+        device->device->write(std::span<const uint8_t>(&first, 1));
         data = data.subspan(1);
     }
-    device->eeprom.write(data);
+    device->device->write(data);
     return I2cResult::Done;
 }
 
@@ -108,9 +145,9 @@ I2cResult I2cBus::read(uint8_t address, std::optional<uint8_t> index, std::span<
         return I2cResult::NoAcknowledge;
     }
     if (index) {
-        device->eeprom.setPointer(*index);
+        device->device->setPointer(*index);
     }
-    device->eeprom.read(out);
+    device->device->read(out);
     return I2cResult::Done;
 }
 

@@ -100,11 +100,13 @@ public:
     Parser(const platform::IniFile& ini, Setup& setup) : ini_(ini), setup_(setup) {}
 
     void run() {
+        reportUnusedLines();
         for (const std::string& section : ini_.sectionNames()) {
             const std::optional<std::string_view> name = boardName(section);
             if (!name) {
                 add(SetupProblem::Kind::Ignored,
-                    "[" + printable(section) + "] is not a simulated device; ignored");
+                    "[" + printable(section) + "] is not a simulated device; ignored",
+                    ini_.lineOf(section));
                 continue;
             }
             if (setup_.boards.size() >= kMaxSimulatedBoards) {
@@ -138,17 +140,44 @@ private:
         return trim(rest);
     }
 
-    void add(SetupProblem::Kind kind, std::string message) {
+    // "file:line: message", or "file: message" without a line.
+    void add(SetupProblem::Kind kind, std::string message,
+             std::optional<std::size_t> line = std::nullopt) {
         if (setup_.problems.size() >= kMaxProblems) {
             ++dropped_;
             return;
         }
-        setup_.problems.push_back({kind, setup_.source + ": " + std::move(message)});
+        const std::string where =
+            line ? setup_.source + ":" + std::to_string(*line) : setup_.source;
+        setup_.problems.push_back({kind, where + ": " + std::move(message)});
     }
 
-    void skip(std::string_view section, std::string_view why) {
+    // The ini reader passes over these; a user who wrote them meant something.
+    void reportUnusedLines() {
+        for (const platform::IniFile::UnusedLine& line : ini_.unusedLines()) {
+            using Why = platform::IniFile::UnusedLine::Why;
+            std::string what;
+            switch (line.why) {
+            case Why::NotParsed:
+                what = "is not \"key = value\" or a [section]; ignored";
+                break;
+            case Why::OutsideSection:
+                what = "stands before any [section]; ignored";
+                break;
+            case Why::UnclosedSection:
+                what = "is not a closed, named [section] header; it and its keys are ignored";
+                break;
+            }
+            add(SetupProblem::Kind::Ignored, "\"" + printable(line.text) + "\" " + what,
+                line.number);
+        }
+    }
+
+    // On the line of the key when one is named, else of the section header.
+    void skip(std::string_view section, std::string_view why, std::string_view key = {}) {
         add(SetupProblem::Kind::BoardSkipped,
-            "[" + printable(section) + "]: " + std::string(why) + "; the board is skipped");
+            "[" + printable(section) + "]: " + std::string(why) + "; the board is skipped",
+            ini_.lineOf(section, key));
     }
 
     static std::optional<std::string> nameProblem(std::string_view name) {
@@ -179,8 +208,9 @@ private:
         }
         const std::optional<unsigned long> value = parseUnsigned(*raw);
         if (!value || *value < low || *value > high) {
-            skip(section, std::string(key) + " = \"" + printable(*raw) + "\" is not " +
-                              std::string(allowed));
+            skip(section,
+                 std::string(key) + " = \"" + printable(*raw) + "\" is not " + std::string(allowed),
+                 key);
             return false;
         }
         out = static_cast<T>(*value);
@@ -194,7 +224,8 @@ private:
         }
         const std::optional<unsigned long> value = parseUnsigned(*raw);
         if (!value || (*value != 1 && *value != 4 && *value != 5 && *value != 6 && *value != 8)) {
-            skip(section, "interface_type = \"" + printable(*raw) + "\" is not 1, 4, 5, 6 or 8");
+            skip(section, "interface_type = \"" + printable(*raw) + "\" is not 1, 4, 5, 6 or 8",
+                 "interface_type");
             return false;
         }
         board.interfaceType = static_cast<int>(*value);
@@ -209,8 +240,9 @@ private:
         }
         const std::optional<double> value = parseNumber(*raw);
         if (!value || *value < low || *value > high) {
-            skip(section, std::string(key) + " = \"" + printable(*raw) + "\" is not " +
-                              std::string(allowed));
+            skip(section,
+                 std::string(key) + " = \"" + printable(*raw) + "\" is not " + std::string(allowed),
+                 key);
             return false;
         }
         out = *value;
@@ -229,9 +261,10 @@ private:
         }
         const std::optional<unsigned long> value = parseUnsigned(*raw);
         if (!value || *value > static_cast<unsigned long>(latest)) {
-            skip(section, std::string(key) + " = \"" + printable(*raw) + "\" is not " +
-                              (latest == 0 ? std::string("0") : "0.." + std::to_string(latest)) +
-                              " or none");
+            skip(section,
+                 std::string(key) + " = \"" + printable(*raw) + "\" is not " +
+                     (latest == 0 ? std::string("0") : "0.." + std::to_string(latest)) + " or none",
+                 key);
             return false;
         }
         out = static_cast<int>(*value);
@@ -246,8 +279,10 @@ private:
         const std::optional<unsigned long> value = parseUnsigned(*raw);
         if (!value || (*value != 0 && *value != 100 && *value != 1000 && *value != 2000 &&
                        *value != 4000 && *value != 8000)) {
-            skip(section, "clock_value = \"" + printable(*raw) +
-                              "\" is not 0, 100, 1000, 2000, 4000 or 8000");
+            skip(section,
+                 "clock_value = \"" + printable(*raw) +
+                     "\" is not 0, 100, 1000, 2000, 4000 or 8000",
+                 "clock_value");
             return false;
         }
         board.clockValue = static_cast<uint16_t>(*value);
@@ -265,7 +300,8 @@ private:
         }
         const std::optional<unsigned long> value = parseUnsigned(*raw);
         if (!value || (*value != 7 && *value != 9)) {
-            skip(section, "serial_mux = \"" + printable(*raw) + "\" is not 7, 9 or none");
+            skip(section, "serial_mux = \"" + printable(*raw) + "\" is not 7, 9 or none",
+                 "serial_mux");
             return false;
         }
         board.serialMux = static_cast<uint8_t>(*value);
@@ -300,8 +336,10 @@ private:
             rest.remove_prefix(end);
         }
         if (!good || count == 0) {
-            skip(section, "coefficients = \"" + printable(*raw) +
-                              "\" is not one to five numbers c0 c1 c2 c3 c4");
+            skip(section,
+                 "coefficients = \"" + printable(*raw) +
+                     "\" is not one to five numbers c0 c1 c2 c3 c4",
+                 "coefficients");
             return false;
         }
         board.coefficients = values;
@@ -326,15 +364,16 @@ private:
             "frontend_image",    "mux_image",     "boot_image",     "frontend_type",
             "clock_value",       "mux_assembly",  "mux_revision",   "serial_mux",
             "serial_mux_config", "busy",          "usb_board",      "frame_rate",
-            "wall_time"};
+            "wall_time",         "digital_inputs"};
         for (const std::string& key : ini_.keyNames(section)) {
             bool known = false;
             for (std::string_view candidate : kKeys) {
                 known = known || equalsNoCase(candidate, key);
             }
             if (!known) {
-                add(SetupProblem::Kind::Ignored, "[" + printable(section) + "]: unknown key \"" +
-                                                     printable(key) + "\"; ignored");
+                add(SetupProblem::Kind::Ignored,
+                    "[" + printable(section) + "]: unknown key \"" + printable(key) + "\"; ignored",
+                    ini_.lineOf(section, key));
             }
         }
 
@@ -371,7 +410,9 @@ private:
             readUnsigned(section, "usb_board", board.usbBoard, 0, 1, "0 or 1") &&
             readNumber(section, "frame_rate", board.frameRate, 0.1, 100000.0,
                        "a number of frames per second from 0.1 to 100000") &&
-            readUnsigned(section, "wall_time", board.wallTime, 0, 1, "0 or 1");
+            readUnsigned(section, "wall_time", board.wallTime, 0, 1, "0 or 1") &&
+            readUnsigned(section, "digital_inputs", board.digitalInputs, 0, 7,
+                         "0..7 (bit 0 = input 1)");
         if (good) {
             setup_.boards.push_back(std::move(board));
         }

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -51,6 +53,24 @@ TEST(I2cBusTest, EepromAddressPointer) {
     EXPECT_EQ(after[254], 0xAA);
     EXPECT_EQ(after[255], 0xBB);
     EXPECT_EQ(after[0], 0xCC); // wraps at 256
+}
+
+TEST(I2cBusTest, TemperatureSensorRegisters) {
+    I2cBus bus;
+    bus.attach(0x9A, std::make_unique<sim::I2cTemperatureSensor>(-51));
+    uint8_t out[4] = {};
+    ASSERT_EQ(bus.read(0x9B, uint8_t{0}, out), I2cResult::Done);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 4), std::vector<uint8_t>({0xE7, 0x80, 0xE7, 0x80}));
+    const uint8_t tOs[] = {3, 0x50, 0x00}; // pointer, then 80 degrees
+    ASSERT_EQ(bus.write(0x9A, std::nullopt, tOs), I2cResult::Done);
+    const uint8_t toTemperature[] = {0, 0x10, 0x00}; // read only
+    ASSERT_EQ(bus.write(0x9A, std::nullopt, toTemperature), I2cResult::Done);
+    auto* sensor = bus.device<sim::I2cTemperatureSensor>(0x9A);
+    ASSERT_NE(sensor, nullptr);
+    EXPECT_EQ(sensor->tOs(), 160);
+    EXPECT_EQ(sensor->temperature(), -51);
+    EXPECT_EQ(bus.device<sim::I2cEeprom>(0x9A), nullptr);
+    EXPECT_FALSE(bus.eeprom(0x9A).has_value());
 }
 
 TEST(I2cBusTest, AbsentAndRemovedDevicesDoNotAcknowledge) {

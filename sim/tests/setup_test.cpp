@@ -58,7 +58,8 @@ TEST(SetupParseTest, ReadsEveryKey) {
                                         "sensor_type = 14\n"
                                         "coefficients = 190.5  0.25\t-1e-5 2E-9 -3.5e-13\n"
                                         "dark = 0\n"
-                                        "signal = 12.75\n");
+                                        "signal = 12.75\n"
+                                        "digital_inputs = 5\n");
     ASSERT_EQ(setup.boards.size(), 1u) << (setup.problems.empty() ? "" : setup.problems[0].message);
     const BoardConfig& board = setup.boards[0];
     EXPECT_EQ(board.name, "Second One");
@@ -73,6 +74,7 @@ TEST(SetupParseTest, ReadsEveryKey) {
     EXPECT_EQ(board.coefficients, (std::array<double, 5>{190.5, 0.25, -1e-5, 2e-9, -3.5e-13}));
     EXPECT_EQ(board.dark, 0);
     EXPECT_EQ(board.signal, 12.75);
+    EXPECT_EQ(board.digitalInputs, 5);
 }
 
 TEST(SetupParseTest, BusyIsZeroOrOne) {
@@ -143,6 +145,7 @@ TEST(SetupParseTest, BadValueSkipsOnlyItsBoard) {
         {"signal = -1", "signal"},
         {"signal = inf", "signal"},
         {"signal = 2e9", "signal"},
+        {"digital_inputs = 8", "digital_inputs"},
     };
     for (const Case& c : cases) {
         const sim::Setup setup =
@@ -154,7 +157,7 @@ TEST(SetupParseTest, BadValueSkipsOnlyItsBoard) {
         ASSERT_EQ(setup.problems.size(), 1u) << c.line;
         const std::string& message = setup.problems[0].message;
         EXPECT_EQ(setup.problems[0].kind, SetupProblem::Kind::BoardSkipped) << c.line;
-        EXPECT_EQ(message.rfind("/tmp/x.ini: [board bad]: ", 0), 0u) << message;
+        EXPECT_EQ(message.rfind("/tmp/x.ini:3: [board bad]: ", 0), 0u) << message;
         EXPECT_NE(message.find(c.key), std::string::npos) << message;
         EXPECT_NE(message.find("the board is skipped"), std::string::npos) << message;
     }
@@ -181,6 +184,27 @@ TEST(SetupParseTest, UnknownKeysAndSectionsAreIgnoredWithANote) {
     EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Ignored, "[serial demo]"));
     EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Ignored, "unknown key \"pixel\""));
     EXPECT_EQ(setup.problems.size(), 3u);
+}
+
+TEST(SetupParseTest, WhatTheReaderCannotUseIsNamedWithItsLine) {
+    const sim::Setup setup = parseSetup("dark = 1\n"
+                                        "[board a]\n"
+                                        "pixels 512\n"
+                                        "; a comment\n"
+                                        "pixel = 2048\n"
+                                        "[board b\n"
+                                        "dark = 2\n",
+                                        "/tmp/x.ini");
+    ASSERT_EQ(setup.boards.size(), 1u);
+    EXPECT_TRUE(
+        mentions(setup, SetupProblem::Kind::Ignored, "/tmp/x.ini:1: \"dark = 1\" stands before"));
+    EXPECT_TRUE(
+        mentions(setup, SetupProblem::Kind::Ignored, "/tmp/x.ini:3: \"pixels 512\" is not"));
+    EXPECT_TRUE(
+        mentions(setup, SetupProblem::Kind::Ignored, "/tmp/x.ini:5: [board a]: unknown key"));
+    EXPECT_TRUE(
+        mentions(setup, SetupProblem::Kind::Ignored, "/tmp/x.ini:6: \"[board b\" is not a closed"));
+    EXPECT_EQ(setup.problems.size(), 4u);
 }
 
 TEST(SetupParseTest, BadNamesAreSkipped) {

@@ -1,20 +1,14 @@
 #pragma once
-// The acquisition library's exports as the device calls them. The digital
-// lines and the board's spectrum buffer may be missing from the library the
-// program runs with: those are bound weakly, so the program still starts and
-// each call of a missing one counts as a failed call (-1).
+// The acquisition library's exports as the device calls them. The board's
+// spectrum buffer may be missing from the library the program runs with: it
+// is bound weakly, so the program still starts and each call of a missing
+// one counts as a failed call (-1).
 
 #include "tarvik.h"
 
 #include <cstdint>
 
 extern "C" {
-__attribute__((weak)) int32_t KORAL_IOSetDigOutput1(int32_t level, uint32_t interfaceId);
-__attribute__((weak)) int32_t KORAL_IOSetDigOutput2(int32_t level, uint32_t interfaceId);
-__attribute__((weak)) int32_t KORAL_IOSetDigOutput3(int32_t level, uint32_t interfaceId);
-__attribute__((weak)) int32_t KORAL_IOGetDigInput1(uint32_t* value, uint32_t interfaceId);
-__attribute__((weak)) int32_t KORAL_IOGetDigInput2(uint32_t* value, uint32_t interfaceId);
-__attribute__((weak)) int32_t KORAL_IOGetDigInput3(uint32_t* value, uint32_t interfaceId);
 __attribute__((weak)) int32_t KORAL_ParaSetSpecBuffer(int32_t depth, uint32_t interfaceId);
 __attribute__((weak)) int32_t KORAL_GetBufferedSpectra(uint32_t* scansHeld, uint32_t* scansLost,
                                                        uint32_t interfaceId);

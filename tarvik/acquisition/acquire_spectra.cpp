@@ -1,9 +1,11 @@
 #include "acquisition/acquire_spectra.h"
 
 #include "acquisition/acquisition_worker.h"
+#include "acquisition/digital_lines.h"
 #include "acquisition/prepare_spectrum.h"
 #include "acquisition/raw_data.h"
 #include "core/device_command.h"
+#include "core/device_features.h"
 #include "core/export_frame.h"
 #include "core/interface_check.h"
 #include "core/last_error.h"
@@ -38,7 +40,8 @@ constexpr uint16_t kMuxModeMulti = 2;
 constexpr uint32_t kCtrlOneSwitchPerPass = 0x1;
 constexpr uint32_t kCtrlAlternate = 0x2;
 
-AcquisitionHooks g_hooks{.prepareSpectrumData = &PrepareSpectrumData};
+AcquisitionHooks g_hooks{.prepareSpectrumData = &PrepareSpectrumData,
+                         .setDigOutput = &SetDigOutputLine};
 
 bool isBoardType(uint32_t type) {
     return type == kTypeIsa || type == kTypePci || type == kTypeBoard5 || type == kTypeUsb ||
@@ -423,7 +426,8 @@ AcquisitionHooks& acquisitionHooks() {
 }
 
 void resetAcquisitionHooks() {
-    g_hooks = AcquisitionHooks{.prepareSpectrumData = &PrepareSpectrumData};
+    g_hooks = AcquisitionHooks{.prepareSpectrumData = &PrepareSpectrumData,
+                               .setDigOutput = &SetDigOutputLine};
 }
 
 uint32_t PrepareDataArea(int32_t mode, DeviceSlot& slot, uint16_t* savedMode) {
@@ -654,7 +658,7 @@ bool WaitAfterShutterSwitch(int32_t interfaceId, uint32_t delayMs) {
         WaitMuxSwitchDelay(state.actualInterfaceId, static_cast<int32_t>(delayMs), 1);
         return true;
     }
-    platform::sleepMs(delayMs);
+    DelayMilliseconds(delayMs);
     if (type != kTypePci && type != kTypeBoard5 && type != kTypeUsb && type != kTypeUsb2) {
         return true;
     }

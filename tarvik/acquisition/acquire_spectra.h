@@ -17,10 +17,11 @@ struct DeviceSlot;
 inline constexpr int32_t kAcquireDarkCurrent = 0;
 inline constexpr int32_t kAcquireSpectra = 1;
 
-// Steps of parts that come later (digital lines, light-source modules,
-// hardware flash), reached through replaceable hooks. A null hook is "not
-// there": no lamp or flash module, and a line or flash setting that succeeds
-// without effect. Installed before any export runs, and by tests.
+// Steps of other parts (digital lines, light-source modules, hardware
+// flash), reached through replaceable hooks. A null hook is "not there": no
+// lamp or flash module, and a line or flash setting that succeeds without
+// effect. Installed before any export runs, and by tests; the digital lines
+// are installed from the start.
 //   setDigOutput(line 1 or 2, value, ID): KORAL_IOSetDigOutput1/2, 0 or -1
 //     with the record written.
 //   lampShutter(ID, component 1.., open): 0 or -1.

@@ -157,6 +157,9 @@ void resetWholeSlot(const LibraryState& state, DeviceSlot& slot) {
     slot.mappedRecords.fill(nullptr);
     slot.configuration.fill(0xFF);
     slot.temperatures = {-100, -100};
+    slot.temperatureListKnown = 0;
+    slot.temperatureSensorCount = 0;
+    slot.temperatureSensorIds.fill(0);
     slot.frontEndType = 3;
     slot.muxType = 0;
     slot.furtherWord = 1;

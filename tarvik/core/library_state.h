@@ -132,7 +132,11 @@ struct DeviceSlot {
     RequestBlockBuffer requestBlock;
     std::array<uint8_t, kConfigurationRecordSize> configuration{}; // ConfigurationImageBlock
     std::array<int32_t, 2> temperatures{-100, -100};               // -100 = not read
-    uint32_t frontEndType = 3;                                     // 11 = cooled detector board
+    // The firmware's temperature sensors, after their first successful read.
+    uint8_t temperatureListKnown = 0;
+    uint16_t temperatureSensorCount = 0; // at most 8
+    std::array<uint16_t, 8> temperatureSensorIds{};
+    uint32_t frontEndType = 3; // 11 = cooled detector board
     uint32_t muxType = 0;
     uint32_t furtherWord = 1;
     // Per channel 1..8.

@@ -476,6 +476,75 @@ int32_t KORAL_HWConfig_ChangeSensorParamsX(uint32_t ignored, uint16_t sensorType
 /* Ordinal 173. Not available: always 5/506/819. */
 int32_t KORAL_HWConfig_ChangeSensorParamsTemp(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4);
 
+/* --- device features, digital lines and temperatures --------------------- */
+
+/* The firmware-managed temperature sensors of an interface. 56 bytes. */
+#define KORAL_MAX_TEMPERATURE_SENSORS 8
+typedef struct TemperatureRecord {
+    uint32_t size;                                    /* 0: 56 */
+    int16_t count;                                    /* 4: sensors reported, 0..8 */
+    uint16_t unused;                                  /* 6 */
+    uint16_t sensorId[KORAL_MAX_TEMPERATURE_SENSORS]; /* 8 */
+    float temperature[KORAL_MAX_TEMPERATURE_SENSORS]; /* 24: degrees Celsius */
+} TemperatureRecord;
+
+TARVIK_ASSERT_LAYOUT(offsetof(TemperatureRecord, count) == 4, "count");
+TARVIK_ASSERT_LAYOUT(offsetof(TemperatureRecord, sensorId) == 8, "sensorId");
+TARVIK_ASSERT_LAYOUT(offsetof(TemperatureRecord, temperature) == 24, "temperature");
+TARVIK_ASSERT_LAYOUT(sizeof(TemperatureRecord) == 56, "TemperatureRecord is 56 bytes");
+
+/* Ordinals 107, 108. Flash polarity -1, 0, 1 (types 4, 5, 6, 8); external
+ * trigger delay 1..65535 (types 4, 5, 6). Sent with the parameters. */
+int32_t KORAL_ParaSetFlashPolarity(int32_t polarity, uint32_t interfaceId);
+int32_t KORAL_ParaSetTriggerDelay(int32_t delay, uint32_t interfaceId);
+/* Ordinal 109. Multiplexer mode, the setting KORAL_ParaSetMUXMode stored and
+ * the channel count (none may be NULL). */
+int32_t KORAL_ParaGetMUXSettings(uint32_t* mode, uint32_t* setting, uint32_t* channels,
+                                 uint32_t interfaceId);
+/* Ordinal 113. The serial number 0..65535 of the interface board (1), the
+ * front end (2) or the multiplexer (3) from its EEPROM image, or -1. */
+int32_t KORAL_GetSerialNumber(int32_t which, uint32_t interfaceId);
+/* Ordinals 130, 131. 1 the line 1..3 exists on the board, 0 not, -1 error. */
+int32_t KORAL_IsDigOutputAvailable(int32_t output, uint32_t interfaceId);
+int32_t KORAL_IsDigInputAvailable(int32_t input, uint32_t interfaceId);
+/* Ordinal 132. Library-wide: mode 1 keeps the shutters closed between
+ * acquisitions, 0 open; the delay (ms, >= 0) is waited after each switch. */
+int32_t KORAL_ParaSetShutterControlMode(int32_t mode, int32_t shutterDelayMs);
+/* Ordinal 142. The version of the board's programmable logic in hundredths. */
+int32_t KORAL_ParaGetPLDVersion(uint32_t* version, uint32_t ignored, uint32_t interfaceId);
+/* Ordinals 175..179. Not supported: always -1 with 5/506/819. */
+int32_t KORAL_ParaSet_CallBack_Acq_Status(uint32_t a1, uint32_t a2, uint32_t a3);
+int32_t KORAL_SetShutterPosition(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4);
+int32_t KORAL_GetSpectraEx(uint32_t a1, uint32_t a2);
+int32_t KORAL_IOGetDigInputs(uint32_t a1, uint32_t a2, uint32_t a3);
+int32_t KORAL_IOSetDigOutputs(uint32_t a1, uint32_t a2, uint32_t a3);
+
+/* Ordinals 19..24. Output lines: level 1 or -1 high, any other value low.
+ * FEESEL0, FEESEL1 and ZEILRES exist on ISA boards with a multiplexer only. */
+int32_t KORAL_IOSetFEESEL0(int32_t level, uint32_t interfaceId);
+int32_t KORAL_IOSetFEESEL1(int32_t level, uint32_t interfaceId);
+int32_t KORAL_IOSetZEILRES(int32_t level, uint32_t interfaceId);
+int32_t KORAL_IOSetDigOutput1(int32_t level, uint32_t interfaceId);
+int32_t KORAL_IOSetDigOutput2(int32_t level, uint32_t interfaceId);
+int32_t KORAL_IOSetDigOutput3(int32_t level, uint32_t interfaceId);
+/* Ordinals 25, 26, 87. *value = 1 when the input is high, 0 when low. */
+int32_t KORAL_IOGetDigInput1(uint32_t* value, uint32_t interfaceId);
+int32_t KORAL_IOGetDigInput2(uint32_t* value, uint32_t interfaceId);
+int32_t KORAL_IOGetDigInput3(uint32_t* value, uint32_t interfaceId);
+/* Ordinal 139. Latch mode 0..3 of inputs 1 and 2 (generation-2 USB boards:
+ * 0..7 of inputs 1 to 3). */
+int32_t KORAL_ParaSetInputLatchMode(uint32_t mode, uint32_t interfaceId);
+
+/* Ordinal 106. The board's own sensor (types 5 and 8), in degrees Celsius
+ * to half a degree. The interface ID comes first. */
+int32_t KORAL_GetBoardTemperature(uint32_t interfaceId, double* temperature);
+/* Ordinals 163, 164. The firmware's sensors (driver version 2507 on): all of
+ * them into the record (record->size 56), or one by its index in that list. */
+int32_t KORAL_I2C_GetAllTemperatures(uint32_t reserved, TemperatureRecord* record,
+                                     uint32_t interfaceId);
+int32_t KORAL_I2C_GetTemperature(uint32_t reserved, int32_t sensorIndex, float* temperature,
+                                 uint32_t interfaceId);
+
 #undef TARVIK_ASSERT_LAYOUT
 
 /* Measurement parameters. The setters address one open interface (ID 0 is

@@ -82,6 +82,23 @@ public:
     std::vector<std::string> sectionNames() const;                     // file order, first spelling
     std::vector<std::string> keyNames(std::string_view section) const; // file order, first spelling
 
+    // Lines that are neither blank nor a comment and yet give nothing, for
+    // readers that tell their users: numbered from 1, in file order.
+    struct UnusedLine {
+        enum class Why {
+            NotParsed,       // no "key = value", a NUL byte, or too long
+            OutsideSection,  // a key before the first section
+            UnclosedSection, // '[' without ']' (or "[]"): its keys are lost too
+        };
+        std::size_t number;
+        Why why;
+        std::string text; // the line as it stands, at most 80 bytes
+    };
+    std::vector<UnusedLine> unusedLines() const;
+    // The line number (from 1) of the section's header, or of the key that is
+    // read in it; nothing when there is none.
+    std::optional<std::size_t> lineOf(std::string_view section, std::string_view key = {}) const;
+
     int setString(std::string_view section, std::string_view key, std::string_view value);
     bool removeKey(std::string_view section, std::string_view key); // every copy in the section
     bool removeSection(std::string_view section);                   // every copy of it

@@ -13,7 +13,8 @@
 // with kStatusCancelled), and from the board's I2C bus (built from config(): the
 // configuration EEPROMs and the boot EEPROM, see i2c_bus.h)
 // IOCTL_BOARD_I2C_OPERATION, IOCTL_BOARD_I2C_CHECK_DEVICE and
-// IOCTL_BOARD_BOOT_EEPROM as the USB board's driver answers them:
+// IOCTL_BOARD_BOOT_EEPROM as the USB board's driver answers them (types 5 and
+// 8 also carry their own temperature sensor at 0x90):
 //   - while continuous acquisition runs (an INIT of work mode 6, 7, 48..51,
 //     0xFF20 or 0xFF21 and no DEINIT or single-mode INIT since): Status 151;
 //   - a transfer longer than 256 bytes: Status 156, StatusInfo 256;
@@ -21,6 +22,15 @@
 //   - a verified write (operations 64 and 129) whose read-back differs: 166;
 //   - a boot write whose first I2CData byte is not 0: Status 153;
 //   - a data area too small for the bytes the transfer moves: Status 154.
+// The digital lines (digital_lines.h) as the board types have them:
+// IOCTL_BOARD_SET_DIGITAL_OUTPUT keeps the levels of the selected lines;
+// IOCTL_BOARD_GET_DIGITAL_INPUT answers the levels of the inputs the type has
+// (type 1 input 1, type 8 inputs 1 and 2, the others 1 to 3) in bits 16..18
+// of DigitalInputWord; IOCTL_BOARD_SET_INPUT_LATCH_MODE (types 4, 6 and 8)
+// keeps the latch mode. IOCTL_BOARD_GET_TEMPERATURES answers the firmware's
+// sensors (firmware_sensors.h): with I2CDevice 0 the list in Data (count,
+// ids, hundredths; Status 154 when DataLength or the area cannot hold it),
+// else the sensor's value in Temperature (Status 165 for an unknown id).
 // Every other board command answers kStatusInvalidDeviceRequest, as the
 // board drivers answer a function code they do not serve. The board's
 // peripherals answer from the one command switch (serveLocked), with the
@@ -33,6 +43,8 @@
 //
 // All members are thread-safe.
 
+#include "sim/digital_lines.h"
+#include "sim/firmware_sensors.h"
 #include "sim/i2c_bus.h"
 #include "sim/sensor_model.h"
 #include "sim/setup.h"
@@ -157,6 +169,8 @@ struct RequestRecord {
     uint16_t i2cIndexLong = 0;
     uint16_t i2cLengthLong = 0;
     uint32_t dataLength = 0;
+    uint32_t digitalOutputWord = 0;
+    uint32_t digitalInputWord = 0; // as it came
     // The first 256 bytes of Data when RequestFlags has 0x10 (as many as came).
     std::vector<uint8_t> configuration;
 };
@@ -195,6 +209,7 @@ public:
     bool present() const;
 
     InitState initState() const;
+    DigitalLineState digitalLines() const;
     // An INIT of a continuous work mode is in force.
     bool continuousAcquisition() const;
 
@@ -273,6 +288,9 @@ private:
     void serveI2cOperationLocked(std::span<uint8_t> block, uint32_t inputLength);
     void serveI2cCheckLocked(std::span<uint8_t> block);
     void serveBootEepromLocked(std::span<uint8_t> block, uint32_t inputLength);
+    platform::DriverStatus serveDigitalLinesLocked(uint32_t ioControlCode,
+                                                   std::span<uint8_t> block);
+    void serveTemperaturesLocked(std::span<uint8_t> block, uint32_t inputLength);
     void appendLocked(RequestRecord record);
 
     const BoardConfig config_;
@@ -283,6 +301,8 @@ private:
     BoardIdentity identity_;
     bool present_ = false;
     InitState init_;
+    DigitalLineState lines_;
+    std::vector<FirmwareTemperatureSensor> temperatures_ = defaultFirmwareTemperatures();
     I2cBus bus_;
     SensorModel sensor_;
     I2cEeprom boot_;

@@ -33,7 +33,9 @@
 //         continuous ones (6, 7, 48 to 51): streaming starts
 //   0xD0  VR_DEINIT, 0xE0 VR_STOP: streaming ends
 //   0xDE  VR_REINIT: the scan pipe's queue is emptied, streaming goes on
-//   0xD3  VR_SET_DO, 0xD9 VR_SETDIM: taken; 0xD4 VR_GET_DI: 4 bytes
+//   0xD3  VR_SET_DO (value the select bits, index the levels) and 0xD9
+//         VR_SETDIM (value the latch word): kept in digitalLines();
+//         0xD4 VR_GET_DI: 4 bytes, the input levels (config digital_inputs)
 //   0xD8  VR_I2C_OP (value operation << 8 | address, index the register):
 //         operations 16..129 on the board's I2C bus (i2c_bus.h, the
 //         configuration EEPROMs of the set-up's image keys), 130/131 (OUT)
@@ -72,6 +74,8 @@
 //
 // All members are thread-safe; callbacks run on the bus's device thread.
 
+#include "sim/digital_lines.h"
+#include "sim/firmware_sensors.h"
 #include "sim/i2c_bus.h"
 #include "sim/sensor_model.h"
 #include "sim/setup.h"
@@ -144,12 +148,7 @@ inline constexpr uint8_t fx2BootEepromAddress(int generation) {
 }
 
 // A temperature sensor the firmware manages.
-struct Fx2TemperatureSensor {
-    uint16_t id = 0;
-    int16_t hundredths = 0; // degrees Celsius x 100
-
-    bool operator==(const Fx2TemperatureSensor&) const = default;
-};
+using Fx2TemperatureSensor = FirmwareTemperatureSensor;
 
 // A raw value per (scan of the board's life, pixel), in place of the sensor.
 using Fx2ScanPattern = std::function<uint16_t(uint64_t scan, uint32_t pixel)>;
@@ -195,7 +194,7 @@ struct Fx2BoardConfig {
     // EEPROM images of its I2C bus and its boot EEPROM (eeprom_images.h).
     BoardConfig sensor;
     // The firmware's temperature sensors (at most eight are reported).
-    std::vector<Fx2TemperatureSensor> temperatures{{1, 2350}, {2, 3125}};
+    std::vector<Fx2TemperatureSensor> temperatures = defaultFirmwareTemperatures();
     double frameRate = 0; // streamed frames per second; 0: pushFrames only
 };
 
@@ -264,6 +263,7 @@ public:
     void setScanPattern(Fx2ScanPattern pattern); // empty: the sensor model
     void setFrameRate(double framesPerSecond);
     void setDigitalInput(uint32_t value);
+    DigitalLineState digitalLines() const;
     // Sends n frames now while streaming; false when not streaming or unplugged.
     bool pushFrames(unsigned n);
     bool streaming() const;
@@ -343,6 +343,7 @@ private:
     uint64_t scanCounter_ = 0;
     std::size_t framesSent_ = 0;
     uint32_t digitalInput_ = 0;
+    DigitalLineState lines_;
     std::vector<std::pair<platform::TimePoint, std::vector<uint8_t>>> delayed_;
     platform::TimePoint nextTick_{};
     std::condition_variable streamChanged_;

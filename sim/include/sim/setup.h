@@ -78,6 +78,9 @@ struct BoardConfig {
     // integration time times the scans summed, in the platform clock's time,
     // as a real board's does; 0: at once.
     bool wallTime = false;
+    // digital_inputs: the levels of the three digital inputs, bit 0 = input
+    // 1, 1 = high; 0..7.
+    uint8_t digitalInputs = 0;
 
     bool operator==(const BoardConfig&) const = default;
 };
