@@ -63,6 +63,9 @@ std::string written(const sim::BoardConfig& board) {
             (board.serialMux == 255 ? std::string("none") : std::to_string(board.serialMux)) + "\n";
     text += "serial_mux_config = " + std::to_string(board.serialMuxConfig) + "\n";
     text += std::string("busy = ") + (board.busy ? "1" : "0") + "\n";
+    text += std::string("usb_board = ") + (board.usbBoard ? "1" : "0") + "\n";
+    text += "frame_rate = " + number(board.frameRate) + "\n";
+    text += "digital_inputs = " + std::to_string(board.digitalInputs) + "\n";
     return text;
 }
 
@@ -75,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(setup.boards.size() <= sim::kMaxSimulatedBoards);
     check(setup.problems.size() <= 33);
     for (const sim::SetupProblem& problem : setup.problems) {
-        check(problem.message.rfind("fuzz: ", 0) == 0);
+        check(problem.message.rfind("fuzz:", 0) == 0);
         for (char c : problem.message) {
             check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
         }
@@ -89,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(board.firmwareType <= 2);
         check(board.pixels >= 1 && board.sensorType <= 0xFFFE);
         check(board.signal >= 0 && board.signal <= 1e9);
+        check(board.digitalInputs <= 7);
         for (size_t j = 0; j < i; ++j) {
             check(!sameNameNoCase(board.name, setup.boards[j].name));
         }

@@ -136,8 +136,7 @@ TEST_F(BoardModelTest, BoardOpenIsAnsweredAndChangesNothing) {
 }
 
 TEST_F(BoardModelTest, UnservedBoardCommandsAreInvalidDeviceRequests) {
-    for (uint32_t code :
-         {IOCTL_BOARD_GET_FIRMWARE_ID, IOCTL_BOARD_GET_TEMPERATURES, IOCTL_BOARD_PROGRAM_CPLD}) {
+    for (uint32_t code : {IOCTL_BOARD_GET_FIRMWARE_ID, IOCTL_BOARD_PROGRAM_CPLD}) {
         const BoardModel::Answer answer = send(code);
         EXPECT_EQ(answer.status, kStatusInvalidDeviceRequest);
         EXPECT_EQ(answer.information, kShort);

@@ -253,7 +253,7 @@ TEST_F(SimDriverTest, InitAndDeinitChangeTheBoardsState) {
 TEST_F(SimDriverTest, FailuresReachTheCallerAsTheirPlatformErrors) {
     start("[board demo]\nusb_board = 0\n");
     const DeviceHandle handle = open();
-    EXPECT_FALSE(send(handle, IOCTL_BOARD_GET_TEMPERATURES, *block, kLong));
+    EXPECT_FALSE(send(handle, IOCTL_BOARD_GET_FIRMWARE_ID, *block, kLong));
     EXPECT_EQ(lastError(), uint32_t{ENOTTY});
     EXPECT_FALSE(send(handle, IOCTL_BOARD_INIT, *block, kShort - 2));
     EXPECT_EQ(lastError(), uint32_t{EINVAL});

@@ -291,7 +291,7 @@ TEST_F(SetupFileTest, ProblemsGoToTheEventLogAndStandardError) {
     ::testing::internal::CaptureStderr();
     sim::reportSetupProblems(setup);
     const std::string errors = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(errors.find("x.ini: [board a]: board_id = \"99\" is not 1..15"), std::string::npos)
+    EXPECT_NE(errors.find("x.ini:2: [board a]: board_id = \"99\" is not 1..15"), std::string::npos)
         << errors;
     EXPECT_NE(errors.find("unknown key \"foo\""), std::string::npos) << errors;
 

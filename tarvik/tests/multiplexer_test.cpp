@@ -297,10 +297,12 @@ TEST_F(MultiplexerTest, OpticalMultiplexerModeDrivesOutputTwoWithTheBoxOff) {
 
 TEST_F(MultiplexerTest, OpticalMultiplexerModeFailsWithTheOutputsRecord) {
     DeviceSlot& slot = openBoard(kTypeUsb, kMuxTypeOptical);
-    // The digital lines are not there at all.
-    EXPECT_EQ(KORAL_ParaSetMUXMode(1, 2, 1), -1);
-    EXPECT_RECORD(5, 506, 0, 1, kMode);
+    // The digital lines' own export drives output 2 on the board.
+    EXPECT_EQ(KORAL_ParaSetMUXMode(1, 2, 1), 0);
     EXPECT_EQ(slot.muxChannel, 2);
+    EXPECT_THAT(board.codes(), ElementsAre(IOCTL_BOARD_SET_DIGITAL_OUTPUT, IOCTL_BOARD_INIT));
+    EXPECT_EQ(slot.block()->DigitalOutputWord, 0x20000u);
+    board.clear();
 
     installDigOutput();
     g_digOutResult = -1;
@@ -310,7 +312,7 @@ TEST_F(MultiplexerTest, OpticalMultiplexerModeFailsWithTheOutputsRecord) {
     EXPECT_EQ(slot.muxChannel, 1);
     EXPECT_EQ(slot.muxChannels, 1u);
     EXPECT_THAT(board.codes(), IsEmpty());
-    EXPECT_EQ(ui->boxes().size(), 2u);
+    EXPECT_EQ(ui->boxes().size(), 1u);
 }
 
 TEST_F(MultiplexerTest, SerialMultiplexerModeSwitchesToTheFirstChannel) {
