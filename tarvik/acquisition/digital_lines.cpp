@@ -52,17 +52,7 @@ Support feeSelSupport(const DeviceSlot& slot) {
 }
 
 Support outputSupport(const DeviceSlot& slot) {
-    switch (slot.boardType) {
-    case kTypeIsa:
-    case kTypePci:
-    case kTypeBoard5:
-    case kTypeUsb:
-    case kTypeUsb2:
-    case kType111:
-        return Support::Served;
-    default:
-        return Support::NotServed;
-    }
+    return usesRequestBlock(slot.boardType) ? Support::Served : Support::NotServed;
 }
 
 Support output2Support(const DeviceSlot& slot) {
@@ -126,23 +116,17 @@ int32_t refuseUnserved(const char* name, int32_t id, Support support) {
 
 // Checks, lock and slot of every line export; body(slot, id) runs under the
 // DeviceLock.
+// Checks, lock and slot of every line export; body(slot, id) runs under the
+// DeviceLock.
 template <class Body>
 int32_t runLineExport(const LineExport& line, uint32_t interfaceId, Body&& body) {
-    return runExport(line.name, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(line.name, line.checkLevel, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(line.name);
-        }
-        if (refuseUnserved(line.name, id, line.support(*slot)) != 0) {
-            return -1;
-        }
-        return body(*slot, id);
-    });
+    return runSlotExport(line.name, line.checkLevel, interfaceId,
+                         [&](DeviceSlot& slot, int32_t id) -> int32_t {
+                             if (refuseUnserved(line.name, id, line.support(slot)) != 0) {
+                                 return -1;
+                             }
+                             return body(slot, id);
+                         });
 }
 
 int32_t setOutput(const LineExport& line, int32_t level, uint32_t interfaceId) {
@@ -266,43 +250,35 @@ extern "C" int32_t KORAL_IOGetDigInput3(uint32_t* value, uint32_t interfaceId) {
 
 extern "C" int32_t KORAL_ParaSetInputLatchMode(uint32_t mode, uint32_t interfaceId) {
     constexpr const char* kName = "KORAL_ParaSetInputLatchMode";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        const uint32_t type = slot->boardType;
-        if (type == kTypePci && slot->block()->DriverVersion < kDigitalLine3BlockVersion) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kDriverNoSupport,
-                              code::kFirmwareObsolete);
-        }
-        if (type != kTypePci && type != kTypeUsb && type != kTypeUsb2 && type != kType111) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
-                              code::kInvalidInterfaceType);
-        }
-        uint32_t& word = slot->block()->DigitalInputWord;
-        word = 0;
-        if (type == kTypeUsb && isGeneration2(*slot)) {
-            word = (mode & 7u) << 8 | 0x7u; // inputs 1 to 3
-        } else if (mode > 3) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoLatchModeNotSupported);
-        } else {
-            word = (mode & 3u) << 8 | 0x3u; // inputs 1 and 2
-        }
-        const uint32_t sent = word;
-        const int32_t result = SendDeviceCommand(KORAL_CMD_SET_INPUT_LATCH_MODE);
-        word = 0;
-        if (result != 0) {
-            return failExport(kName);
-        }
-        // The sender restores it after the re-initialisation around an I2C command.
-        libraryState()->inputLatchTable[static_cast<size_t>(id)] = sent;
-        return 0;
-    });
+    return runSlotExport(
+        kName, kCheckDeviceOpen, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
+            const uint32_t type = slot.boardType;
+            if (type == kTypePci && slot.block()->DriverVersion < kDigitalLine3BlockVersion) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kDriverNoSupport,
+                                  code::kFirmwareObsolete);
+            }
+            if (type != kTypePci && type != kTypeUsb && type != kTypeUsb2 && type != kType111) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kNotAvailable,
+                                  code::kInvalidInterfaceType);
+            }
+            uint32_t& word = slot.block()->DigitalInputWord;
+            word = 0;
+            if (type == kTypeUsb && isGeneration2(slot)) {
+                word = (mode & 7u) << 8 | 0x7u; // inputs 1 to 3
+            } else if (mode > 3) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                                  kInfoLatchModeNotSupported);
+            } else {
+                word = (mode & 3u) << 8 | 0x3u; // inputs 1 and 2
+            }
+            const uint32_t sent = word;
+            const int32_t result = SendDeviceCommand(KORAL_CMD_SET_INPUT_LATCH_MODE);
+            word = 0;
+            if (result != 0) {
+                return failExport(kName);
+            }
+            // The sender restores it after the re-initialisation around an I2C command.
+            libraryState()->inputLatchTable[static_cast<size_t>(id)] = sent;
+            return 0;
+        });
 }

@@ -15,6 +15,7 @@
 #include "serial/qre_link.h"
 #include "tarvik.h"
 
+#include <initializer_list>
 #include <mutex>
 
 namespace tarvik {
@@ -161,56 +162,32 @@ extern "C" int32_t KORAL_ParaSetTriggerDelay(int32_t delay, uint32_t interfaceId
 extern "C" int32_t KORAL_ParaGetMUXSettings(uint32_t* mode, uint32_t* setting, uint32_t* channels,
                                             uint32_t interfaceId) {
     constexpr const char* kName = "KORAL_ParaGetMUXSettings";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckInitialised, id) != 0) {
-            return -1;
-        }
-        if (mode == nullptr || setting == nullptr || channels == nullptr) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
-        }
-        std::lock_guard guard(deviceLock());
-        const DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        *mode = slot->block()->MuxMode;
-        *setting = slot->muxSetting;
-        const bool switched = slot->muxType == 6 || slot->muxType == 7 || slot->muxType == 9;
-        *channels = switched ? slot->muxChannels : slot->block()->MuxChanNum;
-        return 0;
-    });
+    return runSlotExport(
+        kName, kCheckInitialised, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
+            if (mode == nullptr || setting == nullptr || channels == nullptr) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
+            }
+            *mode = slot.block()->MuxMode;
+            *setting = slot.muxSetting;
+            const bool switched = slot.muxType == 6 || slot.muxType == 7 || slot.muxType == 9;
+            *channels = switched ? slot.muxChannels : slot.block()->MuxChanNum;
+            return 0;
+        });
 }
 
 extern "C" int32_t KORAL_GetSerialNumber(int32_t which, uint32_t interfaceId) {
     constexpr const char* kName = "KORAL_GetSerialNumber";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
-            return -1;
-        }
-        size_t offset = 0;
-        switch (which) {
-        case 1:
-            offset = kSerialNumberInterface;
-            break;
-        case 2:
-            offset = kSerialNumberFrontEnd;
-            break;
-        case 3:
-            offset = kSerialNumberMux;
-            break;
-        default:
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
-        }
-        std::lock_guard guard(deviceLock());
-        const DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        return static_cast<int32_t>(slot->configuration[offset] | slot->configuration[offset + 1]
-                                                                      << 8);
-    });
+    return runSlotExport(
+        kName, kCheckDeviceOpen, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
+            static constexpr size_t kOffsets[] = {kSerialNumberInterface, kSerialNumberFrontEnd,
+                                                  kSerialNumberMux};
+            if (which < 1 || which > 3) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
+            }
+            const size_t offset = kOffsets[which - 1];
+            return static_cast<int32_t>(slot.configuration[offset] | slot.configuration[offset + 1]
+                                                                         << 8);
+        });
 }
 
 extern "C" int32_t KORAL_IsDigOutputAvailable(int32_t output, uint32_t interfaceId) {
@@ -264,29 +241,21 @@ extern "C" int32_t KORAL_ParaSetShutterControlMode(int32_t mode, int32_t shutter
 extern "C" int32_t KORAL_ParaGetPLDVersion(uint32_t* version, uint32_t /*ignored*/,
                                            uint32_t interfaceId) {
     constexpr const char* kName = "KORAL_ParaGetPLDVersion";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
-            return -1;
-        }
-        if (version == nullptr) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              kInfoInvalidHandles);
-        }
-        if (!oneOf(libraryState()->interfaceTypeInUse,
-                   {kTypeIsa, kTypePci, kTypeBoard5, kTypeUsb, kTypeUsb2})) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              code::kInvalidInterfaceType);
-        }
-        std::lock_guard guard(deviceLock());
-        const DeviceSlot* slot = checkedSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        std::lock_guard rawGuard(rawDataLock());
-        *version = slot->block()->FirmwareVersion;
-        return 0;
-    });
+    return runSlotExport(
+        kName, kCheckDeviceOpen, interfaceId, [&](DeviceSlot& slot, int32_t id) -> int32_t {
+            if (version == nullptr) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                                  kInfoInvalidHandles);
+            }
+            if (!oneOf(libraryState()->interfaceTypeInUse,
+                       {kTypeIsa, kTypePci, kTypeBoard5, kTypeUsb, kTypeUsb2})) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                                  code::kInvalidInterfaceType);
+            }
+            std::lock_guard rawGuard(rawDataLock());
+            *version = slot.block()->FirmwareVersion;
+            return 0;
+        });
 }
 
 extern "C" int32_t KORAL_ParaSet_CallBack_Acq_Status(uint32_t, uint32_t, uint32_t) {
