@@ -65,6 +65,7 @@ std::string written(const sim::BoardConfig& board) {
     text += std::string("busy = ") + (board.busy ? "1" : "0") + "\n";
     text += std::string("usb_board = ") + (board.usbBoard ? "1" : "0") + "\n";
     text += "frame_rate = " + number(board.frameRate) + "\n";
+    text += std::string("wall_time = ") + (board.wallTime ? "1" : "0") + "\n";
     text += "digital_inputs = " + std::to_string(board.digitalInputs) + "\n";
     return text;
 }
