@@ -1,0 +1,58 @@
+#pragma once
+// Where text measures come from. Qt's font metrics by default; tests install
+// fixed metrics so that text placement does not depend on the fonts of the
+// machine.
+
+#include "glimra/gdi.h"
+
+#include <QFont>
+
+#include <memory>
+#include <string_view>
+
+namespace glimra {
+
+class FontMetricsSource {
+public:
+    virtual ~FontMetricsSource() = default;
+    // Width and height of one line of text drawn in the font.
+    virtual SIZE extent(const QFont& font, std::string_view text) = 0;
+    virtual TEXTMETRIC metrics(const QFont& font) = 0;
+};
+
+class QtFontMetrics final : public FontMetricsSource {
+public:
+    SIZE extent(const QFont& font, std::string_view text) override;
+    TEXTMETRIC metrics(const QFont& font) override;
+};
+
+// Every character charWidth wide, every line height high (ascent 80 %),
+// whatever the font.
+class FixedFontMetrics final : public FontMetricsSource {
+public:
+    FixedFontMetrics(int charWidth, int height) : charWidth_(charWidth), height_(height) {}
+    SIZE extent(const QFont& font, std::string_view text) override;
+    TEXTMETRIC metrics(const QFont& font) override;
+
+private:
+    int charWidth_;
+    int height_;
+};
+
+// Installing null puts Qt's metrics back; returns the source installed before.
+std::shared_ptr<FontMetricsSource> setFontMetricsSource(std::shared_ptr<FontMetricsSource> source);
+std::shared_ptr<FontMetricsSource> fontMetricsSource();
+
+class ScopedFontMetrics {
+public:
+    explicit ScopedFontMetrics(std::shared_ptr<FontMetricsSource> source)
+        : previous_(setFontMetricsSource(std::move(source))) {}
+    ~ScopedFontMetrics() { setFontMetricsSource(std::move(previous_)); }
+    ScopedFontMetrics(const ScopedFontMetrics&) = delete;
+    ScopedFontMetrics& operator=(const ScopedFontMetrics&) = delete;
+
+private:
+    std::shared_ptr<FontMetricsSource> previous_;
+};
+
+} // namespace glimra
