@@ -356,7 +356,12 @@ public:
     BOOL CreateCompatibleDC(CDC* dc);
     BOOL DeleteDC();
 
-    void setRecorder(DrawRecorder* recorder) { recorder_ = recorder; }
+    // offset moves what is recorded into another context's device
+    // coordinates (a memory context records where its frame will land).
+    void setRecorder(DrawRecorder* recorder, QPoint offset = {}) {
+        recorder_ = recorder;
+        recordOffset_ = offset;
+    }
     DrawRecorder* recorder() const { return recorder_; }
 
     BOOL IsPrinting() const { return printing_; }
@@ -460,6 +465,12 @@ public:
     // Size of the surface in device pixels.
     QSize surfaceSize() const;
 
+protected:
+    // Draws onto other's surface, starting from its attributes, until
+    // released; other's surface is never released through this context.
+    void borrowSurface(const CDC* other);
+    void releaseSurface();
+
 private:
     struct State {
         COLORREF textColor = 0x000000;
@@ -507,6 +518,7 @@ private:
     bool firstPage_ = true;
     QSize size_;
     DrawRecorder* recorder_ = nullptr;
+    QPoint recordOffset_;
     DeviceCaps caps_;
     bool printing_ = false;
     std::unique_ptr<CBitmap> defaultBitmap_;

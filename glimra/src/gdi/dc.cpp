@@ -134,6 +134,30 @@ BOOL CDC::DeleteDC() {
     return TRUE;
 }
 
+void CDC::borrowSurface(const CDC* other) {
+    DeleteDC();
+    if (other == nullptr) {
+        return;
+    }
+    image_ = other->image_;
+    painter_ = other->painter_;
+    bitmap_ = other->bitmap_;
+    size_ = other->size_;
+    recorder_ = other->recorder_;
+    recordOffset_ = other->recordOffset_;
+    caps_ = other->caps_;
+    printing_ = other->printing_;
+    state_ = other->state_;
+}
+
+void CDC::releaseSurface() {
+    image_ = nullptr;
+    painter_ = nullptr;
+    bitmap_ = nullptr;
+    recorder_ = nullptr;
+    saved_.clear();
+}
+
 void CDC::useBitmapCaps() {
     if (bitmap_ != nullptr) {
         size_ = bitmap_->image().size();
@@ -476,6 +500,12 @@ DrawOp CDC::makeOp(DrawOp::Kind kind) const {
 
 void CDC::record(DrawOp op) const {
     if (recorder_ != nullptr) {
+        if (!recordOffset_.isNull()) {
+            op.rect.translate(recordOffset_);
+            op.from += recordOffset_;
+            op.to += recordOffset_;
+            op.clip.translate(recordOffset_);
+        }
         recorder_->ops.push_back(std::move(op));
     }
 }
