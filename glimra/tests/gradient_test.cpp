@@ -98,8 +98,13 @@ TEST(GradientTest, RotationMovesTheLastPixelsToTheFront) {
     EXPECT_EQ(cut, (CGradArray{{RGB(9, 0, 0), 1}, {RGB(0, 0, 0), 2}}));
 }
 
-TEST(GradientTest, DrawLaysTheBandsAlongEachDirection) {
-    test::startApplication();
+class GradientDrawTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::startApplication(); }
+    static void TearDownTestSuite() { test::endApplication(); }
+};
+
+TEST_F(GradientDrawTest, DrawLaysTheBandsAlongEachDirection) {
     CGradient g;
     g.SetColors(RGB(0, 0, 0), RGB(200, 0, 0));
     struct Case {
@@ -131,8 +136,7 @@ TEST(GradientTest, DrawLaysTheBandsAlongEachDirection) {
     EXPECT_EQ(pixel(image, 99, 0), RGB(99, 0, 0));
 }
 
-TEST(GradientTest, PoorDevicesGetTheFirstColourAndPaletteDevicesAPalette) {
-    test::startApplication();
+TEST_F(GradientDrawTest, PoorDevicesGetTheFirstColourAndPaletteDevicesAPalette) {
     CGradient g;
     g.SetColors(RGB(0, 0, 0), RGB(255, 255, 255));
     DrawRecorder recorder;

@@ -5,6 +5,8 @@
 
 #include "glimra/gdi.h"
 
+#include "platform/current_instance.h"
+
 #include <QFont>
 
 #include <memory>
@@ -42,17 +44,6 @@ private:
 // Installing null puts Qt's metrics back; returns the source installed before.
 std::shared_ptr<FontMetricsSource> setFontMetricsSource(std::shared_ptr<FontMetricsSource> source);
 std::shared_ptr<FontMetricsSource> fontMetricsSource();
-
-class ScopedFontMetrics {
-public:
-    explicit ScopedFontMetrics(std::shared_ptr<FontMetricsSource> source)
-        : previous_(setFontMetricsSource(std::move(source))) {}
-    ~ScopedFontMetrics() { setFontMetricsSource(std::move(previous_)); }
-    ScopedFontMetrics(const ScopedFontMetrics&) = delete;
-    ScopedFontMetrics& operator=(const ScopedFontMetrics&) = delete;
-
-private:
-    std::shared_ptr<FontMetricsSource> previous_;
-};
+using ScopedFontMetrics = platform::ScopedInstall<FontMetricsSource, &setFontMetricsSource>;
 
 } // namespace glimra

@@ -9,6 +9,8 @@
 
 #include "glimra/types.h"
 
+#include "platform/current_instance.h"
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -92,17 +94,6 @@ private:
 // Installing null puts the Qt backend back; returns the backend installed before.
 std::shared_ptr<TimerBackend> setTimerBackend(std::shared_ptr<TimerBackend> backend);
 std::shared_ptr<TimerBackend> timerBackend();
-
-class ScopedTimerBackend {
-public:
-    explicit ScopedTimerBackend(std::shared_ptr<TimerBackend> backend)
-        : previous_(setTimerBackend(std::move(backend))) {}
-    ~ScopedTimerBackend() { setTimerBackend(std::move(previous_)); }
-    ScopedTimerBackend(const ScopedTimerBackend&) = delete;
-    ScopedTimerBackend& operator=(const ScopedTimerBackend&) = delete;
-
-private:
-    std::shared_ptr<TimerBackend> previous_;
-};
+using ScopedTimerBackend = platform::ScopedInstall<TimerBackend, &setTimerBackend>;
 
 } // namespace glimra

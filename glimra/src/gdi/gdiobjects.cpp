@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <mutex>
 #include <strings.h>
 
 namespace glimra {
@@ -408,9 +407,8 @@ QString textOf(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-std::mutex metricsMutex;
-std::shared_ptr<FontMetricsSource>& currentMetrics() {
-    static std::shared_ptr<FontMetricsSource> source;
+platform::CurrentInstance<FontMetricsSource, QtFontMetrics>& currentMetrics() {
+    static platform::CurrentInstance<FontMetricsSource, QtFontMetrics> source;
     return source;
 }
 
@@ -451,17 +449,11 @@ TEXTMETRIC FixedFontMetrics::metrics(const QFont& font) {
 }
 
 std::shared_ptr<FontMetricsSource> setFontMetricsSource(std::shared_ptr<FontMetricsSource> source) {
-    std::lock_guard lock(metricsMutex);
-    return std::exchange(currentMetrics(), std::move(source));
+    return currentMetrics().set(std::move(source));
 }
 
 std::shared_ptr<FontMetricsSource> fontMetricsSource() {
-    std::lock_guard lock(metricsMutex);
-    std::shared_ptr<FontMetricsSource>& source = currentMetrics();
-    if (!source) {
-        source = std::make_shared<QtFontMetrics>();
-    }
-    return source;
+    return currentMetrics().get();
 }
 
 } // namespace glimra

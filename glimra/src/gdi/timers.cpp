@@ -5,7 +5,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <mutex>
 
 namespace glimra {
 
@@ -119,25 +118,18 @@ UINT ManualTimerBackend::period(UINT id) const {
 }
 
 namespace {
-std::mutex backendMutex;
-std::shared_ptr<TimerBackend>& currentBackend() {
-    static std::shared_ptr<TimerBackend> backend;
+platform::CurrentInstance<TimerBackend, QtTimerBackend>& currentBackend() {
+    static platform::CurrentInstance<TimerBackend, QtTimerBackend> backend;
     return backend;
 }
 } // namespace
 
 std::shared_ptr<TimerBackend> setTimerBackend(std::shared_ptr<TimerBackend> backend) {
-    std::lock_guard lock(backendMutex);
-    return std::exchange(currentBackend(), std::move(backend));
+    return currentBackend().set(std::move(backend));
 }
 
 std::shared_ptr<TimerBackend> timerBackend() {
-    std::lock_guard lock(backendMutex);
-    std::shared_ptr<TimerBackend>& backend = currentBackend();
-    if (!backend) {
-        backend = std::make_shared<QtTimerBackend>();
-    }
-    return backend;
+    return currentBackend().get();
 }
 
 } // namespace glimra
