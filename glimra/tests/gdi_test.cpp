@@ -7,6 +7,10 @@
 #include "glimra/syscolors.h"
 #include "glimra_test_support.h"
 
+#include <QFile>
+#include <QPrinter>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace glimra {
@@ -187,6 +191,43 @@ TEST_F(GdiTest, EdgesUseTheSystemColours) {
     EXPECT_EQ(pixel(image, 5, 2), GetSysColor(COLOR_BTNHIGHLIGHT));
     EXPECT_EQ(pixel(image, 4, 2), GetSysColor(COLOR_3DLIGHT));
     EXPECT_EQ(pixel(image, 2, 2), RGB(255, 255, 255));
+}
+
+TEST_F(GdiTest, OpaqueTextFillsItsBoxWithTheBackground) {
+    dc.SetBkColor(RGB(0, 0, 255));
+    dc.TextOut(2, 2, "  "); // a box of 12 x 10 without a glyph
+    EXPECT_EQ(pixel(image, 2, 2), RGB(0, 0, 255));
+    EXPECT_EQ(pixel(image, 13, 11), RGB(0, 0, 255));
+    EXPECT_EQ(pixel(image, 14, 11), RGB(255, 255, 255));
+    dc.SetBkMode(TRANSPARENT);
+    dc.SetBkColor(RGB(255, 0, 0));
+    dc.TextOut(2, 2, "  ");
+    EXPECT_EQ(pixel(image, 2, 2), RGB(0, 0, 255));
+}
+
+TEST_F(GdiTest, APrinterContextWritesItsPages) {
+    QTemporaryDir dir;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath("out.pdf"));
+    CDC print(&printer);
+    print.setRecorder(&recorder);
+    EXPECT_TRUE(print.IsPrinting());
+    EXPECT_EQ(print.GetDeviceCaps(LOGPIXELSY), printer.resolution());
+    EXPECT_GT(print.GetDeviceCaps(VERTRES), 1000);
+    ASSERT_GT(print.StartDoc("logbook.txt"), 0);
+    for (int page = 0; page < 2; ++page) {
+        ASSERT_GT(print.StartPage(), 0);
+        print.TextOut(100, 100, "TIME");
+        print.Rectangle(50, 50, 400, 200);
+        EXPECT_GT(print.EndPage(), 0);
+    }
+    EXPECT_GT(print.EndDoc(), 0);
+    EXPECT_EQ(recorder.texts().size(), 2u);
+    QFile pdf(dir.filePath("out.pdf"));
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(pdf.read(4) == "%PDF");
+    EXPECT_EQ(printer.docName(), "logbook.txt");
 }
 
 } // namespace

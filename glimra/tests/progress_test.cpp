@@ -199,5 +199,60 @@ TEST_F(ProgressTest, AnEmptyRangeDrawsNoBarAndShowsNoPercent) {
     EXPECT_EQ(recorder.texts()[0].text, "0%");
 }
 
+TEST_F(ProgressTest, ClipRegionAndBrushesLimitAndFillTheDrawing) {
+    CProgress p;
+    CBrush blue(RGB(0, 0, 255));
+    CBrush grey(RGB(128, 128, 128));
+    p.SetBarBrush(&blue);
+    p.SetBkBrush(&grey);
+    p.SetPos(50);
+    CRgn region;
+    region.CreateRectRgn(0, 0, 30, 10); // in the drawn rectangle's coordinates
+    p.SetClipRgn(&region);
+    QImage image = test::blankImage(100, 10, RGB(0, 255, 0));
+    CDC dc(&image);
+    p.Draw(&dc, RECT{10, 0, 90, 10}, FALSE);
+    test::savePicture(image, "progress_clipped");
+    EXPECT_EQ(pixel(image, 9, 5), RGB(0, 255, 0));
+    EXPECT_EQ(pixel(image, 10, 5), RGB(0, 0, 255));
+    EXPECT_EQ(pixel(image, 39, 5), RGB(0, 0, 255)); // bar runs to 50, the clip to 40
+    EXPECT_EQ(pixel(image, 40, 5), RGB(0, 255, 0));
+    p.SetClipRgn(nullptr);
+    dc.SelectClipRgn(nullptr);
+    p.Draw(&dc, RECT{10, 0, 90, 10}, FALSE);
+    EXPECT_EQ(pixel(image, 49, 5), RGB(0, 0, 255));
+    EXPECT_EQ(pixel(image, 50, 5), RGB(128, 128, 128));
+    EXPECT_EQ(pixel(image, 90, 5), RGB(0, 255, 0));
+}
+
+TEST_F(ProgressTest, TurnedTextIsCentredAcrossTheBar) {
+    CProgress p;
+    CFont upwards;
+    upwards.CreateFont(-12, 0, 900, 900, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
+    p.SetFont(&upwards);
+    p.ModifyStyle(0, PBS_VERTICAL);
+    p.ShowPercent(true);
+    p.SetPos(50);
+    draw(p, 20, 100);
+    ASSERT_FALSE(recorder.texts().empty());
+    // "50%" is 18 x 10; turned, it stands 10 wide and 18 high.
+    EXPECT_EQ(recorder.texts()[0].from, QPoint(15, 50));
+    EXPECT_EQ(recorder.texts()[0].font.lfEscapement, 900);
+    EXPECT_EQ(recorder.texts()[0].align, TA_CENTER | TA_BOTTOM);
+}
+
+TEST_F(ProgressTest, DirectDrawingSkipsTheOffScreenFrame) {
+    CProgress p;
+    p.SetPos(30);
+    QImage image = test::blankImage(100, 10);
+    CDC dc(&image);
+    dc.setRecorder(&recorder);
+    p.Draw(&dc, RECT{0, 0, 100, 10}, TRUE);
+    EXPECT_TRUE(recorder.ofKind(DrawOp::Blt).empty());
+    EXPECT_FALSE(recorder.ofKind(DrawOp::Fill).empty());
+    EXPECT_FALSE(dc.IsPrinting());
+    EXPECT_EQ(pixel(image, 0, 5), GetSysColor(COLOR_ACTIVECAPTION));
+}
+
 } // namespace
 } // namespace glimra
