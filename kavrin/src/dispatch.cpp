@@ -7,6 +7,7 @@
 #include "acquisition.h"
 #include "board_status.h"
 #include "i2c_commands.h"
+#include "logic_device.h"
 #include "vendor_requests.h"
 
 namespace kavrin {
@@ -111,6 +112,7 @@ constexpr BoardCommand kBoardCommands[] = {
     {KORAL_CMD_BOOT_EEPROM, HandleBootEeprom},
     {KORAL_CMD_GET_FIRMWARE_ID, served<handleGetFirmwareId>},
     {KORAL_CMD_GET_USB_VERSION, served<handleGetUsbVersion>},
+    {KORAL_CMD_PROGRAM_CPLD, HandleProgramCpld},
 };
 
 CommandHandler findHandler(uint32_t function) {
@@ -181,7 +183,7 @@ DriverStatus DispatchDeviceControl(DeviceObject& device, const IoRequestPtr& req
         !RequestBlock::fits(request->systemBuffer())) {
         return request->complete(kStatusInvalidParameter);
     }
-    RequestBlock block(request->systemBuffer());
+    RequestBlock block(request->systemBuffer(), request->inputBufferLength());
     const BoardIdentity identity = extension.readIdentity();
     stamp(identity, block);
     request->setInformation(request->inputBufferLength());

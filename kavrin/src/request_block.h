@@ -6,6 +6,7 @@
 
 #include "tarvik_request_block.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -91,7 +92,10 @@ inline constexpr uint16_t kDriverVersion = 3114;
 // data area (fits()), and the data area is whatever follows offset 33596.
 class RequestBlock {
 public:
-    explicit RequestBlock(std::span<uint8_t> bytes) : bytes_(bytes) {}
+    explicit RequestBlock(std::span<uint8_t> bytes) : bytes_(bytes), inputBytes_(bytes.size()) {}
+    // A request's buffer whose first inputBytes came from the caller.
+    RequestBlock(std::span<uint8_t> bytes, std::size_t inputBytes)
+        : bytes_(bytes), inputBytes_(std::min(inputBytes, bytes.size())) {}
 
     static bool fits(std::span<const uint8_t> bytes) {
         return bytes.size() >= KORAL_REQUEST_BLOCK_SIZE;
@@ -111,9 +115,21 @@ public:
     // The data area: DataArea of the library, DataLength words as the library
     // sized it, bounded by the bytes the request really carries.
     std::span<uint8_t> dataArea() { return bytes_.subspan(KORAL_REQUEST_BLOCK_DATA_OFFSET); }
+    // The bytes the caller sent.
+    std::size_t inputBytes() const { return inputBytes_; }
+    // What the caller sent of the data area: at most DataLength words.
+    std::span<const uint8_t> inputDataArea() const {
+        const std::size_t sent = inputBytes_ > KORAL_REQUEST_BLOCK_DATA_OFFSET
+                                     ? inputBytes_ - KORAL_REQUEST_BLOCK_DATA_OFFSET
+                                     : 0;
+        const uint64_t declared = 2ull * get<rb::DataLength>();
+        return bytes_.subspan(KORAL_REQUEST_BLOCK_DATA_OFFSET)
+            .first(static_cast<std::size_t>(std::min<uint64_t>(sent, declared)));
+    }
 
 private:
     std::span<uint8_t> bytes_;
+    std::size_t inputBytes_;
 };
 
 } // namespace kavrin

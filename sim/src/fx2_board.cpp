@@ -158,7 +158,7 @@ std::string fx2ImageHex(const Fx2ImageId& id) {
 }
 
 Fx2Board::Fx2Board(Fx2BoardConfig config)
-    : config_(std::move(config)), ram_(0x10000, 0), sensor_(config_.sensor),
+    : config_(std::move(config)), ram_(0x10000, 0), jtag_(config_.cpld), sensor_(config_.sensor),
       frameRate_(config_.frameRate), digitalInput_(config_.sensor.digitalInputs) {
     lines_.inputs = config_.sensor.digitalInputs;
     std::lock_guard lock(mutex_);
@@ -292,7 +292,7 @@ bool Fx2Board::waitForPortResets(std::size_t n, std::chrono::milliseconds realLi
 
 std::vector<Fx2Board::Request> Fx2Board::requests() const {
     std::lock_guard lock(mutex_);
-    return requests_;
+    return {requests_.begin(), requests_.end()};
 }
 
 void Fx2Board::clearRequests() {
@@ -333,6 +333,7 @@ void Fx2Board::clearFaults() {
     stalled_.clear();
     silent_.clear();
     unplugging_.clear();
+    jtagFault_ = Fx2JtagFault::None;
 }
 
 void Fx2Board::setDeviceError(uint16_t code, uint16_t info) {
@@ -341,9 +342,57 @@ void Fx2Board::setDeviceError(uint16_t code, uint16_t info) {
     errorInfo_ = info;
 }
 
+void Fx2Board::injectJtagFault(Fx2JtagFault fault, std::size_t after) {
+    std::lock_guard lock(mutex_);
+    jtagFault_ = fault;
+    jtagFaultAfter_ = after;
+}
+
+std::optional<bool> Fx2Board::programmingEnd() const {
+    std::lock_guard lock(mutex_);
+    return programmingEnd_;
+}
+
+usb::SimReply Fx2Board::serveJtagLocked(const usb::ControlSetup& setup, bool& unplug) {
+    if (runs_ != Runs::Loader) {
+        return usb::SimReply::stall();
+    }
+    Fx2JtagFault fault = Fx2JtagFault::None;
+    if (jtagFaultAfter_ > 0) {
+        --jtagFaultAfter_;
+    } else {
+        fault = jtagFault_;
+    }
+    if (fault == Fx2JtagFault::Stall) {
+        return usb::SimReply::stall();
+    }
+    if (fault == Fx2JtagFault::Unplug) {
+        unplug = true;
+        return {ENODEV, {}, true};
+    }
+    const bool in = (setup.requestType & usb::kDirectionIn) != 0;
+    const JtagAnswer answer = serveJtagRequest(jtag_, setup.value, setup.index, in);
+    if (!answer.ok) {
+        return usb::SimReply::stall();
+    }
+    if (answer.finished) {
+        programmingEnd_ = answer.finished;
+    }
+    if (!answer.tdo) {
+        return usb::SimReply::ok();
+    }
+    uint8_t tdo = *answer.tdo;
+    if (fault == Fx2JtagFault::TdoStuckLow || fault == Fx2JtagFault::TdoStuckHigh) {
+        tdo = fault == Fx2JtagFault::TdoStuckHigh ? 1 : 0;
+    } else if (fault == Fx2JtagFault::TdoFlipped) {
+        tdo ^= 1;
+    }
+    return usb::SimReply::ok({tdo});
+}
+
 void Fx2Board::recordLocked(Request request) {
     if (requests_.size() >= kMaxRequestLog) {
-        requests_.erase(requests_.begin());
+        requests_.pop_front();
     }
     requests_.push_back(std::move(request));
     changed_.notify_all();
@@ -373,7 +422,11 @@ usb::SimReply Fx2Board::serveLocked(const usb::ControlSetup& setup, std::span<co
         if (setup.value == kFx2CpuControl && data.size() == 1) {
             const bool hold = (data[0] & kFx2CpuResetBit) != 0;
             if (hold) {
+                // A held CPU streams nothing, and the next firmware knows no
+                // parameter block.
                 runs_ = Runs::Nothing;
+                streaming_ = false;
+                init_.reset();
             } else if (cpuHeld_) {
                 image_ = imageInRamLocked();
                 runs_ =
@@ -456,6 +509,13 @@ usb::SimReply Fx2Board::handleControl(usb::SimPort& port, const usb::ControlSetu
                    (load && !request.in && failingLoads_.contains(setup.value))) {
             request.outcome = Request::Outcome::Stalled;
             reply = usb::SimReply::stall();
+        } else if (setup.request == kFx2RequestJtag) {
+            reply = serveJtagLocked(setup, unplug);
+            if (unplug) {
+                request.outcome = Request::Outcome::Unplugged;
+            } else if (reply.status == EPIPE) {
+                request.outcome = Request::Outcome::Stalled;
+            }
         } else {
             reply = isScanRequest(setup.request) ? serveScanRequestLocked(setup, data, frame, flush)
                                                  : serveLocked(setup, data, length, reenumerate);

@@ -47,6 +47,9 @@
 //         temperatures in hundredths of a degree (config temperatures)
 //   0xE3  VR_GET_ONETEMP (index the sensor id): 2 bytes; an unknown id
 //         stalls and leaves 165
+//   loader only:
+//   0xDF  VR_JTAG: the pins of the board's JTAG chain (jtag_chain.h,
+//         serveJtagRequest)
 //   anything else stalls.
 // VR_GERR answers the error set by setDeviceError, else the last I2C error,
 // which reading it clears.
@@ -77,6 +80,7 @@
 #include "sim/digital_lines.h"
 #include "sim/firmware_sensors.h"
 #include "sim/i2c_bus.h"
+#include "sim/jtag_chain.h"
 #include "sim/sensor_model.h"
 #include "sim/setup.h"
 
@@ -90,6 +94,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -126,12 +131,23 @@ inline constexpr uint8_t kFx2RequestI2cOperation = 0xD8;
 inline constexpr uint8_t kFx2RequestI2cCheck = 0xE1;
 inline constexpr uint8_t kFx2RequestGetAllTemperatures = 0xE2;
 inline constexpr uint8_t kFx2RequestGetOneTemperature = 0xE3;
+inline constexpr uint8_t kFx2RequestJtag = 0xDF;
 inline constexpr uint16_t kFx2I2cNoAcknowledge = 165;
 inline constexpr std::size_t kFx2MaxTemperatureSensors = 8;
 inline constexpr uint8_t kFx2ScanPipe = 0x86;
 inline constexpr std::size_t kFx2InitBlockSize = 36;
 
 // What can go wrong with a frame.
+// What can go wrong with the JTAG requests.
+enum class Fx2JtagFault {
+    None,
+    TdoStuckLow,  // every TDO read answers 0
+    TdoStuckHigh, // every TDO read answers 1
+    TdoFlipped,   // every TDO read answers the other level
+    Stall,        // every JTAG request stalls
+    Unplug,       // the board leaves the bus at the request
+};
+
 enum class Fx2FrameFault {
     BadTerminator, // the first scan ends with 0xFF 0x01
     Short,         // the last four bytes are missing
@@ -196,6 +212,8 @@ struct Fx2BoardConfig {
     // The firmware's temperature sensors (at most eight are reported).
     std::vector<Fx2TemperatureSensor> temperatures = defaultFirmwareTemperatures();
     double frameRate = 0; // streamed frames per second; 0: pushFrames only
+    // The logic device on the JTAG chain.
+    JtagChainConfig cpld;
 };
 
 class Fx2Board : public platform::usb::SimulatedDevice {
@@ -247,6 +265,17 @@ public:
     void unplugOnRequest(uint8_t request); // the board leaves the bus instead of answering
     void clearFaults();
     void setDeviceError(uint16_t code, uint16_t info);
+    // Acts on the JTAG requests after the next `after` ones.
+    void injectJtagFault(Fx2JtagFault fault, std::size_t after = 0);
+
+    // --- the JTAG chain (under the board's lock; f must not call back into
+    // the board)
+    template <class F> decltype(auto) withJtagChain(F&& f) const {
+        std::lock_guard lock(mutex_);
+        return std::forward<F>(f)(std::as_const(jtag_));
+    }
+    // The last end of programming the loader was told: true for success.
+    std::optional<bool> programmingEnd() const;
 
     // --- the board's I2C bus and the boot EEPROM (under the board's lock;
     // f must not call back into the board)
@@ -301,6 +330,8 @@ private:
     platform::usb::SimReply serveI2cLocked(const platform::usb::ControlSetup& setup,
                                            std::span<const uint8_t> data, uint16_t length);
     platform::usb::SimReply i2cFailureLocked();
+    // VR_JTAG while the loader runs; unplug: the board leaves the bus instead.
+    platform::usb::SimReply serveJtagLocked(const platform::usb::ControlSetup& setup, bool& unplug);
 
     platform::usb::SimDescriptors chipDescriptorsLocked() const;
     platform::usb::SimDescriptors firmwareDescriptorsLocked() const;
@@ -321,7 +352,7 @@ private:
     platform::usb::SimDescriptors shown_;
     std::size_t reenumerations_ = 0;
     std::size_t portResets_ = 0;
-    std::vector<Request> requests_;
+    std::deque<Request> requests_;
     std::set<uint16_t> failingLoads_;
     std::set<uint8_t> stalled_;
     std::set<uint8_t> silent_;
@@ -331,6 +362,10 @@ private:
     uint16_t i2cError_ = 0; // until VR_GERR reads it
     I2cBus bus_;
     I2cBus controllerBus_; // the boot EEPROM
+    JtagChain jtag_;
+    Fx2JtagFault jtagFault_ = Fx2JtagFault::None;
+    std::size_t jtagFaultAfter_ = 0;
+    std::optional<bool> programmingEnd_;
 
     std::weak_ptr<platform::usb::SimPort> port_;
     SensorModel sensor_;
