@@ -7,7 +7,9 @@
 #include "driver_module_fixture.h"
 #include "event_log.h"
 #include "kavrin_test_support.h"
+#include "logic_device.h"
 #include "vendor_requests.h"
+#include "xsvf_writer.h"
 
 #include "platform/clock.h"
 #include "platform/config_store.h"
@@ -167,10 +169,33 @@ TEST_F(BoardCommandTest, DigitalLinesTravelAsTheBoardExpects) {
     EXPECT_TRUE(sawInput);
 }
 
-TEST_F(BoardCommandTest, LogicDeviceProgrammingIsNotServed) {
-    const Reply reply = send(IOCTL_BOARD_PROGRAM_CPLD);
-    EXPECT_FALSE(reply.ok);
-    EXPECT_EQ(reply.error, kStatusInvalidDeviceRequest);
+TEST_F(BoardCommandTest, TheLogicDeviceIsProgrammedAndTheBoardAcquiresAgain) {
+    ASSERT_EQ(send(IOCTL_BOARD_INIT, initBlock(3, 16)).block->Status, 0);
+    std::vector<uint16_t> design(16);
+    for (std::size_t i = 0; i < design.size(); ++i) {
+        design[i] = static_cast<uint16_t>(0xC0DE + i * 0x0101);
+    }
+    // 5,000 words announced, 5,004 bytes of data area sent.
+    const std::vector<uint8_t> stream = kavrintest::cpldProgrammingStream({design});
+    std::vector<uint8_t> request(kavrin::kCpldMinInputBytes, 0);
+    kavrin::RequestBlock view(request);
+    view.set<kavrin::rb::DataLength>(kavrin::kCpldMinDataWords);
+    std::copy(stream.begin(), stream.end(), request.begin() + KORAL_REQUEST_BLOCK_DATA_OFFSET);
+    uint32_t bytes = 0;
+    ASSERT_TRUE(deviceIoControl(handle, IOCTL_BOARD_PROGRAM_CPLD, request.data(),
+                                static_cast<uint32_t>(request.size()), request.data(),
+                                static_cast<uint32_t>(request.size()), &bytes));
+    EXPECT_EQ(bytes, kavrin::kCpldMinInputBytes);
+    EXPECT_EQ(view.get<kavrin::rb::Status>(), 0);
+    EXPECT_EQ(board->withJtagChain([](auto& chain) { return chain.memory(); }), design);
+    EXPECT_EQ(board->programmingEnd(), true);
+    EXPECT_EQ(board->runningImage(), 1);
+    // The same parameters as before: the operating firmware and the block go again.
+    EXPECT_EQ(send(IOCTL_BOARD_INIT, initBlock(3, 16)).block->Status, 0);
+    EXPECT_EQ(board->runningImage(), 2);
+    const Reply scans = send(IOCTL_BOARD_GET_SCANS);
+    EXPECT_EQ(scans.block->Status, 0);
+    EXPECT_NE(scans.block->ScanData[15], 0u);
 }
 
 TEST_F(BoardCommandTest, TheI2cCommandsAnswerInTheBlockWithTheInputLength) {
