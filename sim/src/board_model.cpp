@@ -255,7 +255,8 @@ BoardModel::Answer BoardModel::handle(uint32_t ioControlCode, std::span<uint8_t>
         platform::Duration duration{0};
         {
             std::lock_guard lock(mutex_);
-            duration = sensor_.requestDuration(buffer);
+            duration = sensor_.streaming() ? sensor_.ringWait(platform::now())
+                                           : sensor_.requestDuration(buffer);
         }
         if (duration > platform::Duration::zero() && !platform::clock().sleepFor(duration)) {
             return Answer{false, platform::kStatusCancelled, 0};
@@ -327,6 +328,7 @@ platform::DriverStatus BoardModel::serveLocked(uint32_t ioControlCode, std::span
         return platform::kStatusSuccess;
     case IOCTL_BOARD_DEINIT:
         init_.initialised = false;
+        sensor_.stopStream();
         ++init_.deinitCount;
         return platform::kStatusSuccess;
     case IOCTL_BOARD_OPEN:
@@ -346,7 +348,11 @@ platform::DriverStatus BoardModel::serveLocked(uint32_t ioControlCode, std::span
         serveBootEepromLocked(block, inputLength);
         return platform::kStatusSuccess;
     case IOCTL_BOARD_GET_SCANS:
-        sensor_.serveGetScans(block, inputLength);
+        if (sensor_.streaming()) {
+            sensor_.serveRing(block, inputLength, platform::now());
+        } else {
+            sensor_.serveGetScans(block, inputLength);
+        }
         return platform::kStatusSuccess;
     case IOCTL_BOARD_SET_DIGITAL_OUTPUT:
     case IOCTL_BOARD_GET_DIGITAL_INPUT:
@@ -376,6 +382,7 @@ void BoardModel::serveInitLocked(std::span<uint8_t> block, uint32_t inputLength)
     init_.parameters = parameters;
     init_.initialised = true;
     ++init_.initCount;
+    sensor_.initialise(block, platform::now());
 }
 
 platform::DriverStatus BoardModel::serveDigitalLinesLocked(uint32_t ioControlCode,

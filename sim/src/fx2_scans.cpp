@@ -121,8 +121,8 @@ Fx2Board::Outgoing Fx2Board::takeFrameLocked() {
         out.bytes.push_back(0x34);
         break;
     case Fx2FrameFault::Slow:
-        delayed_.emplace_back(platform::addSaturating(platform::now(), slowDelay_),
-                              std::move(out.bytes));
+        delayed_.push_back(
+            {platform::addSaturating(platform::now(), slowDelay_), std::move(out.bytes)});
         out.send = false;
         startStreamerLocked();
         streamChanged_.notify_all();
@@ -147,11 +147,14 @@ void Fx2Board::sendOutgoing(usb::SimPort& port, Outgoing out) {
         port.haltEndpoint(kFx2ScanPipe);
     }
     if (out.send) {
-        port.writeIn(kFx2ScanPipe, out.bytes, true);
+        // A piece that more of the frame follows does not end the host's read.
+        port.writeIn(kFx2ScanPipe, out.bytes, out.lastPiece);
         // Counted once on the pipe, so that a waiter seeing the count also
         // sees the bytes queued.
-        std::lock_guard lock(mutex_);
-        ++framesSent_;
+        if (out.lastPiece) {
+            std::lock_guard lock(mutex_);
+            ++framesSent_;
+        }
     }
     if (out.unplugAfter) {
         port.unplug();
@@ -174,6 +177,7 @@ usb::SimReply Fx2Board::serveScanRequestLocked(const usb::ControlSetup& setup,
         std::copy(data.begin(), data.end(), block.begin());
         init_ = block;
         streaming_ = false;
+        dropBurstScansLocked();
         return usb::SimReply::ok();
     }
     case kFx2RequestGetScans:
@@ -189,12 +193,15 @@ usb::SimReply Fx2Board::serveScanRequestLocked(const usb::ControlSetup& setup,
             streamChanged_.notify_all();
         } else {
             frame = takeFrameLocked();
-            // A board that integrates in real time: the frame comes once the
-            // scans are exposed.
-            if (config_.sensor.wallTime && frame->send && !frame->halt && !frame->unplugAfter) {
-                delayed_.emplace_back(
-                    platform::addSaturating(platform::now(), acquisitionTimeLocked()),
-                    std::move(frame->bytes));
+            if (paceFrameLocked(*frame)) {
+                frame.reset();
+            } else if (config_.sensor.wallTime && frame->send && !frame->halt &&
+                       !frame->unplugAfter) {
+                // A board that integrates in real time: the frame comes once
+                // the scans are exposed.
+                delayed_.push_back(
+                    {platform::addSaturating(platform::now(), acquisitionTimeLocked()),
+                     std::move(frame->bytes)});
                 frame->send = false;
                 startStreamerLocked();
                 streamChanged_.notify_all();
@@ -204,9 +211,11 @@ usb::SimReply Fx2Board::serveScanRequestLocked(const usb::ControlSetup& setup,
     case kFx2RequestDeinit:
     case kFx2RequestStop:
         streaming_ = false;
+        dropBurstScansLocked();
         return usb::SimReply::ok();
     case kFx2RequestReinit:
         flush = true;
+        dropBurstScansLocked();
         return usb::SimReply::ok();
     case kFx2RequestGetDigitalInput: {
         std::vector<uint8_t> answer(4);
@@ -226,6 +235,40 @@ usb::SimReply Fx2Board::serveScanRequestLocked(const usb::ControlSetup& setup,
     }
 }
 
+bool Fx2Board::paceFrameLocked(Outgoing& frame) {
+    if (!(frameRate_ > 0) || !init_ || !frame.send || frame.halt || frame.unplugAfter) {
+        return false;
+    }
+    const std::size_t scanBytes = (static_cast<std::size_t>(word(*init_, kInitPixels)) + 2) * 2;
+    const std::size_t scans = frame.bytes.size() / scanBytes;
+    if (scans < 2 || scans * scanBytes != frame.bytes.size()) {
+        return false;
+    }
+    // All of it goes through the streamer, so the scans stay in order. A
+    // board that integrates in real time sends no scan before it is exposed.
+    const auto period = std::chrono::duration_cast<platform::Duration>(
+        std::chrono::duration<double>(1.0 / frameRate_));
+    const platform::Duration exposure = config_.sensor.wallTime
+                                            ? acquisitionTimeLocked() / static_cast<int64_t>(scans)
+                                            : platform::Duration::zero();
+    const platform::TimePoint start = platform::now();
+    for (std::size_t k = 0; k < scans; ++k) {
+        const auto first = frame.bytes.begin() + static_cast<std::ptrdiff_t>(k * scanBytes);
+        const auto n = static_cast<int64_t>(k);
+        delayed_.push_back(
+            {platform::addSaturating(start, std::max(period * n, exposure * (n + 1))),
+             std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(scanBytes)), true,
+             k + 1 == scans});
+    }
+    startStreamerLocked();
+    streamChanged_.notify_all();
+    return true;
+}
+
+void Fx2Board::dropBurstScansLocked() {
+    std::erase_if(delayed_, [](const Delayed& d) { return d.burstScan; });
+}
+
 void Fx2Board::startStreamerLocked() {
     if (streamer_.isRunning() || streamerStop_) {
         return;
@@ -240,8 +283,8 @@ uint32_t Fx2Board::streamLoop(platform::Thread& self) {
     std::unique_lock lock(mutex_);
     while (!streamerStop_) {
         platform::TimePoint deadline = platform::TimePoint::max();
-        for (const auto& [due, bytes] : delayed_) {
-            deadline = std::min(deadline, due);
+        for (const Delayed& d : delayed_) {
+            deadline = std::min(deadline, d.due);
         }
         const bool ticking = streaming_ && frameRate_ > 0;
         if (ticking) {
@@ -254,9 +297,10 @@ uint32_t Fx2Board::streamLoop(platform::Thread& self) {
         const platform::TimePoint now = platform::now();
         std::vector<Outgoing> out;
         for (auto it = delayed_.begin(); it != delayed_.end();) {
-            if (it->first <= now) {
+            if (it->due <= now) {
                 Outgoing late;
-                late.bytes = std::move(it->second);
+                late.bytes = std::move(it->bytes);
+                late.lastPiece = it->lastPiece;
                 out.push_back(std::move(late));
                 it = delayed_.erase(it);
             } else {

@@ -6,11 +6,22 @@
 #include "sim/board_model.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace sim {
 namespace {
+
+bool continuousMode(uint16_t mode) {
+    return mode == 6 || mode == 7 || (mode >= 48 && mode <= 51) || mode == 0xFF20 || mode == 0xFF21;
+}
+
+// Modes whose ring holds the newest scan only.
+bool newestOnly(uint16_t mode) {
+    return mode == 6 || mode == 0xFF20;
+}
 
 constexpr std::size_t kDataOffset = KORAL_REQUEST_BLOCK_DATA_OFFSET;
 constexpr std::size_t kScanDataOffset = offsetof(DeviceRequestBlock, ScanData);
@@ -56,7 +67,7 @@ std::size_t dataAreaBytes(std::span<const uint8_t> block, uint32_t inputLength) 
 
 SensorModel::SensorModel(const BoardConfig& config)
     : interfaceType_(config.interfaceType), unsignedRange_(isUnsignedFrontEnd(config.frontEndType)),
-      dark_(config.dark), signal_(config.signal) {}
+      dark_(config.dark), signal_(config.signal), frameRate_(config.frameRate) {}
 
 double SensorModel::counts(uint32_t pixel, uint32_t pixels, double integrationUs) const {
     // One broad line in the middle of the sensor.
@@ -130,7 +141,8 @@ void SensorModel::serveGetScans(std::span<uint8_t> block, uint32_t inputLength) 
     }
     const bool burst = mode == 2;
     const bool toDataArea = burst || (flags & kFlagDataArea) != 0;
-    const std::size_t results = mode == 1 ? kept : std::size_t{kept} * scans;
+    const std::size_t blocks = burst ? std::max<uint16_t>(SIM_GET(block, BurstBlocks), 1) : 1;
+    const std::size_t results = mode == 1 ? kept : std::size_t{kept} * scans * blocks;
     const std::size_t bytes = results * (burst ? 2 : 4);
     const std::size_t capacity =
         toDataArea ? dataAreaBytes(block, inputLength) : KORAL_SCAN_DATA_PIXELS * 4;
@@ -165,6 +177,98 @@ void SensorModel::serveGetScans(std::span<uint8_t> block, uint32_t inputLength) 
     }
     const uint16_t warning = takeWarning();
     SIM_PUT(block, WarningCode, warning != 0 ? warning : saturation);
+}
+
+// --- the continuous modes
+
+platform::Duration SensorModel::scanPeriod() const {
+    if (!(frameRate_ > 0.0)) {
+        return platform::Duration::max();
+    }
+    const auto period = std::chrono::duration_cast<platform::Duration>(
+        std::chrono::duration<double>(1.0 / frameRate_));
+    return std::max(period, platform::Duration(1));
+}
+
+void SensorModel::initialise(std::span<const uint8_t> block, platform::TimePoint now) {
+    StreamKey key;
+    key.mode = SIM_GET(block, WorkMode);
+    if (!continuousMode(key.mode)) {
+        stopStream();
+        return;
+    }
+    const auto capacity = static_cast<int16_t>(SIM_GET(block, RingCapacity));
+    key.capacity = newestOnly(key.mode) ? 1 : static_cast<uint16_t>(std::max<int16_t>(capacity, 1));
+    key.numScans = SIM_GET(block, NumScans);
+    key.preCnts = SIM_GET(block, PreCnts);
+    key.acqIntCnts = SIM_GET(block, AcqIntCnts);
+    key.pixels = pixelCountOf(block);
+    key.flags = SIM_GET(block, RequestFlags);
+    if (ring_.on && ring_.key == key) {
+        return;
+    }
+    ring_ = Ring{};
+    ring_.on = true;
+    ring_.key = key;
+    ring_.start = now;
+}
+
+void SensorModel::takeScans(platform::TimePoint now) {
+    const platform::Duration period = scanPeriod();
+    if (!ring_.on || period == platform::Duration::max() || now <= ring_.start) {
+        return;
+    }
+    const auto produced = static_cast<uint64_t>((now - ring_.start) / period);
+    if (produced <= ring_.taken) {
+        return;
+    }
+    const uint64_t fresh = produced - ring_.taken;
+    ring_.taken = produced;
+    const auto addLost = [this](uint64_t n) {
+        ring_.lost = static_cast<uint32_t>(std::min<uint64_t>(ring_.lost + n, UINT32_MAX));
+    };
+    if (newestOnly(ring_.key.mode)) {
+        // Each new scan replaces the one the ring held.
+        addLost(ring_.count + fresh - 1);
+        ring_.count = 1;
+        return;
+    }
+    const uint64_t stored = std::min<uint64_t>(fresh, ring_.key.capacity - ring_.count);
+    ring_.count += static_cast<uint32_t>(stored);
+    addLost(fresh - stored);
+}
+
+platform::Duration SensorModel::ringWait(platform::TimePoint now) {
+    takeScans(now);
+    const platform::Duration period = scanPeriod();
+    if (!ring_.on || ring_.count > 0 || ring_.key.mode == 0xFF20 || ring_.key.mode == 0xFF21 ||
+        period == platform::Duration::max()) {
+        return platform::Duration::zero();
+    }
+    const platform::TimePoint next =
+        ring_.start + period * static_cast<platform::Duration::rep>(ring_.taken + 1);
+    return std::max(next - now, platform::Duration::zero());
+}
+
+void SensorModel::serveRing(std::span<uint8_t> block, uint32_t inputLength,
+                            platform::TimePoint now) {
+    takeScans(now);
+    if (ring_.count == 0) {
+        SIM_PUT(block, Status, kStatusNoSpectra);
+        SIM_PUT(block, WarningCode, 0);
+        return;
+    }
+    serveGetScans(block, inputLength);
+    if (SIM_GET(block, Status) != 0) {
+        return; // the scan stays in the ring
+    }
+    SIM_PUT(block, ScansInRing, static_cast<uint16_t>(std::min<uint32_t>(ring_.count, 0xFFFF)));
+    SIM_PUT(block, ScansLost, static_cast<uint16_t>(std::min<uint32_t>(ring_.lost, 0xFFFF)));
+    if (ring_.lost != 0) {
+        SIM_PUT(block, WarningCode, kWarningScansLost);
+        ring_.lost = 0;
+    }
+    --ring_.count;
 }
 
 } // namespace sim

@@ -614,11 +614,8 @@ extern "C" int32_t KORAL_ParaGetIntegrationTimeLimits(double* minimumMs, double*
 }
 
 namespace tarvik {
-namespace {
 
-// The accepted modes of interface types 4, 5 and 6 and their buffer depth;
-// 0 accepted, else the record written.
-int32_t checkBoardMode(const DeviceSlot& slot, int32_t id, int32_t mode, uint16_t& depth) {
+int32_t CheckBoardWorkMode(const DeviceSlot& slot, int32_t id, int32_t mode, uint16_t& depth) {
     DeviceRequestBlock& block = *slot.block();
     const uint32_t type = slot.boardType;
     const uint16_t driver = block.DriverVersion;
@@ -691,6 +688,8 @@ int32_t checkBoardMode(const DeviceSlot& slot, int32_t id, int32_t mode, uint16_
         return refuse(code::kInvalidParameter, id);
     }
 }
+
+namespace {
 
 // The serial electronics: the mode's own parameter send.
 int32_t sendSerialMode(DeviceSlot& slot, int32_t id, int32_t mode) {
@@ -792,7 +791,7 @@ extern "C" int32_t KORAL_ParaSetSensorWorkMode(uint32_t flags, int32_t mode, uin
         case kTypePci:
         case kTypeBoard5:
         case kTypeUsb:
-            if (checkBoardMode(*slot, id, mode, depth) != 0) {
+            if (CheckBoardWorkMode(*slot, id, mode, depth) != 0) {
                 return fail();
             }
             break;

@@ -7,6 +7,8 @@
 
 namespace tarvik {
 
+struct DeviceSlot;
+
 inline constexpr int32_t kIntegrationKindAcquisition = 0;
 inline constexpr int32_t kIntegrationKindDeleting = 1;
 inline constexpr int32_t kIntegrationLimited = -2;
@@ -19,5 +21,9 @@ int32_t ApplyIntegrationTime(double* timeMs, int32_t kind, int32_t send);
 
 // The same for the serial electronics (interface type 3).
 int32_t LimitIntegrationTime(double* timeMs, int32_t kind, int32_t send);
+
+// Whether interface types 4, 5 and 6 take the work mode, and the ring depth
+// it asks for: 0, or -1 with the record written.
+int32_t CheckBoardWorkMode(const DeviceSlot& slot, int32_t id, int32_t mode, uint16_t& depth);
 
 } // namespace tarvik

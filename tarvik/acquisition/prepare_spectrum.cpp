@@ -2,6 +2,7 @@
 
 #include "acquisition/acquisition_helpers.h"
 
+#include "acquisition/linearization.h"
 #include "acquisition/raw_data.h"
 #include "core/interface_check.h"
 #include "core/last_error.h"
@@ -24,9 +25,12 @@ constexpr uint16_t kMuxModeMulti = 2;
 constexpr uint16_t kAcquisitionBurst = 2;
 constexpr uint32_t kFlagDataArea = 0x4;
 
+bool applyRecordLinearization(RawDataRecord& record, int32_t arrayKind, int32_t n, int32_t k) {
+    return ApplyLinearization(&record, arrayKind, n, k) == 0;
+}
+
 std::mutex hooksGuard;
-// Type-8 channel scaling is the library's own; linearization comes with its Part.
-PrepareSpectrumHooks hooks{ApplyChannelScaling, nullptr};
+PrepareSpectrumHooks hooks{ApplyChannelScaling, applyRecordLinearization};
 
 bool hasUnsignedRange(const DeviceSlot& slot) {
     const uint32_t t = slot.frontEndType;

@@ -526,3 +526,28 @@ extern "C" int32_t KORAL_ParaSetDarkCurrCorrModeOverFirstPixel(int32_t on, int32
         return setDarkPixelRange(on, firstPixel, lastPixel, static_cast<int32_t>(interfaceId));
     });
 }
+
+// The stored spectra of a burst, beside the stored values they belong with.
+
+extern "C" int32_t KORAL_GetStoredBurstNumber(uint32_t* rawDataHandle, uint32_t* burstNumber) {
+    // The stored number is never negative: the unsigned output aliases it.
+    return storedValue("KORAL_GetStoredBurstNumber", rawDataHandle,
+                       reinterpret_cast<int32_t*>(burstNumber), &RawDataRecord::burstNumber, 0);
+}
+
+extern "C" int32_t KORAL_GetStoredRawDataBurst(uint32_t* rawDataHandle, int32_t k, double* out) {
+    return withRecord("KORAL_GetStoredRawDataBurst", rawDataHandle, [&](RawDataRecord& record) {
+        if (out == nullptr) {
+            return kBadValue;
+        }
+        // The index is also bounded by what the spectrum array holds.
+        const int64_t n = record.pixelCount;
+        if (k < 1 || k > record.burstNumber || n < 1 ||
+            int64_t{k} * n > record.spectrum.GetSize()) {
+            return Refusal{code::kInvalidParameter, kInfoInvalidIndex};
+        }
+        std::memcpy(out, record.spectrum.GetElementPtr(static_cast<int32_t>((k - 1) * n)),
+                    static_cast<size_t>(n) * sizeof(double));
+        return kDone;
+    });
+}

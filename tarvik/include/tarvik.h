@@ -545,6 +545,97 @@ int32_t KORAL_I2C_GetAllTemperatures(uint32_t reserved, TemperatureRecord* recor
 int32_t KORAL_I2C_GetTemperature(uint32_t reserved, int32_t sensorIndex, float* temperature,
                                  uint32_t interfaceId);
 
+/* --- burst and buffered acquisition, multi-parameter record -------------- */
+
+/* Ordinal 92 (interface types 1, 4, 5, 6; work modes 1..5, 8..13, 0xFF01..
+ * 0xFF04, 0xFF26). Every later spectrum is a burst of *burstNumber (1..30000)
+ * scans, stored one after another in the mapped records, until an average
+ * number is set. A limited value is written back, sent and gives -1 with
+ * 7/505/0. */
+int32_t KORAL_ParaSetBurstNumber(int32_t* burstNumber, uint32_t interfaceId);
+/* Ordinal 168 (interface type 4, work mode 0xFF26): bursts in 1..30000
+ * blocks; *burstNumber x blocks is limited to 30000. */
+int32_t KORAL_ParaSetBurstNumberExt(int32_t* burstNumber, int32_t blocks, uint32_t interfaceId);
+/* Ordinals 74, 73. One burst of burstNumber scans; the raw 16-bit words of
+ * the board follow in the output (burst number x pixels of them), widened
+ * with their sign in the long form. The interface's mode comes back after. */
+int32_t KORAL_GetSpectraBurst(int32_t burstNumber, uint16_t* wordsOut, uint32_t interfaceId);
+int32_t KORAL_GetSpectraBurstLong(int32_t burstNumber, uint32_t* valuesOut, uint32_t interfaceId);
+/* Ordinal 91. Number of spectra the record holds from its last acquisition. */
+int32_t KORAL_GetStoredBurstNumber(uint32_t* rawDataHandle, uint32_t* burstNumber);
+/* Ordinal 90. The k-th (1-based) spectrum of the record's last burst: its
+ * N values; k outside 1..stored burst number: 5/505/831. */
+int32_t KORAL_GetStoredRawDataBurst(uint32_t* rawDataHandle, int32_t k, double* out);
+/* Ordinal 124 (work modes 7, 0xFF21, 0xFF25). Scans the board's ring keeps,
+ * 1..256. */
+int32_t KORAL_ParaSetSpecBuffer(int32_t depth, uint32_t interfaceId);
+/* Ordinal 125 (work modes 7, 0xFF20, 0xFF21, 0xFF25; ID 1..15). The oldest
+ * scan of the board's ring into the mapped records; *scansHeld: the scans the
+ * ring held with it, *scansLost: the scans lost since the last read. 0, -2 a
+ * warning (a loss gives 196 once warning class 2 is on), -1. */
+int32_t KORAL_GetBufferedSpectra(uint32_t* scansHeld, uint32_t* scansLost, uint32_t interfaceId);
+/* Ordinal 126 (interface type 4). Pre-count and interval count, 0..65535. */
+int32_t KORAL_ParaSetHardwareTimer(int32_t preCount, int32_t intervalCount, uint32_t interfaceId);
+/* Ordinal 174. Not available: always 5/506/819. */
+int32_t KORAL_GetStoredTimeStamp(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4, uint32_t a5);
+
+/* The main acquisition parameters in one record; every field has a value
+ * that leaves its parameter as it is. 56 bytes; the library writes limited
+ * values back. */
+typedef struct MultiParameterRecord {
+    uint32_t size;            /* 0: 56 */
+    uint32_t reserved;        /* 4: not read */
+    double acquisitionTimeMs; /* 8: < 0 unchanged; the applied time comes back */
+    double deletingTimeMs;    /* 16: < 0 unchanged; the applied time comes back */
+    int32_t count;            /* 24: average 1..100 or burst 1..30000; < 0 unchanged */
+    int32_t burstSelector;    /* 28: 0 average, 1 burst, other: as the interface is */
+    int32_t burstBlocks;      /* 32: with a burst; < 1 means 1 */
+    uint32_t workMode;        /* 36: 0xFFFFFFFF unchanged */
+    uint32_t options;         /* 40: 0xFFFFFFFF unchanged; bit 1 generation-2 flag off */
+    int32_t triggerTimeoutMs; /* 44: 100..28800000; < 0 unchanged */
+    uint32_t flash;           /* 48: 0 off, 1 on, other unchanged */
+    uint32_t flashOption;     /* 52: with flash != 0: 1 sets the flash option */
+} MultiParameterRecord;
+
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, acquisitionTimeMs) == 8, "acquisitionTimeMs");
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, deletingTimeMs) == 16, "deletingTimeMs");
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, count) == 24, "count");
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, burstSelector) == 28, "burstSelector");
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, burstBlocks) == 32, "burstBlocks");
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, workMode) == 36, "workMode");
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, options) == 40, "options");
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, triggerTimeoutMs) == 44, "triggerTimeoutMs");
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, flash) == 48, "flash");
+TARVIK_ASSERT_LAYOUT(offsetof(MultiParameterRecord, flashOption) == 52, "flashOption");
+TARVIK_ASSERT_LAYOUT(sizeof(MultiParameterRecord) == 56, "MultiParameterRecord is 56 bytes");
+
+/* Ordinal 169. Applies the record's fields as the single setters would and
+ * sends them in one transfer; not for interface type 3. A limited value gives
+ * -1 with its level-7 record after the send. The record names the export
+ * "KORAL_KORAL_ParaSetMultParameter". */
+int32_t KORAL_ParaSetMultParameter(void* record, uint32_t interfaceId);
+
+/* --- linearization and intensity search --------------------------------- */
+
+/* Ordinal 110. Loads the sensor's standard coefficients into every record
+ * mapped to the interface (on != 0), or releases them (on = 0). */
+int32_t KORAL_Linearization(int32_t on, uint32_t interfaceId);
+/* Ordinals 111, 112. The same for one record; the Ex form loads the named
+ * coefficient file. A record that holds coefficients keeps them until they
+ * are released. */
+int32_t KORAL_LinearizationChannel(uint32_t* rawDataHandle, int32_t on);
+int32_t KORAL_LinearizationChannelEx(uint32_t* rawDataHandle, int32_t on, const char* fileName);
+/* Ordinal 134. The longest integration time (whole ms, within lowerMs..upperMs;
+ * upperMs <= 0: the maximum) at which the sensor does not overflow, found by
+ * real acquisitions; the interface keeps its integration time. 0 found; -1
+ * failure; -2 the firmware lacks the function; -3 no overflow within the
+ * range; -5 overflow already at the shortest time. At least one output. */
+int32_t KORAL_DetermineMaxIntensity(int32_t lowerMs, int32_t upperMs, int32_t* foundTimeMs,
+                                    int32_t* foundFlashCount, uint32_t interfaceId);
+/* Ordinal 94. The same, the time as a double (written on 0 only). */
+int32_t KORAL_GetMaxInttime4ADC(uint32_t interfaceId, int32_t lowerMs, int32_t upperMs,
+                                double* foundTimeMs);
+
 #undef TARVIK_ASSERT_LAYOUT
 
 /* Measurement parameters. The setters address one open interface (ID 0 is

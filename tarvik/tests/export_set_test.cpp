@@ -162,6 +162,24 @@ const char* const kBuiltExports[] = {
     "KORAL_GetBoardTemperature",
     "KORAL_I2C_GetAllTemperatures",
     "KORAL_I2C_GetTemperature",
+    // burst and buffered acquisition, multi-parameter record, linearization,
+    // intensity search
+    "KORAL_ParaSetBurstNumber",
+    "KORAL_ParaSetBurstNumberExt",
+    "KORAL_GetSpectraBurst",
+    "KORAL_GetSpectraBurstLong",
+    "KORAL_GetStoredBurstNumber",
+    "KORAL_GetStoredRawDataBurst",
+    "KORAL_ParaSetSpecBuffer",
+    "KORAL_GetBufferedSpectra",
+    "KORAL_ParaSetHardwareTimer",
+    "KORAL_GetStoredTimeStamp",
+    "KORAL_ParaSetMultParameter",
+    "KORAL_Linearization",
+    "KORAL_LinearizationChannel",
+    "KORAL_LinearizationChannelEx",
+    "KORAL_DetermineMaxIntensity",
+    "KORAL_GetMaxInttime4ADC",
 };
 
 template <class T> bool readAt(const std::vector<char>& file, size_t offset, T& out) {

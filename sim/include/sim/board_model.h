@@ -8,7 +8,8 @@
 // IOCTL_BOARD_DEINIT, IOCTL_BOARD_OPEN (answered with Status 0),
 // IOCTL_BOARD_GET_USB_VERSION (first word of Data: 20,
 // a high-speed board), IOCTL_BOARD_GET_SCANS from the board's sensor model
-// (sensor_model.h; its latency passes on the platform clock before the
+// (sensor_model.h, also its scan ring in the continuous modes; its latency, or
+// the wait for the ring's next scan, passes on the platform clock before the
 // request is served, and a stop request of the calling thread ends the wait
 // with kStatusCancelled), and from the board's I2C bus (built from config(): the
 // configuration EEPROMs and the boot EEPROM, see i2c_bus.h)

@@ -59,7 +59,10 @@
 // the sensor model (integration time: AcqIntCnts periods of the 8 MHz clock
 // divided by PreCnts), or from a pattern a test sets. Streaming sends a frame
 // every 1/frameRate s on the platform clock; with rate 0 only pushFrames()
-// sends. Frame faults act on the next frames, whoever sends them.
+// sends. A single-mode frame of several scans (a burst or an average) leaves
+// the board one scan every 1/frameRate s, the first at once (rate 0: the
+// whole frame at once); an INIT, DEINIT, STOP or REINIT drops the scans of a
+// burst not yet sent. Frame faults act on the next frames, whoever sends them.
 // Letting the CPU go runs what the RAM holds: a synthetic image (below) whose
 // id block and sums agree runs as the loader (image 1) or as operating
 // firmware; anything else runs nothing and answers only 0xA0. Operating
@@ -314,12 +317,25 @@ private:
         bool send = true;
         bool halt = false;
         bool unplugAfter = false;
+        bool lastPiece = true; // false: more of the frame follows
+    };
+    // Bytes the streamer sends when they are due: a slow frame, or a scan of
+    // a burst that the board takes at the frame rate.
+    struct Delayed {
+        platform::TimePoint due;
+        std::vector<uint8_t> bytes;
+        bool burstScan = false;
+        bool lastPiece = true;
     };
     std::vector<uint8_t> frameLocked();
     // Integration time times scans of the current init block.
     platform::Duration acquisitionTimeLocked() const;
     // Builds the next frame with the next fault applied; a slow one is queued.
     Outgoing takeFrameLocked();
+    // A whole single-mode frame of several scans is handed to the streamer to
+    // go out one scan at a time at the frame rate; false: send it at once.
+    bool paceFrameLocked(Outgoing& frame);
+    void dropBurstScansLocked();
     void sendOutgoing(platform::usb::SimPort& port, Outgoing out);
     void startStreamerLocked();
     uint32_t streamLoop(platform::Thread& self);
@@ -379,7 +395,7 @@ private:
     std::size_t framesSent_ = 0;
     uint32_t digitalInput_ = 0;
     DigitalLineState lines_;
-    std::vector<std::pair<platform::TimePoint, std::vector<uint8_t>>> delayed_;
+    std::vector<Delayed> delayed_;
     platform::TimePoint nextTick_{};
     std::condition_variable streamChanged_;
     bool streamerStop_ = false;

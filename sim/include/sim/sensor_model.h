@@ -7,13 +7,24 @@
 //     32-bit value x 100; 1: one result, the sum of NumScans scans x 100
 //     divided by NumScans; both into ScanData, or into the data area with
 //     RequestFlags 0x4; 2 (burst): NumScans scans of raw 16-bit words into the
-//     data area. The values kept per scan are NumberPixel2 (or its long form)
+//     data area; a burst takes NumScans x BurstBlocks scans (at least one
+//     block). The values kept per scan are NumberPixel2 (or its long form)
 //     of the block's NumberPixel pixels.
 //   - a data area too small for them (DataLength, or the bytes that came):
 //     Status 154; ScanData too small: 158; no pixel to keep: 157; another
 //     AcquisitionMode: 150.
 //   - with RequestFlags 0x2, a saturated raw word inside the block's
 //     saturation window gives WarningCode 199 (0x7FFF) or 198 (0x8000).
+//   - the continuous modes (6, 7, 48..51, 0xFF20, 0xFF21): from the INIT of
+//     such a mode the board takes a scan every 1/frame_rate s of the
+//     platform clock into a ring of RingCapacity scans (at least 1; 1 in
+//     modes 6 and 0xFF20). A full ring drops the new scan (mode 6, 0xFF20:
+//     the stored one) and counts it lost. A read takes the oldest scan, as a
+//     single scan of the block's parameters, with ScansInRing the scans held
+//     before the read and ScansLost those lost since the last read (then
+//     WarningCode 196); an empty ring makes the read wait for the next scan,
+//     or answer Status 159 in modes 0xFF20 and 0xFF21. An INIT that changes
+//     nothing the scans depend on keeps the ring; any other INIT empties it.
 //
 // A pixel's counts are dark + signal x integration time (ms) x the spectrum's
 // shape (1 at the brightest pixel), limited to 0..full scale: 65535 for the
@@ -37,7 +48,9 @@ namespace sim {
 inline constexpr uint16_t kStatusInvalidAcquisitionMode = 150;
 inline constexpr uint16_t kStatusNoPixels = 157;
 inline constexpr uint16_t kStatusScanDataTooSmall = 158;
+inline constexpr uint16_t kStatusNoSpectra = 159; // an empty ring in modes 0xFF20, 0xFF21
 inline constexpr uint16_t kWarningBoardError = 194;
+inline constexpr uint16_t kWarningScansLost = 196;
 inline constexpr uint16_t kWarningSaturatedLow = 198;  // a raw word 0x8000
 inline constexpr uint16_t kWarningSaturatedHigh = 199; // a raw word 0x7FFF
 
@@ -73,8 +86,44 @@ public:
     // request (Status, WarningCode and the scans; the caller stamped the rest).
     void serveGetScans(std::span<uint8_t> block, uint32_t inputLength);
 
+    // --- the continuous modes
+    // Scans per second of the stream (0: none comes).
+    void setFrameRate(double scansPerSecond) { frameRate_ = scansPerSecond; }
+    // An INIT block: starts, keeps or stops the stream as described above.
+    void initialise(std::span<const uint8_t> block, platform::TimePoint now);
+    void stopStream() { ring_ = Ring{}; }
+    bool streaming() const { return ring_.on; }
+    // How long a read must wait before the ring holds a scan (zero when it
+    // holds one or the read answers at once).
+    platform::Duration ringWait(platform::TimePoint now);
+    // Answers a GET_SCANS block from the ring.
+    void serveRing(std::span<uint8_t> block, uint32_t inputLength, platform::TimePoint now);
+
 private:
     uint16_t takeWarning();
+    // Puts the scans taken since the last look into the ring.
+    void takeScans(platform::TimePoint now);
+    platform::Duration scanPeriod() const;
+
+    // What the stream's scans depend on; an INIT that changes it restarts.
+    struct StreamKey {
+        uint16_t mode = 0;
+        uint16_t capacity = 0;
+        uint16_t numScans = 0;
+        uint16_t preCnts = 0;
+        uint16_t acqIntCnts = 0;
+        uint32_t pixels = 0;
+        uint32_t flags = 0;
+        bool operator==(const StreamKey&) const = default;
+    };
+    struct Ring {
+        bool on = false;
+        StreamKey key;
+        platform::TimePoint start{};
+        uint64_t taken = 0; // scans of the stream put into the ring or lost
+        uint32_t count = 0;
+        uint32_t lost = 0;
+    };
 
     int interfaceType_;
     bool unsignedRange_;
@@ -83,6 +132,8 @@ private:
     platform::Duration latency_{0};
     bool followIntegration_ = false;
     std::deque<uint16_t> warnings_;
+    double frameRate_;
+    Ring ring_;
 };
 
 } // namespace sim
