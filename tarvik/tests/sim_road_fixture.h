@@ -68,12 +68,17 @@ protected:
         return out;
     }
 
-    // What the simulated sensor of board b gives at pixel i after t ms.
+    // What the simulated sensor of board b (either kind) gives at pixel i
+    // after t ms.
     double sensorCounts(uint32_t i, double ms) const {
-        return board->withSensor([&](sim::SensorModel& sensor) {
-            return sensor.counts(i, static_cast<uint32_t>(recordOf(handle).pixelCount),
-                                 ms * 1000.0);
-        });
+        const auto pixels = static_cast<uint32_t>(recordOf(handle).pixelCount);
+        if (!board) {
+            const sim::SensorModel sensor(
+                sim::BoardRegistry::instance().findUsbBoard("b")->config().sensor);
+            return sensor.counts(i, pixels, ms * 1000.0);
+        }
+        return board->withSensor(
+            [&](sim::SensorModel& sensor) { return sensor.counts(i, pixels, ms * 1000.0); });
     }
 
     platform::testing::TempDir dir{"tarvik_sim_road"};
