@@ -71,8 +71,8 @@ struct BoardConfig {
     // image's version); 0: the request-block model, whose request log and
     // injections tests use.
     bool usbBoard = true;
-    // frame_rate: frames per second the FX2 board streams in the continuous
-    // modes, 0.1..100000.
+    // frame_rate: scans per second the board takes in the continuous modes,
+    // 0.1..100000; an FX2 board sends the scans of a burst at this pace too.
     double frameRate = 100.0;
     // wall_time: 0 or 1. 1: an FX2 board's single-mode scan arrives after its
     // integration time times the scans summed, in the platform clock's time,
