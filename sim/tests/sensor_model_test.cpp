@@ -5,11 +5,14 @@
 #include "sim/board_model.h"
 #include "sim/sensor_model.h"
 
+#include "platform/clock.h"
 #include "platform/thread.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -310,6 +313,70 @@ TEST_F(BoardSensorTest, StopRequestEndsTheLatencyAsCancelled) {
     ASSERT_TRUE(thread.stop(platform::kInfinite));
     EXPECT_EQ(thread.exitCode(), static_cast<uint32_t>(platform::kStatusCancelled));
     EXPECT_EQ(block.scanData(kPixels / 2), 0);
+}
+
+} // namespace
+
+namespace {
+
+// The ring of the continuous modes, read at set times of a stream of 100
+// scans a second (10 ms apart).
+struct RingRead {
+    uint16_t status;
+    uint16_t held;
+    uint16_t lost;
+    uint16_t warning;
+};
+
+RingRead readRing(SensorModel& sensor, Block& b, int64_t atMs) {
+    sensor.serveRing(b.span(), b.length(), platform::TimePoint{} + std::chrono::milliseconds(atMs));
+    return {b.status(), b.get<uint16_t>(offsetof(DeviceRequestBlock, ScansInRing)),
+            b.get<uint16_t>(offsetof(DeviceRequestBlock, ScansLost)), b.warning()};
+}
+
+void expectReads(uint16_t mode, const std::vector<std::pair<int64_t, RingRead>>& reads) {
+    sim::BoardConfig config = configOf();
+    config.frameRate = 100;
+    SensorModel sensor(config);
+    Block b;
+    b.put<uint16_t>(offsetof(DeviceRequestBlock, WorkMode), mode);
+    b.put<uint16_t>(offsetof(DeviceRequestBlock, RingCapacity), 4);
+    sensor.initialise(b.span(), platform::TimePoint{});
+    for (const auto& [atMs, expected] : reads) {
+        const RingRead got = readRing(sensor, b, atMs);
+        EXPECT_EQ(std::tie(got.status, got.held, got.lost, got.warning),
+                  std::tie(expected.status, expected.held, expected.lost, expected.warning))
+            << "mode " << mode << " at " << atMs << " ms";
+    }
+}
+
+TEST(SensorRing, FullRingDropsNewScansAndCountsThem) {
+    // ms, then status, held, lost, warning
+    expectReads(
+        7, {{5, {159, 0, 0, 0}}, {25, {0, 2, 0, 0}}, {95, {0, 4, 4, 196}}, {95, {0, 3, 0, 0}}});
+}
+
+TEST(SensorRing, NewestOnlyModesKeepOneScan) {
+    expectReads(6, {{35, {0, 1, 2, 196}}, {45, {0, 1, 0, 0}}, {45, {159, 1, 0, 0}}});
+}
+
+TEST(SensorRing, AnInitThatChangesNothingKeepsTheRing) {
+    sim::BoardConfig config = configOf();
+    config.frameRate = 100;
+    SensorModel sensor(config);
+    Block b;
+    b.put<uint16_t>(offsetof(DeviceRequestBlock, WorkMode), 0xFF21);
+    sensor.initialise(b.span(), platform::TimePoint{});
+    sensor.initialise(b.span(), platform::TimePoint{} + std::chrono::milliseconds(15));
+    EXPECT_EQ(readRing(sensor, b, 15).status, 0) << "one scan since the first INIT";
+    b.put<uint16_t>(offsetof(DeviceRequestBlock, AcqIntCnts), 20);
+    sensor.initialise(b.span(), platform::TimePoint{} + std::chrono::milliseconds(15));
+    EXPECT_EQ(readRing(sensor, b, 24).status, 159) << "restarted at 15 ms";
+    EXPECT_EQ(sensor.ringWait(platform::TimePoint{}), platform::Duration::zero())
+        << "this mode answers at once";
+    b.put<uint16_t>(offsetof(DeviceRequestBlock, WorkMode), 3);
+    sensor.initialise(b.span(), platform::TimePoint{});
+    EXPECT_FALSE(sensor.streaming());
 }
 
 } // namespace
