@@ -1,6 +1,5 @@
 // The FX2 board sends the scans of a burst at its frame rate, one after the
-// other on the platform clock, and drops those not yet sent when the host
-// initialises it again.
+// other on the platform clock.
 
 #include "sim/fx2_board.h"
 
@@ -98,18 +97,6 @@ TEST_F(Fx2BurstTest, ScansOfABurstLeaveAtTheFrameRateInOrder) {
         EXPECT_EQ(scan[kScanBytes - 1], 0x00);
     }
     EXPECT_EQ(board->framesSent(), 1u);
-}
-
-TEST_F(Fx2BurstTest, AnInitDropsTheScansNotYetSent) {
-    init(5);
-    request(sim::kFx2RequestGetScans);
-    ASSERT_TRUE(queued(1));
-    init(1);
-    clock.advance(std::chrono::milliseconds(10));
-    // A single scan goes at once, whatever the rate.
-    request(sim::kFx2RequestGetScans);
-    ASSERT_TRUE(queued(2));
-    EXPECT_EQ(board->framesSent(), 1u) << "the burst never completed";
 }
 
 } // namespace

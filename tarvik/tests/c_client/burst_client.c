@@ -2,8 +2,7 @@
  * the simulated USB board of burst_sim.ini (VELDON_SIMULATION), served by the
  * USB board driver kavrin: the burst number's limits, a burst of 10 spectra
  * read back one by one, the raw words of a burst, the standard linearization
- * of the simulated sensor (VELDON_LINEARIZATION_DIR), the intensity search,
- * a buffered run of the board's scan ring and the multi-parameter record.
+ * of the simulated sensor (VELDON_LINEARIZATION_DIR) and the intensity search.
  * Exits non-zero on any mismatch. */
 #include "c_check.h"
 #include "tarvik.h"
@@ -43,53 +42,6 @@ static void burstLimits(void) {
     n = BURST;
     CHECK(KORAL_ParaSetBurstNumber(&n, 1) == 0);
     CHECK(n == BURST);
-}
-
-static void bufferedRun(uint32_t* handle) {
-    uint32_t held = 0;
-    uint32_t lost = 0;
-    int32_t result;
-    int read;
-    CHECK(KORAL_ParaSetSensorWorkMode(1, 7, 1) == 0);
-    CHECK(KORAL_ParaSetSpecBuffer(257, 1) == -1);
-    CHECK_RECORD(KORAL_LEVEL_IGNORED, 505, 0, 0, "KORAL_ParaSetSpecBuffer");
-    CHECK(KORAL_ParaSetSpecBuffer(4, 1) == 0);
-    for (read = 0; read < 5; ++read) {
-        held = 0;
-        result = KORAL_GetBufferedSpectra(&held, &lost, 1);
-        CHECK(result == 0 || result == -2);
-        CHECK(held >= 1 && held <= 4);
-        CHECK(lost < 100000);
-        CHECK(readStoredSpectrum(handle, spectrum) == PIXELS);
-        CHECK(spectrum[MIDDLE] == DARK + SIGNAL_PER_MS * 10.0);
-    }
-    CHECK(KORAL_GetBufferedSpectra(&held, &lost, 0) == -1);
-    CHECK_RECORD(KORAL_LEVEL_IGNORED, 505, 818, 0, "KORAL_GetBufferedSpectra");
-    CHECK(KORAL_ParaSetSensorWorkMode(1, 3, 1) == 0);
-    CHECK(KORAL_GetBufferedSpectra(&held, &lost, 1) == -1);
-    CHECK_RECORD(KORAL_LEVEL_IGNORED, 506, 805, 0, "KORAL_GetBufferedSpectra");
-}
-
-static void multiParameters(void) {
-    MultiParameterRecord record;
-    memset(&record, 0, sizeof record);
-    record.size = 52;
-    CHECK(KORAL_ParaSetMultParameter(&record, 1) == -1);
-    CHECK_RECORD(KORAL_LEVEL_IGNORED, 505, 831, 1, "KORAL_KORAL_ParaSetMultParameter");
-    record.size = sizeof record;
-    record.acquisitionTimeMs = 10.04;
-    record.deletingTimeMs = -1.0;
-    record.count = 0;
-    record.burstSelector = 0;
-    record.workMode = 3;
-    record.options = 0xFFFFFFFFu;
-    record.triggerTimeoutMs = 50;
-    record.flash = 0;
-    CHECK(KORAL_ParaSetMultParameter(&record, 1) == -1);
-    CHECK_RECORD(KORAL_LEVEL_LIMITED_VALUE, 505, 836, 1, "KORAL_KORAL_ParaSetMultParameter");
-    CHECK(record.count == 1);
-    CHECK(record.triggerTimeoutMs == 100);
-    CHECK(record.acquisitionTimeMs == 10.0);
 }
 
 int main(void) {
@@ -147,9 +99,6 @@ int main(void) {
     CHECK(KORAL_GetStoredIntegrationtime(&handle, &ms) == 0);
     CHECK(KORAL_GetSpectra(1) == 0);
     CHECK(KORAL_GetStoredIntegrationtime(&handle, &ms) == 0 && ms == 10.0);
-
-    bufferedRun(&handle);
-    multiParameters();
 
     CHECK(KORAL_FreeRawData(&handle) == 0);
     CHECK(KORAL_CloseOperationElectronics(1) == 0);
