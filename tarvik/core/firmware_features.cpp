@@ -53,7 +53,7 @@ int32_t firmwareVersionInfo(const DeviceSlot& slot, uint32_t interfaceType) {
     case kTypeUsb2:
         return slot.block()->DriverVersion;
     case kTypeSerial:
-        return slot.qre.status.firmwareVersion();
+        return slot.qre.firmwareVersion();
     default:
         return 0;
     }

@@ -1,4 +1,5 @@
 #include "core/library_state.h"
+#include "serial/qre_blocks.h"
 
 #include "core/last_error.h"
 #include "core/locks.h"

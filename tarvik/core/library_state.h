@@ -8,7 +8,7 @@
 // under the RawDataLock); the fields marked atomic are also read without it.
 
 #include "core/acquisition_table.h"
-#include "serial/qre_link.h"
+#include "serial/qre_slot.h"
 #include "tarvik.h"
 #include "tarvik_request_block.h"
 

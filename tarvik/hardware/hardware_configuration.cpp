@@ -358,7 +358,7 @@ private:
                           kInfoInvalidConfiguration);
         }
         if (slot_.boardType == kTypeSerial && type_ == 13 &&
-            slot_.qre.status.firmwareVersion() < 316) {
+            slot_.qre.firmwareVersion() < 316) {
             return refuse(id_, KORAL_LEVEL_IGNORED, code::kDriverNoSupport,
                           code::kInvalidSensorType);
         }

@@ -105,7 +105,7 @@ int32_t failSerialTransfer(const char* name) {
     recordFunctionName(name);
     SendQreCommand7();
     if (DeviceSlot* actual = actualSlot()) {
-        actual->qre.status.setStatusWords(0, 0);
+        actual->qre.setStatusWords(0, 0);
     }
     if (QreLinkModule* link = qreLink()) {
         link->i2cTransfer[kQreStatus] = 0;

@@ -8,13 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
-#include <new>
 
 namespace tarvik {
 namespace {
-
-constinit QreLinkModule* g_link = nullptr;
-constinit QreLinkTransport* g_transport = nullptr;
 
 constexpr uint32_t kMaxIntegrationTimeUs = 6500000;
 constexpr uint32_t kMinIntegrationTimeUs = 10;
@@ -24,7 +20,17 @@ constexpr uint32_t kIntegrationSteps[] = {10, 20, 50, 100, 500, 1000, 2000, 4000
 constexpr uint16_t kFirmwareWorkMode3New = 315; // above 314: the newer work-mode 3 record
 constexpr uint16_t kFirmwareMuxWait = 315;      // below: the switch delay covers five cycles
 constexpr int32_t kMuxDelayCycles = 5;
+
+// The I2C transfer block (type 11).
+constexpr size_t kI2cRequestByte = 6;
 constexpr size_t kI2cStatusByte = 7;
+constexpr uint8_t kI2cRequest = 1;
+constexpr uint8_t kI2cDone = 255;
+constexpr uint32_t kI2cPollMs = 60;
+constexpr int32_t kI2cAnswerLimitMs = 2000;
+
+// The status block's warning byte.
+constexpr size_t kWarningByte = 21;
 
 // Multiplexer types of the interface board image.
 constexpr uint8_t kMuxKrd = 7;
@@ -37,147 +43,97 @@ uint16_t readU16(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
-void writeU16(uint8_t* bytes, uint16_t value) {
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
-}
-
-bool hasQreError(int32_t code) {
-    return g_link != nullptr &&
-           std::find(g_link->errors.begin(), g_link->errors.end(), code) != g_link->errors.end();
-}
-
-// A transfer that cannot happen without the COM-port transport ends as a
-// failed transfer does: the error list, the report, command 7.
+// A transfer whose operation is not built over the link yet ends as a
+// failed transfer does: the error list and the record.
 int32_t failTransfer() {
-    pushQreError(qre::kErrComPortNotAvailable);
-    ReportQreErrors(1);
-    SendQreCommand7();
+    PushQreError(qre::kErrComPortNotAvailable);
+    recordError(actualInterfaceId(), KORAL_LEVEL_HARDWARE, qre::kErrComPortNotAvailable, 0);
     return -1;
 }
 
-} // namespace
-
-uint16_t QreStatusBlock::firmwareVersion() const {
-    return readU16(&bytes[2]);
-}
-
-void QreStatusBlock::setFirmwareVersion(uint16_t version) {
-    writeU16(&bytes[2], version);
-}
-
-int16_t QreStatusBlock::statusWord() const {
-    return static_cast<int16_t>(readU16(&bytes[4]));
-}
-
-int16_t QreStatusBlock::deviceStatusWord() const {
-    return static_cast<int16_t>(readU16(&bytes[6]));
-}
-
-void QreStatusBlock::setStatusWords(int16_t status, int16_t deviceStatus) {
-    writeU16(&bytes[4], static_cast<uint16_t>(status));
-    writeU16(&bytes[6], static_cast<uint16_t>(deviceStatus));
-}
-
-QreLinkTransport* setQreLinkTransport(QreLinkTransport* transport) {
-    QreLinkTransport* previous = g_transport;
-    g_transport = transport;
-    return previous;
-}
-
-QreLinkModule* qreLink() {
-    return g_link;
-}
-
-void clearQreErrors() {
-    if (g_link != nullptr) {
-        g_link->errors.clear();
+int32_t sendWorkModeForm(int32_t form) {
+    if (const auto& standIn = qreOperationStandIns().sendWorkModeParameters) {
+        return standIn(form);
     }
+    return failTransfer();
 }
 
-void pushQreError(int32_t code) {
-    if (g_link != nullptr) {
-        g_link->errors.push_back(code);
-    }
+bool inClasses(int32_t errorClass, std::initializer_list<int32_t> classes) {
+    return std::find(classes.begin(), classes.end(), errorClass) != classes.end();
 }
 
-int32_t AllocQreBuffers() {
-    if (g_link == nullptr) {
-        g_link = new (std::nothrow) QreLinkModule;
-    }
-    return g_link != nullptr ? 1 : 0;
+bool isExchangeFailure(int32_t code) {
+    return code == qre::kErrComRepeatLimit || code == qre::kErrTimeoutQreReady ||
+           code == qre::kErrTimeoutDataReady;
 }
 
-int32_t ResetQrePortSettings() {
-    if (g_link != nullptr) {
-        g_link->port = QrePortSettings{};
+// The first entry of the list that marks a failed exchange; 0 none.
+int32_t firstExchangeFailure(const QreErrorList& list) {
+    for (int16_t i = 1; i <= list.count(); ++i) {
+        if (isExchangeFailure(list.entry(static_cast<size_t>(i)))) {
+            return list.entry(static_cast<size_t>(i));
+        }
     }
     return 0;
 }
 
-void SetQreReplyTimeout(uint16_t milliseconds) {
-    if (g_link != nullptr) {
-        g_link->replyTimeoutMs = milliseconds;
+bool holdsPortError(const QreErrorList& list) {
+    for (int16_t i = 1; i <= list.count(); ++i) {
+        const int16_t code = list.entry(static_cast<size_t>(i));
+        if (code >= qre::kErrPortWrite && code <= qre::kErrPortClose) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The actual slot's status block words (0 without a slot or blocks).
+int16_t linkStatus() {
+    const DeviceSlot* slot = actualSlot();
+    return slot != nullptr ? slot->qre.statusWord() : 0;
+}
+
+int16_t deviceError() {
+    const DeviceSlot* slot = actualSlot();
+    return slot != nullptr ? slot->qre.deviceStatusWord() : 0;
+}
+
+// Points the link at the actual slot: its RS485 address and its blocks.
+void selectActualSlot() {
+    if (const DeviceSlot* slot = actualSlot()) {
+        SetQreDestination(static_cast<uint8_t>(slot->qre.interfaceId));
+        SelectQreSlotBuffers(actualInterfaceId());
     }
 }
 
-int32_t FreeQreBuffers() {
-    delete g_link;
-    g_link = nullptr;
-    return 1;
-}
-
-void FreeQreSlotBuffers(int32_t interfaceId) {
-    if (DeviceSlot* slot = deviceSlot(interfaceId)) {
-        slot->qre.status = QreStatusBlock{};
-    }
-}
-
-int32_t QreLinkTransport::openDevice(QreLinkModule& /*link*/, int32_t /*flags*/) {
-    recordErrorInfo(code::kQreDriverNotFound);
-    return -1;
-}
-
-int32_t QreLinkTransport::initializeDevice(QreLinkModule& /*link*/, int32_t /*flags*/) {
-    return failTransfer();
-}
-
-int32_t QreLinkTransport::sendWorkModeParameters(QreLinkModule& /*link*/, int32_t /*form*/) {
-    return failTransfer();
-}
-
-namespace {
-int32_t sendWorkModeForm(int32_t form) {
-    if (g_transport != nullptr && g_link != nullptr) {
-        return g_transport->sendWorkModeParameters(*g_link, form);
-    }
-    return failTransfer();
-}
 } // namespace
+
+QreOperationStandIns& qreOperationStandIns() {
+    static QreOperationStandIns standIns;
+    return standIns;
+}
 
 int32_t OpenQreDevice(int32_t flags) {
     if (DeviceSlot* slot = actualSlot()) {
         slot->initialised = 0;
     }
-    clearQreErrors();
-    if (g_transport != nullptr && g_link != nullptr) {
-        return g_transport->openDevice(*g_link, flags);
+    ClearQreErrorList();
+    if (const auto& standIn = qreOperationStandIns().openDevice) {
+        return standIn(flags);
     }
     recordErrorInfo(code::kQreDriverNotFound);
     return -1;
 }
 
 int32_t InitializeQreDevice(int32_t flags) {
-    if (g_transport != nullptr && g_link != nullptr) {
-        return g_transport->initializeDevice(*g_link, flags);
+    if (const auto& standIn = qreOperationStandIns().initializeDevice) {
+        return standIn(flags);
     }
     return failTransfer();
 }
 
 int32_t CloseQrePort() {
-    if (g_link != nullptr) {
-        g_link->portOpen = false;
-    }
+    CloseQrePortHandle();
     return 1;
 }
 
@@ -193,7 +149,7 @@ int32_t SendQreWorkModeParameters() {
     case 2:
         return SendQreParametersWorkMode2();
     case 3:
-        return slot->qre.status.firmwareVersion() >= kFirmwareWorkMode3New
+        return slot->qre.firmwareVersion() >= kFirmwareWorkMode3New
                    ? SendQreParametersWorkMode3New()
                    : SendQreParametersWorkMode3();
     case 6:
@@ -209,7 +165,7 @@ int32_t SendQreWorkModeParameters() {
     }
 }
 
-// The parameter records go to the electronics over the transport.
+// The parameter records go to the electronics.
 int32_t SendQreParametersWorkMode1() {
     return sendWorkModeForm(1);
 }
@@ -284,7 +240,7 @@ int32_t WaitMuxSwitchDelay(int32_t interfaceId, int32_t delayMs, int32_t waitFla
     if (const DeviceSlot* slot = deviceSlot(interfaceId); slot && slot->boardType == kTypeSerial) {
         const uint16_t workMode = slot->block()->WorkMode;
         if (workMode == 6 ||
-            (workMode == 3 && slot->qre.status.firmwareVersion() < kFirmwareMuxWait)) {
+            (workMode == 3 && slot->qre.firmwareVersion() < kFirmwareMuxWait)) {
             delay = std::max<int32_t>(delay, kMuxDelayCycles *
                                                  static_cast<int32_t>(slot->qre.cycleTimeMs));
         }
@@ -295,12 +251,6 @@ int32_t WaitMuxSwitchDelay(int32_t interfaceId, int32_t delayMs, int32_t waitFla
     return delay;
 }
 
-// The platform clock sleeps to the millisecond, so short waits need no spin.
-void QreWaitMs(uint32_t milliseconds) {
-    platform::sleepMs(milliseconds);
-}
-
-// The digital I/O block keeps its old value when its write fails.
 int32_t SetQreDigitalOutput2() {
     return failTransfer();
 }
@@ -314,58 +264,112 @@ int32_t GetQreDigitalInput1() {
 }
 
 int16_t RunQreI2cTransfer() {
-    clearQreErrors();
-    if (g_transport != nullptr && g_link != nullptr) {
-        return g_transport->runI2cTransfer(*g_link);
+    QreLinkModule* link = qreLink();
+    if (link == nullptr) {
+        return -1;
     }
-    // The status poll (command 14) cannot be sent.
-    pushQreError(qre::kErrComPortNotAvailable);
-    return -1;
+    selectActualSlot();
+    ClearQreErrorList();
+    SendQreCommand14();
+    if (CheckQreErrors(2) != 0) {
+        return -1;
+    }
+    auto& block = link->i2cTransfer;
+    block[kI2cRequestByte] = kI2cRequest;
+    WriteQreBlock11();
+    if (CheckQreErrors(1) != 0) {
+        return -2;
+    }
+    QreWaitMs(kI2cPollMs);
+    ReadQreBlock11();
+    if (CheckQreErrors(1) != 0) {
+        return -3;
+    }
+    const int32_t start = GetQreClock();
+    while (block[kI2cRequestByte] != kI2cDone) {
+        ReadQreBlock11();
+        if (GetQreElapsedMs(start) > kI2cAnswerLimitMs) {
+            PushQreError(qre::kErrTimeoutDataReady);
+        }
+        if (CheckQreErrors(1) != 0) {
+            return -4;
+        }
+        QreWaitMs(kI2cPollMs);
+    }
+    return 1;
 }
 
-int32_t ReportQreErrors(int32_t errorClass) {
-    if (g_link == nullptr) {
+int32_t CheckQreErrors(int32_t errorClass) {
+    const QreLinkModule* link = qreLink();
+    if (link == nullptr) {
         return 0;
     }
-    const int32_t id = actualInterfaceId();
-    auto report = [id](int32_t code) {
-        recordError(id, KORAL_LEVEL_HARDWARE, code, 0);
+    const QreErrorList& list = link->errors;
+    if (list.hasError() && list.holds(qre::kErrFirmwareNotCorrect)) {
         return 1;
-    };
-    if (hasQreError(qre::kErrFirmwareNotCorrect)) {
-        return report(qre::kErrFirmwareNotCorrect);
     }
-    if (errorClass == 1) {
-        for (int32_t code : {qre::kErrComPortNotAvailable, qre::kErrComRepeatLimit,
-                             qre::kErrTimeoutQreReady, qre::kErrTimeoutDataReady}) {
-            if (hasQreError(code)) {
-                return report(code);
-            }
-        }
-        if (const DeviceSlot* slot = actualSlot()) {
-            const int16_t status = slot->qre.status.statusWord();
-            if (status == qre::kErrComRepeatLimit || status == qre::kErrTimeoutQreReady ||
-                status == qre::kErrTimeoutDataReady) {
-                return report(status);
-            }
-            if (const int16_t device = slot->qre.status.deviceStatusWord(); device != 0) {
-                return report(device);
-            }
-        }
-    } else if (errorClass == 7) {
-        const auto status = static_cast<int8_t>(g_link->i2cTransfer[kI2cStatusByte]);
-        if (status != 0) {
-            return report(status);
-        }
+    if (inClasses(errorClass, {2, 6}) && list.hasError() && holdsPortError(list)) {
+        return 1;
+    }
+    if (inClasses(errorClass, {1, 2, 3}) && list.hasError() && firstExchangeFailure(list) != 0) {
+        return 1;
+    }
+    if (inClasses(errorClass, {1, 2, 5}) && isExchangeFailure(linkStatus())) {
+        return 1;
+    }
+    if (inClasses(errorClass, {1, 4}) && deviceError() != 0) {
+        return 1;
     }
     return 0;
 }
 
-void SendQreCommand7() {
-    // Its result is never looked at.
-    if (g_transport != nullptr && g_link != nullptr) {
-        g_transport->sendCommand7(*g_link);
+int32_t ReportQreErrors(int32_t errorClass) {
+    const QreLinkModule* link = qreLink();
+    if (link == nullptr) {
+        return 0;
     }
+    const int32_t id = actualInterfaceId();
+    auto report = [id](int32_t level, int32_t code) {
+        recordError(id, level, code, 0);
+        return 1;
+    };
+    const QreErrorList& list = link->errors;
+    if (list.hasError() && list.holds(qre::kErrFirmwareNotCorrect)) {
+        return report(KORAL_LEVEL_HARDWARE, qre::kErrFirmwareNotCorrect);
+    }
+    if (inClasses(errorClass, {1, 2, 3}) && list.hasError()) {
+        if (const int32_t code = firstExchangeFailure(list); code != 0) {
+            return report(KORAL_LEVEL_HARDWARE, code);
+        }
+    }
+    if (inClasses(errorClass, {1, 2, 5})) {
+        for (const int32_t code :
+             {qre::kErrComRepeatLimit, qre::kErrTimeoutQreReady, qre::kErrTimeoutDataReady}) {
+            if (linkStatus() == code) {
+                return report(KORAL_LEVEL_HARDWARE, code);
+            }
+        }
+    }
+    if (inClasses(errorClass, {1, 4}) && deviceError() != 0) {
+        return report(KORAL_LEVEL_HARDWARE, deviceError());
+    }
+    if (errorClass == 7) {
+        if (const auto status = static_cast<int8_t>(link->i2cTransfer[kI2cStatusByte]);
+            status != 0) {
+            return report(KORAL_LEVEL_HARDWARE, status);
+        }
+    }
+    if (errorClass == 8) {
+        const DeviceSlot* slot = actualSlot();
+        const uint8_t warning =
+            slot != nullptr && slot->qre.blocks ? slot->qre.blocks->version[kWarningByte] : 0;
+        if (warning != 0) {
+            const int32_t code =
+                warning == 198 || warning == 199 ? warning : lastErrorRecord().code;
+            return report(KORAL_LEVEL_WARNING_PIXELS, code);
+        }
+    }
+    return 0;
 }
 
 int32_t OpenMuxPort(int32_t /*interfaceId*/) {
@@ -381,16 +385,12 @@ int32_t CloseMuxPort(int32_t interfaceId) {
     return 0;
 }
 
-int32_t QreLinkTransport::selectMuxChannel(QreLinkModule& /*link*/, int32_t /*channel*/,
-                                           int32_t /*interfaceId*/) {
-    return ENOENT;
-}
-
 int32_t SelectMuxChannelSerial(int32_t channel, int32_t interfaceId) {
-    if (g_transport == nullptr || g_link == nullptr) {
+    const auto& standIn = qreOperationStandIns().selectMuxChannel;
+    if (!standIn) {
         return ENOENT;
     }
-    const int32_t result = g_transport->selectMuxChannel(*g_link, channel, interfaceId);
+    const int32_t result = standIn(channel, interfaceId);
     if (result == 0) {
         if (DeviceSlot* slot = deviceSlot(interfaceId)) {
             slot->muxChannel = static_cast<uint8_t>(channel);

@@ -389,65 +389,53 @@ TEST_F(I2cAccessTest, SerialTransferThroughTheLink) {
     EXPECT_EQ(block[3], 0x9C);
     EXPECT_EQ(block[4], 20);
     EXPECT_EQ(block[5], 2);
+    // Status poll, the block written (one data frame), read back done.
+    EXPECT_EQ(serialLine->electronics.unit(1)->commands(), (std::vector<uint8_t>{14, 15, 2}));
     const uint8_t data[] = {7, 8, 9};
     ASSERT_EQ(KORAL_I2C_Programming_X(0x9C, data, 100, 3, 1), 0);
     EXPECT_EQ(block[2], 0x40);
     EXPECT_TRUE(std::equal(data, data + 3, serial->bus.eeprom(0x9C)->begin() + 100));
-    EXPECT_EQ(serial->commands7, 0);
+    EXPECT_EQ(commands7(), 0u);
 }
 
 TEST_F(I2cAccessTest, SerialI2cStatusByteIsReported) {
-    DeviceSlot& slot = openSerialSlot();
-    slot.qre.status.setStatusWords(-204, 17);
+    openSerialSlot();
     uint8_t buffer[3] = {1, 2, 3};
     EXPECT_EQ(KORAL_I2C_Read_N_X(0xAE, buffer, 0, 3, 1), -1); // no device: -52
     EXPECT_RECORD(1, -52, 0, 1, "KORAL_I2C_Read_N_X");
     EXPECT_EQ(buffer[0], 1); // the serial path leaves the buffer as it was
     EXPECT_EQ(buffer[2], 3);
-    EXPECT_EQ(serial->commands7, 1);
-    EXPECT_EQ(slot.qre.status.statusWord(), 0);
-    EXPECT_EQ(slot.qre.status.deviceStatusWord(), 0);
+    EXPECT_EQ(commands7(), 1u);
     EXPECT_EQ(qreLink()->i2cTransfer[7], 0);
     EXPECT_EQ(boxCount(), 1u);
 }
 
-TEST_F(I2cAccessTest, SerialFailureWithALinkCode) {
+TEST_F(I2cAccessTest, SerialTransferThatNeverEndsTimesOut) {
     openSerialSlot();
     serial->transfersUntilFailure = 1;
     uint8_t buffer[1] = {0x33};
+    const platform::TimePoint start = serialLine->clock.now();
     EXPECT_EQ(KORAL_I2C_Read_1_X(0x9C, buffer, 1, 1), -1);
     EXPECT_RECORD(1, qre::kErrTimeoutDataReady, 0, 1, "KORAL_I2C_Read_1_X");
+    EXPECT_GT(serialLine->clock.now() - start, std::chrono::milliseconds(2000));
     EXPECT_EQ(buffer[0], 0x33);
-    EXPECT_EQ(serial->commands7, 1);
+    EXPECT_EQ(commands7(), 1u);
 }
 
-TEST_F(I2cAccessTest, SerialFirmwareRefusalAfterACompletedTransfer) {
-    openSerialSlot();
-    serial->failWith = [](QreLinkModule& link) -> int16_t {
-        link.errors.push_back(qre::kErrFirmwareNotCorrect);
-        return 1;
-    };
+TEST_F(I2cAccessTest, SerialFirmwareWithoutTheTransferBlock) {
+    openSerialSlot(309);
     const uint8_t data[] = {1};
     EXPECT_EQ(KORAL_I2C_Write_1_X(0x9C, data, 1, 1), -1);
     EXPECT_RECORD(1, qre::kErrFirmwareNotCorrect, 0, 1, "KORAL_I2C_Write_1_X");
-    EXPECT_EQ(serial->commands7, 1);
+    EXPECT_EQ(serial->transfers, 0);
+    EXPECT_EQ(commands7(), 1u);
 }
 
-TEST_F(I2cAccessTest, SerialFailureWithNothingRecorded) {
-    DeviceSlot& slot = openSerialSlot();
-    serial->failWith = [](QreLinkModule&) -> int16_t { return -3; };
-    uint8_t buffer[1] = {0};
-    EXPECT_EQ(KORAL_I2C_Read_1_X(0x9C, buffer, 1, 1), -1);
-    EXPECT_RECORD(4, 0, 0, 1, "KORAL_I2C_Read_1_X");
-    EXPECT_EQ(serial->commands7, 0);
-    (void)slot;
-}
-
-TEST_F(I2cAccessTest, SerialLinkWithoutTransportFailsWithItsComPortCode) {
+TEST_F(I2cAccessTest, SerialSlotWithoutItsBlocksIsRefusedByTheGate) {
     addSlot(1, kTypeSerial).initialised = 1;
     uint8_t buffer[1] = {0};
     EXPECT_EQ(KORAL_I2C_Read_1_X(0x9C, buffer, 1, 1), -1);
-    EXPECT_RECORD(1, qre::kErrComPortNotAvailable, 0, 1, "KORAL_I2C_Read_1_X");
+    EXPECT_RECORD(1, qre::kErrFirmwareNotCorrect, 0, 1, "KORAL_I2C_Read_1_X");
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 // The fixture of the I2C and EEPROM export tests: a simulated board loaded by
 // the device layer from a set-up file, put into slot 1 as an open would, and
-// a fake serial electronics behind the serial link.
+// simulated serial electronics behind the serial link.
 
 #include "support/tarvik_test.h"
 
@@ -10,6 +10,7 @@
 #include "serial/qre_link.h"
 #include "sim/board_driver.h"
 #include "sim/board_registry.h"
+#include "serial_sim_fixture.h"
 #include "sim/eeprom_images.h"
 
 #include "platform/device.h"
@@ -27,24 +28,19 @@
 
 namespace tarvik::testing {
 
-// The serial electronics as the link sees them: I2C transfers on a bus of
-// their own (the same EEPROM model as the boards'), or a scripted failure.
-class FakeSerialElectronics : public QreLinkTransport {
+// The serial electronics' I2C bus behind block 11 (the same EEPROM model as
+// the boards'): a transfer asked for in the block is done when the block has
+// arrived, and answered in it.
+class I2cElectronics : public sim::SerialUnitBehaviour {
 public:
-    FakeSerialElectronics() { previous_ = setQreLinkTransport(this); }
-    ~FakeSerialElectronics() override { setQreLinkTransport(previous_); }
-    FakeSerialElectronics(const FakeSerialElectronics&) = delete;
-    FakeSerialElectronics& operator=(const FakeSerialElectronics&) = delete;
-
-    int16_t runI2cTransfer(QreLinkModule& link) override {
-        ++transfers;
-        std::array<uint8_t, 24>& block = link.i2cTransfer;
-        if (failWith) {
-            return failWith(link);
+    void blockWritten(sim::SerialUnit& unit, uint8_t type) override {
+        const std::span<uint8_t> block = unit.block(type);
+        if (type != qre::kTransferBlock || block[6] != 1) {
+            return;
         }
+        ++transfers;
         if (--transfersUntilFailure == 0) {
-            link.errors.push_back(qre::kErrTimeoutDataReady);
-            return -4;
+            return; // never done: the library's wait runs out
         }
         const uint8_t operation = block[2];
         const uint8_t address = block[3];
@@ -55,26 +51,19 @@ public:
         const std::optional<uint8_t> at = indexed ? std::optional<uint8_t>(index) : std::nullopt;
         sim::I2cResult result = sim::I2cResult::Done;
         if (read) {
-            result = bus.read(address, at, std::span<uint8_t>(block.data() + 16, count));
+            result = bus.read(address, at, block.subspan(16, count));
         } else {
-            result = bus.write(address, at, std::span<const uint8_t>(block.data() + 8, count));
+            result = bus.write(address, at, block.subspan(8, count));
         }
         block[6] = 255;
         block[7] = result == sim::I2cResult::Done ? 0 : static_cast<uint8_t>(kI2cNoAck);
-        return 1;
     }
-    void sendCommand7(QreLinkModule& /*link*/) override { ++commands7; }
 
     static constexpr int8_t kI2cNoAck = -52; // "ERR I2C NOACK"
 
     sim::I2cBus bus;
     int transfers = 0;
-    int commands7 = 0;
-    int transfersUntilFailure = 0; // n > 0: the n-th transfer times out
-    std::function<int16_t(QreLinkModule&)> failWith;
-
-private:
-    QreLinkTransport* previous_ = nullptr;
+    int transfersUntilFailure = 0; // n > 0: the n-th transfer never ends
 };
 
 class I2cSimTest : public TarvikTest {
@@ -116,12 +105,21 @@ protected:
         return slot;
     }
 
-    // A serial-electronics slot 1 with the fake behind the link.
-    DeviceSlot& openSerialSlot() {
-        serial = std::make_unique<FakeSerialElectronics>();
+    // A serial-electronics slot 1 on the simulated line, its unit at
+    // address 1 with the I2C bus.
+    DeviceSlot& openSerialSlot(uint16_t firmwareVersion = 316) {
+        serialLine = std::make_unique<SerialLinkSim>();
+        serialLine->electronics.addUnit(1).setBehaviour(serial);
         DeviceSlot& slot = addSlot(1, kTypeSerial);
         slot.initialised = 1;
+        EXPECT_TRUE(serialLine->openPort());
+        serialLine->prepareSlot(1, firmwareVersion);
         return slot;
+    }
+    // Commands 7 the unit received.
+    size_t commands7() const {
+        const auto codes = serialLine->electronics.unit(1)->commands();
+        return static_cast<size_t>(std::count(codes.begin(), codes.end(), 7));
     }
 
     std::optional<sim::EepromContents> eeprom(uint8_t address) {
@@ -145,7 +143,8 @@ protected:
 
     platform::testing::TempDir dir{"tarvik_i2c"};
     std::shared_ptr<sim::BoardModel> board;
-    std::unique_ptr<FakeSerialElectronics> serial;
+    std::shared_ptr<I2cElectronics> serial = std::make_shared<I2cElectronics>();
+    std::unique_ptr<SerialLinkSim> serialLine;
 
 private:
     bool loaded_ = false;

@@ -347,27 +347,26 @@ TEST_F(IntegrationTimeTest, SerialElectronicsLimitBySensorType) {
     EXPECT_EQ(record().info, 801);
 }
 
-// The serial electronics behind the link: records which parameter record
-// was sent and answers as told.
-class ParameterSends : public QreLinkTransport {
+// The parameter sends of the serial electronics are not built over the link
+// yet: this stands in for them, records which record was sent and answers as
+// told.
+class ParameterSends {
 public:
-    ParameterSends() { previous_ = setQreLinkTransport(this); }
-    ~ParameterSends() override { setQreLinkTransport(previous_); }
-    int16_t runI2cTransfer(QreLinkModule&) override { return 1; }
-    int32_t sendWorkModeParameters(QreLinkModule&, int32_t form) override {
-        forms.push_back(form);
-        return answer;
+    ParameterSends() {
+        qreOperationStandIns().sendWorkModeParameters = [this](int32_t form) {
+            forms.push_back(form);
+            return answer;
+        };
     }
+    ~ParameterSends() { qreOperationStandIns() = {}; }
     std::vector<int32_t> forms;
     int32_t answer = 0;
-
-private:
-    QreLinkTransport* previous_ = nullptr;
 };
 
 TEST_F(IntegrationTimeTest, SerialWorkModesSendTheirOwnRecordAndAdaptTheAveraging) {
     ParameterSends electronics;
     DeviceSlot& slot = openBoard(kTypeSerial, 3);
+    ASSERT_EQ(AllocQreSlotBuffers(1), 1);
     slot.qre.averageNumber = 5;
     slot.averageNumber = 5;
     // Single-scan modes take no averaging: sent with 1, reported afterwards.
@@ -377,9 +376,9 @@ TEST_F(IntegrationTimeTest, SerialWorkModesSendTheirOwnRecordAndAdaptTheAveragin
     EXPECT_EQ(slot.averageNumber, 1u);
     EXPECT_EQ(slot.block()->WorkMode, 1);
     // Work mode 3 by the serial firmware's version; 6 sends the older record.
-    slot.qre.status.setFirmwareVersion(314);
+    slot.qre.setFirmwareVersion(314);
     EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 3, 1), 0);
-    slot.qre.status.setFirmwareVersion(315);
+    slot.qre.setFirmwareVersion(315);
     EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 3, 1), 0);
     EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 6, 1), 0);
     EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 7, 1), -1);

@@ -4,6 +4,8 @@
 #include "board_test_driver.h"
 #include "tarvik_test.h"
 
+#include "serial/qre_link.h"
+
 #include "acquisition/raw_data.h"
 
 #include "core/locks.h"
@@ -39,8 +41,8 @@ TEST_F(LibraryParametersTest, WithoutTheKeyTheDefaultsStandAndLevel6IsRecorded) 
         EXPECT_EQ(deviceSlot(id), nullptr);
     }
     EXPECT_NE(qreLink(), nullptr);
-    EXPECT_EQ(qreLink()->replyTimeoutMs, 300);
-    EXPECT_EQ(qreLink()->port.comPort, 2u);
+    EXPECT_EQ(qreLink()->protocol.replyTimeout, 300);
+    EXPECT_EQ(qreLink()->port.portNumber, 2u);
 }
 
 TEST_F(LibraryParametersTest, ValuesAreTakenByTheirRules) {
@@ -309,9 +311,13 @@ TEST_F(DeviceSlotTest, FailedCloseIsRecordedAndTheSlotStillGoes) {
 
 TEST_F(DeviceSlotTest, SerialSlotHandleIsNeverClosed) {
     DeviceSlot& slot = addSlot(1, kTypeSerial, 4242);
-    slot.qre.status.setFirmwareVersion(316);
+    ASSERT_EQ(AllocQreSlotBuffers(1), 1);
+    SelectQreSlotBuffers(1);
     std::lock_guard guard(deviceLock());
     EXPECT_EQ(FreeDeviceSlot(1), 0);
+    // The link no longer points into the freed blocks.
+    EXPECT_EQ(qreLink()->current.version, nullptr);
+    (void)slot;
 }
 
 class LibraryExportsTest : public TarvikTest {};

@@ -1,13 +1,15 @@
-// The life cycle of the serial electronics (interface type 3), with a fake
-// electronics behind the serial link.
+// The life cycle of the serial electronics (interface type 3), with their
+// open and initialise stood in for and the link's port on a fake line.
 
 #include "lifecycle_fixture.h"
 
 #include "hardware/eeprom_image.h"
 #include "serial/qre_link.h"
+#include "serial_sim_fixture.h"
 #include "sim/eeprom_images.h"
 
 #include <cstring>
+#include <utility>
 
 namespace tarvik::testing {
 namespace {
@@ -19,25 +21,34 @@ constexpr const char* kInit = "KORAL_InitializeOperationElectronics";
 constexpr size_t kBlockInterface = 4;
 constexpr size_t kBlockFrontEnd = 28;
 
-class FakeElectronics : public QreLinkTransport {
+// The open and the initialise of the serial electronics are not built over
+// the link yet: this stands in for them. Its open opens the link's port on a
+// fake line and answers with firmware 316, a serial interface board and a
+// front end with sensor type 1 and 256 pixels.
+class FakeElectronics {
 public:
-    FakeElectronics() { previous_ = setQreLinkTransport(this); }
-    ~FakeElectronics() override { setQreLinkTransport(previous_); }
+    FakeElectronics() {
+        qreOperationStandIns().openDevice = [this](int32_t flags) { return open(flags); };
+        qreOperationStandIns().initializeDevice = [this](int32_t flags) {
+            return initialize(flags);
+        };
+    }
+    ~FakeElectronics() { qreOperationStandIns() = {}; }
     FakeElectronics(const FakeElectronics&) = delete;
     FakeElectronics& operator=(const FakeElectronics&) = delete;
 
-    int16_t runI2cTransfer(QreLinkModule& /*link*/) override { return -1; }
-
-    // Answers with firmware 316, a serial interface board and a front end
-    // with sensor type 1 and 256 pixels.
-    int32_t openDevice(QreLinkModule& link, int32_t flags) override {
+    int32_t open(int32_t flags) {
         opens.push_back(flags);
         if (openInfo != 0) {
             recordErrorInfo(openInfo);
             return -1;
         }
-        link.portOpen = true;
-        actualSlot()->qre.status.setFirmwareVersion(316);
+        if (!IsQrePortOpen() && !serial.openPort()) {
+            recordErrorInfo(814);
+            return -1;
+        }
+        const int32_t id = actualInterfaceId();
+        serial.prepareSlot(id);
         actualSlot()->qre.pixelCount = pixels;
         sim::InterfaceImageSpec interfaceSpec;
         interfaceSpec.header.type = 3;
@@ -47,14 +58,15 @@ public:
         frontEndSpec.sensor.sensorType = 1;
         frontEndSpec.sensor.pixels = 256;
         const sim::EepromContents frontEnd = sim::buildFrontEndImage(frontEndSpec);
-        link.configuration.fill(0);
-        setImageU16(link.configuration.data(), 2, 1);
-        std::memcpy(link.configuration.data() + kBlockInterface, interfaceImage.data(), 24);
-        std::memcpy(link.configuration.data() + kBlockFrontEnd, frontEnd.data(), 40);
+        auto& configuration = qreLink()->configuration;
+        configuration.fill(0);
+        setImageU16(configuration.data(), 2, 1);
+        std::memcpy(configuration.data() + kBlockInterface, interfaceImage.data(), 24);
+        std::memcpy(configuration.data() + kBlockFrontEnd, frontEnd.data(), 40);
         return 0;
     }
 
-    int32_t initializeDevice(QreLinkModule& /*link*/, int32_t flags) override {
+    int32_t initialize(int32_t flags) {
         initialises.push_back(flags);
         if (initialiseFails) {
             recordError(actualInterfaceId(), KORAL_LEVEL_HARDWARE, -72, 0);
@@ -63,14 +75,12 @@ public:
         return 0;
     }
 
+    SerialLinkSim serial;
     std::vector<int32_t> opens;
     std::vector<int32_t> initialises;
     int32_t openInfo = 0; // 814 or 815: the open fails
     bool initialiseFails = false;
     uint32_t pixels = 1024;
-
-private:
-    QreLinkTransport* previous_ = nullptr;
 };
 
 class LifecycleSerialTest : public LifecycleTest {
@@ -108,8 +118,8 @@ TEST_F(LifecycleSerialTest, FailedOpenReportsItsOwnRecordAndLeavesNoSlot) {
     EXPECT_EQ(boxCount(), 1u);
 }
 
-TEST_F(LifecycleSerialTest, LinkWithoutTransportCannotOpen) {
-    setQreLinkTransport(nullptr);
+TEST_F(LifecycleSerialTest, OpenWithoutTheDeviceLayerFails) {
+    const auto open = std::exchange(qreOperationStandIns().openDevice, nullptr);
     EXPECT_EQ(KORAL_OpenOperationElectronicsDevice(kOpenKeepSlot, 3, 1), -1);
     EXPECT_RECORD(3, 301, 0, 1, kOpen);
     // Kept: the slot counts as open with the placeholder, which no close
@@ -118,7 +128,7 @@ TEST_F(LifecycleSerialTest, LinkWithoutTransportCannotOpen) {
     EXPECT_EQ(deviceSlot(1)->deviceHandle, platform::kPlaceholderDeviceHandle);
     EXPECT_EQ(KORAL_CloseOperationElectronicsWithoutDeInit(1), 0);
     EXPECT_EQ(deviceSlot(1)->deviceHandle, platform::kInvalidDeviceHandle);
-    setQreLinkTransport(&electronics);
+    qreOperationStandIns().openDevice = open;
     ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, 3, 1), 0);
     EXPECT_EQ(state().openInterfaces, 1);
     EXPECT_EQ(KORAL_CloseOperationElectronics(1), 0);
@@ -134,10 +144,10 @@ TEST_F(LifecycleSerialTest, SeventhSerialInterfaceIsRefused) {
     EXPECT_EQ(deviceSlot(7), nullptr);
     // The port stays open until the last interface closes.
     for (uint32_t id = 1; id <= 6; ++id) {
-        EXPECT_TRUE(qreLink()->portOpen) << id;
+        EXPECT_TRUE(electronics.serial.line->isOpen()) << id;
         EXPECT_EQ(KORAL_CloseOperationElectronics(id), 0);
     }
-    EXPECT_FALSE(qreLink()->portOpen);
+    EXPECT_FALSE(electronics.serial.line->isOpen());
     EXPECT_EQ(state().interfaceTypeInUse, 0u);
     EXPECT_EQ(calls.deletes.size(), 6u);
 }

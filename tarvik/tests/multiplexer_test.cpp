@@ -50,26 +50,22 @@ int32_t recordDigOutput(int32_t line, int32_t value, int32_t id) {
     return g_digOutResult;
 }
 
-// A serial multiplexer answering every switch with `answer`.
-class FakeSerialMux : public QreLinkTransport {
+// The serial multiplexer link is not built yet: this stands in for its
+// switch and answers every switch with `answer`.
+class FakeSerialMux {
 public:
-    FakeSerialMux() { previous_ = setQreLinkTransport(this); }
-    ~FakeSerialMux() override { setQreLinkTransport(previous_); }
+    FakeSerialMux() {
+        qreOperationStandIns().selectMuxChannel = [this](int32_t channel, int32_t interfaceId) {
+            switches.emplace_back(channel, interfaceId);
+            return answer;
+        };
+    }
+    ~FakeSerialMux() { qreOperationStandIns() = {}; }
     FakeSerialMux(const FakeSerialMux&) = delete;
     FakeSerialMux& operator=(const FakeSerialMux&) = delete;
 
-    int16_t runI2cTransfer(QreLinkModule& /*link*/) override { return -1; }
-    int32_t selectMuxChannel(QreLinkModule& /*link*/, int32_t channel,
-                             int32_t interfaceId) override {
-        switches.emplace_back(channel, interfaceId);
-        return answer;
-    }
-
     std::vector<std::pair<int32_t, int32_t>> switches;
     int32_t answer = 0;
-
-private:
-    QreLinkTransport* previous_ = nullptr;
 };
 
 class MultiplexerTest : public TarvikTest {

@@ -1,5 +1,5 @@
-// The serial-link interface: its pure helpers, its error report, and the
-// clean failures of everything that needs the COM-port transport.
+// The operations of the serial electronics: their pure helpers, the error
+// evaluation, and the clean failures of those not built over the link yet.
 
 #include "tarvik_test.h"
 
@@ -68,7 +68,12 @@ TEST(ClampIntegrationTimeTest, NullPointersAreSkipped) {
 
 class QreLinkTest : public TarvikTest {
 protected:
-    DeviceSlot& serialSlot(int32_t id = 1) { return addSlot(id, kTypeSerial); }
+    // A serial slot with its blocks.
+    DeviceSlot& serialSlot(int32_t id = 1) {
+        DeviceSlot& slot = addSlot(id, kTypeSerial);
+        EXPECT_EQ(AllocQreSlotBuffers(id), 1);
+        return slot;
+    }
 };
 
 TEST_F(QreLinkTest, SerialMultiplexerChannelCounts) {
@@ -109,39 +114,53 @@ TEST_F(QreLinkTest, ConfigurationVariantOfAssembly8) {
 
 TEST_F(QreLinkTest, FirmwareRefusalIsReportedFirst) {
     DeviceSlot& slot = serialSlot(2);
-    slot.qre.status.setStatusWords(-72, 17);
-    pushQreError(-71);
-    pushQreError(-21);
+    slot.qre.setStatusWords(-72, 17);
+    PushQreError(-71);
+    PushQreError(-21);
     EXPECT_EQ(ReportQreErrors(1), 1);
     EXPECT_RECORD(1, -21, 0, 2, "");
 }
 
-TEST_F(QreLinkTest, ClassOneLooksAtTheListThenTheStatusWords) {
+TEST_F(QreLinkTest, ReportsTheFirstErrorOfTheClass) {
     DeviceSlot& slot = serialSlot(2);
     EXPECT_EQ(ReportQreErrors(1), 0);
-    slot.qre.status.setStatusWords(0, 17);
+    slot.qre.setStatusWords(0, 17);
     EXPECT_EQ(ReportQreErrors(1), 1);
     EXPECT_RECORD(1, 17, 0, 2, "");
-    slot.qre.status.setStatusWords(-204, 17);
+    EXPECT_EQ(CheckQreErrors(4), 1);
+    EXPECT_EQ(CheckQreErrors(2), 0); // commands do not look at the device's code
+    EXPECT_EQ(ReportQreErrors(2), 0);
+    slot.qre.setStatusWords(-204, 17);
     EXPECT_EQ(ReportQreErrors(1), 1);
     EXPECT_RECORD(1, -204, 0, 2, "");
-    slot.qre.status.setStatusWords(-5, 0); // not one the report looks for
+    slot.qre.setStatusWords(-5, 0); // not one the report looks for
     EXPECT_EQ(ReportQreErrors(1), 0);
-    pushQreError(-71);
-    pushQreError(-204);
+    // The list's first failed exchange, not its newest.
+    PushQreError(-310);
+    PushQreError(-71);
+    PushQreError(-204);
     EXPECT_EQ(ReportQreErrors(1), 1);
-    EXPECT_RECORD(1, -204, 0, 2, "");
-    clearQreErrors();
+    EXPECT_RECORD(1, -71, 0, 2, "");
+    // Port errors count for commands, not for starts and waits.
+    ClearQreErrorList();
+    PushQreError(-310);
+    EXPECT_EQ(CheckQreErrors(2), 1);
+    EXPECT_EQ(CheckQreErrors(1), 0);
+    ClearQreErrorList();
     EXPECT_EQ(ReportQreErrors(1), 0);
 }
 
-TEST_F(QreLinkTest, ClassSevenLooksAtTheI2cStatus) {
-    serialSlot(3);
-    pushQreError(-71);
+TEST_F(QreLinkTest, ClassSevenLooksAtTheI2cStatusAndEightAtTheWarning) {
+    DeviceSlot& slot = serialSlot(3);
+    PushQreError(-71);
     EXPECT_EQ(ReportQreErrors(7), 0);
     qreLink()->i2cTransfer[7] = 0xCC; // -52 "ERR I2C NOACK"
     EXPECT_EQ(ReportQreErrors(7), 1);
     EXPECT_RECORD(1, -52, 0, 3, "");
+    EXPECT_EQ(ReportQreErrors(8), 0);
+    slot.qre.blocks->version[21] = 198;
+    EXPECT_EQ(ReportQreErrors(8), 1);
+    EXPECT_RECORD(50, 198, 0, 3, "");
 }
 
 TEST_F(QreLinkTest, OpenFailsWithQreDriverNotFound) {
@@ -164,9 +183,7 @@ TEST_F(QreLinkTest, TransfersFailWithComPortNotAvailable) {
     EXPECT_EQ(SetQreDigitalOutput2(), -1);
     EXPECT_EQ(ClearQreDigitalOutput2(), -1);
     EXPECT_EQ(GetQreDigitalInput1(), -1);
-    EXPECT_EQ(qreLink()->digitalOutputs, 0);
-    EXPECT_EQ(RunQreI2cTransfer(), -1);
-    EXPECT_EQ(qreLink()->errors, std::vector<int32_t>{-320});
+    EXPECT_EQ(GetLastQreError(), -320);
     EXPECT_EQ(CloseQrePort(), 1);
 }
 
@@ -210,9 +227,9 @@ TEST_F(QreLinkTest, SwitchDelayCoversFiveCyclesWhereTheElectronicsNeedIt) {
     slot.block()->WorkMode = 6;
     EXPECT_EQ(WaitMuxSwitchDelay(1, 25, 0), 200);
     slot.block()->WorkMode = 3;
-    slot.qre.status.setFirmwareVersion(314);
+    slot.qre.setFirmwareVersion(314);
     EXPECT_EQ(WaitMuxSwitchDelay(1, 250, 0), 250);
-    slot.qre.status.setFirmwareVersion(315);
+    slot.qre.setFirmwareVersion(315);
     EXPECT_EQ(WaitMuxSwitchDelay(1, 25, 0), 25);
 
     const platform::TimePoint before = clock.now();
@@ -224,9 +241,9 @@ TEST_F(QreLinkTest, SwitchDelayCoversFiveCyclesWhereTheElectronicsNeedIt) {
 
 TEST_F(QreLinkTest, SlotBuffersGoWithTheSlot) {
     DeviceSlot& slot = serialSlot(2);
-    slot.qre.status.setFirmwareVersion(320);
+    slot.qre.setFirmwareVersion(320);
     FreeQreSlotBuffers(2);
-    EXPECT_EQ(slot.qre.status.firmwareVersion(), 0);
+    EXPECT_EQ(slot.qre.firmwareVersion(), 0);
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "board_test_driver.h"
 #include "tarvik_test.h"
 
+#include "serial/qre_link.h"
+
 #include "core/firmware_features.h"
 #include "tarvik.h"
 
@@ -131,12 +133,13 @@ TEST_F(WarningMessagesTest, MissingSlotAndNothingOpened) {
 
 TEST_F(WarningMessagesTest, SerialSlotsGoThroughTheLink) {
     DeviceSlot& slot = addSlot(1, kTypeSerial);
-    slot.qre.status.setFirmwareVersion(314);
+    ASSERT_EQ(AllocQreSlotBuffers(1), 1);
+    slot.qre.setFirmwareVersion(314);
     EXPECT_EQ(KORAL_WarningMessagesEx(1, 1, 1), -1);
     // Classes set, but the serial link is not there to take them.
     EXPECT_EQ(slot.warningMask, 1);
     EXPECT_RECORD(1, -320, 0, 1, "KORAL_WarningMessagesEx");
-    slot.qre.status.setFirmwareVersion(313);
+    slot.qre.setFirmwareVersion(313);
     EXPECT_EQ(KORAL_WarningMessagesEx(1, 1, 1), -1);
     EXPECT_RECORD(1, 156, 313, 1, "KORAL_WarningMessagesEx");
 }

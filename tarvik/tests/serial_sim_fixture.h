@@ -1,0 +1,83 @@
+#pragma once
+// The link on a fake COM port with simulated serial electronics behind it, on
+// a virtual clock; and what the open of the first serial slot does to the
+// link (port opened and configured, protocol reset) and what an operation
+// does before its first exchange (the slot's blocks selected, its address
+// set).
+
+#include "core/library_state.h"
+#include "serial/qre_link.h"
+#include "sim/serial_electronics.h"
+
+#include "platform/clock.h"
+#include "platform/serial_fake.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace tarvik::testing {
+
+class SerialLinkSim {
+public:
+    explicit SerialLinkSim(uint16_t portNumber = 2)
+        : portNumber_(portNumber), name_("COM" + std::to_string(portNumber)) {
+        line->setDevice(&electronics);
+        EXPECT_EQ(platform::serial::attachFakeSerialLine(name_, line), 0);
+    }
+    ~SerialLinkSim() {
+        CloseQrePortHandle();
+        platform::serial::detachSerialPort(name_);
+        line->setDevice(nullptr);
+    }
+    SerialLinkSim(const SerialLinkSim&) = delete;
+    SerialLinkSim& operator=(const SerialLinkSim&) = delete;
+
+    // The port opened and configured on the line, the protocol reset.
+    bool openPort(uint8_t transmission = 0) {
+        QreLinkModule* link = qreLink();
+        link->port.portNumber = portNumber_;
+        link->port.transmission = transmission;
+        ResetQreProtocolState();
+        const bool opened = OpenQrePort() == 1 && ConfigureQrePort() == 1;
+        ResetQreProtocol();
+        return opened;
+    }
+
+    // Slot id with its blocks at their defaults and the firmware version,
+    // selected, its address the destination; the wait of the address switch
+    // is taken.
+    void prepareSlot(int32_t id, uint16_t version = 316) {
+        ASSERT_EQ(AllocQreSlotBuffers(id), 1);
+        SelectQreSlotBuffers(id);
+        ResetQreRecords();
+        deviceSlot(id)->qre.setFirmwareVersion(version);
+        deviceSlot(id)->qre.interfaceId = static_cast<uint32_t>(id);
+        SetQreDestination(static_cast<uint8_t>(id));
+        qreLink()->protocol.addressChanged = 0;
+    }
+
+    // The frames the library wrote, one per write.
+    std::vector<std::vector<uint8_t>> writes() const {
+        std::vector<std::vector<uint8_t>> out;
+        for (const auto& event : line->events()) {
+            if (event.kind == platform::serial::FakeSerialEvent::Kind::Write) {
+                out.push_back(event.bytes);
+            }
+        }
+        return out;
+    }
+
+    platform::VirtualClock clock;
+    platform::ScopedClock scope{clock};
+    sim::SerialElectronics electronics;
+    std::shared_ptr<platform::serial::FakeSerialLine> line =
+        std::make_shared<platform::serial::FakeSerialLine>();
+
+private:
+    uint16_t portNumber_;
+    std::string name_;
+};
+
+} // namespace tarvik::testing
