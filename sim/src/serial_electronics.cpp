@@ -216,11 +216,19 @@ void SerialUnit::emit(std::vector<uint8_t> frame, const Sink& sink) {
             case SerialFault::Late:
                 delay += std::chrono::milliseconds(fault.argument);
                 break;
+            case SerialFault::Stale:
+                if (!wentOut_.empty()) {
+                    frame = wentOut_;
+                }
+                break;
             }
             if (--fault.count == 0) {
                 faults_.pop_front();
             }
         }
+    }
+    if (copies > 0) {
+        wentOut_ = frame;
     }
     for (int i = 0; i < copies; ++i) {
         sink(frame, delay);

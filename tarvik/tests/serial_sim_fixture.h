@@ -39,6 +39,7 @@ public:
         QreLinkModule* link = qreLink();
         link->port.portNumber = portNumber_;
         link->port.transmission = transmission;
+        CloseQrePortHandle();
         ResetQreProtocolState();
         const bool opened = OpenQrePort() == 1 && ConfigureQrePort() == 1;
         ResetQreProtocol();

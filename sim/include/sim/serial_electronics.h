@@ -6,8 +6,8 @@
 // block writes piece by piece, keeps its own sequence byte, and injects the
 // faults of a real line into the frames it sends: dropped, truncated or
 // corrupted frames, unequal address nibbles, wrong block type or index,
-// repeated frames, replies from another address, late replies, and a unit
-// that never gets ready.
+// repeated frames, replies from another address, late replies, a unit stuck
+// on one frame, and a unit that never gets ready.
 //
 // What a unit's blocks mean and what its commands do is its behaviour's
 // business (SerialUnitBehaviour); by default commands are acknowledged and
@@ -48,6 +48,7 @@ enum class SerialFault {
     Repeat,             // the frame is sent twice
     ForeignSource,      // sent as from address `argument`
     Late,               // sent `argument` ms later than usual
+    Stale,              // the frame sent before goes out again instead (a unit stuck)
 };
 
 struct SerialFaultSpec {
@@ -95,6 +96,7 @@ public:
 
     void setBehaviour(std::shared_ptr<SerialUnitBehaviour> behaviour);
     void injectFault(SerialFaultSpec fault);
+    void clearFaults() { faults_.clear(); }
     // Answers every frame with a request to send it again.
     void setNeverReady(bool neverReady) { neverReady_ = neverReady; }
     // An absent unit answers nothing.
@@ -127,7 +129,8 @@ private:
     bool present_ = true;
     platform::Duration turnaround_ = std::chrono::microseconds(500);
     uint8_t sequence_ = 0;
-    std::vector<uint8_t> lastSent_;
+    std::vector<uint8_t> lastSent_;  // the frame meant last, for a repeat request
+    std::vector<uint8_t> wentOut_;   // the frame that went out last
     std::vector<SerialFrameRecord> received_;
     // A block being read: its bytes as they were at the request.
     std::optional<uint8_t> readType_;
