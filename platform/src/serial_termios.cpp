@@ -116,27 +116,9 @@ public:
             return leaveError(EBADF);
         }
         const TimePoint deadline = deadlineOf(timeouts_.writeTotalMs, TimePoint::max());
-        while (written < data.size()) {
-            const ssize_t n = ::write(fd_, data.data() + written, data.size() - written);
-            if (n > 0) {
-                written += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN) {
-                return leaveError(errno);
-            }
-            const int rc = waitReady(fd_, POLLOUT, deadline);
-            if (rc == ETIMEDOUT) {
-                return 0;
-            }
-            if (rc != 0) {
-                return leaveError(rc);
-            }
-        }
-        return 0;
+        return transfer(POLLOUT, deadline, data.size(), written, [&](std::size_t done) {
+            return ::write(fd_, data.data() + done, data.size() - done);
+        });
     }
 
     int read(std::span<uint8_t> buffer, std::size_t& got, TimePoint deadline) override {
@@ -145,27 +127,9 @@ public:
             return leaveError(EBADF);
         }
         const TimePoint until = deadlineOf(timeouts_.readTotalMs, deadline);
-        while (got < buffer.size()) {
-            const ssize_t n = ::read(fd_, buffer.data() + got, buffer.size() - got);
-            if (n > 0) {
-                got += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN) {
-                return leaveError(errno);
-            }
-            const int rc = waitReady(fd_, POLLIN, until);
-            if (rc == ETIMEDOUT) {
-                return 0;
-            }
-            if (rc != 0) {
-                return leaveError(rc);
-            }
-        }
-        return 0;
+        return transfer(POLLIN, until, buffer.size(), got, [&](std::size_t done) {
+            return ::read(fd_, buffer.data() + done, buffer.size() - done);
+        });
     }
 
     int drain() override {
@@ -236,6 +200,34 @@ public:
     }
 
 private:
+    // Moves `total` bytes by io (one non-blocking call from `done` on),
+    // waiting for the descriptor until the deadline; running out of time is
+    // no error.
+    template <class Io>
+    int transfer(short events, TimePoint deadline, std::size_t total, std::size_t& done, Io io) {
+        while (done < total) {
+            const ssize_t n = io(done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN) {
+                return leaveError(errno);
+            }
+            const int rc = waitReady(fd_, events, deadline);
+            if (rc == ETIMEDOUT) {
+                return 0;
+            }
+            if (rc != 0) {
+                return leaveError(rc);
+            }
+        }
+        return 0;
+    }
+
     int fd_;
     Timeouts timeouts_{};
 };

@@ -282,8 +282,7 @@ void SerialElectronics::process(std::span<const uint8_t> bytes, const SerialUnit
     std::lock_guard guard(mutex_);
     const SerialUnit::Sink recordingSink = [&](std::span<const uint8_t> frame,
                                                platform::Duration delay) {
-        if (frame.size() >= qre::kHeaderSize &&
-            qre::frameLength(frame[2]) == frame.size() &&
+        if (frame.size() >= qre::kHeaderSize && qre::frameLength(frame[2]) == frame.size() &&
             qre::verifyChecks(frame.data(), frame.size()) == qre::ChecksResult::Good) {
             frames_.push_back({platform::now(), std::vector<uint8_t>(frame.begin(), frame.end())});
         }
@@ -300,9 +299,9 @@ void SerialElectronics::process(std::span<const uint8_t> bytes, const SerialUnit
         if (pending_.size() < length) {
             break;
         }
-        SerialFrameRecord frame{platform::now(),
-                                std::vector<uint8_t>(pending_.begin(), pending_.begin() +
-                                                                           static_cast<long>(length))};
+        SerialFrameRecord frame{
+            platform::now(),
+            std::vector<uint8_t>(pending_.begin(), pending_.begin() + static_cast<long>(length))};
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(length));
         if (!qre::nibblesEqual(frame.bytes[0]) || !qre::nibblesEqual(frame.bytes[1]) ||
             qre::verifyChecks(frame.bytes.data(), length) != qre::ChecksResult::Good) {

@@ -713,7 +713,7 @@ int32_t sendSerialMode(DeviceSlot& slot, int32_t id, int32_t mode) {
     case 3:
         // Serial firmware above 3.14 takes the newer record.
         sent = slot.qre.firmwareVersion() > 314 ? SendQreParametersWorkMode3New()
-                                                       : SendQreParametersWorkMode3();
+                                                : SendQreParametersWorkMode3();
         break;
     case 4:
         sent = SendQreParametersWorkMode4();

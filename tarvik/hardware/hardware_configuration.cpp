@@ -357,8 +357,7 @@ private:
             return refuse(id_, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
                           kInfoInvalidConfiguration);
         }
-        if (slot_.boardType == kTypeSerial && type_ == 13 &&
-            slot_.qre.firmwareVersion() < 316) {
+        if (slot_.boardType == kTypeSerial && type_ == 13 && slot_.qre.firmwareVersion() < 316) {
             return refuse(id_, KORAL_LEVEL_IGNORED, code::kDriverNoSupport,
                           code::kInvalidSensorType);
         }

@@ -154,11 +154,9 @@ using DataFrame = std::array<uint8_t, kDataFrameSize>;
 
 constexpr CommandFrame commandFrame(uint8_t destination, uint8_t source, uint8_t code,
                                     uint8_t parameter, uint8_t sequence) {
-    CommandFrame frame{addressByte(destination),
-                       addressByte(source),
+    CommandFrame frame{addressByte(destination), addressByte(source),
                        static_cast<uint8_t>(kCommandKind << 4),
-                       static_cast<uint8_t>((parameter & 0x0F) << 4 | (code & 0x0F)),
-                       sequence};
+                       static_cast<uint8_t>((parameter & 0x0F) << 4 | (code & 0x0F)), sequence};
     appendChecks(frame.data(), kHeaderSize);
     return frame;
 }

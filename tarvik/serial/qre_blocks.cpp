@@ -80,8 +80,8 @@ bool settingsRefused(uint16_t v, const uint8_t* s, const uint8_t* p) {
     const bool s4Basic = oneOf(s[4], {0, 2});
     const bool triggerOutsideMode = s[20] != 0 && s[21] != 1;
     const bool rule5 = averagedContinuous || !p4Basic || !p5Basic || s[20] != 0 || !s4Basic;
-    const bool rule8 = averagedContinuous || !oneOf(p[4], {0, 1, 2, 3, 6}) || triggerOutsideMode ||
-                       !s4Basic;
+    const bool rule8 =
+        averagedContinuous || !oneOf(p[4], {0, 1, 2, 3, 6}) || triggerOutsideMode || !s4Basic;
     if (v < 202) {
         return averagedContinuous || p[4] != 0 || p[5] != 0 || s[4] != 0 || s[6] != 0 ||
                s[7] != 0 || s[20] != 0;

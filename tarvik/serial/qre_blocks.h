@@ -50,27 +50,69 @@ int32_t SendQreCommandN(uint8_t code);
 int32_t WriteQreBlockN(uint8_t type);
 int32_t ReadQreBlockN(uint8_t type);
 
-inline int32_t SendQreCommand4() { return SendQreCommandN(4); }
-inline int32_t SendQreCommand5() { return SendQreCommandN(5); }
-inline int32_t SendQreCommand6() { return SendQreCommandN(6); }
-inline int32_t SendQreCommand7() { return SendQreCommandN(7); }
-inline int32_t SendQreCommand8() { return SendQreCommandN(8); }
-inline int32_t SendQreCommand13() { return SendQreCommandN(qre::kGlobalReset); }
-inline int32_t SendQreCommand14() { return SendQreCommandN(qre::kStatusPoll); }
-inline int32_t WriteQreBlock6() { return WriteQreBlockN(qre::kParameterBlock); }
-inline int32_t WriteQreBlock9() { return WriteQreBlockN(qre::kSettingsBlock); }
-inline int32_t WriteQreBlock11() { return WriteQreBlockN(qre::kTransferBlock); }
-inline int32_t ReadQreBlock1() { return ReadQreBlockN(1); }
-inline int32_t ReadQreBlock2() { return ReadQreBlockN(2); }
-inline int32_t ReadQreBlock3() { return ReadQreBlockN(3); }
-inline int32_t ReadQreBlock4() { return ReadQreBlockN(4); }
-inline int32_t ReadQreBlock6() { return ReadQreBlockN(qre::kParameterBlock); }
-inline int32_t ReadQreBlock7() { return ReadQreBlockN(7); }
-inline int32_t ReadQreBlock8() { return ReadQreBlockN(8); }
-inline int32_t ReadQreBlock9() { return ReadQreBlockN(qre::kSettingsBlock); }
-inline int32_t ReadQreBlock10() { return ReadQreBlockN(qre::kVersionBlock); }
-inline int32_t ReadQreBlock11() { return ReadQreBlockN(qre::kTransferBlock); }
-inline int32_t ReadQreBlock12() { return ReadQreBlockN(qre::kConfigurationBlock); }
+inline int32_t SendQreCommand4() {
+    return SendQreCommandN(4);
+}
+inline int32_t SendQreCommand5() {
+    return SendQreCommandN(5);
+}
+inline int32_t SendQreCommand6() {
+    return SendQreCommandN(6);
+}
+inline int32_t SendQreCommand7() {
+    return SendQreCommandN(7);
+}
+inline int32_t SendQreCommand8() {
+    return SendQreCommandN(8);
+}
+inline int32_t SendQreCommand13() {
+    return SendQreCommandN(qre::kGlobalReset);
+}
+inline int32_t SendQreCommand14() {
+    return SendQreCommandN(qre::kStatusPoll);
+}
+inline int32_t WriteQreBlock6() {
+    return WriteQreBlockN(qre::kParameterBlock);
+}
+inline int32_t WriteQreBlock9() {
+    return WriteQreBlockN(qre::kSettingsBlock);
+}
+inline int32_t WriteQreBlock11() {
+    return WriteQreBlockN(qre::kTransferBlock);
+}
+inline int32_t ReadQreBlock1() {
+    return ReadQreBlockN(1);
+}
+inline int32_t ReadQreBlock2() {
+    return ReadQreBlockN(2);
+}
+inline int32_t ReadQreBlock3() {
+    return ReadQreBlockN(3);
+}
+inline int32_t ReadQreBlock4() {
+    return ReadQreBlockN(4);
+}
+inline int32_t ReadQreBlock6() {
+    return ReadQreBlockN(qre::kParameterBlock);
+}
+inline int32_t ReadQreBlock7() {
+    return ReadQreBlockN(7);
+}
+inline int32_t ReadQreBlock8() {
+    return ReadQreBlockN(8);
+}
+inline int32_t ReadQreBlock9() {
+    return ReadQreBlockN(qre::kSettingsBlock);
+}
+inline int32_t ReadQreBlock10() {
+    return ReadQreBlockN(qre::kVersionBlock);
+}
+inline int32_t ReadQreBlock11() {
+    return ReadQreBlockN(qre::kTransferBlock);
+}
+inline int32_t ReadQreBlock12() {
+    return ReadQreBlockN(qre::kConfigurationBlock);
+}
 
 // --- gates (true passes; a refusal pushes -21)
 bool CheckQreCommandFirmware(uint8_t code);

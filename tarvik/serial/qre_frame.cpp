@@ -50,9 +50,8 @@ void discardFrame() {
 void sendDataFrame(QreLinkModule& link, uint8_t indexByte, bool first, std::size_t piece) {
     const QreProtocolState& p = link.protocol;
     QreTransferRecord& t = link.transfer;
-    const qre::DataFrame frame =
-        qre::dataFrame(p.destination, p.ownAddress, t.blockType, indexByte, first,
-                       std::span<const uint8_t>(t.source, piece));
+    const qre::DataFrame frame = qre::dataFrame(p.destination, p.ownAddress, t.blockType, indexByte,
+                                                first, std::span<const uint8_t>(t.source, piece));
     std::copy(frame.begin(), frame.end(), link.frames.transmit.begin());
     t.source += piece;
     WriteQrePort(qre::kDataFrameSize);
@@ -353,8 +352,8 @@ void DrainQreInput() {
         std::array<uint8_t, qre::kMaxFrameSize> scratch{};
         const std::size_t n = std::min<std::size_t>(link->receive.bytesToRead, scratch.size());
         std::size_t got = 0;
-        if (!link->portHandle || link->portHandle->read(std::span<uint8_t>(scratch.data(), n),
-                                                        got, limit) != 0) {
+        if (!link->portHandle ||
+            link->portHandle->read(std::span<uint8_t>(scratch.data(), n), got, limit) != 0) {
             return false;
         }
         return got > 0;

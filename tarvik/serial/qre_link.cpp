@@ -239,8 +239,7 @@ int32_t WaitMuxSwitchDelay(int32_t interfaceId, int32_t delayMs, int32_t waitFla
     int32_t delay = delayMs;
     if (const DeviceSlot* slot = deviceSlot(interfaceId); slot && slot->boardType == kTypeSerial) {
         const uint16_t workMode = slot->block()->WorkMode;
-        if (workMode == 6 ||
-            (workMode == 3 && slot->qre.firmwareVersion() < kFirmwareMuxWait)) {
+        if (workMode == 6 || (workMode == 3 && slot->qre.firmwareVersion() < kFirmwareMuxWait)) {
             delay = std::max<int32_t>(delay, kMuxDelayCycles *
                                                  static_cast<int32_t>(slot->qre.cycleTimeMs));
         }

@@ -58,9 +58,10 @@ int32_t OpenQrePort() {
     if (link == nullptr) {
         return 0;
     }
-    const uint16_t number = link->port.portNumber >= 1 && link->port.portNumber <= kHighestPortNumber
-                                ? link->port.portNumber
-                                : 1;
+    const uint16_t number =
+        link->port.portNumber >= 1 && link->port.portNumber <= kHighestPortNumber
+            ? link->port.portNumber
+            : 1;
     std::unique_ptr<SerialPort> port;
     if (platform::serial::openSerialPort("COM" + std::to_string(number), port) != 0) {
         PushQreError(qre::kErrPortOpen);
@@ -210,8 +211,8 @@ int32_t ReadQrePort(uint8_t* buffer, platform::TimePoint deadline) {
     const platform::TimePoint until =
         std::min(deadline, platform::deadlineAfterMs(clock, link != nullptr ? link->readTimeoutMs
                                                                             : kPortTimeoutMs));
-    if (const platform::TimePoint now = clock.now(); until != platform::TimePoint::max() &&
-                                                     until > now) {
+    if (const platform::TimePoint now = clock.now();
+        until != platform::TimePoint::max() && until > now) {
         clock.sleepFor(until - now);
     }
     return 0;
@@ -260,8 +261,8 @@ void ReportQrePortError(int32_t mode, uint32_t platformError) {
 
 int32_t GetQreClock() {
     // The monotonic clock: a wall clock set back would stretch every wait.
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        platform::now().time_since_epoch());
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(platform::now().time_since_epoch());
     return static_cast<int32_t>(ms.count() % kMsPerHour);
 }
 

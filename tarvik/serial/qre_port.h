@@ -55,13 +55,13 @@ struct QrePortSettings {
     uint16_t portNumber = 2;    // COM port 1..8; any other opens "COM1"
     uint32_t baudRate = 115200; // line speed
     uint8_t byteSize = 8;
-    uint8_t parity = 2;           // the platform's code: 2 even
-    uint8_t stopBits = 0;         // the platform's code: 0 one
-    uint32_t binaryFlag = 1;      // bit 0 used
-    uint32_t parityCheck = 1;     // bit 0 used
-    uint8_t transmission = 0;     // Trans: 1 RS485 with RTS switching; 0, 2 a plain line
-    uint32_t maxTransmitQueue = 0; // the port's transmit queue; 0 unknown (no check)
-    uint32_t maxReceiveQueue = 0;  // kept, not used
+    uint8_t parity = 2;              // the platform's code: 2 even
+    uint8_t stopBits = 0;            // the platform's code: 0 one
+    uint32_t binaryFlag = 1;         // bit 0 used
+    uint32_t parityCheck = 1;        // bit 0 used
+    uint8_t transmission = 0;        // Trans: 1 RS485 with RTS switching; 0, 2 a plain line
+    uint32_t maxTransmitQueue = 0;   // the port's transmit queue; 0 unknown (no check)
+    uint32_t maxReceiveQueue = 0;    // kept, not used
     uint16_t rs485StopPeriod = 2500; // kept, not used by the transport
 };
 

@@ -8,9 +8,9 @@
 #include "core/device_command.h"
 #include "core/last_error.h"
 #include "serial/qre_link.h"
+#include "serial_sim_fixture.h"
 #include "sim/board_driver.h"
 #include "sim/board_registry.h"
-#include "serial_sim_fixture.h"
 #include "sim/eeprom_images.h"
 
 #include "platform/device.h"

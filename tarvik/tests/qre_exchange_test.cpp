@@ -18,15 +18,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using sim::SerialFault;
 
-class QreExchangeTest : public TarvikTest {
+class QreExchangeTest : public SerialLinkTest {
 protected:
-    void SetUp() override {
-        TarvikTest::SetUp();
-        addSlot(1, kTypeSerial);
-        ASSERT_TRUE(serial.openPort());
-        serial.prepareSlot(1);
-    }
-    QreLinkModule& link() { return *qreLink(); }
     std::vector<int16_t> errors() {
         std::vector<int16_t> out;
         for (int16_t i = 1; i <= link().errors.count(); ++i) {
@@ -35,8 +28,6 @@ protected:
         return out;
     }
     sim::SerialUnit& unit(uint8_t address = 1) { return serial.electronics.addUnit(address); }
-
-    SerialLinkSim serial;
 };
 
 TEST_F(QreExchangeTest, AbsentUnitIsAskedTenTimes300msApartThenGivenUp) {
@@ -116,11 +107,11 @@ TEST_F(QreExchangeTest, BlockReadContinuesAndAcknowledgesTheLastPiece) {
     std::iota(unit().block(12).begin(), unit().block(12).end(), uint8_t{3});
     EXPECT_EQ(ReadQreBlock6(), 0);
     EXPECT_EQ(unit().commands(), (std::vector<uint8_t>{15, 3, 2}));
-    EXPECT_TRUE(std::equal(unit().block(6).begin(), unit().block(6).end(),
-                           link().current.parameter));
+    EXPECT_TRUE(
+        std::equal(unit().block(6).begin(), unit().block(6).end(), link().current.parameter));
     EXPECT_EQ(ReadQreBlock12(), 0);
-    EXPECT_TRUE(std::equal(unit().block(12).begin(), unit().block(12).end(),
-                           link().configuration.begin()));
+    EXPECT_TRUE(
+        std::equal(unit().block(12).begin(), unit().block(12).end(), link().configuration.begin()));
     EXPECT_TRUE(errors().empty());
 }
 
@@ -179,7 +170,8 @@ TEST_F(QreExchangeTest, FaultsOfTheLineAreRepeatedAway) {
                                    link().configuration.begin()))
                 << c.what << " " << int(skip);
         }
-        if (c.fault.kind == SerialFault::WrongBlockType || c.fault.kind == SerialFault::WrongIndex) {
+        if (c.fault.kind == SerialFault::WrongBlockType ||
+            c.fault.kind == SerialFault::WrongIndex) {
             continue; // the write's answers hold no data frame
         }
         serial.clock.advance(1s);
@@ -187,8 +179,8 @@ TEST_F(QreExchangeTest, FaultsOfTheLineAreRepeatedAway) {
         unit().clearFaults();
         unit().injectFault(c.fault);
         EXPECT_EQ(WriteQreBlock9(), 0) << c.what;
-        EXPECT_TRUE(std::equal(unit().block(9).begin(), unit().block(9).end(),
-                               link().current.settings))
+        EXPECT_TRUE(
+            std::equal(unit().block(9).begin(), unit().block(9).end(), link().current.settings))
             << c.what;
     }
 }

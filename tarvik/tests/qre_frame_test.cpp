@@ -15,17 +15,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class QreFrameTest : public TarvikTest {
-protected:
-    void SetUp() override {
-        TarvikTest::SetUp();
-        addSlot(1, kTypeSerial);
-        ASSERT_TRUE(serial.openPort());
-        serial.prepareSlot(1);
-    }
-    QreLinkModule& link() { return *qreLink(); }
-    SerialLinkSim serial;
-};
+using QreFrameTest = SerialLinkTest;
 
 TEST_F(QreFrameTest, FirstFrameOfAnOpenOfAddress1) {
     serial.electronics.addUnit(1);

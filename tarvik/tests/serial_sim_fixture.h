@@ -5,6 +5,8 @@
 // does before its first exchange (the slot's blocks selected, its address
 // set).
 
+#include "tarvik_test.h"
+
 #include "core/library_state.h"
 #include "serial/qre_link.h"
 #include "sim/serial_electronics.h"
@@ -79,6 +81,20 @@ public:
 private:
     uint16_t portNumber_;
     std::string name_;
+};
+
+// A library with serial slot 1 on the simulated line, its port open.
+class SerialLinkTest : public TarvikTest {
+protected:
+    void SetUp() override {
+        TarvikTest::SetUp();
+        addSlot(1, kTypeSerial);
+        ASSERT_TRUE(serial.openPort());
+        serial.prepareSlot(1);
+    }
+    QreLinkModule& link() { return *qreLink(); }
+
+    SerialLinkSim serial;
 };
 
 } // namespace tarvik::testing

@@ -65,10 +65,10 @@ struct SerialFrameRecord {
     uint8_t destination() const { return bytes[0] & 0x0F; }
     uint8_t source() const { return bytes[1] & 0x0F; }
     bool isCommand() const { return (bytes[2] >> 4) == tarvik::qre::kCommandKind; }
-    uint8_t code() const { return bytes[3] & 0x0F; }      // command frames
-    uint8_t parameter() const { return bytes[3] >> 4; }   // command frames
-    uint8_t blockType() const { return bytes[2] >> 4; }   // data frames
-    uint8_t sequence() const { return bytes[4]; }         // command frames
+    uint8_t code() const { return bytes[3] & 0x0F; }    // command frames
+    uint8_t parameter() const { return bytes[3] >> 4; } // command frames
+    uint8_t blockType() const { return bytes[2] >> 4; } // data frames
+    uint8_t sequence() const { return bytes[4]; }       // command frames
 };
 
 class SerialUnit;
@@ -129,8 +129,8 @@ private:
     bool present_ = true;
     platform::Duration turnaround_ = std::chrono::microseconds(500);
     uint8_t sequence_ = 0;
-    std::vector<uint8_t> lastSent_;  // the frame meant last, for a repeat request
-    std::vector<uint8_t> wentOut_;   // the frame that went out last
+    std::vector<uint8_t> lastSent_; // the frame meant last, for a repeat request
+    std::vector<uint8_t> wentOut_;  // the frame that went out last
     std::vector<SerialFrameRecord> received_;
     // A block being read: its bytes as they were at the request.
     std::optional<uint8_t> readType_;
