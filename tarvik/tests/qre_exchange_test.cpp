@@ -202,6 +202,18 @@ TEST_F(QreExchangeTest, ExchangesThatCouldGoOnForeverEnd) {
     EXPECT_EQ(GetLastQreError(), qre::kErrComRepeatLimit);
 }
 
+TEST_F(QreExchangeTest, ExchangeOnAPortThatFailsAtOnceStillTakesItsTime) {
+    CloseQrePortHandle();
+    const platform::TimePoint start = serial.clock.now();
+    EXPECT_EQ(SendQreCommand14(), 1);
+    // Eleven time-outs of 300 ms, not a spin on a clock that does not move.
+    EXPECT_GE(serial.clock.now() - start, 3300ms);
+    EXPECT_LT(serial.clock.now() - start, 3400ms);
+    EXPECT_EQ(GetLastQreError(), qre::kErrComRepeatLimit);
+    EXPECT_EQ(link().errors.entry(1), qre::kErrPlatform);
+    EXPECT_EQ(link().errors.entry(2), qre::kErrPlatformAccess);
+}
+
 TEST_F(QreExchangeTest, GatesRefuseWhatTheFirmwareCannotDo) {
     unit();
     uint8_t* s = link().current.settings;
