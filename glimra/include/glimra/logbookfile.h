@@ -1,0 +1,147 @@
+#pragma once
+// The logbook file, without Qt (fuzz/ reaches the loader): a little-endian
+// signed 32-bit index of the newest record (1-based, 0 when empty), then a
+// fixed number of 388-byte records. The count is fixed when the file is
+// created and read back as (length - 4) / 388. A full file is never
+// overwritten in place: it is re-created empty, after a time-stamped backup
+// copy when the disk has room for one.
+//
+// Where the file meets the system (free disk space, wall time, the directory
+// relative paths lie in) goes through LogbookEnvironment, which tests
+// replace.
+
+#include "platform/current_instance.h"
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace glimra {
+
+inline constexpr std::size_t kLogHeaderSize = 4;
+inline constexpr std::size_t kLogRecordSize = 388;
+
+// Where a record keeps what loading has to look at.
+inline constexpr std::size_t kLogRecordNewOffset = 0;
+inline constexpr std::size_t kLogRecordTypeOffset = 52;
+inline constexpr std::size_t kLogRecordTextOffset = 56;
+inline constexpr std::size_t kLogRecordTextSize = 256;
+inline constexpr std::size_t kLogRecordTimeOffset = 312;
+inline constexpr std::size_t kLogRecordFontOffset = 328;
+inline constexpr std::size_t kLogRecordFontSize = 60;
+inline constexpr std::size_t kLogRecordFaceOffset = kLogRecordFontOffset + 28;
+inline constexpr std::size_t kLogRecordFaceSize = 32;
+
+// A font height further from 0 than this (pixels) comes from a damaged file;
+// such an entry is shown in the list's font.
+inline constexpr std::int32_t kLogMostFontHeight = 1000;
+
+using LogRecordBytes = std::array<std::uint8_t, kLogRecordSize>;
+
+// A record as it was read, made safe to show: new-entry flag 0, message and
+// face name terminated within their fields, an absurd font height dropped.
+void sanitizeLoadedRecord(LogRecordBytes& record);
+std::int32_t recordFontHeight(const LogRecordBytes& record);
+
+// What the logbook asks of the system. The defaults measure the real disk and
+// clock; tests install their own (ScopedLogbookEnvironment).
+class LogbookEnvironment {
+public:
+    virtual ~LogbookEnvironment() = default;
+    // Free bytes of the file system that holds directory; nothing when it
+    // cannot be measured.
+    virtual std::optional<std::uint64_t> freeBytes(const std::string& directory);
+    virtual std::chrono::system_clock::time_point now();
+    // The directory relative paths are taken in; empty: the process's own.
+    virtual std::string currentDirectory();
+};
+
+std::shared_ptr<LogbookEnvironment>
+setLogbookEnvironment(std::shared_ptr<LogbookEnvironment> environment);
+std::shared_ptr<LogbookEnvironment> logbookEnvironment();
+using ScopedLogbookEnvironment =
+    platform::ScopedInstall<LogbookEnvironment, &setLogbookEnvironment>;
+
+// A moment in local time, to the millisecond.
+struct LogLocalTime {
+    std::tm tm{};
+    int milliseconds = 0;
+};
+LogLocalTime localTimeOf(std::chrono::system_clock::time_point moment);
+LogLocalTime localNow();
+
+// The path as the logbook opens it: relative paths in the environment's
+// current directory.
+std::string resolveLogPath(const std::string& path);
+
+// asctime()'s text of the moment without its line break, ' ' made '_' and
+// ':' made '-': "Mon_Dec__7_22-31-18_2026".
+std::string backupTimeText(const std::tm& local);
+// The backup copy's name: the time text just before the first '.' of the
+// file's name (in front of the name when it has none), in the same directory.
+std::string backupName(const std::string& path, const std::tm& local);
+// Whether fileName (no directory) is the name of a backup of path.
+bool isBackupName(const std::string& path, const std::string& fileName);
+
+// The index after newest in a file of count records: 0 when the file is full,
+// -1 when newest lies outside 0..count.
+int nextLogIndex(int newest, std::int64_t count);
+
+// One open logbook file.
+class LogbookFile {
+public:
+    LogbookFile() = default;
+    ~LogbookFile();
+    LogbookFile(const LogbookFile&) = delete;
+    LogbookFile& operator=(const LogbookFile&) = delete;
+
+    // Opens for reading and writing.
+    bool open(const std::string& path);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+
+    // -1 when the header cannot be read.
+    int readHeader() const;
+    bool writeHeader(std::int32_t newest);
+    bool readRecord(int index, LogRecordBytes& out) const;
+    bool writeRecord(int index, const LogRecordBytes& record);
+    // (length - 4) / 388; -1 when the file cannot be measured.
+    std::int64_t recordCount() const;
+    static std::int64_t recordCount(const std::string& path);
+    // The path opens for reading and writing.
+    static bool exists(const std::string& path);
+
+    // Reads every record of a file of expectedCount records and hands
+    // records 1 to the newest index, sanitised, to add (which may refuse);
+    // false when the count differs, a read fails or add refuses.
+    bool load(std::int64_t expectedCount,
+              const std::function<bool(int index, LogRecordBytes& record)>& add) const;
+
+private:
+    int fd_ = -1;
+};
+
+// The free-space housekeeping of a logbook.
+struct LogDiskPolicy {
+    std::uint32_t minFreeBytes = 1440000;
+    bool autoDeleteOldLogs = true;
+};
+
+// Passes when the disk that holds the logbook (path; the current directory
+// when empty) has at least the minimum free; below it, with auto-delete on,
+// deletes the logbook's oldest backups until it has or none is left.
+bool checkDiskSpace(const std::string& path, const LogDiskPolicy& policy);
+// Deletes the logbook's backup of the earliest last-write time before now
+// (never the logbook itself); whether one was deleted.
+bool deleteOldestBackup(const std::string& path);
+// Creates (or truncates) the file with header 0 and count zero records, after
+// a backup copy of the old file when backup is set and the disk check passes.
+bool createLogFile(const std::string& path, int count, bool backup, const LogDiskPolicy& policy);
+
+} // namespace glimra
