@@ -130,6 +130,7 @@ struct CZLQLogbookDlg::Data {
     int create(HINSTANCE instance, QWidget* parent, const char* path, int count);
     int destroy();
     void applyStyle();
+    void placeList();
     void onSysCommand(UINT command);
     bool fileOpen() const { return engine.isOpen(); }
 
@@ -160,10 +161,7 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override {
         QDialog::resizeEvent(event);
-        if (data_->list != nullptr) {
-            data_->list->resize(std::max(0, width() - 2 * kListMargin),
-                                std::max(0, height() - 2 * kListMargin));
-        }
+        data_->placeList();
     }
 
     void closeEvent(QCloseEvent* event) override {
@@ -333,15 +331,24 @@ int CZLQLogbookDlg::Data::destroy() {
     return 1;
 }
 
+// The list fills the client area less the margins; its position stays.
+void CZLQLogbookDlg::Data::placeList() {
+    if (dialog != nullptr && list != nullptr) {
+        list->resize(std::max(0, dialog->width() - 2 * kListMargin),
+                     std::max(0, dialog->height() - 2 * kListMargin));
+    }
+}
+
 void CZLQLogbookDlg::Data::applyStyle() {
     if (dialog == nullptr) {
         return;
     }
     const bool visible = dialog->isVisible();
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowSystemMenuHint |
-                            Qt::WindowMinMaxButtonsHint;
+    // Without a caption there is no title bar to carry the buttons either;
+    // the system menu stays reachable by Alt+Space and the context menu.
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
     if (caption) {
-        flags |= Qt::WindowTitleHint;
+        flags |= Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint;
     }
     dialog->setWindowFlags(flags);
     if (resizeDisabled) {
@@ -479,6 +486,7 @@ int CZLQLogbookDlg::SetSize(int cx, int cy) {
     }
     const QSize frame = d_->dialog->frameGeometry().size() - d_->dialog->geometry().size();
     d_->dialog->resize(std::max(0, cx - frame.width()), std::max(0, cy - frame.height()));
+    d_->placeList(); // a hidden window gets its resize event only when shown
     return 1;
 }
 

@@ -66,12 +66,13 @@ public:
         printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setPageSize(QPageSize(QPageSize::A4));
-        printer->setOutputFileName(QString::fromStdString(pdfPath()));
         ++printers;
+        printer->setOutputFileName(QString::fromStdString(pdfPath()));
         return Choice::Chosen;
     }
     DrawRecorder* recorder() override { return &record; }
 
+    // The file of the latest printer.
     std::string pdfPath() const { return directory_ + "/print" + std::to_string(printers) + ".pdf"; }
 
     Choice answer = Choice::Chosen;
