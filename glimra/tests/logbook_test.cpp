@@ -357,6 +357,79 @@ TEST_F(LogbookTest, DoubleClicksShowTheNewestOrTheOldestEntry) {
     EXPECT_EQ(list()->currentRow(), 2);
 }
 
+TEST_F(LogbookTest, APictureOfEveryKindOfEntry) {
+    ASSERT_EQ(create("logbook.log", 100), 1);
+    LOGFONTA lf;
+    lf.lfHeight = -13;
+    lf.lfWeight = FW_NORMAL;
+    std::strcpy(lf.lfFaceName, "Sans Serif");
+    ASSERT_EQ(logbook.SetFont(&lf, true), 1);
+    logbook.SetTitle("Logbook");
+    logbook.SetSize(760, 640);
+    ASSERT_EQ(logbook.SetUserTypeName(0, "MEASURE"), 1);
+    ASSERT_EQ(logbook.SetUserTypeName(1, "CALIBRATION"), 1);
+    ASSERT_EQ(logbook.SetDebugBkColor(0, RGB(220, 235, 255)), 1);
+    ASSERT_EQ(logbook.SetDebugTextColor(1, RGB(0, 128, 0)), 1);
+    ASSERT_EQ(logbook.SetDebugBkColor(2, RGB(255, 245, 200)), 1);
+    ASSERT_EQ(logbook.SetDebugTextColor(3, RGB(128, 0, 128)), 1);
+    const struct {
+        DWORD type;
+        const char* text;
+    } rows[] = {
+        {LOGENTRY_INFO, "Program started"},
+        {LOGENTRY_WARNING, "Detector temperature 31 C"},
+        {LOGENTRY_ERROR, "Board did not answer"},
+        {LOGENTRY_FATAL, "Acquisition stopped"},
+        {LOGENTRY_SYSTEM, "Settings loaded from spectrum.ini"},
+        {LOGENTRY_DEBUG1, "Scan 1 of 10"},
+        {LOGENTRY_DEBUG2, "Integration time 100 ms"},
+        {LOGENTRY_DEBUG3, "Pixel 2048 saturated"},
+        {LOGENTRY_DEBUG4, "Dark spectrum subtracted"},
+        {LogUserType(0), "Reference taken"},
+        {LogUserType(1), "Wavelengths: 200 nm\nto 1100 nm"},
+        {LOGENTRY_LINE_SOLID, ""},
+        {LOGENTRY_INFO | LOGENTRY_NO_TIME, "Without its time"},
+        {LOGENTRY_INFO | LOGENTRY_NO_TYPE, "Without its type"},
+        {LOGENTRY_LINE_THICK, ""},
+        {LOGENTRY_LINE_DASH, ""},
+        {LOGENTRY_LINE_DOT, ""},
+        {LOGENTRY_LINE_DASHDOT, ""},
+        {LOGENTRY_LINE_DASHDOTDOT, ""},
+        {0, ""},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(logbook.AddMessage(row.text, static_cast<int>(row.type)), 1) << row.text;
+    }
+    LogEntry coloured;
+    coloured.type = LOGENTRY_INFO;
+    coloured.messageTextColorSet = coloured.messageBkColorSet = 1;
+    coloured.messageTextColor = RGB(0, 0, 160);
+    coloured.messageBkColor = RGB(230, 255, 230);
+    std::strcpy(coloured.text, "Coloured message in a bold font");
+    coloured.font = lf;
+    coloured.font.lfWeight = FW_BOLD;
+    coloured.hFont = std::make_unique<CFont>();
+    coloured.hFont->CreateFontIndirect(&coloured.font);
+    ASSERT_EQ(logbook.AddEntry(&coloured), 1);
+    EXPECT_EQ(coloured.hFont, nullptr); // the list took it over
+    ASSERT_EQ(logbook.Reload(), 1);      // older entries: no grey time cells
+    ASSERT_EQ(logbook.AddMessage("Added after loading", LOGENTRY_INFO), 1);
+
+    logbook.Show(true);
+    list()->setCurrentRow(-1);
+    QWidget* window = logbook.GetDialogWindow();
+    window->grab(); // the first pass settles the columns
+    QApplication::processEvents();
+    const QImage picture = test::grabWidget(window, "logbook_window");
+    // The ERROR row's type cell is red, the column lines are drawn.
+    const QImage listPicture = list()->viewport()->grab().toImage();
+    const auto* state = logListState(list());
+    ASSERT_NE(state, nullptr);
+    const QRect errorRow = list()->visualItemRect(list()->item(2));
+    EXPECT_EQ(test::pixel(listPicture, state->widestTime + state->widestType - 3, errorRow.center().y()), RGB(255, 0, 0));
+    EXPECT_EQ(picture.size(), window->size());
+}
+
 TEST(LogbookAnsiToWide, ComposesAndCountsTheTerminator) {
     WCHAR out[16];
     EXPECT_EQ(CZLQLogbookDlg::AnsiToWide(out, "Log"), 4);
