@@ -303,6 +303,7 @@ int CZLQLogbookDlg::Data::create(HINSTANCE instanceArg, QWidget* parentArg, cons
     list->setGeometry(kListMargin, kListMargin, std::max(0, dialog->width() - 2 * kListMargin),
                       std::max(0, dialog->height() - 2 * kListMargin));
     if (font) {
+        dialog->setFont(font->toQFont());
         list->setFont(font->toQFont());
     }
     engine.Attach(list, path.c_str(), recordCount, false);

@@ -163,6 +163,11 @@ TEST_F(LogbookTest, AFileOfAnotherSizeLeavesTheWindowWithoutItsLogbook) {
     EXPECT_FALSE(logbook.logbookOpen());
     EXPECT_EQ(logbook.AddMessage("lost", LOGENTRY_INFO), 0);
     EXPECT_EQ(logbook.AddEmptyEntry(LOGENTRY_LINE_SOLID), 0);
+    LogEntry withFont;
+    withFont.type = LOGENTRY_INFO;
+    withFont.hFont = std::make_unique<CFont>();
+    EXPECT_EQ(logbook.AddEntry(&withFont), 0);
+    EXPECT_NE(withFont.hFont, nullptr); // a refused entry keeps its font
     EXPECT_EQ(logbook.Clear(true), 0);
     EXPECT_EQ(logbook.Reload(), 0);
     EXPECT_EQ(logbook.Print(true, "doc", "Courier New", 30), 0);

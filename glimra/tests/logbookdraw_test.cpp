@@ -359,6 +359,18 @@ TEST_F(LogbookPrintTest, EntriesThatDoNotFitStartTheNextPageBelowARepeatedHeader
     }
 }
 
+TEST_F(LogbookPrintTest, AUserTypeNameOfFiftyCharactersIsPrintedWhole) {
+    const std::string name(50, 'U');
+    state().userTypeNames[5] = name;
+    ASSERT_EQ(engine.AddMessage("x", static_cast<int>(LogUserType(5))), 1);
+    ASSERT_EQ(engine.Print(nullptr, false, "doc", "Courier New", 30), 1);
+    const std::vector<DrawOp> texts = printers->record.texts();
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[4].text, name);
+    // The type column is as wide as the name: the message starts behind it.
+    EXPECT_EQ(texts[5].from.x(), 23 * kPrintChar + 20 + 50 * kPrintChar + 20 + 4);
+}
+
 TEST_F(LogbookPrintTest, NoPrinterNoPrint) {
     printers->answer = PrinterProvider::Choice::Failed;
     ASSERT_EQ(engine.AddMessage("x", LOGENTRY_INFO), 1);

@@ -3,6 +3,8 @@
 
 #include "logbook_fixture.h"
 
+#include <unistd.h>
+
 namespace glimra {
 namespace {
 
@@ -143,9 +145,12 @@ TEST_F(LogbookFileTest, TooLittleSpaceDeletesOnlyThisLogbooksOldestBackups) {
     EXPECT_FALSE(exists(oldest));
     EXPECT_TRUE(exists(older));
 
+    // The logbook itself under a backup's name is still the logbook.
+    ASSERT_EQ(::link(path("logbook.log").c_str(), path("logbookSat_Dec__5_10-00-00_2026.log").c_str()), 0);
     policy.minFreeBytes = 510000;
     EXPECT_FALSE(checkDiskSpace("logbook.log", policy));
-    EXPECT_EQ(files(), (QStringList{"logbook.log", "logbookTue_Dec__8_10-00-00_2026.log",
+    EXPECT_EQ(files(), (QStringList{"logbook.log", "logbookSat_Dec__5_10-00-00_2026.log",
+                                    "logbookTue_Dec__8_10-00-00_2026.log",
                                     "other.log", "otherMon_Dec__7_10-00-00_2026.log"}));
 }
 
