@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::check(record[glimra::kLogRecordFaceOffset + glimra::kLogRecordFaceSize - 1] == 0);
         const std::int32_t height = glimra::recordFontHeight(record);
         fuzz::check(height >= -glimra::kLogMostFontHeight && height <= glimra::kLogMostFontHeight);
-        fuzz::check(std::all_of(record.begin(), record.begin() + 4, [](uint8_t b) { return b == 0; }));
+        fuzz::check(
+            std::all_of(record.begin(), record.begin() + 4, [](uint8_t b) { return b == 0; }));
         return true;
     });
     fuzz::check(loaded == (size >= 4));

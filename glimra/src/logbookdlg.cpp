@@ -100,7 +100,8 @@ public:
         item.CtlType = ODT_LISTBOX;
         item.CtlID = static_cast<UINT>(GetDlgCtrlID(list_));
         item.itemID = static_cast<UINT>(index.row());
-        item.itemHeight = static_cast<UINT>(std::max(1, fontMetricsSource()->metrics(font).tmHeight));
+        item.itemHeight =
+            static_cast<UINT>(std::max(1, fontMetricsSource()->metrics(font).tmHeight));
         item.itemData = index.data(Qt::UserRole).value<quintptr>();
         MeasureLogbookItem(&item);
         const LogListState* state = logListState(list_);
@@ -256,7 +257,7 @@ int CZLQLogbookDlg::Data::create(HINSTANCE instanceArg, QWidget* parentArg, cons
     const struct {
         const char* text;
         UINT command;
-    } own[] = {{"&Restore", SC_RESTORE}, {"&Move", SC_MOVE},         {"&Size", SC_SIZE},
+    } own[] = {{"&Restore", SC_RESTORE},   {"&Move", SC_MOVE},         {"&Size", SC_SIZE},
                {"Mi&nimize", SC_MINIMIZE}, {"Ma&ximize", SC_MAXIMIZE}, {nullptr, 0},
                {"&Close", SC_CLOSE}};
     for (const auto& item : own) {
@@ -284,14 +285,12 @@ int CZLQLogbookDlg::Data::create(HINSTANCE instanceArg, QWidget* parentArg, cons
     }
     for (QAction* action : systemMenu->actions()) {
         const UINT command = commandId(action);
-        QObject::connect(action, &QAction::triggered, dialog, [this, command] {
-            onSysCommand(command);
-        });
+        QObject::connect(action, &QAction::triggered, dialog,
+                         [this, command] { onSysCommand(command); });
     }
     auto* menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), dialog);
-    QObject::connect(menuKey, &QShortcut::activated, dialog, [this] {
-        systemMenu->popup(dialog->mapToGlobal(QPoint(0, 0)));
-    });
+    QObject::connect(menuKey, &QShortcut::activated, dialog,
+                     [this] { systemMenu->popup(dialog->mapToGlobal(QPoint(0, 0))); });
 
     list = new QListWidget(dialog);
     setDlgCtrlID(list, ListId);
@@ -414,8 +413,7 @@ CZLQLogbookDlg::CZLQLogbookDlg() : d_(std::make_shared<Data>()) {}
 
 CZLQLogbookDlg::~CZLQLogbookDlg() = default;
 
-int CZLQLogbookDlg::Create(HINSTANCE instance, QWidget* parent, const char* path,
-                           int recordCount) {
+int CZLQLogbookDlg::Create(HINSTANCE instance, QWidget* parent, const char* path, int recordCount) {
     return d_->create(instance, parent, path, recordCount);
 }
 

@@ -70,9 +70,9 @@ bool separatorPen(DWORD type, CPen& pen) {
         int width;
     };
     static constexpr Style kStyles[] = {
-        {LOGENTRY_LINE_SOLID, PS_SOLID, 1},        {LOGENTRY_LINE_THICK, PS_SOLID, 3},
-        {LOGENTRY_LINE_DASH, PS_DASH, 1},          {LOGENTRY_LINE_DOT, PS_DOT, 1},
-        {LOGENTRY_LINE_DASHDOT, PS_DASHDOT, 1},    {LOGENTRY_LINE_DASHDOTDOT, PS_DASHDOTDOT, 1},
+        {LOGENTRY_LINE_SOLID, PS_SOLID, 1},     {LOGENTRY_LINE_THICK, PS_SOLID, 3},
+        {LOGENTRY_LINE_DASH, PS_DASH, 1},       {LOGENTRY_LINE_DOT, PS_DOT, 1},
+        {LOGENTRY_LINE_DASHDOT, PS_DASHDOT, 1}, {LOGENTRY_LINE_DASHDOTDOT, PS_DASHDOTDOT, 1},
     };
     for (const Style& s : kStyles) {
         if ((type & s.flag) != 0) {
@@ -287,8 +287,8 @@ int CZLQLogListBox::Print(QWidget* owner, bool colour, const char* docName, cons
     CDC dc(printer_.get());
     dc.setRecorder(provider->recorder());
     CFont font;
-    font.CreateFont(-static_cast<int>(std::min<long long>(std::llabs(height), 0x7FFFFFFF)), 0, 0,
-                    0, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, faceName != nullptr ? faceName : "");
+    font.CreateFont(-static_cast<int>(std::min<long long>(std::llabs(height), 0x7FFFFFFF)), 0, 0, 0,
+                    FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, faceName != nullptr ? faceName : "");
     if (dc.StartDoc(docName != nullptr ? docName : "") <= 0) {
         return 0;
     }
@@ -376,8 +376,7 @@ int CZLQLogListBox::Print(QWidget* owner, bool colour, const char* docName, cons
                 const RECT cell = at(typeColumn, y, rowHeight);
                 dc.FillSolidRect(&cell, RGB(255, 0, 0));
             }
-            text(dc, timeText(entry->time), at(timeColumn, y, rowHeight), 4, kBlack,
-                 DT_SINGLELINE);
+            text(dc, timeText(entry->time), at(timeColumn, y, rowHeight), 4, kBlack, DT_SINGLELINE);
             text(dc, TypeName(list_, entry->type), at(typeColumn, y, rowHeight), 4, kBlack,
                  DT_SINGLELINE);
             text(dc, messageOf(*entry), at(messageColumn, y, entryHeight), 4, kBlack, 0);

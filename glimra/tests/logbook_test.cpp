@@ -29,7 +29,8 @@ protected:
     }
 
     QListWidget* list() const {
-        return qobject_cast<QListWidget*>(GetDlgItem(logbook.GetDialogWindow(), CZLQLogbookDlg::ListId));
+        return qobject_cast<QListWidget*>(
+            GetDlgItem(logbook.GetDialogWindow(), CZLQLogbookDlg::ListId));
     }
 
     std::vector<std::string> shownTexts() const {
@@ -295,8 +296,8 @@ TEST_F(LogbookTest, DragMovingCanBeSwitchedOff) {
         QMouseEvent move(QEvent::MouseMove, to, window->mapToGlobal(to), Qt::NoButton,
                          Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(window, &move);
-        QMouseEvent release(QEvent::MouseButtonRelease, to, window->mapToGlobal(to),
-                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, to, window->mapToGlobal(to), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(window, &release);
     };
     const QPoint before = window->pos();
@@ -320,8 +321,8 @@ TEST_F(LogbookTest, TheSystemMenuEndsWithThePrintingCommands) {
         items.emplace_back(action->isSeparator() ? 0 : commandId(action), action->isEnabled());
     }
     const std::vector<std::pair<UINT, bool>> tail = {
-        {0, true},      {10000, true}, {10001, false}, {10002, true},
-        {0, true},      {0xF060, false}, // "Close", greyed
+        {0, true},     {10000, true}, {10001, false},
+        {10002, true}, {0, true},     {0xF060, false}, // "Close", greyed
     };
     ASSERT_GE(items.size(), tail.size());
     EXPECT_EQ(std::vector(items.end() - static_cast<long>(tail.size()), items.end()), tail);
@@ -352,8 +353,8 @@ TEST_F(LogbookTest, DoubleClicksShowTheNewestOrTheOldestEntry) {
     }
     QWidget* viewport = list()->viewport();
     auto doubleClick = [&](Qt::MouseButton button) {
-        QMouseEvent event(QEvent::MouseButtonDblClick, QPointF(5, 5), viewport->mapToGlobal(QPointF(5, 5)),
-                          button, button, Qt::NoModifier);
+        QMouseEvent event(QEvent::MouseButtonDblClick, QPointF(5, 5),
+                          viewport->mapToGlobal(QPointF(5, 5)), button, button, Qt::NoModifier);
         QApplication::sendEvent(viewport, &event);
     };
     doubleClick(Qt::RightButton);
@@ -417,7 +418,7 @@ TEST_F(LogbookTest, APictureOfEveryKindOfEntry) {
     coloured.hFont->CreateFontIndirect(&coloured.font);
     ASSERT_EQ(logbook.AddEntry(&coloured), 1);
     EXPECT_EQ(coloured.hFont, nullptr); // the list took it over
-    ASSERT_EQ(logbook.Reload(), 1);      // older entries: no grey time cells
+    ASSERT_EQ(logbook.Reload(), 1);     // older entries: no grey time cells
     ASSERT_EQ(logbook.AddMessage("Added after loading", LOGENTRY_INFO), 1);
 
     logbook.Show(true);
@@ -431,7 +432,9 @@ TEST_F(LogbookTest, APictureOfEveryKindOfEntry) {
     const auto* state = logListState(list());
     ASSERT_NE(state, nullptr);
     const QRect errorRow = list()->visualItemRect(list()->item(2));
-    EXPECT_EQ(test::pixel(listPicture, state->widestTime + state->widestType - 3, errorRow.center().y()), RGB(255, 0, 0));
+    EXPECT_EQ(
+        test::pixel(listPicture, state->widestTime + state->widestType - 3, errorRow.center().y()),
+        RGB(255, 0, 0));
     EXPECT_EQ(picture.size(), window->size());
 }
 

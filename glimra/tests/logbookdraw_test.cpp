@@ -89,12 +89,13 @@ TEST_F(LogbookDrawTest, AWiderTextWidensTheColumnsOfEveryRowAndNarrowerOnesKeepT
 
     draw(info);
     const COLORREF window = GetSysColor(COLOR_WINDOW);
-    EXPECT_EQ(fills(), (std::vector<std::pair<QRect, COLORREF>>{
-                           {QRect(0, 0, kTimeColumn, kLineHeight), window},
-                           {QRect(kTimeColumn, 0, kTypeColumn, kLineHeight), window},
-                           {QRect(kTimeColumn + kTypeColumn, 0, 600 - kTimeColumn - kTypeColumn,
-                                  kLineHeight),
-                            window}}));
+    EXPECT_EQ(
+        fills(),
+        (std::vector<std::pair<QRect, COLORREF>>{
+            {QRect(0, 0, kTimeColumn, kLineHeight), window},
+            {QRect(kTimeColumn, 0, kTypeColumn, kLineHeight), window},
+            {QRect(kTimeColumn + kTypeColumn, 0, 600 - kTimeColumn - kTypeColumn, kLineHeight),
+             window}}));
     const std::vector<DrawOp> texts = recorder.texts();
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0].text, "07.12.2026 22:31:18:250");
@@ -144,10 +145,16 @@ TEST_F(LogbookDrawTest, BackgroundsAndTextColoursOfACell) {
         std::array<COLORREF, 3> text;
     } cases[] = {
         {&loaded, 0, {RGB(0, 0, 200), window, window}, {0, 0, RGB(9, 9, 9)}},
-        {&loaded, ODS_SELECTED, {highlight, highlight, highlight}, {0xFFFFFF, 0xFFFFFF, RGB(9, 9, 9)}},
+        {&loaded,
+         ODS_SELECTED,
+         {highlight, highlight, highlight},
+         {0xFFFFFF, 0xFFFFFF, RGB(9, 9, 9)}},
         {&fresh, 0, {RGB(210, 210, 210), window, window}, {0, 0, 0}},
         {&debug, 0, {window, RGB(255, 255, 0), window}, {0, RGB(0, 128, 0), 0}},
-        {&debug, ODS_SELECTED, {highlight, highlight, highlight}, {0xFFFFFF, RGB(0, 128, 0), 0xFFFFFF}},
+        {&debug,
+         ODS_SELECTED,
+         {highlight, highlight, highlight},
+         {0xFFFFFF, RGB(0, 128, 0), 0xFFFFFF}},
     };
     for (const auto& c : cases) {
         draw(*c.entry, c.state);
@@ -168,8 +175,10 @@ TEST_F(LogbookDrawTest, SeparatorsAreLinesAcrossTheRow) {
         int style;
         int width;
     } cases[] = {
-        {LOGENTRY_LINE_SOLID, PS_SOLID, 1},  {LOGENTRY_LINE_THICK, PS_SOLID, 3},
-        {LOGENTRY_LINE_DASH, PS_DASH, 1},    {LOGENTRY_LINE_DOT, PS_DOT, 1},
+        {LOGENTRY_LINE_SOLID, PS_SOLID, 1},
+        {LOGENTRY_LINE_THICK, PS_SOLID, 3},
+        {LOGENTRY_LINE_DASH, PS_DASH, 1},
+        {LOGENTRY_LINE_DOT, PS_DOT, 1},
         {LOGENTRY_LINE_DASHDOT, PS_DASHDOT, 1},
         {LOGENTRY_LINE_DASHDOTDOT | LOGENTRY_INFO, PS_DASHDOTDOT, 1},
         {LOGENTRY_LINE_DOT | LOGENTRY_LINE_DASH, PS_DASH, 1}, // the first style set
@@ -307,14 +316,15 @@ TEST_F(LogbookPrintTest, APrintHasTheHeaderTheEntriesAndTheTypeCells) {
     }
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
     const COLORREF grey = RGB(210, 210, 210);
-    EXPECT_EQ(fills, (std::vector<std::pair<QRect, COLORREF>>{
-                         {QRect(0, 0, timeRight, row), face},
-                         {QRect(timeRight, 0, typeRight - timeRight, row), face},
-                         {QRect(typeRight, 0, fills.at(2).first.width(), row), face},
-                         {QRect(0, row + 6, timeRight, row), grey},
-                         {QRect(1, row + 6 + row + 1, timeRight - 2, row), grey},
-                         {QRect(0, errorTop, timeRight, row), grey},
-                         {QRect(timeRight, errorTop, typeRight - timeRight, row), RGB(255, 0, 0)}}));
+    EXPECT_EQ(fills,
+              (std::vector<std::pair<QRect, COLORREF>>{
+                  {QRect(0, 0, timeRight, row), face},
+                  {QRect(timeRight, 0, typeRight - timeRight, row), face},
+                  {QRect(typeRight, 0, fills.at(2).first.width(), row), face},
+                  {QRect(0, row + 6, timeRight, row), grey},
+                  {QRect(1, row + 6 + row + 1, timeRight - 2, row), grey},
+                  {QRect(0, errorTop, timeRight, row), grey},
+                  {QRect(timeRight, errorTop, typeRight - timeRight, row), RGB(255, 0, 0)}}));
 
     // Without colour: frames, lines and texts only.
     printers->record.clear();
@@ -351,7 +361,8 @@ TEST_F(LogbookPrintTest, EntriesThatDoNotFitStartTheNextPageBelowARepeatedHeader
         }
     }
     EXPECT_EQ(next, 300);
-    const int pageBottom = engine.printer()->pageLayout().paintRectPixels(kLogbookPrintDpi).height() - 1;
+    const int pageBottom =
+        engine.printer()->pageLayout().paintRectPixels(kLogbookPrintDpi).height() - 1;
     for (const DrawOp& op : printers->record.texts()) {
         if (op.text.rfind("entry", 0) == 0) {
             EXPECT_LE(op.from.y() + kPrintLine + 4, pageBottom) << op.text;

@@ -50,8 +50,8 @@ TEST(LogbookBackupName, TheTimeGoesBeforeTheFirstDotOfTheFileName) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(backupName(c.path, c.time), c.backup) << c.path;
-        EXPECT_TRUE(isBackupName(c.path, backupName(c.path, c.time).substr(
-                                              std::string(c.backup).rfind('/') + 1)))
+        EXPECT_TRUE(isBackupName(
+            c.path, backupName(c.path, c.time).substr(std::string(c.backup).rfind('/') + 1)))
             << c.path;
     }
     for (const char* other : {"logbook.log", "other.log", "logbookMon_Dec__7_22-31-18_2026.txt",
@@ -78,11 +78,11 @@ TEST_F(LogbookFileTest, LoadingShowsRecordsUpToTheNewestIndexAndTrustsNoneOfThem
     data[0] = 5;
     for (int i = 1; i <= 10; ++i) {
         std::uint8_t* r = data.data() + 4 + (i - 1) * 388;
-        r[0] = 1;              // new-entry flag as a writer left it
-        r[52] = 1;             // INFO
-        std::memset(r + 56, 'A', 256);       // no terminator
-        std::memset(r + 328 + 28, 'F', 32);  // nor in the face name
-        r[328 + 3] = 0x80;     // font height -2^31
+        r[0] = 1;                           // new-entry flag as a writer left it
+        r[52] = 1;                          // INFO
+        std::memset(r + 56, 'A', 256);      // no terminator
+        std::memset(r + 328 + 28, 'F', 32); // nor in the face name
+        r[328 + 3] = 0x80;                  // font height -2^31
     }
     writeBytes("logbook.log", data);
 
@@ -117,8 +117,8 @@ TEST_F(LogbookFileTest, TooLittleSpaceDeletesOnlyThisLogbooksOldestBackups) {
     const char* oldest = "logbookSun_Dec__6_10-00-00_2026.log";
     const char* older = "logbookMon_Dec__7_10-00-00_2026.log";
     const char* future = "logbookTue_Dec__8_10-00-00_2026.log";
-    for (const char* name : {oldest, older, future, "other.log", "logbook.log",
-                             "otherMon_Dec__7_10-00-00_2026.log"}) {
+    for (const char* name :
+         {oldest, older, future, "other.log", "logbook.log", "otherMon_Dec__7_10-00-00_2026.log"}) {
         writeBytes(name, {1, 2, 3});
     }
     age(oldest, 3000);
@@ -146,12 +146,14 @@ TEST_F(LogbookFileTest, TooLittleSpaceDeletesOnlyThisLogbooksOldestBackups) {
     EXPECT_TRUE(exists(older));
 
     // The logbook itself under a backup's name is still the logbook.
-    ASSERT_EQ(::link(path("logbook.log").c_str(), path("logbookSat_Dec__5_10-00-00_2026.log").c_str()), 0);
+    ASSERT_EQ(
+        ::link(path("logbook.log").c_str(), path("logbookSat_Dec__5_10-00-00_2026.log").c_str()),
+        0);
     policy.minFreeBytes = 510000;
     EXPECT_FALSE(checkDiskSpace("logbook.log", policy));
     EXPECT_EQ(files(), (QStringList{"logbook.log", "logbookSat_Dec__5_10-00-00_2026.log",
-                                    "logbookTue_Dec__8_10-00-00_2026.log",
-                                    "other.log", "otherMon_Dec__7_10-00-00_2026.log"}));
+                                    "logbookTue_Dec__8_10-00-00_2026.log", "other.log",
+                                    "otherMon_Dec__7_10-00-00_2026.log"}));
 }
 
 TEST_F(LogbookFileTest, ReCreatingKeepsABackupWhenTheDiskAllows) {

@@ -34,8 +34,8 @@ TEST_F(LogFileTest, OpeningAMissingFileCreatesIt) {
     const std::vector<std::uint8_t> data = bytes("app.log");
     EXPECT_EQ(le32(data, 0), 1);
     EXPECT_EQ(record(data, 1).type, 0x2u);
-    QListWidget* list =
-        qobject_cast<QListWidget*>(GetDlgItem(log.window().GetDialogWindow(), CZLQLogbookDlg::ListId));
+    QListWidget* list = qobject_cast<QListWidget*>(
+        GetDlgItem(log.window().GetDialogWindow(), CZLQLogbookDlg::ListId));
     EXPECT_EQ(CZLQLogListBox::TypeName(list, record(data, 1).type), "WARNING");
 }
 
@@ -90,7 +90,9 @@ TEST_F(LogFileTest, TheMinimumFreeSpaceHasAFloor) {
         unsigned bytes;
         bool taken;
         unsigned kept;
-    } cases[] = {{1000, false, 776008}, {776007, false, 776008}, {776008, true, 776008},
+    } cases[] = {{1000, false, 776008},
+                 {776007, false, 776008},
+                 {776008, true, 776008},
                  {5000000, true, 5000000}};
     for (const auto& c : cases) {
         EXPECT_EQ(log.SetMinFreeDiskSpace(c.bytes), c.taken) << c.bytes;

@@ -79,10 +79,10 @@ struct LogRecord {
     COLORREF messageTextColor = 0;
     BOOL messageBkColorSet = 0;
     COLORREF messageBkColor = 0;
-    DWORD type = 0;     // LogEntryType flags
+    DWORD type = 0;      // LogEntryType flags
     char text[256] = {}; // zero-terminated; each "\n" adds a line
-    SYSTEMTIME time;    // local time the entry was added
-    LOGFONTA font;      // height 0: the list's font
+    SYSTEMTIME time;     // local time the entry was added
+    LOGFONTA font;       // height 0: the list's font
 };
 static_assert(std::is_trivially_copyable_v<LogRecord>);
 static_assert(sizeof(LogRecord) == kLogRecordSize);

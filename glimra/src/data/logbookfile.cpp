@@ -21,10 +21,9 @@ namespace glimra {
 namespace {
 
 std::int32_t readLe32(const std::uint8_t* p) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) |
-                                     (static_cast<std::uint32_t>(p[1]) << 8) |
-                                     (static_cast<std::uint32_t>(p[2]) << 16) |
-                                     (static_cast<std::uint32_t>(p[3]) << 24));
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
 }
 
 void writeLe32(std::uint8_t* p, std::int32_t value) {
@@ -101,8 +100,8 @@ bool isTimeText(const std::string& t) {
     if (t.size() < 21 || !isOneOf(t.substr(0, 3), kWeekdays) || !isOneOf(t.substr(4, 3), kMonths)) {
         return false;
     }
-    const bool separators = t[3] == '_' && t[7] == '_' && t[10] == '_' && t[13] == '-' &&
-                            t[16] == '-' && t[19] == '_';
+    const bool separators =
+        t[3] == '_' && t[7] == '_' && t[10] == '_' && t[13] == '-' && t[16] == '-' && t[19] == '_';
     const bool fields = (t[8] == '_' || isDigit(t[8])) && isDigit(t[9]) && isDigit(t[11]) &&
                         isDigit(t[12]) && isDigit(t[14]) && isDigit(t[15]) && isDigit(t[17]) &&
                         isDigit(t[18]);
@@ -133,7 +132,8 @@ std::string directoryOf(const std::string& resolvedPath) {
 std::chrono::system_clock::time_point modificationTime(const struct stat& st) {
     return std::chrono::system_clock::time_point(
         std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+            std::chrono::seconds(st.st_mtim.tv_sec) +
+            std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
 }
 
 // Copies the file over dest; a failed copy leaves no partial file behind.
@@ -418,7 +418,8 @@ bool createLogFile(const std::string& path, int count, bool backup, const LogDis
     std::vector<std::uint8_t> zeros(64 * kLogRecordSize, 0);
     bool ok = pwriteAll(fd, zeros.data(), kLogHeaderSize, 0);
     off_t offset = static_cast<off_t>(kLogHeaderSize);
-    std::int64_t left = static_cast<std::int64_t>(count) * static_cast<std::int64_t>(kLogRecordSize);
+    std::int64_t left =
+        static_cast<std::int64_t>(count) * static_cast<std::int64_t>(kLogRecordSize);
     while (ok && left > 0) {
         const std::size_t chunk = static_cast<std::size_t>(
             std::min<std::int64_t>(left, static_cast<std::int64_t>(zeros.size())));

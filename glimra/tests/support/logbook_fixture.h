@@ -73,7 +73,9 @@ public:
     DrawRecorder* recorder() override { return &record; }
 
     // The file of the latest printer.
-    std::string pdfPath() const { return directory_ + "/print" + std::to_string(printers) + ".pdf"; }
+    std::string pdfPath() const {
+        return directory_ + "/print" + std::to_string(printers) + ".pdf";
+    }
 
     Choice answer = Choice::Chosen;
     std::vector<bool> asked;
@@ -106,7 +108,9 @@ protected:
 
     LogbookFixture() { environment->directory = dir.path().toStdString(); }
 
-    std::string path(const std::string& name) const { return dir.filePath(QString::fromStdString(name)).toStdString(); }
+    std::string path(const std::string& name) const {
+        return dir.filePath(QString::fromStdString(name)).toStdString();
+    }
 
     std::vector<std::uint8_t> bytes(const std::string& name) const {
         std::ifstream in(path(name), std::ios::binary);
@@ -115,7 +119,8 @@ protected:
 
     void writeBytes(const std::string& name, const std::vector<std::uint8_t>& data) const {
         std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        out.write(reinterpret_cast<const char*>(data.data()),
+                  static_cast<std::streamsize>(data.size()));
     }
 
     static std::int32_t le32(const std::vector<std::uint8_t>& data, std::size_t at) {
@@ -144,12 +149,15 @@ protected:
         ASSERT_EQ(::utimensat(AT_FDCWD, path(name).c_str(), times, 0), 0);
     }
 
-    bool exists(const std::string& name) const { return QFile::exists(QString::fromStdString(path(name))); }
+    bool exists(const std::string& name) const {
+        return QFile::exists(QString::fromStdString(path(name)));
+    }
 
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files, QDir::Name); }
 
     QTemporaryDir dir;
-    std::shared_ptr<FakeLogbookEnvironment> environment = std::make_shared<FakeLogbookEnvironment>();
+    std::shared_ptr<FakeLogbookEnvironment> environment =
+        std::make_shared<FakeLogbookEnvironment>();
     ScopedLogbookEnvironment scopedEnvironment{environment};
     std::shared_ptr<PdfPrinterProvider> printers =
         std::make_shared<PdfPrinterProvider>(dir.path().toStdString());
