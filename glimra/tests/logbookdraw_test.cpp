@@ -37,21 +37,27 @@ protected:
     // Draws the row into the recorder; twice when the first draw only
     // widened the columns.
     void draw(const LogEntry& e, UINT state = 0, RECT row = {0, 0, 600, kLineHeight}) {
-        DRAWITEMSTRUCT item;
-        item.CtlType = ODT_LISTBOX;
-        item.CtlID = 1000;
-        item.itemID = 0;
-        item.itemAction = ODA_DRAWENTIRE;
+        DRAWITEMSTRUCT item = itemOf(e, ODA_DRAWENTIRE);
         item.itemState = state;
-        item.hwndItem = &list;
-        item.hDC = &dc;
         item.rcItem = row;
-        item.itemData = reinterpret_cast<std::uintptr_t>(&e);
         recorder.clear();
         DrawLogbookItem(&item);
         if (recorder.ops.empty()) {
             DrawLogbookItem(&item);
         }
+    }
+
+    DRAWITEMSTRUCT itemOf(const LogEntry& e, UINT action) {
+        DRAWITEMSTRUCT item;
+        item.CtlType = ODT_LISTBOX;
+        item.CtlID = 1000;
+        item.itemID = 0;
+        item.itemAction = action;
+        item.hwndItem = &list;
+        item.hDC = &dc;
+        item.rcItem = {0, 0, 600, kLineHeight};
+        item.itemData = reinterpret_cast<std::uintptr_t>(&e);
+        return item;
     }
 
     std::vector<std::pair<QRect, COLORREF>> fills() const {
@@ -74,14 +80,7 @@ protected:
 
 TEST_F(LogbookDrawTest, AWiderTextWidensTheColumnsOfEveryRowAndNarrowerOnesKeepThem) {
     const LogEntry& info = entry(LOGENTRY_INFO);
-    DRAWITEMSTRUCT item;
-    item.CtlType = ODT_LISTBOX;
-    item.itemID = 0;
-    item.itemAction = ODA_DRAWENTIRE;
-    item.hwndItem = &list;
-    item.hDC = &dc;
-    item.rcItem = {0, 0, 600, kLineHeight};
-    item.itemData = reinterpret_cast<std::uintptr_t>(&info);
+    DRAWITEMSTRUCT item = itemOf(info, ODA_DRAWENTIRE);
     DrawLogbookItem(&item);
     EXPECT_TRUE(recorder.ops.empty()); // only widened, the list repaints
     EXPECT_EQ(state().widestTime, kTimeColumn);
@@ -206,14 +205,7 @@ TEST_F(LogbookDrawTest, HiddenTextsEmptyRowsAndTheFocus) {
                            {QRect(0, 0, 600, kLineHeight), GetSysColor(COLOR_HIGHLIGHT)}}));
     EXPECT_EQ(recorder.ops.size(), 1u);
 
-    DRAWITEMSTRUCT item;
-    item.CtlType = ODT_LISTBOX;
-    item.itemID = 0;
-    item.itemAction = ODA_FOCUS;
-    item.hwndItem = &list;
-    item.hDC = &dc;
-    item.rcItem = {0, 0, 600, kLineHeight};
-    item.itemData = reinterpret_cast<std::uintptr_t>(&entry(LOGENTRY_INFO));
+    DRAWITEMSTRUCT item = itemOf(entry(LOGENTRY_INFO), ODA_FOCUS);
     recorder.clear();
     DrawLogbookItem(&item);
     ASSERT_EQ(recorder.ops.size(), 1u);

@@ -39,11 +39,12 @@ off_t recordOffset(int index) {
            static_cast<off_t>(index - 1) * static_cast<off_t>(kLogRecordSize);
 }
 
-// Whole transfers only; interrupted calls are resumed.
-bool preadAll(int fd, void* buffer, std::size_t size, off_t offset) {
-    auto* p = static_cast<std::uint8_t*>(buffer);
+// Whole transfers only; interrupted calls are resumed. Byte is const for
+// writes.
+template <typename Byte, typename Call>
+bool transferAll(int fd, Byte* p, std::size_t size, off_t offset, Call call) {
     while (size > 0) {
-        const ssize_t n = ::pread(fd, p, size, offset);
+        const ssize_t n = call(fd, p, size, offset);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -57,21 +58,12 @@ bool preadAll(int fd, void* buffer, std::size_t size, off_t offset) {
     return true;
 }
 
+bool preadAll(int fd, void* buffer, std::size_t size, off_t offset) {
+    return transferAll(fd, static_cast<std::uint8_t*>(buffer), size, offset, ::pread);
+}
+
 bool pwriteAll(int fd, const void* buffer, std::size_t size, off_t offset) {
-    const auto* p = static_cast<const std::uint8_t*>(buffer);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, p, size, offset);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
+    return transferAll(fd, static_cast<const std::uint8_t*>(buffer), size, offset, ::pwrite);
 }
 
 std::int64_t countOfLength(off_t length) {
