@@ -7,6 +7,7 @@
 #include "glimra/export.h"
 #include "glimra/messages.h"
 #include "glimra/progress.h"
+#include "glimra/styles.h"
 #include "glimra/timers.h"
 
 #include <QWidget>
@@ -14,9 +15,6 @@
 #include <string>
 
 namespace glimra {
-
-inline constexpr DWORD WS_CHILD = 0x40000000;
-inline constexpr DWORD WS_VISIBLE = 0x10000000;
 
 class GLIMRA_EXPORT CProgressCtrlX : public QWidget, public CProgress {
     Q_OBJECT
