@@ -178,4 +178,48 @@ private:
     QPoint lastMessagePos_;
 };
 
+class CPropertySheet;
+
+inline constexpr int PSN_KILLACTIVE = -201;
+
+// A tab control whose tabs can be disabled one by one: a disabled tab is
+// drawn greyed, cannot be chosen by mouse or arrow keys and is skipped when
+// the selection moves. Over a property sheet's tabs it asks the active page
+// before the selection changes.
+class GLIMRA_EXPORT CTabCtrlEx : public TabCtrlHook {
+public:
+    CTabCtrlEx() = default;
+    ~CTabCtrlEx() override;
+    CTabCtrlEx(const CTabCtrlEx&) = delete;
+    CTabCtrlEx& operator=(const CTabCtrlEx&) = delete;
+
+    BOOL SubclassTab(CTabCtrl* tab);
+    BOOL SubclassSheetTab(CPropertySheet* sheet);
+    CTabCtrl* tab() const { return tab_; }
+
+    BOOL EnableTab(int index, BOOL enable);
+    BOOL IsTabEnabled(int index, int* position = nullptr) const;
+    int FindNextEnabledTab(int start, BOOL forward) const;
+    void SetCurSel(int index);
+    BOOL CanLeaveActivePage(int index);
+    int SetTabImage(int index, UINT bitmapId, UINT maskId = static_cast<UINT>(-1));
+    int SetTabIcon(int index, const QImage& icon);
+    const std::vector<DWORD>& disabledTabs() const { return disabled_; }
+
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool OnNotifyReflect(const NMHDR& header, LRESULT* result) override;
+    void DrawItem(DRAWITEMSTRUCT* item) override;
+
+protected:
+    BOOL OnSelChanging();
+
+private:
+    int itemCount() const;
+    void invalidateTab(int index);
+
+    CTabCtrl* tab_ = nullptr;
+    std::vector<DWORD> disabled_;
+    NMHDR header_;
+};
+
 } // namespace glimra
