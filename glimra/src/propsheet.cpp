@@ -40,6 +40,9 @@ CPropertySheet::CPropertySheet(const char* caption, QWidget* parent, UINT select
       active_(static_cast<int>(selectPage)) {
     setWindowTitle(QString::fromStdString(caption_));
     setFont(dialogFont("MS Shell Dlg", 8));
+    QPalette face = palette();
+    face.setColor(QPalette::Window, toQColor(GetSysColor(COLOR_BTNFACE)));
+    setPalette(face);
 }
 
 CPropertySheet::~CPropertySheet() {
@@ -94,10 +97,15 @@ BOOL CPropertySheet::Create() {
     }
     created_ = true;
     const bool wizard = (m_psh.dwFlags & (PSH_WIZARD | PSH_WIZARD97)) != 0;
-    int pageW = 220;
+    int pageW = 300;
     int pageH = 140;
     for (CPropertyPage* page : pages_) {
-        const QSize want = page->size().expandedTo(page->minimumSizeHint());
+        if (page == nullptr) {
+            continue;
+        }
+        // A page the client did not size takes what its contents need.
+        const QSize want = (page->testAttribute(Qt::WA_Resized) ? page->size() : page->sizeHint())
+                               .expandedTo(page->minimumSizeHint());
         pageW = std::max(pageW, want.width());
         pageH = std::max(pageH, want.height());
     }
@@ -112,7 +120,8 @@ BOOL CPropertySheet::Create() {
         tab_ = new CTabCtrl(this);
         setDlgCtrlID(tab_, 0x3020);
         for (int i = 0; i < GetPageCount(); ++i) {
-            tab_->InsertItem(i, pages_[static_cast<size_t>(i)]->caption().c_str());
+            const CPropertyPage* page = pages_[static_cast<size_t>(i)];
+            tab_->InsertItem(i, page != nullptr ? page->caption().c_str() : "");
         }
         RECT shown = {};
         tab_->GetItemRect(0, &shown);
@@ -158,8 +167,10 @@ BOOL CPropertySheet::Create() {
         }
     }
     for (CPropertyPage* page : pages_) {
-        page->setParent(this);
-        page->hide();
+        if (page != nullptr) {
+            page->setParent(this);
+            page->hide();
+        }
     }
     const int first = active_ >= 0 && active_ < GetPageCount() ? active_ : 0;
     SetActivePage(first);
@@ -191,6 +202,9 @@ void CPropertySheet::showPage(int index) {
     }
     for (int i = 0; i < GetPageCount(); ++i) {
         CPropertyPage* page = pages_[static_cast<size_t>(i)];
+        if (page == nullptr) {
+            continue;
+        }
         if (i == index) {
             page->setGeometry(area.x(), area.y(), area.width(),
                               tab_ != nullptr ? area.height() : page->height());

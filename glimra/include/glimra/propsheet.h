@@ -5,9 +5,11 @@
 
 #include "glimra/export.h"
 #include "glimra/gdi.h"
+#include "glimra/library.h"
 #include "glimra/tabctrl.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <string>
 #include <vector>
@@ -18,8 +20,6 @@ inline constexpr UINT PSM_GETTABCONTROL = WM_USER + 116;
 inline constexpr DWORD PSH_WIZARD = 0x00000020;
 inline constexpr DWORD PSH_WIZARD97 = 0x01000000;
 
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
 inline constexpr int ID_APPLY_NOW = 0x3021;
 inline constexpr int ID_WIZBACK = 0x3023;
 inline constexpr int ID_WIZNEXT = 0x3024;
@@ -75,7 +75,8 @@ private:
     void showPage(int index);
 
     std::string caption_;
-    std::vector<CPropertyPage*> pages_;
+    // A page the client deletes first drops out.
+    std::vector<QPointer<CPropertyPage>> pages_;
     int active_ = 0;
     CTabCtrl* tab_ = nullptr;
     bool created_ = false;
