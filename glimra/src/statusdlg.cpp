@@ -96,6 +96,23 @@ QWidget* mainWindow() {
     return nullptr;
 }
 
+// The template's progress bar has a border.
+class BorderedProgress final : public CProgressCtrlX {
+public:
+    explicit BorderedProgress(QWidget* parent) : CProgressCtrlX(parent) {
+        SetBkColor(GetSysColor(COLOR_WINDOW));
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        CProgressCtrlX::paintEvent(event);
+        QPainter painter(this);
+        CDC dc(&painter, size());
+        RECT r = {0, 0, width(), height()};
+        dc.DrawEdge(&r, BDR_SUNKENOUTER, BF_RECT);
+    }
+};
+
 } // namespace
 
 CStatusDlg::CStatusDlg(QWidget*) {
@@ -124,7 +141,7 @@ BOOL CStatusDlg::Create(int layout, UINT iconId, QWidget* parent) {
     buildDialog(this, statusTemplate(layout));
     // The progress bar is the library's drop-in control.
     if (auto taken = takeControl(this, ProgressId)) {
-        auto* bar = new CProgressCtrlX(this);
+        auto* bar = new BorderedProgress(this);
         placeLike(bar, *taken);
         bar->setVisible(false);
         bar->setEnabled(false);
