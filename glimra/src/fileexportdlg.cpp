@@ -5,6 +5,7 @@
 #include "glimra/dialog.h"
 
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace glimra {
@@ -64,6 +65,10 @@ CFileExportDlg::CFileExportDlg(const char* defaultExtension, const char* fileNam
     buildDialog(extra_, titleTemplate());
     extra_->setMinimumSize(extra_->size());
     edit_ = qobject_cast<QLineEdit*>(GetDlgItem(extra_, TitleId));
+    // The label's mnemonic leads to the edit.
+    for (QLabel* label : extra_->findChildren<QLabel*>()) {
+        label->setBuddy(edit_);
+    }
     if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
         grid->addWidget(extra_, grid->rowCount(), 0, 1, grid->columnCount());
     }
