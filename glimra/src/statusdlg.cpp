@@ -179,7 +179,7 @@ BOOL CStatusDlg::ShowStatus(int layout, UINT iconId, BOOL update, QWidget* owner
                             BOOL disableOwner) {
     if (!Create(layout, iconId, nullptr)) {
         if (created_) {
-            destroyWindow();
+            Close(); // also gives back an owner an earlier showing disabled
         }
         return FALSE;
     }

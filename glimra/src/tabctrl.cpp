@@ -671,6 +671,17 @@ void CTabCtrlEx::DrawItem(DRAWITEMSTRUCT* dis) {
     dc->SetBkMode(mode);
 }
 
+int CTabCtrlEx::setItemImage(int index, int image) {
+    TCITEMA item;
+    item.mask = TCIF_IMAGE;
+    item.iImage = image;
+    if (!tab_->sendMessage(TCM_SETITEMA, static_cast<WPARAM>(index),
+                           reinterpret_cast<LPARAM>(&item))) {
+        return -1;
+    }
+    return image;
+}
+
 int CTabCtrlEx::SetTabImage(int index, UINT bitmapId, UINT maskId) {
     if (index < 0 || index >= itemCount() || tab_->GetImageList() == nullptr) {
         return -1;
@@ -689,14 +700,7 @@ int CTabCtrlEx::SetTabImage(int index, UINT bitmapId, UINT maskId) {
     if (image < 0) {
         return -1;
     }
-    TCITEMA item;
-    item.mask = TCIF_IMAGE;
-    item.iImage = image;
-    if (!tab_->sendMessage(TCM_SETITEMA, static_cast<WPARAM>(index),
-                           reinterpret_cast<LPARAM>(&item))) {
-        return -1;
-    }
-    return image;
+    return setItemImage(index, image);
 }
 
 int CTabCtrlEx::SetTabIcon(int index, const QImage& icon) {
@@ -707,14 +711,7 @@ int CTabCtrlEx::SetTabIcon(int index, const QImage& icon) {
     if (image < 0) {
         return -1;
     }
-    TCITEMA item;
-    item.mask = TCIF_IMAGE;
-    item.iImage = image;
-    if (!tab_->sendMessage(TCM_SETITEMA, static_cast<WPARAM>(index),
-                           reinterpret_cast<LPARAM>(&item))) {
-        return -1;
-    }
-    return image;
+    return setItemImage(index, image);
 }
 
 } // namespace glimra

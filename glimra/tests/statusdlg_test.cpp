@@ -94,8 +94,15 @@ TEST_F(StatusDlgTest, LayoutsPlaceTheirControls) {
 TEST_F(StatusDlgTest, ShowStatusRefusesAnUnknownLayoutAndLeavesNoWindow) {
     EXPECT_FALSE(dialog.ShowStatus(5, 0, TRUE, nullptr, FALSE));
     EXPECT_FALSE(dialog.exists());
-    EXPECT_FALSE(dialog.isVisible());
     EXPECT_FALSE(dialog.Create(-1));
+    // A window shown before goes, and the owner it disabled comes back.
+    QWidget owner;
+    ASSERT_TRUE(dialog.ShowStatus(1, 0, FALSE, &owner, TRUE));
+    ASSERT_FALSE(owner.isEnabled());
+    EXPECT_FALSE(dialog.ShowStatus(5, 0, TRUE, &owner, TRUE));
+    EXPECT_FALSE(dialog.exists());
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(owner.isEnabled());
 }
 
 TEST_F(StatusDlgTest, CancelIsOnlyNotedAndCloseGivesTheOwnerBack) {

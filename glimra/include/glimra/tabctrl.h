@@ -216,6 +216,8 @@ protected:
 private:
     int itemCount() const;
     void invalidateTab(int index);
+    // Puts an image of the list on a tab; the image, -1 on failure.
+    int setItemImage(int index, int image);
 
     CTabCtrl* tab_ = nullptr;
     std::vector<DWORD> disabled_;
