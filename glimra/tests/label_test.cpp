@@ -307,9 +307,15 @@ TEST_F(LabelTest, DialogStaticsKeepTheirAlignmentWhenSubclassed) {
     taking.setParent(nullptr);
 }
 
+// The application ends with the suite, not at the program's exit.
+class LabelPicture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::startApplication(); }
+    static void TearDownTestSuite() { test::endApplication(); }
+};
+
 // Labels as a client shows them, with the machine's own fonts.
-TEST(LabelPicture, LabelsOfEveryKind) {
-    test::startApplication();
+TEST_F(LabelPicture, LabelsOfEveryKind) {
     ProgramResources& program = programResources();
     QImage stripes(120, 40, QImage::Format_RGB32);
     {

@@ -128,9 +128,17 @@ TEST_F(StepCheckListTest, FreedItemsAreNotReachedByTheStepOperations) {
     EXPECT_FALSE(list.IsBuilt());
 }
 
-TEST(StepCheckListPicture, AProcedureHalfWayThrough) {
-    test::startApplication();
-    InitGuiLibrary();
+// The application ends with the suite, not at the program's exit.
+class StepCheckListPicture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        test::startApplication();
+        InitGuiLibrary();
+    }
+    static void TearDownTestSuite() { test::endApplication(); }
+};
+
+TEST_F(StepCheckListPicture, AProcedureHalfWayThrough) {
     QWidget dialog;
     dialog.resize(220, 110);
     QPalette palette = dialog.palette();
