@@ -145,6 +145,8 @@ TEST_F(LogoSheetTest, PicturesOfASheetAndAWizard) {
         sheet.AddPage(&page);
         sheet.AddPage(&other);
         if (wizard) {
+            // Wide enough for the logo to stay clear of Back and Next.
+            page.resize(420, 150);
             sheet.SetWizardMode();
         }
         ASSERT_TRUE(sheet.Create());
