@@ -4,6 +4,7 @@
 #include "dorvel/interval_timer.h"
 #include "dorvel/linearization.h"
 #include "dorvel/spectrum_array.h"
+#include "dorvel/user_database.h"
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,9 @@ TEST(Ordinals, EveryEntryNamesAnOperationTheLibraryExports) {
         {"GetLightSourceNameText", reinterpret_cast<const void*>(&GetLightSourceNameText)},
         {"GetLightSourceTypeText", reinterpret_cast<const void*>(&GetLightSourceTypeText)},
         {"GetLightSourceAssemblyText", reinterpret_cast<const void*>(&GetLightSourceAssemblyText)},
+        {"UserDatabase::OpenUserFile", codeAddress(&UserDatabase::OpenUserFile)},
+        {"UserDatabase::CheckLogin", codeAddress(&UserDatabase::CheckLogin)},
+        {"UserDatabase::ChangePassword", codeAddress(&UserDatabase::ChangePassword)},
     };
     for (const OrdinalEntry& e : kOrdinals) {
         SCOPED_TRACE(std::string(e.name));

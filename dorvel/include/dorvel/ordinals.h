@@ -42,6 +42,11 @@ inline constexpr OrdinalEntry kOrdinals[] = {
     {"GetLightSourceNameText", 625},
     {"GetLightSourceTypeText", 626},
     {"GetLightSourceAssemblyText", 624},
+    {"UserDatabase::UserDatabase", 617},
+    {"UserDatabase::~UserDatabase", 618},
+    {"UserDatabase::OpenUserFile", 623},
+    {"UserDatabase::CheckLogin", 622},
+    {"UserDatabase::ChangePassword", 621},
 };
 
 // Ordinal of an operation, -1 when the name has none.

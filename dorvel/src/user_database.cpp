@@ -1,0 +1,352 @@
+#include "dorvel/user_database.h"
+
+#include <crypt.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dorvel {
+namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    int close() {
+        const int rc = fd_ >= 0 ? ::close(fd_) : 0;
+        fd_ = -1;
+        return rc;
+    }
+
+private:
+    int fd_;
+};
+
+int32_t readUserFile(const std::string& path, std::vector<uint8_t>& out) {
+    // Without blocking, so that a pipe or device named as the file cannot hang.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) {
+        return errno == ENOENT || errno == ENOTDIR ? kUserFileNotFound : kUserFileOpenFailed;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        return kUserFileReadFailed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return kUserNotRegularFile;
+    }
+    // One byte more than allowed shows a file that grew past the limit.
+    std::vector<uint8_t> bytes(kMaxUserFileSize + 1);
+    size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return kUserFileReadFailed;
+        }
+        if (got == 0) {
+            break;
+        }
+        have += static_cast<size_t>(got);
+    }
+    if (have > kMaxUserFileSize) {
+        return kUserFileTooLarge;
+    }
+    bytes.resize(have);
+    out = std::move(bytes);
+    return kUserOk;
+}
+
+bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes a whole file beside the target, readable and writable by its owner
+// alone, and only then puts it in the target's place: replacing what is there,
+// or (replace false) only where nothing is. Readers see the old file or the
+// new one, never a part.
+int32_t writeUserFile(const std::string& requested, const std::vector<uint8_t>& bytes,
+                      bool replace) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path path(requested);
+    if (replace && fs::is_symlink(path, ec)) {
+        path = fs::canonical(path, ec);
+        if (ec) {
+            return kUserFileWriteFailed;
+        }
+    }
+    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::string temp = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+    Descriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.get() < 0) {
+        return kUserFileWriteFailed;
+    }
+    bool ok = ::fchmod(fd.get(), S_IRUSR | S_IWUSR) == 0 && writeAll(fd.get(), bytes) &&
+              ::fsync(fd.get()) == 0;
+    ok = fd.close() == 0 && ok;
+    int32_t result = ok ? kUserOk : kUserFileWriteFailed;
+    if (ok && replace) {
+        if (::rename(temp.c_str(), path.c_str()) != 0) {
+            result = kUserFileWriteFailed;
+        }
+    } else if (ok) {
+        // link refuses an existing name, so a file made meanwhile is kept.
+        if (::link(temp.c_str(), path.c_str()) != 0) {
+            result = errno == EEXIST ? kUserFileExists : kUserFileWriteFailed;
+        }
+    }
+    if (result != kUserOk || !replace) {
+        ::unlink(temp.c_str());
+    }
+    if (result == kUserOk) {
+        const Descriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dirFd.get() >= 0) {
+            ::fsync(dirFd.get());
+        }
+    }
+    return result;
+}
+
+// The crypt library's working area, wiped when it goes: it held a password.
+class CryptArea {
+public:
+    CryptArea() : data_(new (std::nothrow) crypt_data{}) {}
+    ~CryptArea() {
+        if (data_) {
+            ::explicit_bzero(data_.get(), sizeof(crypt_data));
+        }
+    }
+    CryptArea(const CryptArea&) = delete;
+    CryptArea& operator=(const CryptArea&) = delete;
+
+    // The hash of password under setting (a hash or a fresh salt), empty on failure.
+    std::string hash(const char* password, const char* setting) {
+        if (!data_) {
+            return {};
+        }
+        const char* out = ::crypt_rn(password, setting, data_.get(), sizeof(crypt_data));
+        if (out == nullptr || out[0] == '*') {
+            return {};
+        }
+        return out;
+    }
+
+private:
+    std::unique_ptr<crypt_data> data_;
+};
+
+std::string newHash(const char* password, uint16_t cost) {
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    // Null prefix: the library's default method, salted from the system's random source.
+    if (::crypt_gensalt_rn(nullptr, cost, nullptr, 0, setting, sizeof setting) == nullptr) {
+        return {};
+    }
+    CryptArea area;
+    std::string hash = area.hash(password, setting);
+    return IsAcceptedHash(hash) ? hash : std::string();
+}
+
+// Compares every byte up to the longest hash, whatever differs first.
+bool sameInConstantTime(std::string_view a, std::string_view b) {
+    unsigned diff = a.size() == b.size() ? 0u : 1u;
+    for (size_t i = 0; i < kMaxHashBytes; ++i) {
+        const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : 0);
+        const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : 0);
+        diff |= static_cast<unsigned>(x ^ y);
+    }
+    return diff == 0;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    unsigned diff = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        diff |= static_cast<unsigned>(static_cast<unsigned char>(a[i]) ^
+                                      static_cast<unsigned char>(b[i]));
+    }
+    return diff == 0;
+}
+
+// The index of the user whose password this is, -1 otherwise. The hash is
+// computed also for an unknown name (under the first user's setting, which
+// costs as much), so that the time taken does not tell which names exist.
+int32_t findLogin(const UserFileContents& contents, const char* user, const char* password) {
+    if (user == nullptr || password == nullptr || contents.users.empty() ||
+        !IsValidUserName(user) || !IsValidPassword(password)) {
+        return -1;
+    }
+    int32_t found = -1;
+    for (size_t i = 0; i < contents.users.size(); ++i) {
+        if (sameName(contents.users[i].name, user)) {
+            found = static_cast<int32_t>(i);
+        }
+    }
+    const std::string& stored = contents.users[found >= 0 ? static_cast<size_t>(found) : 0].hash;
+    CryptArea area;
+    const std::string computed = area.hash(password, stored.c_str());
+    const bool match = !computed.empty() && sameInConstantTime(computed, stored);
+    return match && found >= 0 ? found : -1;
+}
+
+} // namespace
+
+UserDatabase::UserDatabase() = default;
+UserDatabase::~UserDatabase() = default;
+
+bool UserDatabase::OpenUserFile(const char* path) {
+    open_ = false;
+    path_.clear();
+    contents_ = {};
+    if (path == nullptr || *path == '\0') {
+        lastResult_ = kUserInvalidArgument;
+        return false;
+    }
+    path_ = path;
+    lastResult_ = reload();
+    open_ = lastResult_ == kUserOk;
+    if (!open_) {
+        path_.clear();
+    }
+    return open_;
+}
+
+int32_t UserDatabase::reload() {
+    std::vector<uint8_t> bytes;
+    int32_t result = readUserFile(path_, bytes);
+    if (result == kUserOk) {
+        result = ParseUserFile(bytes, contents_);
+    }
+    return result;
+}
+
+int32_t UserDatabase::CheckLogin(const char* user, const char* password) {
+    if (!open_) {
+        lastResult_ = kUserNoFile;
+        return kLoginRefused;
+    }
+    const int32_t index = findLogin(contents_, user, password);
+    if (index < 0) {
+        lastResult_ = kUserRefused;
+        return kLoginRefused;
+    }
+    lastResult_ = kUserOk;
+    return contents_.users[static_cast<size_t>(index)].level;
+}
+
+bool UserDatabase::ChangePassword(const char* user, const char* oldPassword,
+                                  const char* newPassword) {
+    if (!open_) {
+        lastResult_ = kUserNoFile;
+        return false;
+    }
+    if (user == nullptr || oldPassword == nullptr || newPassword == nullptr ||
+        !IsValidPassword(newPassword)) {
+        lastResult_ = kUserInvalidArgument;
+        return false;
+    }
+    if (const int32_t r = reload(); r != kUserOk) {
+        lastResult_ = r;
+        return false;
+    }
+    const int32_t index = findLogin(contents_, user, oldPassword);
+    if (index < 0) {
+        lastResult_ = kUserRefused;
+        return false;
+    }
+    UserFileContents next = contents_;
+    next.users[static_cast<size_t>(index)].hash = newHash(newPassword, next.header.hashCost);
+    if (next.users[static_cast<size_t>(index)].hash.empty()) {
+        lastResult_ = kUserHashFailed;
+        return false;
+    }
+    lastResult_ = writeUserFile(path_, EncodeUserFile(next), true);
+    if (lastResult_ == kUserOk) {
+        contents_ = std::move(next);
+    }
+    return lastResult_ == kUserOk;
+}
+
+bool UserDatabase::CreateUserFile(const char* path, uint32_t flags, uint16_t hashCost) {
+    if (path == nullptr || *path == '\0' || (flags & ~kUserFileLoginRequired) != 0 ||
+        hashCost > kMaxHashCost) {
+        lastResult_ = kUserInvalidArgument;
+        return false;
+    }
+    UserFileContents contents;
+    contents.header.flags = flags;
+    contents.header.hashCost = hashCost;
+    lastResult_ = writeUserFile(path, EncodeUserFile(contents), false);
+    if (lastResult_ != kUserOk) {
+        return false;
+    }
+    path_ = path;
+    contents_ = std::move(contents);
+    open_ = true;
+    return true;
+}
+
+bool UserDatabase::AddUser(const char* user, const char* password, int32_t level) {
+    if (!open_) {
+        lastResult_ = kUserNoFile;
+        return false;
+    }
+    if (user == nullptr || password == nullptr || !IsValidUserName(user) ||
+        !IsValidPassword(password) || level < 0) {
+        lastResult_ = kUserInvalidArgument;
+        return false;
+    }
+    if (const int32_t r = reload(); r != kUserOk) {
+        lastResult_ = r;
+        return false;
+    }
+    for (const UserRecord& u : contents_.users) {
+        if (u.name == user) {
+            lastResult_ = kUserAlreadyExists;
+            return false;
+        }
+    }
+    if (contents_.users.size() >= kMaxUsers) {
+        lastResult_ = kUserTooMany;
+        return false;
+    }
+    UserFileContents next = contents_;
+    next.users.push_back({user, level, newHash(password, next.header.hashCost)});
+    if (next.users.back().hash.empty()) {
+        lastResult_ = kUserHashFailed;
+        return false;
+    }
+    lastResult_ = writeUserFile(path_, EncodeUserFile(next), true);
+    if (lastResult_ == kUserOk) {
+        contents_ = std::move(next);
+    }
+    return lastResult_ == kUserOk;
+}
+
+} // namespace dorvel

@@ -1,0 +1,205 @@
+#include "dorvel/user_database.h"
+
+#include "../../platform/tests/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <string>
+
+namespace dorvel {
+namespace {
+
+using platform::testing::listDirectory;
+using platform::testing::readFileBytes;
+using platform::testing::TempDir;
+using platform::testing::writeFileBytes;
+
+// The cheapest cost the library offers keeps the tests quick; the hashes are
+// made the same way as at any other cost.
+constexpr uint16_t kTestCost = 1;
+
+class UserDatabaseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(db.CreateUserFile(path.c_str(), kUserFileLoginRequired, kTestCost));
+        ASSERT_TRUE(db.AddUser("operator", "Spectrum12", 1));
+        ASSERT_TRUE(db.AddUser("admin", "root-of-all", 7));
+    }
+
+    std::vector<uint8_t> fileBytes() const {
+        const std::string s = readFileBytes(path);
+        return {s.begin(), s.end()};
+    }
+
+    TempDir dir{"dorvel_users"};
+    std::string path = (dir.path() / "users.dat").string();
+    UserDatabase db;
+};
+
+TEST_F(UserDatabaseTest, RightPasswordGivesTheLevelAndEveryRefusalIsTheSame) {
+    UserDatabase reader;
+    ASSERT_TRUE(reader.OpenUserFile(path.c_str()));
+    EXPECT_EQ(reader.CheckLogin("operator", "Spectrum12"), 1);
+    EXPECT_EQ(reader.CheckLogin("admin", "root-of-all"), 7);
+    EXPECT_EQ(reader.GetLastResult(), kUserOk);
+    for (const auto& [user, password] : {std::pair{"operator", "spectrum12"},
+                                         std::pair{"operator", "Spectrum1"},
+                                         std::pair{"nobody", "Spectrum12"},
+                                         std::pair{"Operator", "Spectrum12"},
+                                         std::pair{"operator", ""}}) {
+        EXPECT_EQ(reader.CheckLogin(user, password), kLoginRefused) << user << " " << password;
+        EXPECT_EQ(reader.GetLastResult(), kUserRefused);
+    }
+    EXPECT_EQ(reader.CheckLogin(nullptr, "x"), kLoginRefused);
+    EXPECT_EQ(reader.CheckLogin("admin", nullptr), kLoginRefused);
+}
+
+TEST_F(UserDatabaseTest, TheFileHoldsNoPasswordAndOnlyItsOwnerMayReadIt) {
+    const std::string bytes = readFileBytes(path);
+    EXPECT_EQ(bytes.find("Spectrum12"), std::string::npos);
+    EXPECT_EQ(bytes.find("root-of-all"), std::string::npos);
+    EXPECT_EQ(bytes.substr(0, 4), std::string("\xFE\xC5\x95\x04", 4));
+    UserFileContents contents;
+    ASSERT_EQ(ParseUserFile(fileBytes(), contents), kUserOk);
+    ASSERT_EQ(contents.users.size(), 2u);
+    // Salted: the same password twice gives two hashes.
+    ASSERT_TRUE(db.AddUser("twin", "Spectrum12", 1));
+    ASSERT_EQ(ParseUserFile(fileBytes(), contents), kUserOk);
+    EXPECT_NE(contents.users[0].hash, contents.users[2].hash);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // No temporary file is left beside it.
+    EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"users.dat"});
+}
+
+TEST_F(UserDatabaseTest, PasswordsAreComparedWhole) {
+    // Twelve characters: the prefix of eleven must not open the account.
+    ASSERT_TRUE(db.AddUser("a-name-of-exactly-thirty-two-ch.", "abcdefghijkl", 0));
+    EXPECT_EQ(db.CheckLogin("a-name-of-exactly-thirty-two-ch.", "abcdefghijkl"), 0);
+    EXPECT_EQ(db.CheckLogin("a-name-of-exactly-thirty-two-ch.", "abcdefghijk"), kLoginRefused);
+    EXPECT_EQ(db.CheckLogin("a-name-of-exactly-thirty-two-ch", "abcdefghijkl"), kLoginRefused);
+    EXPECT_FALSE(db.AddUser("a-name-of-thirty-three-characters", "x", 0));
+    EXPECT_EQ(db.GetLastResult(), kUserInvalidArgument);
+}
+
+TEST_F(UserDatabaseTest, ChangePasswordChecksTheOldOneItself) {
+    EXPECT_FALSE(db.ChangePassword("operator", "wrong", "NewSecret"));
+    EXPECT_EQ(db.GetLastResult(), kUserRefused);
+    EXPECT_FALSE(db.ChangePassword("ghost", "Spectrum12", "NewSecret"));
+    EXPECT_EQ(db.GetLastResult(), kUserRefused);
+    EXPECT_FALSE(db.ChangePassword("operator", "Spectrum12", ""));
+    EXPECT_EQ(db.GetLastResult(), kUserInvalidArgument);
+    ASSERT_TRUE(db.ChangePassword("operator", "Spectrum12", "NewSecret"));
+
+    UserDatabase reader;
+    ASSERT_TRUE(reader.OpenUserFile(path.c_str()));
+    EXPECT_EQ(reader.CheckLogin("operator", "NewSecret"), 1);
+    EXPECT_EQ(reader.CheckLogin("operator", "Spectrum12"), kLoginRefused);
+    EXPECT_EQ(reader.CheckLogin("admin", "root-of-all"), 7);
+    EXPECT_EQ(readFileBytes(path).find("NewSecret"), std::string::npos);
+}
+
+TEST_F(UserDatabaseTest, ChangesReadTheFileAfreshSoOthersChangesStay) {
+    UserDatabase other;
+    ASSERT_TRUE(other.OpenUserFile(path.c_str()));
+    ASSERT_TRUE(db.AddUser("late", "arrival", 2));
+    ASSERT_TRUE(other.ChangePassword("admin", "root-of-all", "fresh-root"));
+    UserDatabase reader;
+    ASSERT_TRUE(reader.OpenUserFile(path.c_str()));
+    EXPECT_EQ(reader.CheckLogin("late", "arrival"), 2);
+    EXPECT_EQ(reader.CheckLogin("admin", "fresh-root"), 7);
+}
+
+TEST_F(UserDatabaseTest, AddUserRefusesWhatTheFileCannotHold) {
+    EXPECT_FALSE(db.AddUser("admin", "other", 1));
+    EXPECT_EQ(db.GetLastResult(), kUserAlreadyExists);
+    for (const auto& [user, password, level] :
+         {std::tuple{"", "pw", 0}, std::tuple{"tab\tname", "pw", 0}, std::tuple{"neg", "pw", -1},
+          std::tuple{"nopw", "", 0}}) {
+        EXPECT_FALSE(db.AddUser(user, password, level)) << user;
+        EXPECT_EQ(db.GetLastResult(), kUserInvalidArgument);
+    }
+    EXPECT_FALSE(db.AddUser("long", std::string(kMaxPasswordBytes + 1, 'x').c_str(), 0));
+    EXPECT_FALSE(db.AddUser(nullptr, "pw", 0));
+}
+
+TEST_F(UserDatabaseTest, CreateNeverReplacesAFile) {
+    const std::string before = readFileBytes(path);
+    UserDatabase other;
+    EXPECT_FALSE(other.CreateUserFile(path.c_str(), 0, kTestCost));
+    EXPECT_EQ(other.GetLastResult(), kUserFileExists);
+    EXPECT_EQ(readFileBytes(path), before);
+    EXPECT_FALSE(other.AddUser("x", "y", 0));
+    EXPECT_EQ(other.GetLastResult(), kUserNoFile);
+    EXPECT_FALSE(other.CreateUserFile((dir.path() / "f").c_str(), 0x2, kTestCost));
+    EXPECT_FALSE(other.CreateUserFile((dir.path() / "f").c_str(), 0, kMaxHashCost + 1));
+    EXPECT_EQ(other.GetLastResult(), kUserInvalidArgument);
+    EXPECT_FALSE(other.CreateUserFile((dir.path() / "none" / "f").c_str(), 0, kTestCost));
+    EXPECT_EQ(other.GetLastResult(), kUserFileWriteFailed);
+}
+
+TEST_F(UserDatabaseTest, OpenReportsWhatIsWrongWithThePath) {
+    UserDatabase other;
+    EXPECT_FALSE(other.OpenUserFile((dir.path() / "missing").c_str()));
+    EXPECT_EQ(other.GetLastResult(), kUserFileNotFound);
+    EXPECT_FALSE(other.OpenUserFile(dir.path().c_str()));
+    EXPECT_EQ(other.GetLastResult(), kUserNotRegularFile);
+    EXPECT_FALSE(other.OpenUserFile(nullptr));
+    EXPECT_EQ(other.GetLastResult(), kUserInvalidArgument);
+    EXPECT_EQ(other.CheckLogin("admin", "root-of-all"), kLoginRefused);
+    EXPECT_EQ(other.GetLastResult(), kUserNoFile);
+    // A broken file closes the one open before.
+    writeFileBytes(dir.path() / "short", std::string("\xFE\xC5\x95\x04", 4));
+    ASSERT_TRUE(other.OpenUserFile(path.c_str()));
+    EXPECT_FALSE(other.OpenUserFile((dir.path() / "short").c_str()));
+    EXPECT_EQ(other.GetLastResult(), kUserBadFile);
+    EXPECT_EQ(other.CheckLogin("admin", "root-of-all"), kLoginRefused);
+}
+
+// Every field is checked: each broken copy of a sound file is refused whole.
+TEST_F(UserDatabaseTest, ParseRefusesEveryBrokenField) {
+    const std::vector<uint8_t> sound = fileBytes();
+    UserFileContents contents;
+    ASSERT_EQ(ParseUserFile(sound, contents), kUserOk);
+    const size_t first = kUserFileHeaderSize; // name length of "operator"
+    const size_t hashAt = first + 1 + 8 + 4 + 2;
+    using Edit = std::function<void(std::vector<uint8_t>&)>;
+    const std::vector<std::pair<const char*, Edit>> cases = {
+        {"cut header", [](auto& b) { b.resize(40); }},
+        {"magic", [](auto& b) { b[3] = 0x05; }},
+        {"version", [](auto& b) { b[4] = 2; }},
+        {"cost", [](auto& b) { b[6] = kMaxHashCost + 1; }},
+        {"unknown flag", [](auto& b) { b[8] |= 0x2; }},
+        {"count too high", [](auto& b) { b[12] = 3; }},
+        {"count too low", [](auto& b) { b[12] = 1; }},
+        {"reserved", [](auto& b) { b[63] = 1; }},
+        {"empty name", [&](auto& b) { b[first] = 0; }},
+        {"long name", [&](auto& b) { b[first] = kMaxUserNameBytes + 1; }},
+        {"control in name", [&](auto& b) { b[first + 3] = '\n'; }},
+        {"duplicate name", [&](auto& b) { std::copy_n("adminxxx", 8, b.begin() + first + 1);
+                                          b[first] = 5; b.erase(b.begin() + first + 6,
+                                                                b.begin() + first + 9); }},
+        {"negative level", [&](auto& b) { b[first + 1 + 8 + 3] = 0x80; }},
+        {"hash length past the end", [&](auto& b) { b[hashAt - 1] = 0x7F; }},
+        {"weak hash", [&](auto& b) { std::copy_n("$1$", 3, b.begin() + hashAt); }},
+        {"hash character", [&](auto& b) { b[hashAt + 5] = '!'; }},
+        {"trailing byte", [](auto& b) { b.push_back(0); }},
+        {"cut record", [](auto& b) { b.pop_back(); }},
+    };
+    for (const auto& [name, edit] : cases) {
+        std::vector<uint8_t> broken = sound;
+        edit(broken);
+        UserFileContents out;
+        out.header.flags = 0x55;
+        EXPECT_EQ(ParseUserFile(broken, out), kUserBadFile) << name;
+        EXPECT_EQ(out.header.flags, 0x55u) << name;
+        EXPECT_TRUE(out.users.empty()) << name;
+    }
+}
+
+} // namespace
+} // namespace dorvel

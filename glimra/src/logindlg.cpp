@@ -1,0 +1,264 @@
+// The login dialog over the user database.
+
+#include "glimra/logindlg.h"
+
+#include "glimra/dialog.h"
+#include "glimra/library.h"
+
+#include "dorvel/user_file.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <span>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace glimra {
+namespace {
+
+const DialogTemplate& loginTemplate() {
+    static const DialogTemplate t{
+        "Userlogin",
+        186,
+        79,
+        "MS Sans Serif",
+        8,
+        {
+            {IDOK, ControlKind::DefPushButton, "OK", {129, 7, 179, 21}},
+            {IDCANCEL, ControlKind::PushButton, "Cancel", {129, 24, 179, 38}},
+            {-1, ControlKind::Static, "Username:", {7, 7, 43, 16}},
+            {CLoginDlg::IDC_USER, ControlKind::Edit, "", {49, 7, 108, 19}},
+            {-1, ControlKind::Static, "Password:", {7, 28, 40, 37}},
+            {CLoginDlg::IDC_PASSWORD, ControlKind::Edit, "", {49, 26, 108, 38}, CTL_PASSWORD},
+            {-1, ControlKind::Static, "New Password:", {7, 47, 58, 57}},
+            {CLoginDlg::IDC_NEW_PASSWORD, ControlKind::Edit, "", {87, 46, 146, 58}, CTL_PASSWORD},
+            {-1, ControlKind::Static, "Confirm New Password:", {7, 65, 86, 75}},
+            {CLoginDlg::IDC_CONFIRM_PASSWORD,
+             ControlKind::Edit,
+             "",
+             {87, 63, 146, 75},
+             CTL_PASSWORD},
+        },
+    };
+    return t;
+}
+
+// The first bytes of a file: only existing regular files are read, and
+// without blocking, so that a pipe named as the user file cannot hang.
+bool readHeader(const char* path, std::array<uint8_t, dorvel::kUserFileHeaderSize>& header,
+                size_t& got) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    got = 0;
+    while (ok && got < header.size()) {
+        const ssize_t n = ::read(fd, header.data() + got, header.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = n >= 0;
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+CLoginDlg::CLoginDlg(QWidget* parent) : QDialog(parent) {
+    buildDialog(this, loginTemplate());
+    templateSize_ = size();
+    for (const int id : {IDC_USER, IDC_PASSWORD, IDC_NEW_PASSWORD, IDC_CONFIRM_PASSWORD}) {
+        if (QLineEdit* e = edit(id)) {
+            e->setMaxLength(id == IDC_USER ? kMaxUserChars : kMaxPasswordChars);
+        }
+    }
+    if (auto* ok = qobject_cast<QPushButton*>(GetDlgItem(this, IDOK))) {
+        connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
+    }
+    if (auto* cancel = qobject_cast<QPushButton*>(GetDlgItem(this, IDCANCEL))) {
+        connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
+    }
+}
+
+CLoginDlg::~CLoginDlg() {
+    forgetPasswords();
+}
+
+QLineEdit* CLoginDlg::edit(int id) const {
+    return qobject_cast<QLineEdit*>(GetDlgItem(this, id));
+}
+
+bool CLoginDlg::SetUserFile(const char* path) {
+    path_ = path != nullptr ? path : "";
+    std::array<uint8_t, dorvel::kUserFileHeaderSize> bytes{};
+    size_t got = 0;
+    dorvel::UserFileHeader header;
+    // A file shorter than its header has no flag word to read.
+    if (path == nullptr || !readHeader(path, bytes, got) ||
+        !dorvel::ReadUserFileHeader(std::span(bytes.data(), got), header)) {
+        return false;
+    }
+    return header.flags != 0;
+}
+
+bool CLoginDlg::GetUser(char* name, int* result) const {
+    if (result != nullptr) {
+        *result = loginResult_;
+    }
+    if (loginResult_ < 0) {
+        return false;
+    }
+    if (name != nullptr) {
+        // The database holds no longer names, so a logged-in name fits whole.
+        const size_t n = std::min<size_t>(user_.size(), kMaxUserChars);
+        std::memcpy(name, user_.data(), n);
+        name[n] = '\0';
+    }
+    return true;
+}
+
+void CLoginDlg::DoDataExchange(BOOL save) {
+    std::string* const texts[] = {&user_, &password_, &newPassword_, &confirmPassword_};
+    const int ids[] = {IDC_USER, IDC_PASSWORD, IDC_NEW_PASSWORD, IDC_CONFIRM_PASSWORD};
+    for (size_t i = 0; i < std::size(ids); ++i) {
+        QLineEdit* e = edit(ids[i]);
+        if (e == nullptr) {
+            continue;
+        }
+        if (save != FALSE) {
+            *texts[i] = e->text().toStdString();
+        } else {
+            e->setText(QString::fromStdString(*texts[i]));
+        }
+    }
+}
+
+BOOL CLoginDlg::UpdateData(BOOL save) {
+    DoDataExchange(save);
+    return TRUE;
+}
+
+BOOL CLoginDlg::OnInitDialog() {
+    // Every run starts from the template, as a newly made dialog would.
+    resize(templateSize_);
+    UpdateData(FALSE);
+    user_.clear();
+    forgetPasswords();
+
+    if (!database_.OpenUserFile(path_.c_str())) {
+        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
+                        QStringLiteral("Can't open user information file"), QMessageBox::Ok, this);
+        box.exec();
+        OnCancel();
+        return TRUE;
+    }
+    if (changeMode_) {
+        setWindowTitle(QStringLiteral("Change Password"));
+    } else {
+        resize(templateSize_.width(), templateSize_.height() - kLoginHeightCut);
+        setWindowTitle(QStringLiteral("Userlogin"));
+        UpdateData(FALSE);
+    }
+    if (QLineEdit* name = edit(IDC_USER)) {
+        name->setEnabled(!presetUser_);
+        if (!presetUser_) {
+            name->raise();
+            name->setFocus();
+        }
+    }
+    return FALSE;
+}
+
+void CLoginDlg::OnOK() {
+    UpdateData(TRUE);
+    loginResult_ = database_.CheckLogin(user_.c_str(), password_.c_str());
+    if (!changeMode_) {
+        forgetPasswords();
+    }
+    done(IDOK);
+}
+
+void CLoginDlg::OnCancel() {
+    loginResult_ = -1;
+    done(IDCANCEL);
+}
+
+void CLoginDlg::done(int result) {
+    // The texts were read; the edits keep no password past the run.
+    for (const int id : {IDC_PASSWORD, IDC_NEW_PASSWORD, IDC_CONFIRM_PASSWORD}) {
+        if (QLineEdit* e = edit(id)) {
+            e->clear();
+        }
+    }
+    ended_ = true;
+    endResult_ = result;
+    QDialog::done(result);
+}
+
+int CLoginDlg::DoModal() {
+    ended_ = false;
+    OnInitDialog();
+    // Ended while it was set up (the user file could not be opened).
+    if (ended_) {
+        return endResult_;
+    }
+    return exec();
+}
+
+int CLoginDlg::finishChange(int answer, const std::string& user) {
+    int result = 0;
+    if (answer == IDOK) {
+        result = newPassword_ != confirmPassword_ ||
+                         !database_.ChangePassword(user.c_str(), password_.c_str(),
+                                                   newPassword_.c_str())
+                     ? -1
+                     : 1;
+    }
+    forgetPasswords();
+    return result;
+}
+
+int CLoginDlg::ChangePassword() {
+    changeMode_ = true;
+    const int answer = DoModal();
+    changeMode_ = false;
+    return finishChange(answer, user_);
+}
+
+int CLoginDlg::ChangeUserPassword(const char* user) {
+    if (user == nullptr) {
+        return -1;
+    }
+    const std::string name = user;
+    user_ = name;
+    changeMode_ = true;
+    presetUser_ = true;
+    const int answer = DoModal();
+    changeMode_ = false;
+    presetUser_ = false;
+    return finishChange(answer, name);
+}
+
+void CLoginDlg::forgetPasswords() {
+    for (std::string* s : {&password_, &newPassword_, &confirmPassword_}) {
+        std::fill(s->begin(), s->end(), '\0');
+        s->clear();
+    }
+}
+
+} // namespace glimra
