@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::span<const uint8_t> bytes(data, size);
     dorvel::UserFileHeader header;
     const bool hasHeader = dorvel::ReadUserFileHeader(bytes, header);
-    check(hasHeader == (size >= dorvel::kUserFileHeaderSize && data[0] == 0xFE &&
-                        data[1] == 0xC5 && data[2] == 0x95 && data[3] == 0x04));
+    check(hasHeader == (size >= dorvel::kUserFileHeaderSize && data[0] == 0xFE && data[1] == 0xC5 &&
+                        data[2] == 0x95 && data[3] == 0x04));
 
     dorvel::UserFileContents contents;
     contents.header.flags = 0x5A;

@@ -45,11 +45,10 @@ TEST_F(UserDatabaseTest, RightPasswordGivesTheLevelAndEveryRefusalIsTheSame) {
     EXPECT_EQ(reader.CheckLogin("operator", "Spectrum12"), 1);
     EXPECT_EQ(reader.CheckLogin("admin", "root-of-all"), 7);
     EXPECT_EQ(reader.GetLastResult(), kUserOk);
-    for (const auto& [user, password] : {std::pair{"operator", "spectrum12"},
-                                         std::pair{"operator", "Spectrum1"},
-                                         std::pair{"nobody", "Spectrum12"},
-                                         std::pair{"Operator", "Spectrum12"},
-                                         std::pair{"operator", ""}}) {
+    for (const auto& [user, password] :
+         {std::pair{"operator", "spectrum12"}, std::pair{"operator", "Spectrum1"},
+          std::pair{"nobody", "Spectrum12"}, std::pair{"Operator", "Spectrum12"},
+          std::pair{"operator", ""}}) {
         EXPECT_EQ(reader.CheckLogin(user, password), kLoginRefused) << user << " " << password;
         EXPECT_EQ(reader.GetLastResult(), kUserRefused);
     }
@@ -180,9 +179,12 @@ TEST_F(UserDatabaseTest, ParseRefusesEveryBrokenField) {
         {"empty name", [&](auto& b) { b[first] = 0; }},
         {"long name", [&](auto& b) { b[first] = kMaxUserNameBytes + 1; }},
         {"control in name", [&](auto& b) { b[first + 3] = '\n'; }},
-        {"duplicate name", [&](auto& b) { std::copy_n("adminxxx", 8, b.begin() + first + 1);
-                                          b[first] = 5; b.erase(b.begin() + first + 6,
-                                                                b.begin() + first + 9); }},
+        {"duplicate name",
+         [&](auto& b) {
+             std::copy_n("adminxxx", 8, b.begin() + first + 1);
+             b[first] = 5;
+             b.erase(b.begin() + first + 6, b.begin() + first + 9);
+         }},
         {"negative level", [&](auto& b) { b[first + 1 + 8 + 3] = 0x80; }},
         {"hash length past the end", [&](auto& b) { b[hashAt - 1] = 0x7F; }},
         {"weak hash", [&](auto& b) { std::copy_n("$1$", 3, b.begin() + hashAt); }},

@@ -16,8 +16,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <span>
 #include <fcntl.h>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -223,11 +223,11 @@ int CLoginDlg::DoModal() {
 int CLoginDlg::finishChange(int answer, const std::string& user) {
     int result = 0;
     if (answer == IDOK) {
-        result = newPassword_ != confirmPassword_ ||
-                         !database_.ChangePassword(user.c_str(), password_.c_str(),
-                                                   newPassword_.c_str())
-                     ? -1
-                     : 1;
+        result =
+            newPassword_ != confirmPassword_ ||
+                    !database_.ChangePassword(user.c_str(), password_.c_str(), newPassword_.c_str())
+                ? -1
+                : 1;
     }
     forgetPasswords();
     return result;

@@ -7,14 +7,14 @@
 namespace glimra {
 namespace {
 
-bool validUnit(const std::vector<BYTE>& data, int unitBytes, int unit) {
+bool validUnit(const std::vector<uint8_t>& data, int unitBytes, int unit) {
     return unitBytes > 0 && unit >= 0 &&
            (static_cast<size_t>(unit) + 1) * static_cast<size_t>(unitBytes) <= data.size();
 }
 
 } // namespace
 
-void InsertUnits(std::vector<BYTE>& data, int unitBytes, int unit, int count) {
+void InsertUnits(std::vector<uint8_t>& data, int unitBytes, int unit, int count) {
     if (count < 1 || unitBytes < 1) {
         throw CMemoryException();
     }
@@ -23,10 +23,10 @@ void InsertUnits(std::vector<BYTE>& data, int unitBytes, int unit, int count) {
         throw CMemoryException();
     }
     const int at = std::clamp(unit, 0, unitCountOf(data, unitBytes));
-    data.insert(data.begin() + static_cast<std::ptrdiff_t>(at) * unitBytes, add, BYTE{0});
+    data.insert(data.begin() + static_cast<std::ptrdiff_t>(at) * unitBytes, add, uint8_t{0});
 }
 
-int DeleteUnits(std::vector<BYTE>& data, int unitBytes, int unit, int count) {
+int DeleteUnits(std::vector<uint8_t>& data, int unitBytes, int unit, int count) {
     if (count < 1 || unitBytes < 1) {
         return 0;
     }
@@ -41,11 +41,11 @@ int DeleteUnits(std::vector<BYTE>& data, int unitBytes, int unit, int count) {
     return static_cast<int>(last - first);
 }
 
-DWORD ReadUnit(const std::vector<BYTE>& data, int unitBytes, int unit) {
+uint32_t ReadUnit(const std::vector<uint8_t>& data, int unitBytes, int unit) {
     if (!validUnit(data, unitBytes, unit) || unitBytes > 4) {
         return 0;
     }
-    DWORD value = 0;
+    uint32_t value = 0;
     const size_t at = static_cast<size_t>(unit) * static_cast<size_t>(unitBytes);
     for (int i = unitBytes - 1; i >= 0; --i) {
         value = value << 8 | data[at + static_cast<size_t>(i)];
@@ -53,22 +53,22 @@ DWORD ReadUnit(const std::vector<BYTE>& data, int unitBytes, int unit) {
     return value;
 }
 
-bool WriteDigit(std::vector<BYTE>& data, int unitBytes, int unit, int digitIndex, int value) {
+bool WriteDigit(std::vector<uint8_t>& data, int unitBytes, int unit, int digitIndex, int value) {
     if (!validUnit(data, unitBytes, unit) || digitIndex < 0 || digitIndex >= 2 * unitBytes ||
         value < 0 || value > 15) {
         return false;
     }
     // Digit 0 is the most significant; the unit's last byte holds it.
     const int shift = (2 * unitBytes - 1 - digitIndex) * 4;
-    BYTE& b = data[static_cast<size_t>(unit) * static_cast<size_t>(unitBytes) +
-                   static_cast<size_t>(shift / 8)];
+    uint8_t& b = data[static_cast<size_t>(unit) * static_cast<size_t>(unitBytes) +
+                      static_cast<size_t>(shift / 8)];
     const int nibble = shift % 8;
-    b = static_cast<BYTE>((b & ~(0xF << nibble)) | (value << nibble));
+    b = static_cast<uint8_t>((b & ~(0xF << nibble)) | (value << nibble));
     return true;
 }
 
-bool PasteBytes(std::vector<BYTE>& data, const HexEditMode& mode, HexCursor& cursor,
-                std::span<const BYTE> bytes) {
+bool PasteBytes(std::vector<uint8_t>& data, const HexEditMode& mode, HexCursor& cursor,
+                std::span<const uint8_t> bytes) {
     const int ub = mode.unitBytes;
     size_t n = bytes.size();
     if (n == 0 || ub < 1 || n > kMaxHexDataSize) {
@@ -79,8 +79,8 @@ bool PasteBytes(std::vector<BYTE>& data, const HexEditMode& mode, HexCursor& cur
         const size_t units = (n + static_cast<size_t>(ub) - 1) / static_cast<size_t>(ub);
         size_t removed = 0;
         if (cursor.hasSelection()) {
-            removed = static_cast<size_t>(cursor.selEnd - cursor.selStart + 1) *
-                      static_cast<size_t>(ub);
+            removed =
+                static_cast<size_t>(cursor.selEnd - cursor.selStart + 1) * static_cast<size_t>(ub);
         }
         // Room first: once the selection is gone, nothing may fail.
         const size_t after = data.size() - std::min(removed, data.size()) + units * ub;
@@ -89,7 +89,8 @@ bool PasteBytes(std::vector<BYTE>& data, const HexEditMode& mode, HexCursor& cur
         }
         data.reserve(std::max(after, data.size()));
         if (cursor.hasSelection()) {
-            changed = DeleteUnits(data, ub, cursor.selStart, cursor.selEnd - cursor.selStart + 1) > 0;
+            changed =
+                DeleteUnits(data, ub, cursor.selStart, cursor.selEnd - cursor.selStart + 1) > 0;
             cursor.caret = cursor.selStart;
             cursor.clearSelection();
         }
@@ -112,7 +113,7 @@ bool PasteBytes(std::vector<BYTE>& data, const HexEditMode& mode, HexCursor& cur
             if (more > kMaxHexDataSize - data.size()) {
                 throw CMemoryException();
             }
-            data.resize(data.size() + more, BYTE{0});
+            data.resize(data.size() + more, uint8_t{0});
         } else {
             n = avail;
         }
@@ -124,17 +125,17 @@ bool PasteBytes(std::vector<BYTE>& data, const HexEditMode& mode, HexCursor& cur
     return true;
 }
 
-std::vector<BYTE> EncodeBinaryDataBlock(std::span<const BYTE> bytes) {
-    std::vector<BYTE> block(4 + bytes.size());
+std::vector<uint8_t> EncodeBinaryDataBlock(std::span<const uint8_t> bytes) {
+    std::vector<uint8_t> block(4 + bytes.size());
     const auto n = static_cast<uint32_t>(bytes.size());
     for (int i = 0; i < 4; ++i) {
-        block[static_cast<size_t>(i)] = static_cast<BYTE>(n >> (8 * i));
+        block[static_cast<size_t>(i)] = static_cast<uint8_t>(n >> (8 * i));
     }
     std::copy(bytes.begin(), bytes.end(), block.begin() + 4);
     return block;
 }
 
-std::optional<std::span<const BYTE>> DecodeBinaryDataBlock(std::span<const BYTE> block) {
+std::optional<std::span<const uint8_t>> DecodeBinaryDataBlock(std::span<const uint8_t> block) {
     if (block.size() < 4) {
         return std::nullopt;
     }
@@ -148,7 +149,7 @@ std::optional<std::span<const BYTE>> DecodeBinaryDataBlock(std::span<const BYTE>
     return block.subspan(4, n);
 }
 
-std::span<const BYTE> DecodeTextBlock(std::span<const BYTE> block) {
+std::span<const uint8_t> DecodeTextBlock(std::span<const uint8_t> block) {
     if (!block.empty() && block.back() == 0) {
         return block.first(block.size() - 1);
     }
