@@ -145,7 +145,10 @@ QFont CFont::toQFont(double yScale) const {
 }
 
 QFont CFont::toQFont(const LOGFONTA& lf, double yScale) {
-    QFont font(QString::fromLatin1(familyFor(lf.lfFaceName)));
+    // Without a face, a fixed pitch or the modern family asks for a monospaced font.
+    const bool fixed = (lf.lfPitchAndFamily & 0x3) == 1 || (lf.lfPitchAndFamily & 0xF0) == 0x30;
+    QFont font(QString::fromLatin1(lf.lfFaceName[0] == '\0' && fixed ? "DejaVu Sans Mono"
+                                                                     : familyFor(lf.lfFaceName)));
     const int height = static_cast<int>(lf.lfHeight * yScale);
     if (height < 0) {
         font.setPixelSize(-height);
