@@ -54,6 +54,9 @@ public:
 
     // Runs the dialog modally: IDOK or IDCANCEL.
     int DoModal();
+    // Enter and Escape end the dialog as OK and Cancel do.
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
 
     const std::string& userFile() const { return path_; }
     int loginResult() const { return loginResult_; }
@@ -67,8 +70,6 @@ protected:
     virtual void OnCancel();
 
     void done(int result) override;
-    void accept() override { OnOK(); }
-    void reject() override { OnCancel(); }
 
 private:
     QLineEdit* edit(int id) const;

@@ -1,0 +1,269 @@
+// The login dialog against a user file made through the user database.
+
+#include "glimra/dialog.h"
+#include "glimra/library.h"
+#include "glimra/logindlg.h"
+#include "glimra_test_support.h"
+
+#include "../../platform/tests/temp_dir.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace glimra {
+namespace {
+
+using platform::testing::readFileBytes;
+using platform::testing::TempDir;
+using platform::testing::writeFileBytes;
+
+class LoginDlgTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::startApplication(); }
+    static void TearDownTestSuite() { test::endApplication(); }
+
+    void SetUp() override {
+        dorvel::UserDatabase db;
+        ASSERT_TRUE(db.CreateUserFile(path.c_str(), dorvel::kUserFileLoginRequired, 1));
+        ASSERT_TRUE(db.AddUser("operator", "Spectrum12", 1));
+        ASSERT_TRUE(db.AddUser("a-name-of-exactly-thirty-two-ch.", "twelve-chars", 4));
+    }
+
+    static void press(CLoginDlg& dlg, int id) {
+        qobject_cast<QAbstractButton*>(GetDlgItem(&dlg, id))->click();
+    }
+
+    static QLineEdit* edit(CLoginDlg& dlg, int id) {
+        return qobject_cast<QLineEdit*>(GetDlgItem(&dlg, id));
+    }
+
+    // Runs one modal session; inside it, act sees the dialog as the user does.
+    static int run(const std::function<int()>& session, const std::function<void(CLoginDlg&)>& act,
+                   CLoginDlg& dlg) {
+        QTimer::singleShot(0, [&] { act(dlg); });
+        return session();
+    }
+
+    // Types into the edits that are given and presses OK.
+    static std::function<void(CLoginDlg&)> typeAndOk(const char* user, const char* password,
+                                                     const char* fresh = nullptr,
+                                                     const char* confirm = nullptr) {
+        return [=](CLoginDlg& dlg) {
+            const std::pair<int, const char*> texts[] = {
+                {CLoginDlg::IDC_USER, user},
+                {CLoginDlg::IDC_PASSWORD, password},
+                {CLoginDlg::IDC_NEW_PASSWORD, fresh},
+                {CLoginDlg::IDC_CONFIRM_PASSWORD, confirm}};
+            for (const auto& [id, text] : texts) {
+                if (text != nullptr) {
+                    edit(dlg, id)->setText(QString::fromUtf8(text));
+                }
+            }
+            press(dlg, IDOK);
+        };
+    }
+
+    bool logsIn(const char* user, const char* password) {
+        dorvel::UserDatabase db;
+        return db.OpenUserFile(path.c_str()) && db.CheckLogin(user, password) >= 0;
+    }
+
+    TempDir dir{"glimra_login"};
+    std::string path = (dir.path() / "users.dat").string();
+};
+
+TEST_F(LoginDlgTest, SetUserFileReadsTheMagicAndTheFlagWord) {
+    const auto header = [](uint32_t magic, uint32_t flags, size_t size) {
+        std::string h(64, '\0');
+        for (int i = 0; i < 4; ++i) {
+            h[static_cast<size_t>(i)] = static_cast<char>(magic >> (8 * i));
+            h[static_cast<size_t>(8 + i)] = static_cast<char>(flags >> (8 * i));
+        }
+        return h.substr(0, size);
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool expected;
+    } cases[] = {
+        {"foreign magic", header(0x0495C5FF, 1, 64), false},
+        {"flag word 0", header(0x0495C5FE, 0, 64), false},
+        {"flag word 1", header(0x0495C5FE, 1, 64), true},
+        {"any other flag", header(0x0495C5FE, 0x100, 64), true},
+        {"shorter than its header", header(0x0495C5FE, 1, 11), false},
+        {"magic alone", header(0x0495C5FE, 1, 4), false},
+        {"empty", "", false},
+    };
+    CLoginDlg dlg;
+    for (const auto& c : cases) {
+        const auto file = dir.path() / c.name;
+        writeFileBytes(file, c.bytes);
+        EXPECT_EQ(dlg.SetUserFile(file.c_str()), c.expected) << c.name;
+        EXPECT_EQ(dlg.userFile(), file.string());
+    }
+    EXPECT_FALSE(dlg.SetUserFile((dir.path() / "missing").c_str()));
+    EXPECT_FALSE(dlg.SetUserFile(dir.path().c_str()));
+    EXPECT_FALSE(dlg.SetUserFile(nullptr));
+    EXPECT_TRUE(dlg.SetUserFile(path.c_str()));
+}
+
+TEST_F(LoginDlgTest, TheRightPasswordLogsInAndGetUserNamesTheUser) {
+    CLoginDlg dlg;
+    dlg.SetUserFile(path.c_str());
+    const auto look = [&](CLoginDlg& d) {
+        EXPECT_EQ(d.windowTitle(), "Userlogin");
+        EXPECT_TRUE(edit(d, CLoginDlg::IDC_USER)->isEnabled());
+        EXPECT_EQ(edit(d, CLoginDlg::IDC_PASSWORD)->echoMode(), QLineEdit::Password);
+        edit(d, CLoginDlg::IDC_USER)->setText("operator");
+        edit(d, CLoginDlg::IDC_PASSWORD)->setText("Spectrum12");
+        test::grabWidget(&d, "logindlg_login");
+        // The rows of the new password lie below the shortened window.
+        const RECT fresh = windowRectIn(GetDlgItem(&d, CLoginDlg::IDC_NEW_PASSWORD), &d);
+        EXPECT_GE(fresh.top, d.height());
+        typeAndOk("operator", "Spectrum12")(d);
+    };
+    EXPECT_EQ(run([&] { return dlg.DoModal(); }, look, dlg), IDOK);
+    char name[33];
+    int result = 0;
+    ASSERT_TRUE(dlg.GetUser(name, &result));
+    EXPECT_STREQ(name, "operator");
+    EXPECT_EQ(result, 1);
+    // No typed password stays in the dialog.
+    EXPECT_TRUE(edit(dlg, CLoginDlg::IDC_PASSWORD)->text().isEmpty());
+
+    // The longest name and password are taken whole: a cut password's prefix
+    // does not log in, and the whole name fits GetUser's buffer.
+    EXPECT_EQ(run([&] { return dlg.DoModal(); },
+                  typeAndOk("a-name-of-exactly-thirty-two-ch.", "twelve-chars"), dlg),
+              IDOK);
+    ASSERT_TRUE(dlg.GetUser(name, &result));
+    EXPECT_STREQ(name, "a-name-of-exactly-thirty-two-ch.");
+    EXPECT_EQ(result, 4);
+    run([&] { return dlg.DoModal(); }, typeAndOk("a-name-of-exactly-thirty-two-ch.", "twelve-char"),
+        dlg);
+    EXPECT_FALSE(dlg.GetUser(name, &result));
+}
+
+TEST_F(LoginDlgTest, RefusalsAndCancelLeaveNoUser) {
+    CLoginDlg dlg;
+    dlg.SetUserFile(path.c_str());
+    char name[33] = "unchanged";
+    int result = 0;
+    for (const auto& [user, password] :
+         {std::pair{"operator", "spectrum12"}, std::pair{"nobody", "Spectrum12"}}) {
+        EXPECT_EQ(run([&] { return dlg.DoModal(); }, typeAndOk(user, password), dlg), IDOK);
+        EXPECT_FALSE(dlg.GetUser(name, &result)) << user;
+        EXPECT_EQ(result, dorvel::kLoginRefused);
+        EXPECT_STREQ(name, "unchanged");
+    }
+    EXPECT_EQ(run([&] { return dlg.DoModal(); },
+                  [](CLoginDlg& d) {
+                      edit(d, CLoginDlg::IDC_USER)->setText("operator");
+                      edit(d, CLoginDlg::IDC_PASSWORD)->setText("Spectrum12");
+                      press(d, IDCANCEL);
+                  },
+                  dlg),
+              IDCANCEL);
+    result = 0;
+    EXPECT_FALSE(dlg.GetUser(nullptr, &result));
+    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(dlg.GetUser(name, nullptr));
+}
+
+TEST_F(LoginDlgTest, AFileTheDatabaseCannotOpenIsReportedAndCancels) {
+    CLoginDlg dlg;
+    dlg.SetUserFile((dir.path() / "missing").c_str());
+    QString shown;
+    const auto answer = [&](CLoginDlg&) {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = box->text();
+        box->accept();
+    };
+    EXPECT_EQ(run([&] { return dlg.ChangePassword(); }, answer, dlg), 0);
+    EXPECT_EQ(shown, "Can't open user information file");
+    int result = 0;
+    EXPECT_FALSE(dlg.GetUser(nullptr, &result));
+    EXPECT_EQ(result, -1);
+}
+
+TEST_F(LoginDlgTest, ChangePasswordChecksConfirmationAndOldPassword) {
+    CLoginDlg dlg;
+    dlg.SetUserFile(path.c_str());
+    const std::string before = readFileBytes(path);
+    const auto change = [&](auto act) {
+        return run([&] { return dlg.ChangePassword(); }, act, dlg);
+    };
+
+    // A confirmation that differs never reaches the database: the file stays.
+    EXPECT_EQ(change(typeAndOk("operator", "Spectrum12", "NewSecret1", "NewSecret2")), -1);
+    EXPECT_EQ(readFileBytes(path), before);
+    EXPECT_EQ(change(typeAndOk("operator", "wrong", "NewSecret1", "NewSecret1")), -1);
+    EXPECT_EQ(readFileBytes(path), before);
+    EXPECT_EQ(change([](CLoginDlg& d) { press(d, IDCANCEL); }), 0);
+
+    const auto look = [&](CLoginDlg& d) {
+        EXPECT_EQ(d.windowTitle(), "Change Password");
+        edit(d, CLoginDlg::IDC_USER)->setText("operator");
+        edit(d, CLoginDlg::IDC_PASSWORD)->setText("Spectrum12");
+        edit(d, CLoginDlg::IDC_NEW_PASSWORD)->setText("NewSecret1");
+        edit(d, CLoginDlg::IDC_CONFIRM_PASSWORD)->setText("NewSecret1");
+        test::grabWidget(&d, "logindlg_change");
+        press(d, IDOK);
+    };
+    EXPECT_EQ(change(look), 1);
+    EXPECT_TRUE(logsIn("operator", "NewSecret1"));
+    EXPECT_FALSE(logsIn("operator", "Spectrum12"));
+    EXPECT_EQ(readFileBytes(path).find("NewSecret1"), std::string::npos);
+    EXPECT_EQ(dlg.windowTitle(), "Change Password");
+    EXPECT_TRUE(edit(dlg, CLoginDlg::IDC_NEW_PASSWORD)->text().isEmpty());
+}
+
+TEST_F(LoginDlgTest, ChangeUserPasswordShowsTheNameInADisabledEdit) {
+    CLoginDlg dlg;
+    dlg.SetUserFile(path.c_str());
+    const auto look = [&](CLoginDlg& d) {
+        QLineEdit* name = edit(d, CLoginDlg::IDC_USER);
+        EXPECT_EQ(name->text(), "operator");
+        EXPECT_FALSE(name->isEnabled());
+        test::grabWidget(&d, "logindlg_change_user");
+        typeAndOk(nullptr, "Spectrum12", "Fresh-one", "Fresh-one")(d);
+    };
+    EXPECT_EQ(run([&] { return dlg.ChangeUserPassword("operator"); }, look, dlg), 1);
+    EXPECT_TRUE(logsIn("operator", "Fresh-one"));
+    // The next login has its name edit back.
+    run([&] { return dlg.DoModal(); },
+        [](CLoginDlg& d) {
+            EXPECT_TRUE(edit(d, CLoginDlg::IDC_USER)->isEnabled());
+            EXPECT_TRUE(edit(d, CLoginDlg::IDC_USER)->text().isEmpty());
+            press(d, IDCANCEL);
+        },
+        dlg);
+    EXPECT_EQ(dlg.ChangeUserPassword(nullptr), -1);
+}
+
+TEST_F(LoginDlgTest, TheTemplateHoldsTheLabelsAndLimits) {
+    CLoginDlg dlg;
+    QStringList labels;
+    for (QWidget* w : childWindows(&dlg)) {
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            labels << label->text();
+        }
+    }
+    EXPECT_EQ(labels,
+              (QStringList{"Username:", "Password:", "New Password:", "Confirm New Password:"}));
+    EXPECT_EQ(edit(dlg, CLoginDlg::IDC_USER)->maxLength(), 32);
+    EXPECT_EQ(edit(dlg, CLoginDlg::IDC_CONFIRM_PASSWORD)->maxLength(), 12);
+    EXPECT_EQ(edit(dlg, CLoginDlg::IDC_USER)->echoMode(), QLineEdit::Normal);
+}
+
+} // namespace
+} // namespace glimra
