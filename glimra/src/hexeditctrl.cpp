@@ -455,73 +455,30 @@ void CHexEditCtrl::setVerticalFirst(int first) {
     }
 }
 
+namespace {
+
+// Where a scroll request leads from pos; line and page in the bar's steps.
+int scrollTarget(UINT code, int pos, int line, int page, int thumb, int end) {
+    const int targets[] = {pos - line, pos + line, pos - page, pos + page, thumb, thumb, 0, end};
+    return code < std::size(targets) ? targets[code] : pos;
+}
+
+} // namespace
+
 void CHexEditCtrl::OnVScroll(UINT code, int thumb) {
-    if (!hasData()) {
-        return;
+    if (hasData()) {
+        const int upr = std::max<int>(unitsPerRow_, 1);
+        setVerticalFirst(
+            scrollTarget(code, firstUnit_, upr, visibleRows_ * upr, thumb * upr, unitCount()));
     }
-    const int upr = std::max<int>(unitsPerRow_, 1);
-    int first = firstUnit_;
-    switch (code) {
-    case SB_LINEUP:
-        first -= upr;
-        break;
-    case SB_LINEDOWN:
-        first += upr;
-        break;
-    case SB_PAGEUP:
-        first -= visibleRows_ * upr;
-        break;
-    case SB_PAGEDOWN:
-        first += visibleRows_ * upr;
-        break;
-    case SB_THUMBPOSITION:
-    case SB_THUMBTRACK:
-        first = thumb * upr;
-        break;
-    case SB_TOP:
-        first = 0;
-        break;
-    case SB_BOTTOM:
-        first = unitCount();
-        break;
-    default:
-        return;
-    }
-    setVerticalFirst(first);
 }
 
 void CHexEditCtrl::OnHScroll(UINT code, int thumb) {
     if (!hasData()) {
         return;
     }
-    int pos = hScroll_;
-    switch (code) {
-    case SB_LINEUP:
-        pos -= 1;
-        break;
-    case SB_LINEDOWN:
-        pos += 1;
-        break;
-    case SB_PAGEUP:
-        pos -= visibleColumns_;
-        break;
-    case SB_PAGEDOWN:
-        pos += visibleColumns_;
-        break;
-    case SB_THUMBPOSITION:
-    case SB_THUMBTRACK:
-        pos = thumb;
-        break;
-    case SB_TOP:
-        pos = 0;
-        break;
-    case SB_BOTTOM:
-        pos = lineWidth_;
-        break;
-    default:
-        return;
-    }
-    pos = std::clamp(pos, 0, std::max(0, lineWidth_ - visibleColumns_));
+    const int pos = std::clamp(scrollTarget(code, hScroll_, 1, visibleColumns_, thumb, lineWidth_),
+                               0, std::max(0, lineWidth_ - visibleColumns_));
     if (pos != hScroll_) {
         hScroll_ = pos;
         update();
@@ -531,46 +488,29 @@ void CHexEditCtrl::OnHScroll(UINT code, int thumb) {
 }
 
 void CHexEditCtrl::scrollBarAction(bool vertical, int action) {
-    if (updatingBars_) {
+    // The bar's actions in the order of the requests SB_LINEUP .. SB_BOTTOM.
+    static constexpr int kActions[] = {QAbstractSlider::SliderSingleStepSub,
+                                       QAbstractSlider::SliderSingleStepAdd,
+                                       QAbstractSlider::SliderPageStepSub,
+                                       QAbstractSlider::SliderPageStepAdd,
+                                       -1,
+                                       QAbstractSlider::SliderMove,
+                                       QAbstractSlider::SliderToMinimum,
+                                       QAbstractSlider::SliderToMaximum};
+    const auto* found = std::find(std::begin(kActions), std::end(kActions), action);
+    if (updatingBars_ || found == std::end(kActions)) {
         return;
     }
+    const auto code = static_cast<UINT>(found - std::begin(kActions));
     QScrollBar* bar = vertical ? vBar_ : hBar_;
-    UINT code = SB_ENDSCROLL;
-    switch (action) {
-    case QAbstractSlider::SliderSingleStepSub:
-        code = SB_LINEUP;
-        break;
-    case QAbstractSlider::SliderSingleStepAdd:
-        code = SB_LINEDOWN;
-        break;
-    case QAbstractSlider::SliderPageStepSub:
-        code = SB_PAGEUP;
-        break;
-    case QAbstractSlider::SliderPageStepAdd:
-        code = SB_PAGEDOWN;
-        break;
-    case QAbstractSlider::SliderToMinimum:
-        code = SB_TOP;
-        break;
-    case QAbstractSlider::SliderToMaximum:
-        code = SB_BOTTOM;
-        break;
-    case QAbstractSlider::SliderMove:
-        code = SB_THUMBTRACK;
-        break;
-    default:
-        return;
-    }
-    const int thumb = bar->sliderPosition();
     if (vertical) {
-        OnVScroll(code, thumb);
+        OnVScroll(code, bar->sliderPosition());
     } else {
-        OnHScroll(code, thumb);
+        OnHScroll(code, bar->sliderPosition());
     }
     // The control decides where the view stands; the bar follows it.
-    bar->setSliderPosition(vertical ? (firstUnit_ + std::max<int>(unitsPerRow_, 1) - 1) /
-                                          std::max<int>(unitsPerRow_, 1)
-                                    : hScroll_);
+    const int upr = std::max<int>(unitsPerRow_, 1);
+    bar->setSliderPosition(vertical ? (firstUnit_ + upr - 1) / upr : hScroll_);
 }
 
 // Drawing
@@ -860,52 +800,17 @@ bool CHexEditCtrl::event(QEvent* e) {
 }
 
 void CHexEditCtrl::keyPressEvent(QKeyEvent* event) {
+    static constexpr std::pair<int, UINT> kKeys[] = {
+        {Qt::Key_Tab, VK_TAB},       {Qt::Key_Backtab, VK_TAB},   {Qt::Key_Left, VK_LEFT},
+        {Qt::Key_Right, VK_RIGHT},   {Qt::Key_Up, VK_UP},         {Qt::Key_Down, VK_DOWN},
+        {Qt::Key_PageUp, VK_PRIOR},  {Qt::Key_PageDown, VK_NEXT}, {Qt::Key_Home, VK_HOME},
+        {Qt::Key_End, VK_END},       {Qt::Key_Insert, VK_INSERT}, {Qt::Key_Delete, VK_DELETE},
+        {Qt::Key_Backspace, VK_BACK}};
     const bool shift = (event->modifiers() & Qt::ShiftModifier) != 0;
     const bool ctrl = (event->modifiers() & Qt::ControlModifier) != 0;
-    UINT vk = 0;
-    switch (event->key()) {
-    case Qt::Key_Backtab:
-    case Qt::Key_Tab:
-        vk = VK_TAB;
-        break;
-    case Qt::Key_Left:
-        vk = VK_LEFT;
-        break;
-    case Qt::Key_Right:
-        vk = VK_RIGHT;
-        break;
-    case Qt::Key_Up:
-        vk = VK_UP;
-        break;
-    case Qt::Key_Down:
-        vk = VK_DOWN;
-        break;
-    case Qt::Key_PageUp:
-        vk = VK_PRIOR;
-        break;
-    case Qt::Key_PageDown:
-        vk = VK_NEXT;
-        break;
-    case Qt::Key_Home:
-        vk = VK_HOME;
-        break;
-    case Qt::Key_End:
-        vk = VK_END;
-        break;
-    case Qt::Key_Insert:
-        vk = VK_INSERT;
-        break;
-    case Qt::Key_Delete:
-        vk = VK_DELETE;
-        break;
-    case Qt::Key_Backspace:
-        vk = VK_BACK;
-        break;
-    case Qt::Key_A:
-        vk = ctrl ? 'A' : 0;
-        break;
-    default:
-        break;
+    UINT vk = ctrl && event->key() == Qt::Key_A ? 'A' : 0;
+    for (const auto& [key, code] : kKeys) {
+        vk = event->key() == key ? code : vk;
     }
     if (vk != 0) {
         OnKeyDown(vk, shift, ctrl);
@@ -923,37 +828,23 @@ void CHexEditCtrl::keyPressEvent(QKeyEvent* event) {
 
 void CHexEditCtrl::moveKey(UINT key, bool shift) {
     const int upr = std::max<int>(unitsPerRow_, 1);
-    switch (key) {
-    case VK_LEFT:
-        MoveCaret(-1, 0, false);
-        break;
-    case VK_RIGHT:
-        MoveCaret(1, 0, false);
-        break;
-    case VK_UP:
-        MoveCaret(0, -1, false);
-        break;
-    case VK_DOWN:
-        MoveCaret(0, 1, false);
-        break;
-    case VK_PRIOR:
-        MoveCaret(0, -visibleRows_, false);
-        break;
-    case VK_NEXT:
-        MoveCaret(0, visibleRows_, false);
-        break;
-    case VK_HOME:
-        if (caretInHexColumn()) {
-            hScroll_ = 0;
-            update();
-        }
-        MoveCaret(-(caret_ % upr), 0, false);
-        break;
-    case VK_END:
-        MoveCaret(upr - 1 - caret_ % upr + (shift ? 1 : 0), 0, false);
-        break;
-    default:
-        break;
+    const int inRow = caret_ % upr;
+    if (key == VK_HOME && caretInHexColumn()) {
+        hScroll_ = 0;
+        update();
+    }
+    // Units and rows to move, by key from VK_PRIOR to VK_DOWN.
+    const std::pair<int, int> moves[] = {{0, -visibleRows_},
+                                         {0, visibleRows_},
+                                         {upr - 1 - inRow + (shift ? 1 : 0), 0},
+                                         {-inRow, 0},
+                                         {-1, 0},
+                                         {0, -1},
+                                         {1, 0},
+                                         {0, 1}};
+    if (key >= VK_PRIOR && key <= VK_DOWN) {
+        const auto [units, rows] = moves[key - VK_PRIOR];
+        MoveCaret(units, rows, false);
     }
 }
 
@@ -1312,21 +1203,16 @@ void CHexEditCtrl::OnContextMenu(POINT screen) {
     }
     std::unique_ptr<QMenu> menu = createContextMenu();
     UpdateMenuCmdUI(this, menu.get());
-    switch (TrackPopupMenu(menu.get(), screen)) {
-    case ID_EDIT_CUT:
-        OnEditCut();
-        break;
-    case ID_EDIT_COPY:
-        OnEditCopy();
-        break;
-    case ID_EDIT_PASTE:
-        OnEditPaste();
-        break;
-    case ID_EDIT_SELECT_ALL:
-        OnEditSelectAll();
-        break;
-    default:
-        break;
+    const UINT command = TrackPopupMenu(menu.get(), screen);
+    const std::pair<UINT, void (CHexEditCtrl::*)()> handlers[] = {
+        {ID_EDIT_CUT, &CHexEditCtrl::OnEditCut},
+        {ID_EDIT_COPY, &CHexEditCtrl::OnEditCopy},
+        {ID_EDIT_PASTE, &CHexEditCtrl::OnEditPaste},
+        {ID_EDIT_SELECT_ALL, &CHexEditCtrl::OnEditSelectAll}};
+    for (const auto& [id, handler] : handlers) {
+        if (id == command) {
+            (this->*handler)();
+        }
     }
 }
 

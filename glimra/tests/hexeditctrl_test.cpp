@@ -240,6 +240,45 @@ TEST_F(HexEditCtrlTest, OverwriteTypingInWordsChangesOnlyTheUnitsBytes) {
     EXPECT_TRUE(ctrl.caretInHexColumn());
 }
 
+TEST_F(HexEditCtrlTest, TypingOverASelectionReplacesOrStaysInsideTheData) {
+    load(ascending(6));
+    ctrl.MoveCaret(2, 0, false);
+    key(VK_RIGHT, true);
+    key(VK_RIGHT, true);
+    type("ff");
+    EXPECT_EQ(ctrl.data(), (std::vector<BYTE>{0, 1, 0xFF, 4, 5}));
+    EXPECT_TRUE(ctrl.HasNoSelection());
+    // Overwrite without size changes: a selection up to the end leaves the
+    // caret behind the data, where nothing may be written.
+    ctrl.AllowInsertMode(false);
+    key(VK_END, true);
+    ASSERT_EQ(ctrl.caret(), 5);
+    ASSERT_FALSE(ctrl.HasNoSelection());
+    type("1");
+    EXPECT_EQ(ctrl.data(), (std::vector<BYTE>{0, 1, 0xFF, 4, 5}));
+    EXPECT_TRUE(ctrl.HasNoSelection());
+}
+
+TEST_F(HexEditCtrlTest, HidingTheCharactersTakesTheCaretBackToTheDigits) {
+    load(ascending(4, 'a'));
+    key(VK_TAB, false, true);
+    ASSERT_FALSE(ctrl.caretInHexColumn());
+    ctrl.ShowAscii(false);
+    EXPECT_TRUE(ctrl.caretInHexColumn());
+    EXPECT_FALSE(ctrl.asciiColumnShown());
+    EXPECT_FALSE(ctrl.IsAsciiShown());
+    EXPECT_EQ(rows()[0], "0000  61 62 63 64");
+    // Without data the control is blank in the background colour.
+    Control empty;
+    empty.SetReadOnly(true);
+    DrawRecorder recorder;
+    CDC dc(&recorder, QSize(50, 40));
+    empty.DrawContent(&dc, {0, 0, 50, 40}, {5, 5, 20, 20});
+    ASSERT_EQ(recorder.ops.size(), 1u);
+    EXPECT_EQ(recorder.ops[0].rect, QRect(5, 5, 15, 15));
+    EXPECT_EQ(recorder.ops[0].color, GetSysColor(COLOR_BTNFACE));
+}
+
 TEST_F(HexEditCtrlTest, ShiftMovesGrowAndShrinkTheSelection) {
     load(ascending(32));
     ctrl.MoveCaret(3, 0, false);
