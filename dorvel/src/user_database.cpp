@@ -237,6 +237,20 @@ bool UserDatabase::OpenUserFile(const char* path) {
     return open_;
 }
 
+bool UserDatabase::commit(UserFileContents next) {
+    for (const UserRecord& user : next.users) {
+        if (user.hash.empty()) {
+            lastResult_ = kUserHashFailed;
+            return false;
+        }
+    }
+    lastResult_ = writeUserFile(path_, EncodeUserFile(next), true);
+    if (lastResult_ == kUserOk) {
+        contents_ = std::move(next);
+    }
+    return lastResult_ == kUserOk;
+}
+
 int32_t UserDatabase::reload() {
     std::vector<uint8_t> bytes;
     int32_t result = readUserFile(path_, bytes);
@@ -282,15 +296,7 @@ bool UserDatabase::ChangePassword(const char* user, const char* oldPassword,
     }
     UserFileContents next = contents_;
     next.users[static_cast<size_t>(index)].hash = newHash(newPassword, next.header.hashCost);
-    if (next.users[static_cast<size_t>(index)].hash.empty()) {
-        lastResult_ = kUserHashFailed;
-        return false;
-    }
-    lastResult_ = writeUserFile(path_, EncodeUserFile(next), true);
-    if (lastResult_ == kUserOk) {
-        contents_ = std::move(next);
-    }
-    return lastResult_ == kUserOk;
+    return commit(std::move(next));
 }
 
 bool UserDatabase::CreateUserFile(const char* path, uint32_t flags, uint16_t hashCost) {
@@ -338,15 +344,7 @@ bool UserDatabase::AddUser(const char* user, const char* password, int32_t level
     }
     UserFileContents next = contents_;
     next.users.push_back({user, level, newHash(password, next.header.hashCost)});
-    if (next.users.back().hash.empty()) {
-        lastResult_ = kUserHashFailed;
-        return false;
-    }
-    lastResult_ = writeUserFile(path_, EncodeUserFile(next), true);
-    if (lastResult_ == kUserOk) {
-        contents_ = std::move(next);
-    }
-    return lastResult_ == kUserOk;
+    return commit(std::move(next));
 }
 
 } // namespace dorvel

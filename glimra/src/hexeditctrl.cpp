@@ -113,6 +113,15 @@ int CHexEditCtrl::unitCount() const {
     return unitCountOf(data(), unitBytes());
 }
 
+// A setting that changes the rows' shape: back to the line's start, new layout.
+void CHexEditCtrl::relayout() {
+    if (hasData()) {
+        hScroll_ = 0;
+        RecalcLayout();
+        update();
+    }
+}
+
 bool CHexEditCtrl::SetData(VARIANT* v, int startAddress) {
     if (v == nullptr || v->vt != (VT_ARRAY | VT_UI1) || v->parray == nullptr ||
         v->parray->cDims != 1 || v->parray->data.size() > kMaxHexDataSize) {
@@ -136,11 +145,7 @@ bool CHexEditCtrl::SetData(VARIANT* v, int startAddress) {
 
 void CHexEditCtrl::ShowAddress(bool show) {
     showAddress_ = show;
-    if (hasData()) {
-        hScroll_ = 0;
-        RecalcLayout();
-        update();
-    }
+    relayout();
 }
 
 void CHexEditCtrl::ShowAscii(bool show) {
@@ -165,11 +170,7 @@ bool CHexEditCtrl::SetUnitsPerRow(short units) {
         return false;
     }
     unitsPerRow_ = units;
-    if (hasData()) {
-        hScroll_ = 0;
-        RecalcLayout();
-        update();
-    }
+    relayout();
     return true;
 }
 
@@ -178,11 +179,7 @@ bool CHexEditCtrl::SetAddressDigits(short digits) {
         return false;
     }
     addressDigits_ = digits;
-    if (hasData()) {
-        hScroll_ = 0;
-        RecalcLayout();
-        update();
-    }
+    relayout();
     return true;
 }
 
@@ -209,11 +206,7 @@ bool CHexEditCtrl::SetFontSize(short height) {
         return false;
     }
     fontHeight_ = height;
-    if (hasData()) {
-        hScroll_ = 0;
-        RecalcLayout();
-        update();
-    }
+    relayout();
     return true;
 }
 

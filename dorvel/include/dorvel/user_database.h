@@ -58,6 +58,9 @@ public:
 private:
     // Reads the open file afresh into contents_.
     int32_t reload();
+    // Writes next in place of the file (refused when a hash could not be
+    // made); contents_ follows only a written file.
+    bool commit(UserFileContents next);
 
     std::string path_;
     bool open_ = false;

@@ -224,6 +224,7 @@ private:
     void createCaret();
     void showCaret(bool show);
     void placeScrollBars();
+    void relayout();
     void scrollBarAction(bool vertical, int action);
     void changed();
     void moveKey(UINT key, bool shift);
