@@ -1,6 +1,7 @@
 // A simulated board at the level of the request block.
 
 #include "sim/board_model.h"
+#include "sim/light_sources.h"
 
 #include "block_access.h"
 #include "sim/board_driver.h"
@@ -109,6 +110,7 @@ BoardModel::BoardModel(BoardConfig config, std::string instanceId)
         bus_.attach(kBoardTemperatureSensor,
                     std::make_unique<I2cTemperatureSensor>(kBoardTemperatureHalfDegrees));
     }
+    attachBoardModules(bus_, config_);
     lines_.inputs = config_.digitalInputs;
 }
 

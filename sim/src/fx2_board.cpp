@@ -1,4 +1,5 @@
 #include "sim/fx2_board.h"
+#include "sim/light_sources.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -164,6 +165,7 @@ Fx2Board::Fx2Board(Fx2BoardConfig config)
     std::lock_guard lock(mutex_);
     const BoardImages images = boardImages(config_.sensor);
     attachConfigurationEeproms(bus_, images);
+    attachBoardModules(bus_, config_.sensor);
     if (config_.bootEeprom) {
         controllerBus_.attachEeprom(fx2BootEepromAddress(config_.generation), bootContents(images));
     }

@@ -2,7 +2,28 @@
 
 #include "sim/i2c_bus.h"
 
+#include <vector>
+
 namespace sim {
+
+bool I2cDevice::transmit(std::optional<uint8_t> index, std::span<const uint8_t> bytes) {
+    if (index) {
+        setPointer(*index);
+    } else if (!bytes.empty()) {
+        setPointer(bytes.front());
+        bytes = bytes.subspan(1);
+    }
+    write(bytes);
+    return true;
+}
+
+bool I2cDevice::receive(std::optional<uint8_t> index, std::span<uint8_t> out) {
+    if (index) {
+        setPointer(*index);
+    }
+    read(out);
+    return true;
+}
 
 void I2cEeprom::write(std::span<const uint8_t> bytes) {
     for (uint8_t byte : bytes) {
@@ -119,20 +140,16 @@ I2cResult I2cBus::write(uint8_t address, std::optional<uint8_t> index,
     if (device == nullptr) {
         return I2cResult::NoAcknowledge;
     }
-    if (index) {
-        device->device->setPointer(*index);
-    } else if (!data.empty()) {
-        device->device->setPointer(data.front());
-        data = data.subspan(1);
-    }
-    if (device->corruptingWrites > 0 && !data.empty()) {
+    // A corrupted write stores its first data byte (after a pointer byte) inverted.
+    const std::size_t first = index ? 0 : 1;
+    std::vector<uint8_t> corrupted;
+    if (device->corruptingWrites > 0 && data.size() > first) {
         --device->corruptingWrites;
-        const uint8_t first = static_cast<uint8_t>(~data.front());
-        device->device->write(std::span<const uint8_t>(&first, 1));
-        data = data.subspan(1);
+        corrupted.assign(data.begin(), data.end());
+        corrupted[first] = static_cast<uint8_t>(~corrupted[first]);
+        data = corrupted;
     }
-    device->device->write(data);
-    return I2cResult::Done;
+    return device->device->transmit(index, data) ? I2cResult::Done : I2cResult::NoAcknowledge;
 }
 
 I2cResult I2cBus::read(uint8_t address, std::optional<uint8_t> index, std::span<uint8_t> out) {
@@ -144,11 +161,7 @@ I2cResult I2cBus::read(uint8_t address, std::optional<uint8_t> index, std::span<
         --device->failingReads;
         return I2cResult::NoAcknowledge;
     }
-    if (index) {
-        device->device->setPointer(*index);
-    }
-    device->device->read(out);
-    return I2cResult::Done;
+    return device->device->receive(index, out) ? I2cResult::Done : I2cResult::NoAcknowledge;
 }
 
 void attachConfigurationEeproms(I2cBus& bus, const BoardImages& images) {

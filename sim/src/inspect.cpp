@@ -3,6 +3,23 @@
 #include "sim/inspect.h"
 
 #include "sim/board_registry.h"
+#include "sim/light_sources.h"
+
+namespace {
+
+// f(bus) on the named board's I2C bus under its lock; false without the board.
+template <class F> bool onBus(const char* boardName, F&& f) {
+    const sim::BoardRegistry& registry = sim::BoardRegistry::instance();
+    if (const auto usb = registry.findUsbBoard(boardName)) {
+        return usb->withI2cBus(f);
+    }
+    if (const auto board = registry.find(boardName)) {
+        return board->withI2cBus(f);
+    }
+    return false;
+}
+
+} // namespace
 
 extern "C" int veldonSimDigitalLines(const char* boardName, VeldonSimDigitalLines* lines) {
     if (boardName == nullptr || lines == nullptr) {
@@ -21,4 +38,42 @@ extern "C" int veldonSimDigitalLines(const char* boardName, VeldonSimDigitalLine
     lines->latchMode = state.latchMode;
     lines->outputCommands = state.outputCommands;
     return 0;
+}
+
+extern "C" int veldonSimLightSource(const char* boardName, uint32_t address,
+                                    VeldonSimLightSource* module) {
+    if (boardName == nullptr || module == nullptr || address > 0xFF) {
+        return -1;
+    }
+    const auto at = static_cast<uint8_t>(address);
+    const bool found = onBus(boardName, [&](sim::I2cBus& bus) {
+        if (auto* lamp = bus.device<sim::LampModule>(at)) {
+            *module = {lamp->status(), lamp->outputs(), 0, lamp->writes()};
+            return true;
+        }
+        if (auto* flash = bus.device<sim::FlashModule>(at)) {
+            *module = {flash->status(), 0, flash->flashCounter(), flash->counterWrites()};
+            return true;
+        }
+        return false;
+    });
+    return found ? 0 : -1;
+}
+
+extern "C" int veldonSimCooledBoard(const char* boardName, VeldonSimCooledBoard* cooled) {
+    if (boardName == nullptr || cooled == nullptr) {
+        return -1;
+    }
+    const bool found = onBus(boardName, [&](sim::I2cBus& bus) {
+        const auto* board = bus.device<sim::CooledBoard>(sim::kCooledBoardAddress);
+        if (board == nullptr) {
+            return false;
+        }
+        for (int n = 0; n < 16; ++n) {
+            cooled->registers[n] = board->reg(n);
+        }
+        cooled->coolingOn = board->coolingOn() ? 1 : 0;
+        return true;
+    });
+    return found ? 0 : -1;
 }

@@ -6,6 +6,7 @@
 #include "platform/ini_file.h"
 #include "platform/last_error.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +21,9 @@ namespace {
 // More problems than this are summed up in one line: a garbage file must not
 // flood standard error and the event log.
 constexpr std::size_t kMaxProblems = 32;
+
+// Bound of the light-source modules' switching delays.
+constexpr unsigned long kMaxDelayMs = 600000;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
@@ -346,6 +350,72 @@ private:
         return true;
     }
 
+    // "address:kind" words, e.g. "0x40:lamp1 0x44:flash"; empty: none.
+    bool readLightSources(std::string_view section, BoardConfig& board) {
+        const std::optional<std::string> raw = ini_.value(section, "light_sources");
+        if (!raw) {
+            return true;
+        }
+        std::vector<LightSourceSpec> modules;
+        std::string_view rest = *raw;
+        while (true) {
+            rest = trim(rest);
+            if (rest.empty()) {
+                break;
+            }
+            std::size_t end = 0;
+            while (end < rest.size() && !isBlank(rest[end])) {
+                ++end;
+            }
+            const std::string_view word = rest.substr(0, end);
+            rest.remove_prefix(end);
+            const std::optional<LightSourceSpec> module = lightSource(word);
+            const bool taken = module && std::any_of(modules.begin(), modules.end(),
+                                                     [&](const LightSourceSpec& other) {
+                                                         return other.address == module->address;
+                                                     });
+            if (!module || taken || modules.size() == kLightSourceAddresses) {
+                skip(section,
+                     "light_sources = \"" + printable(*raw) + "\": \"" + printable(word) +
+                         "\" is not address:kind with a free address 0x40, 0x42, .. 0x4A and a "
+                         "kind lamp0..lamp3, flash or flash_manual",
+                     "light_sources");
+                return false;
+            }
+            modules.push_back(*module);
+        }
+        board.lightSources = std::move(modules);
+        return true;
+    }
+
+    static constexpr std::size_t kLightSourceAddresses = 6;
+
+    static std::optional<LightSourceSpec> lightSource(std::string_view word) {
+        const std::size_t colon = word.find(':');
+        if (colon == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const std::optional<unsigned long> address = parseUnsigned(word.substr(0, colon));
+        if (!address || *address < 0x40 || *address > 0x4A || *address % 2 != 0) {
+            return std::nullopt;
+        }
+        LightSourceSpec module;
+        module.address = static_cast<uint8_t>(*address);
+        const std::string_view kind = word.substr(colon + 1);
+        if (equalsNoCase(kind, "flash")) {
+            module.kind = LightSourceSpec::Kind::Flash;
+        } else if (equalsNoCase(kind, "flash_manual")) {
+            module.kind = LightSourceSpec::Kind::FlashManual;
+        } else if (kind.size() == 5 && equalsNoCase(kind.substr(0, 4), "lamp") && kind[4] >= '0' &&
+                   kind[4] <= '3') {
+            module.kind = LightSourceSpec::Kind::Lamp;
+            module.subtype = static_cast<uint8_t>(kind[4] - '0');
+        } else {
+            return std::nullopt;
+        }
+        return module;
+    }
+
     void parseBoard(std::string_view section, std::string_view name) {
         if (const std::optional<std::string> problem = nameProblem(name)) {
             skip(section, *problem);
@@ -358,13 +428,16 @@ private:
             }
         }
         static constexpr std::string_view kKeys[] = {
-            "interface_type",    "board_id",      "driver_version", "hardware_word",
-            "firmware_version",  "firmware_type", "pixels",         "sensor_type",
-            "coefficients",      "dark",          "signal",         "interface_image",
-            "frontend_image",    "mux_image",     "boot_image",     "frontend_type",
-            "clock_value",       "mux_assembly",  "mux_revision",   "serial_mux",
-            "serial_mux_config", "busy",          "usb_board",      "frame_rate",
-            "wall_time",         "digital_inputs"};
+            "interface_type", "board_id",         "driver_version",
+            "hardware_word",  "firmware_version", "firmware_type",
+            "pixels",         "sensor_type",      "coefficients",
+            "dark",           "signal",           "interface_image",
+            "frontend_image", "mux_image",        "boot_image",
+            "frontend_type",  "clock_value",      "mux_assembly",
+            "mux_revision",   "serial_mux",       "serial_mux_config",
+            "busy",           "usb_board",        "frame_rate",
+            "wall_time",      "digital_inputs",   "light_sources",
+            "cooled_board",   "lamp_delay_ms",    "shutter_delay_ms"};
         for (const std::string& key : ini_.keyNames(section)) {
             bool known = false;
             for (std::string_view candidate : kKeys) {
@@ -412,7 +485,13 @@ private:
                        "a number of frames per second from 0.1 to 100000") &&
             readUnsigned(section, "wall_time", board.wallTime, 0, 1, "0 or 1") &&
             readUnsigned(section, "digital_inputs", board.digitalInputs, 0, 7,
-                         "0..7 (bit 0 = input 1)");
+                         "0..7 (bit 0 = input 1)") &&
+            readLightSources(section, board) &&
+            readUnsigned(section, "cooled_board", board.cooledBoard, 0, 1, "0 or 1") &&
+            readUnsigned(section, "lamp_delay_ms", board.lampDelayMs, 0, kMaxDelayMs,
+                         "0..600000 ms") &&
+            readUnsigned(section, "shutter_delay_ms", board.shutterDelayMs, 0, kMaxDelayMs,
+                         "0..600000 ms");
         if (good) {
             setup_.boards.push_back(std::move(board));
         }

@@ -11,6 +11,7 @@
 #include "core/last_error.h"
 #include "core/library_state.h"
 #include "core/locks.h"
+#include "hardware/light_source_module.h"
 #include "serial/qre_link.h"
 
 #include "platform/clock.h"
@@ -40,8 +41,12 @@ constexpr uint16_t kMuxModeMulti = 2;
 constexpr uint32_t kCtrlOneSwitchPerPass = 0x1;
 constexpr uint32_t kCtrlAlternate = 0x2;
 
-AcquisitionHooks g_hooks{.prepareSpectrumData = &PrepareSpectrumData,
-                         .setDigOutput = &SetDigOutputLine};
+constexpr AcquisitionHooks kDefaultHooks{.prepareSpectrumData = &PrepareSpectrumData,
+                                         .setDigOutput = &SetDigOutputLine,
+                                         .lampShutter = &LampShutter,
+                                         .slotHasLightSourceModule = &SlotHasLightSourceModule,
+                                         .lampComponentPresent = &LampComponentPresent};
+AcquisitionHooks g_hooks = kDefaultHooks;
 
 bool isBoardType(uint32_t type) {
     return type == kTypeIsa || type == kTypePci || type == kTypeBoard5 || type == kTypeUsb ||
@@ -426,8 +431,7 @@ AcquisitionHooks& acquisitionHooks() {
 }
 
 void resetAcquisitionHooks() {
-    g_hooks = AcquisitionHooks{.prepareSpectrumData = &PrepareSpectrumData,
-                               .setDigOutput = &SetDigOutputLine};
+    g_hooks = kDefaultHooks;
 }
 
 uint32_t PrepareDataArea(int32_t mode, DeviceSlot& slot, uint16_t* savedMode) {

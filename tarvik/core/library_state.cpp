@@ -182,7 +182,7 @@ void resetWholeSlot(const LibraryState& state, DeviceSlot& slot) {
     slot.serialMuxPort = kNoSerialPort;
     slot.serialMuxPortNumber = 0;
     slot.serialMuxConfiguration = 0;
-    slot.componentTable.fill(0);
+    slot.components.fill(nullptr);
     slot.componentFlags.fill(0);
     slot.sensorCoefficients.fill(0.0);
     slot.revisionPixels.fill(0);

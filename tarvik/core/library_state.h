@@ -69,6 +69,7 @@ inline constexpr uint32_t kNoSerialPort = 0xFFFFFFFFu;
 
 struct RawDataRecord;             // raw-data records of the client handles
 class CZTKBoard;                  // the cooled detector board
+class CLightSourceModule;         // a module of the component table
 class DeviceNotifyThread;         // the hot-plug notification thread
 class DeviceNotifySubscriberList; // the hot-plug subscribers
 
@@ -158,7 +159,9 @@ struct DeviceSlot {
     uint32_t serialMuxPort = kNoSerialPort; // COM handle of a serial multiplexer
     uint8_t serialMuxPortNumber = 0;
     uint8_t serialMuxConfiguration = 0;
-    std::array<uint32_t, 7> componentTable{};
+    // The component table: the modules the scan found at positions 1..6,
+    // owned here, and the presence bytes that KORAL_LS_Initialize sets.
+    std::array<std::shared_ptr<CLightSourceModule>, 7> components{};
     std::array<uint8_t, 7> componentFlags{};
     // The sensor description file of a type-128 sensor, as last read.
     std::array<double, 11> sensorCoefficients{}; // PAR_A0..PAR_A10

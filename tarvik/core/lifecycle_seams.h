@@ -20,6 +20,7 @@
 #include "acquisition/acquire_spectra.h"
 #include "acquisition/acquisition_worker.h"
 #include "acquisition/integration_time.h"
+#include "hardware/cooled_board.h"
 #include "hardware/hardware_configuration.h"
 #include "tarvik.h"
 
@@ -105,18 +106,17 @@ struct LifecycleSeams {
     // KORAL_ScanI2CComponents and KORAL_DeleteI2CComponents (ID, 0), with the
     // box off; their results are not used.
     std::function<int32_t(uint32_t interfaceId, uint32_t reserved)> scanI2CComponents =
-        [](uint32_t, uint32_t) { return 0; };
+        &KORAL_ScanI2CComponents;
     std::function<int32_t(uint32_t interfaceId, uint32_t reserved)> deleteI2CComponents =
-        [](uint32_t, uint32_t) { return 0; };
+        &KORAL_DeleteI2CComponents;
 
     // --- cooled detector board
     // The initialise of a slot whose front-end type is 11: create the board
     // object when there is none, let it check itself and hand it channel 1's
     // sensor values. 0, or -1 with the record written (level 4 with the code
     // mapped from the board's status, or level 5 code 201).
-    std::function<int32_t(int32_t interfaceId)> prepareCooledDetectorBoard = [](int32_t) {
-        return 0;
-    };
+    std::function<int32_t(int32_t interfaceId)> prepareCooledDetectorBoard =
+        &PrepareCooledDetectorBoard;
 };
 
 // The hooks in force.

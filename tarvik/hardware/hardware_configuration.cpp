@@ -11,6 +11,7 @@
 #include "core/library_state.h"
 #include "core/locks.h"
 #include "hardware/actual_configuration.h"
+#include "hardware/cooled_board.h"
 #include "hardware/eeprom_image.h"
 #include "hardware/sensor_tables.h"
 #include "serial/qre_link.h"
@@ -718,11 +719,15 @@ extern "C" int32_t KORAL_HWConfig_ParaGetHWConfigurationEx2(uint32_t reserved,
         record->muxType = static_cast<int16_t>(actual.muxType);
         record->channelCount = static_cast<int16_t>(actual.channelCount);
         record->reserved = 0;
+        // A configured cooled detector board bins the rows.
+        const std::shared_ptr<CZTKBoard>& cooled = deviceSlot(id)->ztkBoard;
+        const bool binned = cooled && cooled->IsConfigured();
         const size_t channels = std::min<size_t>(actual.channelCount, 8);
         for (size_t i = 0; i < channels; ++i) {
+            const uint32_t rows = binned ? cooled->GetAppliedBinning() : actual.rows[i];
             record->channel[i] = {static_cast<int16_t>(actual.sensorType[i]),
                                   static_cast<int16_t>(actual.pixelCount[i]),
-                                  static_cast<int16_t>(actual.rows[i]),
+                                  static_cast<int16_t>(rows),
                                   static_cast<int16_t>(actual.fourthSensorWord[i])};
         }
         return result;

@@ -294,6 +294,20 @@ int32_t IsOpenI2CAddress(int32_t address) {
     return (address & 0x0E) >= 0x0C || (address & 0xF0) == 0xE0 ? 0 : -1;
 }
 
+namespace {
+constexpr PeripheralI2c kFullForms{&KORAL_I2C_Write_1_X, &KORAL_I2C_Read_1_X, &KORAL_I2C_Write_N_X,
+                                   &KORAL_I2C_Read_N_X};
+PeripheralI2c g_peripheralI2c = kFullForms;
+} // namespace
+
+PeripheralI2c& peripheralI2c() {
+    return g_peripheralI2c;
+}
+
+void resetPeripheralI2c() {
+    g_peripheralI2c = kFullForms;
+}
+
 bool ProbeI2CDevice(uint8_t address, uint32_t interfaceId) {
     DeviceSlot* slot = deviceSlot(static_cast<int32_t>(interfaceId));
     if (slot == nullptr || slot->block() == nullptr) {

@@ -37,4 +37,17 @@ int32_t IsOpenI2CAddress(int32_t address);
 // for the caller to keep or overwrite.
 bool ProbeI2CDevice(uint8_t address, uint32_t interfaceId);
 
+// How the library's drivers of I2C peripherals (light-source modules, the
+// cooled detector board) reach the bus: the full-form exports. Tests and the
+// fuzz target put stand-ins here before any export runs.
+struct PeripheralI2c {
+    int32_t (*write1)(int32_t address, const uint8_t* buffer, int32_t count, uint32_t id);
+    int32_t (*read1)(int32_t address, uint8_t* buffer, int32_t count, uint32_t id);
+    int32_t (*writeN)(int32_t address, const uint8_t* buffer, int32_t index, int32_t count,
+                      uint32_t id);
+    int32_t (*readN)(int32_t address, uint8_t* buffer, int32_t index, int32_t count, uint32_t id);
+};
+PeripheralI2c& peripheralI2c();
+void resetPeripheralI2c();
+
 } // namespace tarvik

@@ -636,6 +636,48 @@ int32_t KORAL_DetermineMaxIntensity(int32_t lowerMs, int32_t upperMs, int32_t* f
 int32_t KORAL_GetMaxInttime4ADC(uint32_t interfaceId, int32_t lowerMs, int32_t upperMs,
                                 double* foundTimeMs);
 
+/* --- light-source modules (the interface ID comes first). The scan (ordinal
+ * 95) lists the modules at I2C 0x40..0x4A at positions 1..6 and returns how
+ * many addresses answered; the open does it. A client marks the positions it
+ * uses with KORAL_LS_Initialize (kind: 1..3 lamp modules by their lamps, 0 no
+ * known lamp, 4 flash module). Time-outs in ms (lamps at most 120000, the
+ * shutter 5000); 0 switches without waiting. Lamp mask: bit 0 lamp 1, bit 1
+ * lamp 2, 0 the module's default lamps. */
+int32_t KORAL_ScanI2CComponents(uint32_t interfaceId, uint32_t reserved);
+int32_t KORAL_DeleteI2CComponents(uint32_t interfaceId, uint32_t reserved);
+int32_t KORAL_LS_Initialize(uint32_t interfaceId, int32_t position, uint32_t reserved,
+                            uint32_t* kind);
+int32_t KORAL_LS_OpenShutter(uint32_t interfaceId, int32_t position, uint32_t timeoutMs);
+int32_t KORAL_LS_CloseShutter(uint32_t interfaceId, int32_t position, uint32_t timeoutMs);
+int32_t KORAL_LS_PowerON(uint32_t interfaceId, int32_t position, uint8_t lampMask,
+                         uint32_t timeoutMs);
+int32_t KORAL_LS_PowerOFF(uint32_t interfaceId, int32_t position, uint8_t lampMask,
+                          uint32_t timeoutMs);
+/* *open: 1 open, 0 closed. */
+int32_t KORAL_LS_GetShutterPosition(uint32_t interfaceId, int32_t position, uint32_t* open);
+/* Lamp modules: the status byte (bit 0 lamp 2 off, bit 1 lamp 1 off, bit 3
+ * abort, bit 4 shutter open); flash modules: 256 remote, 0 manual. */
+int32_t KORAL_LS_GetStatus(uint32_t interfaceId, int32_t position, uint32_t* status);
+int32_t KORAL_LS_GetActualTemperature(uint32_t interfaceId, int32_t position, int32_t* degreesC);
+/* T os 0..80 degrees (else 80); T hyst = T os - difference (0..80, negative
+ * 5), at least 1. */
+int32_t KORAL_LS_SetTemperatureAlarm(uint32_t interfaceId, int32_t position, int32_t tOs,
+                                     int32_t hysteresisDifference);
+int32_t KORAL_LS_SavePowerStatus(uint32_t interfaceId, int32_t position);
+int32_t KORAL_LS_GetModuleInfo(uint32_t interfaceId, int32_t position, uint8_t* type,
+                               uint8_t* subtype, uint8_t* info);
+/* Flash modules: the flash period in ms; flashes per trigger 1..254 (remote
+ * modules only); *remote 1 remote, 0 set by hand. */
+int32_t KORAL_LS_ReadFlashRate(uint32_t interfaceId, int32_t position, uint32_t* flashRateMs);
+int32_t KORAL_LS_SetFlashCounter(uint32_t interfaceId, int32_t position, int32_t count);
+int32_t KORAL_LS_GetRemoteStatus(uint32_t interfaceId, int32_t position, uint32_t* remote);
+
+/* --- cooled detector board (front-end types 7 and 11; ordinals 165, 166).
+ * Binning mode 0 or 1 unbinned, 2 fully binned; the board is de-initialised
+ * and the interface must be initialised again. Cooling: on >= 1, off <= 0. */
+int32_t KORAL_ParaSetZTKBinningMode(int32_t mode, uint32_t interfaceId);
+int32_t KORAL_ParaSetZTKCoolingEnable(int32_t on, uint32_t interfaceId);
+
 #undef TARVIK_ASSERT_LAYOUT
 
 /* Measurement parameters. The setters address one open interface (ID 0 is

@@ -2,13 +2,16 @@
 // The I2C bus of a simulated board: devices at their 8-bit addresses, any of
 // them removable, and faults that tests inject per address. The devices are
 // 256-byte serial EEPROMs (the configuration EEPROMs at 0xA0, 0xA2, 0xA4, and
-// the boot EEPROM on the microcontroller's own bus) and temperature sensors
-// (the board's own at 0x90, the light-source modules' at 0x9A).
+// the boot EEPROM on the microcontroller's own bus), temperature sensors
+// (the board's own at 0x90, the light-source modules' at 0x9A), and the
+// light-source modules and the cooled detector board (light_sources.h).
 //
-// Every device has a register pointer: an indexed transfer sets it first, and
-// a write without index takes its first byte as the new pointer. An EEPROM's
-// pointer advances with every byte read or written, wrapping at 256. An
-// address without a device does not acknowledge.
+// A device takes each transfer whole (transmit, receive). Most have a
+// register pointer, which the default transfers serve: an indexed transfer
+// sets it first, and a write without index takes its first byte as the new
+// pointer. An EEPROM's pointer advances with every byte read or written,
+// wrapping at 256. An address without a device does not acknowledge, nor
+// does a device that refuses a transfer.
 //
 // Not thread-safe: the board model uses it under its own lock.
 
@@ -32,10 +35,17 @@ enum class I2cResult {
 class I2cDevice {
 public:
     virtual ~I2cDevice() = default;
-    virtual void setPointer(uint8_t pointer) = 0;
+    // One transfer: the register index of an indexed one, and the bytes.
+    // False: not acknowledged.
+    virtual bool transmit(std::optional<uint8_t> index, std::span<const uint8_t> bytes);
+    virtual bool receive(std::optional<uint8_t> index, std::span<uint8_t> out);
+
+    // The register-pointer devices' parts of a transfer (the default
+    // transfers call them; devices that take transfers whole need not).
+    virtual void setPointer(uint8_t /*pointer*/) {}
     // The bytes after the pointer byte of a write.
-    virtual void write(std::span<const uint8_t> bytes) = 0;
-    virtual void read(std::span<uint8_t> out) = 0;
+    virtual void write(std::span<const uint8_t> /*bytes*/) {}
+    virtual void read(std::span<uint8_t> /*out*/) {}
 };
 
 class I2cEeprom : public I2cDevice {

@@ -20,6 +20,26 @@ typedef struct VeldonSimDigitalLines {
  * process has no such board. */
 int veldonSimDigitalLines(const char* boardName, VeldonSimDigitalLines* lines);
 
+typedef struct VeldonSimLightSource {
+    uint32_t status;       /* the status byte the module answers now */
+    uint32_t outputs;      /* lamp modules: the control outputs last written */
+    uint32_t flashCounter; /* flash modules: flashes per trigger (1 until set) */
+    uint32_t writes;       /* lamp modules: writes taken; flash modules: counter writes */
+} VeldonSimLightSource;
+
+/* The light-source module at an 8-bit I2C address of the named board. 0, or
+ * -1 when there is no such board or module. */
+int veldonSimLightSource(const char* boardName, uint32_t address, VeldonSimLightSource* module);
+
+typedef struct VeldonSimCooledBoard {
+    uint32_t registers[16]; /* the register nibbles; 1 binning, 2 pixel count, 0 PAR_A10 */
+    uint32_t coolingOn;
+} VeldonSimCooledBoard;
+
+/* The cooled detector board of the named board. 0, or -1 when there is no
+ * such board or it carries none. */
+int veldonSimCooledBoard(const char* boardName, VeldonSimCooledBoard* cooled);
+
 #ifdef __cplusplus
 }
 #endif

@@ -33,6 +33,20 @@ inline constexpr std::size_t kMaxBoardNameLength = 64;
 // An image key's value "none": the EEPROM is not fitted.
 inline constexpr int kNoImage = -1;
 
+// One light-source module of light_sources: its 8-bit I2C address and kind.
+struct LightSourceSpec {
+    enum class Kind {
+        Lamp,        // lamp0..lamp3: a lamp module of that subtype
+        Flash,       // flash: a flash module under remote control
+        FlashManual, // flash_manual: a flash module set by hand
+    };
+    uint8_t address = 0x40;
+    Kind kind = Kind::Lamp;
+    uint8_t subtype = 0; // lamp modules: 0..3
+
+    bool operator==(const LightSourceSpec&) const = default;
+};
+
 // One "[board <name>]" section. The defaults are those of interface type 6;
 // applyInterfaceTypeDefaults gives those of another type.
 struct BoardConfig {
@@ -81,6 +95,18 @@ struct BoardConfig {
     // digital_inputs: the levels of the three digital inputs, bit 0 = input
     // 1, 1 = high; 0..7.
     uint8_t digitalInputs = 0;
+    // light_sources: modules on the board's I2C bus, "address:kind" separated
+    // by blanks (addresses 0x40, 0x42, .. 0x4A, each once; kinds lamp0..lamp3,
+    // flash, flash_manual); empty by default.
+    std::vector<LightSourceSpec> lightSources{};
+    // cooled_board: 0 or 1. 1: a cooled detector board at I2C 0x74 with
+    // cooling available.
+    bool cooledBoard = false;
+    // lamp_delay_ms, shutter_delay_ms: 0..600000. How long a module's lamp
+    // takes to follow its output and its shutter to reach its position, on
+    // the platform clock; 0: at once.
+    uint32_t lampDelayMs = 0;
+    uint32_t shutterDelayMs = 0;
 
     bool operator==(const BoardConfig&) const = default;
 };
