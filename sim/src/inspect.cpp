@@ -48,11 +48,13 @@ extern "C" int veldonSimLightSource(const char* boardName, uint32_t address,
     const auto at = static_cast<uint8_t>(address);
     const bool found = onBus(boardName, [&](sim::I2cBus& bus) {
         if (auto* lamp = bus.device<sim::LampModule>(at)) {
-            *module = {lamp->status(), lamp->outputs(), 0, lamp->writes()};
+            const sim::I2cTemperatureSensor& sensor = lamp->sensor();
+            *module = {lamp->status(),        lamp->outputs(), 0,          lamp->writes(),
+                       sensor.temperature(), sensor.tOs(),    sensor.tHyst()};
             return true;
         }
         if (auto* flash = bus.device<sim::FlashModule>(at)) {
-            *module = {flash->status(), 0, flash->flashCounter(), flash->counterWrites()};
+            *module = {flash->status(), 0, flash->flashCounter(), flash->counterWrites(), 0, 0, 0};
             return true;
         }
         return false;

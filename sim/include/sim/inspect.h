@@ -25,6 +25,9 @@ typedef struct VeldonSimLightSource {
     uint32_t outputs;      /* lamp modules: the control outputs last written */
     uint32_t flashCounter; /* flash modules: flashes per trigger (1 until set) */
     uint32_t writes;       /* lamp modules: writes taken; flash modules: counter writes */
+    int32_t temperature;   /* lamp modules' sensor, in half degrees: the temperature, */
+    int32_t tOs;           /* the alarm temperature */
+    int32_t tHyst;         /* and the hysteresis temperature */
 } VeldonSimLightSource;
 
 /* The light-source module at an 8-bit I2C address of the named board. 0, or
