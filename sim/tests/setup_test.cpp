@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -59,7 +60,12 @@ TEST(SetupParseTest, ReadsEveryKey) {
                                         "coefficients = 190.5  0.25\t-1e-5 2E-9 -3.5e-13\n"
                                         "dark = 0\n"
                                         "signal = 12.75\n"
-                                        "digital_inputs = 5\n");
+                                        "digital_inputs = 5\n"
+                                        "light_sources = 0x4A:LAMP3  0x40:flash"
+                                        "\t0x42:flash_manual\n"
+                                        "cooled_board = 1\n"
+                                        "lamp_delay_ms = 600000\n"
+                                        "shutter_delay_ms = 250\n");
     ASSERT_EQ(setup.boards.size(), 1u) << (setup.problems.empty() ? "" : setup.problems[0].message);
     const BoardConfig& board = setup.boards[0];
     EXPECT_EQ(board.name, "Second One");
@@ -75,6 +81,15 @@ TEST(SetupParseTest, ReadsEveryKey) {
     EXPECT_EQ(board.dark, 0);
     EXPECT_EQ(board.signal, 12.75);
     EXPECT_EQ(board.digitalInputs, 5);
+    using Kind = sim::LightSourceSpec::Kind;
+    EXPECT_EQ(board.lightSources, (std::vector<sim::LightSourceSpec>{
+                                      {0x4A, Kind::Lamp, 3},
+                                      {0x40, Kind::Flash, 0},
+                                      {0x42, Kind::FlashManual, 0},
+                                  }));
+    EXPECT_TRUE(board.cooledBoard);
+    EXPECT_EQ(board.lampDelayMs, 600000u);
+    EXPECT_EQ(board.shutterDelayMs, 250u);
 }
 
 TEST(SetupParseTest, BusyIsZeroOrOne) {
@@ -146,6 +161,16 @@ TEST(SetupParseTest, BadValueSkipsOnlyItsBoard) {
         {"signal = inf", "signal"},
         {"signal = 2e9", "signal"},
         {"digital_inputs = 8", "digital_inputs"},
+        {"light_sources = 0x41:lamp0", "light_sources"}, // odd address
+        {"light_sources = 0x4C:lamp0", "light_sources"}, // beyond the six
+        {"light_sources = 0x40:lamp4", "light_sources"},
+        {"light_sources = 0x40:lamp", "light_sources"},
+        {"light_sources = 0x40", "light_sources"},
+        {"light_sources = 0x40:flash 0x40:lamp0", "light_sources"}, // address twice
+        {"light_sources = 0x40:flash,0x42:lamp0", "light_sources"},
+        {"cooled_board = 2", "cooled_board"},
+        {"lamp_delay_ms = 600001", "lamp_delay_ms"},
+        {"shutter_delay_ms = -5", "shutter_delay_ms"},
     };
     for (const Case& c : cases) {
         const sim::Setup setup =

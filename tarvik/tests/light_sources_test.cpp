@@ -365,14 +365,5 @@ TEST(LightSourceModuleTest, AFailedPowerStateSaveLeavesNoSaveBitBehind) {
     resetPeripheralI2c();
 }
 
-TEST(LightSourceModuleTest, FlashRateCodes) {
-    EXPECT_EQ(FlashRateFromCode(0), 1);
-    EXPECT_EQ(FlashRateFromCode(248), 249);
-    const uint16_t slow[] = {250, 300, 400, 500, 600, 800, 1000};
-    for (uint8_t code = 249; code != 0; ++code) {
-        EXPECT_EQ(FlashRateFromCode(code), slow[code - 249]);
-    }
-}
-
 } // namespace
 } // namespace tarvik::testing
