@@ -5,7 +5,20 @@
 #include "sim/board_registry.h"
 #include "sim/light_sources.h"
 
+#include "platform/clock.h"
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+
 namespace {
+
+struct VirtualTime {
+    platform::VirtualClock clock{platform::now()};
+    platform::ScopedClock installed{clock};
+};
+std::mutex g_virtualMutex;
+std::unique_ptr<VirtualTime> g_virtual;
 
 // f(bus) on the named board's I2C bus under its lock; false without the board.
 template <class F> bool onBus(const char* boardName, F&& f) {
@@ -49,8 +62,8 @@ extern "C" int veldonSimLightSource(const char* boardName, uint32_t address,
     const bool found = onBus(boardName, [&](sim::I2cBus& bus) {
         if (auto* lamp = bus.device<sim::LampModule>(at)) {
             const sim::I2cTemperatureSensor& sensor = lamp->sensor();
-            *module = {lamp->status(),        lamp->outputs(), 0,          lamp->writes(),
-                       sensor.temperature(), sensor.tOs(),    sensor.tHyst()};
+            *module = {lamp->status(), lamp->outputs(), 0, lamp->writes(), sensor.temperature(),
+                       sensor.tOs(),   sensor.tHyst()};
             return true;
         }
         if (auto* flash = bus.device<sim::FlashModule>(at)) {
@@ -78,4 +91,18 @@ extern "C" int veldonSimCooledBoard(const char* boardName, VeldonSimCooledBoard*
         return true;
     });
     return found ? 0 : -1;
+}
+
+extern "C" void veldonSimVirtualClock(int on) {
+    std::lock_guard lock(g_virtualMutex);
+    if (on == 0) {
+        g_virtual.reset();
+    } else if (!g_virtual) {
+        g_virtual = std::make_unique<VirtualTime>();
+    }
+}
+
+extern "C" int64_t veldonSimClockMs(void) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(platform::now().time_since_epoch())
+        .count();
 }

@@ -31,7 +31,11 @@ bool ModuleSensorPort::receive(std::optional<uint8_t> index, std::span<uint8_t> 
 }
 
 bool LampModule::Follower::now(uint32_t delayMs) const {
-    return target != state && platform::now() - since >= ms(delayMs) ? target : state;
+    if (target == state) {
+        return state;
+    }
+    // Without a delay the part follows at once, whatever the clock did since.
+    return delayMs == 0 || platform::now() - since >= ms(delayMs) ? target : state;
 }
 
 void LampModule::Follower::set(bool wanted, uint32_t delayMs) {

@@ -43,6 +43,14 @@ typedef struct VeldonSimCooledBoard {
  * such board or it carries none. */
 int veldonSimCooledBoard(const char* boardName, VeldonSimCooledBoard* cooled);
 
+/* Puts a virtual clock in place of the process's platform clock (on: 1), on
+ * which every wait of the caller passes at once and moves the time on, or the
+ * clock it replaced back (on: 0). The virtual time starts at the present time.
+ * Only for stretches in which no other thread waits on the clock. */
+void veldonSimVirtualClock(int on);
+/* The platform clock's present time in ms, virtual or not. */
+int64_t veldonSimClockMs(void);
+
 #ifdef __cplusplus
 }
 #endif

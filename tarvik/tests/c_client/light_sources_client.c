@@ -49,11 +49,15 @@ static void checkLamp(void) {
     uint32_t status = 0, open = 9;
     int32_t degrees = 0;
     uint8_t type = 9, subtype = 9, info = 9;
+    int64_t start = 0;
     CHECK(KORAL_LS_GetModuleInfo(1, LAMP, &type, &subtype, &info) == 0);
     CHECK(type == 0 && subtype == 1 && info == 0);
 
-    /* Mask 0 is the module's own lamp 2; lamp 1 it does not carry. */
+    /* Mask 0 is the module's own lamp 2, which is given 2 s to settle; lamp 1
+     * it does not carry. */
+    start = veldonSimClockMs();
     CHECK(KORAL_LS_PowerON(1, LAMP, 0, 1000) == 0);
+    CHECK(veldonSimClockMs() - start >= 2000);
     CHECK(KORAL_LS_GetStatus(1, LAMP, &status) == 0);
     CHECK((status & 3) == 2); /* lamp 2 on, lamp 1 off */
     CHECK((module(0x40).outputs & 0xC0) == 0x40);
@@ -183,9 +187,13 @@ int main(void) {
         CHECK(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, (uint32_t)id) == 0);
     }
     CHECK(KORAL_InitializeOperationElectronics(0, 1) == 0);
+    /* The modules' waits (sensor accesses, lamp settling) on a virtual clock;
+     * no other thread waits meanwhile. */
+    veldonSimVirtualClock(1);
     checkScan();
     checkLamp();
     checkFlash();
+    veldonSimVirtualClock(0);
     checkCooledBoard(); /* initialises interfaces 2 and 3 */
     checkAcquisitionShutter();
     checkDeleted();
