@@ -55,6 +55,18 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
+// The next blank-separated word of rest, taken off it; empty at the end.
+std::string_view takeWord(std::string_view& rest) {
+    rest = trim(rest);
+    std::size_t end = 0;
+    while (end < rest.size() && !isBlank(rest[end])) {
+        ++end;
+    }
+    const std::string_view word = rest.substr(0, end);
+    rest.remove_prefix(end);
+    return word;
+}
+
 // Control characters of outside text would garble a message line.
 std::string printable(std::string_view text, std::size_t limit = 80) {
     std::string out;
@@ -323,21 +335,16 @@ private:
         std::string_view rest = *raw;
         bool good = true;
         while (good) {
-            rest = trim(rest);
-            if (rest.empty()) {
+            const std::string_view word = takeWord(rest);
+            if (word.empty()) {
                 break;
             }
-            std::size_t end = 0;
-            while (end < rest.size() && !isBlank(rest[end])) {
-                ++end;
-            }
-            const std::optional<double> value = parseNumber(rest.substr(0, end));
+            const std::optional<double> value = parseNumber(word);
             if (!value || count == values.size()) {
                 good = false;
                 break;
             }
             values[count++] = *value;
-            rest.remove_prefix(end);
         }
         if (!good || count == 0) {
             skip(section,
@@ -358,23 +365,13 @@ private:
         }
         std::vector<LightSourceSpec> modules;
         std::string_view rest = *raw;
-        while (true) {
-            rest = trim(rest);
-            if (rest.empty()) {
-                break;
-            }
-            std::size_t end = 0;
-            while (end < rest.size() && !isBlank(rest[end])) {
-                ++end;
-            }
-            const std::string_view word = rest.substr(0, end);
-            rest.remove_prefix(end);
+        for (std::string_view word = takeWord(rest); !word.empty(); word = takeWord(rest)) {
             const std::optional<LightSourceSpec> module = lightSource(word);
             const bool taken = module && std::any_of(modules.begin(), modules.end(),
                                                      [&](const LightSourceSpec& other) {
                                                          return other.address == module->address;
                                                      });
-            if (!module || taken || modules.size() == kLightSourceAddresses) {
+            if (!module || taken) {
                 skip(section,
                      "light_sources = \"" + printable(*raw) + "\": \"" + printable(word) +
                          "\" is not address:kind with a free address 0x40, 0x42, .. 0x4A and a "
@@ -387,8 +384,6 @@ private:
         board.lightSources = std::move(modules);
         return true;
     }
-
-    static constexpr std::size_t kLightSourceAddresses = 6;
 
     static std::optional<LightSourceSpec> lightSource(std::string_view word) {
         const std::size_t colon = word.find(':');

@@ -101,6 +101,57 @@ int32_t report(uint8_t result, int32_t id) {
     return ReportLightSourceResult(result, static_cast<uint32_t>(id));
 }
 
+// The exports of lamp modules: other modules get 5/506/0.
+template <class Body>
+int32_t runLampExport(const char* name, uint32_t interfaceId, int32_t position, Body&& body) {
+    return runModuleExport(name, interfaceId, position,
+                           [&](CLightSourceModule& module, int32_t id) -> int32_t {
+                               return module.IsLampModule() ? body(module, id) : wrongModuleKind();
+                           });
+}
+
+// A lamp module's byte read by `read` into a non-null output, converted.
+template <class Out, class Read, class Convert>
+int32_t readLampValue(int32_t id, Out* out, Read&& read, Convert&& convert) {
+    if (out == nullptr) {
+        return refuse(0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
+    }
+    uint8_t value = 0;
+    if (report(read(&value), id) != 0) {
+        return -1;
+    }
+    *out = convert(value);
+    return 0;
+}
+
+// T os (0..80, else 80) and T hyst = T os - difference (0..80, negative 5),
+// at least 1, in the order that never puts T hyst above T os on the sensor.
+int32_t setTemperatureAlarm(CLightSourceModule& module, int32_t id, int32_t tOs,
+                            int32_t difference) {
+    constexpr int32_t kHighest = 80;
+    const int32_t alarm = tOs < 0 || tOs > kHighest ? kHighest : tOs;
+    if (difference < 0) {
+        difference = 5;
+    }
+    const int32_t hysteresis = std::max(1, alarm - std::min(difference, kHighest));
+    uint8_t present = 0;
+    if (report(module.ReadTos(&present), id) != 0) {
+        return -1;
+    }
+    const auto tOsByte = static_cast<uint8_t>(alarm);
+    const auto tHystByte = static_cast<uint8_t>(hysteresis);
+    if (hysteresis <= static_cast<int8_t>(present)) {
+        if (report(module.WriteThyst(tHystByte), id) != 0) {
+            return -1;
+        }
+        return report(module.WriteTos(tOsByte), id);
+    }
+    if (report(module.WriteTos(tOsByte), id) != 0) {
+        return -1;
+    }
+    return report(module.WriteThyst(tHystByte), id);
+}
+
 // A failed call of the flash exports and the power-state save.
 int32_t aborted(uint8_t result) {
     return result == kLsDone ? 0 : refuse(0, KORAL_LEVEL_IGNORED, code::kAborted, 0);
@@ -225,66 +276,44 @@ extern "C" int32_t KORAL_LS_Initialize(uint32_t interfaceId, int32_t position,
 
 extern "C" int32_t KORAL_LS_OpenShutter(uint32_t interfaceId, int32_t position,
                                         uint32_t timeoutMs) {
-    return runModuleExport("KORAL_LS_OpenShutter", interfaceId, position,
-                           [&](CLightSourceModule& module, int32_t id) {
-                               if (!module.IsLampModule()) {
-                                   return wrongModuleKind();
-                               }
-                               return report(module.OpenShutter(timeoutMs & kTimeoutMask), id);
-                           });
+    return runLampExport("KORAL_LS_OpenShutter", interfaceId, position,
+                         [&](CLightSourceModule& module, int32_t id) {
+                             return report(module.OpenShutter(timeoutMs & kTimeoutMask), id);
+                         });
 }
 
 extern "C" int32_t KORAL_LS_CloseShutter(uint32_t interfaceId, int32_t position,
                                          uint32_t timeoutMs) {
-    return runModuleExport("KORAL_LS_CloseShutter", interfaceId, position,
-                           [&](CLightSourceModule& module, int32_t id) {
-                               if (!module.IsLampModule()) {
-                                   return wrongModuleKind();
-                               }
-                               return report(module.CloseShutter(timeoutMs & kTimeoutMask), id);
-                           });
+    return runLampExport("KORAL_LS_CloseShutter", interfaceId, position,
+                         [&](CLightSourceModule& module, int32_t id) {
+                             return report(module.CloseShutter(timeoutMs & kTimeoutMask), id);
+                         });
 }
 
 extern "C" int32_t KORAL_LS_PowerON(uint32_t interfaceId, int32_t position, uint8_t lampMask,
                                     uint32_t timeoutMs) {
-    return runModuleExport(
-        "KORAL_LS_PowerON", interfaceId, position, [&](CLightSourceModule& module, int32_t id) {
-            if (!module.IsLampModule()) {
-                return wrongModuleKind();
-            }
-            return report(module.PowerOn(lampMask, timeoutMs & kTimeoutMask), id);
-        });
+    return runLampExport("KORAL_LS_PowerON", interfaceId, position,
+                         [&](CLightSourceModule& module, int32_t id) {
+                             return report(module.PowerOn(lampMask, timeoutMs & kTimeoutMask), id);
+                         });
 }
 
 extern "C" int32_t KORAL_LS_PowerOFF(uint32_t interfaceId, int32_t position, uint8_t lampMask,
                                      uint32_t timeoutMs) {
-    return runModuleExport(
-        "KORAL_LS_PowerOFF", interfaceId, position, [&](CLightSourceModule& module, int32_t id) {
-            if (!module.IsLampModule()) {
-                return wrongModuleKind();
-            }
-            return report(module.PowerOff(lampMask, timeoutMs & kTimeoutMask), id);
-        });
+    return runLampExport("KORAL_LS_PowerOFF", interfaceId, position,
+                         [&](CLightSourceModule& module, int32_t id) {
+                             return report(module.PowerOff(lampMask, timeoutMs & kTimeoutMask), id);
+                         });
 }
 
 extern "C" int32_t KORAL_LS_GetShutterPosition(uint32_t interfaceId, int32_t position,
                                                uint32_t* open) {
-    return runModuleExport("KORAL_LS_GetShutterPosition", interfaceId, position,
-                           [&](CLightSourceModule& module, int32_t id) {
-                               if (!module.IsLampModule()) {
-                                   return wrongModuleKind();
-                               }
-                               if (open == nullptr) {
-                                   return refuse(0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                                                 0);
-                               }
-                               uint8_t value = 0;
-                               if (report(module.GetShutterPosition(&value), id) != 0) {
-                                   return -1;
-                               }
-                               *open = value;
-                               return 0;
-                           });
+    return runLampExport("KORAL_LS_GetShutterPosition", interfaceId, position,
+                         [&](CLightSourceModule& module, int32_t id) {
+                             return readLampValue(
+                                 id, open, [&](uint8_t* v) { return module.GetShutterPosition(v); },
+                                 [](uint8_t v) { return uint32_t{v}; });
+                         });
 }
 
 extern "C" int32_t KORAL_LS_GetStatus(uint32_t interfaceId, int32_t position, uint32_t* status) {
@@ -304,67 +333,28 @@ extern "C" int32_t KORAL_LS_GetStatus(uint32_t interfaceId, int32_t position, ui
 
 extern "C" int32_t KORAL_LS_GetActualTemperature(uint32_t interfaceId, int32_t position,
                                                  int32_t* degreesC) {
-    return runModuleExport("KORAL_LS_GetActualTemperature", interfaceId, position,
-                           [&](CLightSourceModule& module, int32_t id) {
-                               if (!module.IsLampModule()) {
-                                   return wrongModuleKind();
-                               }
-                               if (degreesC == nullptr) {
-                                   return refuse(0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                                                 0);
-                               }
-                               uint8_t value = 0;
-                               if (report(module.ReadActualTemperature(&value), id) != 0) {
-                                   return -1;
-                               }
-                               *degreesC = static_cast<int8_t>(value);
-                               return 0;
-                           });
+    return runLampExport("KORAL_LS_GetActualTemperature", interfaceId, position,
+                         [&](CLightSourceModule& module, int32_t id) {
+                             return readLampValue(
+                                 id, degreesC,
+                                 [&](uint8_t* v) { return module.ReadActualTemperature(v); },
+                                 [](uint8_t v) { return int32_t{static_cast<int8_t>(v)}; });
+                         });
 }
 
 extern "C" int32_t KORAL_LS_SetTemperatureAlarm(uint32_t interfaceId, int32_t position, int32_t tOs,
                                                 int32_t hysteresisDifference) {
-    return runModuleExport("KORAL_LS_SetTemperatureAlarm", interfaceId, position,
-                           [&](CLightSourceModule& module, int32_t id) {
-                               if (!module.IsLampModule()) {
-                                   return wrongModuleKind();
-                               }
-                               constexpr int32_t kHighest = 80;
-                               const int32_t alarm = tOs < 0 || tOs > kHighest ? kHighest : tOs;
-                               const int32_t difference = hysteresisDifference < 0 ? 5
-                                                          : hysteresisDifference > kHighest
-                                                              ? kHighest
-                                                              : hysteresisDifference;
-                               const int32_t hysteresis = std::max(1, alarm - difference);
-                               uint8_t present = 0;
-                               if (report(module.ReadTos(&present), id) != 0) {
-                                   return -1;
-                               }
-                               // The hysteresis never rises above the alarm on the sensor, not even
-                               // between the two writes.
-                               const auto tOsByte = static_cast<uint8_t>(alarm);
-                               const auto tHystByte = static_cast<uint8_t>(hysteresis);
-                               if (hysteresis <= static_cast<int8_t>(present)) {
-                                   if (report(module.WriteThyst(tHystByte), id) != 0) {
-                                       return -1;
-                                   }
-                                   return report(module.WriteTos(tOsByte), id);
-                               }
-                               if (report(module.WriteTos(tOsByte), id) != 0) {
-                                   return -1;
-                               }
-                               return report(module.WriteThyst(tHystByte), id);
-                           });
+    return runLampExport("KORAL_LS_SetTemperatureAlarm", interfaceId, position,
+                         [&](CLightSourceModule& module, int32_t id) {
+                             return setTemperatureAlarm(module, id, tOs, hysteresisDifference);
+                         });
 }
 
 extern "C" int32_t KORAL_LS_SavePowerStatus(uint32_t interfaceId, int32_t position) {
-    return runModuleExport("KORAL_LS_SavePowerStatus", interfaceId, position,
-                           [&](CLightSourceModule& module, int32_t /*id*/) {
-                               if (!module.IsLampModule()) {
-                                   return wrongModuleKind();
-                               }
-                               return aborted(module.SavePowerStatus());
-                           });
+    return runLampExport("KORAL_LS_SavePowerStatus", interfaceId, position,
+                         [&](CLightSourceModule& module, int32_t /*id*/) {
+                             return aborted(module.SavePowerStatus());
+                         });
 }
 
 extern "C" int32_t KORAL_LS_GetModuleInfo(uint32_t interfaceId, int32_t position, uint8_t* type,
