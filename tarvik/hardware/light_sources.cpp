@@ -57,33 +57,43 @@ uint32_t kindCode(const CLightSourceModule& module) {
     return kLampKinds[module.GetModuleSubtype() & 3];
 }
 
+// Positions outside the table are position 0, which never holds a module.
+size_t positionIndex(int32_t position) {
+    return position < 0 || position >= static_cast<int32_t>(kComponentPositions)
+               ? 0
+               : static_cast<size_t>(position);
+}
+
+// The state check, then body(slot) under the DeviceLock; -1 with the record
+// (the name and the box to follow) for a slot that is not open.
+template <class Body> int32_t withOpenSlot(const char* name, int32_t id, Body&& body) {
+    if (checkInterfaceForExport(name, kCheckDeviceOpen, id) != 0) {
+        return -1;
+    }
+    std::lock_guard guard(deviceLock());
+    DeviceSlot* slot = openSlot(id);
+    if (slot == nullptr) {
+        return failExport(name);
+    }
+    return body(*slot);
+}
+
 // The common road of the KORAL_LS_ exports: state check, position, slot,
 // presence; then body(module, id) under the DeviceLock. A body returns 0,
 // or -1 with the record written (the name and the box follow here).
 template <class Body>
 int32_t runModuleExport(const char* name, uint32_t interfaceId, int32_t position, Body&& body) {
+    const auto id = static_cast<int32_t>(interfaceId);
     return runExport(name, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(name, kCheckDeviceOpen, id) != 0) {
-            return -1;
-        }
-        if (position < 0 || position >= static_cast<int32_t>(kComponentPositions)) {
-            position = 0;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = openSlot(id);
-        if (slot == nullptr) {
-            return failExport(name);
-        }
-        // A deleted component keeps its presence byte but is no longer there.
-        CLightSourceModule* module = componentAt(*slot, position);
-        if (slot->componentFlags[static_cast<size_t>(position)] == 0 || module == nullptr) {
-            return failExport(name, id, KORAL_LEVEL_IGNORED, code::kNotInitialized, 0);
-        }
-        if (body(*module, id) != 0) {
-            return failExport(name);
-        }
-        return 0;
+        return withOpenSlot(name, id, [&](DeviceSlot& slot) -> int32_t {
+            const size_t at = positionIndex(position);
+            // A deleted component keeps its presence byte but is no longer there.
+            CLightSourceModule* module = slot.components[at].get();
+            if (slot.componentFlags[at] == 0 || module == nullptr) {
+                return failExport(name, id, KORAL_LEVEL_IGNORED, code::kNotInitialized, 0);
+            }
+            return body(*module, id) != 0 ? failExport(name) : 0;
+        });
     });
 }
 
@@ -157,6 +167,49 @@ int32_t aborted(uint8_t result) {
     return result == kLsDone ? 0 : refuse(0, KORAL_LEVEL_IGNORED, code::kAborted, 0);
 }
 
+// The scan of a slot that is open: the number of addresses that answered, or
+// -1 with the record.
+int32_t scan(const char* name, DeviceSlot& slot, int32_t id) {
+    const auto interfaceId = static_cast<uint32_t>(id);
+    if (!scanServesSlot(slot)) {
+        return failExport(name, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
+    }
+    ErrorBoxOff boxOff;
+    int32_t answered = 0;
+    const size_t addresses = std::min<size_t>(slot.i2cAddressCount, slot.i2cAddresses.size());
+    for (size_t n = 0; n < addresses; ++n) {
+        const uint8_t address = slot.i2cAddresses[n];
+        std::array<uint8_t, 2> bytes{};
+        if (slot.boardType != kTypeSerial && !ProbeI2CDevice(address, interfaceId)) {
+            continue;
+        }
+        if (peripheralI2c().read1(address, bytes.data(), 2, interfaceId) != 0) {
+            continue;
+        }
+        ++answered;
+        if ((bytes[0] & 3) == kUnknownModule) {
+            continue;
+        }
+        // Repeated scans append; a module beyond the sixth position has no room.
+        const size_t position = slot.componentCount + 1u;
+        if (position >= kComponentPositions) {
+            continue;
+        }
+        auto module = std::make_shared<CLightSourceModule>();
+        module->SetInterfaceId(interfaceId);
+        module->SetI2CAddress(address);
+        slot.components[position] = module;
+        module->ReadIdentification();
+        ++slot.componentCount;
+        if (module->GetModuleType() == kFlashModule) {
+            ++slot.flashModuleCount;
+        } else if (module->IsLampModule()) {
+            ++slot.lampModuleCount;
+        }
+    }
+    return answered;
+}
+
 } // namespace
 
 int32_t LampShutter(int32_t interfaceId, int32_t component, bool open) {
@@ -171,106 +224,48 @@ using namespace tarvik;
 
 extern "C" int32_t KORAL_ScanI2CComponents(uint32_t interfaceId, uint32_t /*reserved*/) {
     constexpr const char* kName = "KORAL_ScanI2CComponents";
+    const auto id = static_cast<int32_t>(interfaceId);
     return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = openSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        if (!scanServesSlot(*slot)) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
-        }
-        ErrorBoxOff boxOff;
-        int32_t answered = 0;
-        const size_t addresses = std::min<size_t>(slot->i2cAddressCount, slot->i2cAddresses.size());
-        for (size_t n = 0; n < addresses; ++n) {
-            const uint8_t address = slot->i2cAddresses[n];
-            std::array<uint8_t, 2> bytes{};
-            if (slot->boardType != kTypeSerial && !ProbeI2CDevice(address, interfaceId)) {
-                continue;
-            }
-            if (peripheralI2c().read1(address, bytes.data(), 2, interfaceId) != 0) {
-                continue;
-            }
-            ++answered;
-            if ((bytes[0] & 3) == kUnknownModule) {
-                continue;
-            }
-            // Repeated scans append; a module beyond the sixth position has no room.
-            const size_t position = slot->componentCount + 1u;
-            if (position >= kComponentPositions) {
-                continue;
-            }
-            auto module = std::make_shared<CLightSourceModule>();
-            module->SetInterfaceId(interfaceId);
-            module->SetI2CAddress(address);
-            slot->components[position] = module;
-            module->ReadIdentification();
-            ++slot->componentCount;
-            if (module->GetModuleType() == kFlashModule) {
-                ++slot->flashModuleCount;
-            } else if (module->IsLampModule()) {
-                ++slot->lampModuleCount;
-            }
-        }
-        return answered;
+        return withOpenSlot(kName, id, [&](DeviceSlot& slot) { return scan(kName, slot, id); });
     });
 }
 
 extern "C" int32_t KORAL_DeleteI2CComponents(uint32_t interfaceId, uint32_t /*reserved*/) {
     constexpr const char* kName = "KORAL_DeleteI2CComponents";
+    const auto id = static_cast<int32_t>(interfaceId);
     return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = openSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        for (size_t position = 1; position < kComponentPositions; ++position) {
-            if (slot->components[position] != nullptr) {
-                slot->components[position].reset();
-                --slot->componentCount;
+        return withOpenSlot(kName, id, [](DeviceSlot& slot) {
+            for (size_t position = 1; position < kComponentPositions; ++position) {
+                if (slot.components[position] != nullptr) {
+                    slot.components[position].reset();
+                    --slot.componentCount;
+                }
             }
-        }
-        return 0;
+            return 0;
+        });
     });
 }
 
 extern "C" int32_t KORAL_LS_Initialize(uint32_t interfaceId, int32_t position,
                                        uint32_t /*reserved*/, uint32_t* kind) {
     constexpr const char* kName = "KORAL_LS_OpenDevice";
+    const auto id = static_cast<int32_t>(interfaceId);
     return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
         if (kind == nullptr) {
             return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
         }
         *kind = 0;
-        if (checkInterfaceForExport(kName, kCheckDeviceOpen, id) != 0) {
-            return -1;
-        }
-        if (position < 0 || position >= static_cast<int32_t>(kComponentPositions)) {
-            position = 0;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = openSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        const CLightSourceModule* module = componentAt(*slot, position);
-        if (module == nullptr) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kDeviceNotOpen,
-                              kInfoInvalidIndex);
-        }
-        slot->componentFlags[static_cast<size_t>(position)] = 1;
-        *kind = kindCode(*module);
-        return 0;
+        return withOpenSlot(kName, id, [&](DeviceSlot& slot) {
+            const size_t at = positionIndex(position);
+            const CLightSourceModule* module = slot.components[at].get();
+            if (module == nullptr) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kDeviceNotOpen,
+                                  kInfoInvalidIndex);
+            }
+            slot.componentFlags[at] = 1;
+            *kind = kindCode(*module);
+            return 0;
+        });
     });
 }
 
