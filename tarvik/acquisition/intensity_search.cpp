@@ -12,6 +12,7 @@
 #include "core/last_error.h"
 #include "core/library_state.h"
 #include "core/locks.h"
+#include "hardware/light_source_module.h"
 #include "tarvik.h"
 
 #include <algorithm>
@@ -32,7 +33,11 @@ constexpr int kFlashCandidates = 8; // 1 .. 128 flashes
 constexpr int32_t kMaxFlashCount = 254;
 constexpr int32_t kRemoteFlashPosition = 1;
 
-FlashModuleHooks g_flashHooks;
+constexpr FlashModuleHooks kModuleHooks{.remoteFlashRate = &RemoteFlashRate,
+                                        .getFlashCounter = &RemoteFlashCounter,
+                                        .setFlashCounter = &RestoreRemoteFlashCounter,
+                                        .lsSetFlashCounter = &SetRemoteFlashCounter};
+FlashModuleHooks g_flashHooks = kModuleHooks;
 
 // How a search ended; the export turns it into its result and record.
 struct Outcome {
@@ -334,7 +339,7 @@ FlashModuleHooks& flashModuleHooks() {
 }
 
 void resetFlashModuleHooks() {
-    g_flashHooks = FlashModuleHooks{};
+    g_flashHooks = kModuleHooks;
 }
 
 } // namespace tarvik

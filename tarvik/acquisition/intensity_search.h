@@ -8,9 +8,10 @@
 
 namespace tarvik {
 
-// The slot's first flash module as the search drives it. The light-source
-// modules are reached through these hooks; a null hook is "no module", so
-// the search runs in time mode. Installed before any export runs, and by tests.
+// The slot's first flash module as the search drives it, reached through
+// these hooks: the light-source modules' own (light_source_module.h) unless
+// a test puts others here before any export runs; a null hook is "no
+// module", so the search runs in time mode.
 //   remoteFlashRate(ID, &ms): the slot has flash modules, its first component
 //     is present and remotely parameterised, and its flash rate was read.
 //   getFlashCounter(ID) / setFlashCounter(ID, count): the module's counter

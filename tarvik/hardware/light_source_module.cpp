@@ -521,6 +521,41 @@ bool SlotHasLightSourceModule(int32_t interfaceId, int32_t kind) {
     return false;
 }
 
+namespace {
+
+CLightSourceModule* remoteFlashModule(int32_t interfaceId) {
+    const DeviceSlot* slot = interfaceId > 0 ? deviceSlot(interfaceId) : nullptr;
+    if (slot == nullptr || slot->flashModuleCount == 0 || !presentModule(*slot, 1, true)) {
+        return nullptr;
+    }
+    CLightSourceModule* module = componentAt(*slot, 1);
+    return module->IsRemoteParameterized() != 0 ? module : nullptr;
+}
+
+} // namespace
+
+bool RemoteFlashRate(int32_t interfaceId, uint16_t* rateMs) {
+    std::lock_guard guard(deviceLock());
+    CLightSourceModule* module = remoteFlashModule(interfaceId);
+    return module != nullptr && module->ReadFlashRate(rateMs) == kLsDone;
+}
+
+uint8_t RemoteFlashCounter(int32_t interfaceId) {
+    std::lock_guard guard(deviceLock());
+    const CLightSourceModule* module = remoteFlashModule(interfaceId);
+    return module != nullptr ? module->GetFlashCounter() : 0;
+}
+
+int32_t RestoreRemoteFlashCounter(int32_t interfaceId, uint8_t count) {
+    std::lock_guard guard(deviceLock());
+    CLightSourceModule* module = remoteFlashModule(interfaceId);
+    return module != nullptr && module->SetFlashCounter(count) == kLsDone ? 0 : -1;
+}
+
+int32_t SetRemoteFlashCounter(int32_t interfaceId, int32_t position, int32_t count) {
+    return KORAL_LS_SetFlashCounter(static_cast<uint32_t>(interfaceId), position, count);
+}
+
 bool LampComponentPresent(int32_t interfaceId, int32_t component) {
     std::lock_guard guard(deviceLock());
     const DeviceSlot* slot = interfaceId > 0 ? deviceSlot(interfaceId) : nullptr;

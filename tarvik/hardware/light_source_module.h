@@ -142,6 +142,16 @@ bool SlotHasLightSourceModule(int32_t interfaceId, int32_t kind);
 // The slot's component is a present lamp module.
 bool LampComponentPresent(int32_t interfaceId, int32_t component);
 
+// The intensity search's flash module: the slot's first component, present
+// and parameterised remotely, when the slot has flash modules. Its flash rate
+// (false without such a module or when it cannot be read), its flash counter
+// (0 without one), a counter written back (0 or -1), and
+// KORAL_LS_SetFlashCounter.
+bool RemoteFlashRate(int32_t interfaceId, uint16_t* rateMs);
+uint8_t RemoteFlashCounter(int32_t interfaceId);
+int32_t RestoreRemoteFlashCounter(int32_t interfaceId, uint8_t count);
+int32_t SetRemoteFlashCounter(int32_t interfaceId, int32_t position, int32_t count);
+
 // KORAL_LS_OpenShutter or KORAL_LS_CloseShutter (ID, component, 5000 ms), as
 // the acquisition switches a lamp module's shutter: 0 or -1.
 int32_t LampShutter(int32_t interfaceId, int32_t component, bool open);

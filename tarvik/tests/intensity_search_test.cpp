@@ -7,6 +7,7 @@
 
 #include "acquisition/intensity_search.h"
 #include "core/last_error.h"
+#include "sim/light_sources.h"
 
 #include <algorithm>
 #include <vector>
@@ -146,6 +147,43 @@ TEST_F(IntensitySearchTest, FlashModeSearchesTheFlashCount) {
     EXPECT_EQ(g_restored, std::vector<int32_t>{5});
     EXPECT_EQ(board->initState().parameters.flashHW, 0) << "the hardware flash is off again";
     expectLeftAsFound();
+}
+
+// The light-source modules of the board: flash mode only with a present,
+// remotely parameterised flash module in the first position. The simulated
+// flash module flashes every 10 ms; the light overflows from 32.5 ms on, so
+// two flashes (30 ms) are the most.
+TEST_F(IntensitySearchTest, FlashModeWithTheBoardsFlashModules) {
+    struct Case {
+        const char* modules;
+        int32_t present; // positions marked present, from 1
+        bool flashMode;
+    };
+    for (const Case& c : {Case{"0x40:flash", 1, true}, Case{"0x40:flash_manual", 1, false},
+                          Case{"0x40:flash", 0, false}, Case{"0x40:lamp0 0x42:flash", 2, false}}) {
+        SCOPED_TRACE(::testing::Message() << c.modules << ", present " << c.present);
+        openWith(std::string("light_sources = ") + c.modules + "\n");
+        for (int32_t position = 1; position <= c.present; ++position) {
+            uint32_t kind = 0;
+            ASSERT_EQ(KORAL_LS_Initialize(1, position, 0, &kind), 0);
+        }
+        int32_t found = 0;
+        int32_t flashes = -1;
+        ASSERT_EQ(KORAL_DetermineMaxIntensity(0, 0, &found, &flashes, 1), 0) << describe(record());
+        EXPECT_EQ(flashes, c.flashMode ? 2 : 0);
+        EXPECT_EQ(found, c.flashMode ? 30 : 32);
+        expectLeftAsFound();
+        if (c.flashMode) {
+            const sim::FlashModule* module = board->withI2cBus(
+                [](sim::I2cBus& bus) { return bus.device<sim::FlashModule>(0x40); });
+            ASSERT_NE(module, nullptr);
+            EXPECT_GT(module->counterWrites(), 2u);
+            EXPECT_EQ(module->flashCounter(), 1u) << "the counter is put back";
+        }
+        // The next case's set-up file is read anew.
+        KORAL_CloseOperationElectronics(1);
+        ASSERT_TRUE(platform::shutdownDevices());
+    }
 }
 
 } // namespace
