@@ -30,6 +30,11 @@ QApplication& application() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // The window's dialogs remember their settings: never in the user's file.
+    if (qEnvironmentVariableIsEmpty("VELDON_REVADUVO_DIR")) {
+        qputenv("VELDON_REVADUVO_DIR",
+                QByteArray("/tmp/revaduvo_bench_") + QByteArray::number(::getpid()));
+    }
     static QApplication app(argc, argv);
     return app;
 }

@@ -112,6 +112,9 @@ BoardModel::BoardModel(BoardConfig config, std::string instanceId)
     }
     attachBoardModules(bus_, config_);
     lines_.inputs = config_.digitalInputs;
+    for (const uint8_t address : config_.i2cRecorders) {
+        bus_.attach(address, std::make_unique<I2cRecorder>());
+    }
 }
 
 DigitalLineState BoardModel::digitalLines() const {

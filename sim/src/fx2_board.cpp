@@ -166,6 +166,9 @@ Fx2Board::Fx2Board(Fx2BoardConfig config)
     const BoardImages images = boardImages(config_.sensor);
     attachConfigurationEeproms(bus_, images);
     attachBoardModules(bus_, config_.sensor);
+    for (const uint8_t address : config_.sensor.i2cRecorders) {
+        bus_.attach(address, std::make_unique<I2cRecorder>());
+    }
     if (config_.bootEeprom) {
         controllerBus_.attachEeprom(fx2BootEepromAddress(config_.generation), bootContents(images));
     }

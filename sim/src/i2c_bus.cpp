@@ -2,6 +2,7 @@
 
 #include "sim/i2c_bus.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace sim {
@@ -78,6 +79,16 @@ I2cBus::Device* I2cBus::find(uint8_t address) {
 const I2cBus::Device* I2cBus::find(uint8_t address) const {
     const auto it = devices_.find(key(address));
     return it != devices_.end() ? &it->second : nullptr;
+}
+
+void I2cRecorder::write(std::span<const uint8_t> bytes) {
+    std::vector<uint8_t> record{pointer_};
+    record.insert(record.end(), bytes.begin(), bytes.end());
+    writes_.push_back(std::move(record));
+}
+
+void I2cRecorder::read(std::span<uint8_t> out) {
+    std::fill(out.begin(), out.end(), uint8_t{0});
 }
 
 void I2cBus::attachEeprom(uint8_t address, const EepromContents& contents) {

@@ -2,6 +2,9 @@
 
 #include "sim/setup.h"
 
+#include "sim/i2c_bus.h"
+#include "sim/light_sources.h"
+
 #include "platform/event_log.h"
 #include "platform/ini_file.h"
 #include "platform/last_error.h"
@@ -324,6 +327,45 @@ private:
         return true;
     }
 
+    // Blank-separated 8-bit I2C addresses, even, not those of the board's own
+    // EEPROMs and temperature sensor nor of the light-source modules and the
+    // cooled board.
+    bool readI2cRecorders(std::string_view section, BoardConfig& board) {
+        const std::optional<std::string> raw = ini_.value(section, "i2c_recorders");
+        if (!raw) {
+            return true;
+        }
+        std::string_view rest = *raw;
+        if (trim(rest) == "none") {
+            board.i2cRecorders.clear();
+            return true;
+        }
+        const auto free = [](unsigned long a) {
+            return a <= 0xFE && a % 2 == 0 && a != kBoardTemperatureSensor &&
+                   (a < 0xA0 || a > 0xA4) && (a < 0x40 || a > 0x4A) && a != kCooledBoardAddress &&
+                   a != kModuleSensorAddress;
+        };
+        std::vector<uint8_t> addresses;
+        bool good = true;
+        for (std::string_view word = takeWord(rest); good && !word.empty(); word = takeWord(rest)) {
+            const std::optional<unsigned long> value = parseUnsigned(word);
+            good = value && free(*value) && addresses.size() < kMaxI2cRecorders;
+            if (good) {
+                addresses.push_back(static_cast<uint8_t>(*value));
+            }
+        }
+        if (!good || addresses.empty()) {
+            skip(section,
+                 "i2c_recorders = \"" + printable(*raw) +
+                     "\" is not up to 16 even addresses (not 0x90, 0xA0..0xA4, 0x40..0x4A, 0x74, "
+                     "0x9A) or none",
+                 "i2c_recorders");
+            return false;
+        }
+        board.i2cRecorders = std::move(addresses);
+        return true;
+    }
+
     // One to five numbers c0..c4 separated by blanks; the ones left out are 0.
     bool readCoefficients(std::string_view section, BoardConfig& board) {
         const std::optional<std::string> raw = ini_.value(section, "coefficients");
@@ -432,7 +474,8 @@ private:
             "mux_revision",   "serial_mux",       "serial_mux_config",
             "busy",           "usb_board",        "frame_rate",
             "wall_time",      "digital_inputs",   "light_sources",
-            "cooled_board",   "lamp_delay_ms",    "shutter_delay_ms"};
+            "cooled_board",   "lamp_delay_ms",    "shutter_delay_ms",
+            "i2c_recorders"};
         for (const std::string& key : ini_.keyNames(section)) {
             bool known = false;
             for (std::string_view candidate : kKeys) {
@@ -486,7 +529,8 @@ private:
             readUnsigned(section, "lamp_delay_ms", board.lampDelayMs, 0, kMaxDelayMs,
                          "0..600000 ms") &&
             readUnsigned(section, "shutter_delay_ms", board.shutterDelayMs, 0, kMaxDelayMs,
-                         "0..600000 ms");
+                         "0..600000 ms") &&
+            readI2cRecorders(section, board);
         if (good) {
             setup_.boards.push_back(std::move(board));
         }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -102,6 +103,39 @@ TEST(SetupParseTest, BusyIsZeroOrOne) {
     ASSERT_EQ(setup.problems.size(), 1u);
     EXPECT_NE(setup.problems[0].message.find("busy"), std::string::npos);
     EXPECT_EQ(setup.problems[0].kind, sim::SetupProblem::Kind::BoardSkipped);
+}
+
+TEST(SetupParseTest, I2cRecordersAreEvenFreeAddresses) {
+    struct Case {
+        const char* value;
+        std::vector<uint8_t> addresses; // empty with skipped: the board is skipped
+        bool skipped;
+    };
+    const Case cases[] = {
+        {"0x9C 0x9E 0x4E 0x1C", {0x9C, 0x9E, 0x4E, 0x1C}, false},
+        {"  28\t0x4e ", {0x1C, 0x4E}, false},
+        {"none", {}, false},
+        {"0x9D", {}, true},   // the direction bit set
+        {"0xA2", {}, true},   // the interface EEPROM's
+        {"0x90", {}, true},   // the board's temperature sensor's
+        {"0x100", {}, true},  // beyond 8 bits
+        {"0x4E x", {}, true}, // a word that is no address
+        {"", {}, true},       // present and empty
+        {"2 4 6 8 10 12 14 16 18 20 22 24 26 28 30 32 34", {}, true}, // 17
+    };
+    for (const Case& c : cases) {
+        const sim::Setup setup =
+            parseSetup(std::string("[board a]\ni2c_recorders = ") + c.value + "\n");
+        if (c.skipped) {
+            EXPECT_TRUE(setup.boards.empty()) << c.value;
+            EXPECT_TRUE(mentions(setup, SetupProblem::Kind::BoardSkipped, "i2c_recorders"))
+                << c.value;
+        } else {
+            ASSERT_EQ(setup.boards.size(), 1u) << c.value;
+            EXPECT_EQ(setup.boards[0].i2cRecorders, c.addresses) << c.value;
+        }
+    }
+    EXPECT_TRUE(parseSetup("[board a]\n").boards.at(0).i2cRecorders.empty());
 }
 
 TEST(SetupParseTest, KeepsFileOrderAndReadsEveryInterfaceType) {

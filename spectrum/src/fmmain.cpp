@@ -1,5 +1,7 @@
 #include "fmmain.h"
 
+#include "settings.h"
+
 #include "pa/forms.h"
 #include "pa/lmedit.h"
 #include "pa/palog.h"
@@ -20,6 +22,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -32,6 +35,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSlider>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -75,6 +79,8 @@ const char kPreview[] = "Preview";
 const char kCaptureReference[] = "Capture Reference";
 const char kDarkCurrent[] = "Get Dark Current";
 const char kDeviceParameters[] = "Device Parameters";
+const char kDigital[] = "Digital Input/Output";
+const char kGraphParameters[] = "Graph Paremeters";
 constexpr int kMathOpenHeight = 105;
 constexpr int kMathFoldedHeight = 15;
 constexpr int kMathGap = 10;
@@ -125,6 +131,7 @@ TfmMain::TfmMain(const QStringList& words, std::unique_ptr<TDevice> device, QWid
     if (pageMode_ == 0) {
         pages_->setTabVisible(0, false);
         pages_->setCurrentIndex(1);
+        legacy_->start();
     } else {
         current_.assign(kSpectrumArray, 0.0);
         reference_.assign(kSpectrumArray, 0.0);
@@ -142,6 +149,7 @@ TfmMain::TfmMain(const QStringList& words, std::unique_ptr<TDevice> device, QWid
     }
     showStatus();
     updateControls();
+    FormCreate();
     qApp->installEventFilter(this);
     spectStart_ = new TSpectStartServer(qApp, this);
     if (!spectStart_->listen(spectStartServerName())) {
@@ -161,6 +169,14 @@ void TfmMain::createForms() {
     fmRun_ = new TfmRun(this);
     fmGraphParam_ = new TfmGraphParam(this);
     fmDigital_ = new TfmDigital(this);
+    // Hiding a dialog unticks its menu entry.
+    const std::pair<TForm*, const char*> toggled[] = {
+        {fmParam_, kDeviceParameters}, {fmDigital_, kDigital}, {fmGraphParam_, kGraphParameters}};
+    for (const auto& [form, caption] : toggled) {
+        QAction* entry = action(caption);
+        connect(form, &TForm::hidden, this, [entry] { entry->setChecked(false); });
+    }
+    updateControls();
     FmInterval_ = new TFmInterval(this);
     connect(FmInterval_, &TFmInterval::finishedInterval, this, &TfmMain::endIntervalDialog);
 }
@@ -206,9 +222,15 @@ void TfmMain::buildWindow() {
     connect(addAction(measure, kDarkCurrent), &QAction::triggered, this,
             &TfmMain::meDarkCurrentClick);
     QMenu* options = menuBar()->addMenu("&Options");
-    addAction(options, kDeviceParameters);
-    addAction(options, "Digital Input/Output");
-    addAction(options, "Graph Paremeters");
+    const std::pair<const char*, void (TfmMain::*)()> dialogs[] = {
+        {kDeviceParameters, &TfmMain::meDeviceParametersClick},
+        {kDigital, &TfmMain::meDigitalClick},
+        {kGraphParameters, &TfmMain::meGraphParamClick}};
+    for (const auto& [caption, slot] : dialogs) {
+        QAction* entry = addAction(options, caption);
+        entry->setCheckable(true);
+        connect(entry, &QAction::triggered, this, slot);
+    }
 
     toolBar_ = addToolBar("Tools");
     toolBar_->setObjectName("ToolBar1");
@@ -364,8 +386,11 @@ void TfmMain::buildWindow() {
     measuringLayout->addWidget(split);
     pages_->addTab(measuring, "Measuring");
     // The legacy page and its digital lines are pages of their own.
-    pages_->addTab(new QWidget(pages_), "Measurement");
-    pages_->addTab(new QWidget(pages_), "Digital I/O");
+    legacy_ = new TLegacyPage(
+        pages_, [this] { showStatus(); },
+        [this](int count, std::uint32_t start) { showSpeedAndCount(count, start); });
+    pages_->addTab(legacy_->measurementPage(), "Measurement");
+    pages_->addTab(legacy_->digitalPage(), "Digital I/O");
     layoutSpectrumCheckBoxes();
 
     PopupMenu1_ = new QMenu(this);
@@ -383,8 +408,7 @@ QString TfmMain::statusText() const {
 }
 
 void TfmMain::showStatus() {
-    // The legacy page's connection is not built; it never reads "Opened".
-    const bool open = pageMode_ == 1 && device_ && device_->isOpened();
+    const bool open = pageMode_ == 1 ? device_ && device_->isOpened() : legacy_->connectionOpen();
     status_->setText(open ? "Opened" : "Not connected");
 }
 
@@ -410,6 +434,9 @@ void TfmMain::updateControls() {
     enable(kData, !runActive_ && !captureActive_);
     // A new time re-allocates the device's record: never under a worker.
     SetITbtn_->setEnabled(!busy);
+    if (fmParam_ != nullptr) {
+        fmParam_->parameterGroup()->setEnabled(ready);
+    }
     toolBar_->update();
 }
 
@@ -426,11 +453,9 @@ void TfmMain::TimerDevTimer() {
         current_.resize(needed, 0.0);
         reference_.resize(needed, 0.0);
     }
-    // The device's own parameters, sent with its next acquisition.
-    device_->setSensorWorkMode(device_->workMode());
-    device_->setIntegrationTime(device_->integrationTime());
-    device_->setAverageNumber(device_->averageNumber());
-    IntegTimeEdit_->SetValue(static_cast<std::int32_t>(device_->integrationTime()));
+    // The dialogs' parameters and input source, sent with the next acquisition.
+    fmParam_->btSetParamClick();
+    fmDigital_->InputSourceClick();
     showStatus();
     updateControls();
     updateGraph();
@@ -515,6 +540,57 @@ void TfmMain::SetITbtnClick() {
     }
 }
 
+void TfmMain::parametersSet(std::int32_t ms, bool newTime) {
+    if (newTime) {
+        darkTaken_ = false;
+        referenceTaken_ = false;
+    }
+    IntegTimeEdit_->SetValue(ms);
+    setDisplayKind(kScope);
+    updateControls();
+    if (fmData_ != nullptr) {
+        fmData_->clear();
+    }
+}
+
+void TfmMain::placeDialog(QWidget* dialog, int rightOffset) {
+    const QRect frame = frameGeometry();
+    const int left = frame.left() + frame.width() - rightOffset - dialog->frameGeometry().width();
+    const int top = frame.top() + frame.height() - height();
+    dialog->move(left, top);
+}
+
+void TfmMain::meDeviceParametersClick() {
+    if (!action(kDeviceParameters)->isChecked()) {
+        fmParam_->hide();
+        return;
+    }
+    fmParam_->setWindowFlag(Qt::WindowStaysOnTopHint);
+    fmParam_->show();
+    placeDialog(fmParam_, 0);
+}
+
+void TfmMain::meDigitalClick() {
+    if (!action(kDigital)->isChecked()) {
+        fmDigital_->hide();
+        return;
+    }
+    fmDigital_->setWindowFlag(Qt::WindowStaysOnTopHint);
+    fmDigital_->show();
+}
+
+void TfmMain::meGraphParamClick() {
+    if (!action(kGraphParameters)->isChecked()) {
+        fmGraphParam_->hide();
+        return;
+    }
+    fmGraphParam_->prepare();
+    fmGraphParam_->setWindowFlag(Qt::WindowStaysOnTopHint);
+    fmGraphParam_->show();
+    // Left of where the parameter dialog sits.
+    placeDialog(fmGraphParam_, fmParam_->frameGeometry().width());
+}
+
 bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == GroupBox4_ && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
@@ -533,6 +609,12 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
 bool TfmMain::FormCloseQuery() {
     if (device_) {
         device_->stop();
+    }
+    // A capture on the GUI thread is still on the stack below this call: the
+    // window closes once it has returned.
+    if (captureActive_) {
+        closePending_ = true;
+        return false;
     }
     // Its on-terminate handler runs meanwhile and clears the flags.
     deleteWorker();
@@ -554,8 +636,32 @@ void TfmMain::FormDestroy() {
         device_->stop();
     }
     deleteWorker();
+    legacy_->shutdown();
+    lights_.clear();
+    // The dialogs write their settings while the log still takes failures.
+    for (QObject* form : std::initializer_list<QObject*>{fmParam_, fmGraphParam_, fmDigital_}) {
+        delete form;
+    }
+    fmParam_ = nullptr;
+    fmGraphParam_ = nullptr;
+    fmDigital_ = nullptr;
     device_.reset();
     pa::closeLogFile();
+}
+
+void TfmMain::beginCapture() {
+    captureActive_ = true;
+    updateControls();
+}
+
+void TfmMain::endCapture() {
+    captureActive_ = false;
+    device_->clearStop();
+    updateControls();
+    if (closePending_) {
+        closePending_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 // --- stored spectra ----------------------------------------------------------
@@ -578,8 +684,7 @@ bool TfmMain::GetNewSpectrum(const std::string& name) {
     if (!device_ || !device_->isOpened()) {
         return false;
     }
-    captureActive_ = true;
-    updateControls();
+    beginCapture();
     mi::Data data;
     data.values.assign(static_cast<std::size_t>(std::max(device_->pixelCount(), 0)) + 1, 0.0);
     data.name = name;
@@ -594,9 +699,7 @@ bool TfmMain::GetNewSpectrum(const std::string& name) {
         data.date = QDateTime::currentDateTime().toString("dd.MM.yyyy hh:mm:ss").toStdString();
         dataSet_.spectra.push_back(data);
     }
-    captureActive_ = false;
-    device_->clearStop();
-    updateControls();
+    endCapture();
     return ok;
 }
 
@@ -827,8 +930,7 @@ bool TfmMain::GetNewPomrak(const std::string& name, int count) {
     if (!device_ || !device_->isOpened()) {
         return false;
     }
-    captureActive_ = true;
-    updateControls();
+    beginCapture();
     const std::size_t length = static_cast<std::size_t>(std::max(device_->pixelCount(), 0)) + 1;
     mi::Data data;
     data.name = name;
@@ -858,9 +960,7 @@ bool TfmMain::GetNewPomrak(const std::string& name, int count) {
         dataSet_.spectra.push_back(std::move(data));
         updateGraph();
     }
-    captureActive_ = false;
-    device_->clearStop();
-    updateControls();
+    endCapture();
     return ok;
 }
 
@@ -1077,8 +1177,7 @@ void TfmMain::acCaptureExecute() {
     if (!device_ || !device_->isOpened()) {
         return;
     }
-    captureActive_ = true;
-    updateControls();
+    beginCapture();
     const int before = fmData_->count();
     std::vector<double> values(bufferSize(*device_), 0.0);
     bool ok = false;
@@ -1094,9 +1193,7 @@ void TfmMain::acCaptureExecute() {
         updateGraph();
         count_->setText(QString(" Count: %1").arg(fmData_->count()));
     }
-    captureActive_ = false;
-    device_->clearStop();
-    updateControls();
+    endCapture();
 }
 
 bool TfmMain::takeReference() {
@@ -1127,8 +1224,10 @@ void TfmMain::acCaptureReferenceExecute() {
         updateControls();
         return;
     }
+    // A capture too: a synchronisation wait may hold it, and Stop ends that.
+    beginCapture();
     const bool ok = takeReference();
-    updateControls();
+    endCapture();
     if (ok) {
         current_ = reference_;
         updateGraph();
@@ -1399,17 +1498,8 @@ void TfmMain::GroupBox4Click() {
 void TfmMain::buildChartPages(QWidget* parent) {
     PageControl1_ = new QTabWidget(parent);
     PageControl1_->setObjectName("PageControl1");
-    PageControl1_->setMaximumHeight(64);
-    // The light channels' page; its intensity label is what exports name.
-    auto* lights = new QWidget(PageControl1_);
-    auto* lightsLayout = new QHBoxLayout(lights);
-    lightsLayout->addWidget(new QLabel("LED intensity:", lights));
-    Label9_ = new QLabel("0", lights);
-    Label9_->setObjectName("Label9");
-    lightsLayout->addWidget(Label9_);
-    lightsLayout->addStretch();
-    PageControl1_->addTab(lights, "Lights");
-
+    PageControl1_->setMaximumHeight(100);
+    QWidget* exLights = buildLightPages();
     TabSheet3_ = new QWidget(PageControl1_);
     TabSheet3_->setObjectName("TabSheet3");
     auto* manual = new QHBoxLayout(TabSheet3_);
@@ -1438,6 +1528,7 @@ void TfmMain::buildChartPages(QWidget* parent) {
     manual->addWidget(cbShowCursor_);
     manual->addStretch();
     PageControl1_->addTab(TabSheet3_, "Manual Scale");
+    PageControl1_->addTab(exLights, "ExLights");
     connect(btSet_, &QPushButton::clicked, this, &TfmMain::btSetClick);
     connect(SpeedButton5_, &QToolButton::clicked, this, &TfmMain::SpeedButton5Click);
     connect(PageControl1_, &QTabWidget::currentChanged, this, [this](int index) {
@@ -1445,6 +1536,119 @@ void TfmMain::buildChartPages(QWidget* parent) {
             TabSheet3Show();
         }
     });
+}
+
+QWidget* TfmMain::buildLightPages() {
+    // "Lights": eight on/off channels and one common intensity.
+    auto* lights = new QWidget(PageControl1_);
+    auto* lightsLayout = new QHBoxLayout(lights);
+    lightsLayout->setContentsMargins(4, 2, 4, 2);
+    auto* onOff = new QGroupBox("Light ON/OFF", lights);
+    auto* grid = new QGridLayout(onOff);
+    grid->setContentsMargins(6, 2, 6, 2);
+    grid->setVerticalSpacing(0);
+    for (int n = 1; n <= 8; ++n) {
+        auto* box = new QCheckBox(QString("Channel %1").arg(n), onOff);
+        lightsBoxes_[n - 1] = box;
+        grid->addWidget(box, (n - 1) / 4, (n - 1) % 4);
+        connect(box, &QCheckBox::clicked, this, [this, n] { lightsBoxClick(n); });
+    }
+    lightsLayout->addWidget(onOff);
+    TrackBar7_ = new QSlider(Qt::Vertical, lights);
+    TrackBar7_->setObjectName("TrackBar7");
+    TrackBar7_->setRange(0, kLightMax);
+    TrackBar7_->setInvertedAppearance(true);
+    TrackBar7_->setValue(kLightMax);
+    TrackBar7_->setMinimumHeight(58);
+    TrackBar7_->setToolTip("LED intensity");
+    connect(TrackBar7_, &QSlider::valueChanged, this, &TfmMain::intensityTrackChange);
+    lightsLayout->addWidget(TrackBar7_);
+    lightsLayout->addWidget(new QLabel("LED intensity:", lights));
+    Label9_ = new QLabel("0", lights);
+    Label9_->setObjectName("Label9");
+    Label9_->setMinimumWidth(36);
+    lightsLayout->addWidget(Label9_);
+    lightsLayout->addStretch();
+    PageControl1_->addTab(lights, "Lights");
+
+    // "ExLights": six LED channels with their own intensity, and the master
+    // switch on digital output 1.
+    auto* exLights = new QWidget(PageControl1_);
+    auto* exLayout = new QGridLayout(exLights);
+    exLayout->setContentsMargins(4, 2, 4, 2);
+    exLayout->setVerticalSpacing(0);
+    for (std::size_t c = 0; c < kLightChannels.size(); ++c) {
+        const int row = static_cast<int>(c) / 3;
+        const int column = static_cast<int>(c) % 3 * 4;
+        ledBoxes_[c] = new QCheckBox(kLightChannels[c].caption, exLights);
+        ledTracks_[c] = new QSlider(Qt::Horizontal, exLights);
+        ledTracks_[c]->setMinimumWidth(110);
+        ledPercents_[c] = new pa::TIntEdit(exLights);
+        ledPercents_[c]->setObjectName(kLightChannels[c].percentEdit);
+        ledPercents_[c]->setMaximumWidth(40);
+        exLayout->addWidget(ledBoxes_[c], row, column);
+        exLayout->addWidget(ledTracks_[c], row, column + 1);
+        exLayout->addWidget(ledPercents_[c], row, column + 2);
+        exLayout->addWidget(new QLabel("%", exLights), row, column + 3);
+    }
+    cbMaster_ = new QCheckBox("Switch ON/OFF", exLights);
+    cbMaster_->setObjectName("cbMaster");
+    exLayout->addWidget(cbMaster_, 0, 12, 2, 1);
+    exLayout->setColumnStretch(13, 1);
+    connect(cbMaster_, &QCheckBox::clicked, this, &TfmMain::masterSwitchClick);
+    return exLights;
+}
+
+void TfmMain::FormCreate() {
+    for (std::size_t c = 0; c < kLightChannels.size(); ++c) {
+        lights_.push_back(std::make_unique<TLightControl>(
+            ledBoxes_[c], ledTracks_[c], ledPercents_[c], kLightChannels[c].address,
+            kLightChannels[c].command, device_.get()));
+    }
+    for (int n = 1; n <= 8; ++n) {
+        const std::string caption =
+            readSetting("Digital", "Channel" + std::to_string(n), std::string_view());
+        if (caption.empty()) {
+            lightsBoxes_[n - 1]->setEnabled(false);
+        } else {
+            lightsBoxes_[n - 1]->setText(QString::fromStdString(caption));
+        }
+    }
+}
+
+void TfmMain::lightsBoxClick(int index) {
+    if (!device_) {
+        return;
+    }
+    std::uint8_t mask = 0;
+    for (int n = 0; n < 8; ++n) {
+        if (lightsBoxes_[n]->isChecked()) {
+            mask |= static_cast<std::uint8_t>(1U << n);
+        }
+    }
+    const std::uint8_t bytes[] = {0x4E, mask};
+    device_->writeI2C(0x4E, bytes, 2);
+    lightText_ = lightsBoxes_.at(index - 1)->text().toStdString();
+}
+
+void TfmMain::intensityTrackChange() {
+    if (!device_) {
+        return;
+    }
+    const int value = kLightMax - std::clamp(TrackBar7_->value(), 0, kLightMax);
+    Label9_->setText(QString::number(value));
+    const std::uint8_t bytes[] = {static_cast<std::uint8_t>(value >> 6),
+                                  static_cast<std::uint8_t>((value << 2) & 0xFF)};
+    device_->writeI2C(0x1C, bytes, 2);
+}
+
+void TfmMain::masterSwitchClick() {
+    // Through the device, so that the simulated device ignores it like every
+    // other write, and the library device logs a failure instead of showing
+    // the library's error box.
+    if (device_) {
+        device_->setDigitalOutput(1, cbMaster_->isChecked() ? 1 : 0);
+    }
 }
 
 void TfmMain::buildScaleButtons() {
@@ -1544,7 +1748,11 @@ void TfmMain::TabSheet3Show() {
 }
 
 void TfmMain::btSetClick() {
-    view_->setBottomRange(IntEdit1_->GetValue(), IntEdit2_->GetValue());
+    setManualBottomRange(IntEdit1_->GetValue(), IntEdit2_->GetValue());
+}
+
+void TfmMain::setManualBottomRange(std::int32_t min, std::int32_t max) {
+    view_->setBottomRange(min, max);
     lManualScale_->show();
     SpeedButton5_->setEnabled(true);
     btSet_->setEnabled(false);

@@ -6,6 +6,8 @@
 
 #include "device.h"
 #include "forms.h"
+#include "legacypage.h"
+#include "lights.h"
 #include "mispecdataset.h"
 #include "spectrumview.h"
 
@@ -14,6 +16,7 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +35,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QScrollArea;
+class QSlider;
 class QTabWidget;
 class QTimer;
 class QToolBar;
@@ -101,6 +105,26 @@ public:
     void ToolButton3Click(); // Get Pomrak
     bool GetNewPomrak(const std::string& name, int count);
     void SetITbtnClick();
+    // After the parameter dialog's "Set": the time shown, the display back
+    // to scope, the run cleared; a new time also invalidates dark current
+    // and reference.
+    void parametersSet(std::int32_t ms, bool newTime);
+    // The chart's bottom axis to [min, max] and "Manual Scale" on.
+    void setManualBottomRange(std::int32_t min, std::int32_t max);
+    // The light channels.
+    void lightsBoxClick(int index);
+    void intensityTrackChange();
+    void masterSwitchClick();
+    TLightControl* lightControl(int channel) const { return lights_.at(channel - 1).get(); }
+    QCheckBox* lightsBox(int index) const { return lightsBoxes_.at(index - 1); }
+    QSlider* intensityTrack() const { return TrackBar7_; }
+    QLabel* intensityLabel() const { return Label9_; }
+    QCheckBox* masterSwitch() const { return cbMaster_; }
+    const std::string& lightText() const { return lightText_; }
+    // The "Options" menu's dialogs, shown while their entry is ticked.
+    void meDeviceParametersClick();
+    void meDigitalClick();
+    void meGraphParamClick();
     void setDisplayKind(DisplayKind kind);
 
     // Runs, preview and captures.
@@ -150,6 +174,9 @@ public:
     TfmData* runData() const { return fmData_; }
     TfmParam* paramDialog() const { return fmParam_; }
     TfmRun* runDialog() const { return fmRun_; }
+    TLegacyPage* legacyPage() const { return legacy_; }
+    TfmGraphParam* graphParamDialog() const { return fmGraphParam_; }
+    TfmDigital* digitalDialog() const { return fmDigital_; }
     QString speedText() const;
     QString countText() const;
     int firstOperand() const { return firstOperand_; }
@@ -217,6 +244,11 @@ private:
     std::string askExportFile(const char* dialogName, const char* filter, const char* suffix);
     std::string messageText(const QString& text) const;
     void deleteWorker();
+    // A capture on the GUI thread begins and ends (controls, stop flag, a
+    // close asked for meanwhile).
+    void beginCapture();
+    void endCapture();
+    void placeDialog(QWidget* dialog, int rightOffset);
     void startWorker(void (TfmMain::*body)(pa::TThreadPa*), void (TfmMain::*done)(std::uint64_t));
     // Schedules the deletion of the worker of that serial, which has ended.
     void forgetWorker(std::uint64_t serial);
@@ -235,6 +267,10 @@ private:
                        void (mi::TSpecDataSet::*operation)(const std::string&, int, int));
     void buildMath(QWidget* side, QWidget* pages);
     void buildChartPages(QWidget* parent);
+    // Adds "Lights"; returns "ExLights", which follows "Manual Scale".
+    QWidget* buildLightPages();
+    // The six LED channels on the device, and the "Lights" captions.
+    void FormCreate();
     void buildScaleButtons();
     // True while the worker may be inside the device; its synchronised step
     // is the exception (the worker waits meanwhile).
@@ -251,6 +287,9 @@ private:
     bool captureActive_ = false;
     bool inWorkerStep_ = false;
     bool destroying_ = false;
+    // Closing was asked for during a capture on the GUI thread: the window
+    // closes when the capture has ended.
+    bool closePending_ = false;
     DisplayKind kind_ = kScope;
     pa::TThreadPa* worker_ = nullptr;
     std::uint64_t workerSerial_ = 0;
@@ -289,6 +328,13 @@ private:
     QLabel* count_ = nullptr;
     QPushButton* SetITbtn_ = nullptr;
     QLabel* Label9_ = nullptr;
+    std::array<QCheckBox*, 6> ledBoxes_{};
+    std::array<QSlider*, 6> ledTracks_{};
+    std::array<pa::TIntEdit*, 6> ledPercents_{};
+    std::vector<std::unique_ptr<TLightControl>> lights_;
+    std::array<QCheckBox*, 8> lightsBoxes_{};
+    QSlider* TrackBar7_ = nullptr;
+    QCheckBox* cbMaster_ = nullptr;
     QLineEdit* math1_ = nullptr;
     QLineEdit* math2_ = nullptr;
     QGroupBox* GroupBox4_ = nullptr;
@@ -318,6 +364,7 @@ private:
     QPlainTextEdit* NotesEdit_ = nullptr;
     std::vector<QAction*> actions_;
 
+    TLegacyPage* legacy_ = nullptr;
     TfmParam* fmParam_ = nullptr;
     TfmData* fmData_ = nullptr;
     TfmRun* fmRun_ = nullptr;

@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace sim {
 
@@ -97,6 +98,24 @@ public:
 private:
     std::array<int, 4> registers_;
     uint8_t pointer_ = 0;
+};
+
+// A device that keeps every write it gets, its pointer byte first, so the
+// bytes read back exactly as the writer sent them; reads give zeros. Stands
+// for the light-source modules, whose own behaviour lies outside the
+// simulation.
+class I2cRecorder : public I2cDevice {
+public:
+    void setPointer(uint8_t pointer) override { pointer_ = pointer; }
+    void write(std::span<const uint8_t> bytes) override;
+    void read(std::span<uint8_t> out) override;
+
+    const std::vector<std::vector<uint8_t>>& writes() const { return writes_; }
+    void clear() { writes_.clear(); }
+
+private:
+    uint8_t pointer_ = 0;
+    std::vector<std::vector<uint8_t>> writes_;
 };
 
 class I2cBus {

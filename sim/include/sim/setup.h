@@ -29,6 +29,7 @@ inline constexpr const char* kSimulationVariable = "VELDON_SIMULATION";
 // Bounds of the outside input.
 inline constexpr std::size_t kMaxSimulatedBoards = 64;
 inline constexpr std::size_t kMaxBoardNameLength = 64;
+inline constexpr std::size_t kMaxI2cRecorders = 16;
 
 // An image key's value "none": the EEPROM is not fitted.
 inline constexpr int kNoImage = -1;
@@ -107,6 +108,10 @@ struct BoardConfig {
     // the platform clock; 0: at once.
     uint32_t lampDelayMs = 0;
     uint32_t shutterDelayMs = 0;
+    // i2c_recorders: I2C addresses (8-bit form) at which a device keeps every
+    // write it gets, as the light-source modules' DACs and switches would take
+    // them (i2c_bus.h I2cRecorder); none by default.
+    std::vector<uint8_t> i2cRecorders{};
 
     bool operator==(const BoardConfig&) const = default;
 };

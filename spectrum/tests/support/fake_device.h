@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace spectrum::test {
@@ -17,9 +18,18 @@ class FakeDevice : public TDevice {
 public:
     FakeDevice(int pixels, int opensAtCall) : TDevice(3), pixels_(pixels), opensAt_(opensAtCall) {}
 
-    int getDigitalInput(int) override { return 0; }
-    void setDigitalOutput(int, int) override {}
-    void setInputSource(int) override {}
+    // Input k reads what `input` says (0 without it); every read is counted.
+    int getDigitalInput(int index) override {
+        ++inputReads;
+        return input ? input(index) : 0;
+    }
+    void setDigitalOutput(int index, int value) override { outputs.emplace_back(index, value); }
+    // Sent only while open, as the library device does.
+    void setInputSource(int source) override {
+        if (opened_) {
+            sources.push_back(source);
+        }
+    }
     bool open() override {
         if (++openCalls < opensAt_) {
             return false;
@@ -48,6 +58,9 @@ public:
     // Acquisition k (from 1) fills pixel i with 1000 k + i unless the script
     // says it fails.
     bool getRawData(std::vector<double>& data) override {
+        if (synchronisation_ && synchronisation_(*this) != 1) {
+            return false;
+        }
         ++acquisitions;
         if (during) {
             during();
@@ -64,7 +77,10 @@ public:
         }
         return true;
     }
-    void writeI2C(std::uint8_t, const std::uint8_t*, int) override {}
+    void writeI2C(std::uint8_t address, const std::uint8_t* bytes, int count) override {
+        writes.push_back({address});
+        writes.back().insert(writes.back().end(), bytes, bytes + count);
+    }
 
     int openCalls = 0;
     int prepares = 0;
@@ -73,6 +89,12 @@ public:
     std::atomic<int> acquisitions{0};
     std::deque<bool> results;
     std::function<void()> during;
+    std::function<int(int)> input;
+    int inputReads = 0;
+    std::vector<std::pair<int, int>> outputs;
+    std::vector<int> sources;
+    // Each write: the address, then the bytes.
+    std::vector<std::vector<std::uint8_t>> writes;
 
 private:
     int pixels_;

@@ -22,6 +22,11 @@ void startApplication() {
     if (QApplication::instance() != nullptr) {
         return;
     }
+    // The dialogs' remembered settings never reach the user's own file.
+    if (!qEnvironmentVariableIsSet("VELDON_REVADUVO_DIR")) {
+        static TempDir settings("revaduvo_settings");
+        ::setenv("VELDON_REVADUVO_DIR", settings.path().c_str(), 1);
+    }
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
