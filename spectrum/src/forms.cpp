@@ -31,6 +31,36 @@
 
 namespace spectrum {
 
+TDigitalLineControls buildDigitalLineControls(QWidget* parent) {
+    TDigitalLineControls c;
+    c.sourceGroup = new QGroupBox("Input Source", parent);
+    auto* sourceLayout = new QVBoxLayout(c.sourceGroup);
+    c.sources = new QButtonGroup(c.sourceGroup);
+    const char* names[] = {"DIN_FEE", "DIN_DSUB"};
+    for (int i = 0; i < 2; ++i) {
+        c.sourceButtons[i] = new QRadioButton(names[i], c.sourceGroup);
+        c.sources->addButton(c.sourceButtons[i], i);
+        sourceLayout->addWidget(c.sourceButtons[i]);
+    }
+    c.outputGroup = new QGroupBox("Digital Output", parent);
+    auto* outputLayout = new QVBoxLayout(c.outputGroup);
+    c.inputGroup = new QGroupBox("Digital Input", parent);
+    auto* inputLayout = new QVBoxLayout(c.inputGroup);
+    for (int k = 1; k <= 3; ++k) {
+        c.outputs[k - 1] = new QCheckBox(QString("Digital Output %1").arg(k), c.outputGroup);
+        outputLayout->addWidget(c.outputs[k - 1]);
+        c.inputs[k - 1] = new QLabel(QString("Digital Input %1 = ").arg(k), c.inputGroup);
+        inputLayout->addWidget(c.inputs[k - 1]);
+    }
+    c.read = new QPushButton("Read", c.inputGroup);
+    inputLayout->addWidget(c.read);
+    return c;
+}
+
+QString digitalInputText(int index, unsigned value) {
+    return QString("Digital Input %1 = %2").arg(index).arg(value);
+}
+
 TForm::TForm(const char* name, const char* caption, QWidget* parent) : QDialog(parent) {
     setObjectName(name);
     setWindowTitle(caption);
@@ -310,34 +340,20 @@ bool TfmGraphParam::eventFilter(QObject* watched, QEvent* event) {
 
 TfmDigital::TfmDigital(TfmMain* main)
     : TForm("fmDigital", "Digital Input/Output", main), main_(main) {
-    auto* source = new QGroupBox("Input Source", this);
-    auto* sourceLayout = new QVBoxLayout(source);
-    auto* sources = new QButtonGroup(this);
-    const char* sourceNames[] = {"DIN_FEE", "DIN_DSUB"};
-    for (int i = 0; i < 2; ++i) {
-        sources_[i] = new QRadioButton(sourceNames[i], source);
-        sources->addButton(sources_[i], i);
-        sourceLayout->addWidget(sources_[i]);
-    }
+    const TDigitalLineControls lines = buildDigitalLineControls(this);
+    sources_ = lines.sourceButtons;
+    outputs_ = lines.outputs;
+    inputs_ = lines.inputs;
+    btRead_ = lines.read;
     sources_[0]->setChecked(true);
-    auto* outputs = new QGroupBox("Digital Output", this);
-    auto* outputLayout = new QVBoxLayout(outputs);
-    auto* inputs = new QGroupBox("Digital Input", this);
-    auto* inputLayout = new QVBoxLayout(inputs);
     for (int k = 1; k <= 3; ++k) {
-        outputs_[k - 1] = new QCheckBox(QString("Digital Output %1").arg(k), outputs);
-        outputLayout->addWidget(outputs_[k - 1]);
         connect(outputs_[k - 1], &QCheckBox::clicked, this, [this, k] { OutputClick(k); });
-        inputs_[k - 1] = new QLabel(QString("Digital Input %1 = ").arg(k), inputs);
-        inputLayout->addWidget(inputs_[k - 1]);
     }
-    btRead_ = new QPushButton("Read", inputs);
-    inputLayout->addWidget(btRead_);
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(source, 0, Qt::AlignTop);
-    layout->addWidget(outputs, 0, Qt::AlignTop);
-    layout->addWidget(inputs, 0, Qt::AlignTop);
-    connect(sources, &QButtonGroup::idClicked, this, &TfmDigital::InputSourceClick);
+    layout->addWidget(lines.sourceGroup, 0, Qt::AlignTop);
+    layout->addWidget(lines.outputGroup, 0, Qt::AlignTop);
+    layout->addWidget(lines.inputGroup, 0, Qt::AlignTop);
+    connect(lines.sources, &QButtonGroup::idClicked, this, &TfmDigital::InputSourceClick);
     connect(btRead_, &QPushButton::clicked, this, &TfmDigital::ReadClick);
     // FormCreate.
     const int stored = readSetting(kHistory, "InputSource", 0);
@@ -380,7 +396,7 @@ void TfmDigital::ReadClick() {
     }
     for (int k = 1; k <= 3; ++k) {
         inputs_[k - 1]->setText(
-            QString("Digital Input %1 = %2").arg(k).arg(device->getDigitalInput(k)));
+            digitalInputText(k, static_cast<unsigned>(device->getDigitalInput(k))));
     }
 }
 

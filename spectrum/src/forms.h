@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QObject>
+#include <QString>
 
 #include <array>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -31,6 +33,23 @@ namespace spectrum {
 
 class TDevice;
 class TfmMain;
+
+// The digital lines' groups, as the digital dialog and the legacy page show
+// them: "Input Source" (nothing selected), "Digital Output" with three boxes,
+// "Digital Input" with three labels and "Read". The caller connects them.
+struct TDigitalLineControls {
+    QGroupBox* sourceGroup = nullptr;
+    QButtonGroup* sources = nullptr; // ids 0 "DIN_FEE", 1 "DIN_DSUB"
+    std::array<QRadioButton*, 2> sourceButtons{};
+    QGroupBox* outputGroup = nullptr;
+    std::array<QCheckBox*, 3> outputs{};
+    QGroupBox* inputGroup = nullptr;
+    std::array<QLabel*, 3> inputs{};
+    QPushButton* read = nullptr;
+};
+TDigitalLineControls buildDigitalLineControls(QWidget* parent);
+// "Digital Input k = value".
+QString digitalInputText(int index, unsigned value);
 
 // A dialog of the main window with its name and caption.
 class TForm : public QDialog {

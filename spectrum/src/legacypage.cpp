@@ -1,5 +1,6 @@
 #include "legacypage.h"
 
+#include "forms.h"
 #include "tarvikbinding.h"
 
 #include "pa/forms.h"
@@ -53,7 +54,6 @@ const char kStop[] = "Stop";
 const char kGetDarkCurrent[] = "Get Dark Current";
 const char kSelectFile[] = "Select File";
 const char kGetParam[] = "Get Param";
-const char kRead[] = "Read";
 
 // The default file: the user's home directory, where the program may write.
 QString defaultFileName() {
@@ -226,32 +226,16 @@ void TLegacyPage::buildMeasurement(QWidget* page) {
 }
 
 void TLegacyPage::buildDigital(QWidget* page) {
-    auto* outputs = new QGroupBox("Digital Output", page);
-    auto* outputLayout = new QVBoxLayout(outputs);
-    auto* inputs = new QGroupBox("Digital Input", page);
-    auto* inputLayout = new QVBoxLayout(inputs);
+    const TDigitalLineControls lines = buildDigitalLineControls(page);
+    sources_ = lines.sourceButtons;
+    outputs_ = lines.outputs;
+    inputs_ = lines.inputs;
+    buttons_.push_back(lines.read);
     for (int k = 1; k <= 3; ++k) {
-        outputs_[k - 1] = new QCheckBox(QString("Digital Output %1").arg(k), outputs);
-        outputLayout->addWidget(outputs_[k - 1]);
         connect(outputs_[k - 1], &QCheckBox::clicked, this, [this, k] { OutputClick(k); });
-        inputs_[k - 1] = new QLabel(QString("Digital Input %1 = ").arg(k), inputs);
-        inputLayout->addWidget(inputs_[k - 1]);
     }
-    auto* read = new QPushButton(kRead, inputs);
-    buttons_.push_back(read);
-    inputLayout->addWidget(read);
-    connect(read, &QPushButton::clicked, this, &TLegacyPage::ReadClick);
-
-    auto* source = new QGroupBox("Input Source", page);
-    auto* sourceLayout = new QVBoxLayout(source);
-    auto* group = new QButtonGroup(this);
-    const char* names[] = {"DIN_FEE", "DIN_DSUB"};
-    for (int i = 0; i < 2; ++i) {
-        sources_[i] = new QRadioButton(names[i], source);
-        group->addButton(sources_[i], i);
-        sourceLayout->addWidget(sources_[i]);
-    }
-    connect(group, &QButtonGroup::idClicked, this, &TLegacyPage::InputSourceClick);
+    connect(lines.read, &QPushButton::clicked, this, &TLegacyPage::ReadClick);
+    connect(lines.sources, &QButtonGroup::idClicked, this, &TLegacyPage::InputSourceClick);
 
     auto* flash = new QGroupBox("Hardware Flash ON/OFF", page);
     auto* flashLayout = new QVBoxLayout(flash);
@@ -268,9 +252,9 @@ void TLegacyPage::buildDigital(QWidget* page) {
     connect(cbFlash2Mode_, &QCheckBox::clicked, this, &TLegacyPage::Flash2Click);
 
     auto* layout = new QGridLayout(page);
-    layout->addWidget(outputs, 0, 0, Qt::AlignTop);
-    layout->addWidget(inputs, 0, 1, Qt::AlignTop);
-    layout->addWidget(source, 0, 2, Qt::AlignTop);
+    layout->addWidget(lines.outputGroup, 0, 0, Qt::AlignTop);
+    layout->addWidget(lines.inputGroup, 0, 1, Qt::AlignTop);
+    layout->addWidget(lines.sourceGroup, 0, 2, Qt::AlignTop);
     layout->addWidget(flash, 1, 0, Qt::AlignTop);
     layout->addWidget(flash2, 1, 1, Qt::AlignTop);
     layout->setRowStretch(2, 1);
@@ -478,12 +462,16 @@ void TLegacyPage::GetClick() {
     button(kGetDarkCurrent)->setEnabled(false);
     button(kStop)->setEnabled(true);
     const QString path = fileName_;
-    continuous_ = pa::startThread(
-        [this, buffered, path](pa::TThreadPa* thread) { continuousLoop(thread, buffered, path); },
-        [this](pa::TThread*) { continuousDone(); }, 0, false);
+    // "Get Param" stays enabled: the worker keeps the pixel count it started with.
+    const std::size_t n = pixels();
+    continuous_ =
+        pa::startThread([this, buffered, path,
+                         n](pa::TThreadPa* thread) { continuousLoop(thread, buffered, path, n); },
+                        [this](pa::TThread*) { continuousDone(); }, 0, false);
 }
 
-void TLegacyPage::continuousLoop(pa::TThreadPa* thread, bool buffered, const QString& path) {
+void TLegacyPage::continuousLoop(pa::TThreadPa* thread, bool buffered, const QString& path,
+                                 std::size_t n) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.toLocal8Bit().constData(), "wb"));
     if (!file) {
         const std::string reason = std::strerror(errno);
@@ -498,7 +486,6 @@ void TLegacyPage::continuousLoop(pa::TThreadPa* thread, bool buffered, const QSt
     runStart_ = platform::tickCount();
     // The worker's own buffer; the GUI thread gets a copy in each step.
     std::vector<double> buffer(kTransferValues, 0.0);
-    const std::size_t n = pixels();
     int count = 0;
     try {
         while (!thread->terminated()) {
@@ -595,7 +582,7 @@ void TLegacyPage::ReadClick() {
     for (int k = 1; k <= 3; ++k) {
         std::uint32_t value = 0;
         inputs[k - 1](&value, kInterfaceId);
-        inputs_[k - 1]->setText(QString("Digital Input %1 = %2").arg(k).arg(value));
+        inputs_[k - 1]->setText(digitalInputText(k, value));
     }
 }
 

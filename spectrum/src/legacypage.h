@@ -102,7 +102,8 @@ private:
     void buildMeasurement(QWidget* parent);
     void buildDigital(QWidget* parent);
     void deviceWatch(pa::TThreadPa* thread);
-    void continuousLoop(pa::TThreadPa* thread, bool buffered, const QString& path);
+    // n: the values of each spectrum.
+    void continuousLoop(pa::TThreadPa* thread, bool buffered, const QString& path, std::size_t n);
     void continuousStep(const std::vector<double>& values, int count);
     void continuousDone();
     void setUpRawData();

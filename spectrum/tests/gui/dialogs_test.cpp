@@ -407,13 +407,7 @@ TEST_F(DialogTest, ShippedBoardTakesTheLightWritesOnItsBus) {
     ::setenv("VELDON_USER_CONFIG", dir.file("user").c_str(), 1);
     ::setenv("VELDON_USB_REAL", "0", 1);
     ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
-    // The shipped set-up, its scans at once instead of in real time.
-    std::string text = test::readFile(REVADUVO_SIM_DEFAULT);
-    const std::size_t at = text.find("wall_time = 1");
-    ASSERT_NE(at, std::string::npos);
-    text.replace(at, 13, "wall_time = 0");
-    test::writeFile(dir.file("default.ini"), text);
-    ::setenv("VELDON_SIMULATION", dir.file("default.ini").c_str(), 1);
+    ::setenv("VELDON_SIMULATION", test::setupWithoutWallTime(REVADUVO_SIM_DEFAULT, dir).c_str(), 1);
     writeSettings("[Digital]\r\nChannel1=A\r\nChannel2=B\r\n");
     window = std::make_unique<TfmMain>(QStringList{});
     window->devTimer()->stop();

@@ -7,8 +7,8 @@
 
 #include "pa/patype.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -28,6 +28,8 @@ protected:
     static void TearDownTestSuite() { test::endApplication(); }
 
     void SetUp() override {
+        // Each test starts with no remembered settings.
+        ::setenv("VELDON_REVADUVO_DIR", dir.path().c_str(), 1);
         ::setenv("VELDON_SPECTSTART_SOCKET", dir.file("spectstart").c_str(), 1);
         auto owned = std::make_unique<FakeDevice>(16, 1);
         device = owned.get();
@@ -42,18 +44,7 @@ protected:
         ::unsetenv("VELDON_SPECTSTART_SOCKET");
     }
 
-    // Runs the event loop until `done` holds; false when it never did.
-    static bool until(const std::function<bool()>& done) {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done()) {
-            if (waited.elapsed() > 20000) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        return true;
-    }
+    static bool until(const std::function<bool()>& done) { return test::runEventsUntil(done); }
 
     // The run or preview has ended and its worker is gone.
     bool ended() {
@@ -103,6 +94,29 @@ TEST_F(RunTest, FailedThirdAcquisitionEndsTheRunWithTwo) {
     window->acRunExecute();
     ASSERT_TRUE(ended());
     EXPECT_EQ(window->runData()->count(), 1);
+}
+
+// On the worker the synchronisation polls input 1 (every 10 ms).
+TEST_F(RunTest, ControlSynchronisationHoldsTheRunUntilInputOneAndStopEndsTheWait) {
+    window->paramDialog()->synchroBox()->setCurrentIndex(1);
+    window->paramDialog()->btSetParamClick();
+    device->input = [this](int) { return device->inputReads >= 3 ? 1 : 0; };
+    runCount = 2;
+    window->acRunExecute();
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(window->runData()->count(), 2);
+    // Two reads of 0, the 1 and its confirmation; then one read and its
+    // confirmation for the second spectrum.
+    EXPECT_EQ(device->inputReads, 6);
+
+    device->input = [](int) { return 0; };
+    device->inputReads = 0;
+    window->acRunExecute();
+    ASSERT_TRUE(until([this] { return device->inputReads >= 3; }));
+    window->btStopClick();
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(window->runData()->count(), 0);
+    EXPECT_EQ(device->acquisitions, 2);
 }
 
 TEST_F(RunTest, CancelledRunDialogStartsNothing) {

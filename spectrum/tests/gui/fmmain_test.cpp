@@ -66,6 +66,8 @@ protected:
         ::setenv("VELDON_USER_CONFIG", dir.file("user").c_str(), 1);
         ::setenv("VELDON_USB_REAL", "0", 1);
         ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
+        // Each test starts with no remembered settings.
+        ::setenv("VELDON_REVADUVO_DIR", dir.path().c_str(), 1);
         ::setenv("VELDON_SPECTSTART_SOCKET", dir.file("spectstart").c_str(), 1);
         previousBox = pa::setMessageBoxHandler(
             [this](const std::string& text, const std::string& caption, int) {
@@ -151,13 +153,8 @@ protected:
 
     // The shipped set-up, its scans at once instead of in real time.
     void useShippedBoard() {
-        std::string text = test::readFile(REVADUVO_SIM_DEFAULT);
-        const std::string key = "wall_time = 1";
-        const std::size_t at = text.find(key);
-        ASSERT_NE(at, std::string::npos);
-        text.replace(at, key.size(), "wall_time = 0");
-        test::writeFile(dir.file("default.ini"), text);
-        ::setenv("VELDON_SIMULATION", dir.file("default.ini").c_str(), 1);
+        ::setenv("VELDON_SIMULATION", test::setupWithoutWallTime(REVADUVO_SIM_DEFAULT, dir).c_str(),
+                 1);
     }
 
     int storedPoints(int i) const {
@@ -212,6 +209,9 @@ TEST_F(MainWindowTest, OldSelectsTheLegacyPageWithoutDevice) {
     QEvent event(static_cast<QEvent::Type>(spectStartMessage()));
     EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &event));
     EXPECT_EQ(window->spectrumCount(), 0);
+    // The page's watch looked for a board: the drivers it loaded go with it.
+    window.reset();
+    EXPECT_TRUE(platform::shutdownDevices());
 }
 
 TEST_F(MainWindowTest, DefaultPageStartsWithTimerAndZeroArrays) {

@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
@@ -23,6 +22,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -43,13 +44,9 @@ protected:
         ::setenv("VELDON_USB_REAL", "0", 1);
         ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
         ::setenv("VELDON_SPECTSTART_SOCKET", dir.file("spectstart").c_str(), 1);
-        // The shipped set-up, its scans at once instead of in real time.
-        std::string text = test::readFile(REVADUVO_SIM_DEFAULT);
-        const std::size_t at = text.find("wall_time = 1");
-        ASSERT_NE(at, std::string::npos);
-        text.replace(at, 13, "wall_time = 0");
-        test::writeFile(dir.file("default.ini"), text);
-        ::setenv("VELDON_SIMULATION", dir.file("default.ini").c_str(), 1);
+        ::setenv("VELDON_REVADUVO_DIR", dir.path().c_str(), 1);
+        ::setenv("VELDON_SIMULATION", test::setupWithoutWallTime(REVADUVO_SIM_DEFAULT, dir).c_str(),
+                 1);
         previousBox = pa::setMessageBoxHandler(
             [this](const std::string& text, const std::string& caption, int) {
                 boxes.push_back(caption + ": " + text);
@@ -74,18 +71,7 @@ protected:
         }
     }
 
-    // Runs the event loop until `done` holds; false when it never did.
-    static bool until(const std::function<bool()>& done) {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done()) {
-            if (waited.elapsed() > 20000) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        return true;
-    }
+    static bool until(const std::function<bool()>& done) { return test::runEventsUntil(done); }
 
     // The watch opened and initialised the board and read its sensor.
     bool opened() {
@@ -124,6 +110,18 @@ TEST_F(LegacyPageTest, SingleAndContinuousSpectraFromTheShippedBoard) {
     QCoreApplication::processEvents();
     const QImage image = window->grab().toImage();
     ASSERT_TRUE(image.save(QString("%1/revaduvo_legacy_page.png").arg(REVADUVO_SCREENSHOT_DIR)));
+
+    // With dark current the board's dark level of 500 counts is gone.
+    const double darkPixel = page->spectrum().front();
+    EXPECT_GT(darkPixel, 400.0);
+    page->useDarkBox()->click();
+    const std::uint32_t handle = page->rawDataHandle();
+    EXPECT_NE(handle, 0u);
+    page->GetClick();
+    EXPECT_LT(std::abs(page->spectrum().front()), 50.0);
+    page->useDarkBox()->click(); // a fresh record without dark current
+    page->GetClick();
+    EXPECT_NEAR(page->spectrum().front(), darkPixel, 50.0);
 
     chosen = QString::fromStdString(dir.file("run.txt"));
     page->button("Select File")->click();

@@ -90,7 +90,7 @@ public:
     std::deque<bool> results;
     std::function<void()> during;
     std::function<int(int)> input;
-    int inputReads = 0;
+    std::atomic<int> inputReads{0};
     std::vector<std::pair<int, int>> outputs;
     std::vector<int> sources;
     // Each write: the address, then the bytes.

@@ -3,6 +3,7 @@
 #include "pa/palog.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 
 #include <cstdlib>
 #include <fstream>
@@ -53,6 +54,31 @@ TempDir::~TempDir() {
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
+}
+
+bool runEventsUntil(const std::function<bool()>& done) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > 20000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+std::string setupWithoutWallTime(const std::string& shipped, const TempDir& dir) {
+    std::string text = readFile(shipped);
+    const std::string key = "wall_time = 1";
+    const std::size_t at = text.find(key);
+    if (at == std::string::npos) {
+        throw std::runtime_error(shipped + " has no \"" + key + "\"");
+    }
+    text.replace(at, key.size(), "wall_time = 0");
+    const std::string path = dir.file("default.ini");
+    writeFile(path, text);
+    return path;
 }
 
 std::string readFile(const std::string& path) {

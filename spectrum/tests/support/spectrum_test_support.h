@@ -3,6 +3,7 @@
 // program's log redirected into a file a test can read back.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace spectrum::test {
@@ -27,6 +28,13 @@ private:
 // while the libraries it uses still stand, not among the exit handlers.
 void startApplication();
 void endApplication();
+
+// Runs the event loop until `done` holds; false when it did not within 20 s.
+bool runEventsUntil(const std::function<bool()>& done);
+
+// A copy of the simulation set-up file `shipped` in `dir` whose scans come at
+// once instead of in real time; its path.
+std::string setupWithoutWallTime(const std::string& shipped, const TempDir& dir);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
