@@ -170,7 +170,11 @@ class PnpWorker {
 public:
     void post(std::function<void()> work);
     void waitIdle();
-    void stop(); // finishes the running item, drops the rest
+    // Finishes the running item, drops the rest, and drops whatever is posted
+    // until reopen(): work queued during a shutdown could otherwise run after
+    // its driver's code is unloaded.
+    void stop();
+    void reopen();
     bool onThread() const;
 
 private:

@@ -456,6 +456,7 @@ bool shutdownDevices() {
     l.pathLoaded = false;
     l.initialSettled = false;
     l.shuttingDown = false;
+    l.pnp.reopen();
     return true;
 }
 

@@ -214,8 +214,12 @@ void PnpWorker::stop() {
     std::lock_guard lock(mutex_);
     threadId_ = {};
     busy_ = false;
-    stopping_ = false;
     changed_.notify_all();
+}
+
+void PnpWorker::reopen() {
+    std::lock_guard lock(mutex_);
+    stopping_ = false;
 }
 
 bool PnpWorker::onThread() const {

@@ -433,5 +433,37 @@ TEST_F(DevicePnpTest, ShutdownRemovesDevicesUnloadsDriversInReverseOrderAndJoins
     EXPECT_EQ(openDevice(path), kInvalidDeviceHandle);
 }
 
+// A bus driver that reports another driver's device gone while it unloads (as
+// the simulated USB bus does) must not restart the layer's worker: that work
+// would run after the other driver's code is gone.
+TEST_F(DevicePnpTest, DevicesReportedGoneDuringShutdownLeaveNoWorkBehind) {
+    std::thread([] {}).join();
+    const size_t threadsBefore = threadCount();
+    std::vector<std::string> journal;
+    std::mutex mutex;
+    auto write = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        journal.push_back(line);
+    };
+    driver.journal = write;
+    ASSERT_FALSE(startOneDevice().empty());
+    TestDriver bus;
+    bus.name = "bus";
+    bus.journal = write;
+    bool reported = false;
+    bus.onUnload = [&] { reported = reportDeviceGone("TEST\\0001"); };
+    ASSERT_TRUE(bus.install());
+    ASSERT_TRUE(shutdownDevices());
+    EXPECT_TRUE(reported);
+    EXPECT_TRUE(threadCountFallsTo(threadsBefore));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(journal.back(), "testdrv: unload");
+    }
+    driver.journal = nullptr;
+    // The worker takes work again once the layer is back.
+    EXPECT_FALSE(startOneDevice().empty());
+}
+
 } // namespace
 } // namespace devtest

@@ -53,6 +53,7 @@ struct TestDriver {
 
     // Also told every line, prefixed with the driver's name (for orders across drivers).
     std::function<void(const std::string&)> journal;
+    std::function<void()> onUnload; // runs inside the driver's unload routine
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -233,7 +234,12 @@ struct TestDriver {
                    std::to_string(static_cast<int>(request.state)));
             return query ? powerQueryStatus : kStatusSuccess;
         };
-        driver.driverUnload = [this](DriverObject&) { record("unload"); };
+        driver.driverUnload = [this](DriverObject&) {
+            record("unload");
+            if (onUnload) {
+                onUnload();
+            }
+        };
         return kStatusSuccess;
     }
 
