@@ -1,5 +1,6 @@
 #include "platform/serial_port.h"
 
+#include "device_internal.h"
 #include "platform/config_store.h"
 #include "platform/last_error.h"
 #include "text_file_io.h"
@@ -138,13 +139,17 @@ int openSerialPort(std::string_view name, std::unique_ptr<SerialPort>& out) {
     if (!number) {
         return leaveError(EINVAL);
     }
-    SerialPortFactory factory;
-    {
+    auto attached = [&] {
         std::lock_guard guard(attachMutex());
         const auto it = attachedPorts().find(*number);
-        if (it != attachedPorts().end()) {
-            factory = it->second;
-        }
+        return it != attachedPorts().end() ? it->second : SerialPortFactory{};
+    };
+    SerialPortFactory factory = attached();
+    if (!factory) {
+        // The drivers of the system serve their ports from their load on, as
+        // they would from the boot.
+        detail::ensureDriversLoaded();
+        factory = attached();
     }
     if (factory) {
         // Outside the lock: a factory may take time or attach others.

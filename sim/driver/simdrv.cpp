@@ -4,6 +4,7 @@
 
 #include "sim/board_driver.h"
 #include "sim/board_registry.h"
+#include "sim/serial_unit_model.h"
 #include "sim/setup.h"
 
 #include "platform/driver.h"
@@ -82,7 +83,11 @@ VELDON_DRIVER_ENTRY(driver) {
     driver->removeDevice = removeBoardDevice;
     driver->driverUnload = [](DriverObject& self) {
         sim::BoardRegistry::instance().detachDriver(self.name());
+        sim::SerialUnitRegistry::instance().detach();
     };
+    // Serial electronics are no devices of the layer: their COM ports are
+    // served in the process from the driver's load on.
+    sim::SerialUnitRegistry::instance().attach(setup.serialUnits);
     sim::BoardRegistry& registry = sim::BoardRegistry::instance();
     const DriverStatus status = registry.attachDriver(driver->name(), setup.boards);
     if (status == kStatusSuccess && registry.usbBoardCount() > 0) {

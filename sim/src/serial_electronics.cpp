@@ -310,7 +310,8 @@ void SerialElectronics::process(std::span<const uint8_t> bytes, const SerialUnit
         }
         frames_.push_back(frame);
         const auto it = units_.find(frame.destination());
-        if (it != units_.end() && it->second->present_) {
+        if (it != units_.end() && it->second->present_ &&
+            platform::now() >= it->second->silentUntil_) {
             it->second->take(frame, recordingSink);
         }
     }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace sim {
@@ -121,6 +122,10 @@ public:
     void run() {
         reportUnusedLines();
         for (const std::string& section : ini_.sectionNames()) {
+            if (const std::optional<std::string_view> serial = sectionName(section, "serial")) {
+                parseSerialUnit(section, *serial);
+                continue;
+            }
             const std::optional<std::string_view> name = boardName(section);
             if (!name) {
                 add(SetupProblem::Kind::Ignored,
@@ -147,7 +152,11 @@ public:
 private:
     // "board <name>": the word, blanks, the name.
     static std::optional<std::string_view> boardName(std::string_view section) {
-        constexpr std::string_view kWord = "board";
+        return sectionName(section, "board");
+    }
+
+    static std::optional<std::string_view> sectionName(std::string_view section,
+                                                       std::string_view kWord) {
         if (section.size() < kWord.size() ||
             !equalsNoCase(section.substr(0, kWord.size()), kWord)) {
             return std::nullopt;
@@ -195,13 +204,16 @@ private:
     // On the line of the key when one is named, else of the section header.
     void skip(std::string_view section, std::string_view why, std::string_view key = {}) {
         add(SetupProblem::Kind::BoardSkipped,
-            "[" + printable(section) + "]: " + std::string(why) + "; the board is skipped",
+            "[" + printable(section) + "]: " + std::string(why) + "; the " + skipped_ +
+                " is skipped",
             ini_.lineOf(section, key));
     }
 
-    static std::optional<std::string> nameProblem(std::string_view name) {
+    static std::optional<std::string> nameProblem(std::string_view name,
+                                                  std::string_view word = "board") {
         if (name.empty()) {
-            return "a board section needs a name (\"board <name>\")";
+            return "a " + std::string(word) + " section needs a name (\"" + std::string(word) +
+                   " <name>\")";
         }
         if (name.size() > kMaxBoardNameLength) {
             return "the board name is longer than " + std::to_string(kMaxBoardNameLength) +
@@ -367,7 +379,7 @@ private:
     }
 
     // One to five numbers c0..c4 separated by blanks; the ones left out are 0.
-    bool readCoefficients(std::string_view section, BoardConfig& board) {
+    bool readCoefficients(std::string_view section, std::array<double, 5>& coefficients) {
         const std::optional<std::string> raw = ini_.value(section, "coefficients");
         if (!raw) {
             return true;
@@ -395,7 +407,7 @@ private:
                  "coefficients");
             return false;
         }
-        board.coefficients = values;
+        coefficients = values;
         return true;
     }
 
@@ -503,7 +515,7 @@ private:
             readUnsigned(section, "firmware_type", board.firmwareType, 0, 2, "0, 1 or 2") &&
             readUnsigned(section, "pixels", board.pixels, 1, 0xFFFF, "1..65535") &&
             readUnsigned(section, "sensor_type", board.sensorType, 0, 0xFFFE, "0..65534") &&
-            readCoefficients(section, board) &&
+            readCoefficients(section, board.coefficients) &&
             readUnsigned(section, "dark", board.dark, 0, 0xFFFF, "0..65535 counts") &&
             readNumber(section, "signal", board.signal, 0.0, 1e9,
                        "a number of counts per ms from 0 to 1e9") &&
@@ -536,8 +548,78 @@ private:
         }
     }
 
+    void reportUnknownKeys(std::string_view section, std::span<const std::string_view> keys) {
+        for (const std::string& key : ini_.keyNames(section)) {
+            bool known = false;
+            for (std::string_view candidate : keys) {
+                known = known || equalsNoCase(candidate, key);
+            }
+            if (!known) {
+                add(SetupProblem::Kind::Ignored,
+                    "[" + printable(section) + "]: unknown key \"" + printable(key) + "\"; ignored",
+                    ini_.lineOf(section, key));
+            }
+        }
+    }
+
+    void parseSerialUnit(std::string_view section, std::string_view name) {
+        skipped_ = "serial unit";
+        parseSerialKeys(section, name);
+        skipped_ = "board";
+    }
+
+    void parseSerialKeys(std::string_view section, std::string_view name) {
+        if (const std::optional<std::string> problem = nameProblem(name, "serial")) {
+            skip(section, *problem);
+            return;
+        }
+        if (setup_.serialUnits.size() >= kMaxSimulatedBoards) {
+            skip(section, "more than " + std::to_string(kMaxSimulatedBoards) +
+                              " simulated serial electronics");
+            return;
+        }
+        static constexpr std::string_view kKeys[] = {
+            "com_port",    "address",       "firmware_version", "pixels",
+            "sensor_type", "frontend_type", "coefficients",     "dark",
+            "signal",      "digital_inputs"};
+        reportUnknownKeys(section, kKeys);
+        SerialUnitConfig unit;
+        unit.name = std::string(name);
+        const bool good =
+            readUnsigned(section, "com_port", unit.comPort, 1, 255, "1..255") &&
+            readUnsigned(section, "address", unit.address, 1, 15, "1..15") &&
+            readUnsigned(section, "firmware_version", unit.firmwareVersion, 0, 0xFFFF,
+                         "0..65535") &&
+            readUnsigned(section, "pixels", unit.pixels, 1, 1050, "1..1050") &&
+            readUnsigned(section, "sensor_type", unit.sensorType, 0, 0xFFFE, "0..65534") &&
+            readUnsigned(section, "frontend_type", unit.frontEndType, 0, 0xFFFF, "0..65535") &&
+            readCoefficients(section, unit.coefficients) &&
+            readUnsigned(section, "dark", unit.dark, 0, 0xFFFF, "0..65535 counts") &&
+            readNumber(section, "signal", unit.signal, 0.0, 1e9,
+                       "a number of counts per ms from 0 to 1e9") &&
+            readUnsigned(section, "digital_inputs", unit.digitalInputs, 0, 0xFF,
+                         "0..255 (bit 0 = input 1)");
+        if (!good) {
+            return;
+        }
+        for (const SerialUnitConfig& other : setup_.serialUnits) {
+            if (equalsNoCase(other.name, name)) {
+                skip(section,
+                     "a serial unit named \"" + printable(name) + "\" is declared already");
+                return;
+            }
+            if (other.comPort == unit.comPort && other.address == unit.address) {
+                skip(section, "COM" + std::to_string(unit.comPort) + " has a unit at address " +
+                                  std::to_string(unit.address) + " already");
+                return;
+            }
+        }
+        setup_.serialUnits.push_back(std::move(unit));
+    }
+
     const platform::IniFile& ini_;
     Setup& setup_;
+    std::string skipped_ = "board"; // what a bad value skips
     std::size_t dropped_ = 0;
 };
 

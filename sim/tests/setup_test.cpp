@@ -235,12 +235,12 @@ TEST(SetupParseTest, HexAndCommentsAreRead) {
 
 TEST(SetupParseTest, UnknownKeysAndSectionsAreIgnoredWithANote) {
     const sim::Setup setup = parseSetup("[boards]\nx = 1\n"
-                                        "[serial demo]\n"
+                                        "[serialport demo]\n"
                                         "[board a]\npixel = 2048\npixels = 512\n");
     ASSERT_EQ(setup.boards.size(), 1u);
     EXPECT_EQ(setup.boards[0].pixels, 512);
     EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Ignored, "[boards] is not a simulated device"));
-    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Ignored, "[serial demo]"));
+    EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Ignored, "[serialport demo]"));
     EXPECT_TRUE(mentions(setup, SetupProblem::Kind::Ignored, "unknown key \"pixel\""));
     EXPECT_EQ(setup.problems.size(), 3u);
 }
@@ -362,6 +362,80 @@ TEST_F(SetupFileTest, ProblemsGoToTheEventLogAndStandardError) {
     EXPECT_EQ(records[0].text, "Simulation set-up: " + setup.problems[0].message);
     EXPECT_EQ(records[1].entry.eventId, sim::kEventSetupIgnored);
     EXPECT_EQ(records[1].entry.severity, platform::EventSeverity::Warning);
+}
+
+} // namespace
+
+namespace {
+
+TEST(SetupParseTest, SerialUnitsTakeTheirKeysAndDefaults) {
+    const sim::Setup setup = parseSetup("[serial demo]\n"
+                                        "[Serial second]\n"
+                                        "com_port = 3\n"
+                                        "address = 15\n"
+                                        "firmware_version = 305\n"
+                                        "pixels = 256\n"
+                                        "sensor_type = 1\n"
+                                        "frontend_type = 3\n"
+                                        "coefficients = 200 1\n"
+                                        "dark = 10\n"
+                                        "signal = 0.5\n"
+                                        "digital_inputs = 0x81\n");
+    ASSERT_EQ(setup.serialUnits.size(), 2u) << setup.problems.size();
+    EXPECT_TRUE(setup.boards.empty());
+    sim::SerialUnitConfig defaults;
+    defaults.name = "demo";
+    EXPECT_EQ(setup.serialUnits[0], defaults);
+    // The defaults users and outside checks rely on.
+    EXPECT_EQ(defaults.comPort, 1);
+    EXPECT_EQ(defaults.address, 1);
+    EXPECT_EQ(defaults.firmwareVersion, 316);
+    EXPECT_EQ(defaults.pixels, 1044);
+    EXPECT_EQ(defaults.sensorType, 6);
+    EXPECT_EQ(defaults.frontEndType, 6);
+    EXPECT_EQ(defaults.signal, 1000.0);
+    const sim::SerialUnitConfig& unit = setup.serialUnits[1];
+    EXPECT_EQ(unit.name, "second");
+    EXPECT_EQ(unit.comPort, 3);
+    EXPECT_EQ(unit.address, 15);
+    EXPECT_EQ(unit.firmwareVersion, 305);
+    EXPECT_EQ(unit.pixels, 256);
+    EXPECT_EQ(unit.sensorType, 1);
+    EXPECT_EQ(unit.frontEndType, 3);
+    EXPECT_EQ(unit.coefficients, (std::array<double, 5>{200, 1, 0, 0, 0}));
+    EXPECT_EQ(unit.dark, 10);
+    EXPECT_EQ(unit.signal, 0.5);
+    EXPECT_EQ(unit.digitalInputs, 0x81);
+}
+
+TEST(SetupParseTest, BadSerialValuesSkipOnlyTheirUnit) {
+    const struct {
+        const char* lines;
+        size_t units; // left
+    } cases[] = {
+        {"com_port = 0", 1},
+        {"com_port = 256", 1},
+        {"address = 0", 1},
+        {"address = 16", 1},
+        {"pixels = 1051", 1},
+        {"pixels = 0", 1},
+        {"firmware_version = x", 1},
+        {"digital_inputs = 256", 1},
+        {"signal = -2", 1},
+        {"coefficients = a", 1},
+        // A second unit at the same port and address.
+        {"address = 1\n[serial same]\naddress = 1", 2},
+    };
+    for (const auto& c : cases) {
+        const sim::Setup setup =
+            parseSetup(std::string("[serial good]\naddress = 2\n[serial bad]\n") + c.lines + "\n");
+        ASSERT_EQ(setup.serialUnits.size(), c.units) << c.lines;
+        EXPECT_EQ(setup.serialUnits[0].name, "good");
+        ASSERT_EQ(setup.problems.size(), 1u) << c.lines;
+        EXPECT_EQ(setup.problems[0].kind, SetupProblem::Kind::BoardSkipped);
+        EXPECT_NE(setup.problems[0].message.find("the serial unit is skipped"), std::string::npos)
+            << setup.problems[0].message;
+    }
 }
 
 } // namespace

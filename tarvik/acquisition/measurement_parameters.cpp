@@ -212,7 +212,7 @@ extern "C" int32_t KORAL_ParaSetHardwareFlashMode2(int32_t mode, int32_t option,
                 if (on && option != 0) {
                     recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
                 }
-                slot.qre.hardwareFlash = on ? 1 : 0;
+                slot.qre.flashMode = on ? 1 : 0;
                 block->FlashHW = on ? 1 : 0;
                 if (mode != 0 && !on) {
                     recordShown(kName, id, KORAL_LEVEL_DEFAULT_VALUE, 0);
@@ -245,7 +245,7 @@ extern "C" int32_t KORAL_ParaGetHardwareFlashMode(uint32_t* flashMode, uint32_t 
             if (usesRequestBlock(slot.boardType)) {
                 value = slot.block()->FlashHW;
             } else if (slot.boardType == kTypeSerial) {
-                value = slot.qre.hardwareFlash;
+                value = slot.qre.flashMode;
             } else {
                 return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidInterfaceType, 0);
             }

@@ -81,11 +81,11 @@ void resetAcquisitionParameters(const LibraryState& state, DeviceSlot& slot) {
     slot.shutterPolarity = 0;
     slot.parameterWord2 = 0;
     slot.extraBytes = 0;
-    slot.qre.protocolWords[0] = 30000;
-    slot.qre.protocolWords[1] = 0;
-    slot.qre.protocolWords[2] = 0;
-    slot.qre.protocolWords[3] = 2;
-    slot.qre.protocolWords[4] = 1;
+    slot.qre.integrationTime = 30000;
+    slot.qre.flashMode = 0;
+    slot.qre.triggerKind = 0;
+    slot.qre.operatingMode = 2;
+    slot.qre.repeatFactor = 1;
     slot.qre.averageNumber = 0;
     slot.averageNumber = 1;
     slot.burstNumber = 1;

@@ -827,6 +827,10 @@ int32_t CloseOperationElectronics(uint32_t interfaceId) {
         }
         slot->active = 0;
         state.openInterfaces = std::max(state.openInterfaces - 1, 0);
+        // A multiplexer on a COM port of its own goes with its slot.
+        if (slot->serialMuxPort != kNoSerialPort) {
+            CloseMuxPort(id);
+        }
         break;
     }
     case kTypeIsa:

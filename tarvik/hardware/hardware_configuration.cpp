@@ -538,7 +538,9 @@ private:
             return -1;
         }
         slot_.hardwareConfigured = 1;
-        sendFailed_ = SendDeviceCommand(KORAL_CMD_INIT) != 0;
+        // The serial electronics take their parameter set in place of INIT.
+        sendFailed_ = (slot_.boardType == kTypeSerial ? SendQreWorkModeParameters()
+                                                      : SendDeviceCommand(KORAL_CMD_INIT)) != 0;
         return sendFailed_ ? -1 : 0;
     }
 

@@ -750,6 +750,26 @@ int32_t KORAL_ParaSetHWConfiguration(uint16_t feeType, uint32_t muxType, uint16_
 int32_t KORAL_ParaSetFEE_SensorType(uint32_t feeType, uint32_t sensorType, uint32_t pixels,
                                     uint32_t interfaceId);
 
+/* --- serial electronics (interface type 3), exported by name */
+/* The link's settings, kept in the user's configuration store: port (nonzero),
+ * baud rate 9600, 14400, 19200, 38400, 57600, 115200 or 256000, transmission
+ * 0, 1 (RS485 switched by RTS) or 2. Refused (304) while a device is open. */
+int32_t KORAL_ParaSet_QRE(uint32_t port, uint32_t baudRate, uint32_t transmission,
+                          uint32_t interfaceId);
+/* The stored settings; without any, the defaults 1, 115200, 0, 1 are stored. */
+int32_t KORAL_ParaGet_QRE(uint32_t* port, uint32_t* baudRate, uint32_t* transmission,
+                          uint32_t* interfaceId);
+/* Only with transmission 1 (else 5/506/821). */
+int32_t KORAL_ParaSet_QRE_RS485StopPeriod(uint16_t stopPeriod);
+/* Reply time-out of the link, 0..32767 ms (300 at load). */
+int32_t KORAL_ParaSet_QRE_TimeoutPC(int32_t timeoutMs);
+/* Display level 1..3 of the open electronics. */
+int32_t KORAL_SetDisplaylevel_QRE(uint32_t level, uint32_t interfaceId);
+/* Integration-time factor 1..80 of the open electronics. */
+int32_t KORAL_ParaSet_QRE_InttimeFactor(uint32_t factor, uint32_t interfaceId);
+/* Resets the electronics: 10 s, then up to 5 s until it answers again. */
+int32_t KORAL_GlobalReset_QRE(uint32_t unused, uint32_t interfaceId);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,5 +1,7 @@
 #include "serial/qre_link.h"
 
+#include "serial/qre_device.h"
+
 #include "core/last_error.h"
 #include "core/library_state.h"
 
@@ -17,8 +19,7 @@ constexpr uint32_t kMinIntegrationTimeUs = 10;
 // Times the board takes directly as microsecond counts.
 constexpr uint32_t kIntegrationSteps[] = {10, 20, 50, 100, 500, 1000, 2000, 4000, 20000};
 
-constexpr uint16_t kFirmwareWorkMode3New = 315; // above 314: the newer work-mode 3 record
-constexpr uint16_t kFirmwareMuxWait = 315;      // below: the switch delay covers five cycles
+constexpr uint16_t kFirmwareMuxWait = 315; // below: the switch delay covers five cycles
 constexpr int32_t kMuxDelayCycles = 5;
 
 // The I2C transfer block (type 11).
@@ -29,7 +30,8 @@ constexpr uint8_t kI2cDone = 255;
 constexpr uint32_t kI2cPollMs = 60;
 constexpr int32_t kI2cAnswerLimitMs = 2000;
 
-// The status block's warning byte.
+// The status block's digital inputs and warning byte.
+constexpr size_t kInputByte = 16;
 constexpr size_t kWarningByte = 21;
 
 // Multiplexer types of the interface board image.
@@ -43,19 +45,12 @@ uint16_t readU16(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
-// A transfer whose operation is not built over the link yet ends as a
-// failed transfer does: the error list and the record.
+// The acquisition is not built over the link yet: it ends as a failed
+// transfer does, with the error list and the record.
 int32_t failTransfer() {
     PushQreError(qre::kErrComPortNotAvailable);
     recordError(actualInterfaceId(), KORAL_LEVEL_HARDWARE, qre::kErrComPortNotAvailable, 0);
     return -1;
-}
-
-int32_t sendWorkModeForm(int32_t form) {
-    if (const auto& standIn = qreOperationStandIns().sendWorkModeParameters) {
-        return standIn(form);
-    }
-    return failTransfer();
 }
 
 bool inClasses(int32_t errorClass, std::initializer_list<int32_t> classes) {
@@ -111,78 +106,6 @@ void selectActualSlot() {
 QreOperationStandIns& qreOperationStandIns() {
     static QreOperationStandIns standIns;
     return standIns;
-}
-
-int32_t OpenQreDevice(int32_t flags) {
-    if (DeviceSlot* slot = actualSlot()) {
-        slot->initialised = 0;
-    }
-    ClearQreErrorList();
-    if (const auto& standIn = qreOperationStandIns().openDevice) {
-        return standIn(flags);
-    }
-    recordErrorInfo(code::kQreDriverNotFound);
-    return -1;
-}
-
-int32_t InitializeQreDevice(int32_t flags) {
-    if (const auto& standIn = qreOperationStandIns().initializeDevice) {
-        return standIn(flags);
-    }
-    return failTransfer();
-}
-
-int32_t CloseQrePort() {
-    CloseQrePortHandle();
-    return 1;
-}
-
-int32_t SendQreWorkModeParameters() {
-    DeviceSlot* slot = actualSlot();
-    if (slot == nullptr) {
-        recordError(actualInterfaceId(), KORAL_LEVEL_IGNORED, code::kDeviceNotOpen, 0);
-        return -1;
-    }
-    switch (slot->block()->WorkMode) {
-    case 1:
-        return SendQreParametersWorkMode1();
-    case 2:
-        return SendQreParametersWorkMode2();
-    case 3:
-        return slot->qre.firmwareVersion() >= kFirmwareWorkMode3New
-                   ? SendQreParametersWorkMode3New()
-                   : SendQreParametersWorkMode3();
-    case 6:
-        return SendQreParametersWorkMode3();
-    case 4:
-        return SendQreParametersWorkMode4();
-    case 5:
-        return SendQreParametersWorkMode5();
-    default:
-        recordError(actualInterfaceId(), KORAL_LEVEL_NOT_DONE, code::kInvalidParameter,
-                    code::kInvalidWorkMode);
-        return -1;
-    }
-}
-
-// The parameter records go to the electronics.
-int32_t SendQreParametersWorkMode1() {
-    return sendWorkModeForm(1);
-}
-int32_t SendQreParametersWorkMode2() {
-    return sendWorkModeForm(2);
-}
-int32_t SendQreParametersWorkMode3() {
-    return sendWorkModeForm(3);
-}
-int32_t SendQreParametersWorkMode3New() {
-    return sendWorkModeForm(kQreWorkMode3New);
-}
-int32_t SendQreParametersWorkMode4() {
-    return sendWorkModeForm(4);
-}
-int32_t SendQreParametersWorkMode5() {
-    return sendWorkModeForm(5);
 }
 
 bool ClampIntegrationTime(uint32_t* time, uint32_t* maximum, uint32_t* minimum) {
@@ -250,16 +173,58 @@ int32_t WaitMuxSwitchDelay(int32_t interfaceId, int32_t delayMs, int32_t waitFla
     return delay;
 }
 
+namespace {
+
+// Output 2 of the settings block to `outputs`, written to the electronics;
+// the old value stays after a failure.
+int32_t writeOutput2(uint8_t outputs) {
+    DeviceSlot* slot = actualSlot();
+    if (slot == nullptr || !slot->qre.blocks) {
+        recordError(actualInterfaceId(), KORAL_LEVEL_IGNORED, code::kDeviceNotOpen,
+                    code::kInvalidUse);
+        return -1;
+    }
+    uint8_t& byte = slot->qre.blocks->settings[kQreSettingsOutputs];
+    const uint8_t kept = byte;
+    byte = outputs;
+    SelectQreActualSlot();
+    if (WriteQreDigitalOutputs() == 1) {
+        return 0;
+    }
+    byte = kept;
+    return RecoverQreFailure();
+}
+
+uint8_t outputs() {
+    const DeviceSlot* slot = actualSlot();
+    return slot != nullptr && slot->qre.blocks ? slot->qre.blocks->settings[kQreSettingsOutputs]
+                                               : 0;
+}
+
+} // namespace
+
 int32_t SetQreDigitalOutput2() {
-    return failTransfer();
+    return writeOutput2(static_cast<uint8_t>((outputs() & 3) | 2));
 }
 
 int32_t ClearQreDigitalOutput2() {
-    return failTransfer();
+    return writeOutput2(static_cast<uint8_t>(outputs() & 1));
 }
 
 int32_t GetQreDigitalInput1() {
-    return failTransfer();
+    DeviceSlot* slot = actualSlot();
+    if (slot == nullptr || !slot->qre.blocks) {
+        recordError(actualInterfaceId(), KORAL_LEVEL_IGNORED, code::kDeviceNotOpen,
+                    code::kInvalidUse);
+        return -1;
+    }
+    SelectQreActualSlot();
+    if (ReadQreStatus() != 1 && RecoverQreFailure() != 0) {
+        return -1;
+    }
+    slot->block()->DigitalInputWord = static_cast<uint32_t>(slot->qre.blocks->version[kInputByte])
+                                      << 16;
+    return 0;
 }
 
 int16_t RunQreI2cTransfer() {

@@ -5,12 +5,12 @@
 // blocks) and the operations of the electronics that the core, the engine
 // and the configuration code call.
 //
-// The I2C transfer and command 7 run over the link. The other operations of
-// the electronics are not built over it yet and fail cleanly:
-//   - OpenQreDevice returns -1 with info 813 "QRE DRIVER NOT FOUND";
-//   - every other transfer puts -320 "ERR COMPORT NOT AVAILABLE" into the
+// Open, initialise, close, the parameter sends, the digital lines and the
+// I2C transfer run over the link (serial/qre_device.h has their steps). Not
+// built over it yet:
+//   - AcquireQreSpectra puts -320 "ERR COMPORT NOT AVAILABLE" into the
 //     link's error list and records it (level 1, code -320, info 0, the
-//     actual interface ID), returning its failure value;
+//     actual interface ID), returning -1;
 //   - the multiplexer port operations return the platform error ENOENT.
 // Everything runs in the caller's thread; callers hold the DeviceLock where a
 // device operation is under way, and the link takes no lock of its own.
@@ -25,24 +25,10 @@ namespace tarvik {
 
 inline constexpr std::size_t kQreConfigurationBlockSize = qre::kConfigurationBlockSize;
 
-// The form of the newer work-mode 3 record for the parameter sends.
-inline constexpr int32_t kQreWorkMode3New = 30;
-
-// Stand-ins for the operations above that are not built over the link yet,
-// for the tests of their callers (the life cycle, the parameter setters, the
-// multiplexer). Empty: the operation fails as described at the top. Each
-// goes when its operation is built; its callers' tests then run against the
-// simulated electronics behind the fake port. Set by tests with no device
-// operation under way.
+// Stand-in for the serial multiplexer switch, which is not built over its
+// port yet, for the tests of its callers. Empty: the switch fails with
+// ENOENT. Set by tests with no device operation under way.
 struct QreOperationStandIns {
-    // OpenQreDevice after it cleared the slot's initialised flag and the
-    // error list: 0, or -1 with the record's info.
-    std::function<int32_t(int32_t flags)> openDevice;
-    // InitializeQreDevice: 0, or non-zero with the record written.
-    std::function<int32_t(int32_t flags)> initializeDevice;
-    // The parameter send of a work mode (1..5, or kQreWorkMode3New): 0, or
-    // -1 with the record written.
-    std::function<int32_t(int32_t form)> sendWorkModeParameters;
     // SelectMuxChannelSerial: 0, -1 the multiplexer answered "error", -2 no
     // fitting answer in time, or a positive platform error of the port.
     std::function<int32_t(int32_t channel, int32_t interfaceId)> selectMuxChannel;
@@ -50,7 +36,7 @@ struct QreOperationStandIns {
 QreOperationStandIns& qreOperationStandIns();
 
 // --- opening, initialising, closing
-int32_t OpenQreDevice(int32_t flags);       // 0, or -1 with the record's info 814/815 (813 here)
+int32_t OpenQreDevice(int32_t flags);       // 0, or -1 with the record's info 814/815
 int32_t InitializeQreDevice(int32_t flags); // 0 done, non-zero failed with the record written
 int32_t CloseQrePort();                     // 1: the port is closed
 

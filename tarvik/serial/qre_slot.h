@@ -27,17 +27,36 @@ inline constexpr std::size_t kQreFirmwareVersionOffset = 2;
 inline constexpr std::size_t kQreLinkStatusOffset = 4;
 inline constexpr std::size_t kQreDeviceErrorOffset = 6;
 
+// The settings block's fields the record mirrors.
+inline constexpr std::size_t kQreSettingsOutputs = 4;
+inline constexpr std::size_t kQreSettingsMuxMode = 6;
+inline constexpr std::size_t kQreSettingsMuxChannel = 7;
+inline constexpr std::size_t kQreSettingsIntegrationTime = 16; // 32 bits, µs
+inline constexpr std::size_t kQreSettingsTrigger = 20;
+inline constexpr std::size_t kQreSettingsOperatingMode = 21;
+inline constexpr std::size_t kQreSettingsRepeat = 22;
+inline constexpr std::size_t kQreSettingsAverage = 23;
+inline constexpr std::size_t kQreSettingsFlash = 24;
+inline constexpr std::size_t kQreSettingsDisplayLevel = 25;
+inline constexpr std::size_t kQreSettingsOpened = 28;
+inline constexpr std::size_t kQreSettingsTimeFactor = 29;
+
+// The library's wish for the next parameter set: fields 3..10 mirror the
+// settings block; BuildQreParameterBlocks copies them into it.
 struct QreSlotRecord {
-    uint32_t interfaceId = 0;                // RS485 address of the electronics
-    std::array<uint32_t, 7> protocolWords{}; // the link's protocol settings
-    uint32_t averageNumber = 0;              // average number of the serial electronics
-    uint32_t hardwareFlash = 0;              // lamp trigger: 0 off, 1 on
-    uint32_t muxModeIndex = 0;               // multiplexer mode - 1
-    uint32_t muxChannelIndex = 0;            // multiplexer channel - 1
-    uint32_t pixelCount = 0;                 // pixel count the electronics reported
-    uint32_t cycleTimeMs = 0;                // cycle time of the electronics; 0 = not known
+    uint32_t interfaceId = 0;     // RS485 address of the electronics
+    uint32_t integrationTime = 0; // µs
+    uint32_t flashMode = 0;       // lamp trigger: 0 off, 1 on
+    uint32_t triggerKind = 0;     // 0 none, 1 pulse, 2 slope
+    uint32_t operatingMode = 0;   // 1, 4, 18 or 34
+    uint32_t repeatFactor = 0;    // only read back from the electronics
+    uint32_t muxModeIndex = 0;    // multiplexer mode - 1
+    uint32_t muxChannelIndex = 0; // multiplexer channel - 1
+    uint32_t averageNumber = 0;   // 2 or more: averaged spectra
     // Null until AllocQreSlotBuffers, and after FreeQreSlotBuffers.
     std::unique_ptr<QreSlotBlocks> blocks;
+    uint32_t pixelCount = 0;  // pixel count the electronics reported at open
+    uint32_t cycleTimeMs = 0; // cycle time of the electronics; 0 = not known
 
     // The version and status block's words; 0 without blocks.
     uint16_t firmwareVersion() const;

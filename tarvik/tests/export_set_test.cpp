@@ -22,6 +22,13 @@ namespace {
 
 // The exports built so far; each further export is added here with its code.
 const char* const kBuiltExports[] = {
+    "KORAL_GlobalReset_QRE",
+    "KORAL_ParaGet_QRE",
+    "KORAL_ParaSet_QRE",
+    "KORAL_ParaSet_QRE_InttimeFactor",
+    "KORAL_ParaSet_QRE_RS485StopPeriod",
+    "KORAL_ParaSet_QRE_TimeoutPC",
+    "KORAL_SetDisplaylevel_QRE",
     "KORAL_HWConfig_ChangeSensorParamsEx2",
     "KORAL_HWConfig_ChangeSensorParams2",
     "KORAL_HWConfig_ChangeSensorParams2X",

@@ -8,6 +8,7 @@
 #include "core/lifecycle_seams.h"
 #include "core/locks.h"
 #include "serial/qre_link.h"
+#include "serial_sim_fixture.h"
 
 #include <gmock/gmock.h>
 
@@ -347,26 +348,14 @@ TEST_F(IntegrationTimeTest, SerialElectronicsLimitBySensorType) {
     EXPECT_EQ(record().info, 801);
 }
 
-// The parameter sends of the serial electronics are not built over the link
-// yet: this stands in for them, records which record was sent and answers as
-// told.
-class ParameterSends {
-public:
-    ParameterSends() {
-        qreOperationStandIns().sendWorkModeParameters = [this](int32_t form) {
-            forms.push_back(form);
-            return answer;
-        };
-    }
-    ~ParameterSends() { qreOperationStandIns() = {}; }
-    std::vector<int32_t> forms;
-    int32_t answer = 0;
-};
-
 TEST_F(IntegrationTimeTest, SerialWorkModesSendTheirOwnRecordAndAdaptTheAveraging) {
-    ParameterSends electronics;
+    SerialLinkSim serial;
+    const sim::SerialUnitModel& unit = serial.addModelUnit();
     DeviceSlot& slot = openBoard(kTypeSerial, 3);
-    ASSERT_EQ(AllocQreSlotBuffers(1), 1);
+    ASSERT_TRUE(serial.openPort());
+    serial.prepareSlot(1);
+    // The operating mode the electronics took with the last parameter set.
+    auto mode = [&unit] { return unit.takenSettings()[21]; };
     slot.qre.averageNumber = 5;
     slot.averageNumber = 5;
     // Single-scan modes take no averaging: sent with 1, reported afterwards.
@@ -375,28 +364,31 @@ TEST_F(IntegrationTimeTest, SerialWorkModesSendTheirOwnRecordAndAdaptTheAveragin
     EXPECT_EQ(slot.qre.averageNumber, 1u);
     EXPECT_EQ(slot.averageNumber, 1u);
     EXPECT_EQ(slot.block()->WorkMode, 1);
+    EXPECT_EQ(mode(), 18);
     // Work mode 3 by the serial firmware's version; 6 sends the older record.
     slot.qre.setFirmwareVersion(314);
     EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 3, 1), 0);
+    EXPECT_EQ(mode(), 34);
     slot.qre.setFirmwareVersion(315);
     EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 3, 1), 0);
+    EXPECT_EQ(mode(), 4);
     EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 6, 1), 0);
+    EXPECT_EQ(mode(), 34);
     EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 7, 1), -1);
     EXPECT_RECORD(5, 505, 805, 1, kWorkMode);
-    EXPECT_EQ(electronics.forms, (std::vector<int32_t>{1, 3, kQreWorkMode3New, 3}));
 
     // A failed send is the call's result; nothing about the averaging then.
-    electronics.answer = -1;
+    serial.electronics.unit(1)->setPresent(false);
     slot.qre.averageNumber = 4;
     resetErrorState();
     EXPECT_EQ(KORAL_ParaSetSensorWorkMode(0, 2, 1), -1);
-    EXPECT_NE(record().info, 836);
+    EXPECT_RECORD(1, -204, 0, 1, kWorkMode);
     // A time within the limits is sent with the work mode's record.
-    electronics.answer = 0;
-    electronics.forms.clear();
+    serial.electronics.unit(1)->setPresent(true);
     double ms = 20.0;
     EXPECT_EQ(KORAL_ParaSetIntegrationTime(&ms, 1), 0);
-    EXPECT_EQ(electronics.forms, (std::vector<int32_t>{2}));
+    EXPECT_EQ(mode(), 18);
+    EXPECT_EQ(unit.takenSettings()[16] | unit.takenSettings()[17] << 8, 20000);
 }
 
 TEST_F(IntegrationTimeTest, WorkModesOfUsbBoardsAndTheirVersionGates) {

@@ -204,8 +204,8 @@ TEST_F(DeviceSlotTest, NewSlotHasItsDefaults) {
     EXPECT_EQ(slot.configuration[kConfigurationRecordSize - 1], 0xFF);
     EXPECT_EQ(slot.type8Scale[4], 1.0);
     EXPECT_EQ(slot.qre.interfaceId, 3u);
-    EXPECT_EQ(slot.qre.protocolWords[0], 30000u);
-    EXPECT_EQ(slot.qre.protocolWords[3], 2u);
+    EXPECT_EQ(slot.qre.integrationTime, 30000u);
+    EXPECT_EQ(slot.qre.operatingMode, 2u);
     const DeviceRequestBlock* b = slot.block();
     EXPECT_EQ(b->WorkMode, 3);
     EXPECT_EQ(b->PreCnts, 800);

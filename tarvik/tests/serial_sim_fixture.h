@@ -10,12 +10,14 @@
 #include "core/library_state.h"
 #include "serial/qre_link.h"
 #include "sim/serial_electronics.h"
+#include "sim/serial_unit_model.h"
 
 #include "platform/clock.h"
 #include "platform/serial_fake.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -61,6 +63,21 @@ public:
         qreLink()->protocol.addressChanged = 0;
     }
 
+    // A unit with the device model at the config's address.
+    sim::SerialUnitModel& addModelUnit(sim::SerialUnitConfig config = {}) {
+        auto model = std::make_shared<sim::SerialUnitModel>(config);
+        sim::SerialUnit& unit = electronics.addUnit(config.address);
+        model->install(unit);
+        unit.setBehaviour(model);
+        models.push_back(model);
+        return *model;
+    }
+    // Commands of a code that the unit at an address received.
+    size_t commandsTo(uint8_t address, uint8_t code) {
+        const auto codes = electronics.unit(address)->commands();
+        return static_cast<size_t>(std::count(codes.begin(), codes.end(), code));
+    }
+
     // The frames the library wrote, one per write.
     std::vector<std::vector<uint8_t>> writes() const {
         std::vector<std::vector<uint8_t>> out;
@@ -75,6 +92,7 @@ public:
     platform::VirtualClock clock;
     platform::ScopedClock scope{clock};
     sim::SerialElectronics electronics;
+    std::vector<std::shared_ptr<sim::SerialUnitModel>> models;
     std::shared_ptr<platform::serial::FakeSerialLine> line =
         std::make_shared<platform::serial::FakeSerialLine>();
 
@@ -93,6 +111,40 @@ protected:
         serial.prepareSlot(1);
     }
     QreLinkModule& link() { return *qreLink(); }
+
+    SerialLinkSim serial;
+};
+
+// Slots of serial electronics opened as the open export does (OpenQreDevice
+// on the stored port, COM2 here), against units with the device model.
+class QreSlotTest : public TarvikTest {
+protected:
+    sim::SerialUnitModel& addUnit(uint8_t address, uint16_t firmware = 316) {
+        sim::SerialUnitConfig config;
+        config.address = address;
+        config.firmwareVersion = firmware;
+        return serial.addModelUnit(config);
+    }
+
+    int32_t open(int32_t id) {
+        if (deviceSlot(id) == nullptr) {
+            EXPECT_EQ(CreateDeviceSlot(id), 0);
+            deviceSlot(id)->boardType = kTypeSerial;
+        }
+        state().actualInterfaceId = id;
+        state().serialComPort = 2;
+        const int32_t result = OpenQreDevice(0);
+        if (result == 0) {
+            ++state().openInterfaces;
+            state().interfaceTypeInUse = kTypeSerial;
+            deviceSlot(id)->active = 1;
+            deviceSlot(id)->initialised = 1;
+        }
+        return result;
+    }
+
+    sim::SerialUnit& unit(uint8_t address) { return *serial.electronics.unit(address); }
+    DeviceSlot& slot(int32_t id) { return *deviceSlot(id); }
 
     SerialLinkSim serial;
 };

@@ -6,7 +6,8 @@
 // Names. "COMn" (n 1..255, case ignored) names a device path, looked up in
 // this order:
 //   1. an in-process port attached under the name (attachSerialPort): the fake
-//      port of tests, or a simulated device served inside the process;
+//      port of tests, or a simulated device served inside the process (the
+//      device layer's drivers are loaded first, so theirs are there);
 //   2. the environment variable VELDON_SERIAL_PORTS, a comma-separated list of
 //      NAME=PATH pairs ("COM1=/dev/ttyUSB0,COM3=/dev/pts/5");
 //   3. the string value named like the port under the machine configuration

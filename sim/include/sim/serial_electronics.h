@@ -101,6 +101,9 @@ public:
     void setNeverReady(bool neverReady) { neverReady_ = neverReady; }
     // An absent unit answers nothing.
     void setPresent(bool present) { present_ = present; }
+    // Answers nothing, not even a repeat request, before `until` (a unit
+    // that restarts).
+    void setSilentUntil(platform::TimePoint until) { silentUntil_ = until; }
     // Time between the end of a frame and the start of the answer.
     void setTurnaround(platform::Duration turnaround) { turnaround_ = turnaround; }
 
@@ -127,6 +130,7 @@ private:
     std::deque<SerialFaultSpec> faults_;
     bool neverReady_ = false;
     bool present_ = true;
+    platform::TimePoint silentUntil_{};
     platform::Duration turnaround_ = std::chrono::microseconds(500);
     uint8_t sequence_ = 0;
     std::vector<uint8_t> lastSent_; // the frame meant last, for a repeat request

@@ -4,6 +4,8 @@
 // none exists. One section per device:
 //
 //   [board <name>]     a simulated board (keys and defaults: BoardConfig)
+//   [serial <name>]    simulated serial electronics on a COM port
+//                      (keys and defaults: SerialUnitConfig)
 //
 // Every key has a default that gives a consistent board with one channel.
 // Integers are decimal or "0x" hexadecimal, numbers are read in the C locale,
@@ -122,6 +124,25 @@ struct BoardConfig {
 // type 22 with 738 pixels; the others front end 7 and sensor type 7.
 void applyInterfaceTypeDefaults(BoardConfig& config);
 
+// One "[serial <name>]" section: a serial electronics unit answering at an
+// RS485 address on a COM port of the process. Units on one port share its
+// line; two at one address are refused.
+struct SerialUnitConfig {
+    std::string name;
+    uint8_t comPort = 1;            // com_port: 1..255
+    uint8_t address = 1;            // address: RS485 address 1..15
+    uint16_t firmwareVersion = 316; // firmware_version: version word of block 10 (316 = 3.16)
+    uint16_t pixels = 1044;         // pixels: 1..1050, channel 1
+    uint16_t sensorType = 6;        // sensor_type: 0..65534, channel 1
+    uint16_t frontEndType = 6;      // frontend_type: 0..65535
+    std::array<double, 5> coefficients{300.0, 0.5, 0.0, 0.0, 0.0}; // c0..c4
+    uint16_t dark = 500;                                           // dark: counts of every pixel
+    double signal = 1000.0;    // signal: counts per ms at the brightest pixel
+    uint8_t digitalInputs = 0; // digital_inputs: levels as a bit mask, 0..255
+
+    bool operator==(const SerialUnitConfig&) const = default;
+};
+
 struct SetupProblem {
     enum class Kind {
         Unreadable,   // the file named cannot be read: no device exists
@@ -135,6 +156,7 @@ struct SetupProblem {
 struct Setup {
     std::string source;              // where it was read from, for messages
     std::vector<BoardConfig> boards; // in file order
+    std::vector<SerialUnitConfig> serialUnits;
     std::vector<SetupProblem> problems;
 };
 
