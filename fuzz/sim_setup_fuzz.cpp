@@ -102,5 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(again.problems.empty());
         check(again.boards.size() == 1 && again.boards[0] == board);
     }
+    check(setup.serialUnits.size() <= sim::kMaxSimulatedBoards);
+    for (size_t i = 0; i < setup.serialUnits.size(); ++i) {
+        const sim::SerialUnitConfig& unit = setup.serialUnits[i];
+        check(!unit.name.empty() && unit.name.size() <= sim::kMaxBoardNameLength);
+        check(unit.comPort >= 1 && unit.address >= 1 && unit.address <= 15);
+        check(unit.pixels >= 1 && unit.pixels <= 1050 && unit.sensorType <= 0xFFFE);
+        check(unit.signal >= 0 && unit.signal <= 1e9);
+        for (size_t j = 0; j < i; ++j) {
+            const sim::SerialUnitConfig& other = setup.serialUnits[j];
+            check(!sameNameNoCase(unit.name, other.name));
+            check(unit.comPort != other.comPort || unit.address != other.address);
+        }
+    }
     return 0;
 }
