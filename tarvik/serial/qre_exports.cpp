@@ -53,6 +53,28 @@ int32_t sendSetting(const char* name, DeviceSlot& slot, size_t offset, uint8_t v
     return SendQreWorkModeParameters() == 0 ? 0 : failExport(name);
 }
 
+// The frame of the exports that act on one open unit: the check at level 1,
+// refuse() (-1 for a refusal before the lock, else 0), then body(slot, id)
+// under the DeviceLock.
+template <class Refuse, class Body>
+int32_t runUnitExport(const char* name, uint32_t interfaceId, Refuse refuse, Body body) {
+    return runExport(name, [&]() -> int32_t {
+        const auto id = static_cast<int32_t>(interfaceId);
+        if (checkInterfaceForExport(name, kCheckSlotExists, id) != 0) {
+            return -1;
+        }
+        if (refuse() != 0) {
+            return -1;
+        }
+        std::lock_guard guard(deviceLock());
+        DeviceSlot* slot = serialSlot(id);
+        if (slot == nullptr) {
+            return failExport(name);
+        }
+        return body(*slot, id);
+    });
+}
+
 } // namespace
 
 extern "C" int32_t KORAL_ParaSet_QRE(uint32_t port, uint32_t baudRate, uint32_t transmission,
@@ -162,30 +184,19 @@ extern "C" int32_t KORAL_ParaSet_QRE_TimeoutPC(int32_t timeoutMs) {
 
 extern "C" int32_t KORAL_SetDisplaylevel_QRE(uint32_t level, uint32_t interfaceId) {
     constexpr const char* kName = "KORAL_SetDisplaylevel_QRE";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckSlotExists, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = serialSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        if (level < 1 || level > kMaxDisplayLevel || slot->boardType != kTypeSerial) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
-        }
-        return sendSetting(kName, *slot, kQreSettingsDisplayLevel, static_cast<uint8_t>(level));
-    });
+    return runUnitExport(
+        kName, interfaceId, [] { return 0; },
+        [&](DeviceSlot& slot, int32_t id) -> int32_t {
+            if (level < 1 || level > kMaxDisplayLevel || slot.boardType != kTypeSerial) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
+            }
+            return sendSetting(kName, slot, kQreSettingsDisplayLevel, static_cast<uint8_t>(level));
+        });
 }
 
 extern "C" int32_t KORAL_ParaSet_QRE_InttimeFactor(uint32_t factor, uint32_t interfaceId) {
     constexpr const char* kName = "KORAL_ParaSet_QRE_InttimeFactor";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckSlotExists, id) != 0) {
-            return -1;
-        }
+    auto refuse = [&]() -> int32_t {
         if (libraryState()->interfaceTypeInUse != kTypeSerial) {
             return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
                               code::kInvalidInterfaceType);
@@ -193,39 +204,30 @@ extern "C" int32_t KORAL_ParaSet_QRE_InttimeFactor(uint32_t factor, uint32_t int
         if (factor < 1 || factor > kMaxTimeFactor) {
             return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
         }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = serialSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        return sendSetting(kName, *slot, kQreSettingsTimeFactor, static_cast<uint8_t>(factor));
+        return 0;
+    };
+    return runUnitExport(kName, interfaceId, refuse, [&](DeviceSlot& slot, int32_t) {
+        return sendSetting(kName, slot, kQreSettingsTimeFactor, static_cast<uint8_t>(factor));
     });
 }
 
 extern "C" int32_t KORAL_GlobalReset_QRE(uint32_t /*unused*/, uint32_t interfaceId) {
     constexpr const char* kName = "KORAL_GlobalReset_QRE";
-    return runExport(kName, [&]() -> int32_t {
-        const auto id = static_cast<int32_t>(interfaceId);
-        if (checkInterfaceForExport(kName, kCheckSlotExists, id) != 0) {
-            return -1;
-        }
-        std::lock_guard guard(deviceLock());
-        DeviceSlot* slot = serialSlot(id);
-        if (slot == nullptr) {
-            return failExport(kName);
-        }
-        if (slot->boardType != kTypeSerial || !slot->qre.blocks) {
-            return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
-                              code::kInvalidInterfaceType);
-        }
-        SetQreDestination(static_cast<uint8_t>(slot->qre.interfaceId));
-        ClearQreErrorList();
-        SelectQreSlotBuffers(id);
-        if (GlobalResetQre() != 1 && RecoverQreFailure() != 0) {
-            return failExport(kName);
-        }
-        return 0;
-    });
+    return runUnitExport(
+        kName, interfaceId, [] { return 0; },
+        [&](DeviceSlot& slot, int32_t id) -> int32_t {
+            if (slot.boardType != kTypeSerial || !slot.qre.blocks) {
+                return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter,
+                                  code::kInvalidInterfaceType);
+            }
+            SetQreDestination(static_cast<uint8_t>(slot.qre.interfaceId));
+            ClearQreErrorList();
+            SelectQreSlotBuffers(id);
+            if (GlobalResetQre() != 1 && RecoverQreFailure() != 0) {
+                return failExport(kName);
+            }
+            return 0;
+        });
 }
 
 } // namespace tarvik

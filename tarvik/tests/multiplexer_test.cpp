@@ -11,6 +11,7 @@
 #include "hardware/multiplexer.h"
 #include "platform/clock.h"
 #include "serial/qre_link.h"
+#include "serial_sim_fixture.h"
 
 #include <gmock/gmock.h>
 
@@ -533,14 +534,22 @@ TEST_F(MultiplexerTest, SerialElectronicsWaitTheirSwitchDelay) {
 }
 
 TEST_F(MultiplexerTest, SerialElectronicsGetTheWorkModeParameters) {
+    SerialLinkSim serial;
+    const sim::SerialUnitModel& unit = serial.addModelUnit();
     DeviceSlot& slot = openBoard(kTypeSerial, 2);
+    ASSERT_TRUE(serial.openPort());
+    serial.prepareSlot(1);
     slot.muxChannels = 4;
-    // Without the COM transport the parameters cannot go out.
+    // Electronics that do not answer: the parameters cannot go out.
+    serial.electronics.unit(1)->setPresent(false);
     EXPECT_EQ(KORAL_ParaSetMUXMode(0, 1, 1), -1);
     EXPECT_STREQ(record().functionName, kMode);
-    EXPECT_EQ(record().code, qre::kErrComPortNotAvailable);
+    EXPECT_EQ(record().code, qre::kErrComRepeatLimit);
     EXPECT_EQ(slot.muxPresent, 0u);
     EXPECT_EQ(slot.block()->MuxChanNum, 1);
+    serial.electronics.unit(1)->setPresent(true);
+    EXPECT_EQ(KORAL_ParaSetMUXMode(0, 1, 1), 0);
+    EXPECT_EQ(unit.takenSettings()[21], 18); // work mode 2's parameter set
     EXPECT_THAT(board.codes(), IsEmpty());
 }
 

@@ -1,5 +1,6 @@
 // The operations of the serial electronics: their pure helpers, the error
-// evaluation, and the clean failures of those not built over the link yet.
+// evaluation, and the clean failures of those not built over the link yet
+// (the acquisition, the multiplexer port).
 
 #include "tarvik_test.h"
 
@@ -161,30 +162,6 @@ TEST_F(QreLinkTest, ClassSevenLooksAtTheI2cStatusAndEightAtTheWarning) {
     slot.qre.blocks->version[21] = 198;
     EXPECT_EQ(ReportQreErrors(8), 1);
     EXPECT_RECORD(50, 198, 0, 3, "");
-}
-
-TEST_F(QreLinkTest, OpenFailsWithQreDriverNotFound) {
-    DeviceSlot& slot = serialSlot();
-    slot.initialised = 1;
-    recordError(1, 3, 301, 0);
-    EXPECT_EQ(OpenQreDevice(0), -1);
-    EXPECT_RECORD(3, 301, 813, 1, "");
-    EXPECT_EQ(slot.initialised, 0u);
-}
-
-TEST_F(QreLinkTest, TransfersFailWithComPortNotAvailable) {
-    DeviceSlot& slot = serialSlot(4);
-    slot.block()->WorkMode = 1;
-    EXPECT_EQ(SendQreWorkModeParameters(), -1);
-    EXPECT_RECORD(1, -320, 0, 4, "");
-    recordError(0, 0, 0, 0);
-    EXPECT_EQ(InitializeQreDevice(0), -1);
-    EXPECT_RECORD(1, -320, 0, 4, "");
-    EXPECT_EQ(SetQreDigitalOutput2(), -1);
-    EXPECT_EQ(ClearQreDigitalOutput2(), -1);
-    EXPECT_EQ(GetQreDigitalInput1(), -1);
-    EXPECT_EQ(GetLastQreError(), -320);
-    EXPECT_EQ(CloseQrePort(), 1);
 }
 
 TEST_F(QreLinkTest, UnknownWorkModeIsInvalid) {

@@ -4,6 +4,7 @@
 #include "tarvik_test.h"
 
 #include "serial/qre_link.h"
+#include "serial_sim_fixture.h"
 
 #include "core/firmware_features.h"
 #include "tarvik.h"
@@ -132,13 +133,15 @@ TEST_F(WarningMessagesTest, MissingSlotAndNothingOpened) {
 }
 
 TEST_F(WarningMessagesTest, SerialSlotsGoThroughTheLink) {
+    SerialLinkSim serial;
+    const sim::SerialUnitModel& unit = serial.addModelUnit();
     DeviceSlot& slot = addSlot(1, kTypeSerial);
-    ASSERT_EQ(AllocQreSlotBuffers(1), 1);
-    slot.qre.setFirmwareVersion(314);
-    EXPECT_EQ(KORAL_WarningMessagesEx(1, 1, 1), -1);
-    // Classes set, but the serial link is not there to take them.
+    ASSERT_TRUE(serial.openPort());
+    serial.prepareSlot(1, 314);
+    EXPECT_EQ(KORAL_WarningMessagesEx(1, 1, 1), 0);
     EXPECT_EQ(slot.warningMask, 1);
-    EXPECT_RECORD(1, -320, 0, 1, "KORAL_WarningMessagesEx");
+    // The electronics were asked to report warnings.
+    EXPECT_EQ(unit.takenParameters()[6] & 2, 2);
     slot.qre.setFirmwareVersion(313);
     EXPECT_EQ(KORAL_WarningMessagesEx(1, 1, 1), -1);
     EXPECT_RECORD(1, 156, 313, 1, "KORAL_WarningMessagesEx");
