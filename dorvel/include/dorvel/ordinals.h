@@ -47,6 +47,10 @@ inline constexpr OrdinalEntry kOrdinals[] = {
     {"UserDatabase::OpenUserFile", 623},
     {"UserDatabase::CheckLogin", 622},
     {"UserDatabase::ChangePassword", 621},
+    {"GetSensorTypeCode", 762},
+    {"GetSensorTypeGroup", 763},
+    {"GetSensorTypeName", 764},
+    {"GetSensorTypeCount", 767},
 };
 
 // Ordinal of an operation, -1 when the name has none.

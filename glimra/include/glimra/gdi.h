@@ -435,6 +435,10 @@ public:
     // Draws from the current position up to, not including, the end point.
     BOOL LineTo(int x, int y);
     BOOL Polyline(const POINT* points, int count);
+    // Lines from the current position through the points, each as LineTo
+    // draws it; the current position becomes the last point. Thin solid lines
+    // on an image surface are drawn in one pass (curves of many points).
+    BOOL PolylineTo(const POINT* points, int count);
 
     BOOL TextOut(int x, int y, std::string_view text);
     int DrawText(std::string_view text, RECT* rect, UINT format);
@@ -502,6 +506,7 @@ private:
     DrawOp makeOp(DrawOp::Kind kind) const;
     void fillDevice(const QRect& r, COLORREF color);
     void lineDevice(const QPoint& a, const QPoint& b);
+    bool thinLinesOnImage(const QPoint* points, int count);
     void textDevice(const QPoint& ref, std::string_view text, UINT align, const QRegion* extraClip);
     void initDefaults();
     void useBitmapCaps();
