@@ -16,11 +16,11 @@ namespace glimra {
 
 namespace {
 
-// A quotient of DataToPoint as a pixel offset, truncated towards zero. One
-// that is not finite (a zero span or plot area) gives 0, and a huge one stops
-// at a bound, so that no infinity is cast and no line runs for ever.
+// A quotient of DataToPoint as a pixel offset, truncated towards zero. An
+// undefined one (0 / 0 of a zero span) gives 0, and a huge or infinite one
+// stops at a bound, so that no infinity is cast and no line runs for ever.
 int pixelsOf(double quotient) {
-    if (!std::isfinite(quotient)) {
+    if (std::isnan(quotient)) {
         return 0;
     }
     constexpr double kLimit = 1 << 16;
@@ -166,8 +166,8 @@ void CChart::CreateFonts() {
     const int dpi = screen.GetDeviceCaps(LOGPIXELSY);
     const auto make = [dpi](int points, int weight, int escapement) {
         auto font = std::make_unique<CFont>();
-        font->CreateFont(-MulDiv(points, dpi, 72), 0, escapement, escapement, weight, 0, 0, 0, 0,
-                         0, 0, 0, 0, "Times New Roman");
+        font->CreateFont(-MulDiv(points, dpi, 72), 0, escapement, escapement, weight, 0, 0, 0, 0, 0,
+                         0, 0, 0, "Times New Roman");
         return font;
     };
     labelFont_ = make(7, FW_NORMAL, 0);
