@@ -16,6 +16,7 @@
 
 #include "glimra/export.h"
 #include "glimra/gdi.h"
+#include "glimra/styles.h"
 
 #include <QWidget>
 

@@ -15,10 +15,6 @@ class QWidget;
 
 namespace glimra {
 
-// Window styles of the classes' Create functions.
-inline constexpr DWORD WS_CHILD = 0x40000000;
-inline constexpr DWORD WS_VISIBLE = 0x10000000;
-
 // The control id of a child window, 0 when it has none.
 void setDlgCtrlID(QWidget* control, int id);
 int GetDlgCtrlID(const QWidget* control);

@@ -4,7 +4,6 @@
 // in its window style, and offers an automatic step timer (id 11), a
 // scrolling gradient (timer 12) and a tool tip that shows the value.
 
-#include "glimra/dialog.h"
 #include "glimra/export.h"
 #include "glimra/messages.h"
 #include "glimra/progress.h"
