@@ -95,16 +95,13 @@ TEST(Ordinals, EveryEntryNamesAnOperationTheLibraryExports) {
         {"GetLightSourceNameText", reinterpret_cast<const void*>(&GetLightSourceNameText)},
         {"GetLightSourceTypeText", reinterpret_cast<const void*>(&GetLightSourceTypeText)},
         {"GetLightSourceAssemblyText", reinterpret_cast<const void*>(&GetLightSourceAssemblyText)},
-<<<<<<< HEAD
         {"UserDatabase::OpenUserFile", codeAddress(&UserDatabase::OpenUserFile)},
         {"UserDatabase::CheckLogin", codeAddress(&UserDatabase::CheckLogin)},
         {"UserDatabase::ChangePassword", codeAddress(&UserDatabase::ChangePassword)},
-=======
         {"GetSensorTypeCode", reinterpret_cast<const void*>(&GetSensorTypeCode)},
         {"GetSensorTypeGroup", reinterpret_cast<const void*>(&GetSensorTypeGroup)},
         {"GetSensorTypeName", reinterpret_cast<const void*>(&GetSensorTypeName)},
         {"GetSensorTypeCount", reinterpret_cast<const void*>(&GetSensorTypeCount)},
->>>>>>> 1dbf4dc (Work in progress: partial, not yet built)
     };
     for (const OrdinalEntry& e : kOrdinals) {
         SCOPED_TRACE(std::string(e.name));
