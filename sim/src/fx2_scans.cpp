@@ -81,10 +81,14 @@ std::vector<uint8_t> Fx2Board::frameLocked() {
     for (uint32_t s = 0; s < scans; ++s) {
         const uint64_t scan = scanCounter_++;
         put16(frame, static_cast<uint16_t>(scan));
-        for (uint32_t j = 0; j < pixels; ++j) {
-            put16(frame, pattern_
-                             ? pattern_(scan, j)
-                             : static_cast<uint16_t>(sensor_.rawWord(j, pixels, integrationUs)));
+        if (pattern_) {
+            for (uint32_t j = 0; j < pixels; ++j) {
+                put16(frame, pattern_(scan, j));
+            }
+        } else {
+            for (const int16_t w : sensor_.scanWords(pixels, integrationUs)) {
+                put16(frame, static_cast<uint16_t>(w));
+            }
         }
         frame.push_back(0xFF);
         frame.push_back(0x00);

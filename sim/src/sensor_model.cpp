@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace sim {
@@ -83,6 +84,19 @@ int16_t SensorModel::rawWord(uint32_t pixel, uint32_t pixels, double integration
     return static_cast<int16_t>(unsignedRange_ ? c - 32768 : c);
 }
 
+std::span<const int16_t> SensorModel::scanWords(uint32_t pixels, double integrationUs) {
+    if (!shape_.valid || shape_.pixels != pixels || shape_.integrationUs != integrationUs) {
+        shape_.words.resize(pixels);
+        for (uint32_t j = 0; j < pixels; ++j) {
+            shape_.words[j] = rawWord(j, pixels, integrationUs);
+        }
+        shape_.pixels = pixels;
+        shape_.integrationUs = integrationUs;
+        shape_.valid = true;
+    }
+    return shape_.words;
+}
+
 double SensorModel::integrationTimeUs(std::span<const uint8_t> block) const {
     const double cnts = SIM_GET(block, AcqIntCnts);
     if ((SIM_GET(block, RequestFlags) & kFlagMicroseconds) != 0) {
@@ -150,29 +164,31 @@ void SensorModel::serveGetScans(std::span<uint8_t> block, uint32_t inputLength) 
         SIM_PUT(block, Status, toDataArea ? kStatusBufferTooSmall : kStatusScanDataTooSmall);
         return;
     }
-    const double t = integrationTimeUs(block);
-    std::vector<int16_t> scan(kept);
+    const std::span<const int16_t> scan = scanWords(pixels, integrationTimeUs(block)).first(kept);
     uint16_t saturation = 0;
-    for (uint32_t j = 0; j < kept; ++j) {
-        scan[j] = rawWord(j, pixels, t);
-        if ((flags & kFlagSaturation) != 0 && inSaturationWindow(block, j)) {
-            if (scan[j] == kRawHigh) {
-                saturation = kWarningSaturatedHigh;
-            } else if (scan[j] == kRawLow) {
-                saturation = kWarningSaturatedLow;
+    if ((flags & kFlagSaturation) != 0) {
+        for (uint32_t j = 0; j < kept; ++j) {
+            if (inSaturationWindow(block, j)) {
+                if (scan[j] == kRawHigh) {
+                    saturation = kWarningSaturatedHigh;
+                } else if (scan[j] == kRawLow) {
+                    saturation = kWarningSaturatedLow;
+                }
             }
         }
     }
     // Every scan of a request sees the same light: the scans repeat.
-    const std::size_t destination = toDataArea ? kDataOffset : kScanDataOffset;
-    for (std::size_t r = 0; r < results; ++r) {
-        const int16_t raw = scan[r % kept];
+    uint8_t* destination = block.data() + (toDataArea ? kDataOffset : kScanDataOffset);
+    for (std::size_t r = 0; r < results; r += kept) {
         if (burst) {
-            detail::writeField<int16_t>(block, destination + r * 2, raw);
+            std::memcpy(destination + r * 2, scan.data(), std::size_t{kept} * 2);
         } else {
             // The sum of identical scans divided by their number: the scan
             // itself, without the 32-bit overflow of a long sum.
-            detail::writeField<int32_t>(block, destination + r * 4, int32_t{raw} * 100);
+            for (uint32_t j = 0; j < kept; ++j) {
+                const int32_t value = int32_t{scan[j]} * 100;
+                std::memcpy(destination + (r + j) * 4, &value, 4);
+            }
         }
     }
     const uint16_t warning = takeWarning();

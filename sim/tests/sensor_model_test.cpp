@@ -110,6 +110,33 @@ TEST_F(SensorModelTest, UnsignedFrontEndsDeliverCountsLessHalfTheRange) {
     EXPECT_EQ(sensor.rawWord(kPixels / 2, kPixels, 1000.0), 2500);
 }
 
+// The kept scan shape must follow every change of what it depends on.
+TEST_F(SensorModelTest, TheKeptScanFollowsEachChangeOfItsInputs) {
+    struct Step {
+        const char* what;
+        uint32_t pixels;
+        double us;
+        uint16_t dark;
+        double signal;
+    };
+    const Step steps[] = {
+        {"first", kPixels, 1000.0, 500, 2.0},   {"same again", kPixels, 1000.0, 500, 2.0},
+        {"time", kPixels, 3000.0, 500, 2.0},    {"pixels", kPixels / 2, 3000.0, 500, 2.0},
+        {"dark", kPixels / 2, 3000.0, 70, 2.0}, {"signal", kPixels / 2, 3000.0, 70, 9.0},
+        {"more pixels", 4096, 3000.0, 70, 9.0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        sensor.setDark(step.dark);
+        sensor.setSignal(step.signal);
+        const std::span<const int16_t> kept = sensor.scanWords(step.pixels, step.us);
+        ASSERT_EQ(kept.size(), step.pixels);
+        for (const uint32_t j : {0u, step.pixels / 3, step.pixels / 2, step.pixels - 1}) {
+            EXPECT_EQ(kept[j], sensor.rawWord(j, step.pixels, step.us)) << "pixel " << j;
+        }
+    }
+}
+
 TEST_F(SensorModelTest, SingleAndAveragedScansAreHundredfoldValuesInScanData) {
     Block block;
     serve(block);

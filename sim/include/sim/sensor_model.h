@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <deque>
 #include <span>
+#include <vector>
 
 namespace sim {
 
@@ -60,9 +61,15 @@ public:
 
     // --- the light and the front end
     uint16_t dark() const { return dark_; }
-    void setDark(uint16_t counts) { dark_ = counts; }
+    void setDark(uint16_t counts) {
+        dark_ = counts;
+        shape_.valid = false;
+    }
     double signal() const { return signal_; }
-    void setSignal(double countsPerMs) { signal_ = countsPerMs; }
+    void setSignal(double countsPerMs) {
+        signal_ = countsPerMs;
+        shape_.valid = false;
+    }
     bool unsignedRange() const { return unsignedRange_; }
     double fullScale() const { return unsignedRange_ ? 65535.0 : 32767.0; }
 
@@ -70,6 +77,10 @@ public:
     double counts(uint32_t pixel, uint32_t pixels, double integrationUs) const;
     // The word the board delivers for them.
     int16_t rawWord(uint32_t pixel, uint32_t pixels, double integrationUs) const;
+    // The words of a whole scan of n pixels after t µs. Kept until the pixel
+    // count, the time, the dark or the signal change, so that a request costs
+    // a copy rather than an exp() per pixel; valid until the next call.
+    std::span<const int16_t> scanWords(uint32_t pixels, double integrationUs);
     // The integration time a block asks for, in µs.
     double integrationTimeUs(std::span<const uint8_t> block) const;
 
@@ -125,6 +136,13 @@ private:
         uint32_t lost = 0;
     };
 
+    struct Shape {
+        bool valid = false;
+        uint32_t pixels = 0;
+        double integrationUs = 0.0;
+        std::vector<int16_t> words;
+    };
+
     int interfaceType_;
     bool unsignedRange_;
     uint16_t dark_;
@@ -134,6 +152,7 @@ private:
     std::deque<uint16_t> warnings_;
     double frameRate_;
     Ring ring_;
+    Shape shape_;
 };
 
 } // namespace sim
