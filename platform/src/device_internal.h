@@ -120,6 +120,9 @@ struct IoAccess {
     // completed; false when it was.
     static bool abandonIfOpen(const IoRequestPtr& request, DriverStatus reason);
     static bool isMarkedPending(const IoRequestPtr& request);
+    // The buffer's bytes, for the caller's next request once no one else
+    // holds the request.
+    static SystemBuffer takeBuffer(IoRequest& request);
 };
 
 // One thread that delivers device-change notifications.

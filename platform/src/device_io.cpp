@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 namespace platform {
 
@@ -88,6 +90,33 @@ void leaveFile(const std::shared_ptr<FileNode>& file, const IoRequestPtr& reques
     }
 }
 
+// Each thread keeps the buffer of its last finished request for its next.
+constexpr uint32_t kLargestKeptBuffer = 4u << 20;
+thread_local SystemBuffer t_keptBuffer;
+
+SystemBuffer systemBufferFor(const void* in, uint32_t inLength, uint32_t outLength) {
+    SystemBuffer buffer = std::exchange(t_keptBuffer, SystemBuffer{});
+    const uint32_t size = std::max(inLength, outLength);
+    if (buffer.capacity < size) {
+        buffer.bytes = std::make_unique_for_overwrite<uint8_t[]>(size);
+        buffer.capacity = size;
+    }
+    buffer.size = size;
+    if (inLength != 0) {
+        std::memcpy(buffer.bytes.get(), in, inLength);
+    }
+    // Output beyond the input starts cleared, whatever the last request left.
+    std::memset(buffer.bytes.get() + inLength, 0, size - inLength);
+    return buffer;
+}
+
+void keepSystemBuffer(IoRequestPtr& request) {
+    // Only once no driver holds the request any more may its bytes serve again.
+    if (request.use_count() == 1 && request->systemBuffer().size() <= kLargestKeptBuffer) {
+        t_keptBuffer = IoAccess::takeBuffer(*request);
+    }
+}
+
 const DispatchRoutine& routineFor(const DriverObject& driver, MajorFunction major) {
     switch (major) {
     case MajorFunction::Create:
@@ -112,8 +141,7 @@ DriverStatus runSimpleRequest(MajorFunction major, const std::shared_ptr<FileNod
     if (!routine) {
         return kStatusSuccess;
     }
-    auto request =
-        std::make_shared<IoRequest>(major, device, file, 0, std::vector<uint8_t>{}, 0, 0);
+    auto request = std::make_shared<IoRequest>(major, device, file, 0, SystemBuffer{}, 0, 0);
     const DriverStatus status = guarded("dispatch", [&] { return routine(device, request); });
     if (status == kStatusPending && !request->isCompleted() && major != MajorFunction::Create) {
         return kStatusSuccess; // cleanup and close are not waited for
@@ -268,14 +296,10 @@ bool deviceIoControl(DeviceHandle handle, uint32_t ioControlCode, const void* in
     if (!file) {
         return fail(EBADF);
     }
-    std::vector<uint8_t> buffer(std::max(inLength, outLength));
-    if (inLength != 0) {
-        std::memcpy(buffer.data(), in, inLength);
-    }
     DeviceNode& device = *file->device;
     auto request =
         std::make_shared<IoRequest>(MajorFunction::DeviceControl, device, file, ioControlCode,
-                                    std::move(buffer), inLength, outLength);
+                                    systemBufferFor(in, inLength, outLength), inLength, outLength);
     {
         std::lock_guard lock(layer().mutex);
         if (file->closing) {
@@ -308,6 +332,7 @@ bool deviceIoControl(DeviceHandle handle, uint32_t ioControlCode, const void* in
         }
     }
     leaveFile(file, request);
+    keepSystemBuffer(request);
     if (result != kStatusSuccess) {
         return fail(result);
     }

@@ -2,11 +2,12 @@
 
 #include "device_internal.h"
 
+#include <utility>
+
 namespace platform {
 
 IoRequest::IoRequest(MajorFunction major, DeviceObject& device, std::shared_ptr<FileObject> file,
-                     uint32_t code, std::vector<uint8_t> buffer, uint32_t inLength,
-                     uint32_t outLength)
+                     uint32_t code, SystemBuffer buffer, uint32_t inLength, uint32_t outLength)
     : major_(major), device_(device), file_(std::move(file)), code_(code),
       buffer_(std::move(buffer)), inLength_(inLength), outLength_(outLength) {}
 
@@ -120,6 +121,10 @@ DriverStatus IoAccess::wait(const IoRequestPtr& request) {
         return request->abandonStatus_;
     }
     return request->status_;
+}
+
+SystemBuffer IoAccess::takeBuffer(IoRequest& request) {
+    return std::exchange(request.buffer_, SystemBuffer{});
 }
 
 bool IoAccess::isMarkedPending(const IoRequestPtr& request) {

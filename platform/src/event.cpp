@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace platform {
 namespace detail {
@@ -149,6 +151,39 @@ WaitResult Waitable::wait(uint32_t timeoutMs) {
 Event::Event(ResetMode mode, bool initiallySet)
     : Waitable(mode == ResetMode::Manual, initiallySet) {}
 
+namespace {
+
+// An answer that comes within microseconds, as a worker's to its caller does,
+// would otherwise cost a sleep and a wake-up on each side: a wait looks a
+// little while before it sleeps. Bounded in real time whatever clock the wait
+// runs on; it changes only when the wait sleeps, never its outcome.
+constexpr auto kSpinLimit = std::chrono::microseconds(50);
+
+void spinForSignal(std::span<const std::shared_ptr<detail::WaitableState>> states) {
+    const auto until = std::chrono::steady_clock::now() + kSpinLimit;
+    for (unsigned round = 1;; ++round) {
+        for (const auto& state : states) {
+            if (state->signalled.load(std::memory_order_acquire)) {
+                return;
+            }
+        }
+        if (detail::currentStopRequested()) {
+            return;
+        }
+        if (round % 16 == 0) {
+            if (std::chrono::steady_clock::now() >= until) {
+                return;
+            }
+            std::this_thread::yield();
+        }
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+}
+
+} // namespace
+
 WaitAnyResult waitForAny(std::span<Waitable* const> objects, uint32_t timeoutMs) {
     if (objects.empty() || std::ranges::find(objects, nullptr) != objects.end()) {
         setLastError(EINVAL);
@@ -159,6 +194,9 @@ WaitAnyResult waitForAny(std::span<Waitable* const> objects, uint32_t timeoutMs)
     states.reserve(objects.size());
     for (Waitable* object : objects) {
         states.push_back(object->state_);
+    }
+    if (timeoutMs != 0) {
+        spinForSignal(states);
     }
     Clock& current = clock();
     WaitAnyResult result = detail::waitStates(states, deadlineAfterMs(current, timeoutMs), current);

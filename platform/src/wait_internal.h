@@ -33,7 +33,8 @@ struct WaitableState {
     };
 
     const bool manualReset;
-    bool signalled;
+    // Written under the dispatch mutex; read without it by a wait's first spin.
+    std::atomic<bool> signalled;
     std::vector<Waiter> waiters; // in arrival order
 };
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cerrno>
+#include <mutex>
 #include <thread>
 
 namespace devtest {
@@ -110,6 +111,59 @@ TEST_F(DeviceIoTest, AnswerLongerThanTheOutputIsCutToIt) {
     uint32_t returned = 0;
     ASSERT_TRUE(deviceIoControl(handle, kIoctlOverlong, in.data(), 8, out.data(), 4, &returned));
     EXPECT_EQ(returned, 4u);
+    EXPECT_TRUE(closeDevice(handle));
+}
+
+// The system buffer serves the thread's next request again: what a larger
+// earlier request left in it must not show in a later answer's output.
+TEST_F(DeviceIoTest, OutputBeyondTheInputStartsClearedAfterAnEarlierRequest) {
+    const DeviceHandle handle = openDevice(startOneDevice());
+    Bytes block{};
+    block.fill(0x11);
+    ASSERT_TRUE(
+        deviceIoControl(handle, kIoctlIncrement, block.data(), 16, block.data(), 16, nullptr));
+    std::array<uint8_t, 4> in{1, 2, 3, 4};
+    Bytes out{};
+    out.fill(0x55);
+    uint32_t returned = 0;
+    ASSERT_TRUE(deviceIoControl(handle, kIoctlOverlong, in.data(), 4, out.data(), 16, &returned));
+    EXPECT_EQ(returned, 16u);
+    const Bytes expected{1, 2, 3, 4};
+    EXPECT_EQ(out, expected);
+    EXPECT_TRUE(closeDevice(handle));
+}
+
+// A request the driver still holds after its caller was released keeps its
+// buffer: the caller's next request must get other bytes, or the late answer
+// would land in them.
+TEST_F(DeviceIoTest, AHeldRequestKeepsItsBufferFromTheCallersNextRequest) {
+    driver.useCancelRoutine = false;
+    const DeviceHandle handle = openDevice(startOneDevice());
+    Bytes second{};
+    second.fill(0x22);
+    bool firstOk = true;
+    bool secondOk = false;
+    std::thread caller([&] {
+        Bytes first{};
+        first.fill(0x11);
+        firstOk = deviceIoControl(handle, kIoctlHold, first.data(), 16, first.data(), 16, nullptr);
+        secondOk =
+            deviceIoControl(handle, kIoctlHold, second.data(), 16, second.data(), 16, nullptr);
+    });
+    ASSERT_TRUE(driver.waitHeld(1));
+    EXPECT_TRUE(cancelIo(handle));
+    ASSERT_TRUE(driver.waitHeld(2));
+    EXPECT_TRUE(driver.completeHeld(0x42)); // the first, late
+    {
+        std::lock_guard lock(driver.mutex);
+        ASSERT_EQ(driver.held.size(), 1u);
+        EXPECT_EQ(driver.held.front()->systemBuffer()[0], 0x22);
+    }
+    EXPECT_TRUE(driver.completeHeld(0x33));
+    caller.join();
+    EXPECT_FALSE(firstOk);
+    EXPECT_TRUE(secondOk);
+    EXPECT_EQ(second[15], 0x33);
     EXPECT_TRUE(closeDevice(handle));
 }
 

@@ -23,6 +23,8 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <span>
+#include <utility>
 #include <vector>
 
 namespace tarvik {
@@ -91,20 +93,43 @@ int32_t switchOpticalMux(DeviceSlot& slot, int32_t id, const LibraryState& state
     return 0;
 }
 
-struct WorkerDone {
-    int32_t id;
-    platform::Event* event;
-};
-
-// Waits for workers started before a failure so none scans on unobserved;
-// their results are dropped with the call.
-void drainWorkers(std::vector<WorkerDone>& started) {
-    for (const WorkerDone& done : started) {
-        done.event->wait(platform::kInfinite);
-        done.event->reset();
+// The workers started in a pass, in start order; at most one per slot, kept
+// without allocating since every spectrum starts one.
+class StartedWorkers {
+public:
+    void add(int32_t id, platform::Event* done) {
+        ids_[count_] = id;
+        events_[count_] = done;
+        ++count_;
     }
-    started.clear();
-}
+    bool empty() const { return count_ == 0; }
+    std::span<platform::Waitable* const> events() const { return {events_.data(), count_}; }
+    // Takes entry i out, keeping the order of the others; its ID and event.
+    std::pair<int32_t, platform::Event*> take(size_t i) {
+        const std::pair<int32_t, platform::Event*> taken{ids_[i],
+                                                         static_cast<platform::Event*>(events_[i])};
+        for (size_t k = i + 1; k < count_; ++k) {
+            ids_[k - 1] = ids_[k];
+            events_[k - 1] = events_[k];
+        }
+        --count_;
+        return taken;
+    }
+    // Waits for workers started before a failure so none scans on
+    // unobserved; their results are dropped with the call.
+    void drain() {
+        while (!empty()) {
+            platform::Event* done = take(0).second;
+            done->wait(platform::kInfinite);
+            done->reset();
+        }
+    }
+
+private:
+    std::array<int32_t, kMaxInterfaceId> ids_{};
+    std::array<platform::Waitable*, kMaxInterfaceId> events_{};
+    size_t count_ = 0;
+};
 
 class BoardAcquisition {
 public:
@@ -114,7 +139,7 @@ public:
     int32_t run() {
         for (;;) {
             if (startPass() != 0) {
-                drainWorkers(started_);
+                started_.drain();
                 return -1;
             }
             if (!awaitPass()) {
@@ -196,7 +221,7 @@ private:
             if (ResizeRequestBlock(s, words) != 0) {
                 return -1;
             }
-            started_.push_back({s, row.doneEvent.get()});
+            started_.add(s, row.doneEvent.get());
             row.state = kWorkerStarted;
             row.startEvent->set();
         }
@@ -205,22 +230,17 @@ private:
 
     bool awaitPass() {
         while (!started_.empty()) {
-            std::vector<platform::Waitable*> events;
-            for (const WorkerDone& done : started_) {
-                events.push_back(done.event);
-            }
             const platform::WaitAnyResult waited =
-                platform::waitForAny(events, platform::kInfinite);
+                platform::waitForAny(started_.events(), platform::kInfinite);
             if (waited.result != platform::WaitResult::Signalled) {
                 recordError(0, KORAL_LEVEL_NOT_DONE, kCodeAcqThread,
                             platformErrorInfo(platform::lastError()));
-                drainWorkers(started_);
+                started_.drain();
                 return false;
             }
-            const WorkerDone done = started_[waited.index];
-            started_.erase(started_.begin() + static_cast<std::ptrdiff_t>(waited.index));
-            done.event->reset();
-            finishSlot(done.id);
+            const auto [id, event] = started_.take(waited.index);
+            event->reset();
+            finishSlot(id);
         }
         return true;
     }
@@ -294,7 +314,7 @@ private:
     bool switchedThisPass_ = false;
     bool warningSeen_ = false;
     bool errorSeen_ = false;
-    std::vector<WorkerDone> started_;
+    StartedWorkers started_;
     std::array<uint16_t, kSlotCount> savedModes_{};
 };
 

@@ -54,8 +54,13 @@ int32_t runScanCommand(int32_t interfaceId, bool demo) {
         return 0;
     }
     const uint32_t length = KORAL_REQUEST_BLOCK_SIZE + slot->extraBytes;
-    if (!platform::deviceIoControl(slot->deviceHandle, IOCTL_BOARD_GET_SCANS, block, length, block,
-                                   length, nullptr)) {
+    std::atomic<uint64_t>& inFlight =
+        libraryState()->acquisitionThreads.rows[static_cast<size_t>(interfaceId)].scanInFlight;
+    inFlight.store(uint64_t{slot->deviceHandle} + 1, std::memory_order_release);
+    const bool sent = platform::deviceIoControl(slot->deviceHandle, IOCTL_BOARD_GET_SCANS, block,
+                                                length, block, length, nullptr);
+    inFlight.store(0, std::memory_order_release);
+    if (!sent) {
         recordError(0, KORAL_LEVEL_DEVICE, code::kDeviceIo, 0);
         return -1;
     }

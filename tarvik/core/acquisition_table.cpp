@@ -1,10 +1,13 @@
 #include "core/acquisition_table.h"
 
 #include "core/library_state.h"
+#include "core/locks.h"
 
 #include "platform/clock.h"
+#include "platform/device.h"
 
 #include <chrono>
+#include <thread>
 
 namespace tarvik {
 
@@ -18,6 +21,36 @@ void clearAcquisitionThreadRow(AcquisitionThreadRow& row) {
     row.state = kWorkerNone;
     row.result = 0;
     row.demo = 0;
+}
+
+bool CancelScanInFlight(int32_t interfaceId) {
+    LibraryState* state = libraryState();
+    if (state == nullptr) {
+        return false;
+    }
+    bool any = false;
+    auto& rows = state->acquisitionThreads.rows;
+    for (size_t id = 1; id < rows.size(); ++id) {
+        if (interfaceId != 0 && static_cast<size_t>(interfaceId) != id) {
+            continue;
+        }
+        const uint64_t inFlight = rows[id].scanInFlight.load(std::memory_order_acquire);
+        if (inFlight != 0) {
+            any = platform::cancelIo(static_cast<platform::DeviceHandle>(inFlight - 1)) || any;
+        }
+    }
+    return any;
+}
+
+std::unique_lock<std::recursive_mutex> LockDeviceForClose(int32_t interfaceId) {
+    std::unique_lock lock(deviceLock(), std::try_to_lock);
+    while (!lock.owns_lock()) {
+        CancelScanInFlight(interfaceId);
+        // A holder that is not stuck in a scan ends by itself: look again soon.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.try_lock();
+    }
+    return lock;
 }
 
 void resetAcquisitionThreadTable(AcquisitionThreadTable& table) {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace tarvik {
 
@@ -32,6 +33,9 @@ struct AcquisitionThreadRow {
     std::atomic<int32_t> state{kWorkerNone};
     std::atomic<int32_t> result{0}; // 0 ok, -1 error, a driver warning code 194..199
     uint8_t demo = 0;               // synthetic data instead of the board
+    // The device handle + 1 of the scan command the worker has in flight, 0
+    // when none: read without the DeviceLock, which its caller holds.
+    std::atomic<uint64_t> scanInFlight{0};
 };
 
 struct AcquisitionThreadTable {
@@ -46,5 +50,15 @@ void resetAcquisitionThreadTable(AcquisitionThreadTable& table);
 // ended are cleared, the others keep their worker (it is joined when the table
 // goes).
 void StopAllAcquisitionThreads();
+
+// Cancels the scan command that the worker of the ID (0: of every ID) has in
+// flight; true when there was one. Needs no lock.
+bool CancelScanInFlight(int32_t interfaceId);
+// Takes the DeviceLock for a close or the unload of the ID (0: all). While
+// another thread holds it, the scan command of the ID in flight is cancelled
+// (again, should a new one start), so that an acquisition waiting for a board
+// that never answers gives the lock up: the close would cancel that command
+// anyway.
+std::unique_lock<std::recursive_mutex> LockDeviceForClose(int32_t interfaceId);
 
 } // namespace tarvik

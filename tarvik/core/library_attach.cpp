@@ -69,7 +69,7 @@ int32_t LibraryDetach() {
     std::shared_ptr<DeviceNotifyThread> notificationThread;
     std::shared_ptr<DeviceNotifySubscriberList> subscribers;
     {
-        std::lock_guard guard(deviceLock());
+        const auto guard = LockDeviceForClose(0);
         g_attached.store(false, std::memory_order_release);
         if (LibraryState* state = libraryState()) {
             if (state->openInterfaces > 0 && state->interfaceTypeInUse == kTypeSerial) {

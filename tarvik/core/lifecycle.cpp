@@ -1,6 +1,8 @@
 #include "core/lifecycle.h"
+
 #include "tarvik_request_block.h"
 
+#include "core/acquisition_table.h"
 #include "core/device_command.h"
 #include "core/export_frame.h"
 #include "core/firmware_features.h"
@@ -800,7 +802,7 @@ int32_t DeInitializeOperationElectronics(uint32_t interfaceId) {
 
 int32_t CloseOperationElectronics(uint32_t interfaceId) {
     const auto id = static_cast<int32_t>(interfaceId);
-    Guard guard(deviceLock());
+    const auto guard = LockDeviceForClose(id);
     const int32_t check = CheckInterfaceState(kCheckDeviceOpen, id);
     if (check != 0 && check != -2) {
         return fail(kCloseName, true);
@@ -882,7 +884,7 @@ int32_t CloseOperationElectronics(uint32_t interfaceId) {
 
 int32_t CloseOperationElectronicsWithoutDeInit(uint32_t interfaceId) {
     const auto id = static_cast<int32_t>(interfaceId);
-    Guard guard(deviceLock());
+    const auto guard = LockDeviceForClose(id);
     if (CheckInterfaceState(kCheckDeviceOpen, id) != 0) {
         return fail(kCloseKeepName, true);
     }

@@ -13,9 +13,11 @@
 #include "platform/device.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 namespace tarvik::testing {
 namespace {
@@ -101,6 +103,25 @@ TEST_F(AcquisitionSimTest, UnloadCancelsAScanThatNeverCompletes) {
     StopAllAcquisitionThreads();
     EXPECT_FALSE(row.thread);
     EXPECT_EQ(row.state, kWorkerNone);
+    EXPECT_EQ(board->heldCount(), 0u);
+}
+
+// A close from another thread must not wait for ever behind an acquisition
+// whose scan the board never answers: it cancels that scan, the acquisition
+// fails, and the close goes through.
+TEST_F(AcquisitionSimTest, CloseFromAnotherThreadCancelsAScanThatNeverCompletes) {
+    board->injectHang(IOCTL_BOARD_GET_SCANS);
+    std::atomic<int32_t> acquired{1};
+    std::thread caller([&] { acquired = KORAL_GetSpectra(1); });
+    const bool held = board->waitForHeld(1);
+    EXPECT_TRUE(held);
+    if (held) {
+        EXPECT_EQ(KORAL_CloseOperationElectronics(1), 0) << describe(record());
+    } else {
+        board->releaseHeld();
+    }
+    caller.join();
+    EXPECT_EQ(acquired, -1);
     EXPECT_EQ(board->heldCount(), 0u);
 }
 

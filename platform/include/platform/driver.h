@@ -197,6 +197,15 @@ protected:
     ~FileObject() = default;
 };
 
+// The bytes behind a request's system buffer. The layer hands them from one
+// request of a thread to its next, so that a request neither allocates nor
+// clears what its caller fills anyway.
+struct SystemBuffer {
+    std::unique_ptr<uint8_t[]> bytes;
+    uint32_t capacity = 0;
+    uint32_t size = 0;
+};
+
 // One request. The driver keeps the pointer as long as it needs the request;
 // the buffer is the driver's own, never the caller's memory.
 class IoRequest : public std::enable_shared_from_this<IoRequest> {
@@ -208,7 +217,7 @@ public:
     uint32_t inputBufferLength() const { return inLength_; }
     uint32_t outputBufferLength() const { return outLength_; }
     // max(input, output) bytes: the input on entry, the output on completion.
-    std::span<uint8_t> systemBuffer() { return buffer_; }
+    std::span<uint8_t> systemBuffer() { return {buffer_.bytes.get(), buffer_.size}; }
 
     // Bytes of the buffer that are the answer.
     void setInformation(uint32_t bytes);
@@ -233,7 +242,7 @@ public:
     bool clearCancelRoutine();
 
     IoRequest(MajorFunction major, DeviceObject& device, std::shared_ptr<FileObject> file,
-              uint32_t code, std::vector<uint8_t> buffer, uint32_t inLength, uint32_t outLength);
+              uint32_t code, SystemBuffer buffer, uint32_t inLength, uint32_t outLength);
     IoRequest(const IoRequest&) = delete;
     IoRequest& operator=(const IoRequest&) = delete;
 
@@ -244,7 +253,7 @@ private:
     DeviceObject& device_;
     const std::shared_ptr<FileObject> file_;
     const uint32_t code_;
-    std::vector<uint8_t> buffer_;
+    SystemBuffer buffer_;
     const uint32_t inLength_;
     const uint32_t outLength_;
 
