@@ -7,7 +7,6 @@
 #include "platform/device.h"
 
 #include <chrono>
-#include <thread>
 
 namespace tarvik {
 
@@ -44,11 +43,18 @@ bool CancelScanInFlight(int32_t interfaceId) {
 
 std::unique_lock<std::recursive_mutex> LockDeviceForClose(int32_t interfaceId) {
     std::unique_lock lock(deviceLock(), std::try_to_lock);
-    while (!lock.owns_lock()) {
-        CancelScanInFlight(interfaceId);
-        // A holder that is not stuck in a scan ends by itself: look again soon.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        lock.try_lock();
+    if (lock.owns_lock()) {
+        return lock;
+    }
+    // A scan that ends lets the close wait for it; one that has not ended
+    // when a worker would have been given up on never will.
+    const platform::TimePoint deadline =
+        platform::deadlineAfterMs(platform::clock(), kWorkerStopTimeoutMs);
+    while (!lock.try_lock()) {
+        if (platform::clock().now() >= deadline) {
+            CancelScanInFlight(interfaceId);
+        }
+        platform::sleepMs(1);
     }
     return lock;
 }

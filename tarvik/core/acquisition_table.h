@@ -55,10 +55,11 @@ void StopAllAcquisitionThreads();
 // flight; true when there was one. Needs no lock.
 bool CancelScanInFlight(int32_t interfaceId);
 // Takes the DeviceLock for a close or the unload of the ID (0: all). While
-// another thread holds it, the scan command of the ID in flight is cancelled
-// (again, should a new one start), so that an acquisition waiting for a board
-// that never answers gives the lock up: the close would cancel that command
-// anyway.
+// another thread holds it, the close waits up to the workers' stop time-out
+// on the platform clock; after that it cancels the scan command of the ID in
+// flight (again, should a new one start), so that an acquisition waiting for
+// a board that never answers gives the lock up. The close would cancel that
+// command anyway.
 std::unique_lock<std::recursive_mutex> LockDeviceForClose(int32_t interfaceId);
 
 } // namespace tarvik

@@ -10,6 +10,7 @@
 #include "sim/board_driver.h"
 #include "sim/board_registry.h"
 
+#include "platform/clock.h"
 #include "platform/device.h"
 
 #include <algorithm>
@@ -107,9 +108,12 @@ TEST_F(AcquisitionSimTest, UnloadCancelsAScanThatNeverCompletes) {
 }
 
 // A close from another thread must not wait for ever behind an acquisition
-// whose scan the board never answers: it cancels that scan, the acquisition
-// fails, and the close goes through.
+// whose scan the board never answers: after the workers' stop time-out (on
+// the virtual clock, which the close's own waits move on) it cancels that
+// scan, the acquisition fails, and the close goes through.
 TEST_F(AcquisitionSimTest, CloseFromAnotherThreadCancelsAScanThatNeverCompletes) {
+    platform::VirtualClock clock;
+    platform::ScopedClock scoped(clock);
     board->injectHang(IOCTL_BOARD_GET_SCANS);
     std::atomic<int32_t> acquired{1};
     std::thread caller([&] { acquired = KORAL_GetSpectra(1); });
@@ -123,6 +127,7 @@ TEST_F(AcquisitionSimTest, CloseFromAnotherThreadCancelsAScanThatNeverCompletes)
     caller.join();
     EXPECT_EQ(acquired, -1);
     EXPECT_EQ(board->heldCount(), 0u);
+    EXPECT_GE(clock.now() - platform::TimePoint{}, std::chrono::milliseconds(kWorkerStopTimeoutMs));
 }
 
 } // namespace
