@@ -57,7 +57,7 @@ void BM_ParseFrame(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(frame.size()));
 }
-BENCHMARK(BM_ParseFrame)->Args({1044, 1})->Args({2048, 1})->Args({1044, 100});
+BENCHMARK(BM_ParseFrame)->Args({1044, 1})->Args({2048, 1})->Args({1044, 100})->UseRealTime();
 
 void BM_CopyFrame(benchmark::State& state) {
     const FrameLayout layout =
@@ -72,6 +72,6 @@ void BM_CopyFrame(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(frame.size()));
 }
-BENCHMARK(BM_CopyFrame)->Args({1044, 1})->Args({2048, 1})->Args({1044, 100});
+BENCHMARK(BM_CopyFrame)->Args({1044, 1})->Args({2048, 1})->Args({1044, 100})->UseRealTime();
 
 } // namespace

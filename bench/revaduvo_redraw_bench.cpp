@@ -89,7 +89,7 @@ void BM_RedrawFiftyStored(benchmark::State& state) {
     }
     state.SetLabel("4096 px current + 50 stored");
 }
-BENCHMARK(BM_RedrawFiftyStored)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_RedrawFiftyStored)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 // Its two halves: the series filled anew, and the painting alone.
 void BM_UpdateGraphOnly(benchmark::State& state) {
@@ -98,7 +98,7 @@ void BM_UpdateGraphOnly(benchmark::State& state) {
         scene.view.updateGraph(scene.input);
     }
 }
-BENCHMARK(BM_UpdateGraphOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UpdateGraphOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RenderOnly(benchmark::State& state) {
     Scene scene;
@@ -107,6 +107,6 @@ void BM_RenderOnly(benchmark::State& state) {
         scene.render();
     }
 }
-BENCHMARK(BM_RenderOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
