@@ -170,8 +170,12 @@ int32_t ResizeRequestBlock(int32_t interfaceId, uint32_t words) {
 
 int32_t SendDeviceCommand(uint32_t command) {
     std::lock_guard guard(deviceLock());
+    return SendSlotCommand(actualSlot(), command);
+}
+
+int32_t SendSlotCommand(DeviceSlot* slot, uint32_t command) {
+    std::lock_guard guard(deviceLock());
     LibraryState* state = libraryState();
-    DeviceSlot* slot = actualSlot();
     if (state == nullptr || slot == nullptr) {
         // Nothing to send to: the actual ID has no slot.
         recordError(actualInterfaceId(), KORAL_LEVEL_IGNORED, code::kDeviceNotOpen, 0);

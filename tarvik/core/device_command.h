@@ -7,11 +7,16 @@
 
 namespace tarvik {
 
+struct DeviceSlot;
+
 // 0 done; -1 failed with the record filled (interface ID 0). The target is the
 // slot of the actual interface ID: make the right ID actual first (a passing
 // CheckInterfaceState with an ID of 1 or more does that). Callers hold the
 // DeviceLock.
 int32_t SendDeviceCommand(uint32_t command);
+// The same for a slot given (the arrival handler's scratch slot 0, which is
+// never the actual one).
+int32_t SendSlotCommand(DeviceSlot* slot, uint32_t command);
 
 // Gives the slot's block a data area of n 16-bit words (reallocating when the
 // size changes) and clears it and the scan data. 0, or -1 with level 2, code

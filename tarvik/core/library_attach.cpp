@@ -3,6 +3,7 @@
 #include "acquisition/raw_data.h"
 
 #include "core/acquisition_table.h"
+#include "core/device_notify.h"
 #include "core/export_frame.h"
 #include "core/last_error.h"
 #include "core/library_state.h"
@@ -66,8 +67,6 @@ int32_t LibraryAttach() {
 }
 
 int32_t LibraryDetach() {
-    std::shared_ptr<DeviceNotifyThread> notificationThread;
-    std::shared_ptr<DeviceNotifySubscriberList> subscribers;
     {
         const auto guard = LockDeviceForClose(0);
         g_attached.store(false, std::memory_order_release);
@@ -75,14 +74,10 @@ int32_t LibraryDetach() {
             if (state->openInterfaces > 0 && state->interfaceTypeInUse == kTypeSerial) {
                 CloseQrePort();
             }
-            notificationThread = std::move(state->notificationThread);
-            subscribers = std::move(state->subscribers);
         }
     }
     // Not under the DeviceLock: the notification thread's handlers take it.
-    // The destructor stops the thread (up to 5000 ms), then the subscribers go.
-    notificationThread.reset();
-    subscribers.reset();
+    DestroyDeviceNotifyObjects();
     StopAllAcquisitionThreads();
     // Records a client never freed go with the library, not with the process.
     ReleaseAllRawData();

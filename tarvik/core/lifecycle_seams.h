@@ -20,6 +20,7 @@
 #include "acquisition/acquire_spectra.h"
 #include "acquisition/acquisition_worker.h"
 #include "acquisition/integration_time.h"
+#include "core/device_notify.h"
 #include "hardware/cooled_board.h"
 #include "hardware/hardware_configuration.h"
 #include "tarvik.h"
@@ -35,23 +36,21 @@ struct LifecycleSeams {
     // --- hot-plug notification of USB boards (types 6 and 8)
     // IsDeviceNotifyRunning: the thread object exists, has a thread and its
     // status is below 10.
-    std::function<bool()> isDeviceNotifyRunning = [] { return false; };
+    std::function<bool()> isDeviceNotifyRunning = &IsDeviceNotifyRunning;
     // StartDeviceNotifyThread (type 6 or 8): subscriber list and thread exist
     // and the thread watches the type's device-interface class. False fails
     // the open with level 5, code 508, info 835.
-    std::function<bool(uint32_t interfaceType)> startDeviceNotifyThread = [](uint32_t) {
-        return true;
-    };
+    std::function<bool(uint32_t interfaceType)> startDeviceNotifyThread = &StartDeviceNotifyThread;
     // RegisterHandleNotification (watch or stop watching one handle for its
     // removal). False when watching: the open fails as for no board found.
     // Never called with the placeholder or the invalid handle.
     std::function<bool(bool watch, platform::DeviceHandle handle)> registerHandleNotification =
-        [](bool, platform::DeviceHandle) { return true; };
+        &RegisterHandleNotification;
     // StopNotificationThread when the last USB interface closes: stop the
     // thread (5000 ms, then terminate), close its handle, clear the
     // subscriber list; the object stays. The notification handlers must not
     // keep this stop waiting for the DeviceLock, which the close holds.
-    std::function<void()> stopNotificationThread = [] {};
+    std::function<void()> stopNotificationThread = &StopNotificationThread;
 
     // --- acquisition workers and the engine's helpers
     // The worker start of the initialise, called only while the ID's row of

@@ -116,6 +116,30 @@ int32_t KORAL_CloseOperationElectronicsWithoutDeInit(uint32_t interfaceId);
 int32_t KORAL_SetInterfaceActive(uint32_t interfaceId);
 int32_t KORAL_SetInterfaceInActive(uint32_t interfaceId);
 
+/* --- hot-plug of USB boards (types 6 and 8) ------------------------------ */
+
+/* Posted to subscribers when a watched USB board goes or comes back:
+ * wParam KORAL_NOTIFY_ARRIVAL or KORAL_NOTIFY_REMOVAL; lParam bits 0-7 the
+ * interface ID, bit 8 success (arrival: the board was reopened and, when the
+ * interface was initialised, initialised again; removal: its handle was
+ * closed cleanly). While a board is away, exports on its ID fail with level
+ * 5, code 511, info 808; KORAL_CloseOperationElectronics still closes it. */
+#define KORAL_WM_DEVICE_NOTIFY 0xA001u
+#define KORAL_NOTIFY_ARRIVAL 1u
+#define KORAL_NOTIFY_REMOVAL 2u
+/* Ordinal 137. Subscribes a target while a USB interface is open: mode 0 a
+ * window handle, mode 1 a thread id of the process's message layer (a Qt
+ * program gets the messages as events through its adapter). interfaceId 0:
+ * events of every interface. At most 17 subscribers; the last close of a USB
+ * interface drops them all. 0 with the subscription handle (0x0C34xxxx)
+ * written, or -1. */
+int32_t KORAL_RegisterDeviceNotification(int32_t interfaceId /* 0 = all */,
+                                         uint32_t target /* window handle or thread id */,
+                                         uint32_t* handleOut,
+                                         uint8_t mode /* 0 window, 1 thread */);
+/* Ordinal 138. Ends a subscription. 0 or -1. */
+int32_t KORAL_UnregisterDeviceNotification(uint32_t subscriptionHandle);
+
 /* --- errors and warnings ------------------------------------------------ */
 
 /* Ordinal 5. The error box: -2 query (1 on, 0 off); 1 or -1 on; 0 off; any
