@@ -11,6 +11,8 @@
 #include "platform/messages.h"
 
 #include <atomic>
+#include <filesystem>
+#include <iterator>
 #include <thread>
 
 namespace tarvik::testing {
@@ -226,10 +228,13 @@ TEST_F(DeviceNotifyTest, ForeignArrivalPostsNothingAndLetsTheBoardGo) {
     other.usbBoard = false;
     other.boardId = 5;
     ASSERT_EQ(sim::BoardRegistry::instance().addBoard(other), 0);
+    // Changes are handled in order: once the own board's arrival is told,
+    // the other one's was handled.
+    ASSERT_EQ(sim::BoardRegistry::instance().plugIn("one"), 0);
+    EXPECT_EQ(next(), (std::pair<platform::WParam, platform::LParam>{1, 0x101}));
     EXPECT_TRUE(nothingQueued());
-    // The probe does not hold the board.
-    EXPECT_TRUE(memberIsFree(6, 0));
-    EXPECT_EQ(deviceSlot(1)->deviceHandle, platform::kInvalidDeviceHandle);
+    // The probe let the other board go: only the library's own is held.
+    EXPECT_EQ(static_cast<int>(memberIsBusy(6, 0)) + static_cast<int>(memberIsBusy(6, 1)), 1);
     EXPECT_EQ(KORAL_CloseOperationElectronics(1), 0);
 }
 
@@ -325,6 +330,23 @@ TEST_F(DeviceNotifyAcquisitionTest, CloseWhileTheThreadWaitsForTheDeviceLock) {
     }
     EXPECT_FALSE(IsDeviceNotifyRunning());
     EXPECT_EQ(deviceSlot(1), nullptr);
+}
+
+size_t threadCount() {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                             std::filesystem::directory_iterator{}));
+}
+
+TEST_F(DeviceNotifyTest, UnloadEndsTheRunningThread) {
+    loadBoards(usbBoard("one", 1));
+    const size_t before = threadCount();
+    ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, 6, 1), 0);
+    subscribe(1);
+    EXPECT_EQ(threadCount(), before + 1);
+    ASSERT_EQ(sim::BoardRegistry::instance().unplug("one"), 0);
+    EXPECT_EQ(LibraryDetach(), 1);
+    EXPECT_EQ(threadCount(), before);
+    attach(); // for the fixture's own unload
 }
 
 } // namespace
