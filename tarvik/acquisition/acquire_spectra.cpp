@@ -30,7 +30,7 @@
 namespace tarvik {
 namespace {
 
-using Guard = std::lock_guard<std::recursive_timed_mutex>;
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 constexpr const char* kGetSpectraName = "KORAL_GetSpectra";
 constexpr const char* kGetDarkCurrentName = "KORAL_GetDarkCurrent";

@@ -19,7 +19,7 @@
 namespace tarvik {
 namespace {
 
-using Guard = std::lock_guard<std::recursive_timed_mutex>;
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 constexpr int32_t kCodeLoadFailed = 509;      // "FAILED TO LOAD LINEARIZATION COEFFICIENTS FILE"
 constexpr int32_t kCodeLinearizeFailed = 510; // "LINEARIZATION FAILED"

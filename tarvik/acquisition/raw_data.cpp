@@ -23,7 +23,7 @@
 namespace tarvik {
 namespace {
 
-using Guard = std::lock_guard<std::recursive_timed_mutex>;
+using Guard = std::lock_guard<std::recursive_mutex>;
 using RecordTable = platform::HandleTable<std::shared_ptr<RawDataRecord>>;
 
 constexpr const char* kAllocName = "KORAL_AllocRawData";

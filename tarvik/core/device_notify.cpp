@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace tarvik {
 namespace {
@@ -237,11 +238,11 @@ void DeviceNotifyThread::handleQueuedChanges() {
 // The close holds the DeviceLock while it stops this thread: wait for the
 // lock only as long as nobody asks the thread to stop.
 bool DeviceNotifyThread::lockDevice() {
-    constexpr auto kLookAgain = std::chrono::milliseconds(20);
-    while (!deviceLock().try_lock_for(kLookAgain)) {
+    while (!deviceLock().try_lock()) {
         if (thread_.stopRequested()) {
             return false;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }

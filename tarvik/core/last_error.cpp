@@ -15,7 +15,7 @@
 namespace tarvik {
 namespace {
 
-using Guard = std::lock_guard<std::recursive_timed_mutex>;
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 constexpr size_t kTextFieldSize = 50; // each text of the box: at most 49 characters
 constexpr size_t kBoxTextSize = 300;  // the box text: at most 299 characters

@@ -15,7 +15,7 @@
 namespace tarvik {
 namespace {
 
-using Guard = std::lock_guard<std::recursive_timed_mutex>;
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 constinit LibraryState* g_state = nullptr;
 

@@ -31,7 +31,7 @@
 namespace tarvik {
 namespace {
 
-using Guard = std::lock_guard<std::recursive_timed_mutex>;
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 constexpr const char* kOpenName = "KORAL_OpenOperationElectronicsDevice";
 constexpr const char* kInitName = "KORAL_InitializeOperationElectronics";

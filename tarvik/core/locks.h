@@ -11,8 +11,8 @@
 
 namespace tarvik {
 
-std::recursive_timed_mutex& deviceLock();
-std::recursive_timed_mutex& rawDataLock();
-std::recursive_timed_mutex& errorLock();
+std::recursive_mutex& deviceLock();
+std::recursive_mutex& rawDataLock();
+std::recursive_mutex& errorLock();
 
 } // namespace tarvik

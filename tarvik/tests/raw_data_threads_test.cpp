@@ -13,7 +13,7 @@
 namespace tarvik::testing {
 namespace {
 
-using Guard = std::lock_guard<std::recursive_timed_mutex>;
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 class RawDataThreadsTest : public RawDataTest {
 protected:
