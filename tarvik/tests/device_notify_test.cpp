@@ -339,6 +339,9 @@ size_t threadCount() {
 
 TEST_F(DeviceNotifyTest, UnloadEndsTheRunningThread) {
     loadBoards(usbBoard("one", 1));
+    // A first round lets the device layer start the threads it keeps.
+    ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, 6, 1), 0);
+    ASSERT_EQ(KORAL_CloseOperationElectronics(1), 0);
     const size_t before = threadCount();
     ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, 6, 1), 0);
     subscribe(1);
