@@ -5,9 +5,11 @@
 #include "core/acquisition_table.h"
 #include "core/device_notify.h"
 #include "core/export_frame.h"
+#include "core/information_dialog.h"
 #include "core/last_error.h"
 #include "core/library_state.h"
 #include "core/locks.h"
+#include "hardware/actual_configuration.h"
 #include "hardware/sensor_tables.h"
 
 #include "platform/last_error.h"
@@ -62,6 +64,8 @@ int32_t LibraryAttach() {
         return failAttach();
     }
     state->osVersionCode = os;
+    // Modes 1 and 2 of the configuration read show the information dialog.
+    setConfigurationDialogHook(&ShowInformationDialog);
     g_attached.store(true, std::memory_order_release);
     return 1;
 }

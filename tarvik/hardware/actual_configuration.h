@@ -14,8 +14,8 @@
 //     DeviceLock held, which fills the record that mode 3 returns;
 //   - the initialise and the hardware configuration set load a description
 //     file into the slot with LoadSlotSensorDescription;
-//   - the information dialog replaces the hook of modes 1 and 2 with
-//     setConfigurationDialogHook.
+//   - the library's set-up installs the information dialog as the hook of
+//     modes 1 and 2 (setConfigurationDialogHook).
 
 #include "tarvik.h"
 
@@ -70,9 +70,8 @@ int32_t KORAL_GetActualConfiguration2(uint32_t mode, ActualConfigurationRecord* 
 // The information dialog that modes 1 and 2 show: called as
 // ShowInformationDialog(0, 0) would be, modal, on the caller's thread while it
 // holds the DeviceLock, with the last-error record saved around it; it returns
-// when the dialog has closed (its result is not looked at). Until the
-// information dialog exists no hook is installed and modes 1 and 2 read as
-// mode 0 does.
+// when the dialog has closed (its result is not looked at). Without a hook
+// modes 1 and 2 read as mode 0 does.
 using ConfigurationDialogHook = int32_t (*)(uint32_t, uint8_t);
 // Installs a hook (null: the one that does nothing); returns the previous one.
 ConfigurationDialogHook setConfigurationDialogHook(ConfigurationDialogHook hook);
