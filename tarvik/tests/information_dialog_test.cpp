@@ -1,19 +1,16 @@
 // The information dialog's model without a GUI: the tree of an interface, the
 // texts of a selection, and the dialog run by the configuration read.
 
-#include "support/tarvik_test.h"
+#include "information_dialog_fixture.h"
 
 #include "core/information_dialog.h"
 #include "core/library_state.h"
 #include "hardware/eeprom_image.h"
 
 #include "platform/clock.h"
-#include "platform/device.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 namespace tarvik::testing {
@@ -210,39 +207,7 @@ TEST_F(InformationDialogTest, FailedSensorReadAndVersions) {
     EXPECT_EQ(f.versionLabel + " " + f.versionValue, "Firmware version 3.14");
 }
 
-// Simulated boards through the request-block driver: board 1 with two
-// channels behind a multiplexer and a lamp module, board 2 without either.
-class InformationDialogBoardTest : public TarvikTest {
-protected:
-    void SetUp() override {
-        const std::string setup = (roots.user.path() / "sim.ini").string();
-        std::ofstream(setup) << "[board mux]\nusb_board = 0\nboard_id = 1\nmux_image = 2\n"
-                                "mux_assembly = 6\nlight_sources = 0x40:lamp0\n"
-                                "[board plain]\nusb_board = 0\nboard_id = 2\n"
-                                "driver_version = 1015\n";
-        ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
-        ::setenv("VELDON_SIMULATION", setup.c_str(), 1);
-        TarvikTest::SetUp();
-        for (uint32_t id = 1; id <= 2; ++id) {
-            ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, id), 0);
-            ASSERT_EQ(KORAL_InitializeOperationElectronics(0, id), 0);
-        }
-        // Both channels of the multiplexer in use.
-        ASSERT_EQ(KORAL_ParaSetMUXMode(2, 2, 1), 0);
-    }
-    void TearDown() override {
-        setInformationDialogPresenter(nullptr);
-        for (uint32_t id = 1; id <= 2; ++id) {
-            KORAL_CloseOperationElectronics(id);
-        }
-        TarvikTest::TearDown();
-        EXPECT_TRUE(platform::shutdownDevices());
-        ::unsetenv("VELDON_DRIVER_PATH");
-        ::unsetenv("VELDON_SIMULATION");
-    }
-};
-
-TEST_F(InformationDialogBoardTest, TreeAndTextsOfTheBoards) {
+TEST_F(InformationDialogBoards, TreeAndTextsOfTheBoards) {
     // The module's sensor reads wait on the clock.
     platform::VirtualClock clock;
     const platform::ScopedClock scoped(clock);
@@ -254,8 +219,11 @@ TEST_F(InformationDialogBoardTest, TreeAndTextsOfTheBoards) {
                                         "    [0]*Optical multiplexer MUX-7WEN, 2 channels #65+\n"
                                         "      [0]* 1. Sensor type 7 #385\n"
                                         "      [0]* 2. Sensor type 7 #641\n"
-                                        "  [0] 1. Lamp module #289\n");
-    EXPECT_EQ(render(dialog.tree()[1]).substr(0, 24), "[0]* 2. USB board V1 #2+");
+                                        "  [0] 1. Lamp module #289\n"
+                                        "  [0] 2. Flash module #545\n");
+    EXPECT_EQ(render(dialog.tree()[1]), "[0]* 2. USB board V1 #2+\n"
+                                        "  [0]*Front end type 11 with cooled detector board #34+\n"
+                                        "    [0]*Sensor type 7 #386\n");
     EXPECT_EQ(dialog.selection(), 2); // the handler ran for the last interface
     EXPECT_EQ(dialog.fields().versionValue, "1.015");
 
@@ -273,31 +241,10 @@ TEST_F(InformationDialogBoardTest, TreeAndTextsOfTheBoards) {
     ASSERT_EQ(f.information.size(), 5u);
     EXPECT_EQ(f.information[0].rfind("Type: Lamp module", 0), 0u);
     EXPECT_EQ(f.information[3], "T os: 80 \u00B0C");
-}
 
-class RecordingPresenter : public InformationDialogPresenter {
-public:
-    void run(info::Model& model) override {
-        text += describeInformationDialog(model);
-        recordError(9, 9, 9, 9); // the dialog's failures stay inside
-    }
-    std::string text;
-};
-
-TEST_F(InformationDialogBoardTest, ConfigurationReadShowsTheDialogInModesOneAndTwo) {
-    auto presenter = std::make_shared<RecordingPresenter>();
-    setInformationDialogPresenter(presenter);
-    uint32_t values[7];
-    for (uint32_t mode : {0u, 1u, 2u, 3u}) {
-        EXPECT_GE(KORAL_GetActualConfiguration(mode, values, 1), 0);
-        EXPECT_NE(record().level, 9);
-    }
-    // Two runs, each with the last interface selected.
-    const std::string& text = presenter->text;
-    const size_t second = text.find("Hardware Configuration\n", 1);
-    ASSERT_NE(second, std::string::npos) << text;
-    EXPECT_EQ(text.substr(second), text.substr(0, second));
-    EXPECT_NE(text.find("> [3]  2. USB board V1\n"), std::string::npos) << text;
+    dialog.select(2 + 0x80 + 0x100);
+    EXPECT_EQ(f.information,
+              (std::vector<std::string>{"Physical Sensor Rows: 64", "PLD Version: 1.2"}));
 }
 
 } // namespace
