@@ -121,7 +121,11 @@ info::RunDialogFunction loadQtPresenter() {
     const std::string self = platform::modulePath(reinterpret_cast<const void*>(&loadQtPresenter));
     std::vector<std::string> candidates;
     if (!self.empty()) {
-        candidates.push_back((fs::path(self).parent_path() / info::kUiLibraryName).string());
+        // Beside the module with the library's code; for a program that
+        // carries that code itself, also in the lib directory beside its bin.
+        const fs::path directory = fs::path(self).parent_path();
+        candidates.push_back((directory / info::kUiLibraryName).string());
+        candidates.push_back((directory.parent_path() / "lib" / info::kUiLibraryName).string());
     }
     candidates.emplace_back(info::kUiLibraryName);
     for (const std::string& file : candidates) {

@@ -7,10 +7,10 @@
 //
 // Presenters: one installed by setInformationDialogPresenter (tests); else,
 // when the process has loaded Qt Widgets, the Qt presenter of
-// libtarvik_ui.so (beside the library, else found by the loader), which shows
-// the dialog when a widget application runs on the calling thread; else the
-// console presenter, which writes the dialog to standard error as the
-// library's message boxes do.
+// libtarvik_ui.so (beside the library, else in ../lib, else found by the
+// loader), which shows the dialog when a widget application runs on the
+// calling thread; else the console presenter, which writes the dialog to
+// standard error as the library's message boxes do.
 
 #include "core/information_dialog_model.h"
 #include "tarvik.h"

@@ -18,25 +18,28 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 namespace tarvik::testing {
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "tarvik_ui_information_dialog_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
+// One application for the program, destroyed at its end (which releases the
+// font caches).
+class QtApplication : public ::testing::Environment {
+public:
+    void SetUp() override { app = std::make_unique<QApplication>(argc, argv); }
+    void TearDown() override { app.reset(); }
+
+private:
+    int argc = 1;
+    char name[8] = "tarvik";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> app;
+};
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new QtApplication);
 
 class InformationDialogQtTest : public InformationDialogBoards {
 protected:
-    void SetUp() override {
-        application();
-        InformationDialogBoards::SetUp();
-    }
-
     // Runs the configuration read of mode 1; `look` sees the dialog while it
     // is open, then the dialog is closed as the user would.
     int32_t showDialog(const std::function<void(QDialog&)>& look) {
