@@ -179,30 +179,30 @@ void TCurve::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*)
     if (points_.isEmpty() || !isVisible() || area.isEmpty()) {
         return;
     }
-    // Per pixel column the first, the lowest, the highest and the last
-    // point, in the order they come, keep the look of the whole curve.
+    // Per pixel column only its lowest and highest point, in the order they
+    // come: the line between them covers every row the column's points
+    // reach, so the curve looks the same with a fraction of the segments.
     QPolygonF line;
-    line.reserve(std::min<qsizetype>(points_.size(), static_cast<qsizetype>(area.width()) * 4 + 8));
-    auto flush = [&](const QPolygonF& column) {
-        if (column.size() <= 4) {
-            line += column;
+    line.reserve(std::min<qsizetype>(points_.size(), static_cast<qsizetype>(area.width()) * 2 + 8));
+    struct Column {
+        long x = std::numeric_limits<long>::min();
+        bool open = false;
+        QPointF low, high;
+        qsizetype lowAt = 0, highAt = 0;
+    } column;
+    auto flush = [&] {
+        if (!column.open) {
             return;
         }
-        qsizetype low = 0;
-        qsizetype high = 0;
-        for (qsizetype i = 1; i < column.size(); ++i) {
-            if (column[i].y() < column[low].y()) {
-                low = i;
-            }
-            if (column[i].y() > column[high].y()) {
-                high = i;
-            }
+        if (column.lowAt == column.highAt) {
+            line << column.low;
+        } else if (column.lowAt < column.highAt) {
+            line << column.low << column.high;
+        } else {
+            line << column.high << column.low;
         }
-        line << column.first() << column[std::min(low, high)] << column[std::max(low, high)]
-             << column.last();
+        column.open = false;
     };
-    QPolygonF column;
-    long current = std::numeric_limits<long>::min();
     painter->save();
     painter->setClipRect(area);
     painter->setRenderHint(QPainter::Antialiasing, false);
@@ -211,28 +211,31 @@ void TCurve::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*)
     pen.setCosmetic(true);
     painter->setPen(pen);
     auto draw = [&] {
-        flush(column);
-        column.clear();
+        flush();
         if (line.size() >= 2) {
             painter->drawPolyline(line);
         }
         line.clear();
     };
     const TValueMapping toPosition = view_.mapping();
-    for (const QPointF& value : points_) {
-        const QPointF p = toPosition(value);
+    const QList<QPointF>& values = points_;
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const QPointF p = toPosition(values[i]);
         if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
             draw(); // a gap in the curve
-            current = std::numeric_limits<long>::min();
             continue;
         }
         const auto x = static_cast<long>(std::floor(std::clamp(p.x(), -1e9, 1e9)));
-        if (x != current) {
-            flush(column);
-            column.clear();
-            current = x;
+        if (!column.open || x != column.x) {
+            flush();
+            column = Column{x, true, p, p, i, i};
+        } else if (p.y() < column.low.y()) {
+            column.low = p;
+            column.lowAt = i;
+        } else if (p.y() > column.high.y()) {
+            column.high = p;
+            column.highAt = i;
         }
-        column << p;
     }
     draw();
     painter->restore();
@@ -323,14 +326,6 @@ QAbstractAxis* TSpectrumView::verticalAxis() const {
 
 QRectF TSpectrumView::plotArea() const {
     return chart_->plotArea();
-}
-
-QPointF TValueMapping::operator()(const QPointF& value) const {
-    double y = value.y();
-    if (logarithmic) {
-        y = y > 0 ? std::log10(y) : std::numeric_limits<double>::quiet_NaN();
-    }
-    return QPointF(value.x() * xScale + xShift, y * yScale + yShift);
 }
 
 TValueMapping TSpectrumView::mapping() const {

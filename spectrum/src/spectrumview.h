@@ -16,6 +16,8 @@
 #include <QPointF>
 #include <QWidget>
 
+#include <cmath>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -36,12 +38,19 @@ class TSpectrumView;
 struct TValueMapping {
     double xScale = 0, xShift = 0, yScale = 0, yShift = 0;
     bool logarithmic = false;
-    QPointF operator()(const QPointF& value) const;
+    // Inline: a redraw maps every point of every curve.
+    QPointF operator()(const QPointF& value) const {
+        double y = value.y();
+        if (logarithmic) {
+            y = y > 0 ? std::log10(y) : std::numeric_limits<double>::quiet_NaN();
+        }
+        return QPointF(value.x() * xScale + xShift, y * yScale + yShift);
+    }
 };
 
 // One curve in value coordinates, painted as a polyline through the view's
-// axes. At most four points per pixel column are painted (first, lowest,
-// highest, last), which looks the same as all of them.
+// axes. At most two points per pixel column are painted (its lowest and
+// highest, in their order), which looks the same as all of them.
 class TCurve : public QGraphicsItem {
 public:
     TCurve(const TSpectrumView& view, QGraphicsItem* chart, QPen pen);

@@ -10,9 +10,11 @@
 #include "core/locks.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace tarvik {
 namespace {
@@ -120,23 +122,44 @@ public:
         }
         return KORAL_SCAN_DATA_PIXELS;
     }
-    // Value at a checked index, before the unsigned shift.
-    double at(int64_t index) const {
-        const uint8_t* data = slot_.data();
+    // out[i] = value at start + i * stride plus shift, for i < n; every index
+    // was checked. One tight loop per source.
+    void read(int64_t start, int64_t stride, int64_t n, double shift, double* out) const {
+        const uint8_t* bytes = burst_ || dataArea_
+                                   ? slot_.data()
+                                   : reinterpret_cast<const uint8_t*>(slot_.block()->ScanData);
         if (burst_) {
-            int16_t v = 0;
-            std::memcpy(&v, data + index * sizeof(int16_t), sizeof v);
-            return v;
+            readAs<sizeof(int16_t)>(bytes, start, stride, n, out, [shift](const uint8_t* p) {
+                int16_t v = 0;
+                std::memcpy(&v, p, sizeof v);
+                return v + shift;
+            });
+        } else {
+            readAs<sizeof(int32_t)>(bytes, start, stride, n, out, [shift](const uint8_t* p) {
+                int32_t v = 0;
+                std::memcpy(&v, p, sizeof v);
+                return v / 100.0 + shift;
+            });
         }
-        if (dataArea_) {
-            int32_t v = 0;
-            std::memcpy(&v, data + index * sizeof(int32_t), sizeof v);
-            return v / 100.0;
-        }
-        return static_cast<int32_t>(slot_.block()->ScanData[index]) / 100.0;
     }
 
 private:
+    // Values of Size bytes each; the loop without a stride is the common one.
+    template <size_t Size, class Value>
+    static void readAs(const uint8_t* bytes, int64_t start, int64_t stride, int64_t n, double* out,
+                       Value value) {
+        const uint8_t* in = bytes + start * static_cast<int64_t>(Size);
+        if (stride == 1) {
+            for (int64_t i = 0; i < n; ++i) {
+                out[i] = value(in + i * static_cast<int64_t>(Size));
+            }
+        } else {
+            for (int64_t i = 0; i < n; ++i) {
+                out[i] = value(in + i * stride * static_cast<int64_t>(Size));
+            }
+        }
+    }
+
     const DeviceSlot& slot_;
     bool burst_ = false;
     bool dataArea_ = false;
@@ -154,6 +177,28 @@ int32_t failLinearization(int32_t id) {
     return failWith(id, 4, written.code, written.info);
 }
 
+// The revision pixels of a spectrum of n pixels, looked up once per preparation.
+struct RevisionPixels {
+    std::vector<uint8_t> mask;  // by pixel index
+    std::vector<int32_t> order; // ascending
+};
+
+RevisionPixels revisionPixelsOf(const DeviceSlot& slot, int64_t n) {
+    RevisionPixels out;
+    out.mask.assign(static_cast<size_t>(std::max<int64_t>(n, 0)), 0);
+    for (const uint32_t p : slot.revisionPixels) {
+        if (p < out.mask.size() && isRevisionPixelOf(slot, p)) {
+            out.mask[p] = 1;
+        }
+    }
+    for (size_t i = 0; i < out.mask.size(); ++i) {
+        if (out.mask[i] != 0) {
+            out.order.push_back(static_cast<int32_t>(i));
+        }
+    }
+    return out;
+}
+
 struct Context {
     DeviceSlot& slot;
     int32_t id;
@@ -166,6 +211,7 @@ struct Context {
     bool unsignedRange;
     bool type8Source; // board type 8 reads ScanData by channel block
     PrepareSpectrumHooks hooks;
+    RevisionPixels revision;
 };
 
 int64_t rawIndex(const Context& x, int64_t base, int32_t c, int64_t i, bool spectrum) {
@@ -218,6 +264,60 @@ void reverse(dorvel::SpectrumArray& a, int64_t off, int64_t n) {
     }
 }
 
+// 1..n; n fits a SpectrumArray, so the numbers fit 32 bits (and the loop
+// converts several at once).
+void fillPixelNumbers(double* pixels, int64_t n) {
+    for (int32_t i = 0; i < static_cast<int32_t>(n); ++i) {
+        pixels[i] = static_cast<double>(i + 1);
+    }
+}
+
+// The record's running extremes over the values just read, as if taken one
+// by one with trackIntensity: a revision pixel never becomes one.
+void trackExtremes(const Context& x, RawDataRecord& r, const double* values, bool revisionPixels) {
+    double high = r.maximum;
+    double low = r.minimum;
+    const std::vector<uint8_t>& skip = x.revision.mask;
+    if (!revisionPixels || skip.empty()) {
+        // Four running pairs: one would wait for each comparison before the next.
+        constexpr int64_t kLanes = 4;
+        std::array<double, kLanes> highs;
+        std::array<double, kLanes> lows;
+        highs.fill(high);
+        lows.fill(low);
+        int64_t i = 0;
+        for (; i + kLanes <= x.n; i += kLanes) {
+            for (int64_t k = 0; k < kLanes; ++k) {
+                highs[k] = std::max(highs[k], values[i + k]);
+                lows[k] = std::min(lows[k], values[i + k]);
+            }
+        }
+        for (; i < x.n; ++i) {
+            high = std::max(high, values[i]);
+            low = std::min(low, values[i]);
+        }
+        high = std::max(high, *std::max_element(highs.begin(), highs.end()));
+        low = std::min(low, *std::min_element(lows.begin(), lows.end()));
+    } else {
+        for (int64_t i = 0; i < x.n; ++i) {
+            if (i < static_cast<int64_t>(skip.size()) && skip[static_cast<size_t>(i)] != 0) {
+                continue;
+            }
+            high = std::max(high, values[i]);
+            low = std::min(low, values[i]);
+        }
+    }
+    const double fullScale = x.unsignedRange ? 65535.0 : 32767.0;
+    if (high > r.maximum) {
+        r.maximum = high;
+        r.maximumPercent = 100.0 * high / fullScale;
+    }
+    if (low < r.minimum) {
+        r.minimum = low;
+        r.minimumPercent = -100.0 * low / fullScale;
+    }
+}
+
 int32_t prepareRecordSpectrum(Context& x, RawDataRecord& r, int32_t c, int32_t k, int64_t base,
                               bool revisionPixels) {
     const int64_t off = (k - 1) * x.n;
@@ -228,19 +328,15 @@ int32_t prepareRecordSpectrum(Context& x, RawDataRecord& r, int32_t c, int32_t k
     }
     copyChannelDescription(r, x.slot, c);
     const bool track = !x.type8 || x.unsignedRange;
-    const double fullScale = x.unsignedRange ? 65535.0 : 32767.0;
-    const double shift = x.unsignedRange ? 32768.0 : 0.0;
     double* spectrum = r.spectrum.GetElementPtr(static_cast<int32_t>(off));
     double* pixels = r.pixelNumbers.GetElementPtr(static_cast<int32_t>(off));
-    for (int64_t i = 0; i < x.n; ++i) {
-        const double value = x.source.at(rawIndex(x, base, c, i, true)) + shift;
-        spectrum[i] = value;
-        if (track) {
-            trackIntensity(r, value, fullScale,
-                           [&] { return revisionPixels && isRevisionPixelOf(x.slot, i); });
-        }
-        pixels[i] = static_cast<double>(i + 1);
+    const int64_t start = rawIndex(x, base, c, 0, true);
+    x.source.read(start, rawIndex(x, base, c, 1, true) - start, x.n,
+                  x.unsignedRange ? 32768.0 : 0.0, spectrum);
+    if (track) {
+        trackExtremes(x, r, spectrum, revisionPixels);
     }
+    fillPixelNumbers(pixels, x.n);
     if (x.type8 && !x.unsignedRange && x.hooks.applyChannelScaling != nullptr) {
         x.hooks.applyChannelScaling(x.id, c, false);
     }
@@ -285,10 +381,8 @@ int32_t prepareRecordSpectrum(Context& x, RawDataRecord& r, int32_t c, int32_t k
         }
     }
     if (revisionPixels) {
-        for (int64_t i = 0; i < x.n; ++i) {
-            if (isRevisionPixelOf(x.slot, i)) {
-                RepairRevisionPixel(x.id, c, static_cast<int32_t>(off), static_cast<int32_t>(i));
-            }
+        for (const int32_t i : x.revision.order) {
+            RepairRevisionPixel(x.id, c, static_cast<int32_t>(off), i);
         }
     }
     return 0;
@@ -300,13 +394,14 @@ int32_t prepareRecordDark(Context& x, RawDataRecord& r, int32_t c) {
         !r.pixelNumbers.SetSize(n32)) {
         return failWith(x.id, 4, kCodeNotAbleToRealloc, 0);
     }
-    const double shift = x.unsignedRange ? 32768.0 : 0.0;
-    for (int64_t i = 0; i < x.n; ++i) {
-        const double value = x.source.at(rawIndex(x, 0, c, i, false)) + shift;
-        double& dark = element(r.darkCurrent, i);
-        element(r.savedDarkCurrent, i) = dark;
-        dark = value;
-        element(r.pixelNumbers, i) = static_cast<double>(i + 1);
+    if (x.n > 0) {
+        double* dark = valuesFrom(r.darkCurrent, 0);
+        double* pixels = valuesFrom(r.pixelNumbers, 0);
+        std::copy_n(dark, x.n, valuesFrom(r.savedDarkCurrent, 0));
+        const int64_t start = rawIndex(x, 0, c, 0, false);
+        x.source.read(start, rawIndex(x, 0, c, 1, false) - start, x.n,
+                      x.unsignedRange ? 32768.0 : 0.0, dark);
+        fillPixelNumbers(pixels, x.n);
     }
     copyChannelDescription(r, x.slot, c);
     if (x.type8 && !x.unsignedRange && x.hooks.applyChannelScaling != nullptr) {
@@ -379,7 +474,8 @@ int32_t PrepareSpectrumData(int32_t mode) {
               type8,
               unsignedRange,
               type8 && !unsignedRange && !source.fromDataArea(),
-              prepareSpectrumHooks()};
+              prepareSpectrumHooks(),
+              {}};
     if (mode != kPrepareSpectrum && mode != kPrepareDarkCurrent) {
         // Reported after the record test of the first channel, as the loop would.
         if (layout.first < layout.end && mappedRawDataRecord(*slot, layout.first) == nullptr) {
@@ -397,6 +493,9 @@ int32_t PrepareSpectrumData(int32_t mode) {
         return failWith(id, 5, kCodeInvalidParameter, kInfoInvalidIndex);
     }
     const bool revisionPixels = mode == kPrepareSpectrum && HasRevisionPixels(id);
+    if (revisionPixels) {
+        x.revision = revisionPixelsOf(*slot, n);
+    }
     for (int32_t k = 1; k <= x.count; ++k) {
         const int64_t base = blockBase(x, k);
         for (int32_t c = layout.first; c < layout.end; ++c) {
