@@ -122,6 +122,22 @@ TEST(FrameParser, TheSaturationWindowFollowsItsPeriod) {
     EXPECT_EQ(ParseFrame(out, frameOf({scan}), kParse32Bit, layout).saturation, 0);
 }
 
+TEST(FrameParser, EachScanOfThirtyTwoBitsIsScaledAndTheLastSaturationWins) {
+    FrameLayout layout = layoutOf(3, 3, 3);
+    layout.saturationCheck = true;
+    layout.saturationPeriod = 3;
+    const auto frame = frameOf({{1, 0x8000, 0xFFFE}, {0x7FFF, 5, 0x8000}, {7, 8, 9}});
+    std::vector<uint8_t> out(36, 0xEE);
+    const ParseResult r = ParseFrame(out, frame, kParse32Bit, layout);
+    ASSERT_TRUE(r.ok());
+    const std::vector<int32_t> expected{100, -3276800, -200, 3276700, 500, -3276800, 700, 800, 900};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(value32(out, i), expected[i]) << "value " << i;
+    }
+    // The second scan's last saturated value; the third has none.
+    EXPECT_EQ(r.saturation, kBoardWarningSaturationLow);
+}
+
 TEST(FrameParser, APeriodOfZeroChecksAtMostPixelZero) {
     EXPECT_TRUE(InSaturationWindow(0, 0, 0, 0));
     EXPECT_FALSE(InSaturationWindow(1, 0, 0, 0));

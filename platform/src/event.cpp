@@ -60,7 +60,10 @@ void requestStop(StopState& state) {
 }
 
 WaitAnyResult waitStates(std::span<const std::shared_ptr<WaitableState>> states, TimePoint deadline,
-                         Clock& clock) {
+                         Clock& clock, bool* blocked) {
+    if (blocked != nullptr) {
+        *blocked = false;
+    }
     std::unique_lock lock(dispatchMutex());
     size_t index = 0;
     if (takeSignalled(states, index)) {
@@ -74,6 +77,9 @@ WaitAnyResult waitStates(std::span<const std::shared_ptr<WaitableState>> states,
         return {WaitResult::TimedOut, 0};
     }
 
+    if (blocked != nullptr) {
+        *blocked = true;
+    }
     WaitBlock block;
     for (size_t i = 0; i < states.size(); ++i) {
         states[i]->waiters.push_back({&block, i});
@@ -117,8 +123,10 @@ Waitable::Waitable(bool manualReset, bool initiallySignalled)
 Waitable::~Waitable() = default;
 
 void Waitable::signal() {
+    const int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
     std::lock_guard lock(detail::dispatchMutex());
     detail::WaitableState& s = *state_;
+    s.signalledAt.store(now, std::memory_order_relaxed);
     for (auto& waiter : s.waiters) {
         if (waiter.block->satisfied) {
             continue;
@@ -158,21 +166,37 @@ namespace {
 // little while before it sleeps. Bounded in real time whatever clock the wait
 // runs on; it changes only when the wait sleeps, never its outcome.
 constexpr auto kSpinLimit = std::chrono::microseconds(50);
+// An answer within this time counts as quick; after a slower one the spin
+// would be wasted, as on a worker idling between spectra or a caller waiting
+// out a long integration.
+constexpr auto kQuickAnswer = std::chrono::milliseconds(1);
 
-void spinForSignal(std::span<const std::shared_ptr<detail::WaitableState>> states) {
+// The signal came soon after the wait began, however late the waiter woke.
+bool answeredSoonAfter(const detail::WaitableState& state,
+                       std::chrono::steady_clock::time_point started) {
+    const std::chrono::steady_clock::time_point answered{
+        std::chrono::steady_clock::duration(state.signalledAt.load(std::memory_order_relaxed))};
+    return answered - started <= kQuickAnswer;
+}
+
+thread_local uint64_t t_spinningWaits = 0;
+
+// True when a signal came within the spin.
+bool spinForSignal(std::span<const std::shared_ptr<detail::WaitableState>> states) {
+    ++t_spinningWaits;
     const auto until = std::chrono::steady_clock::now() + kSpinLimit;
     for (unsigned round = 1;; ++round) {
         for (const auto& state : states) {
             if (state->signalled.load(std::memory_order_acquire)) {
-                return;
+                return true;
             }
         }
         if (detail::currentStopRequested()) {
-            return;
+            return false;
         }
         if (round % 16 == 0) {
             if (std::chrono::steady_clock::now() >= until) {
-                return;
+                return false;
             }
             std::this_thread::yield();
         }
@@ -183,6 +207,10 @@ void spinForSignal(std::span<const std::shared_ptr<detail::WaitableState>> state
 }
 
 } // namespace
+
+uint64_t spinningWaitsOnThisThread() {
+    return t_spinningWaits;
+}
 
 WaitAnyResult waitForAny(std::span<Waitable* const> objects, uint32_t timeoutMs) {
     if (objects.empty() || std::ranges::find(objects, nullptr) != objects.end()) {
@@ -195,13 +223,27 @@ WaitAnyResult waitForAny(std::span<Waitable* const> objects, uint32_t timeoutMs)
     for (Waitable* object : objects) {
         states.push_back(object->state_);
     }
-    if (timeoutMs != 0) {
-        spinForSignal(states);
-    }
     Clock& current = clock();
-    WaitAnyResult result = detail::waitStates(states, deadlineAfterMs(current, timeoutMs), current);
+    if (timeoutMs == 0) {
+        return detail::waitStates(states, deadlineAfterMs(current, timeoutMs), current);
+    }
+    const auto started = std::chrono::steady_clock::now();
+    bool spunIn = false;
+    if (std::ranges::any_of(states, [](const auto& s) {
+            return s->answersQuickly.load(std::memory_order_relaxed);
+        })) {
+        spunIn = spinForSignal(states);
+    }
+    bool blocked = false;
+    WaitAnyResult result =
+        detail::waitStates(states, deadlineAfterMs(current, timeoutMs), current, &blocked);
     if (result.result == WaitResult::Stopped) {
         setLastError(EINTR);
+    }
+    const bool quick = result.result == WaitResult::Signalled &&
+                       (spunIn || !blocked || answeredSoonAfter(*states[result.index], started));
+    for (size_t i = 0; i < states.size(); ++i) {
+        states[i]->answersQuickly.store(quick && i == result.index, std::memory_order_relaxed);
     }
     return result;
 }

@@ -35,6 +35,12 @@ struct WaitableState {
     const bool manualReset;
     // Written under the dispatch mutex; read without it by a wait's first spin.
     std::atomic<bool> signalled;
+    // The last wait that took this object had its answer within a
+    // millisecond: the next one looks before it sleeps. When the last signal
+    // came (steady clock, ns), so that a waiter woken late under load still
+    // sees a quick answer as quick. Hints only, hence relaxed.
+    std::atomic<bool> answersQuickly{true};
+    std::atomic<int64_t> signalledAt{0};
     std::vector<Waiter> waiters; // in arrival order
 };
 
@@ -52,7 +58,8 @@ bool currentStopRequested();
 void requestStop(StopState& state);
 
 // The wait behind every blocking call: objects may be empty (a sleep).
+// *blocked (if given) tells whether it had to block.
 WaitAnyResult waitStates(std::span<const std::shared_ptr<WaitableState>> states, TimePoint deadline,
-                         Clock& clock);
+                         Clock& clock, bool* blocked = nullptr);
 
 } // namespace platform::detail

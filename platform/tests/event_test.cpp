@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <functional>
@@ -119,6 +120,36 @@ TEST_F(VirtualWaits, SetBeforeTheDeadlineReleasesATimedWaiter) {
     e.set();
     EXPECT_EQ(join()[0].result, WaitResult::Signalled);
     EXPECT_FALSE(e.isSignalled());
+}
+
+TEST_F(VirtualWaits, AWaitLooksBeforeItSleepsOnlyAfterAQuickAnswer) {
+    Event e(ResetMode::Auto);
+    // Waits of this thread that looked for the signal before sleeping.
+    auto looks = [&e](uint32_t timeoutMs, WaitResult expected) {
+        const uint64_t before = spinningWaitsOnThisThread();
+        EXPECT_EQ(e.wait(timeoutMs), expected);
+        return spinningWaitsOnThisThread() - before;
+    };
+    e.set();
+    EXPECT_EQ(looks(1000, WaitResult::Signalled), 1u); // a new event may answer quickly
+    // A wait that runs out of time...
+    std::atomic<uint64_t> looked{0};
+    start([&] {
+        const uint64_t before = spinningWaitsOnThisThread();
+        const WaitResult r = e.wait(1000);
+        looked = spinningWaitsOnThisThread() - before;
+        return WaitAnyResult{r, 0};
+    });
+    clk.advance(1000ms);
+    EXPECT_EQ(join()[0].result, WaitResult::TimedOut);
+    EXPECT_EQ(looked.load(), 1u);
+    // ...makes the next one go straight to the wait; its signal was there at
+    // once, which counts as quick again.
+    e.set();
+    EXPECT_EQ(looks(1000, WaitResult::Signalled), 0u);
+    e.set();
+    EXPECT_EQ(looks(1000, WaitResult::Signalled), 1u);
+    EXPECT_EQ(looks(0, WaitResult::TimedOut), 0u); // a poll never looks
 }
 
 TEST_F(VirtualWaits, OneSetReleasesExactlyOneAutoResetWaiter) {

@@ -49,8 +49,8 @@ struct TValueMapping {
 };
 
 // One curve in value coordinates, painted as a polyline through the view's
-// axes. At most two points per pixel column are painted (its lowest and
-// highest, in their order), which looks the same as all of them.
+// axes. At most four points per pixel column are painted (first, lowest,
+// highest, last, each once), which looks the same as all of them.
 class TCurve : public QGraphicsItem {
 public:
     TCurve(const TSpectrumView& view, QGraphicsItem* chart, QPen pen);

@@ -126,6 +126,27 @@ TEST_F(PrepareSpectrumCorrectionTest, ExtremesAccumulateWithStrictComparisons) {
     EXPECT_DOUBLE_EQ(one.maximum, 7.0);
 }
 
+TEST_F(PrepareSpectrumCorrectionTest, ExtremesCoverEveryPixelWhateverTheCount) {
+    // The highest and the lowest value at every place, for counts that fill
+    // groups of pixels exactly and counts that leave some over.
+    for (uint32_t n : {2u, 5u, 7u, 9u}) {
+        for (uint32_t high = 0; high < n; ++high) {
+            SCOPED_TRACE(::testing::Message() << n << " pixels, highest at " << high);
+            RawDataRecord& one = mapped(1);
+            setPixels(n);
+            for (uint32_t i = 0; i < n; ++i) {
+                scan(i, 10.0);
+            }
+            scan(high, 50.0);
+            scan((high + 1) % n, -5.0);
+            ASSERT_EQ(prepare(kPrepareSpectrum), 0);
+            EXPECT_DOUBLE_EQ(one.maximum, 50.0);
+            EXPECT_DOUBLE_EQ(one.minimum, -5.0);
+            ReleaseAllRawData();
+        }
+    }
+}
+
 TEST_F(PrepareSpectrumCorrectionTest, MirroredSensorsReverseTheirValues) {
     for (uint32_t type : {1u, 14u, 15u}) {
         SCOPED_TRACE(type);

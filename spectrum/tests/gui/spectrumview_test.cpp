@@ -9,6 +9,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QLogValueAxis>
+#include <QPainter>
 #include <QValueAxis>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 
 namespace spectrum {
 namespace {
@@ -244,6 +246,66 @@ TEST_F(SpectrumViewTest, CurvesArePaintedWhereTheAxesPutThemWithTheirPeaks) {
     ASSERT_FALSE(spikeRows.empty());
     EXPECT_NEAR(spikeRows.front(), spike.y(), 1.5);
     EXPECT_LT(spike.y(), flat.y() - 50); // the spike stands well above the line
+}
+
+TEST_F(SpectrumViewTest, AThinnedCurveLooksLikeEveryPointDrawn) {
+    TSpectrumView view;
+    view.resize(400, 300);
+    view.show();
+    // Several pixels per column: a wave, noise and a spike now and then.
+    wavelengths = ramp(4096, 300.0, 0.1);
+    std::vector<double> values(4096);
+    for (size_t i = 0; i < values.size(); ++i) {
+        values[i] = 1000.0 + 400.0 * std::sin(static_cast<double>(i) * 0.01) +
+                    static_cast<double>((i * 7919) % 97) * 3.0 + (i % 500 == 7 ? 900.0 : 0.0);
+    }
+    mi::Data d;
+    d.values = values;
+    stored.spectra = {d};
+    view.appendStoredSeries();
+    TSpectrumView::Input in = input(kScope);
+    in.pixelCount = 4096;
+    in.drawCurrent = false;
+    in.checked = {true};
+    view.updateGraph(in);
+    QImage thinned(view.size(), QImage::Format_ARGB32);
+    thinned.fill(Qt::white);
+    view.render(&thinned);
+
+    // Every point, with the same pen at the same place.
+    const QColor colour = view.storedSeriesColour(0);
+    QChartView* chartView = view.chartView();
+    const QPoint offset = chartView->viewport()->mapTo(
+        &view, chartView->mapFromScene(view.chart()->mapToScene(QPointF(0, 0))));
+    QImage full(view.size(), QImage::Format_ARGB32);
+    full.fill(Qt::white);
+    {
+        QPainter painter(&full);
+        painter.translate(offset);
+        painter.setClipRect(view.plotArea());
+        QPen pen(colour, 1);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
+        QPolygonF line;
+        for (size_t i = 0; i < values.size(); ++i) {
+            line << view.toPosition(QPointF(wavelengths[i], values[i]));
+        }
+        painter.drawPolyline(line);
+    }
+    const QRect area = view.plotArea().translated(offset).toAlignedRect();
+    int drawn = 0;
+    int differing = 0;
+    for (int x = area.left(); x <= area.right(); ++x) {
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            const bool all = full.pixelColor(x, y) == colour;
+            drawn += all ? 1 : 0;
+            differing += all != (thinned.pixelColor(x, y) == colour) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(drawn, area.width() * 3); // a busy curve, not a flat line
+    EXPECT_EQ(differing, 0);
+    const std::string path = std::string(REVADUVO_SCREENSHOT_DIR) + "/revaduvo_chart_thinned.png";
+    EXPECT_TRUE(thinned.save(QString::fromStdString(path)));
 }
 
 TEST_F(SpectrumViewTest, TheCursorShowsItsWavelengthOnlyWhenSwitchedOn) {
