@@ -46,6 +46,23 @@ protected:
         return in;
     }
 
+    // One stored spectrum alone in the view, rendered.
+    QImage renderStored(TSpectrumView& view, const std::vector<double>& values) {
+        wavelengths = ramp(values.size(), 300.0, 0.1);
+        mi::Data d;
+        d.values = values;
+        stored.spectra = {d};
+        view.appendStoredSeries();
+        TSpectrumView::Input in = input(kScope);
+        in.drawCurrent = false;
+        in.checked = {true};
+        view.updateGraph(in);
+        QImage image(view.size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        view.render(&image);
+        return image;
+    }
+
     std::vector<double> wavelengths = ramp(1044, 300.0, 0.5);
     std::vector<double> current = ramp(1044, 100.0, 10.0);
     std::vector<double> reference = std::vector<double>(1044, 200.0);
@@ -213,21 +230,9 @@ TEST_F(SpectrumViewTest, CurvesArePaintedWhereTheAxesPutThemWithTheirPeaks) {
     view.show();
     // Far more pixels than the plot has columns, and one narrow spike that
     // thinning must not lose.
-    wavelengths = ramp(4096, 300.0, 0.1);
     std::vector<double> values(4096, 1000.0);
     values[2000] = 5000.0;
-    mi::Data d;
-    d.values = values;
-    stored.spectra = {d};
-    view.appendStoredSeries();
-    TSpectrumView::Input in = input(kScope);
-    in.pixelCount = 4096;
-    in.drawCurrent = false;
-    in.checked = {true};
-    view.updateGraph(in);
-    QImage image(view.size(), QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    view.render(&image);
+    const QImage image = renderStored(view, values);
 
     const QColor colour = view.storedSeriesColour(0);
     // Chart coordinates to the picture's.
@@ -253,24 +258,12 @@ TEST_F(SpectrumViewTest, AThinnedCurveLooksLikeEveryPointDrawn) {
     view.resize(400, 300);
     view.show();
     // Several pixels per column: a wave, noise and a spike now and then.
-    wavelengths = ramp(4096, 300.0, 0.1);
     std::vector<double> values(4096);
     for (size_t i = 0; i < values.size(); ++i) {
         values[i] = 1000.0 + 400.0 * std::sin(static_cast<double>(i) * 0.01) +
                     static_cast<double>((i * 7919) % 97) * 3.0 + (i % 500 == 7 ? 900.0 : 0.0);
     }
-    mi::Data d;
-    d.values = values;
-    stored.spectra = {d};
-    view.appendStoredSeries();
-    TSpectrumView::Input in = input(kScope);
-    in.pixelCount = 4096;
-    in.drawCurrent = false;
-    in.checked = {true};
-    view.updateGraph(in);
-    QImage thinned(view.size(), QImage::Format_ARGB32);
-    thinned.fill(Qt::white);
-    view.render(&thinned);
+    const QImage thinned = renderStored(view, values);
 
     // Every point, with the same pen at the same place.
     const QColor colour = view.storedSeriesColour(0);
