@@ -56,22 +56,9 @@ CChartCurve::~CChartCurve() {
     }
 }
 
-CChartCurve::CChartCurve(const CChartCurve& other) {
-    *this = other;
-}
+CChartCurve::CChartCurve(const CChartCurve& other) = default;
 
-CChartCurve& CChartCurve::operator=(const CChartCurve& other) {
-    if (this != &other) {
-        used = other.used;
-        xValues = other.xValues;
-        yValues = other.yValues;
-        color = other.color;
-        ownsArrays = other.ownsArrays;
-        xOwned_ = other.xOwned_;
-        yOwned_ = other.yOwned_;
-    }
-    return *this;
-}
+CChartCurve& CChartCurve::operator=(const CChartCurve& other) = default;
 
 BOOL CChartCurve::Alloc(int n) {
     if (n <= 0) {

@@ -46,6 +46,26 @@ bool isNumber(CExtComboBox::DataKind kind) {
     return kind >= CExtComboBox::KindInt && kind <= CExtComboBox::KindRaw;
 }
 
+// What every GetSelValue shares: without a window the value cached when it
+// went, and FALSE; FALSE without a selection; else TRUE with what read left
+// in out for the selected item (it leaves out alone where it has no number).
+template <typename T, typename Read>
+BOOL selectedValue(const QComboBox& box, bool window, T cached, T* out, Read read) {
+    if (out == nullptr) {
+        return FALSE;
+    }
+    if (!window) {
+        *out = cached;
+        return FALSE;
+    }
+    const int index = box.currentIndex();
+    if (index < 0) {
+        return FALSE;
+    }
+    read(index, *out);
+    return TRUE;
+}
+
 } // namespace
 
 // Draws the list's items at the box's item height and its separator lines
@@ -319,52 +339,24 @@ BOOL CExtComboBox::GetItemValue(int index, int* out) const {
 }
 
 BOOL CExtComboBox::GetSelValue(int* out) const {
-    if (out == nullptr) {
-        return FALSE;
-    }
-    if (!window_) {
-        *out = selInt_;
-        return FALSE;
-    }
-    return GetItemValue(currentIndex(), out);
+    return selectedValue(*this, window_, selInt_, out,
+                         [this](int index, int& value) { GetItemValue(index, &value); });
 }
 
 BOOL CExtComboBox::GetSelValue(long* out) const {
-    if (out == nullptr) {
-        return FALSE;
-    }
-    if (!window_) {
-        *out = selLong_;
-        return FALSE;
-    }
-    if (currentIndex() < 0) {
-        return FALSE;
-    }
-    long value = 0;
-    if (itemNumber(currentIndex(), &value)) {
-        *out = value;
-    }
-    return TRUE;
+    return selectedValue(*this, window_, selLong_, out,
+                         [this](int index, long& value) { itemNumber(index, &value); });
 }
 
 BOOL CExtComboBox::GetSelValue(DWORD_PTR* out) const {
-    if (out == nullptr) {
-        return FALSE;
-    }
-    if (!window_) {
-        *out = selRaw_;
-        return FALSE;
-    }
-    if (currentIndex() < 0) {
-        return FALSE;
-    }
-    long value = 0;
-    if (isNumber(itemKind(currentIndex()))) {
-        *out = GetItemData(currentIndex());
-    } else if (itemNumber(currentIndex(), &value)) {
-        *out = static_cast<DWORD_PTR>(value);
-    }
-    return TRUE;
+    return selectedValue(*this, window_, selRaw_, out, [this](int index, DWORD_PTR& value) {
+        long number = 0;
+        if (isNumber(itemKind(index))) {
+            value = GetItemData(index);
+        } else if (itemNumber(index, &number)) {
+            value = static_cast<DWORD_PTR>(number);
+        }
+    });
 }
 
 int CExtComboBox::FindItemText(int start, const char* text) const {

@@ -7,42 +7,48 @@
 #include <QCheckBox>
 #include <QPushButton>
 
+#include <initializer_list>
+
 namespace glimra {
 
 namespace {
 
-DialogTemplate componentTemplate() {
+// Both modes: OK and Cancel at the right, a prompt, and a group box (ending
+// at groupBottom) that holds the mode's check boxes.
+DialogTemplate lsTemplate(const char* caption, int height, const char* prompt, const char* group,
+                          int groupBottom, std::initializer_list<DialogControl> boxes) {
     DialogTemplate t;
-    t.caption = "LS Component";
+    t.caption = caption;
     t.width = 223;
-    t.height = 87;
+    t.height = height;
     t.controls = {
         {1, ControlKind::DefPushButton, "OK", {166, 7, 216, 21}, 0},
         {2, ControlKind::PushButton, "Cancel", {166, 24, 216, 38}, 0},
-        {-1, ControlKind::Static, "Please configure the LS component.", {7, 7, 164, 20}, 0},
-        {10010, ControlKind::GroupBox, "", {8, 22, 156, 83}, 0},
-        {CLSDialog::UseId, ControlKind::CheckBox, "&Use LS component", {15, 22, 92, 32}, 0},
-        {CLSDialog::LampsId, ControlKind::GroupBox, "Lamps", {19, 36, 89, 76}, 0},
-        {CLSDialog::HalogenId, ControlKind::CheckBox, "&Halogen", {29, 47, 72, 57}, 0},
-        {CLSDialog::DeuteriumId, ControlKind::CheckBox, "&Deuterium", {29, 60, 77, 70}, 0},
-        {CLSDialog::ShutterId, ControlKind::CheckBox, "&Shutter", {103, 52, 142, 62}, 0},
+        {-1, ControlKind::Static, prompt, {7, 7, 164, 20}, 0},
+        {10010, ControlKind::GroupBox, group, {8, 22, 156, groupBottom}, 0},
     };
+    t.controls.insert(t.controls.end(), boxes);
     return t;
 }
 
+DialogTemplate componentTemplate() {
+    return lsTemplate(
+        "LS Component", 87, "Please configure the LS component.", "", 83,
+        {
+            {CLSDialog::UseId, ControlKind::CheckBox, "&Use LS component", {15, 22, 92, 32}, 0},
+            {CLSDialog::LampsId, ControlKind::GroupBox, "Lamps", {19, 36, 89, 76}, 0},
+            {CLSDialog::HalogenId, ControlKind::CheckBox, "&Halogen", {29, 47, 72, 57}, 0},
+            {CLSDialog::DeuteriumId, ControlKind::CheckBox, "&Deuterium", {29, 60, 77, 70}, 0},
+            {CLSDialog::ShutterId, ControlKind::CheckBox, "&Shutter", {103, 52, 142, 62}, 0},
+        });
+}
+
 DialogTemplate flashTemplate() {
-    DialogTemplate t;
-    t.caption = "LS Flash Component";
-    t.width = 223;
-    t.height = 58;
-    t.controls = {
-        {1, ControlKind::DefPushButton, "OK", {166, 7, 216, 21}, 0},
-        {2, ControlKind::PushButton, "Cancel", {166, 24, 216, 38}, 0},
-        {-1, ControlKind::Static, "Please configure the LS Flash component.", {7, 7, 164, 20}, 0},
-        {10010, ControlKind::GroupBox, "LS Flash", {8, 22, 156, 53}, 0},
-        {CLSDialog::FlashId, ControlKind::CheckBox, "Enable &Flash", {19, 36, 120, 46}, 0},
-    };
-    return t;
+    return lsTemplate(
+        "LS Flash Component", 58, "Please configure the LS Flash component.", "LS Flash", 53,
+        {
+            {CLSDialog::FlashId, ControlKind::CheckBox, "Enable &Flash", {19, 36, 120, 46}, 0},
+        });
 }
 
 void exchangeCheck(QCheckBox* box, int& value, bool save) {

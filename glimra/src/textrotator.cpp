@@ -15,12 +15,8 @@ CTextRotator::CTextRotator(CDC* target, const char* text, int horizontal, int ve
       text_(text != nullptr ? text : ""), bkColor_(GetSysColor(COLOR_BTNFACE)),
       textColor_(GetSysColor(COLOR_WINDOWTEXT)) {}
 
-CTextRotator::CTextRotator(const CTextRotator& other)
-    : target_(other.target_), rect_(other.rect_), horizontal_(other.horizontal_),
-      vertical_(other.vertical_), angle_(other.angle_), embossed_(other.embossed_),
-      etched_(other.etched_), text_(other.text_), bkColor_(other.bkColor_),
-      textColor_(other.textColor_) {
-    copyRendering(other);
+CTextRotator::CTextRotator(const CTextRotator& other) {
+    *this = other;
 }
 
 CTextRotator& CTextRotator::operator=(const CTextRotator& other) {

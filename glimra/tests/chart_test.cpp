@@ -17,11 +17,8 @@
 namespace glimra {
 namespace {
 
-class ChartTest : public ::testing::Test {
+class ChartTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     // A 400 x 300 chart: chart rectangle (-3, -3, 397, 297), inner rectangle
     // (-1, -1, 395, 295), plot area (55, 41, 367, 253).
     void SetUp() override {

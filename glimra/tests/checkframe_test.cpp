@@ -14,11 +14,8 @@
 namespace glimra {
 namespace {
 
-class CheckFrameTest : public ::testing::Test {
+class CheckFrameTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     void SetUp() override {
         dialog.resize(240, 160);
         frame = add(new QGroupBox("Range", &dialog), 10010, {10, 20, 110, 120});

@@ -19,13 +19,12 @@
 namespace glimra {
 namespace {
 
-class ComboBoxTest : public ::testing::Test {
+class ComboBoxTest : public test::WithApplication {
 protected:
     static void SetUpTestSuite() {
         test::startApplication();
         detail::setTarvikLibraryFile(TARVIK_LIBRARY_FILE);
     }
-    static void TearDownTestSuite() { test::endApplication(); }
     void TearDown() override { detail::setTarvikLibraryFile(TARVIK_LIBRARY_FILE); }
 
     static std::vector<std::string> texts(const CExtComboBox& box) {

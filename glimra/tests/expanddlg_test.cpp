@@ -60,13 +60,8 @@ public:
     std::vector<BOOL> told;
 };
 
-class ExpandDlgTest : public ::testing::Test {
+class ExpandDlgTest : public test::WithLibrary {
 protected:
-    static void SetUpTestSuite() {
-        test::startApplication();
-        InitGuiLibrary();
-    }
-    static void TearDownTestSuite() { test::endApplication(); }
     static bool enabled(const QWidget& d, int id) { return GetDlgItem(&d, id)->isEnabled(); }
     static QString buttonText(const QWidget& d) {
         return qobject_cast<QAbstractButton*>(GetDlgItem(&d, More))->text();

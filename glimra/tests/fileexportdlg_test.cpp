@@ -17,14 +17,8 @@
 namespace glimra {
 namespace {
 
-class FileExportDlgTest : public ::testing::Test {
+class FileExportDlgTest : public test::WithLibrary {
 protected:
-    static void SetUpTestSuite() {
-        test::startApplication();
-        InitGuiLibrary();
-    }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     // Runs the dialog modally; while it runs, the title is typed and the
     // dialog accepted or cancelled.
     int run(CFileExportDlg& dialog, const QString& typed, bool accept) {

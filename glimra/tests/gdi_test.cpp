@@ -18,11 +18,8 @@ namespace {
 
 using test::pixel;
 
-class GdiTest : public ::testing::Test {
+class GdiTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     QImage image = test::blankImage(20, 20);
     CDC dc{&image};
     DrawRecorder recorder;

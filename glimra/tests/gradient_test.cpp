@@ -98,11 +98,7 @@ TEST(GradientTest, RotationMovesTheLastPixelsToTheFront) {
     EXPECT_EQ(cut, (CGradArray{{RGB(9, 0, 0), 1}, {RGB(0, 0, 0), 2}}));
 }
 
-class GradientDrawTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-};
+class GradientDrawTest : public test::WithApplication {};
 
 TEST_F(GradientDrawTest, DrawLaysTheBandsAlongEachDirection) {
     CGradient g;

@@ -44,11 +44,8 @@ protected:
     }
 };
 
-class HexEditCtrlTest : public ::testing::Test {
+class HexEditCtrlTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     void SetUp() override {
         ctrl.resize(420, 200);
         QGuiApplication::clipboard()->clear();

@@ -1,6 +1,7 @@
 // The text rotator and the label: turning pixels, alignment, texts seen from
 // inside and outside, hover, flashing and what a label looks like.
 
+#include "fake_seams.h"
 #include "glimra/desktop.h"
 #include "glimra/dialog.h"
 #include "glimra/fontmetrics.h"
@@ -24,11 +25,8 @@ namespace {
 
 using test::pixel;
 
-class LabelTest : public ::testing::Test {
+class LabelTest : public test::WithApplication, protected test::FakeSeams {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     // The label as it paints itself, pixel exact.
     QImage render(CNewLabel& l) {
         QImage image = test::blankImage(l.width(), l.height());
@@ -47,10 +45,6 @@ protected:
         return n;
     }
 
-    std::shared_ptr<ManualTimerBackend> timers = std::make_shared<ManualTimerBackend>();
-    ScopedTimerBackend installTimers{timers};
-    std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
-    ScopedDesktop installDesktop{desktop};
     ScopedFontMetrics metrics{std::make_shared<FixedFontMetrics>(6, 10)};
     QWidget parent;
     CNewLabel label{&parent};
@@ -307,12 +301,7 @@ TEST_F(LabelTest, DialogStaticsKeepTheirAlignmentWhenSubclassed) {
     taking.setParent(nullptr);
 }
 
-// The application ends with the suite, not at the program's exit.
-class LabelPicture : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-};
+class LabelPicture : public test::WithApplication {};
 
 // Labels as a client shows them, with the machine's own fonts.
 TEST_F(LabelPicture, LabelsOfEveryKind) {
@@ -327,10 +316,7 @@ TEST_F(LabelPicture, LabelsOfEveryKind) {
     program.addBitmap(42001, stripes);
     QWidget panel;
     panel.resize(420, 200);
-    QPalette palette = panel.palette();
-    palette.setColor(QPalette::Window, toQColor(GetSysColor(COLOR_BTNFACE)));
-    panel.setPalette(palette);
-    panel.setAutoFillBackground(true);
+    test::fillButtonFace(&panel);
     auto make = [&](const char* text, QRect at) {
         auto* l = new CNewLabel(&panel);
         l->setGeometry(at);

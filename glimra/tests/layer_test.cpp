@@ -17,11 +17,8 @@
 namespace glimra {
 namespace {
 
-class LayerTest : public ::testing::Test {
+class LayerTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     std::shared_ptr<ManualTimerBackend> manual = std::make_shared<ManualTimerBackend>();
     ScopedTimerBackend timers{manual};
 };

@@ -17,14 +17,8 @@ using test::pixel;
 
 constexpr COLORREF Under = RGB(12, 34, 56);
 
-class LedTest : public ::testing::Test {
+class LedTest : public test::WithLibrary {
 protected:
-    static void SetUpTestSuite() {
-        test::startApplication();
-        InitGuiLibrary();
-    }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     QImage draw(int w, int h, int colour, int state, int shape) {
         led.resize(w, h);
         QImage image = test::blankImage(w, h, Under);
@@ -135,10 +129,7 @@ TEST_F(LedTest, BlinkingAlternatesAndADisabledLampStartsDark) {
 TEST_F(LedTest, EveryLampOfTheStrip) {
     QWidget panel;
     panel.resize(3 * 24 + 8, 8 * 24 + 8);
-    QPalette palette = panel.palette();
-    palette.setColor(QPalette::Window, toQColor(GetSysColor(COLOR_BTNFACE)));
-    panel.setPalette(palette);
-    panel.setAutoFillBackground(true);
+    test::fillButtonFace(&panel);
     for (int row = 0; row < 8; ++row) {
         for (int state = 0; state < 3; ++state) {
             auto* lamp = new CLed(&panel);

@@ -20,11 +20,7 @@
 namespace glimra {
 namespace {
 
-class LibraryTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-};
+class LibraryTest : public test::WithApplication {};
 
 TEST_F(LibraryTest, RectInRectLeavesOutTheRightAndBottomEdges) {
     const RECT outer{0, 0, 100, 50};

@@ -25,11 +25,8 @@ using platform::testing::readFileBytes;
 using platform::testing::TempDir;
 using platform::testing::writeFileBytes;
 
-class LoginDlgTest : public ::testing::Test {
+class LoginDlgTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     void SetUp() override {
         dorvel::UserDatabase db;
         ASSERT_TRUE(db.CreateUserFile(path.c_str(), dorvel::kUserFileLoginRequired, 1));

@@ -15,14 +15,8 @@
 namespace glimra {
 namespace {
 
-class LSDialogTest : public ::testing::Test {
+class LSDialogTest : public test::WithLibrary {
 protected:
-    static void SetUpTestSuite() {
-        test::startApplication();
-        InitGuiLibrary();
-    }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     QCheckBox* box(int id) { return qobject_cast<QCheckBox*>(GetDlgItem(&dialog, id)); }
     bool enabled(int id) { return GetDlgItem(&dialog, id)->isEnabled(); }
 

@@ -10,11 +10,8 @@ namespace {
 
 using test::pixel;
 
-class MemDcTest : public ::testing::Test {
+class MemDcTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     QImage image = test::blankImage(40, 20);
     CDC target{&image};
 };

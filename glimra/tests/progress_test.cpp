@@ -17,11 +17,8 @@ using test::pixel;
 constexpr COLORREF kRed = RGB(255, 0, 0);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 
-class ProgressTest : public ::testing::Test {
+class ProgressTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     // Draws into a fresh image with a recorder beside it.
     QImage draw(CProgress& p, int width, int height) {
         QImage image = test::blankImage(width, height, RGB(0, 255, 0));

@@ -26,11 +26,8 @@ protected:
     }
 };
 
-class ProgressCtrlTest : public ::testing::Test {
+class ProgressCtrlTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     std::shared_ptr<ManualTimerBackend> manual = std::make_shared<ManualTimerBackend>();
     ScopedTimerBackend timers{manual};
     Control control;

@@ -35,14 +35,8 @@ public:
     }
 };
 
-class LogoSheetTest : public ::testing::Test {
+class LogoSheetTest : public test::WithLibrary {
 protected:
-    static void SetUpTestSuite() {
-        test::startApplication();
-        InitGuiLibrary();
-    }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     void SetUp() override {
         sheet.AddPage(&first);
         sheet.AddPage(&second);

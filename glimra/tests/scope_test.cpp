@@ -33,11 +33,8 @@ Range chartRange(const CSpectraScope& scope) {
     return r;
 }
 
-class ScopeTest : public ::testing::Test {
+class ScopeTest : public test::WithApplication {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     void SetUp() override {
         ASSERT_TRUE(scope.Create());
         ASSERT_TRUE(scope.AllocCurves(4));

@@ -35,13 +35,8 @@ QImage hourglass() {
     return icon;
 }
 
-class StatusDlgTest : public ::testing::Test {
+class StatusDlgTest : public test::WithLibrary {
 protected:
-    static void SetUpTestSuite() {
-        test::startApplication();
-        InitGuiLibrary();
-    }
-    static void TearDownTestSuite() { test::endApplication(); }
     void SetUp() override { programResources().addIcon(HourglassIcon, hourglass()); }
     void TearDown() override { programResources().clear(); }
 

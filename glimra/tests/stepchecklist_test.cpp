@@ -6,7 +6,6 @@
 #include "glimra/library.h"
 #include "glimra/resources.h"
 #include "glimra/stepchecklist.h"
-#include "glimra/syscolors.h"
 #include "glimra_test_support.h"
 
 #include <QWidget>
@@ -16,14 +15,8 @@
 namespace glimra {
 namespace {
 
-class StepCheckListTest : public ::testing::Test {
+class StepCheckListTest : public test::WithLibrary {
 protected:
-    static void SetUpTestSuite() {
-        test::startApplication();
-        InitGuiLibrary();
-    }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     void TearDown() override { programResources().clear(); }
 
     // A dialog with one static that the list takes over.
@@ -128,23 +121,12 @@ TEST_F(StepCheckListTest, FreedItemsAreNotReachedByTheStepOperations) {
     EXPECT_FALSE(list.IsBuilt());
 }
 
-// The application ends with the suite, not at the program's exit.
-class StepCheckListPicture : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        test::startApplication();
-        InitGuiLibrary();
-    }
-    static void TearDownTestSuite() { test::endApplication(); }
-};
+class StepCheckListPicture : public test::WithLibrary {};
 
 TEST_F(StepCheckListPicture, AProcedureHalfWayThrough) {
     QWidget dialog;
     dialog.resize(220, 110);
-    QPalette palette = dialog.palette();
-    palette.setColor(QPalette::Window, toQColor(GetSysColor(COLOR_BTNFACE)));
-    dialog.setPalette(palette);
-    dialog.setAutoFillBackground(true);
+    test::fillButtonFace(&dialog);
     CStepCheckList steps;
     ASSERT_TRUE(steps.Create("Connect the board|Take the dark current|Take the reference|"
                              "Measure the sample|Store the results",

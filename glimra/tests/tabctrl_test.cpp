@@ -26,14 +26,8 @@ public:
     bool refuse = false;
 };
 
-class TabCtrlTest : public ::testing::Test {
+class TabCtrlTest : public test::WithLibrary {
 protected:
-    static void SetUpTestSuite() {
-        test::startApplication();
-        InitGuiLibrary();
-    }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     void SetUp() override {
         tab.resize(300, 120);
         for (const char* name : {"First", "Second", "Third"}) {

@@ -1,5 +1,6 @@
 // The control tool tip: when it shows and hides itself, its size and place.
 
+#include "fake_seams.h"
 #include "glimra/desktop.h"
 #include "glimra/fontmetrics.h"
 #include "glimra/tooltip.h"
@@ -12,11 +13,8 @@
 namespace glimra {
 namespace {
 
-class ToolTipTest : public ::testing::Test {
+class ToolTipTest : public test::WithApplication, protected test::FakeSeams {
 protected:
-    static void SetUpTestSuite() { test::startApplication(); }
-    static void TearDownTestSuite() { test::endApplication(); }
-
     void SetUp() override {
         dialog.setGeometry(100, 100, 200, 120);
         owner->setGeometry(20, 30, 60, 20);
@@ -29,10 +27,6 @@ protected:
     QPoint ownerAt() const { return owner->mapToGlobal(QPoint(0, 0)); }
     void tick() { timers->fire(CControlToolTip::WatchTimer); }
 
-    std::shared_ptr<ManualTimerBackend> timers = std::make_shared<ManualTimerBackend>();
-    ScopedTimerBackend installTimers{timers};
-    std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
-    ScopedDesktop installDesktop{desktop};
     ScopedFontMetrics metrics{std::make_shared<FixedFontMetrics>(7, 13)};
     QWidget dialog;
     QWidget* owner = new QWidget(&dialog);
@@ -90,18 +84,25 @@ TEST_F(ToolTipTest, FocusInAnotherDialogHidesTheTipOnTheNextTick) {
     EXPECT_FALSE(tip.isVisible());
 }
 
-TEST_F(ToolTipTest, TwoLinesOfDifferentWidthsSizeTheTip) {
-    tip.SetText("ab\nabcde");
-    tip.Show(owner);
-    EXPECT_EQ(tip.GetLineCount(), 2);
-    EXPECT_EQ(tip.textRect(), (RECT{0, 0, 5 * 7 + 4, 2 * 13 + 4}));
-}
-
-TEST_F(ToolTipTest, LinesBeyondAnyFixedBufferAreMeasured) {
-    const std::string text = std::string(1100, 'a') + "\n" + std::string(1500, 'b') + "\nc";
-    tip.SetText(text.c_str());
-    tip.Show(owner);
-    EXPECT_EQ(tip.textRect(), (RECT{0, 0, 1500 * 7 + 4, 3 * 13 + 4}));
+TEST_F(ToolTipTest, TheWidestLineAndTheLineCountSizeTheTip) {
+    const struct {
+        std::string text;
+        int lines;
+        RECT rect;
+    } cases[] = {
+        {"ab\nabcde", 2, {0, 0, 5 * 7 + 4, 2 * 13 + 4}},
+        // Lines beyond any fixed buffer are measured whole.
+        {std::string(1100, 'a') + "\n" + std::string(1500, 'b') + "\nc",
+         3,
+         {0, 0, 1500 * 7 + 4, 3 * 13 + 4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 8));
+        tip.SetText(c.text.c_str());
+        tip.Show(owner);
+        EXPECT_EQ(tip.GetLineCount(), c.lines);
+        EXPECT_EQ(tip.textRect(), c.rect);
+    }
 }
 
 TEST_F(ToolTipTest, AnEmptyTextNeverShows) {

@@ -72,18 +72,18 @@ public:
 private:
     void copyRendering(const CTextRotator& other);
 
-    CDC* target_;
+    CDC* target_ = nullptr;
     std::unique_ptr<CDC> memory_;
     std::unique_ptr<CBitmap> memoryBitmap_;
     RECT rect_;
-    int horizontal_;
-    int vertical_;
+    int horizontal_ = 0;
+    int vertical_ = 0;
     int angle_ = 0;
     BOOL embossed_ = FALSE;
     BOOL etched_ = FALSE;
     std::string text_;
-    COLORREF bkColor_;
-    COLORREF textColor_;
+    COLORREF bkColor_ = 0;
+    COLORREF textColor_ = 0;
 };
 
 // Alignment flags of CNewLabel.

@@ -1,5 +1,8 @@
 #include "glimra_test_support.h"
 
+#include "glimra/library.h"
+#include "glimra/syscolors.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QWidget>
@@ -29,6 +32,11 @@ void endApplication() {
     application.reset();
 }
 
+void WithLibrary::SetUpTestSuite() {
+    startApplication();
+    InitGuiLibrary();
+}
+
 void savePicture(const QImage& image, const std::string& name) {
 #ifdef GLIMRA_PICTURE_DIR
     QDir().mkpath(QStringLiteral(GLIMRA_PICTURE_DIR));
@@ -53,6 +61,13 @@ QImage blankImage(int width, int height, COLORREF fill) {
 
 COLORREF pixel(const QImage& image, int x, int y) {
     return toColorRef(QColor(image.pixel(x, y)));
+}
+
+void fillButtonFace(QWidget* widget) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, toQColor(GetSysColor(COLOR_BTNFACE)));
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
 }
 
 } // namespace glimra::test

@@ -97,14 +97,13 @@ inline int pdfPageCount(const QByteArray& pdf) {
 }
 
 // A logbook directory of its own, current for the logbook, on a fixed clock.
-class LogbookFixture : public ::testing::Test {
+class LogbookFixture : public WithApplication {
 protected:
     static void SetUpTestSuite() {
         ::setenv("TZ", "UTC0", 1);
         ::tzset();
         startApplication();
     }
-    static void TearDownTestSuite() { endApplication(); }
 
     LogbookFixture() { environment->directory = dir.path().toStdString(); }
 
