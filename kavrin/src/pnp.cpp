@@ -63,11 +63,17 @@ DriverStatus StartDevice(DeviceObject& device) {
         return status;
     }
     sleepMs(startDelayMs(extension.slot));
+    // Started before the interface is told: a client that opens the device
+    // as soon as it hears of its arrival must find it ready.
+    const DeviceState before = extension.state.load();
+    const DeviceState beforePrevious = extension.previousState.load();
+    setState(extension, DeviceState::Started);
     if (const DriverStatus status = setDeviceInterfaceState(device, extension.interfacePath, true);
         status != kStatusSuccess) {
+        extension.state = before;
+        extension.previousState = beforePrevious;
         return status;
     }
-    setState(extension, DeviceState::Started);
     return kStatusSuccess;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 namespace platform {
@@ -199,6 +200,37 @@ std::vector<std::string> enumerateDeviceInterfaces(const Guid& interfaceClass) {
     return paths;
 }
 
+namespace {
+
+std::mutex& openObserverMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::shared_ptr<const DeviceOpenObserver>& openObserver() {
+    static std::shared_ptr<const DeviceOpenObserver> observer;
+    return observer;
+}
+
+void tellOpenObserver(const std::string& instanceId) {
+    std::shared_ptr<const DeviceOpenObserver> observer;
+    {
+        std::lock_guard lock(openObserverMutex());
+        observer = openObserver();
+    }
+    if (observer) {
+        (*observer)(instanceId);
+    }
+}
+
+} // namespace
+
+void setDeviceOpenObserver(DeviceOpenObserver observer) {
+    std::lock_guard lock(openObserverMutex());
+    openObserver() =
+        observer ? std::make_shared<const DeviceOpenObserver>(std::move(observer)) : nullptr;
+}
+
 DeviceHandle openDevice(std::string_view pathOrName) {
     ensureDriversLoaded();
     DeviceLayer& l = layer();
@@ -262,6 +294,7 @@ DeviceHandle openDevice(std::string_view pathOrName) {
         fail(error);
         return kInvalidDeviceHandle;
     }
+    tellOpenObserver(file->device->instanceId);
     return handle;
 }
 

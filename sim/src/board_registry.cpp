@@ -4,6 +4,7 @@
 
 #include "sim/board_driver.h"
 
+#include "platform/clock.h"
 #include "platform/driver.h"
 #include "platform/last_error.h"
 
@@ -53,6 +54,13 @@ Fx2BoardConfig usbBoardConfig(const BoardConfig& config) {
 bool isUsbBoard(const BoardConfig& config) {
     return config.interfaceType == 6 && config.usbBoard;
 }
+
+// The bus's instance ids end in "\\SIM<port number>".
+bool isOnPort(std::string_view instanceId, const platform::usb::SimPort& port) {
+    return instanceId.ends_with("\\SIM" + std::to_string(port.number()));
+}
+
+constexpr uint32_t kTimerStartMs = 5000;
 
 } // namespace
 
@@ -135,24 +143,98 @@ int BoardRegistry::addBoard(const BoardConfig& config, std::shared_ptr<BoardMode
     return addLocked(config, added);
 }
 
+BoardRegistry::UsbBoard* BoardRegistry::findUsbLocked(std::string_view name) {
+    for (UsbBoard& board : usbBoards_) {
+        if (equalsNoCase(board.name, name)) {
+            return &board;
+        }
+    }
+    return nullptr;
+}
+
 int BoardRegistry::setPlugged(std::string_view name, bool plugged) {
+    std::shared_ptr<platform::usb::SimPort> leaving; // unplugged outside the lock
+    {
+        std::lock_guard lock(mutex_);
+        if (driverName_.empty()) {
+            return ENODEV;
+        }
+        if (UsbBoard* usb = findUsbLocked(name)) {
+            if ((usb->port != nullptr) == plugged) {
+                return EALREADY;
+            }
+            if (plugged) {
+                auto board = std::make_shared<Fx2Board>(usbBoardConfig(usb->config));
+                std::shared_ptr<platform::usb::SimPort> port = Fx2Board::plug(board);
+                if (!port) {
+                    return lastReportError();
+                }
+                usb->board = std::move(board);
+                usb->port = std::move(port);
+                return 0;
+            }
+            leaving = std::move(usb->port);
+        } else {
+            const std::shared_ptr<BoardModel> board = findLocked(name);
+            if (!board) {
+                return ENOENT;
+            }
+            if (board->present() == plugged) {
+                return EALREADY;
+            }
+            const bool reported =
+                plugged ? platform::reportDeviceArrived(driverName_, board->instanceId())
+                        : platform::reportDeviceGone(board->instanceId());
+            if (!reported) {
+                return lastReportError();
+            }
+            board->setPresent(plugged);
+            return 0;
+        }
+    }
+    leaving->unplug();
+    return 0;
+}
+
+// On the opening thread, after the open.
+void BoardRegistry::deviceOpened(std::string_view instanceId) {
     std::lock_guard lock(mutex_);
     if (driverName_.empty()) {
-        return ENODEV;
+        return;
     }
-    const std::shared_ptr<BoardModel> board = findLocked(name);
-    if (!board) {
-        return ENOENT;
+    std::string name;
+    for (const auto& board : boards_) {
+        if (board->instanceId() == instanceId) {
+            name = board->name();
+        }
     }
-    if (board->present() == plugged) {
-        return EALREADY;
+    for (const UsbBoard& board : usbBoards_) {
+        if (board.port && isOnPort(instanceId, *board.port)) {
+            name = board.name;
+        }
     }
-    const bool reported = plugged ? platform::reportDeviceArrived(driverName_, board->instanceId())
-                                  : platform::reportDeviceGone(board->instanceId());
-    if (!reported) {
-        return lastReportError();
+    for (const std::unique_ptr<HotPlugTimer>& timer : timers_) {
+        if (timer->thread || !equalsNoCase(timer->name, name)) {
+            continue;
+        }
+        timer->thread = std::make_unique<platform::Thread>();
+        const HotPlugTimer* running = timer.get();
+        timer->thread->start(
+            [this, running](platform::Thread& self) {
+                self.signalRunning();
+                return runTimer(*running);
+            },
+            kTimerStartMs);
     }
-    board->setPresent(plugged);
+}
+
+// Its sleeps end when the detach asks the thread to stop.
+uint32_t BoardRegistry::runTimer(const HotPlugTimer& timer) {
+    if (!platform::sleepMs(timer.unplugAfterMs) || unplug(timer.name) != 0 ||
+        timer.replugAfterMs == 0 || !platform::sleepMs(timer.replugAfterMs)) {
+        return 0;
+    }
+    plugIn(timer.name);
     return 0;
 }
 
@@ -186,16 +268,23 @@ int BoardRegistry::attachDriver(std::string_view driverName,
             if (!port) {
                 return lastReportError();
             }
-            usbBoards_.push_back({config.name, std::move(board), std::move(port)});
-            continue;
-        }
-        if (const int rc = addLocked(config, nullptr); rc != 0) {
+            usbBoards_.push_back({config.name, config, std::move(board), std::move(port)});
+        } else if (const int rc = addLocked(config, nullptr); rc != 0) {
             // The driver's entry fails with this, and the platform drops the
             // arrivals it queued for it.
             driverName_.clear();
             boards_.clear();
+            timers_.clear(); // none started: nothing was opened yet
             return rc;
         }
+        if (config.unplugAfterMs > 0) {
+            timers_.push_back(std::make_unique<HotPlugTimer>(
+                HotPlugTimer{config.name, config.unplugAfterMs, config.replugAfterMs, nullptr}));
+        }
+    }
+    if (!timers_.empty()) {
+        platform::setDeviceOpenObserver(
+            [](std::string_view instanceId) { instance().deviceOpened(instanceId); });
     }
     return 0;
 }
@@ -203,6 +292,7 @@ int BoardRegistry::attachDriver(std::string_view driverName,
 void BoardRegistry::detachDriver(std::string_view driverName) {
     std::vector<std::shared_ptr<BoardModel>> dropped; // released outside the lock
     std::vector<UsbBoard> unplugged;
+    std::vector<std::unique_ptr<HotPlugTimer>> timers; // their threads take the lock
     {
         std::lock_guard lock(mutex_);
         if (driverName_ != driverName) {
@@ -214,9 +304,16 @@ void BoardRegistry::detachDriver(std::string_view driverName) {
         }
         dropped.swap(boards_);
         unplugged.swap(usbBoards_);
+        timers.swap(timers_);
     }
+    if (!timers.empty()) {
+        platform::setDeviceOpenObserver({});
+    }
+    timers.clear(); // stops and joins
     for (const UsbBoard& board : unplugged) {
-        board.port->unplug();
+        if (board.port) {
+            board.port->unplug();
+        }
     }
 }
 

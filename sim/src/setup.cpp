@@ -28,6 +28,8 @@ constexpr std::size_t kMaxProblems = 32;
 
 // Bound of the light-source modules' switching delays.
 constexpr unsigned long kMaxDelayMs = 600000;
+// Bound of a board's times until it is pulled out and plugged in again.
+constexpr unsigned long kMaxHotPlugMs = 3600000;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
@@ -487,18 +489,8 @@ private:
             "busy",           "usb_board",        "frame_rate",
             "wall_time",      "digital_inputs",   "light_sources",
             "cooled_board",   "lamp_delay_ms",    "shutter_delay_ms",
-            "i2c_recorders"};
-        for (const std::string& key : ini_.keyNames(section)) {
-            bool known = false;
-            for (std::string_view candidate : kKeys) {
-                known = known || equalsNoCase(candidate, key);
-            }
-            if (!known) {
-                add(SetupProblem::Kind::Ignored,
-                    "[" + printable(section) + "]: unknown key \"" + printable(key) + "\"; ignored",
-                    ini_.lineOf(section, key));
-            }
-        }
+            "i2c_recorders",  "unplug_after_ms",  "replug_after_ms"};
+        reportUnknownKeys(section, kKeys);
 
         BoardConfig board;
         board.name = std::string(name);
@@ -542,7 +534,11 @@ private:
                          "0..600000 ms") &&
             readUnsigned(section, "shutter_delay_ms", board.shutterDelayMs, 0, kMaxDelayMs,
                          "0..600000 ms") &&
-            readI2cRecorders(section, board);
+            readI2cRecorders(section, board) &&
+            readUnsigned(section, "unplug_after_ms", board.unplugAfterMs, 0, kMaxHotPlugMs,
+                         "0..3600000 ms") &&
+            readUnsigned(section, "replug_after_ms", board.replugAfterMs, 0, kMaxHotPlugMs,
+                         "0..3600000 ms");
         if (good) {
             setup_.boards.push_back(std::move(board));
         }

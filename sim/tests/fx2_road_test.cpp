@@ -16,8 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -163,6 +167,68 @@ TEST_F(Fx2RoadTest, ASpectrumComesFromTheSensorThroughTheUsbBoardDriver) {
 TEST_F(Fx2RoadTest, WithoutUsbBoardsTheUsbDriverIsNotBroughtIn) {
     ASSERT_EQ(start("[board model]\ninterface_type = 6\nusb_board = 0\n").size(), 1u);
     EXPECT_EQ(BoardRegistry::instance().usbBoardCount(), 0u);
+}
+
+// The hot-plug keys: a board goes the set time after its first open and comes
+// back after the second, an FX2 board as a new board. One that is still
+// waiting when the driver goes is stopped by its detach (TearDown).
+TEST_F(Fx2RoadTest, BoardsLeaveAfterTheirFirstOpenAndComeBack) {
+    const std::vector<std::string> members = start("[board usb]\n"
+                                                   "board_id = 3\n"
+                                                   "unplug_after_ms = 1\n"
+                                                   "replug_after_ms = 1\n"
+                                                   "[board model]\n"
+                                                   "board_id = 4\n"
+                                                   "usb_board = 0\n"
+                                                   "unplug_after_ms = 1\n"
+                                                   "[board waits]\n"
+                                                   "board_id = 5\n"
+                                                   "usb_board = 0\n"
+                                                   "unplug_after_ms = 3600000\n");
+    ASSERT_EQ(members.size(), 3u);
+    BoardRegistry& registry = BoardRegistry::instance();
+    const std::shared_ptr<sim::Fx2Board> first = registry.findUsbBoard("usb");
+    std::mutex mutex;
+    std::condition_variable changed;
+    int removals = 0;
+    int arrivals = 0;
+    const DeviceNotificationHandle watch =
+        registerInterfaceNotification(sim::kInterfaceClassType6, [&](const DeviceChange& change) {
+            std::lock_guard lock(mutex);
+            removals += change.event == DeviceChangeEvent::RemoveComplete ? 1 : 0;
+            arrivals += change.event == DeviceChangeEvent::Arrival ? 1 : 0;
+            changed.notify_all();
+        });
+    ASSERT_NE(watch, 0u);
+    // The limit only keeps a broken run from hanging.
+    const auto waitFor = [&](int removed, int arrived) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(60),
+                                [&] { return removals >= removed && arrivals >= arrived; });
+    };
+    for (const std::string& path : members) {
+        const DeviceHandle handle = openDevice(path);
+        ASSERT_NE(handle, kInvalidDeviceHandle);
+        closeDevice(handle);
+    }
+    ASSERT_TRUE(waitFor(2, 1));
+    ASSERT_TRUE(waitForPnpIdle());
+    EXPECT_FALSE(registry.find("model")->present()) << "no replug_after_ms";
+    EXPECT_TRUE(registry.find("waits")->present());
+    const std::shared_ptr<sim::Fx2Board> second = registry.findUsbBoard("usb");
+    EXPECT_NE(second, first) << "a board just powered up";
+    EXPECT_EQ(enumerateDeviceInterfaces(sim::kInterfaceClassType6).size(), 2u);
+
+    // The registry pulls FX2 boards out and plugs them in like the others.
+    EXPECT_EQ(registry.unplug("usb"), 0);
+    EXPECT_EQ(registry.unplug("usb"), EALREADY);
+    ASSERT_TRUE(waitFor(3, 1));
+    EXPECT_EQ(registry.plugIn("usb"), 0);
+    EXPECT_EQ(registry.plugIn("usb"), EALREADY);
+    ASSERT_TRUE(waitFor(3, 2));
+    EXPECT_TRUE(unregisterDeviceNotification(watch));
+    EXPECT_EQ(removals, 3);
+    EXPECT_EQ(arrivals, 2);
 }
 
 } // namespace

@@ -46,6 +46,7 @@ TEST(SetupParseTest, ASectionAloneGivesTheDefaultBoard) {
     EXPECT_EQ(expected.dark, 500);
     EXPECT_EQ(expected.signal, 2000.0);
     EXPECT_EQ(expected.hardwareWord >> 12, 1); // generation 1
+    EXPECT_EQ(expected.unplugAfterMs, 0u);     // never pulled out
 }
 
 TEST(SetupParseTest, ReadsEveryKey) {
@@ -66,7 +67,9 @@ TEST(SetupParseTest, ReadsEveryKey) {
                                         "\t0x42:flash_manual\n"
                                         "cooled_board = 1\n"
                                         "lamp_delay_ms = 600000\n"
-                                        "shutter_delay_ms = 250\n");
+                                        "shutter_delay_ms = 250\n"
+                                        "unplug_after_ms = 3600000\n"
+                                        "replug_after_ms = 0x10\n");
     ASSERT_EQ(setup.boards.size(), 1u) << (setup.problems.empty() ? "" : setup.problems[0].message);
     const BoardConfig& board = setup.boards[0];
     EXPECT_EQ(board.name, "Second One");
@@ -91,6 +94,8 @@ TEST(SetupParseTest, ReadsEveryKey) {
     EXPECT_TRUE(board.cooledBoard);
     EXPECT_EQ(board.lampDelayMs, 600000u);
     EXPECT_EQ(board.shutterDelayMs, 250u);
+    EXPECT_EQ(board.unplugAfterMs, 3600000u);
+    EXPECT_EQ(board.replugAfterMs, 16u);
 }
 
 TEST(SetupParseTest, BusyIsZeroOrOne) {
@@ -205,6 +210,8 @@ TEST(SetupParseTest, BadValueSkipsOnlyItsBoard) {
         {"cooled_board = 2", "cooled_board"},
         {"lamp_delay_ms = 600001", "lamp_delay_ms"},
         {"shutter_delay_ms = -5", "shutter_delay_ms"},
+        {"unplug_after_ms = 3600001", "unplug_after_ms"},
+        {"replug_after_ms = 1.5", "replug_after_ms"},
     };
     for (const Case& c : cases) {
         const sim::Setup setup =

@@ -11,6 +11,8 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -187,6 +189,9 @@ uint32_t DeviceNotifyThread::run(platform::Thread& self) {
         platform::unregisterThreadQueue();
         return 1;
     }
+    // Named only now: a thread the device layer starts for the registration
+    // would take the name along.
+    pthread_setname_np(pthread_self(), kNotifyThreadName);
     setStatus(kNotifyRunning);
     self.signalRunning();
     platform::Message message;

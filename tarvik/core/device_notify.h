@@ -26,6 +26,8 @@ inline constexpr uint32_t WM_DEVICE_NOTIFY = 0xA001;
 inline constexpr uint16_t kNotifyArrival = 1;
 inline constexpr uint16_t kNotifyRemoval = 2;
 inline constexpr uint32_t kSubscriptionMark = 0x0C340000;
+// The notification thread's name, as the system lists the process's threads.
+inline constexpr const char* kNotifyThreadName = "tarvik-notify";
 // The list takes a registration while it holds this many or fewer.
 inline constexpr size_t kSubscriberLimit = 16;
 

@@ -123,7 +123,15 @@ int32_t KORAL_SetInterfaceInActive(uint32_t interfaceId);
  * interface ID, bit 8 success (arrival: the board was reopened and, when the
  * interface was initialised, initialised again; removal: its handle was
  * closed cleanly). While a board is away, exports on its ID fail with level
- * 5, code 511, info 808; KORAL_CloseOperationElectronics still closes it. */
+ * 5, code 511, info 808; KORAL_CloseOperationElectronics still closes it.
+ * A client that is not a Qt program receives the messages in a queue of the
+ * platform's message layer through its C interface, platform/messages_c.h
+ * of libveldon_platform (the library's own message layer):
+ * veldonRegisterThreadQueue() gives the calling thread's id, the target of
+ * mode 1 (or veldonRegisterWindow() a window with a queue of its own, the
+ * target of mode 0), and veldonGetMessage() waits for the next message. The
+ * library watches the boards on a thread named "tarvik-notify", from the
+ * first open of a USB interface to the last close or the unload. */
 #define KORAL_WM_DEVICE_NOTIFY 0xA001u
 #define KORAL_NOTIFY_ARRIVAL 1u
 #define KORAL_NOTIFY_REMOVAL 2u

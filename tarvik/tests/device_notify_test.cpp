@@ -332,6 +332,27 @@ TEST_F(DeviceNotifyAcquisitionTest, CloseWhileTheThreadWaitsForTheDeviceLock) {
     EXPECT_EQ(deviceSlot(1), nullptr);
 }
 
+TEST_F(DeviceNotifyAcquisitionTest, RemovalDuringClose) {
+    loadBoards(usbBoard("one", 1));
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(1, 6, 1), 0) << describe(record());
+        ASSERT_EQ(KORAL_InitializeOperationElectronics(1, 1), 0) << describe(record());
+        subscribe(1);
+        std::thread pull([] { EXPECT_EQ(sim::BoardRegistry::instance().unplug("one"), 0); });
+        EXPECT_EQ(KORAL_CloseOperationElectronics(1), 0) << describe(record());
+        pull.join();
+        EXPECT_FALSE(IsDeviceNotifyRunning());
+        EXPECT_EQ(deviceSlot(1), nullptr);
+        // A removal told before the close dropped the subscription.
+        platform::Message m;
+        while (platform::peekMessage(m)) {
+            EXPECT_EQ(m.wParam, kNotifyRemoval);
+        }
+        ASSERT_EQ(sim::BoardRegistry::instance().plugIn("one"), 0);
+        platform::waitForPnpIdle();
+    }
+}
+
 size_t threadCount() {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
                                              std::filesystem::directory_iterator{}));

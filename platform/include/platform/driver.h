@@ -360,4 +360,13 @@ bool setSystemPowerState(SystemPowerState state);
 // Until every queued plug-and-play event was handled.
 bool waitForPnpIdle();
 
+// --- for simulations
+
+// Runs after every successful open, with the instance id of the device opened
+// (that of its physical device, or ROOT\<DRIVER>\NNNN), on the opening thread
+// and under no lock of the layer: a simulated device can act on its first
+// open, which its driver may never see. One observer at a time; empty: none.
+using DeviceOpenObserver = std::function<void(std::string_view instanceId)>;
+void setDeviceOpenObserver(DeviceOpenObserver observer);
+
 } // namespace platform

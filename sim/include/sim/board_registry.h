@@ -10,7 +10,13 @@
 //
 // Hot-plug: a board can be declared at run time (addBoard), unplugged and
 // plugged in again; each reports the change to the platform's plug-and-play
-// thread (platform::waitForPnpIdle() waits until it was handled).
+// thread (platform::waitForPnpIdle() waits until it was handled). An FX2
+// board leaves the simulated USB bus and comes back as a board just powered
+// up (a new Fx2Board that runs its operating image, as after an earlier
+// download). A board whose set-up has unplug_after_ms is unplugged that long
+// after its first open (the first device open of the driver's attachment), and
+// with replug_after_ms plugged in again that long after, by a thread of the
+// registry on the platform clock; the driver's detach stops and joins it.
 //
 // Results are errno values: 0, ENODEV no board driver attached, ENOENT no
 // such board, EALREADY the board is already in that state, EEXIST a name in
@@ -23,6 +29,8 @@
 #include "sim/board_model.h"
 #include "sim/fx2_board.h"
 #include "sim/setup.h"
+
+#include "platform/thread.h"
 
 #include <cstdint>
 #include <memory>
@@ -44,7 +52,8 @@ public:
     std::shared_ptr<BoardModel> findByBoardId(int interfaceType, int boardId) const;
     std::shared_ptr<BoardModel> findByInstanceId(std::string_view instanceId) const;
 
-    // FX2 boards of the set-up, in file order; null for another name.
+    // FX2 boards of the set-up, in file order (after a replug the new board);
+    // null for another name.
     std::shared_ptr<Fx2Board> findUsbBoard(std::string_view name) const;
     std::size_t usbBoardCount() const;
 
@@ -66,19 +75,32 @@ public:
 private:
     BoardRegistry() = default;
 
+    struct UsbBoard {
+        std::string name;
+        BoardConfig config;
+        std::shared_ptr<Fx2Board> board;
+        std::shared_ptr<platform::usb::SimPort> port; // null while unplugged
+    };
+    // unplug_after_ms and replug_after_ms of a board.
+    struct HotPlugTimer {
+        std::string name;
+        uint32_t unplugAfterMs = 0;
+        uint32_t replugAfterMs = 0;
+        std::unique_ptr<platform::Thread> thread; // from the first open on
+    };
+
     std::shared_ptr<BoardModel> findLocked(std::string_view name) const;
+    UsbBoard* findUsbLocked(std::string_view name);
     int addLocked(const BoardConfig& config, std::shared_ptr<BoardModel>* added);
     int setPlugged(std::string_view name, bool plugged);
+    void deviceOpened(std::string_view instanceId);
+    uint32_t runTimer(const HotPlugTimer& timer);
 
     mutable std::mutex mutex_;
     std::string driverName_;
     std::vector<std::shared_ptr<BoardModel>> boards_;
-    struct UsbBoard {
-        std::string name;
-        std::shared_ptr<Fx2Board> board;
-        std::shared_ptr<platform::usb::SimPort> port;
-    };
     std::vector<UsbBoard> usbBoards_;
+    std::vector<std::unique_ptr<HotPlugTimer>> timers_;
     uint32_t nextInstance_ = 1;
 };
 

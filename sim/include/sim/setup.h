@@ -114,6 +114,11 @@ struct BoardConfig {
     // write it gets, as the light-source modules' DACs and switches would take
     // them (i2c_bus.h I2cRecorder); none by default.
     std::vector<uint8_t> i2cRecorders{};
+    // unplug_after_ms: 0..3600000. The board is pulled out that many ms after
+    // its first open, on the platform clock; 0: never. replug_after_ms:
+    // 0..3600000, it is plugged in again that many ms after; 0: never.
+    uint32_t unplugAfterMs = 0;
+    uint32_t replugAfterMs = 0;
 
     bool operator==(const BoardConfig&) const = default;
 };
