@@ -19,9 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -119,6 +122,49 @@ TEST_F(DriverTest, ABoardPluggedInAtRunTimeAppearsAndGoesWithoutLeavingAnything)
         }
     }
     EXPECT_TRUE(messages().empty());
+}
+
+// A client that hears of the arrival opens the board at once (the library's
+// hot-plug thread does): the device is started by then.
+TEST_F(DriverTest, TheArrivalIsToldOnceTheBoardCanBeOpened) {
+    loadDriver();
+    std::mutex mutex;
+    std::condition_variable told;
+    std::vector<int> results; // 0 or the open's error, per arrival
+    const DeviceNotificationHandle watch =
+        registerInterfaceNotification(kBoardClass, [&](const DeviceChange& change) {
+            if (change.event != DeviceChangeEvent::Arrival) {
+                return;
+            }
+            const DeviceHandle handle = openDevice(change.devicePath);
+            const int result = handle != kInvalidDeviceHandle ? 0 : static_cast<int>(lastError());
+            if (handle != kInvalidDeviceHandle) {
+                closeDevice(handle);
+            }
+            std::lock_guard lock(mutex);
+            results.push_back(result);
+            told.notify_all();
+        });
+    ASSERT_NE(watch, 0u);
+    // Running its operating image already: one arrival per plug.
+    sim::Fx2BoardConfig config;
+    config.eepromRelease = 3;
+    config.switchId = 3;
+    config.running = sim::fx2ShippedImage(2);
+    for (size_t cycle = 0; cycle < 3; ++cycle) {
+        plug(config);
+        {
+            // The limit only keeps a broken run from hanging.
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(told.wait_for(lock, std::chrono::seconds(60),
+                                      [&] { return results.size() > cycle; }));
+        }
+        ports.back()->unplug();
+        ports.clear();
+        settle();
+    }
+    EXPECT_TRUE(unregisterDeviceNotification(watch));
+    EXPECT_EQ(results, (std::vector<int>{0, 0, 0}));
 }
 
 TEST_F(DriverTest, ABlankChipGetsTheLoaderAndServesOnlyTheRestrictedCommands) {
