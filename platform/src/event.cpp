@@ -73,7 +73,9 @@ WaitAnyResult waitStates(std::span<const std::shared_ptr<WaitableState>> states,
     if (stop != nullptr && stop->requested.load(std::memory_order_relaxed)) {
         return {WaitResult::Stopped, 0};
     }
-    if (clock.now() >= deadline) {
+    // An endless wait never asks the clock: a thread may begin one just as
+    // the (test) clock it found current goes away.
+    if (deadline != TimePoint::max() && clock.now() >= deadline) {
         return {WaitResult::TimedOut, 0};
     }
 

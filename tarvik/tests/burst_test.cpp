@@ -156,8 +156,7 @@ TEST_F(BurstTest, HardwareTimerOfAPciBoardGoesToTheBoard) {
 // The board streams 100 scans a second into a ring of 12 while the client
 // reads now and then: what each read reports adds up to what the board took.
 TEST_F(BurstTest, BufferedRunAccountsForEveryScanTheBoardTook) {
-    platform::VirtualClock clock;
-    platform::ScopedClock scoped(clock);
+    platform::VirtualClock& clock = useVirtualClock();
     open(std::string(kRequestBlockBoard) + "frame_rate = 100\n");
     ASSERT_EQ(KORAL_ParaSetSensorWorkMode(0, 7, 1), 0);
     ASSERT_EQ(KORAL_ParaSetSpecBuffer(12, 1), 0);

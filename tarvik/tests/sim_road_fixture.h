@@ -57,6 +57,14 @@ protected:
         board = sim::BoardRegistry::instance().find("b");
     }
 
+    // A virtual clock that outlives the close in TearDown: the board's
+    // workers wait on the clock that was current when their wait began.
+    platform::VirtualClock& useVirtualClock() {
+        virtualClock_.emplace();
+        scopedClock_.emplace(*virtualClock_);
+        return *virtualClock_;
+    }
+
     void setTime(double ms, uint32_t id = 1) {
         ASSERT_EQ(KORAL_ParaSetIntegrationTime(&ms, id), 0) << describe(record());
     }
@@ -84,6 +92,10 @@ protected:
     platform::testing::TempDir dir{"tarvik_sim_road"};
     std::shared_ptr<sim::BoardModel> board;
     uint32_t handle = 0;
+
+private:
+    std::optional<platform::VirtualClock> virtualClock_;
+    std::optional<platform::ScopedClock> scopedClock_;
 };
 
 } // namespace tarvik::testing
