@@ -88,6 +88,7 @@ VELDON_DRIVER_ENTRY(driver) {
     // Serial electronics are no devices of the layer: their COM ports are
     // served in the process from the driver's load on.
     sim::SerialUnitRegistry::instance().attach(setup.serialUnits);
+    sim::SerialUnitRegistry::instance().attachMuxes(setup.serialMuxes);
     sim::BoardRegistry& registry = sim::BoardRegistry::instance();
     const DriverStatus status = registry.attachDriver(driver->name(), setup.boards);
     if (status == kStatusSuccess && registry.usbBoardCount() > 0) {

@@ -271,10 +271,48 @@ std::size_t SerialElectronics::discardedBytes() const {
     return discarded_;
 }
 
+void SerialElectronics::setByteErrorRate(double rate, uint32_t seed) {
+    std::lock_guard guard(mutex_);
+    errorRate_ = rate;
+    noise_.seed(seed);
+}
+
+std::size_t SerialElectronics::corruptedBytes() const {
+    std::lock_guard guard(mutex_);
+    return corrupted_;
+}
+
+void SerialElectronics::corrupt(std::span<uint8_t> bytes) {
+    if (errorRate_ <= 0.0) {
+        return;
+    }
+    std::bernoulli_distribution hit(errorRate_);
+    std::uniform_int_distribution<int> mask(1, 255);
+    for (uint8_t& byte : bytes) {
+        if (hit(noise_)) {
+            byte = static_cast<uint8_t>(byte ^ mask(noise_));
+            ++corrupted_;
+        }
+    }
+}
+
 void SerialElectronics::received(platform::serial::FakeSerialLine& line,
                                  std::span<const uint8_t> bytes) {
-    process(bytes, [&line](std::span<const uint8_t> frame, platform::Duration delay) {
-        line.send(frame, delay);
+    std::lock_guard guard(mutex_);
+    // A unit's receiver starts afresh after a pause on the line: the rest of
+    // a frame that a corrupted length made look longer is dropped.
+    const platform::TimePoint now = platform::now();
+    if (!pending_.empty() && now - lastWrite_ > std::chrono::milliseconds(1)) {
+        discarded_ += pending_.size();
+        pending_.clear();
+    }
+    lastWrite_ = now;
+    std::vector<uint8_t> in(bytes.begin(), bytes.end());
+    corrupt(in);
+    process(in, [this, &line](std::span<const uint8_t> frame, platform::Duration delay) {
+        std::vector<uint8_t> out(frame.begin(), frame.end());
+        corrupt(out);
+        line.send(out, delay);
     });
 }
 

@@ -1,10 +1,12 @@
 #include "sim/serial_unit_model.h"
 
+#include "block_access.h"
 #include "sim/eeprom_images.h"
 #include "sim/sensor_model.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -35,7 +37,9 @@ constexpr uint8_t kNoRecord = 255;
 
 // Settings block.
 constexpr std::size_t kIntegration = 16;
+constexpr std::size_t kTrigger = 20;
 constexpr std::size_t kOperatingMode = 21;
+constexpr std::size_t kAverage = 23;
 
 // Spectrum records.
 constexpr std::size_t kRecordPixels = 16;
@@ -51,25 +55,19 @@ constexpr std::size_t kConfigMux = 68;
 constexpr uint16_t kSerialInterfaceType = 3;
 
 void put16(std::span<uint8_t> block, std::size_t at, uint16_t value) {
-    block[at] = static_cast<uint8_t>(value);
-    block[at + 1] = static_cast<uint8_t>(value >> 8);
+    detail::writeField(block, at, value);
 }
 
 void put32(std::span<uint8_t> block, std::size_t at, uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        block[at + i] = static_cast<uint8_t>(value >> (8 * i));
-    }
+    detail::writeField(block, at, value);
 }
 
 void putFloat(std::span<uint8_t> block, std::size_t at, float value) {
-    uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    put32(block, at, bits);
+    detail::writeField(block, at, value);
 }
 
 uint32_t get32(std::span<const uint8_t> block, std::size_t at) {
-    return static_cast<uint32_t>(block[at]) | static_cast<uint32_t>(block[at + 1]) << 8 |
-           static_cast<uint32_t>(block[at + 2]) << 16 | static_cast<uint32_t>(block[at + 3]) << 24;
+    return detail::readField<uint32_t>(block, at);
 }
 
 SensorChannel sensorOf(const SerialUnitConfig& config) {
@@ -115,6 +113,8 @@ bool isContinuous(uint8_t mode) {
 bool isSingle(uint8_t mode) {
     return mode == 18 || mode == 1;
 }
+
+constexpr uint8_t kOperatingModeTriggered = 1;
 
 } // namespace
 
@@ -164,6 +164,19 @@ uint32_t SerialUnitModel::integrationUs() const {
     return takenSettings_.empty() ? 0 : get32(takenSettings_, kIntegration);
 }
 
+uint8_t SerialUnitModel::taken(std::size_t at) const {
+    return at < takenSettings_.size() ? takenSettings_[at] : 0;
+}
+
+platform::Duration SerialUnitModel::cycle() const {
+    const uint32_t average = taken(kAverage) >= 2 ? taken(kAverage) : 1;
+    return std::chrono::microseconds(std::max<uint32_t>(integrationUs(), 10)) * average;
+}
+
+void SerialUnitModel::trigger(platform::Duration delay) {
+    triggers_.push_back(delay);
+}
+
 uint8_t SerialUnitModel::command(SerialUnit& unit, uint8_t code) {
     const platform::TimePoint now = platform::now();
     const std::span<uint8_t> v = unit.block(kVersionBlock);
@@ -179,11 +192,18 @@ uint8_t SerialUnitModel::command(SerialUnit& unit, uint8_t code) {
         break;
     }
     case 5: {
-        const uint8_t mode = takenSettings_.empty() ? 0 : takenSettings_[kOperatingMode];
+        const uint8_t mode = taken(kOperatingMode);
         started_ = now;
         v[kDataReady] = 0;
+        v[kRecordIndex] = kNoRecord;
+        v[kWideIndex] = kNoRecord;
         run_ = isContinuous(mode) ? Run::Continuous : isSingle(mode) ? Run::Single : Run::Idle;
-        continuousTaken_ = false;
+        if (run_ == Run::Single && mode == kOperatingModeTriggered && taken(kTrigger) != 0) {
+            run_ = Run::Armed;
+        }
+        if (run_ != Run::Idle && run_ != Run::Armed) {
+            ++scans_;
+        }
         break;
     }
     case 6:
@@ -196,9 +216,19 @@ uint8_t SerialUnitModel::command(SerialUnit& unit, uint8_t code) {
         v[kState] = kStateIdle;
         break;
     case 8:
-        if (run_ == Run::Continuous) {
-            fillSpectrum(unit, 3);
-            v[kRecordIndex] = 2;
+        if (run_ == Run::Continuous && now - started_ >= cycle()) {
+            if (taken(kAverage) >= 2) {
+                fillSpectrum(unit, 7);
+                v[kWideIndex] = 2;
+            } else {
+                fillSpectrum(unit, 3);
+                v[kRecordIndex] = 2;
+            }
+            ++scans_;
+        } else {
+            // Stopped or still settling: nothing is taken.
+            v[kRecordIndex] = kNoRecord;
+            v[kWideIndex] = kNoRecord;
         }
         break;
     case 13:
@@ -245,20 +275,33 @@ void SerialUnitModel::refreshStatus(SerialUnit& unit) {
     v[kInputs] = config_.digitalInputs;
     put16(v, kDeviceError, static_cast<uint16_t>(deviceError_));
     const platform::TimePoint now = platform::now();
-    const auto cycle = std::chrono::microseconds(std::max<uint32_t>(integrationUs(), 10));
+    if (run_ == Run::Armed && !triggers_.empty() && now - started_ >= triggers_.front()) {
+        started_ = std::max(now, started_ + triggers_.front());
+        triggers_.erase(triggers_.begin());
+        run_ = Run::Single;
+        ++scans_;
+    }
     switch (run_) {
     case Run::Continuous:
-        v[kState] = now - started_ < cycle ? kStateSettling : kStateReady;
+        if (now - started_ < cycle()) {
+            v[kState] = kStateSettling;
+        } else {
+            v[kState] = kStateReady;
+            v[kDataReady] = 1;
+        }
         break;
     case Run::Single:
-        if (now - started_ >= cycle) {
-            fillSpectrum(unit, 1);
+        if (now - started_ >= cycle()) {
+            const uint8_t index = nextRecord_;
+            nextRecord_ ^= 1;
+            fillSpectrum(unit, static_cast<uint8_t>(index + 1));
             v[kDataReady] = 1;
-            v[kRecordIndex] = 0;
+            v[kRecordIndex] = index;
             v[kState] = kStateReady;
             run_ = Run::Idle;
         }
         break;
+    case Run::Armed:
     case Run::Idle:
         break;
     }
@@ -276,11 +319,12 @@ void SerialUnitModel::fillSpectrum(SerialUnit& unit, uint8_t type) const {
     const double time = integrationUs();
     for (uint32_t i = 0; i < pixels; ++i) {
         const double counts = std::min(sensor.counts(i, pixels, time), 32767.0);
-        const auto value = static_cast<uint32_t>(counts);
         if (wide) {
-            put32(record, data + 4 * i, value);
+            // The mean of the scans in hundredths, as the library hands on
+            // single spectra.
+            put32(record, data + 4 * i, static_cast<uint32_t>(counts) * 100);
         } else {
-            put16(record, data + 2 * i, static_cast<uint16_t>(value));
+            put16(record, data + 2 * i, static_cast<uint16_t>(counts));
         }
     }
 }
@@ -300,6 +344,10 @@ int SerialUnitRegistry::attach(const std::vector<SerialUnitConfig>& units) {
     for (const SerialUnitConfig& config : units) {
         auto port = std::find_if(ports_.begin(), ports_.end(),
                                  [&](const Port& p) { return p.number == config.comPort; });
+        if (port != ports_.end() && !port->electronics) {
+            result = result != 0 ? result : EBUSY;
+            continue;
+        }
         if (port == ports_.end()) {
             Port fresh{config.comPort, std::make_shared<SerialElectronics>(),
                        std::make_shared<platform::serial::FakeSerialLine>()};
@@ -323,6 +371,35 @@ int SerialUnitRegistry::attach(const std::vector<SerialUnitConfig>& units) {
         units_.push_back(std::move(model));
     }
     return result;
+}
+
+int SerialUnitRegistry::attachMuxes(const std::vector<SerialMuxConfig>& muxes) {
+    std::lock_guard guard(mutex_);
+    int result = 0;
+    for (const SerialMuxConfig& config : muxes) {
+        Port fresh{config.comPort, nullptr, std::make_shared<platform::serial::FakeSerialLine>()};
+        fresh.mux = std::make_shared<SerialMux>(config);
+        fresh.line->setDevice(fresh.mux.get());
+        const int attached = platform::serial::attachFakeSerialLine(
+            "COM" + std::to_string(config.comPort), fresh.line);
+        if (attached != 0) {
+            fresh.line->setDevice(nullptr);
+            result = result != 0 ? result : attached;
+            continue;
+        }
+        ports_.push_back(std::move(fresh));
+    }
+    return result;
+}
+
+std::shared_ptr<SerialMux> SerialUnitRegistry::mux(uint8_t comPort) const {
+    std::lock_guard guard(mutex_);
+    for (const Port& port : ports_) {
+        if (port.number == comPort && port.mux) {
+            return port.mux;
+        }
+    }
+    return nullptr;
 }
 
 void SerialUnitRegistry::detach() {
@@ -353,7 +430,7 @@ std::shared_ptr<SerialUnitModel> SerialUnitRegistry::find(std::string_view name)
 std::shared_ptr<SerialElectronics> SerialUnitRegistry::electronics(uint8_t comPort) const {
     std::lock_guard guard(mutex_);
     for (const Port& port : ports_) {
-        if (port.number == comPort) {
+        if (port.number == comPort && port.electronics) {
             return port.electronics;
         }
     }

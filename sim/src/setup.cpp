@@ -128,6 +128,12 @@ public:
                 parseSerialUnit(section, *serial);
                 continue;
             }
+            if (const std::optional<std::string_view> mux = sectionName(section, "serial_mux")) {
+                skipped_ = "serial multiplexer";
+                parseSerialMux(section, *mux);
+                skipped_ = "board";
+                continue;
+            }
             const std::optional<std::string_view> name = boardName(section);
             if (!name) {
                 add(SetupProblem::Kind::Ignored,
@@ -610,7 +616,71 @@ private:
                 return;
             }
         }
+        for (const SerialMuxConfig& mux : setup_.serialMuxes) {
+            if (mux.comPort == unit.comPort) {
+                skip(section,
+                     "COM" + std::to_string(unit.comPort) + " serves a serial multiplexer");
+                return;
+            }
+        }
         setup_.serialUnits.push_back(std::move(unit));
+    }
+
+    void parseSerialMux(std::string_view section, std::string_view name) {
+        if (const std::optional<std::string> problem = nameProblem(name, "serial_mux")) {
+            skip(section, *problem);
+            return;
+        }
+        if (setup_.serialMuxes.size() >= kMaxSimulatedBoards) {
+            skip(section, "more than " + std::to_string(kMaxSimulatedBoards) +
+                              " simulated serial multiplexers");
+            return;
+        }
+        static constexpr std::string_view kKeys[] = {"com_port", "kind", "channels"};
+        reportUnknownKeys(section, kKeys);
+        SerialMuxConfig mux;
+        mux.name = std::string(name);
+        if (const std::optional<std::string> kind = ini_.value(section, "kind")) {
+            if (equalsNoCase(trim(*kind), "krd")) {
+                mux.kind = SerialMuxKind::Krd;
+            } else if (equalsNoCase(trim(*kind), "krl")) {
+                mux.kind = SerialMuxKind::Krl;
+            } else {
+                skip(section, "kind = \"" + printable(*kind) + "\" is not krd or krl", "kind");
+                return;
+            }
+        }
+        if (!readUnsigned(section, "com_port", mux.comPort, 1, 255, "1..255") ||
+            !readUnsigned(section, "channels", mux.channels, 1, 16, "a channel count")) {
+            return;
+        }
+        static constexpr int kKrd[] = {3, 4, 6, 8};
+        static constexpr int kKrl[] = {2, 4, 8, 12, 16};
+        const std::span<const int> counts = mux.kind == SerialMuxKind::Krd
+                                                ? std::span<const int>(kKrd)
+                                                : std::span<const int>(kKrl);
+        if (std::find(counts.begin(), counts.end(), mux.channels) == counts.end()) {
+            skip(section,
+                 "channels = " + std::to_string(mux.channels) +
+                     (mux.kind == SerialMuxKind::Krd ? " is not 3, 4, 6 or 8 (krd)"
+                                                     : " is not 2, 4, 8, 12 or 16 (krl)"),
+                 "channels");
+            return;
+        }
+        for (const SerialMuxConfig& other : setup_.serialMuxes) {
+            if (equalsNoCase(other.name, name) || other.comPort == mux.comPort) {
+                skip(section, "another serial multiplexer has the name or COM" +
+                                  std::to_string(mux.comPort) + " already");
+                return;
+            }
+        }
+        for (const SerialUnitConfig& unit : setup_.serialUnits) {
+            if (unit.comPort == mux.comPort) {
+                skip(section, "COM" + std::to_string(mux.comPort) + " serves serial units");
+                return;
+            }
+        }
+        setup_.serialMuxes.push_back(std::move(mux));
     }
 
     const platform::IniFile& ini_;

@@ -181,7 +181,6 @@ void resetWholeSlot(const LibraryState& state, DeviceSlot& slot) {
     slot.muxKrdComBit = 0;
     slot.serialMuxPort = kNoSerialPort;
     slot.serialMuxPortNumber = 0;
-    slot.serialMuxConfiguration = 0;
     slot.components.fill(nullptr);
     slot.componentFlags.fill(0);
     slot.sensorCoefficients.fill(0.0);

@@ -158,7 +158,6 @@ struct DeviceSlot {
     uint8_t muxKrdComBit = 0;               // this ID's bit of the MUX-KRD communication mode
     uint32_t serialMuxPort = kNoSerialPort; // COM handle of a serial multiplexer
     uint8_t serialMuxPortNumber = 0;
-    uint8_t serialMuxConfiguration = 0;
     // The component table: the modules the scan found at positions 1..6,
     // owned here, and the presence bytes that KORAL_LS_Initialize sets.
     std::array<std::shared_ptr<CLightSourceModule>, 7> components{};

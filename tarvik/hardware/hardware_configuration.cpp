@@ -52,7 +52,7 @@ struct SlotSnapshot {
         : clockFrequency(slot.clockFrequency), clockDivider(slot.clockDivider),
           clockRate(slot.clockRate), frontEndType(slot.frontEndType), muxType(slot.muxType),
           muxPresent(slot.muxPresent), muxChannels(slot.muxChannels), muxSetting(slot.muxSetting),
-          muxChannel(slot.muxChannel), serialMuxConfiguration(slot.serialMuxConfiguration),
+          muxChannel(slot.muxChannel), serialMuxPortNumber(slot.serialMuxPortNumber),
           muxModeIndex(slot.qre.muxModeIndex), muxChannelIndex(slot.qre.muxChannelIndex),
           sensorType(slot.sensorType), pixelCount(slot.pixelCount), rows(slot.rows),
           fourthSensorWord(slot.fourthSensorWord), sensorCoefficients(slot.sensorCoefficients),
@@ -76,7 +76,7 @@ struct SlotSnapshot {
         slot.muxChannels = muxChannels;
         slot.muxSetting = muxSetting;
         slot.muxChannel = muxChannel;
-        slot.serialMuxConfiguration = serialMuxConfiguration;
+        slot.serialMuxPortNumber = serialMuxPortNumber;
         slot.qre.muxModeIndex = muxModeIndex;
         slot.qre.muxChannelIndex = muxChannelIndex;
         slot.sensorType = sensorType;
@@ -108,7 +108,7 @@ struct SlotSnapshot {
 
     uint32_t clockFrequency, clockDivider, clockRate, frontEndType, muxType, muxPresent,
         muxChannels, muxSetting;
-    uint8_t muxChannel, serialMuxConfiguration;
+    uint8_t muxChannel, serialMuxPortNumber;
     uint32_t muxModeIndex, muxChannelIndex;
     std::array<uint32_t, 8> sensorType, pixelCount, rows, fourthSensorWord;
     std::array<double, 11> sensorCoefficients;
@@ -404,14 +404,15 @@ private:
             if (slot_.serialMuxPort != kNoSerialPort) {
                 return setMuxMode();
             }
-            const uint8_t config = image(slot_, kInterfaceImageArea)[image_field::kSerialMuxConfig];
-            slot_.serialMuxConfiguration = config & 0x0F;
+            const uint8_t* interface = image(slot_, kInterfaceImageArea);
+            slot_.serialMuxPortNumber = interface[image_field::kSerialMuxConfig] & 0x0F;
             const int32_t opened = OpenMuxPort(id_);
             if (opened != 0) {
                 CloseMuxPort(id_);
                 return refuse(id_, KORAL_LEVEL_IGNORED, code::kMuxKrdCommunication, opened + 1000);
             }
-            const uint8_t assembly = config >> 4;
+            // A MUX-KRL has told its assembly at the open.
+            const uint8_t assembly = interface[image_field::kSerialMuxConfig] >> 4;
             if (mux_ == 9 && (assembly < 1 || assembly > 5)) {
                 CloseMuxPort(id_);
                 return refuse(id_, KORAL_LEVEL_IGNORED, code::kMuxKrdCommunication,

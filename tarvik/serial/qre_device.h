@@ -9,6 +9,8 @@
 // failed; the operations built on them 0 or -1 with the LastErrorRecord
 // written.
 
+#include "serial/qre_slot.h"
+
 #include <cstdint>
 
 namespace tarvik {
@@ -40,6 +42,7 @@ int32_t BuildQreParameterBlocks();
 void MarkQreSettingsChanged();
 // Milliseconds one measurement may take (averaged: by the average number).
 int32_t EstimateQreMeasurementTime(int32_t averaged);
+int32_t EstimateQreMeasurementTimeOf(const QreSlotBlocks& blocks, int32_t averaged);
 
 // Builds the blocks, runs the sequence with the change result and, after a
 // failure, puts the blocks back as they were and recovers: 0, or -1 with the

@@ -170,6 +170,10 @@ void ReceiveQreFrame() {
         return;
     }
     if (r.kind == qre::kCommandKind) {
+        if (p.lastReplySequence[r.source] == r.replySequence) {
+            p.staleReply = true;
+            return;
+        }
         if (const uint16_t flag = replyFlag(r.replyCode); flag != 0) {
             p.replyFlags = flag;
         }

@@ -34,25 +34,6 @@ constexpr int32_t kI2cAnswerLimitMs = 2000;
 constexpr size_t kInputByte = 16;
 constexpr size_t kWarningByte = 21;
 
-// Multiplexer types of the interface board image.
-constexpr uint8_t kMuxKrd = 7;
-constexpr uint8_t kMuxKrl = 9;
-constexpr size_t kInterfaceMuxTypeByte = 18;
-constexpr size_t kInterfaceMuxConfigByte = 19;
-constexpr size_t kMuxImageOffset = 512;
-
-uint16_t readU16(const uint8_t* bytes) {
-    return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-// The acquisition is not built over the link yet: it ends as a failed
-// transfer does, with the error list and the record.
-int32_t failTransfer() {
-    PushQreError(qre::kErrComPortNotAvailable);
-    recordError(actualInterfaceId(), KORAL_LEVEL_HARDWARE, qre::kErrComPortNotAvailable, 0);
-    return -1;
-}
-
 bool inClasses(int32_t errorClass, std::initializer_list<int32_t> classes) {
     return std::find(classes.begin(), classes.end(), errorClass) != classes.end();
 }
@@ -103,11 +84,6 @@ void selectActualSlot() {
 
 } // namespace
 
-QreOperationStandIns& qreOperationStandIns() {
-    static QreOperationStandIns standIns;
-    return standIns;
-}
-
 bool ClampIntegrationTime(uint32_t* time, uint32_t* maximum, uint32_t* minimum) {
     if (maximum != nullptr) {
         *maximum = kMaxIntegrationTimeUs;
@@ -142,32 +118,25 @@ bool ClampIntegrationTime(uint32_t* time, uint32_t* maximum, uint32_t* minimum) 
     return true;
 }
 
-int32_t AcquireQreSpectra(int32_t interfaceId) {
-    bool any = false;
-    for (int32_t id = 1; id <= kMaxInterfaceId; ++id) {
-        const DeviceSlot* slot = deviceSlot(id);
-        if (slot == nullptr || (interfaceId != 0 && id != interfaceId) || slot->active == 0) {
-            continue;
-        }
-        if (slot->initialised == 0) {
-            recordError(id, KORAL_LEVEL_NOT_DONE, code::kNotInitialized, 0);
-            return -1;
-        }
-        any = true;
-    }
-    return any ? failTransfer() : 0;
-}
-
 int32_t WaitMuxSwitchDelay(int32_t interfaceId, int32_t delayMs, int32_t waitFlag) {
     int32_t delay = delayMs;
-    if (const DeviceSlot* slot = deviceSlot(interfaceId); slot && slot->boardType == kTypeSerial) {
-        const uint16_t workMode = slot->block()->WorkMode;
-        if (workMode == 6 || (workMode == 3 && slot->qre.firmwareVersion() < kFirmwareMuxWait)) {
-            delay = std::max<int32_t>(delay, kMuxDelayCycles *
-                                                 static_cast<int32_t>(slot->qre.cycleTimeMs));
-        }
+    const DeviceSlot* slot = deviceSlot(interfaceId);
+    const LibraryState* state = libraryState();
+    const uint16_t workMode = slot != nullptr ? slot->block()->WorkMode : 0;
+    // The slot's own blocks: the link's current ones may be another slot's.
+    const QreSlotBlocks* blocks = slot != nullptr ? slot->qre.blocks.get() : nullptr;
+    const uint16_t firmware = slot != nullptr ? slot->qre.firmwareVersion() : 0;
+    if (workMode == 6 || (workMode == 3 && firmware < kFirmwareMuxWait)) {
+        // Long enough for the continuous scan to run through with the new
+        // channel.
+        const double t = blocks != nullptr ? EstimateQreMeasurementTimeOf(*blocks, 1) : 0;
+        const auto k = static_cast<int32_t>(kMuxDelayCycles *
+                                            static_cast<int64_t>(2.0 * (t / 4.0 - 2000.0) + 200.0));
+        delay = std::max(delay, k);
+    } else if (workMode != 3 && state != nullptr) {
+        delay = state->mux7wenDelayTime;
     }
-    if (waitFlag == 1 && delay >= 1) {
+    if (waitFlag != 0 && delay >= 1) {
         QreWaitMs(static_cast<uint32_t>(delay));
     }
     return delay;
@@ -334,84 +303,6 @@ int32_t ReportQreErrors(int32_t errorClass) {
         }
     }
     return 0;
-}
-
-int32_t OpenMuxPort(int32_t /*interfaceId*/) {
-    return ENOENT;
-}
-
-int32_t CloseMuxPort(int32_t interfaceId) {
-    if (DeviceSlot* slot = deviceSlot(interfaceId)) {
-        slot->serialMuxPort = kNoSerialPort;
-        slot->serialMuxPortNumber = 0;
-        slot->serialMuxConfiguration = 0;
-    }
-    return 0;
-}
-
-int32_t SelectMuxChannelSerial(int32_t channel, int32_t interfaceId) {
-    const auto& standIn = qreOperationStandIns().selectMuxChannel;
-    if (!standIn) {
-        return ENOENT;
-    }
-    const int32_t result = standIn(channel, interfaceId);
-    if (result == 0) {
-        if (DeviceSlot* slot = deviceSlot(interfaceId)) {
-            slot->muxChannel = static_cast<uint8_t>(channel);
-        }
-    }
-    return result;
-}
-
-int32_t GetSerialMuxChannelCount(int32_t interfaceId) {
-    const DeviceSlot* slot = deviceSlot(interfaceId);
-    if (slot == nullptr) {
-        return 0;
-    }
-    const uint8_t type = slot->configuration[kInterfaceMuxTypeByte];
-    const uint8_t assembly = slot->configuration[kInterfaceMuxConfigByte] >> 4;
-    if (type == kMuxKrd) {
-        constexpr int32_t kChannels[] = {0, 3, 4, 6, 8};
-        return assembly >= 1 && assembly <= 4 ? kChannels[assembly] : 0;
-    }
-    if (type == kMuxKrl) {
-        switch (assembly) {
-        case 0:
-        case 3:
-        case 4:
-        case 5:
-            return 8;
-        case 1:
-        case 6:
-            return 2;
-        case 2:
-            return 4;
-        default:
-            return 0;
-        }
-    }
-    return 0;
-}
-
-int32_t GetConfigVariantCode(int32_t interfaceId) {
-    const DeviceSlot* slot = deviceSlot(interfaceId);
-    if (slot == nullptr) {
-        return 0;
-    }
-    const uint8_t* image = slot->configuration.data() + kMuxImageOffset;
-    if (readU16(image + 6) != 8) {
-        return 0;
-    }
-    switch (readU16(image + 8) & 0x0FFF) {
-    case 0:
-        return 2;
-    case 1:
-        return 3;
-    case 2:
-        return 5;
-    default:
-        return 0;
-    }
 }
 
 } // namespace tarvik

@@ -5,13 +5,6 @@
 // blocks) and the operations of the electronics that the core, the engine
 // and the configuration code call.
 //
-// Open, initialise, close, the parameter sends, the digital lines and the
-// I2C transfer run over the link (serial/qre_device.h has their steps). Not
-// built over it yet:
-//   - AcquireQreSpectra puts -320 "ERR COMPORT NOT AVAILABLE" into the
-//     link's error list and records it (level 1, code -320, info 0, the
-//     actual interface ID), returning -1;
-//   - the multiplexer port operations return the platform error ENOENT.
 // Everything runs in the caller's thread; callers hold the DeviceLock where a
 // device operation is under way, and the link takes no lock of its own.
 
@@ -19,21 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 namespace tarvik {
 
 inline constexpr std::size_t kQreConfigurationBlockSize = qre::kConfigurationBlockSize;
-
-// Stand-in for the serial multiplexer switch, which is not built over its
-// port yet, for the tests of its callers. Empty: the switch fails with
-// ENOENT. Set by tests with no device operation under way.
-struct QreOperationStandIns {
-    // SelectMuxChannelSerial: 0, -1 the multiplexer answered "error", -2 no
-    // fitting answer in time, or a positive platform error of the port.
-    std::function<int32_t(int32_t channel, int32_t interfaceId)> selectMuxChannel;
-};
-QreOperationStandIns& qreOperationStandIns();
 
 // --- opening, initialising, closing
 int32_t OpenQreDevice(int32_t flags);       // 0, or -1 with the record's info 814/815
@@ -69,9 +51,15 @@ int32_t CheckQreErrors(int32_t errorClass);
 // when there is none (the record untouched).
 int32_t ReportQreErrors(int32_t errorClass);
 
-// --- serial multiplexer
-int32_t OpenMuxPort(int32_t interfaceId);  // 0 or the platform error
+// --- serial multiplexer (MUX-KRD, type 7, and MUX-KRL, type 9, each on a
+// COM port of its own per slot; port number 0: switching only records the
+// channel)
+// Opens and configures the slot's port (serialMuxPortNumber), asks a MUX-KRL
+// for its assembly: 0 or the platform error.
+int32_t OpenMuxPort(int32_t interfaceId);
 int32_t CloseMuxPort(int32_t interfaceId); // 0 or the platform error
+// 0 switched or nothing to do, -1 the multiplexer answered "error", -2 no
+// fitting answer within 1,000 ms, or a platform error of the port.
 int32_t SelectMuxChannelSerial(int32_t channel, int32_t interfaceId);
 int32_t GetSerialMuxChannelCount(int32_t interfaceId);
 int32_t GetConfigVariantCode(int32_t interfaceId);

@@ -279,13 +279,17 @@ int32_t BuildQreParameterBlocks() {
 }
 
 int32_t EstimateQreMeasurementTime(int32_t averaged) {
-    const QreLinkModule* link = qreLink();
-    if (link == nullptr || link->current.settings == nullptr ||
-        link->current.parameter == nullptr) {
-        return 0;
-    }
-    const uint8_t* s = link->current.settings;
-    const uint8_t* p = link->current.parameter;
+    // The actual slot's own blocks: the link's current pointers may belong
+    // to another slot, or to none.
+    const DeviceSlot* slot = actualSlot();
+    return slot != nullptr && slot->qre.blocks
+               ? EstimateQreMeasurementTimeOf(*slot->qre.blocks, averaged)
+               : 0;
+}
+
+int32_t EstimateQreMeasurementTimeOf(const QreSlotBlocks& blocks, int32_t averaged) {
+    const uint8_t* s = blocks.settings.data();
+    const uint8_t* p = blocks.parameter.data();
     const uint8_t mode = s[kQreSettingsOperatingMode];
     const bool factored = (mode == 1 || mode == 4 || mode == 34) && s[kQreSettingsTimeFactor] > 1;
     const int64_t factor = factored ? s[kQreSettingsTimeFactor] : 1;

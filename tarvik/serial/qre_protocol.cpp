@@ -1,5 +1,6 @@
 #include "serial/qre_module.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace tarvik {
@@ -25,6 +26,9 @@ bool countRepeat(QreProtocolState& p) {
 // Acts on reply flags that meet the awaited mask, in this order.
 void takeReply(QreLinkModule& link) {
     QreProtocolState& p = link.protocol;
+    if ((p.replyFlags & kQreReplyData) == 0) {
+        p.lastReplySequence[p.destination & 0x0F] = link.receive.replySequence;
+    }
     if (p.replyFlags == kQreReplyAcknowledge) {
         p.repeatCount = 0;
         ++p.sequence;
@@ -102,6 +106,14 @@ int32_t RunQreProtocolStep() {
             p.requestedState = kQreStateRepeat;
             p.replyFlags = 0;
         }
+        if (p.staleReply && p.awaited != 0) {
+            p.staleReply = false;
+            if (p.repeatAsked) {
+                // Our frame never reached the unit: it goes again.
+                p.awaited = 0;
+                p.requestedState = kQreStateResend;
+            }
+        }
         if ((p.replyFlags & p.awaited) != 0) {
             takeReply(*link);
         } else {
@@ -118,6 +130,7 @@ int32_t RunQreProtocolStep() {
     // A moment for the QRE to turn its line round before we talk.
     platform::sleepFor(platform::Duration::zero());
     const uint16_t state = p.requestedState;
+    bool repeatRequest = state == qre::kRepeatRequest || state == kQreStateRepeat;
     switch (state) {
     case qre::kRepeatRequest:
     case qre::kAcknowledge:
@@ -154,15 +167,30 @@ int32_t RunQreProtocolStep() {
         if (SendQreNextDataFrame() != 0) {
             // Nothing left to send: the continue was not for us to follow.
             p.awaited = 0;
+            repeatRequest = true;
             if (countRepeat(p)) {
                 sendCommand(p, kQreAwaitAny, qre::kRepeatRequest);
             }
         }
         break;
+    case kQreStateResend:
+        if (countRepeat(p) && p.lastFrameSize != 0) {
+            std::copy_n(p.lastFrame.begin(), p.lastFrameSize, link->frames.transmit.begin());
+            markSent(p, p.lastFrameAwaited);
+            WriteQrePort(p.lastFrameSize);
+        }
+        break;
     default:
         PushQreError(qre::kErrUnknownState);
         ResetQreProtocol();
-        break;
+        return 0;
+    }
+    p.repeatAsked = repeatRequest;
+    if (!repeatRequest && state != kQreStateResend && p.awaited != 0) {
+        const auto& sent = link->frames.transmit;
+        p.lastFrameSize = static_cast<uint8_t>(std::min(qre::frameLength(sent[2]), sent.size()));
+        std::copy_n(sent.begin(), p.lastFrameSize, p.lastFrame.begin());
+        p.lastFrameAwaited = p.awaited;
     }
     return 0;
 }
@@ -182,6 +210,10 @@ int32_t ResetQreProtocol() {
     p.replyFlags = 0;
     p.repeatCount = 0;
     p.sendTime = -1;
+    p.lastReplySequence = QreProtocolState::unknownSequences();
+    p.staleReply = false;
+    p.repeatAsked = false;
+    p.lastFrameSize = 0;
     if (p.replyTimeout < 0) {
         p.replyTimeout = kQreDefaultReplyTimeoutMs;
     }

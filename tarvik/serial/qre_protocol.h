@@ -11,8 +11,11 @@
 // after the last piece of a sent block, as well as time-outs and repeat
 // requests. So an exchange always ends.
 
+#include "tarvik_serial_frame.h"
+
 #include "platform/clock.h"
 
+#include <array>
 #include <cstdint>
 
 namespace tarvik {
@@ -34,6 +37,7 @@ inline constexpr uint16_t kQreStateIdle = 0;
 inline constexpr uint16_t kQreStateReadBlock = 15;
 inline constexpr uint16_t kQreStateWriteBlock = 16;
 inline constexpr uint16_t kQreStateRepeat = 65;
+inline constexpr uint16_t kQreStateResend = 66; // our last frame again
 inline constexpr uint16_t kQreStateNextPiece = 67;
 
 inline constexpr uint16_t kQreRepeatLimit = 10;
@@ -56,6 +60,22 @@ struct QreProtocolState {
     // The moment of the last send, so that a receive poll waits no longer
     // than the reply may take.
     platform::TimePoint sendMoment{};
+    // A unit numbers its replies (byte 4). A reply that carries the number
+    // of the one taken last from that unit is that reply again: answering
+    // our repeat request, it says our frame never arrived, so the frame is
+    // sent again; otherwise it is a late duplicate and no answer.
+    std::array<int16_t, 16> lastReplySequence = unknownSequences();
+    bool staleReply = false;
+    bool repeatAsked = false; // the last frame sent was a repeat request
+    std::array<uint8_t, qre::kMaxFrameSize> lastFrame{};
+    uint8_t lastFrameSize = 0;
+    uint16_t lastFrameAwaited = 0;
+
+    static constexpr std::array<int16_t, 16> unknownSequences() {
+        std::array<int16_t, 16> none{};
+        none.fill(-1);
+        return none;
+    }
 };
 
 int32_t RunQreProtocolStep(); // 0

@@ -55,8 +55,7 @@ struct QreSlotRecord {
     uint32_t averageNumber = 0;   // 2 or more: averaged spectra
     // Null until AllocQreSlotBuffers, and after FreeQreSlotBuffers.
     std::unique_ptr<QreSlotBlocks> blocks;
-    uint32_t pixelCount = 0;  // pixel count the electronics reported at open
-    uint32_t cycleTimeMs = 0; // cycle time of the electronics; 0 = not known
+    uint32_t pixelCount = 0; // pixel count the electronics reported at open
 
     // The version and status block's words; 0 without blocks.
     uint16_t firmwareVersion() const;

@@ -12,9 +12,12 @@
 #include "platform/clock.h"
 #include "serial/qre_link.h"
 #include "serial_sim_fixture.h"
+#include "sim/serial_mux.h"
 
 #include <gmock/gmock.h>
 
+#include <cerrno>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,22 +54,45 @@ int32_t recordDigOutput(int32_t line, int32_t value, int32_t id) {
     return g_digOutResult;
 }
 
-// The serial multiplexer link is not built yet: this stands in for its
-// switch and answers every switch with `answer`.
-class FakeSerialMux {
+// A simulated serial multiplexer on COM5, on a virtual clock, that slot 1
+// opens as the hardware configuration does.
+class SimSerialMux {
 public:
-    FakeSerialMux() {
-        qreOperationStandIns().selectMuxChannel = [this](int32_t channel, int32_t interfaceId) {
-            switches.emplace_back(channel, interfaceId);
-            return answer;
-        };
+    explicit SimSerialMux(sim::SerialMuxKind kind = sim::SerialMuxKind::Krd) {
+        sim::SerialMuxConfig config;
+        config.comPort = 5;
+        config.kind = kind;
+        config.channels = 4;
+        mux = std::make_shared<sim::SerialMux>(config);
+        line->setDevice(mux.get());
+        EXPECT_EQ(platform::serial::attachFakeSerialLine("COM5", line), 0);
     }
-    ~FakeSerialMux() { qreOperationStandIns() = {}; }
-    FakeSerialMux(const FakeSerialMux&) = delete;
-    FakeSerialMux& operator=(const FakeSerialMux&) = delete;
+    ~SimSerialMux() {
+        CloseMuxPort(1);
+        platform::serial::detachSerialPort("COM5");
+        line->setDevice(nullptr);
+    }
+    SimSerialMux(const SimSerialMux&) = delete;
+    SimSerialMux& operator=(const SimSerialMux&) = delete;
 
-    std::vector<std::pair<int32_t, int32_t>> switches;
-    int32_t answer = 0;
+    void open(DeviceSlot& slot) {
+        slot.serialMuxPortNumber = 5;
+        ASSERT_EQ(OpenMuxPort(1), 0);
+    }
+    // (channel, interface ID) of every switch.
+    std::vector<std::pair<int32_t, int32_t>> switches() const {
+        std::vector<std::pair<int32_t, int32_t>> out;
+        for (const auto& s : mux->switches()) {
+            out.emplace_back(s.channel, 1);
+        }
+        return out;
+    }
+
+    platform::VirtualClock clock;
+    platform::ScopedClock scope{clock};
+    std::shared_ptr<sim::SerialMux> mux;
+    std::shared_ptr<platform::serial::FakeSerialLine> line =
+        std::make_shared<platform::serial::FakeSerialLine>();
 };
 
 class MultiplexerTest : public TarvikTest {
@@ -313,11 +339,12 @@ TEST_F(MultiplexerTest, OpticalMultiplexerModeFailsWithTheOutputsRecord) {
 }
 
 TEST_F(MultiplexerTest, SerialMultiplexerModeSwitchesToTheFirstChannel) {
-    FakeSerialMux mux;
+    SimSerialMux mux;
     DeviceSlot& slot = openSerialMux();
+    mux.open(slot);
     slot.block()->MuxSpec = 3;
     EXPECT_EQ(KORAL_ParaSetMUXMode(2, 4, 1), 0);
-    EXPECT_THAT(mux.switches, ElementsAre(std::pair{1, 1}));
+    EXPECT_THAT(mux.switches(), ElementsAre(std::pair{1, 1}));
     EXPECT_EQ(slot.muxChannel, 1);
     EXPECT_EQ(slot.block()->MuxSpec, 1);
     EXPECT_EQ(slot.muxChannels, 4u);
@@ -325,17 +352,26 @@ TEST_F(MultiplexerTest, SerialMultiplexerModeSwitchesToTheFirstChannel) {
     // Beyond the image's channel count: one channel, no switch.
     EXPECT_EQ(KORAL_ParaSetMUXMode(2, 5, 1), -1);
     EXPECT_RECORD(6, 505, 0, 1, kMode);
-    EXPECT_EQ(mux.switches.size(), 1u);
+    EXPECT_EQ(mux.switches().size(), 1u);
 }
 
 TEST_F(MultiplexerTest, SerialMultiplexerFailuresMapToTheirInfos) {
-    FakeSerialMux mux;
-    DeviceSlot& slot = openSerialMux(kTypeUsb, kMuxTypeKrl);
+    SimSerialMux mux;
+    DeviceSlot& slot = openSerialMux();
+    mux.open(slot);
     slot.muxChannel = 3;
-    for (auto [answer, info] : {std::pair{-2, 861}, {5, 1005}, {-1, 0}, {-7, 0}}) {
-        mux.answer = answer;
-        EXPECT_EQ(KORAL_ParaSetMUXMode(1, 2, 1), -1) << answer;
-        EXPECT_RECORD(4, 512, info, 1, kMode);
+    const std::function<void()> faults[] = {
+        [&] { mux.mux->setSilent(true); },      // no echo: -2
+        [&] { mux.line->writeError = EIO; },    // the port's error + 1000
+        [&] { mux.mux->setNextEcho("error"); }, // refused: -1
+    };
+    const int32_t infos[] = {861, 1000 + EIO, 0};
+    for (size_t i = 0; i < std::size(faults); ++i) {
+        faults[i]();
+        EXPECT_EQ(KORAL_ParaSetMUXMode(1, 2, 1), -1) << i;
+        EXPECT_RECORD(4, 512, infos[i], 1, kMode);
+        mux.mux->setSilent(false);
+        mux.line->writeError = 0;
     }
     // The position is the channel last switched to.
     EXPECT_EQ(slot.muxChannel, 3);
@@ -343,9 +379,10 @@ TEST_F(MultiplexerTest, SerialMultiplexerFailuresMapToTheirInfos) {
 }
 
 TEST_F(MultiplexerTest, SerialMultiplexerWithoutItsPortFails) {
-    openSerialMux();
+    DeviceSlot& slot = openSerialMux();
+    slot.serialMuxPortNumber = 5; // named, never opened
     EXPECT_EQ(KORAL_ParaSetMUXMode(1, 2, 1), -1);
-    EXPECT_RECORD(4, 512, 1002, 1, kMode);
+    EXPECT_RECORD(4, 512, 1000 + EBADF, 1, kMode);
 }
 
 TEST_F(MultiplexerTest, SeveralChannelsApplyTheIntegrationTimesAnew) {
@@ -458,10 +495,11 @@ TEST_F(MultiplexerTest, ChannelWithoutMultiplexerModeMustBeTheFirst) {
 }
 
 TEST_F(MultiplexerTest, SerialMultiplexerChannelIsCorrectedAndSwitched) {
-    FakeSerialMux mux;
+    SimSerialMux mux;
     DeviceSlot& slot = openSerialMux();
+    mux.open(slot);
     ASSERT_EQ(KORAL_ParaSetMUXMode(1, 4, 1), 0);
-    mux.switches.clear();
+    const size_t before = mux.switches().size();
     board.clear();
 
     EXPECT_EQ(KORAL_ParaSetMUXActiveChannel(0, 1), -1);
@@ -478,11 +516,13 @@ TEST_F(MultiplexerTest, SerialMultiplexerChannelIsCorrectedAndSwitched) {
     slot.block()->MuxMode = 2;
     EXPECT_EQ(KORAL_ParaSetMUXActiveChannel(2, 1), 0);
     EXPECT_EQ(slot.muxSetting, 2u);
-    EXPECT_THAT(mux.switches,
-                ElementsAre(std::pair{1, 1}, std::pair{4, 1}, std::pair{3, 1}, std::pair{1, 1}));
+    const auto switches = mux.switches();
+    EXPECT_THAT(std::vector(switches.begin() + static_cast<long>(before), switches.end()),
+                ElementsAre(std::pair{4, 1}, std::pair{3, 1}, std::pair{1, 1}));
     EXPECT_THAT(board.codes(), IsEmpty());
 
-    mux.answer = -2;
+    mux.mux->setSilent(true);
+    slot.block()->MuxMode = 1;
     EXPECT_EQ(KORAL_ParaSetMUXActiveChannel(2, 1), -1);
     EXPECT_RECORD(4, 512, 861, 1, kChannel);
 }
@@ -523,14 +563,19 @@ TEST_F(MultiplexerTest, SerialElectronicsWaitTheirSwitchDelay) {
     EXPECT_EQ(KORAL_ParaSetMUXActiveChannel(2, 1), 0);
     EXPECT_EQ(clock.now() - start, std::chrono::milliseconds(40));
 
-    // A serial multiplexer behind the electronics waits only what they need.
-    FakeSerialMux mux;
+    // A serial multiplexer without a port behind electronics in work mode 6
+    // waits for a continuous scan to run through: with blocks at zero the
+    // estimate is 8,000 ms, the delay 5 x (2 x (2,000 - 2,000) + 200).
     slot.muxType = kMuxTypeKrd;
-    slot.qre.cycleTimeMs = 10;
+    slot.configuration[kImageMuxType] = kMuxTypeKrd;
+    slot.configuration[kImageMuxAssembly] = 0x20;
+    ASSERT_EQ(AllocQreSlotBuffers(1), 1);
+    slot.muxChannels = 4;
     slot.block()->WorkMode = 6;
     const platform::TimePoint before = clock.now();
-    EXPECT_EQ(KORAL_ParaSetMUXActiveChannel(2, 1), 0);
-    EXPECT_EQ(clock.now() - before, std::chrono::milliseconds(50));
+    EXPECT_EQ(KORAL_ParaSetMUXActiveChannel(3, 1), 0);
+    EXPECT_EQ(slot.muxChannel, 3);
+    EXPECT_EQ(clock.now() - before, std::chrono::milliseconds(1000));
 }
 
 TEST_F(MultiplexerTest, SerialElectronicsGetTheWorkModeParameters) {

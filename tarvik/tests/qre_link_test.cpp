@@ -171,51 +171,6 @@ TEST_F(QreLinkTest, UnknownWorkModeIsInvalid) {
     EXPECT_RECORD(4, 505, 805, 2, "");
 }
 
-TEST_F(QreLinkTest, AcquisitionNeedsInitialisedActiveSlots) {
-    DeviceSlot& one = serialSlot(1);
-    DeviceSlot& two = serialSlot(2);
-    one.active = 0;
-    two.initialised = 0;
-    EXPECT_EQ(AcquireQreSpectra(1), 0); // nothing active to acquire
-    EXPECT_EQ(AcquireQreSpectra(0), -1);
-    EXPECT_RECORD(4, 507, 0, 2, "");
-    two.initialised = 1;
-    EXPECT_EQ(AcquireQreSpectra(2), -1);
-    EXPECT_RECORD(1, -320, 0, 2, "");
-}
-
-TEST_F(QreLinkTest, MultiplexerPortOperationsGiveThePlatformError) {
-    DeviceSlot& slot = serialSlot(3);
-    slot.serialMuxPortNumber = 4;
-    slot.serialMuxConfiguration = 0x24;
-    EXPECT_EQ(OpenMuxPort(3), ENOENT);
-    EXPECT_EQ(slot.serialMuxPort, kNoSerialPort);
-    EXPECT_EQ(SelectMuxChannelSerial(2, 3), ENOENT);
-    EXPECT_EQ(CloseMuxPort(3), 0);
-    EXPECT_EQ(slot.serialMuxPortNumber, 0);
-    EXPECT_EQ(slot.serialMuxConfiguration, 0);
-}
-
-TEST_F(QreLinkTest, SwitchDelayCoversFiveCyclesWhereTheElectronicsNeedIt) {
-    platform::VirtualClock clock;
-    platform::ScopedClock scope(clock);
-    DeviceSlot& slot = serialSlot(1);
-    slot.qre.cycleTimeMs = 40;
-    slot.block()->WorkMode = 6;
-    EXPECT_EQ(WaitMuxSwitchDelay(1, 25, 0), 200);
-    slot.block()->WorkMode = 3;
-    slot.qre.setFirmwareVersion(314);
-    EXPECT_EQ(WaitMuxSwitchDelay(1, 250, 0), 250);
-    slot.qre.setFirmwareVersion(315);
-    EXPECT_EQ(WaitMuxSwitchDelay(1, 25, 0), 25);
-
-    const platform::TimePoint before = clock.now();
-    EXPECT_EQ(WaitMuxSwitchDelay(1, 25, 1), 25);
-    EXPECT_EQ(clock.now() - before, std::chrono::milliseconds(25));
-    EXPECT_EQ(WaitMuxSwitchDelay(1, 0, 1), 0);
-    EXPECT_EQ(clock.now() - before, std::chrono::milliseconds(25));
-}
-
 TEST_F(QreLinkTest, SlotBuffersGoWithTheSlot) {
     DeviceSlot& slot = serialSlot(2);
     slot.qre.setFirmwareVersion(320);

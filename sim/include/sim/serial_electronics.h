@@ -31,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <span>
 #include <vector>
 
@@ -162,6 +163,10 @@ public:
     std::vector<SerialFrameRecord> frames() const;
     // Bytes that made no good frame.
     std::size_t discardedBytes() const;
+    // Noise on the line: each byte, either way, is corrupted (one bit or
+    // more flipped) with this probability; the same seed, the same bytes.
+    void setByteErrorRate(double rate, uint32_t seed = 1);
+    std::size_t corruptedBytes() const;
 
     // FakeSerialDevice.
     void received(platform::serial::FakeSerialLine& line, std::span<const uint8_t> bytes) override;
@@ -173,12 +178,17 @@ public:
 
 private:
     void process(std::span<const uint8_t> bytes, const SerialUnit::Sink& sink);
+    void corrupt(std::span<uint8_t> bytes);
 
     mutable std::recursive_mutex mutex_;
     std::map<uint8_t, std::unique_ptr<SerialUnit>> units_;
     std::vector<uint8_t> pending_;
     std::vector<SerialFrameRecord> frames_;
     std::size_t discarded_ = 0;
+    double errorRate_ = 0.0;
+    std::mt19937 noise_;
+    std::size_t corrupted_ = 0;
+    platform::TimePoint lastWrite_{};
     platform::Thread ptyThread_;
 };
 

@@ -19,16 +19,21 @@
 //      32-bit pixels
 // Commands: 4 takes the written settings and parameters (and, for a single
 // scan mode, makes the unit ready: state 2); 5 starts: the continuous modes
-// (4, 34) settle for one integration time (state 1, then 2), a single scan
-// (18, or 1 without trigger) is ready after its integration time with its
-// spectrum in record 1; 6 clears the data-ready flag; 7 clears the status
-// words and stops; 8 takes the last continuous spectrum into record 3
-// (index 2); 13 resets: the unit answers nothing for resetTime; 14 polls.
+// (4, 34) settle for one cycle (the integration time, times the average
+// number when it is 2 or more: state 1, then 2 and data ready), a single
+// scan (18, or 1 without trigger) is ready after its integration time with
+// its spectrum in record 1 or 2 (index 0 and 1 by turns), a triggered one
+// (1 with trigger 1 or 2) is armed and scans on its next trigger; 6 clears
+// the data-ready flag; 7 clears the status words and stops; 8 takes the last
+// continuous spectrum into record 3 (byte 19 = 2) or, averaged, the mean of
+// the last average-number scans x 100 into wide record 7 (byte 20 = 2);
+// 13 resets: the unit answers nothing for resetTime; 14 polls.
 //
 // Time is the platform clock's. Used under the electronics' lock.
 
 #include "sim/i2c_bus.h"
 #include "sim/serial_electronics.h"
+#include "sim/serial_mux.h"
 #include "sim/setup.h"
 
 #include "platform/clock.h"
@@ -56,6 +61,11 @@ public:
     const SerialUnitConfig& config() const { return config_; }
     I2cBus& i2cBus() { return bus_; }
     void setDigitalInputs(uint8_t levels) { config_.digitalInputs = levels; }
+    // The light from now on: dark counts and counts per ms at the line.
+    void setLevels(uint16_t dark, double signal) {
+        config_.dark = dark;
+        config_.signal = signal;
+    }
     // The settings and parameters the last command 4 took.
     const std::vector<uint8_t>& takenSettings() const { return takenSettings_; }
     const std::vector<uint8_t>& takenParameters() const { return takenParameters_; }
@@ -64,13 +74,20 @@ public:
     // How long a global reset keeps the unit silent.
     void setResetTime(platform::Duration time) { resetTime_ = time; }
     int resets() const { return resets_; }
+    // A trigger on the unit's input: an armed unit scans at once; otherwise
+    // it waits for the next arming. `delay` after the arming, when given.
+    void trigger(platform::Duration delay = platform::Duration::zero());
+    // Scans the unit has started (single, triggered, continuous readouts).
+    int scans() const { return scans_; }
 
 private:
-    enum class Run { Idle, Continuous, Single };
+    enum class Run { Idle, Continuous, Single, Armed };
 
     void refreshStatus(SerialUnit& unit);
     void fillSpectrum(SerialUnit& unit, uint8_t type) const;
     uint32_t integrationUs() const;
+    uint8_t taken(std::size_t at) const;
+    platform::Duration cycle() const;
 
     SerialUnitConfig config_;
     I2cBus bus_;
@@ -79,9 +96,11 @@ private:
     int16_t deviceError_ = 0;
     Run run_ = Run::Idle;
     platform::TimePoint started_{};
-    bool continuousTaken_ = false;
     platform::Duration resetTime_ = std::chrono::milliseconds(10500);
     int resets_ = 0;
+    int scans_ = 0;
+    uint8_t nextRecord_ = 0;
+    std::vector<platform::Duration> triggers_; // pending, by their delay after arming
 };
 
 } // namespace sim
@@ -97,8 +116,13 @@ public:
     // Serves the units (after the ones served already); a port that another
     // attachment holds is left alone. 0, or the first attachment's error.
     int attach(const std::vector<SerialUnitConfig>& units);
-    // Detaches every port and forgets the units.
+    // Serves the multiplexers, each on its port's line; 0 or the first
+    // attachment's error.
+    int attachMuxes(const std::vector<SerialMuxConfig>& muxes);
+    // Detaches every port and forgets the units and multiplexers.
     void detach();
+    // A multiplexer of the set-up by its COM port; null none.
+    std::shared_ptr<SerialMux> mux(uint8_t comPort) const;
     // A unit of the set-up by name (ASCII case ignored); null none.
     std::shared_ptr<SerialUnitModel> find(std::string_view name) const;
     // The electronics on a port (its units' frames); null none.
@@ -110,6 +134,7 @@ private:
         uint8_t number = 0;
         std::shared_ptr<SerialElectronics> electronics;
         std::shared_ptr<platform::serial::FakeSerialLine> line;
+        std::shared_ptr<SerialMux> mux;
     };
     mutable std::mutex mutex_;
     std::vector<Port> ports_;

@@ -6,6 +6,8 @@
 //   [board <name>]     a simulated board (keys and defaults: BoardConfig)
 //   [serial <name>]    simulated serial electronics on a COM port
 //                      (keys and defaults: SerialUnitConfig)
+//   [serial_mux <name>] a simulated serial multiplexer on a COM port
+//                      (keys and defaults: SerialMuxConfig)
 //
 // Every key has a default that gives a consistent board with one channel.
 // Integers are decimal or "0x" hexadecimal, numbers are read in the C locale,
@@ -148,6 +150,19 @@ struct SerialUnitConfig {
     bool operator==(const SerialUnitConfig&) const = default;
 };
 
+// One "[serial_mux <name>]" section: a serial multiplexer on a COM port of
+// its own (no serial unit and no other multiplexer on it).
+enum class SerialMuxKind { Krd, Krl };
+struct SerialMuxConfig {
+    std::string name;
+    uint8_t comPort = 2;                     // com_port: 1..255
+    SerialMuxKind kind = SerialMuxKind::Krd; // kind: krd or krl
+    // channels: krd 3, 4, 6 or 8; krl 2, 4, 8, 12 or 16.
+    uint8_t channels = 8;
+
+    bool operator==(const SerialMuxConfig&) const = default;
+};
+
 struct SetupProblem {
     enum class Kind {
         Unreadable,   // the file named cannot be read: no device exists
@@ -162,6 +177,7 @@ struct Setup {
     std::string source;              // where it was read from, for messages
     std::vector<BoardConfig> boards; // in file order
     std::vector<SerialUnitConfig> serialUnits;
+    std::vector<SerialMuxConfig> serialMuxes;
     std::vector<SetupProblem> problems;
 };
 
