@@ -66,6 +66,10 @@ std::vector<uint8_t> SerialUnit::commands() const {
 }
 
 void SerialUnit::take(const SerialFrameRecord& frame, const Sink& sink) {
+    if (lose_ > 0 && loseAfter_-- <= 0) {
+        --lose_;
+        return;
+    }
     received_.push_back(frame);
     if (neverReady_) {
         reply(qre::kRepeatRequest, sink);
@@ -153,7 +157,8 @@ void SerialUnit::takeData(const SerialFrameRecord& frame, const Sink& sink) {
 
 void SerialUnit::reply(uint8_t code, const Sink& sink) {
     const qre::CommandFrame frame =
-        qre::commandFrame(qre::kLibraryAddress, address_, code, 0, sequence_++);
+        qre::commandFrame(qre::kLibraryAddress, address_, code, 0, sequence_);
+    sequence_ = static_cast<uint8_t>(sequence_ + (numbers_ ? 1 : 0));
     emit(std::vector<uint8_t>(frame.begin(), frame.end()), sink);
 }
 

@@ -363,6 +363,10 @@ int SerialUnitRegistry::attach(const std::vector<SerialUnitConfig>& units) {
             port = std::prev(ports_.end());
         }
         auto model = std::make_shared<SerialUnitModel>(config);
+        if (config.lineErrors > port->lineErrors) {
+            port->lineErrors = config.lineErrors;
+            port->electronics->setByteErrorRate(config.lineErrors, config.comPort);
+        }
         port->electronics->withLock([&] {
             SerialUnit& unit = port->electronics->addUnit(config.address);
             model->install(unit);

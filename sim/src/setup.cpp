@@ -581,9 +581,9 @@ private:
             return;
         }
         static constexpr std::string_view kKeys[] = {
-            "com_port",    "address",       "firmware_version", "pixels",
-            "sensor_type", "frontend_type", "coefficients",     "dark",
-            "signal",      "digital_inputs"};
+            "com_port",    "address",        "firmware_version", "pixels",
+            "sensor_type", "frontend_type",  "coefficients",     "dark",
+            "signal",      "digital_inputs", "line_errors"};
         reportUnknownKeys(section, kKeys);
         SerialUnitConfig unit;
         unit.name = std::string(name);
@@ -600,7 +600,9 @@ private:
             readNumber(section, "signal", unit.signal, 0.0, 1e9,
                        "a number of counts per ms from 0 to 1e9") &&
             readUnsigned(section, "digital_inputs", unit.digitalInputs, 0, 0xFF,
-                         "0..255 (bit 0 = input 1)");
+                         "0..255 (bit 0 = input 1)") &&
+            readNumber(section, "line_errors", unit.lineErrors, 0.0, 0.5,
+                       "a share of corrupted bytes from 0 to 0.5");
         if (!good) {
             return;
         }

@@ -430,6 +430,7 @@ TEST(SetupParseTest, BadSerialValuesSkipOnlyTheirUnit) {
         {"digital_inputs = 256", 1},
         {"signal = -2", 1},
         {"coefficients = a", 1},
+        {"line_errors = 0.6", 1},
         // A second unit at the same port and address.
         {"address = 1\n[serial same]\naddress = 1", 2},
     };
@@ -442,6 +443,45 @@ TEST(SetupParseTest, BadSerialValuesSkipOnlyTheirUnit) {
         EXPECT_EQ(setup.problems[0].kind, SetupProblem::Kind::BoardSkipped);
         EXPECT_NE(setup.problems[0].message.find("the serial unit is skipped"), std::string::npos)
             << setup.problems[0].message;
+    }
+}
+
+TEST(SetupParseTest, SerialMultiplexersTakeTheirKeysOnPortsOfTheirOwn) {
+    const sim::Setup ok = parseSetup("[serial_mux demo]\n"
+                                     "[Serial_Mux ring]\ncom_port = 7\nkind = KRL\nchannels = 12\n"
+                                     "[serial unit]\nline_errors = 0.01\n");
+    ASSERT_EQ(ok.serialMuxes.size(), 2u) << ok.problems.size();
+    sim::SerialMuxConfig defaults;
+    defaults.name = "demo";
+    EXPECT_EQ(ok.serialMuxes[0], defaults);
+    EXPECT_EQ(defaults.comPort, 2);
+    EXPECT_EQ(defaults.kind, sim::SerialMuxKind::Krd);
+    EXPECT_EQ(defaults.channels, 8);
+    EXPECT_EQ(ok.serialMuxes[1].kind, sim::SerialMuxKind::Krl);
+    EXPECT_EQ(ok.serialMuxes[1].channels, 12);
+    EXPECT_EQ(ok.serialUnits.at(0).lineErrors, 0.01);
+
+    const struct {
+        const char* lines;
+        const char* said;
+    } cases[] = {
+        {"kind = krx", "is not krd or krl"},
+        {"channels = 5", "is not 3, 4, 6 or 8 (krd)"},
+        {"kind = krl\nchannels = 6", "is not 2, 4, 8, 12 or 16 (krl)"},
+        {"com_port = 0", "is not 1..255"},
+        {"com_port = 1", "serves serial units"},          // the unit's port
+        {"com_port = 2", "has the name or COM2 already"}, // the other multiplexer's
+    };
+    for (const auto& c : cases) {
+        const sim::Setup setup = parseSetup(std::string("[serial unit]\n[serial_mux good]\n"
+                                                        "[serial_mux bad]\n") +
+                                            c.lines + "\n");
+        ASSERT_EQ(setup.serialMuxes.size(), 1u) << c.lines;
+        ASSERT_EQ(setup.problems.size(), 1u) << c.lines;
+        EXPECT_NE(setup.problems[0].message.find(c.said), std::string::npos)
+            << setup.problems[0].message;
+        EXPECT_NE(setup.problems[0].message.find("the serial multiplexer is skipped"),
+                  std::string::npos);
     }
 }
 

@@ -170,8 +170,9 @@ void ReceiveQreFrame() {
         return;
     }
     if (r.kind == qre::kCommandKind) {
-        if (p.lastReplySequence[r.source] == r.replySequence) {
+        if (!p.unnumbered[r.source] && p.lastReplySequence[r.source] == r.replySequence) {
             p.staleReply = true;
+            p.staleFlags = replyFlag(r.replyCode);
             return;
         }
         if (const uint16_t flag = replyFlag(r.replyCode); flag != 0) {

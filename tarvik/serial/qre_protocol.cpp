@@ -112,6 +112,11 @@ int32_t RunQreProtocolStep() {
                 // Our frame never reached the unit: it goes again.
                 p.awaited = 0;
                 p.requestedState = kQreStateResend;
+            } else if (p.resent) {
+                // The answer to our frame sent again: this unit does not
+                // number its replies.
+                p.unnumbered[p.destination & 0x0F] = true;
+                p.replyFlags = p.staleFlags;
             }
         }
         if ((p.replyFlags & p.awaited) != 0) {
@@ -186,6 +191,7 @@ int32_t RunQreProtocolStep() {
         return 0;
     }
     p.repeatAsked = repeatRequest;
+    p.resent = state == kQreStateResend;
     if (!repeatRequest && state != kQreStateResend && p.awaited != 0) {
         const auto& sent = link->frames.transmit;
         p.lastFrameSize = static_cast<uint8_t>(std::min(qre::frameLength(sent[2]), sent.size()));
@@ -211,8 +217,10 @@ int32_t ResetQreProtocol() {
     p.repeatCount = 0;
     p.sendTime = -1;
     p.lastReplySequence = QreProtocolState::unknownSequences();
+    p.unnumbered = {};
     p.staleReply = false;
     p.repeatAsked = false;
+    p.resent = false;
     p.lastFrameSize = 0;
     if (p.replyTimeout < 0) {
         p.replyTimeout = kQreDefaultReplyTimeoutMs;

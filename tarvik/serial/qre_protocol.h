@@ -64,9 +64,14 @@ struct QreProtocolState {
     // of the one taken last from that unit is that reply again: answering
     // our repeat request, it says our frame never arrived, so the frame is
     // sent again; otherwise it is a late duplicate and no answer.
+    // A unit whose answer to a frame sent again repeats the number does not
+    // number its replies: it is not checked from then on.
     std::array<int16_t, 16> lastReplySequence = unknownSequences();
+    std::array<bool, 16> unnumbered{};
     bool staleReply = false;
+    uint16_t staleFlags = 0;
     bool repeatAsked = false; // the last frame sent was a repeat request
+    bool resent = false;      // the last frame sent was our frame again
     std::array<uint8_t, qre::kMaxFrameSize> lastFrame{};
     uint8_t lastFrameSize = 0;
     uint16_t lastFrameAwaited = 0;

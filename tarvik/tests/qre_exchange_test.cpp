@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <numeric>
+#include <string>
 
 using namespace std::chrono_literals;
 
@@ -182,6 +183,52 @@ TEST_F(QreExchangeTest, FaultsOfTheLineAreRepeatedAway) {
         EXPECT_TRUE(
             std::equal(unit().block(9).begin(), unit().block(9).end(), link().current.settings))
             << c.what;
+    }
+}
+
+TEST_F(QreExchangeTest, FramesOfOursThatNeverArriveAreSentAgain) {
+    // Each exchange loses its first frame (or the third: a continue or a
+    // piece of a block write). The unit answers our repeat request with its
+    // last reply, already taken: our frame goes again, the command is done
+    // once and the block arrives whole.
+    const struct {
+        const char* what;
+        int32_t (*exchange)();
+        int lostAfter;     // frames that arrive before the one lost
+        uint8_t blockType; // the block it carries; 0 none
+    } cases[] = {
+        {"status poll", SendQreCommand14, 0, 0},
+        {"block request", ReadQreBlock12, 0, qre::kConfigurationBlock},
+        {"continue", ReadQreBlock12, 2, qre::kConfigurationBlock},
+        {"first piece", WriteQreBlock9, 0, qre::kSettingsBlock},
+        {"second piece", WriteQreBlock6, 1, qre::kParameterBlock},
+    };
+    std::iota(unit().block(12).begin(), unit().block(12).end(), uint8_t{3});
+    // A unit that does not number its replies is found out when it answers
+    // a frame sent again with the number again; from then on its replies
+    // are taken as they come (and a lost frame of ours cannot be told).
+    for (const bool numbered : {true, false}) {
+        unit().setNumbersReplies(numbered);
+        for (const auto& c : numbered ? std::span(cases) : std::span(cases).first(1)) {
+            SCOPED_TRACE(std::string(c.what) + (numbered ? "" : ", replies not numbered"));
+            ASSERT_EQ(SendQreCommand14(), 0); // a reply to repeat
+            const size_t polls = serial.commandsTo(1, qre::kStatusPoll);
+            unit().loseIncoming(1, c.lostAfter);
+            ClearQreErrorList();
+            link().configuration.fill(0);
+            EXPECT_EQ(c.exchange(), 0);
+            EXPECT_EQ(GetLastQreError(), qre::kErrReplyTimeout);
+            if (c.blockType == 0) {
+                EXPECT_EQ(serial.commandsTo(1, qre::kStatusPoll) - polls, 1u);
+                continue;
+            }
+            const uint8_t* ours = c.blockType == qre::kConfigurationBlock
+                                      ? link().configuration.data()
+                                  : c.blockType == qre::kSettingsBlock ? link().current.settings
+                                                                       : link().current.parameter;
+            const std::span<uint8_t> theirs = unit().block(c.blockType);
+            EXPECT_TRUE(std::equal(theirs.begin(), theirs.end(), ours));
+        }
     }
 }
 

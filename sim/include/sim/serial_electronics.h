@@ -105,6 +105,14 @@ public:
     // Answers nothing, not even a repeat request, before `until` (a unit
     // that restarts).
     void setSilentUntil(platform::TimePoint until) { silentUntil_ = until; }
+    // After `after` more frames have arrived, the next `frames` addressed to
+    // the unit are lost on the way.
+    void loseIncoming(int frames, int after = 0) {
+        lose_ = frames;
+        loseAfter_ = after;
+    }
+    // false: every reply carries the same sequence byte.
+    void setNumbersReplies(bool numbers) { numbers_ = numbers; }
     // Time between the end of a frame and the start of the answer.
     void setTurnaround(platform::Duration turnaround) { turnaround_ = turnaround; }
 
@@ -134,6 +142,9 @@ private:
     platform::TimePoint silentUntil_{};
     platform::Duration turnaround_ = std::chrono::microseconds(500);
     uint8_t sequence_ = 0;
+    int lose_ = 0;
+    int loseAfter_ = 0;
+    bool numbers_ = true;
     std::vector<uint8_t> lastSent_; // the frame meant last, for a repeat request
     std::vector<uint8_t> wentOut_;  // the frame that went out last
     std::vector<SerialFrameRecord> received_;

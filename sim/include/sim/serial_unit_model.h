@@ -135,6 +135,7 @@ private:
         std::shared_ptr<SerialElectronics> electronics;
         std::shared_ptr<platform::serial::FakeSerialLine> line;
         std::shared_ptr<SerialMux> mux;
+        double lineErrors = 0.0;
     };
     mutable std::mutex mutex_;
     std::vector<Port> ports_;

@@ -146,6 +146,9 @@ struct SerialUnitConfig {
     uint16_t dark = 500;                                           // dark: counts of every pixel
     double signal = 1000.0;    // signal: counts per ms at the brightest pixel
     uint8_t digitalInputs = 0; // digital_inputs: levels as a bit mask, 0..255
+    // line_errors: 0..0.5, the share of the bytes on the unit's line that
+    // arrive corrupted, either way (the line takes the largest of its units').
+    double lineErrors = 0.0;
 
     bool operator==(const SerialUnitConfig&) const = default;
 };
