@@ -350,7 +350,7 @@ int SerialUnitRegistry::attach(const std::vector<SerialUnitConfig>& units) {
         }
         if (port == ports_.end()) {
             Port fresh{config.comPort, std::make_shared<SerialElectronics>(),
-                       std::make_shared<platform::serial::FakeSerialLine>()};
+                       std::make_shared<platform::serial::FakeSerialLine>(), nullptr, 0.0};
             fresh.line->setDevice(fresh.electronics.get());
             const int attached = platform::serial::attachFakeSerialLine(
                 "COM" + std::to_string(config.comPort), fresh.line);
@@ -381,8 +381,8 @@ int SerialUnitRegistry::attachMuxes(const std::vector<SerialMuxConfig>& muxes) {
     std::lock_guard guard(mutex_);
     int result = 0;
     for (const SerialMuxConfig& config : muxes) {
-        Port fresh{config.comPort, nullptr, std::make_shared<platform::serial::FakeSerialLine>()};
-        fresh.mux = std::make_shared<SerialMux>(config);
+        Port fresh{config.comPort, nullptr, std::make_shared<platform::serial::FakeSerialLine>(),
+                   std::make_shared<SerialMux>(config), 0.0};
         fresh.line->setDevice(fresh.mux.get());
         const int attached = platform::serial::attachFakeSerialLine(
             "COM" + std::to_string(config.comPort), fresh.line);

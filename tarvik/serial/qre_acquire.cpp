@@ -354,6 +354,44 @@ private:
     int32_t id_;
 };
 
+// Polls the pending slots until each has its data ready, then (after
+// command 6 when clearReady) reads the record byte 19 names. A slot's limit
+// counts from start. 1, or failures[0] (command 6), [1] (a poll), [2] (the
+// check after each slot).
+int32_t collect(std::array<bool, kSlotCount>& pending, int32_t count, int32_t start,
+                const std::array<int32_t, kSlotCount>& limit, bool clearReady,
+                std::array<int32_t, 3> failures) {
+    while (count > 0) {
+        for (int32_t id = 1; id <= kMaxInterfaceId; ++id) {
+            if (!pending[static_cast<size_t>(id)]) {
+                continue;
+            }
+            selectSlot(id);
+            if (statusByte(kDataReadyByte) != 0) {
+                if (clearReady && !passes(SendQreCommand6, 2)) {
+                    return failures[0];
+                }
+                readRecord(namedRecordType(), 1);
+                pending[static_cast<size_t>(id)] = false;
+                --count;
+            } else {
+                QreWaitMs(0);
+                ReadQreBlock10();
+                if (GetQreElapsedMs(start) > limit[static_cast<size_t>(id)]) {
+                    PushQreError(qre::kErrTimeoutDataReady);
+                }
+                if (CheckQreErrors(1) != 0) {
+                    return failures[1];
+                }
+            }
+            if (CheckQreErrors(1) != 0) {
+                return failures[2];
+            }
+        }
+    }
+    return 1;
+}
+
 } // namespace
 
 int32_t RunQreScanAll() {
@@ -391,36 +429,7 @@ int32_t RunQreScanAll() {
         }
         limit[static_cast<size_t>(id)] = EstimateQreMeasurementTime(averageNumber() >= 2 ? 1 : 0);
     }
-    const int32_t start = GetQreClock();
-    while (count > 0) {
-        for (int32_t id = 1; id <= kMaxInterfaceId; ++id) {
-            if (!pending[static_cast<size_t>(id)]) {
-                continue;
-            }
-            selectSlot(id);
-            if (statusByte(kDataReadyByte) != 0) {
-                if (!passes(SendQreCommand6, 2)) {
-                    return -7;
-                }
-                readRecord(namedRecordType(), 1);
-                pending[static_cast<size_t>(id)] = false;
-                --count;
-            } else {
-                QreWaitMs(0);
-                ReadQreBlock10();
-                if (GetQreElapsedMs(start) > limit[static_cast<size_t>(id)]) {
-                    PushQreError(qre::kErrTimeoutDataReady);
-                }
-                if (CheckQreErrors(1) != 0) {
-                    return -6;
-                }
-            }
-            if (CheckQreErrors(1) != 0) {
-                return -8;
-            }
-        }
-    }
-    return 1;
+    return collect(pending, count, GetQreClock(), limit, true, {-7, -6, -8});
 }
 
 namespace {
@@ -458,30 +467,13 @@ int32_t runTriggeredAll(int32_t interfaceId, uint8_t trigger, bool& armed) {
         }
     }
     armed = false;
-    while (count > 0) {
-        for (int32_t id = 1; id <= kMaxInterfaceId; ++id) {
-            if (!pending[static_cast<size_t>(id)]) {
-                continue;
-            }
-            selectSlot(id);
-            if (statusByte(kDataReadyByte) != 0) {
-                readRecord(namedRecordType(), 1);
-                pending[static_cast<size_t>(id)] = false;
-                --count;
-            } else {
-                QreWaitMs(0);
-                ReadQreBlock10();
-                if (GetQreElapsedMs(start) > timeOutOf(id)) {
-                    PushQreError(qre::kErrTimeoutDataReady);
-                }
-                if (CheckQreErrors(1) != 0) {
-                    return -5;
-                }
-            }
-            if (CheckQreErrors(1) != 0) {
-                return -7;
-            }
-        }
+    std::array<int32_t, kSlotCount> limit{};
+    for (int32_t id = 1; id <= kMaxInterfaceId; ++id) {
+        limit[static_cast<size_t>(id)] = pending[static_cast<size_t>(id)] ? timeOutOf(id) : 0;
+    }
+    if (const int32_t collected = collect(pending, count, start, limit, false, {-5, -5, -7});
+        collected != 1) {
+        return collected;
     }
     for (int32_t id = 1; id <= kMaxInterfaceId; ++id) {
         if (!acquirable(id)) {
@@ -732,20 +724,9 @@ private:
 
     int32_t scanOne(bool cleaning) {
         selectSlot(ids_.front());
-        DeviceSlot* slot = actualSlot();
-        if (cleaning) {
-            setFields(slot->deletingIntegrationTime, kOperatingModeScan, 0);
-            if (SendQreParametersAndWaitReady(BuildQreParameterBlocks()) != 1) {
-                return recover();
-            }
-            warningCheck();
-            ClearQreErrorList();
+        if (sendScanParameters(cleaning, RunQreScan) != 0) {
+            return -1;
         }
-        setFields(slot->acquisitionIntegrationTime, kOperatingModeTriggered, 0);
-        if (RunQreScan(BuildQreParameterBlocks()) != 1) {
-            return recover();
-        }
-        warningCheck();
         if (copy(false, 1) != 0) {
             return -1;
         }

@@ -100,8 +100,13 @@ TEST_F(AcquisitionTest, SlotFailingBeforeTheWaitLeavesNoWorkerScanning) {
     serialMux.muxType = 7;
     serialMux.muxPresent = 1;
     serialMux.muxChannels = 2;
-    serialMux.muxChannel = 1;
+    serialMux.muxChannel = 2;
     serialMux.block()->MuxMode = 2;
+    // A MUX-KRD of four channels on COM5, whose port is not open: the
+    // switch to the first channel fails.
+    serialMux.configuration[18] = 7;
+    serialMux.configuration[19] = 0x25;
+    serialMux.serialMuxPortNumber = 5;
     board.script({scanAnswer(1)});
     EXPECT_EQ(KORAL_GetSpectra(0), -1);
     EXPECT_EQ(record().code, 512);

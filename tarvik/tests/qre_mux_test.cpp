@@ -79,9 +79,9 @@ TEST_F(QreMuxTest, KrdSwitchesOnItsEchoAndKeepsTheChannelOtherwise) {
     };
     const Case cases[] = {
         {"error", -1}, // "error", one further character, CR
-        {"erro", -2},    // as "error" CR: its last letter cut, unconfirmed
+        {"erro", -2},  // as "error" CR: its last letter cut, unconfirmed
         {"ch,4x", -2}, // another line
-        {"\r", -2},      // a line end at the very start
+        {"\r", -2},    // a line end at the very start
         {nullptr, -2}, // nothing within 1,000 ms
     };
     for (const Case& c : cases) {
