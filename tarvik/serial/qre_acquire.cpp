@@ -41,9 +41,6 @@ constexpr uint32_t kTriggeredPollMs = 50;
 // those may be copied (bit n: spectrum record n + 1, bit 4 + n: wide record).
 constinit std::array<uint16_t, kSlotCount> g_fresh{};
 
-constinit bool g_armedPulse = false;
-constinit bool g_armedSlope = false;
-
 uint32_t readU32(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
@@ -515,15 +512,18 @@ int32_t runTriggeredAll(int32_t interfaceId, uint8_t trigger, bool& armed) {
 } // namespace
 
 int32_t RunQreTriggeredScanAllPulse(int32_t interfaceId) {
-    return runTriggeredAll(interfaceId, 1, g_armedPulse);
+    QreLinkModule* link = qreLink();
+    return link != nullptr ? runTriggeredAll(interfaceId, 1, link->armedPulse) : -1;
 }
 
 int32_t RunQreTriggeredScanAllSlope(int32_t interfaceId) {
-    return runTriggeredAll(interfaceId, 2, g_armedSlope);
+    QreLinkModule* link = qreLink();
+    return link != nullptr ? runTriggeredAll(interfaceId, 2, link->armedSlope) : -1;
 }
 
 bool QreTriggerArmed(int32_t trigger) {
-    return trigger == 1 ? g_armedPulse : g_armedSlope;
+    const QreLinkModule* link = qreLink();
+    return link != nullptr && (trigger == 1 ? link->armedPulse : link->armedSlope);
 }
 
 // --- the acquisition

@@ -27,6 +27,9 @@ struct QreLinkModule {
     QreCurrentBlocks current;
     std::array<uint8_t, qre::kTransferBlockSize> i2cTransfer{};        // type 11
     std::array<uint8_t, qre::kConfigurationBlockSize> configuration{}; // type 12
+    // Triggered runs of all slots: the triggers are armed (pulse, slope).
+    bool armedPulse = false;
+    bool armedSlope = false;
 };
 
 // Null before AllocQreBuffers and after FreeQreBuffers.
