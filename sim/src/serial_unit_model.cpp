@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 namespace sim {
 namespace {
@@ -396,14 +397,23 @@ int SerialUnitRegistry::attachMuxes(const std::vector<SerialMuxConfig>& muxes) {
     return result;
 }
 
-std::shared_ptr<SerialMux> SerialUnitRegistry::mux(uint8_t comPort) const {
-    std::lock_guard guard(mutex_);
-    for (const Port& port : ports_) {
-        if (port.number == comPort && port.mux) {
-            return port.mux;
+namespace {
+// What the port numbered comPort serves of one kind (a multiplexer or the
+// electronics), or null.
+template <class Ports, class Member>
+auto servedOn(const Ports& ports, uint8_t comPort, Member member) {
+    for (const auto& port : ports) {
+        if (port.number == comPort && port.*member) {
+            return port.*member;
         }
     }
-    return nullptr;
+    return std::remove_cvref_t<decltype(ports.front().*member)>(nullptr);
+}
+} // namespace
+
+std::shared_ptr<SerialMux> SerialUnitRegistry::mux(uint8_t comPort) const {
+    std::lock_guard guard(mutex_);
+    return servedOn(ports_, comPort, &Port::mux);
 }
 
 void SerialUnitRegistry::detach() {
@@ -433,12 +443,7 @@ std::shared_ptr<SerialUnitModel> SerialUnitRegistry::find(std::string_view name)
 
 std::shared_ptr<SerialElectronics> SerialUnitRegistry::electronics(uint8_t comPort) const {
     std::lock_guard guard(mutex_);
-    for (const Port& port : ports_) {
-        if (port.number == comPort && port.electronics) {
-            return port.electronics;
-        }
-    }
-    return nullptr;
+    return servedOn(ports_, comPort, &Port::electronics);
 }
 
 } // namespace sim
