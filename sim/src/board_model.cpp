@@ -327,6 +327,12 @@ platform::DriverStatus BoardModel::serveLocked(uint32_t ioControlCode, std::span
         SIM_PUT(block, StatusInfo, injected->statusInfo);
         return platform::kStatusSuccess;
     }
+    if (std::ranges::find(config_.refusedCommands, platform::ctlFunction(ioControlCode)) !=
+        config_.refusedCommands.end()) {
+        // The set-up's refusal: the board answers and does nothing.
+        SIM_PUT(block, Status, kStatusNotSupported);
+        return platform::kStatusSuccess;
+    }
     switch (ioControlCode) {
     case IOCTL_BOARD_INIT:
         serveInitLocked(block, inputLength);

@@ -57,6 +57,14 @@ bool inSaturationWindow(std::span<const uint8_t> block, uint32_t pixel) {
     return k >= start && period - k >= margin;
 }
 
+// Channels a type-8 board delivers: those of the multi-channel mode but the
+// count's last (MuxChanNum n gives n - 1), else one.
+std::size_t channelsOf(std::span<const uint8_t> block) {
+    constexpr uint16_t kMuxModeMulti = 2;
+    const uint16_t n = SIM_GET(block, MuxChanNum);
+    return SIM_GET(block, MuxMode) == kMuxModeMulti && n > 2 ? std::size_t{n} - 1u : 1u;
+}
+
 // Bytes of the data area that the request brought and DataLength promises.
 std::size_t dataAreaBytes(std::span<const uint8_t> block, uint32_t inputLength) {
     const std::size_t came = std::min<std::size_t>(inputLength, block.size());
@@ -156,7 +164,12 @@ void SensorModel::serveGetScans(std::span<uint8_t> block, uint32_t inputLength) 
     const bool burst = mode == 2;
     const bool toDataArea = burst || (flags & kFlagDataArea) != 0;
     const std::size_t blocks = burst ? std::max<uint16_t>(SIM_GET(block, BurstBlocks), 1) : 1;
-    const std::size_t results = mode == 1 ? kept : std::size_t{kept} * scans * blocks;
+    // A type-8 board's scan in ScanData starts with its dark reference words,
+    // then one run of words per channel of the multi-channel mode.
+    const bool darkReference = interfaceType_ == 8 && !toDataArea;
+    const std::size_t runs = darkReference ? 1 + channelsOf(block) : 1;
+    const std::size_t frame = std::size_t{kept} * runs;
+    const std::size_t results = mode == 1 ? frame : frame * scans * blocks;
     const std::size_t bytes = results * (burst ? 2 : 4);
     const std::size_t capacity =
         toDataArea ? dataAreaBytes(block, inputLength) : KORAL_SCAN_DATA_PIXELS * 4;
@@ -177,16 +190,19 @@ void SensorModel::serveGetScans(std::span<uint8_t> block, uint32_t inputLength) 
             }
         }
     }
+    const std::vector<int16_t> dark(darkReference ? kept : 0, rawWord(0, pixels, 0.0));
     // Every scan of a request sees the same light: the scans repeat.
     uint8_t* destination = block.data() + (toDataArea ? kDataOffset : kScanDataOffset);
     for (std::size_t r = 0; r < results; r += kept) {
         if (burst) {
             std::memcpy(destination + r * 2, scan.data(), std::size_t{kept} * 2);
         } else {
+            const std::span<const int16_t> words =
+                darkReference && (r / kept) % runs == 0 ? std::span<const int16_t>(dark) : scan;
             // The sum of identical scans divided by their number: the scan
             // itself, without the 32-bit overflow of a long sum.
             for (uint32_t j = 0; j < kept; ++j) {
-                const int32_t value = int32_t{scan[j]} * 100;
+                const int32_t value = int32_t{words[j]} * 100;
                 std::memcpy(destination + (r + j) * 4, &value, 4);
             }
         }

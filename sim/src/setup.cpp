@@ -386,6 +386,59 @@ private:
         return true;
     }
 
+    // Blank-separated names of board commands, or none; only a request-block
+    // board refuses them (an FX2 board's commands are kavrin's).
+    bool readRefusedCommands(std::string_view section, BoardConfig& board) {
+        struct Command {
+            std::string_view name;
+            uint16_t function;
+        };
+        static constexpr Command kCommands[] = {
+            {"deinit", 0x800},          {"init", 0x801},
+            {"get_scans", 0x802},       {"set_digital_output", 0x803},
+            {"get_digital_input", 0x804}, {"i2c_operation", 0x808},
+            {"set_input_latch_mode", 0x809}, {"open", 0x810},
+            {"get_temperatures", 0x811}, {"i2c_check_device", 0x8F9},
+            {"boot_eeprom", 0x8FA},     {"get_usb_version", 0x8FC}};
+        const std::optional<std::string> raw = ini_.value(section, "refused_commands");
+        if (!raw) {
+            return true;
+        }
+        std::string_view rest = *raw;
+        if (equalsNoCase(trim(rest), "none")) {
+            board.refusedCommands.clear();
+            return true;
+        }
+        std::vector<uint16_t> functions;
+        bool good = true;
+        for (std::string_view word = takeWord(rest); good && !word.empty(); word = takeWord(rest)) {
+            const auto* found = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                             [&](const Command& c) { return c.name == word; });
+            good = found != std::end(kCommands);
+            if (good && std::find(functions.begin(), functions.end(), found->function) ==
+                            functions.end()) {
+                functions.push_back(found->function);
+            }
+        }
+        if (!good || functions.empty()) {
+            skip(section,
+                 "refused_commands = \"" + printable(*raw) +
+                     "\" is not board command names (deinit, init, get_scans, "
+                     "set_digital_output, get_digital_input, i2c_operation, set_input_latch_mode, "
+                     "open, get_temperatures, i2c_check_device, boot_eeprom, get_usb_version) or "
+                     "none",
+                 "refused_commands");
+            return false;
+        }
+        if (board.interfaceType == 6 && board.usbBoard) {
+            skip(section, "refused_commands needs the request-block board (usb_board = 0)",
+                 "refused_commands");
+            return false;
+        }
+        board.refusedCommands = std::move(functions);
+        return true;
+    }
+
     // One to five numbers c0..c4 separated by blanks; the ones left out are 0.
     bool readCoefficients(std::string_view section, std::array<double, 5>& coefficients) {
         const std::optional<std::string> raw = ini_.value(section, "coefficients");
@@ -495,7 +548,8 @@ private:
             "busy",           "usb_board",        "frame_rate",
             "wall_time",      "digital_inputs",   "light_sources",
             "cooled_board",   "lamp_delay_ms",    "shutter_delay_ms",
-            "i2c_recorders",  "unplug_after_ms",  "replug_after_ms"};
+            "i2c_recorders",  "unplug_after_ms",  "replug_after_ms",
+            "refused_commands"};
         reportUnknownKeys(section, kKeys);
 
         BoardConfig board;
@@ -544,7 +598,8 @@ private:
             readUnsigned(section, "unplug_after_ms", board.unplugAfterMs, 0, kMaxHotPlugMs,
                          "0..3600000 ms") &&
             readUnsigned(section, "replug_after_ms", board.replugAfterMs, 0, kMaxHotPlugMs,
-                         "0..3600000 ms");
+                         "0..3600000 ms") &&
+            readRefusedCommands(section, board);
         if (good) {
             setup_.boards.push_back(std::move(board));
         }

@@ -143,6 +143,34 @@ TEST(SetupParseTest, I2cRecordersAreEvenFreeAddresses) {
     EXPECT_TRUE(parseSetup("[board a]\n").boards.at(0).i2cRecorders.empty());
 }
 
+TEST(SetupParseTest, RefusedCommandsAreBoardCommandNamesOfRequestBlockBoards) {
+    struct Case {
+        const char* keys;
+        std::vector<uint16_t> functions; // empty with skipped: the board is skipped
+        bool skipped;
+    };
+    const Case cases[] = {
+        {"interface_type = 8\nrefused_commands = deinit get_scans", {0x800, 0x802}, false},
+        {"usb_board = 0\nrefused_commands = \tinit  init ", {0x801}, false},
+        {"refused_commands = none", {}, false},
+        {"interface_type = 4\nrefused_commands = deinit reset", {}, true}, // no such command
+        {"interface_type = 4\nrefused_commands = DEINIT", {}, true},       // names are lower case
+        {"interface_type = 4\nrefused_commands =", {}, true},              // present and empty
+        {"refused_commands = deinit", {}, true}, // an FX2 board's commands are kavrin's
+    };
+    for (const Case& c : cases) {
+        const sim::Setup setup = parseSetup(std::string("[board a]\n") + c.keys + "\n");
+        if (c.skipped) {
+            EXPECT_TRUE(setup.boards.empty()) << c.keys;
+            EXPECT_TRUE(mentions(setup, SetupProblem::Kind::BoardSkipped, "refused_commands"))
+                << c.keys;
+        } else {
+            ASSERT_EQ(setup.boards.size(), 1u) << c.keys;
+            EXPECT_EQ(setup.boards[0].refusedCommands, c.functions) << c.keys;
+        }
+    }
+}
+
 TEST(SetupParseTest, KeepsFileOrderAndReadsEveryInterfaceType) {
     const sim::Setup setup = parseSetup("[board c]\ninterface_type = 1\n"
                                         "[board a]\ninterface_type = 4\n"

@@ -35,6 +35,9 @@ constexpr uint16_t kAcquisitionBurst = 2;
 constexpr int32_t kSpecBufferMaximum = 256;
 constexpr int32_t kTimerMaximum = 0xFFFF;
 
+constexpr std::initializer_list<uint32_t> kBurstBoardTypes{kTypeIsa, kTypePci, kTypeBoard5,
+                                                            kTypeUsb, kType111};
+
 bool oneOf(uint32_t value, std::initializer_list<uint32_t> allowed) {
     return std::find(allowed.begin(), allowed.end(), value) != allowed.end();
 }
@@ -48,12 +51,20 @@ bool bufferedWorkMode(uint16_t mode, bool readOut) {
     return mode == 7 || mode == 0xFF21 || mode == 0xFF25 || (readOut && mode == 0xFF20);
 }
 
+bool clampBurstNumber(int32_t& n) {
+    const int32_t limited = std::clamp(n, 1, kBurstNumberMaximum);
+    const bool clamped = limited != n;
+    n = limited;
+    return clamped;
+}
+
 // The burst setters' common part; `clamp` limits *n (and says whether it
-// did) once the slot passed its checks.
+// did) once the slot passed its checks. With keepOnLimit a value that needs
+// limiting is refused with the same record and changes nothing.
 template <class Clamp>
 int32_t setBurst(const char* name, int32_t* n, uint32_t interfaceId,
                  std::initializer_list<uint32_t> boardTypes, bool (*modeAllowed)(uint16_t),
-                 uint16_t blocks, Clamp&& clamp) {
+                 uint16_t blocks, Clamp&& clamp, bool keepOnLimit = false) {
     return runExport(name, [&]() -> int32_t {
         const auto id = static_cast<int32_t>(interfaceId);
         if (checkInterfaceForExport(name, kCheckDeviceOpen, id) != 0) {
@@ -76,7 +87,12 @@ int32_t setBurst(const char* name, int32_t* n, uint32_t interfaceId,
         if (n == nullptr) {
             return failExport(name, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
         }
-        const bool clamped = clamp(*n);
+        int32_t limited = *n;
+        const bool clamped = clamp(limited);
+        if (clamped && keepOnLimit) {
+            return failExport(name, id, KORAL_LEVEL_LIMITED_VALUE, code::kInvalidParameter, 0);
+        }
+        *n = limited;
         slot->burstNumber = static_cast<uint32_t>(*n);
         slot->averageNumber = 1;
         block.AcquisitionMode = kAcquisitionBurst;
@@ -151,8 +167,11 @@ int32_t AcquireBurst(int32_t n, int32_t interfaceId) {
     const uint16_t savedMode = slot->block()->AcquisitionMode;
     const auto id = static_cast<uint32_t>(interfaceId);
     {
+        // A burst number out of range is refused before the slot changes:
+        // the caller's averaging and burst stay as they were.
         ErrorBoxOff boxOff;
-        if (KORAL_ParaSetBurstNumber(&n, id) != 0) {
+        if (setBurst(kSetBurstName, &n, id, kBurstBoardTypes, &burstWorkMode, 1,
+                     &clampBurstNumber, true) != 0) {
             return -1;
         }
     }
@@ -172,14 +191,8 @@ int32_t AcquireBurst(int32_t n, int32_t interfaceId) {
 using namespace tarvik;
 
 extern "C" int32_t KORAL_ParaSetBurstNumber(int32_t* burstNumber, uint32_t interfaceId) {
-    return setBurst(kSetBurstName, burstNumber, interfaceId,
-                    {kTypeIsa, kTypePci, kTypeBoard5, kTypeUsb, kType111}, &burstWorkMode, 1,
-                    [](int32_t& n) {
-                        const int32_t limited = std::clamp(n, 1, kBurstNumberMaximum);
-                        const bool clamped = limited != n;
-                        n = limited;
-                        return clamped;
-                    });
+    return setBurst(kSetBurstName, burstNumber, interfaceId, kBurstBoardTypes, &burstWorkMode, 1,
+                    &clampBurstNumber);
 }
 
 extern "C" int32_t KORAL_ParaSetBurstNumberExt(int32_t* burstNumber, int32_t blocks,

@@ -250,11 +250,9 @@ bool CZTKBoard::applyWith(uint16_t binningValue, uint16_t applied) {
     written = WriteRegister0() && written;
     written = WriteRegister3() && written;
     written = WriteBinningRegister(binningValue) && written;
-    if (!written) {
-        return false; // the board's binning is not known to be the new one
-    }
+    // Set in either case: the configuration getter reports it as the rows.
     appliedBinning_ = applied;
-    return statusPasses();
+    return written && statusPasses();
 }
 
 bool CZTKBoard::ApplyConfiguration() {
@@ -378,17 +376,13 @@ extern "C" int32_t KORAL_ParaSetZTKBinningMode(int32_t mode, uint32_t interfaceI
             return failExport(kName, id, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
         }
         const bool deinitialised = SendDeviceCommand(KORAL_CMD_DEINIT) == 0;
-        // A failed command's record is the one to report, whatever the writer leaves.
-        const LastErrorRecord command = lastErrorRecord();
         if (deinitialised) {
             slot.initialised = 0;
         }
+        // The writer runs whatever the command gave; a failure of either is
+        // the cooled board's record of this interface.
         const bool applied = mode == 2 ? board->ApplyBinningMode2() : board->ApplyBinningMode();
-        if (!deinitialised) {
-            recordError(command.interfaceId, command.level, command.code, command.info);
-            return failExport(kName);
-        }
-        if (!applied) {
+        if (!deinitialised || !applied) {
             recordBoardFailure(id, *board);
             return failExport(kName);
         }

@@ -121,6 +121,38 @@ TEST_F(BurstTest, RawWordsOfABurstAndTheModeComesBack) {
     EXPECT_RECORD(5, 505, 818, 0, "KORAL_GetSpectraBurst");
 }
 
+TEST_F(BurstTest, ABurstRefusedForItsNumberLeavesTheSlotAsItWas) {
+    open(kRequestBlockBoard);
+    std::vector<uint32_t> out(2 * 1044, 0);
+    for (const bool before : {false, true}) { // averaging 5, or a burst of 2
+        for (const int32_t n : {0, 40000}) {
+            for (const bool wide : {false, true}) {
+                SCOPED_TRACE(::testing::Message() << "burst " << before << " n " << n << " long "
+                                                << wide);
+                int32_t setting = before ? 2 : 5;
+                ASSERT_EQ(before ? KORAL_ParaSetBurstNumber(&setting, 1)
+                                 : KORAL_ParaSetAverageNumber(&setting, 1),
+                          0);
+                const size_t inits = board->requestCount(IOCTL_BOARD_INIT);
+                EXPECT_EQ(wide ? KORAL_GetSpectraBurstLong(n, out.data(), 1)
+                               : KORAL_GetSpectraBurst(n, reinterpret_cast<uint16_t*>(out.data()),
+                                                       1),
+                          -1);
+                EXPECT_RECORD(7, 505, 0, 1,
+                              wide ? "KORAL_GetSpectraBurstLong" : "KORAL_GetSpectraBurst");
+                EXPECT_EQ(board->requestCount(IOCTL_BOARD_INIT), inits) << "nothing sent";
+                ASSERT_EQ(KORAL_GetSpectra(1), 0) << describe(record());
+                uint32_t burst = 0;
+                int32_t average = 0;
+                EXPECT_EQ(KORAL_GetStoredBurstNumber(&handle, &burst), 0);
+                EXPECT_EQ(KORAL_GetStoredAverageNumber(&handle, &average), 0);
+                EXPECT_EQ(burst, before ? 2u : 1u);
+                EXPECT_EQ(average, before ? 1 : 5);
+            }
+        }
+    }
+}
+
 TEST_F(BurstTest, RefusalsOfTheBufferAndTimerExports) {
     open(kRequestBlockBoard);
     uint32_t held = 0;

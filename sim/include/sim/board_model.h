@@ -32,6 +32,8 @@
 // sensors (firmware_sensors.h): with I2CDevice 0 the list in Data (count,
 // ids, hundredths; Status 154 when DataLength or the area cannot hold it),
 // else the sensor's value in Temperature (Status 165 for an unknown id).
+// A command of the set-up's refused_commands is answered with Status 156 and
+// changes nothing.
 // Every other board command answers kStatusInvalidDeviceRequest, as the
 // board drivers answer a function code they do not serve. The board's
 // peripherals answer from the one command switch (serveLocked), with the
@@ -77,7 +79,7 @@ inline constexpr uint16_t kUsbVersionHighSpeed = 20;
 inline constexpr uint16_t kStatusBufferTooSmall = 154; // "DRVERROR BURST BUFFER TO SMALL"
 inline constexpr uint16_t kStatusWrongWorkMode = 151;  // I2C while scanning continuously
 inline constexpr uint16_t kStatusInvalidData = 153;    // a refused boot-EEPROM write
-inline constexpr uint16_t kStatusNotSupported = 156;   // an I2C transfer above 256 bytes
+inline constexpr uint16_t kStatusNotSupported = 156;   // an I2C transfer above 256 bytes; a refused command
 inline constexpr uint16_t kStatusI2cNoAcknowledge = 165;
 inline constexpr uint16_t kStatusI2cCompare = 166;
 

@@ -10,6 +10,10 @@
 //     data area; a burst takes NumScans x BurstBlocks scans (at least one
 //     block). The values kept per scan are NumberPixel2 (or its long form)
 //     of the block's NumberPixel pixels.
+//   - interface type 8 (into ScanData): each result starts with the board's
+//     dark reference, kept words of the dark signal alone, followed by one
+//     copy of the scan per channel (MuxChanNum - 1 channels in MuxMode 2, at
+//     least one).
 //   - a data area too small for them (DataLength, or the bytes that came):
 //     Status 154; ScanData too small: 158; no pixel to keep: 157; another
 //     AcquisitionMode: 150.

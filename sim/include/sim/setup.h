@@ -121,6 +121,11 @@ struct BoardConfig {
     // 0..3600000, it is plugged in again that many ms after; 0: never.
     uint32_t unplugAfterMs = 0;
     uint32_t replugAfterMs = 0;
+    // refused_commands: board commands (their function codes, 0x800..0x8FF)
+    // that a request-block board refuses with status 156, doing nothing; the
+    // names are those of the commands without IOCTL_BOARD_, in lower case
+    // (deinit, init, get_scans, ...). None by default.
+    std::vector<uint16_t> refusedCommands{};
 
     bool operator==(const BoardConfig&) const = default;
 };
