@@ -393,13 +393,18 @@ private:
             std::string_view name;
             uint16_t function;
         };
-        static constexpr Command kCommands[] = {
-            {"deinit", 0x800},          {"init", 0x801},
-            {"get_scans", 0x802},       {"set_digital_output", 0x803},
-            {"get_digital_input", 0x804}, {"i2c_operation", 0x808},
-            {"set_input_latch_mode", 0x809}, {"open", 0x810},
-            {"get_temperatures", 0x811}, {"i2c_check_device", 0x8F9},
-            {"boot_eeprom", 0x8FA},     {"get_usb_version", 0x8FC}};
+        static constexpr Command kCommands[] = {{"deinit", 0x800},
+                                                {"init", 0x801},
+                                                {"get_scans", 0x802},
+                                                {"set_digital_output", 0x803},
+                                                {"get_digital_input", 0x804},
+                                                {"i2c_operation", 0x808},
+                                                {"set_input_latch_mode", 0x809},
+                                                {"open", 0x810},
+                                                {"get_temperatures", 0x811},
+                                                {"i2c_check_device", 0x8F9},
+                                                {"boot_eeprom", 0x8FA},
+                                                {"get_usb_version", 0x8FC}};
         const std::optional<std::string> raw = ini_.value(section, "refused_commands");
         if (!raw) {
             return true;
@@ -415,8 +420,8 @@ private:
             const auto* found = std::find_if(std::begin(kCommands), std::end(kCommands),
                                              [&](const Command& c) { return c.name == word; });
             good = found != std::end(kCommands);
-            if (good && std::find(functions.begin(), functions.end(), found->function) ==
-                            functions.end()) {
+            if (good &&
+                std::find(functions.begin(), functions.end(), found->function) == functions.end()) {
                 functions.push_back(found->function);
             }
         }

@@ -36,7 +36,7 @@ constexpr int32_t kSpecBufferMaximum = 256;
 constexpr int32_t kTimerMaximum = 0xFFFF;
 
 constexpr std::initializer_list<uint32_t> kBurstBoardTypes{kTypeIsa, kTypePci, kTypeBoard5,
-                                                            kTypeUsb, kType111};
+                                                           kTypeUsb, kType111};
 
 bool oneOf(uint32_t value, std::initializer_list<uint32_t> allowed) {
     return std::find(allowed.begin(), allowed.end(), value) != allowed.end();
@@ -170,8 +170,8 @@ int32_t AcquireBurst(int32_t n, int32_t interfaceId) {
         // A burst number out of range is refused before the slot changes:
         // the caller's averaging and burst stay as they were.
         ErrorBoxOff boxOff;
-        if (setBurst(kSetBurstName, &n, id, kBurstBoardTypes, &burstWorkMode, 1,
-                     &clampBurstNumber, true) != 0) {
+        if (setBurst(kSetBurstName, &n, id, kBurstBoardTypes, &burstWorkMode, 1, &clampBurstNumber,
+                     true) != 0) {
             return -1;
         }
     }

@@ -127,17 +127,17 @@ TEST_F(BurstTest, ABurstRefusedForItsNumberLeavesTheSlotAsItWas) {
     for (const bool before : {false, true}) { // averaging 5, or a burst of 2
         for (const int32_t n : {0, 40000}) {
             for (const bool wide : {false, true}) {
-                SCOPED_TRACE(::testing::Message() << "burst " << before << " n " << n << " long "
-                                                << wide);
+                SCOPED_TRACE(::testing::Message()
+                             << "burst " << before << " n " << n << " long " << wide);
                 int32_t setting = before ? 2 : 5;
                 ASSERT_EQ(before ? KORAL_ParaSetBurstNumber(&setting, 1)
                                  : KORAL_ParaSetAverageNumber(&setting, 1),
                           0);
                 const size_t inits = board->requestCount(IOCTL_BOARD_INIT);
-                EXPECT_EQ(wide ? KORAL_GetSpectraBurstLong(n, out.data(), 1)
-                               : KORAL_GetSpectraBurst(n, reinterpret_cast<uint16_t*>(out.data()),
-                                                       1),
-                          -1);
+                EXPECT_EQ(
+                    wide ? KORAL_GetSpectraBurstLong(n, out.data(), 1)
+                         : KORAL_GetSpectraBurst(n, reinterpret_cast<uint16_t*>(out.data()), 1),
+                    -1);
                 EXPECT_RECORD(7, 505, 0, 1,
                               wide ? "KORAL_GetSpectraBurstLong" : "KORAL_GetSpectraBurst");
                 EXPECT_EQ(board->requestCount(IOCTL_BOARD_INIT), inits) << "nothing sent";
