@@ -55,6 +55,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/platform/include/platform/clock.h
 # Relocatable: the prefix is found from where the file lies.
 file(RELATIVE_PATH veldon_pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 file(RELATIVE_PATH veldon_cmake_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/cmake/veldon /prefix)
+string(REGEX REPLACE "/$" "" veldon_pc_to_prefix "${veldon_pc_to_prefix}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/install/tarvik.pc.in
   ${CMAKE_BINARY_DIR}/pkgconfig/tarvik.pc @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/install/glimra.pc.in
