@@ -92,7 +92,7 @@ BOOL CProgress::StepSnake(int value, BOOL relative) {
     if (relative) {
         long long start = pos_;
         // At the end the head waits while the tail catches up.
-        if (pos_ == upper_ && pos_ - tail_ < snakeLength_) {
+        if (pos_ == upper_ && static_cast<long long>(pos_) - tail_ < snakeLength_) {
             start = static_cast<long long>(tail_) + snakeLength_;
         }
         head = std::llabs(static_cast<long long>(value)) + start;
@@ -131,7 +131,8 @@ RECT CProgress::MapRect(Part part) const {
 }
 
 void CProgress::ShiftGradient(int shift) {
-    const int period = static_cast<int>(static_cast<float>(upper_ - lower_) * GetGradientScale());
+    const long long period = static_cast<long long>(
+        static_cast<float>(static_cast<long long>(upper_) - lower_) * GetGradientScale());
     // An empty range has nothing to scroll.
     gradientOffset_ =
         period == 0 ? 0
@@ -182,7 +183,7 @@ float CProgress::GetTextValue(int mode, int lower, int upper, int pos) const {
     if ((mode & PBS_PERCENT) != 0) {
         // An empty range shows 0 %.
         return upper == lower ? 0.0f
-                              : static_cast<float>(static_cast<double>(pos - lower) * 100.0 /
+                              : static_cast<float>((static_cast<double>(pos) - lower) * 100.0 /
                                                    (static_cast<double>(upper) - lower));
     }
     if ((mode & PBS_POSITION) != 0) {
@@ -236,8 +237,8 @@ void CProgress::Draw(CDC* dc, RECT rect, BOOL direct) {
     const bool reverse = (style & PBS_REVERSE) != 0;
     const int length = vertical ? barArea_.bottom - barArea_.top : barArea_.right - barArea_.left;
     const long long range = static_cast<long long>(upper_) - lower_;
-    const Part bar{(style & PBS_SNAKE) != 0 ? scaled(tail_ - lower_, length, range) : 0,
-                   scaled(pos_ - lower_, length, range)};
+    const Part bar{(style & PBS_SNAKE) != 0 ? scaled(static_cast<long long>(tail_) - lower_, length, range) : 0,
+                   scaled(static_cast<long long>(pos_) - lower_, length, range)};
     const RECT barRect = MapRect(bar);
     if (barBrush_ != nullptr) {
         mem.FillRect(&barRect, barBrush_);

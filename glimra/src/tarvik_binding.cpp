@@ -32,7 +32,8 @@ std::string defaultTarvikLibraryFile() {
     const std::string& module = extensionModule().modulePath;
     const size_t slash = module.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : module.substr(0, slash);
-    return directory + "/libtarvik.so";
+    // By its soname, which an installation without development files has too.
+    return directory + "/libtarvik.so.1";
 }
 
 void setTarvikLibraryFile(const std::string& file) {

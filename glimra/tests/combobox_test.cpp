@@ -233,7 +233,7 @@ TEST_F(ComboBoxTest, ARepeatedFillAsksNothingAndAMissingLibraryChangesNothing) {
     EXPECT_EQ(detail::GetSupportedSensorLengths(7, 0, nullptr), -1);
     EXPECT_EQ(
         detail::defaultTarvikLibraryFile().substr(detail::defaultTarvikLibraryFile().rfind('/')),
-        "/libtarvik.so");
+        "/libtarvik.so.1");
 }
 
 TEST_F(ComboBoxTest, TheTypeBoxListsTheCatalogueInGroupsAndDrivesTheLengthBox) {

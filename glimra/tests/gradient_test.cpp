@@ -18,6 +18,20 @@ int total(const CGradArray& bands) {
                            [](int sum, const CGradElement& b) { return sum + b.width; });
 }
 
+// Two plain integers are two colours, never a count and one colour.
+TEST(GradientTest, TwoIntegerLiteralsAreTheTwoColourForm) {
+    CGradient g;
+    g.SetColors(0x000000, 0x0000FF);
+    ASSERT_EQ(g.GetColorArray().size(), 2u);
+    COLORREF a = CLR_INVALID;
+    COLORREF b = CLR_INVALID;
+    g.GetEndColors(&a, &b);
+    EXPECT_EQ(a, RGB(0, 0, 0));
+    EXPECT_EQ(b, RGB(255, 0, 0));
+    g.SetColors(3, 0x000000, 0x00FF00, 0xFF0000);
+    EXPECT_EQ(g.GetColorArray().size(), 3u);
+}
+
 TEST(GradientTest, OneBandPerColourStepAtMostOnePerPixel) {
     CGradient g;
     g.SetColors(RGB(0, 0, 0), 0x0000FF);
@@ -63,7 +77,7 @@ TEST(GradientTest, SettersKeepTheirLimits) {
     g.GetEndColors(&a, &b);
     EXPECT_EQ(a, CLR_INVALID);
     EXPECT_EQ(b, CLR_INVALID);
-    g.SetColors(1, RGB(1, 2, 3));               // too few: nothing changes
+    g.SetColorList(1, {RGB(1, 2, 3)});          // too few: nothing changes
     g.SetColors(3, RGB(1, 2, 3), RGB(4, 5, 6)); // count disagrees: nothing changes
     EXPECT_TRUE(g.GetColorArray().empty());
     EXPECT_EQ(g.AddColor(RGB(9, 9, 9)), 1);

@@ -105,6 +105,30 @@ TEST_F(ProgressTest, TheBarLiesWhereTheStyleSaysInEveryDirection) {
     }
 }
 
+// Ranges wider than an int: the engine measures them in 64 bits.
+TEST_F(ProgressTest, ARangeWiderThanAnIntDrawsItsBarAndPercent) {
+    CProgress p;
+    p.SetColors(kRed, kRed);
+    p.SetBkColor(kWhite);
+    p.ShowPercent(true);
+    p.SetRange(-2000000000, 2000000000);
+    p.SetPos(1000000000);
+    EXPECT_FLOAT_EQ(p.GetTextValue(PBS_PERCENT, -2000000000, 2000000000, 1000000000), 75.0f);
+    const QImage image = draw(p, 100, 10);
+    test::savePicture(image, "progress_wide_range");
+    EXPECT_EQ(pixel(image, 74, 0), kRed);
+    EXPECT_EQ(pixel(image, 75, 0), kWhite);
+    // Once over the bar, once over the background.
+    ASSERT_FALSE(recorder.texts().empty());
+    for (const DrawOp& text : recorder.texts()) {
+        EXPECT_EQ(text.text, "75%");
+    }
+    // Scrolling goes round the whole range, not a wrapped one.
+    p.ShiftGradient(2000000000);
+    p.ShiftGradient(2000000000);
+    EXPECT_EQ(p.GetGradientOffset(), 0);
+}
+
 TEST_F(ProgressTest, TheGradientSpansTheWholeLengthOrTheBarAndScrolls) {
     CProgress p;
     p.SetColors(RGB(0, 0, 0), RGB(100, 0, 0));

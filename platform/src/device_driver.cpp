@@ -219,8 +219,9 @@ bool onLayerThread() {
 }
 
 // Without VELDON_DRIVER_PATH the drivers of the tree are found in the
-// "drivers" directory beside the directory of this library, so that a program
-// or a C client finds them with no set-up.
+// "drivers" directory beside the directory of this library (a build tree), or
+// in veldon/drivers below it (an installed tree), so that a program or a C
+// client finds them with no set-up.
 static std::string defaultDriverPath() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<const void*>(&defaultDriverPath), &info) == 0 ||
@@ -232,8 +233,14 @@ static std::string defaultDriverPath() {
     if (error) {
         return {};
     }
-    const std::filesystem::path drivers = library.parent_path().parent_path() / "drivers";
-    return std::filesystem::is_directory(drivers, error) ? drivers.string() : std::string();
+    for (const std::filesystem::path& drivers :
+         {library.parent_path().parent_path() / "drivers",
+          library.parent_path() / "veldon" / "drivers"}) {
+        if (std::filesystem::is_directory(drivers, error)) {
+            return drivers.string();
+        }
+    }
+    return {};
 }
 
 void ensureDriversLoaded() {

@@ -60,7 +60,8 @@ public:
 // The Qt presenter's entry point in libtarvik_ui.so: shows the dialog
 // modally and returns 1 when it was shown, 0 when the process runs no Qt
 // widget application on this thread.
-inline constexpr char kUiLibraryName[] = "libtarvik_ui.so";
+// By its soname, which an installation without development files has too.
+inline constexpr char kUiLibraryName[] = "libtarvik_ui.so.1";
 inline constexpr char kRunDialogSymbol[] = "tarvik_ui_run_information_dialog";
 using RunDialogFunction = int (*)(Model*);
 

@@ -4,6 +4,7 @@
 // document or address with the desktop's handler. Qt answers by default;
 // tests install a FakeDesktop and move the cursor and focus themselves.
 
+#include "glimra/export.h"
 #include "glimra/types.h"
 
 #include "platform/current_instance.h"
@@ -29,7 +30,7 @@ inline constexpr int VK_UP = 0x26;
 inline constexpr int VK_RIGHT = 0x27;
 inline constexpr int VK_DOWN = 0x28;
 
-class DesktopSource {
+class GLIMRA_EXPORT DesktopSource {
 public:
     virtual ~DesktopSource() = default;
     // In screen coordinates.
@@ -43,7 +44,7 @@ public:
     virtual bool shellOpen(const std::string& target) = 0;
 };
 
-class QtDesktop final : public DesktopSource {
+class GLIMRA_EXPORT QtDesktop final : public DesktopSource {
 public:
     QPoint cursorPos() override;
     bool isKeyDown(int virtualKey) override;
@@ -53,7 +54,7 @@ public:
 
 // For tests: the cursor, the held keys and the focus are what the test sets;
 // opened targets are only listed.
-class FakeDesktop final : public DesktopSource {
+class GLIMRA_EXPORT FakeDesktop final : public DesktopSource {
 public:
     QPoint cursor;
     std::set<int> down;
@@ -70,8 +71,8 @@ public:
 };
 
 // Installing null puts Qt's answers back; returns the source installed before.
-std::shared_ptr<DesktopSource> setDesktopSource(std::shared_ptr<DesktopSource> source);
-std::shared_ptr<DesktopSource> desktopSource();
+GLIMRA_EXPORT std::shared_ptr<DesktopSource> setDesktopSource(std::shared_ptr<DesktopSource> source);
+GLIMRA_EXPORT std::shared_ptr<DesktopSource> desktopSource();
 using ScopedDesktop = platform::ScopedInstall<DesktopSource, &setDesktopSource>;
 
 } // namespace glimra

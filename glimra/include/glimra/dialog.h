@@ -16,17 +16,17 @@ class QWidget;
 namespace glimra {
 
 // The control id of a child window, 0 when it has none.
-void setDlgCtrlID(QWidget* control, int id);
-int GetDlgCtrlID(const QWidget* control);
+GLIMRA_EXPORT void setDlgCtrlID(QWidget* control, int id);
+GLIMRA_EXPORT int GetDlgCtrlID(const QWidget* control);
 // The first descendant of dialog with the id, null when none.
-QWidget* GetDlgItem(const QWidget* dialog, int id);
+GLIMRA_EXPORT QWidget* GetDlgItem(const QWidget* dialog, int id);
 // Every descendant window of parent, parents before their children and
 // siblings in creation order; windows of their own (pop-ups, dialogs) are
 // not children.
-std::vector<QWidget*> childWindows(const QWidget* parent);
+GLIMRA_EXPORT std::vector<QWidget*> childWindows(const QWidget* parent);
 // The rectangle a window covers, in the client coordinates of one of its
 // ancestors (or in its own when ancestor is itself).
-RECT windowRectIn(const QWidget* window, const QWidget* ancestor);
+GLIMRA_EXPORT RECT windowRectIn(const QWidget* window, const QWidget* ancestor);
 
 // Dialog base units of a font: the average width of the Latin letters and
 // the height of a line, in pixels (through the font-metrics source).
@@ -34,13 +34,13 @@ struct DialogBaseUnits {
     int x = 0;
     int y = 0;
 };
-DialogBaseUnits dialogBaseUnits(const QFont& font);
+GLIMRA_EXPORT DialogBaseUnits dialogBaseUnits(const QFont& font);
 // The base units of the system's dialog font, low word horizontal.
-DWORD GetDialogBaseUnits();
+GLIMRA_EXPORT DWORD GetDialogBaseUnits();
 // Dialog units to pixels: x and width by x/4, y and height by y/8.
-RECT MapDialogRect(const RECT& dialogUnits, DialogBaseUnits units);
+GLIMRA_EXPORT RECT MapDialogRect(const RECT& dialogUnits, DialogBaseUnits units);
 // A template's font ("MS Sans Serif" 8 and the like) at the screen's resolution.
-QFont dialogFont(const char* face, int points);
+GLIMRA_EXPORT QFont dialogFont(const char* face, int points);
 
 // One control of a dialog template.
 enum class ControlKind {
@@ -88,6 +88,6 @@ struct DialogTemplate {
 // its controls at their places, each with its id. The controls are plain Qt
 // widgets (QPushButton, QCheckBox, QLineEdit, QLabel, QGroupBox, QFrame,
 // QComboBox, QListWidget, QProgressBar); a class looks them up by id.
-void buildDialog(QWidget* dialog, const DialogTemplate& dialogTemplate);
+GLIMRA_EXPORT void buildDialog(QWidget* dialog, const DialogTemplate& dialogTemplate);
 
 } // namespace glimra

@@ -3,6 +3,7 @@
 // fixed metrics so that text placement does not depend on the fonts of the
 // machine.
 
+#include "glimra/export.h"
 #include "glimra/gdi.h"
 
 #include "platform/current_instance.h"
@@ -14,7 +15,7 @@
 
 namespace glimra {
 
-class FontMetricsSource {
+class GLIMRA_EXPORT FontMetricsSource {
 public:
     virtual ~FontMetricsSource() = default;
     // Width and height of one line of text drawn in the font.
@@ -22,7 +23,7 @@ public:
     virtual TEXTMETRIC metrics(const QFont& font) = 0;
 };
 
-class QtFontMetrics final : public FontMetricsSource {
+class GLIMRA_EXPORT QtFontMetrics final : public FontMetricsSource {
 public:
     SIZE extent(const QFont& font, std::string_view text) override;
     TEXTMETRIC metrics(const QFont& font) override;
@@ -30,7 +31,7 @@ public:
 
 // Every character charWidth wide, every line height high (ascent 80 %),
 // whatever the font.
-class FixedFontMetrics final : public FontMetricsSource {
+class GLIMRA_EXPORT FixedFontMetrics final : public FontMetricsSource {
 public:
     FixedFontMetrics(int charWidth, int height) : charWidth_(charWidth), height_(height) {}
     SIZE extent(const QFont& font, std::string_view text) override;
@@ -42,8 +43,8 @@ private:
 };
 
 // Installing null puts Qt's metrics back; returns the source installed before.
-std::shared_ptr<FontMetricsSource> setFontMetricsSource(std::shared_ptr<FontMetricsSource> source);
-std::shared_ptr<FontMetricsSource> fontMetricsSource();
+GLIMRA_EXPORT std::shared_ptr<FontMetricsSource> setFontMetricsSource(std::shared_ptr<FontMetricsSource> source);
+GLIMRA_EXPORT std::shared_ptr<FontMetricsSource> fontMetricsSource();
 using ScopedFontMetrics = platform::ScopedInstall<FontMetricsSource, &setFontMetricsSource>;
 
 } // namespace glimra

@@ -46,8 +46,12 @@ public:
                             int to = -1, unsigned mostColors = NoColorLimit);
 
     // Replaces the colours (count of them, at least 2; otherwise nothing
-    // changes) and gives every segment the same weight.
-    template <typename... Colors> void SetColors(int count, COLORREF first, Colors... rest) {
+    // changes) and gives every segment the same weight. The counted form
+    // takes at least two colours, so that two integer literals choose the
+    // two-colour form rather than a count.
+    template <typename... Colors>
+        requires(sizeof...(Colors) >= 1)
+    void SetColors(int count, COLORREF first, Colors... rest) {
         SetColorList(count, {first, static_cast<COLORREF>(rest)...});
     }
     void SetColors(COLORREF start, COLORREF end) { SetColorList(2, {start, end}); }

@@ -9,6 +9,7 @@
 // control takes over; clients read the edited bytes back with data() and see
 // whether the user changed them with IsModified().
 
+#include "glimra/desktop.h"
 #include "glimra/export.h"
 #include "glimra/gdi.h"
 #include "glimra/hexeditdata.h"
@@ -58,10 +59,6 @@ inline constexpr UINT VK_PRIOR = 0x21;
 inline constexpr UINT VK_NEXT = 0x22;
 inline constexpr UINT VK_END = 0x23;
 inline constexpr UINT VK_HOME = 0x24;
-inline constexpr UINT VK_LEFT = 0x25;
-inline constexpr UINT VK_UP = 0x26;
-inline constexpr UINT VK_RIGHT = 0x27;
-inline constexpr UINT VK_DOWN = 0x28;
 inline constexpr UINT VK_INSERT = 0x2D;
 inline constexpr UINT VK_DELETE = 0x2E;
 

@@ -12,6 +12,8 @@
 // - text: the bytes themselves. A trailing zero byte (a terminator that some
 //   programs put into their text) is not part of the data.
 
+#include "glimra/export.h"
+
 #include <cstdint>
 
 #include <cstddef>
@@ -51,15 +53,15 @@ inline int unitCountOf(const std::vector<uint8_t>& data, int unitBytes) {
 // Inserts count zero units before unit (kept within 0..unit count). Raises
 // CMemoryException for a count below 1 or when the data would reach 2^31
 // bytes; then nothing changed.
-void InsertUnits(std::vector<uint8_t>& data, int unitBytes, int unit, int count);
+GLIMRA_EXPORT void InsertUnits(std::vector<uint8_t>& data, int unitBytes, int unit, int count);
 // Removes the units of unit .. unit + count - 1 that exist; the number removed.
-int DeleteUnits(std::vector<uint8_t>& data, int unitBytes, int unit, int count);
+GLIMRA_EXPORT int DeleteUnits(std::vector<uint8_t>& data, int unitBytes, int unit, int count);
 
 // The unit's value, little-endian; 0 for a unit outside the data.
-uint32_t ReadUnit(const std::vector<uint8_t>& data, int unitBytes, int unit);
+GLIMRA_EXPORT uint32_t ReadUnit(const std::vector<uint8_t>& data, int unitBytes, int unit);
 // Replaces digit digitIndex (0: most significant) of the unit by value
 // (0..15), touching only the unit's own bytes; false outside the data.
-bool WriteDigit(std::vector<uint8_t>& data, int unitBytes, int unit, int digitIndex, int value);
+GLIMRA_EXPORT bool WriteDigit(std::vector<uint8_t>& data, int unitBytes, int unit, int digitIndex, int value);
 
 // Pastes bytes at the caret as the mode says: in insert mode the selection
 // goes and room is made for the bytes; in overwrite mode they replace the
@@ -67,12 +69,12 @@ bool WriteDigit(std::vector<uint8_t>& data, int unitBytes, int unit, int digitIn
 // data only when size changes are allowed. The caret stays where the bytes
 // begin; no selection remains. True when the data changed. May raise
 // CMemoryException (data unchanged then).
-bool PasteBytes(std::vector<uint8_t>& data, const HexEditMode& mode, HexCursor& cursor,
+GLIMRA_EXPORT bool PasteBytes(std::vector<uint8_t>& data, const HexEditMode& mode, HexCursor& cursor,
                 std::span<const uint8_t> bytes);
 
-std::vector<uint8_t> EncodeBinaryDataBlock(std::span<const uint8_t> bytes);
+GLIMRA_EXPORT std::vector<uint8_t> EncodeBinaryDataBlock(std::span<const uint8_t> bytes);
 // The bytes a "BinaryData" block carries; nothing when it is malformed.
-std::optional<std::span<const uint8_t>> DecodeBinaryDataBlock(std::span<const uint8_t> block);
-std::span<const uint8_t> DecodeTextBlock(std::span<const uint8_t> block);
+GLIMRA_EXPORT std::optional<std::span<const uint8_t>> DecodeBinaryDataBlock(std::span<const uint8_t> block);
+GLIMRA_EXPORT std::span<const uint8_t> DecodeTextBlock(std::span<const uint8_t> block);
 
 } // namespace glimra

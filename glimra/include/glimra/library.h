@@ -30,7 +30,7 @@ struct ExtensionModule {
     std::string modulePath;                    // the library's file
     const ResourceModule* resources = nullptr; // its own resources
 };
-ExtensionModule& extensionModule();
+GLIMRA_EXPORT ExtensionModule& extensionModule();
 
 // The library's entry in the calling program's resource chain; the chain
 // frees it when the program ends.

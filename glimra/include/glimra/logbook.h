@@ -107,7 +107,7 @@ GLIMRA_EXPORT void MeasureLogbookItem(MEASUREITEMSTRUCT* item);
 
 // How a logbook gets its printer: the print dialog, or the default printer
 // without one. Tests install their own (ScopedPrinterProvider).
-class PrinterProvider {
+class GLIMRA_EXPORT PrinterProvider {
 public:
     enum class Choice { Chosen, Cancelled, Failed };
     virtual ~PrinterProvider() = default;
@@ -116,8 +116,8 @@ public:
     // Where print jobs are recorded as they are drawn; none by default.
     virtual DrawRecorder* recorder() { return nullptr; }
 };
-std::shared_ptr<PrinterProvider> setPrinterProvider(std::shared_ptr<PrinterProvider> provider);
-std::shared_ptr<PrinterProvider> printerProvider();
+GLIMRA_EXPORT std::shared_ptr<PrinterProvider> setPrinterProvider(std::shared_ptr<PrinterProvider> provider);
+GLIMRA_EXPORT std::shared_ptr<PrinterProvider> printerProvider();
 using ScopedPrinterProvider = platform::ScopedInstall<PrinterProvider, &setPrinterProvider>;
 
 // Logbooks print at this resolution, whatever the printer's own.

@@ -10,6 +10,7 @@
 // relative paths lie in) goes through LogbookEnvironment, which tests
 // replace.
 
+#include "glimra/export.h"
 #include "platform/current_instance.h"
 
 #include <array>
@@ -46,12 +47,12 @@ using LogRecordBytes = std::array<std::uint8_t, kLogRecordSize>;
 
 // A record as it was read, made safe to show: new-entry flag 0, message and
 // face name terminated within their fields, an absurd font height dropped.
-void sanitizeLoadedRecord(LogRecordBytes& record);
-std::int32_t recordFontHeight(const LogRecordBytes& record);
+GLIMRA_EXPORT void sanitizeLoadedRecord(LogRecordBytes& record);
+GLIMRA_EXPORT std::int32_t recordFontHeight(const LogRecordBytes& record);
 
 // What the logbook asks of the system. The defaults measure the real disk and
 // clock; tests install their own (ScopedLogbookEnvironment).
-class LogbookEnvironment {
+class GLIMRA_EXPORT LogbookEnvironment {
 public:
     virtual ~LogbookEnvironment() = default;
     // Free bytes of the file system that holds directory; nothing when it
@@ -62,9 +63,9 @@ public:
     virtual std::string currentDirectory();
 };
 
-std::shared_ptr<LogbookEnvironment>
+GLIMRA_EXPORT std::shared_ptr<LogbookEnvironment>
 setLogbookEnvironment(std::shared_ptr<LogbookEnvironment> environment);
-std::shared_ptr<LogbookEnvironment> logbookEnvironment();
+GLIMRA_EXPORT std::shared_ptr<LogbookEnvironment> logbookEnvironment();
 using ScopedLogbookEnvironment =
     platform::ScopedInstall<LogbookEnvironment, &setLogbookEnvironment>;
 
@@ -73,28 +74,28 @@ struct LogLocalTime {
     std::tm tm{};
     int milliseconds = 0;
 };
-LogLocalTime localTimeOf(std::chrono::system_clock::time_point moment);
-LogLocalTime localNow();
+GLIMRA_EXPORT LogLocalTime localTimeOf(std::chrono::system_clock::time_point moment);
+GLIMRA_EXPORT LogLocalTime localNow();
 
 // The path as the logbook opens it: relative paths in the environment's
 // current directory.
-std::string resolveLogPath(const std::string& path);
+GLIMRA_EXPORT std::string resolveLogPath(const std::string& path);
 
 // asctime()'s text of the moment without its line break, ' ' made '_' and
 // ':' made '-': "Mon_Dec__7_22-31-18_2026".
-std::string backupTimeText(const std::tm& local);
+GLIMRA_EXPORT std::string backupTimeText(const std::tm& local);
 // The backup copy's name: the time text just before the first '.' of the
 // file's name (in front of the name when it has none), in the same directory.
-std::string backupName(const std::string& path, const std::tm& local);
+GLIMRA_EXPORT std::string backupName(const std::string& path, const std::tm& local);
 // Whether fileName (no directory) is the name of a backup of path.
-bool isBackupName(const std::string& path, const std::string& fileName);
+GLIMRA_EXPORT bool isBackupName(const std::string& path, const std::string& fileName);
 
 // The index after newest in a file of count records: 0 when the file is full,
 // -1 when newest lies outside 0..count.
-int nextLogIndex(int newest, std::int64_t count);
+GLIMRA_EXPORT int nextLogIndex(int newest, std::int64_t count);
 
 // One open logbook file.
-class LogbookFile {
+class GLIMRA_EXPORT LogbookFile {
 public:
     LogbookFile() = default;
     ~LogbookFile();
@@ -136,12 +137,12 @@ struct LogDiskPolicy {
 // Passes when the disk that holds the logbook (path; the current directory
 // when empty) has at least the minimum free; below it, with auto-delete on,
 // deletes the logbook's oldest backups until it has or none is left.
-bool checkDiskSpace(const std::string& path, const LogDiskPolicy& policy);
+GLIMRA_EXPORT bool checkDiskSpace(const std::string& path, const LogDiskPolicy& policy);
 // Deletes the logbook's backup of the earliest last-write time before now
 // (never the logbook itself); whether one was deleted.
-bool deleteOldestBackup(const std::string& path);
+GLIMRA_EXPORT bool deleteOldestBackup(const std::string& path);
 // Creates (or truncates) the file with header 0 and count zero records, after
 // a backup copy of the old file when backup is set and the disk check passes.
-bool createLogFile(const std::string& path, int count, bool backup, const LogDiskPolicy& policy);
+GLIMRA_EXPORT bool createLogFile(const std::string& path, int count, bool backup, const LogDiskPolicy& policy);
 
 } // namespace glimra

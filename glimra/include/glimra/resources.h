@@ -25,7 +25,7 @@ namespace glimra {
 // One resource of the library itself. Objects of this type are static; they
 // link themselves into the library's list when the library is loaded and
 // make nothing until looked up.
-struct LibraryResource {
+struct GLIMRA_EXPORT LibraryResource {
     enum class Kind { Bitmap, Icon, String };
     using ImageMaker = QImage (*)();
 
@@ -39,7 +39,7 @@ struct LibraryResource {
     const LibraryResource* next = nullptr;
 };
 
-class ResourceModule {
+class GLIMRA_EXPORT ResourceModule {
 public:
     virtual ~ResourceModule() = default;
     virtual std::optional<QImage> bitmap(UINT id) const = 0;
@@ -66,18 +66,18 @@ private:
 };
 
 // The library's own resources (its resource handle).
-ResourceModule& libraryResources();
+GLIMRA_EXPORT ResourceModule& libraryResources();
 // The calling program's resources, first in the chain.
 GLIMRA_EXPORT ProgramResources& programResources();
 
 // Look-ups through the chain.
-std::optional<QImage> findBitmap(UINT id);
-std::optional<QImage> findIcon(UINT id);
-std::optional<std::string> findString(UINT id);
+GLIMRA_EXPORT std::optional<QImage> findBitmap(UINT id);
+GLIMRA_EXPORT std::optional<QImage> findIcon(UINT id);
+GLIMRA_EXPORT std::optional<std::string> findString(UINT id);
 
 // The chain's library entries, in the order they joined (kept by
 // CDynLinkLibrary).
-void joinResourceChain(const ResourceModule* module);
-void leaveResourceChain(const ResourceModule* module);
+GLIMRA_EXPORT void joinResourceChain(const ResourceModule* module);
+GLIMRA_EXPORT void leaveResourceChain(const ResourceModule* module);
 
 } // namespace glimra

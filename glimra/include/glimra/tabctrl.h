@@ -10,6 +10,7 @@
 #include "glimra/export.h"
 #include "glimra/gdi.h"
 #include "glimra/messages.h"
+#include "glimra/ownerdraw.h"
 #include "glimra/styles.h"
 
 #include <QImage>
@@ -44,9 +45,6 @@ inline constexpr UINT TCIF_TEXT = 0x1;
 inline constexpr UINT TCIF_IMAGE = 0x2;
 inline constexpr DWORD TCS_OWNERDRAWFIXED = 0x2000;
 
-inline constexpr UINT ODT_TAB = 101;
-inline constexpr UINT ODS_SELECTED = 0x1;
-
 // The header of a notification.
 struct NMHDR {
     QWidget* hwndFrom = nullptr;
@@ -72,18 +70,6 @@ struct TCITEMA {
 struct TCHITTESTINFO {
     POINT pt;
     UINT flags = 0;
-};
-
-struct DRAWITEMSTRUCT {
-    UINT CtlType = 0;
-    UINT CtlID = 0;
-    UINT itemID = 0;
-    UINT itemAction = 0;
-    UINT itemState = 0;
-    QWidget* hwndItem = nullptr;
-    CDC* hDC = nullptr;
-    RECT rcItem;
-    std::uintptr_t itemData = 0;
 };
 
 // Images of one size, each with its transparent pixels.

@@ -7,6 +7,7 @@
 // Timers live in the GUI thread; a Timers object takes the backend current
 // at its construction and stops its timers when it goes.
 
+#include "glimra/export.h"
 #include "glimra/types.h"
 
 #include "platform/current_instance.h"
@@ -20,7 +21,7 @@ namespace glimra {
 
 class Timers;
 
-class TimerBackend {
+class GLIMRA_EXPORT TimerBackend {
 public:
     virtual ~TimerBackend() = default;
     // (Re)starts timer id of timers with the period in milliseconds.
@@ -28,7 +29,7 @@ public:
     virtual void stop(Timers* timers, UINT id) = 0;
 };
 
-class Timers {
+class GLIMRA_EXPORT Timers {
 public:
     using Handler = std::function<void(UINT id)>;
 
@@ -56,7 +57,7 @@ private:
 };
 
 // Qt timers, one per running id.
-class QtTimerBackend final : public TimerBackend {
+class GLIMRA_EXPORT QtTimerBackend final : public TimerBackend {
 public:
     QtTimerBackend();
     ~QtTimerBackend() override;
@@ -69,7 +70,7 @@ private:
 };
 
 // For tests: nothing elapses by itself.
-class ManualTimerBackend final : public TimerBackend {
+class GLIMRA_EXPORT ManualTimerBackend final : public TimerBackend {
 public:
     struct Entry {
         Timers* timers;
@@ -92,8 +93,8 @@ private:
 };
 
 // Installing null puts the Qt backend back; returns the backend installed before.
-std::shared_ptr<TimerBackend> setTimerBackend(std::shared_ptr<TimerBackend> backend);
-std::shared_ptr<TimerBackend> timerBackend();
+GLIMRA_EXPORT std::shared_ptr<TimerBackend> setTimerBackend(std::shared_ptr<TimerBackend> backend);
+GLIMRA_EXPORT std::shared_ptr<TimerBackend> timerBackend();
 using ScopedTimerBackend = platform::ScopedInstall<TimerBackend, &setTimerBackend>;
 
 } // namespace glimra
