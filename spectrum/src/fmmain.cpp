@@ -85,6 +85,20 @@ constexpr int kMathOpenHeight = 105;
 constexpr int kMathFoldedHeight = 15;
 constexpr int kMathGap = 10;
 
+// Marks an acquisition of the GUI thread: a synchronisation's wait pumps
+// messages meanwhile, and none of them may send parameters to the device.
+class TGuiAcquisition {
+public:
+    explicit TGuiAcquisition(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+    ~TGuiAcquisition() { flag_ = was_; }
+    TGuiAcquisition(const TGuiAcquisition&) = delete;
+    TGuiAcquisition& operator=(const TGuiAcquisition&) = delete;
+
+private:
+    bool& flag_;
+    bool was_;
+};
+
 // The run and preview buffers hold the device's pixels and at least as many
 // values as the main-window arrays.
 std::size_t bufferSize(const TDevice& device) {
@@ -324,6 +338,7 @@ void TfmMain::buildWindow() {
     connect(cbLogarithmic_, &QCheckBox::clicked, this, &TfmMain::updateGraph);
     connect(cbShowCursor_, &QCheckBox::clicked, this,
             [this](bool on) { view_->setShowCursor(on); });
+    view_->setShowCursor(cbShowCursor_->isChecked());
 
     auto* side = new QTabWidget();
     side->setObjectName("PageControl2");
@@ -486,9 +501,20 @@ void TfmMain::updateGraph() {
     view_->updateGraph(input);
     if (cbAutoIntegration_->isChecked() && device_) {
         const std::vector<double> copy = current_;
-        if (const auto ms = autoIntegrationTime(copy, device_->integrationTime())) {
+        const double now = device_->integrationTime();
+        const auto ms = autoIntegrationTime(copy, now);
+        // At the device's limit the time stays while the spectrum still asks
+        // for more of the same: nothing would change but the run data lost.
+        const bool atLimit = ms && autoLimited_ && autoLimited_->second == now &&
+                             (autoLimited_->first > now ? *ms > now : *ms < now);
+        // Outside the worker's step the next step adjusts it.
+        if (ms && !atLimit && !deviceBusyElsewhere()) {
             IntegTimeEdit_->SetValue(*ms);
             SetITbtnClick();
+            autoLimited_.reset();
+            if (device_->integrationTime() != *ms) {
+                autoLimited_.emplace(*ms, device_->integrationTime());
+            }
         }
     }
     inUpdateGraph_ = false;
@@ -516,16 +542,7 @@ void TfmMain::SetITbtnClick() {
     std::int32_t ms = IntegTimeEdit_->GetValue();
     if (device_) {
         device_->setIntegrationTime(ms);
-        // Sent now, so that a time the library limits is shown as it is in
-        // effect instead of failing later.
-        if (device_->isOpened() && !captureActive_) {
-            device_->prepare();
-        }
-        const double effective = std::trunc(device_->integrationTime());
-        if (std::isfinite(effective) && effective >= std::numeric_limits<std::int32_t>::min() &&
-            effective <= std::numeric_limits<std::int32_t>::max()) {
-            ms = static_cast<std::int32_t>(effective);
-        }
+        ms = integrationTimeInEffect(ms);
         IntegTimeEdit_->SetValue(ms);
     }
     if (fmParam_ != nullptr) {
@@ -540,10 +557,36 @@ void TfmMain::SetITbtnClick() {
     }
 }
 
+std::int32_t TfmMain::integrationTimeInEffect(std::int32_t typed) {
+    // Sent now, so that a time the device limits is shown as it is in
+    // effect instead of as typed.
+    if (device_->isOpened() && !guiAcquiring_ && !deviceBusyElsewhere()) {
+        try {
+            device_->prepare();
+        } catch (const std::exception&) {
+            // The next acquisition sends the parameters again and logs it.
+        }
+    }
+    const double effective = std::trunc(device_->integrationTime());
+    if (std::isfinite(effective) && effective >= std::numeric_limits<std::int32_t>::min() &&
+        effective <= std::numeric_limits<std::int32_t>::max()) {
+        return static_cast<std::int32_t>(effective);
+    }
+    return typed;
+}
+
 void TfmMain::parametersSet(std::int32_t ms, bool newTime) {
     if (newTime) {
         darkTaken_ = false;
         referenceTaken_ = false;
+    }
+    // A new time is sent at once, so that a time the device limits shows as
+    // it is in effect; otherwise the parameters go with the next acquisition.
+    if (device_ && newTime) {
+        ms = integrationTimeInEffect(ms);
+    }
+    if (fmParam_ != nullptr) {
+        fmParam_->edTime()->SetValue(ms);
     }
     IntegTimeEdit_->SetValue(ms);
     setDisplayKind(kScope);
@@ -691,6 +734,7 @@ bool TfmMain::GetNewSpectrum(const std::string& name) {
     pa::logPrint("GetNewSpectrum\n");
     bool ok = false;
     try {
+        const TGuiAcquisition acquiring(guiAcquiring_);
         ok = device_->getRawData(data.values);
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));
@@ -937,6 +981,7 @@ bool TfmMain::GetNewPomrak(const std::string& name, int count) {
     for (int k = 0; k < count; ++k) {
         std::vector<double> values(length, 0.0);
         try {
+            const TGuiAcquisition acquiring(guiAcquiring_);
             if (device_->getRawData(values)) {
                 data.extra.push_back(std::move(values));
             }
@@ -1118,6 +1163,7 @@ void TfmMain::acPreviewExecute() {
     deleteWorker();
     previewCount_ = 0;
     previewStart_ = platform::tickCount();
+    referenceWanted_ = false;
     startWorker(&TfmMain::previewLoop, &TfmMain::previewDone);
     cbImplicit_->setChecked(true);
 }
@@ -1131,6 +1177,18 @@ void TfmMain::previewLoop(pa::TThreadPa* thread) {
         }
         bool ok = true;
         while (ok && !thread->terminated()) {
+            if (referenceWanted_.exchange(false)) {
+                bool taken = false;
+                {
+                    std::lock_guard lock(previewLock_);
+                    previewReference_.assign(bufferSize(*device_), 0.0);
+                    taken = device_->getRawData(previewReference_);
+                }
+                pa::TThread::synchronize(thread, [this, taken] { previewReferenceStep(taken); });
+                if (thread->terminated()) {
+                    break;
+                }
+            }
             {
                 std::lock_guard lock(previewLock_);
                 ok = device_->getRawData(preview_);
@@ -1160,7 +1218,25 @@ void TfmMain::previewStep() {
     inWorkerStep_ = false;
 }
 
+void TfmMain::previewReferenceStep(bool taken) {
+    if (!taken) {
+        return; // the reference it had stays
+    }
+    std::vector<double> values;
+    {
+        std::lock_guard lock(previewLock_);
+        values = previewReference_;
+    }
+    values.resize(std::max(values.size(), reference_.size()), 0.0);
+    reference_ = std::move(values);
+    fmData_->setReference(reference_);
+    referenceTaken_ = true;
+    updateControls();
+}
+
 void TfmMain::previewDone(std::uint64_t serial) {
+    // A reference asked for and not taken goes with the preview.
+    referenceWanted_ = false;
     workerDone(previewActive_, serial);
 }
 
@@ -1182,6 +1258,7 @@ void TfmMain::acCaptureExecute() {
     std::vector<double> values(bufferSize(*device_), 0.0);
     bool ok = false;
     try {
+        const TGuiAcquisition acquiring(guiAcquiring_);
         ok = device_->getRawData(values);
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));
@@ -1201,6 +1278,7 @@ bool TfmMain::takeReference() {
     std::vector<double> values(std::max(reference_.size(), bufferSize(*device_)), 0.0);
     bool ok = false;
     try {
+        const TGuiAcquisition acquiring(guiAcquiring_);
         ok = device_->getRawData(values);
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));
@@ -1218,9 +1296,9 @@ void TfmMain::acCaptureReferenceExecute() {
         return;
     }
     if (previewActive_) {
-        // The preview's acquisition finishes first; it redraws at its next step.
-        std::lock_guard lock(previewLock_);
-        takeReference();
+        // Taken by the preview after its current acquisition; it redraws at
+        // its next step. Stop drops it with the preview.
+        referenceWanted_ = true;
         updateControls();
         return;
     }
@@ -1240,6 +1318,7 @@ void TfmMain::meDarkCurrentClick() {
     }
     bool ok = false;
     try {
+        const TGuiAcquisition acquiring(guiAcquiring_);
         ok = device_->getDarkCurrent();
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));
@@ -1518,6 +1597,7 @@ void TfmMain::buildChartPages(QWidget* parent) {
     SpeedButton5_->setText("Unset");
     SpeedButton5_->setEnabled(false);
     cbShowCursor_ = new QCheckBox("Show Corsor ", TabSheet3_);
+    cbShowCursor_->setChecked(true);
     manual->addWidget(new QLabel("Min", TabSheet3_));
     manual->addWidget(IntEdit1_);
     manual->addWidget(new QLabel("Max", TabSheet3_));

@@ -223,6 +223,10 @@ TEST_F(MainWindowTest, DefaultPageStartsWithTimerAndZeroArrays) {
     EXPECT_EQ(window->displayKind(), kScope);
     EXPECT_EQ(window->revaduvoCounter(), 0);
     EXPECT_EQ(window->notesEdit()->toPlainText(), "No Notes Yet");
+    // The cursor line and its label show from the start.
+    EXPECT_TRUE(window->showCursorCheckBox()->isChecked());
+    EXPECT_TRUE(window->view()->showCursor());
+    EXPECT_TRUE(window->view()->cursorText().startsWith("Wave Lenght: "));
 }
 
 TEST_F(MainWindowTest, DeviceOpeningAtTheThirdTickAppliesParametersOnce) {
@@ -408,6 +412,25 @@ TEST_F(MainWindowTest, AutoIntegrationLeavesTheTimeOnAnEmptySpectrum) {
 
 // --- list commands ------------------------------------------------------------
 
+TEST_F(MainWindowTest, AutoIntegrationAtTheDeviceLimitKeepsTheTimeAndTheRunData) {
+    FakeDevice& device = makeFake(16);
+    window->TimerDevTimer();
+    device.maxTime = 500;
+    QTest::mouseClick(window->autoIntegrationCheckBox(), Qt::LeftButton);
+    // 1,015 at most: 30 ms x 50,000 / 1,015 is beyond the limit.
+    window->acCaptureExecute();
+    EXPECT_EQ(device.integrationTime(), 500.0);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 500);
+    EXPECT_EQ(window->runData()->count(), 0); // the new time restarted it
+    const int sets = device.timeSets;
+    // Still too dark: the time stays at the limit, and the run keeps its data.
+    window->acCaptureExecute();
+    window->acCaptureExecute();
+    EXPECT_EQ(device.integrationTime(), 500.0);
+    EXPECT_EQ(device.timeSets, sets);
+    EXPECT_EQ(window->runData()->count(), 2);
+}
+
 TEST_F(MainWindowTest, DeletingTheMiddleEntryRenumbersTheRest) {
     makeFake();
     window->TimerDevTimer();
@@ -540,6 +563,23 @@ TEST_F(MainWindowTest, PomrakAveragesOnlyTheSpectraTaken) {
     QTest::mouseClick(window->intervalDialog()->okButton(), Qt::LeftButton);
     EXPECT_TRUE(window->isEnabled());
     EXPECT_FALSE(window->intervalDialog()->isVisible());
+}
+
+TEST_F(MainWindowTest, IntervalDialogGivesTheWindowBackHoweverItCloses) {
+    makeFake(8);
+    window->TimerDevTimer();
+    TFmInterval* dialog = window->intervalDialog();
+    window->ShowPomrak1Click();
+    ASSERT_FALSE(window->isEnabled());
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(window->isEnabled());
+    window->ShowPomrak1Click();
+    ASSERT_FALSE(window->isEnabled());
+    dialog->close(); // the title bar's close
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_TRUE(enabled("Get Revaduvo"));
 }
 
 TEST_F(MainWindowTest, PomrakWithNoSpectrumLeavesNoEntry) {
@@ -1138,6 +1178,17 @@ TEST_F(MainWindowTest, LimitedIntegrationTimeIsShownAsInEffect) {
     EXPECT_EQ(window->paramDialog()->edTime()->GetValue(), 500);
 }
 
+TEST_F(MainWindowTest, ParameterDialogShowsTheTimeInEffect) {
+    FakeDevice& device = makeFake();
+    window->TimerDevTimer();
+    device.maxTime = 6500;
+    window->paramDialog()->edTime()->SetValue(99999999);
+    window->paramDialog()->btSetParamClick();
+    EXPECT_EQ(device.integrationTime(), 6500.0);
+    EXPECT_EQ(window->paramDialog()->edTime()->GetValue(), 6500);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 6500);
+}
+
 TEST_F(MainWindowTest, SimulatedBoardLimitsTheTimeAndStillMeasures) {
     useShippedBoard();
     make({});
@@ -1170,6 +1221,33 @@ TEST_F(MainWindowTest, LoadingAnotherKindOfFileNamesIt) {
 }
 
 // --- preview picture ----------------------------------------------------------
+
+// The shipped board's front end reaches the band automatic integration aims
+// at, so that the time settles there within a few spectra.
+TEST_F(MainWindowTest, AutoIntegrationSettlesWithinTheBandOnTheShippedBoard) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    QTest::mouseClick(window->autoIntegrationCheckBox(), Qt::LeftButton);
+    const auto top = [this] {
+        const auto& v = window->currentSpectrum();
+        return *std::max_element(v.begin(), v.begin() + window->device()->pixelCount());
+    };
+    double highest = 0;
+    for (int i = 0; i < 5 && !(highest >= 40000 && highest <= 60000); ++i) {
+        window->acCaptureExecute();
+        highest = top();
+    }
+    EXPECT_GE(highest, 40000.0);
+    EXPECT_LE(highest, 60000.0);
+    const double settled = window->device()->integrationTime();
+    window->acCaptureExecute();
+    EXPECT_EQ(window->device()->integrationTime(), settled);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
 
 TEST_F(MainWindowTest, PreviewOnTheShippedBoardShowsLiveSpectrumCountAndSpeed) {
     useShippedBoard();
