@@ -35,6 +35,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSplitter>
 #include <QStatusBar>
@@ -84,6 +85,7 @@ const char kGraphParameters[] = "Graph Paremeters";
 constexpr int kMathOpenHeight = 105;
 constexpr int kMathFoldedHeight = 15;
 constexpr int kMathGap = 10;
+constexpr int kMathWidth = 232;
 
 // Marks an acquisition of the GUI thread: a synchronisation's wait pumps
 // messages meanwhile, and none of them may send parameters to the device.
@@ -224,7 +226,7 @@ QToolButton* TfmMain::toolButton(const QString& caption) const {
 void TfmMain::buildWindow() {
     setObjectName("fmMain");
     setWindowTitle("Revaduvo");
-    resize(1000, 640);
+    resize(1061, 640);
 
     // Menus; entries whose features are not here yet stay without effect.
     QMenu* measure = menuBar()->addMenu("&Measure");
@@ -395,7 +397,7 @@ void TfmMain::buildWindow() {
     split->addWidget(chartSide);
     split->addWidget(sidePanel);
     split->setStretchFactor(0, 1);
-    split->setSizes({740, 240});
+    split->setSizes({800, 250});
     auto* measuringLayout = new QVBoxLayout(measuring);
     measuringLayout->setContentsMargins(2, 2, 2, 2);
     measuringLayout->addWidget(split);
@@ -407,6 +409,10 @@ void TfmMain::buildWindow() {
     pages_->addTab(legacy_->measurementPage(), "Measurement");
     pages_->addTab(legacy_->digitalPage(), "Digital I/O");
     layoutSpectrumCheckBoxes();
+    // The list's whole width, with room for its vertical scroll bar.
+    SpectrumScrollBox_->setMinimumWidth(
+        spectrumList_->width() + 2 * SpectrumScrollBox_->frameWidth() +
+        SpectrumScrollBox_->verticalScrollBar()->sizeHint().width());
 
     PopupMenu1_ = new QMenu(this);
     PopupMenu1_->setObjectName("PopupMenu1");
@@ -1481,6 +1487,8 @@ void TfmMain::buildMath(QWidget* side, QWidget* pages) {
         mathButtons_.push_back(b);
         x += 54;
     }
+    // Wide enough for the operands and the four buttons placed above.
+    GroupBox4_->setMinimumWidth(kMathWidth);
     layout->addWidget(GroupBox4_);
     layout->addWidget(pages, 1);
     clearMathOperands();
@@ -1662,7 +1670,7 @@ QWidget* TfmMain::buildLightPages() {
         const int column = static_cast<int>(c) % 3 * 4;
         ledBoxes_[c] = new QCheckBox(kLightChannels[c].caption, exLights);
         ledTracks_[c] = new QSlider(Qt::Horizontal, exLights);
-        ledTracks_[c]->setMinimumWidth(110);
+        ledTracks_[c]->setMinimumWidth(80);
         ledPercents_[c] = new pa::TIntEdit(exLights);
         ledPercents_[c]->setObjectName(kLightChannels[c].percentEdit);
         ledPercents_[c]->setMaximumWidth(40);
@@ -1748,10 +1756,12 @@ void TfmMain::buildScaleButtons() {
         b->setObjectName(name);
         b->setText(text);
         b->setToolTip(hint);
-        b->setGeometry(x, 4, 28, 20);
+        b->setGeometry(x, 4, 32, 22);
         connect(b, &QToolButton::clicked, this, slot);
-        x += 30;
+        x += 34;
     }
+    // The chart keeps their strip free of its axis labels.
+    view_->reserveTopLeft(x, 4 + 22);
 }
 
 void TfmMain::horizScaleBtnClick() {

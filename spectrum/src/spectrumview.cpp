@@ -490,6 +490,15 @@ std::pair<double, double> TSpectrumView::verticalRange() const {
     return {axisY_->min(), axisY_->max()};
 }
 
+void TSpectrumView::reserveTopLeft(int width, int height) {
+    QMargins margins = chart_->margins();
+    margins.setTop(std::max(margins.top(), height + 4));
+    chart_->setMargins(margins);
+    if (cursorLabel_->x() < width + 4) {
+        cursorLabel_->move(width + 4, cursorLabel_->y());
+    }
+}
+
 void TSpectrumView::setShowCursor(bool show) {
     showCursor_ = show;
     placeCursor();

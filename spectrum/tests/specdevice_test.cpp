@@ -296,7 +296,8 @@ TEST_F(SpecDeviceTest, BufferedWorkModeTakesFromTheBoardBuffer) {
 // library returns the warning (-2), and the spectrum is taken all the same.
 TEST_F(SpecDeviceTest, BufferedSpectrumWithTheOverflowWarningIsTaken) {
     openBoard();
-    const std::shared_ptr<sim::Fx2Board> board = sim::BoardRegistry::instance().findUsbBoard("demo");
+    const std::shared_ptr<sim::Fx2Board> board =
+        sim::BoardRegistry::instance().findUsbBoard("demo");
     ASSERT_TRUE(board);
     board->setFrameRate(0); // the frames come from the test
     device->setSensorWorkMode(7);

@@ -194,8 +194,10 @@ TEST_F(TestDeviceTest, ParametersAreLimitedAsTheLibraryLimitsABoards) {
         int average;
         double takenTime;
         int takenAverage;
-    } cases[] = {{6312402.0, 1, 6500.0, 1}, {13761.0, 100, 6500.0, 100},
-                 {0.0, 0, 0.1, 1},         {std::nan(""), 1000, 0.1, 100},
+    } cases[] = {{6312402.0, 1, 6500.0, 1},
+                 {13761.0, 100, 6500.0, 100},
+                 {0.0, 0, 0.1, 1},
+                 {std::nan(""), 1000, 0.1, 100},
                  {45.5, 7, 45.5, 7}};
     for (const auto& c : cases) {
         device.setIntegrationTime(c.time);
