@@ -507,20 +507,9 @@ void TfmMain::updateGraph() {
     view_->updateGraph(input);
     if (cbAutoIntegration_->isChecked() && device_) {
         const std::vector<double> copy = current_;
-        const double now = device_->integrationTime();
-        const auto ms = autoIntegrationTime(copy, now);
-        // At the device's limit the time stays while the spectrum still asks
-        // for more of the same: nothing would change but the run data lost.
-        const bool atLimit = ms && autoLimited_ && autoLimited_->second == now &&
-                             (autoLimited_->first > now ? *ms > now : *ms < now);
-        // Outside the worker's step the next step adjusts it.
-        if (ms && !atLimit && !deviceBusyElsewhere()) {
+        if (const auto ms = autoIntegrationTime(copy, device_->integrationTime())) {
             IntegTimeEdit_->SetValue(*ms);
             SetITbtnClick();
-            autoLimited_.reset();
-            if (device_->integrationTime() != *ms) {
-                autoLimited_.emplace(*ms, device_->integrationTime());
-            }
         }
     }
     inUpdateGraph_ = false;

@@ -308,8 +308,6 @@ private:
     // between two of its acquisitions, so that the GUI thread never waits
     // on an acquisition (nor on a synchronisation's wait for its input).
     std::atomic<bool> referenceWanted_{false};
-    // The last automatic integration time the device limited: asked, taken.
-    std::optional<std::pair<double, double>> autoLimited_;
     std::vector<double> previewReference_;
     // Written before the worker starts and then read by it alone.
     std::int32_t runRemaining_ = 0;

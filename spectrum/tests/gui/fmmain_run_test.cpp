@@ -219,27 +219,6 @@ TEST_F(RunTest, ReferenceDuringAWaitingPreviewLeavesTheWindowFree) {
     ASSERT_TRUE(ended());
 }
 
-// A reference asked for while the preview waits goes with the preview on Stop.
-TEST_F(RunTest, StopDropsAReferenceThePreviewHasNotTaken) {
-    window->paramDialog()->synchroBox()->setCurrentIndex(1);
-    window->paramDialog()->btSetParamClick();
-    device->input = [](int) { return 0; };
-    window->acPreviewExecute();
-    ASSERT_TRUE(until([this] { return device->inputReads >= 2; }));
-    window->acCaptureReferenceExecute();
-    window->btStopClick();
-    ASSERT_TRUE(ended());
-    EXPECT_FALSE(window->referenceTaken());
-    EXPECT_EQ(device->acquisitions, 0);
-    // Nor does the next preview take it.
-    device->input = [](int) { return 1; };
-    window->acPreviewExecute();
-    ASSERT_TRUE(until([this] { return device->acquisitions >= 3; }));
-    window->btStopClick();
-    ASSERT_TRUE(ended());
-    EXPECT_FALSE(window->referenceTaken());
-}
-
 TEST_F(RunTest, PreviewBufferFollowsALargerSensor) {
     window.reset();
     auto owned = std::make_unique<FakeDevice>(5000, 1);
