@@ -22,7 +22,9 @@ namespace {
 
 using platform::IoRequestPtr;
 
-constexpr uint32_t kThreadStartTimeoutMs = 100;
+// How long a new reader or parser may take to run: a busy machine is no
+// failure of the board.
+constexpr uint32_t kThreadStartTimeoutMs = 5000;
 constexpr int kMaxReadRetries = 10;
 constexpr uint16_t kStatusInfoOverrun = 100;
 constexpr uint8_t kInitFlagFifoProtection = 0x01;
@@ -477,6 +479,11 @@ bool StartContinuousAcquisition(DEVICE_EXTENSION& device, RequestBlock& block) {
             return false;
         }
         acq.parserBusy = false;
+        // A reader that ended after its parser (one stopped at a start that
+        // timed out) left the end flag signalled: a new parser would take it
+        // and end at once, and every frame would be dropped unparsed.
+        acq.parseFlags = 0;
+        acq.frameReady.reset();
     }
     acq.stopRequest = false;
     if (!acq.reader.start(

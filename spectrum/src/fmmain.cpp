@@ -35,6 +35,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSplitter>
 #include <QStatusBar>
@@ -84,6 +85,21 @@ const char kGraphParameters[] = "Graph Paremeters";
 constexpr int kMathOpenHeight = 105;
 constexpr int kMathFoldedHeight = 15;
 constexpr int kMathGap = 10;
+constexpr int kMathWidth = 232;
+
+// Marks an acquisition of the GUI thread: a synchronisation's wait pumps
+// messages meanwhile, and none of them may send parameters to the device.
+class TGuiAcquisition {
+public:
+    explicit TGuiAcquisition(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+    ~TGuiAcquisition() { flag_ = was_; }
+    TGuiAcquisition(const TGuiAcquisition&) = delete;
+    TGuiAcquisition& operator=(const TGuiAcquisition&) = delete;
+
+private:
+    bool& flag_;
+    bool was_;
+};
 
 // The run and preview buffers hold the device's pixels and at least as many
 // values as the main-window arrays.
@@ -210,7 +226,7 @@ QToolButton* TfmMain::toolButton(const QString& caption) const {
 void TfmMain::buildWindow() {
     setObjectName("fmMain");
     setWindowTitle("Revaduvo");
-    resize(1000, 640);
+    resize(1061, 640);
 
     // Menus; entries whose features are not here yet stay without effect.
     QMenu* measure = menuBar()->addMenu("&Measure");
@@ -324,6 +340,7 @@ void TfmMain::buildWindow() {
     connect(cbLogarithmic_, &QCheckBox::clicked, this, &TfmMain::updateGraph);
     connect(cbShowCursor_, &QCheckBox::clicked, this,
             [this](bool on) { view_->setShowCursor(on); });
+    view_->setShowCursor(cbShowCursor_->isChecked());
 
     auto* side = new QTabWidget();
     side->setObjectName("PageControl2");
@@ -380,7 +397,7 @@ void TfmMain::buildWindow() {
     split->addWidget(chartSide);
     split->addWidget(sidePanel);
     split->setStretchFactor(0, 1);
-    split->setSizes({740, 240});
+    split->setSizes({800, 250});
     auto* measuringLayout = new QVBoxLayout(measuring);
     measuringLayout->setContentsMargins(2, 2, 2, 2);
     measuringLayout->addWidget(split);
@@ -392,6 +409,10 @@ void TfmMain::buildWindow() {
     pages_->addTab(legacy_->measurementPage(), "Measurement");
     pages_->addTab(legacy_->digitalPage(), "Digital I/O");
     layoutSpectrumCheckBoxes();
+    // The list's whole width, with room for its vertical scroll bar.
+    SpectrumScrollBox_->setMinimumWidth(
+        spectrumList_->width() + 2 * SpectrumScrollBox_->frameWidth() +
+        SpectrumScrollBox_->verticalScrollBar()->sizeHint().width());
 
     PopupMenu1_ = new QMenu(this);
     PopupMenu1_->setObjectName("PopupMenu1");
@@ -516,16 +537,7 @@ void TfmMain::SetITbtnClick() {
     std::int32_t ms = IntegTimeEdit_->GetValue();
     if (device_) {
         device_->setIntegrationTime(ms);
-        // Sent now, so that a time the library limits is shown as it is in
-        // effect instead of failing later.
-        if (device_->isOpened() && !captureActive_) {
-            device_->prepare();
-        }
-        const double effective = std::trunc(device_->integrationTime());
-        if (std::isfinite(effective) && effective >= std::numeric_limits<std::int32_t>::min() &&
-            effective <= std::numeric_limits<std::int32_t>::max()) {
-            ms = static_cast<std::int32_t>(effective);
-        }
+        ms = integrationTimeInEffect(ms);
         IntegTimeEdit_->SetValue(ms);
     }
     if (fmParam_ != nullptr) {
@@ -540,10 +552,36 @@ void TfmMain::SetITbtnClick() {
     }
 }
 
+std::int32_t TfmMain::integrationTimeInEffect(std::int32_t typed) {
+    // Sent now, so that a time the device limits is shown as it is in
+    // effect instead of as typed.
+    if (device_->isOpened() && !guiAcquiring_ && !deviceBusyElsewhere()) {
+        try {
+            device_->prepare();
+        } catch (const std::exception&) {
+            // The next acquisition sends the parameters again and logs it.
+        }
+    }
+    const double effective = std::trunc(device_->integrationTime());
+    if (std::isfinite(effective) && effective >= std::numeric_limits<std::int32_t>::min() &&
+        effective <= std::numeric_limits<std::int32_t>::max()) {
+        return static_cast<std::int32_t>(effective);
+    }
+    return typed;
+}
+
 void TfmMain::parametersSet(std::int32_t ms, bool newTime) {
     if (newTime) {
         darkTaken_ = false;
         referenceTaken_ = false;
+    }
+    // A new time is sent at once, so that a time the device limits shows as
+    // it is in effect; otherwise the parameters go with the next acquisition.
+    if (device_ && newTime) {
+        ms = integrationTimeInEffect(ms);
+    }
+    if (fmParam_ != nullptr) {
+        fmParam_->edTime()->SetValue(ms);
     }
     IntegTimeEdit_->SetValue(ms);
     setDisplayKind(kScope);
@@ -691,6 +729,7 @@ bool TfmMain::GetNewSpectrum(const std::string& name) {
     pa::logPrint("GetNewSpectrum\n");
     bool ok = false;
     try {
+        const TGuiAcquisition acquiring(guiAcquiring_);
         ok = device_->getRawData(data.values);
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));
@@ -937,6 +976,7 @@ bool TfmMain::GetNewPomrak(const std::string& name, int count) {
     for (int k = 0; k < count; ++k) {
         std::vector<double> values(length, 0.0);
         try {
+            const TGuiAcquisition acquiring(guiAcquiring_);
             if (device_->getRawData(values)) {
                 data.extra.push_back(std::move(values));
             }
@@ -1118,6 +1158,7 @@ void TfmMain::acPreviewExecute() {
     deleteWorker();
     previewCount_ = 0;
     previewStart_ = platform::tickCount();
+    referenceWanted_ = false;
     startWorker(&TfmMain::previewLoop, &TfmMain::previewDone);
     cbImplicit_->setChecked(true);
 }
@@ -1131,6 +1172,18 @@ void TfmMain::previewLoop(pa::TThreadPa* thread) {
         }
         bool ok = true;
         while (ok && !thread->terminated()) {
+            if (referenceWanted_.exchange(false)) {
+                bool taken = false;
+                {
+                    std::lock_guard lock(previewLock_);
+                    previewReference_.assign(bufferSize(*device_), 0.0);
+                    taken = device_->getRawData(previewReference_);
+                }
+                pa::TThread::synchronize(thread, [this, taken] { previewReferenceStep(taken); });
+                if (thread->terminated()) {
+                    break;
+                }
+            }
             {
                 std::lock_guard lock(previewLock_);
                 ok = device_->getRawData(preview_);
@@ -1160,7 +1213,25 @@ void TfmMain::previewStep() {
     inWorkerStep_ = false;
 }
 
+void TfmMain::previewReferenceStep(bool taken) {
+    if (!taken) {
+        return; // the reference it had stays
+    }
+    std::vector<double> values;
+    {
+        std::lock_guard lock(previewLock_);
+        values = previewReference_;
+    }
+    values.resize(std::max(values.size(), reference_.size()), 0.0);
+    reference_ = std::move(values);
+    fmData_->setReference(reference_);
+    referenceTaken_ = true;
+    updateControls();
+}
+
 void TfmMain::previewDone(std::uint64_t serial) {
+    // A reference asked for and not taken goes with the preview.
+    referenceWanted_ = false;
     workerDone(previewActive_, serial);
 }
 
@@ -1182,6 +1253,7 @@ void TfmMain::acCaptureExecute() {
     std::vector<double> values(bufferSize(*device_), 0.0);
     bool ok = false;
     try {
+        const TGuiAcquisition acquiring(guiAcquiring_);
         ok = device_->getRawData(values);
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));
@@ -1201,6 +1273,7 @@ bool TfmMain::takeReference() {
     std::vector<double> values(std::max(reference_.size(), bufferSize(*device_)), 0.0);
     bool ok = false;
     try {
+        const TGuiAcquisition acquiring(guiAcquiring_);
         ok = device_->getRawData(values);
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));
@@ -1218,9 +1291,9 @@ void TfmMain::acCaptureReferenceExecute() {
         return;
     }
     if (previewActive_) {
-        // The preview's acquisition finishes first; it redraws at its next step.
-        std::lock_guard lock(previewLock_);
-        takeReference();
+        // Taken by the preview after its current acquisition; it redraws at
+        // its next step. Stop drops it with the preview.
+        referenceWanted_ = true;
         updateControls();
         return;
     }
@@ -1240,6 +1313,7 @@ void TfmMain::meDarkCurrentClick() {
     }
     bool ok = false;
     try {
+        const TGuiAcquisition acquiring(guiAcquiring_);
         ok = device_->getDarkCurrent();
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));
@@ -1402,6 +1476,8 @@ void TfmMain::buildMath(QWidget* side, QWidget* pages) {
         mathButtons_.push_back(b);
         x += 54;
     }
+    // Wide enough for the operands and the four buttons placed above.
+    GroupBox4_->setMinimumWidth(kMathWidth);
     layout->addWidget(GroupBox4_);
     layout->addWidget(pages, 1);
     clearMathOperands();
@@ -1518,6 +1594,7 @@ void TfmMain::buildChartPages(QWidget* parent) {
     SpeedButton5_->setText("Unset");
     SpeedButton5_->setEnabled(false);
     cbShowCursor_ = new QCheckBox("Show Corsor ", TabSheet3_);
+    cbShowCursor_->setChecked(true);
     manual->addWidget(new QLabel("Min", TabSheet3_));
     manual->addWidget(IntEdit1_);
     manual->addWidget(new QLabel("Max", TabSheet3_));
@@ -1582,7 +1659,7 @@ QWidget* TfmMain::buildLightPages() {
         const int column = static_cast<int>(c) % 3 * 4;
         ledBoxes_[c] = new QCheckBox(kLightChannels[c].caption, exLights);
         ledTracks_[c] = new QSlider(Qt::Horizontal, exLights);
-        ledTracks_[c]->setMinimumWidth(110);
+        ledTracks_[c]->setMinimumWidth(80);
         ledPercents_[c] = new pa::TIntEdit(exLights);
         ledPercents_[c]->setObjectName(kLightChannels[c].percentEdit);
         ledPercents_[c]->setMaximumWidth(40);
@@ -1668,10 +1745,12 @@ void TfmMain::buildScaleButtons() {
         b->setObjectName(name);
         b->setText(text);
         b->setToolTip(hint);
-        b->setGeometry(x, 4, 28, 20);
+        b->setGeometry(x, 4, 32, 22);
         connect(b, &QToolButton::clicked, this, slot);
-        x += 30;
+        x += 34;
     }
+    // The chart keeps their strip free of its axis labels.
+    view_->reserveTopLeft(x, 4 + 22);
 }
 
 void TfmMain::horizScaleBtnClick() {

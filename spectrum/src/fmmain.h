@@ -17,6 +17,7 @@
 #include <QStringList>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -261,6 +262,8 @@ private:
     void previewLoop(pa::TThreadPa* thread);
     void previewStep();
     void previewDone(std::uint64_t serial);
+    // The reference the preview worker took (GUI thread).
+    void previewReferenceStep(bool taken);
     // False when the reference could not be taken.
     bool takeReference();
     void mathOperation(const char* infix, bool numbered,
@@ -275,6 +278,9 @@ private:
     // True while the worker may be inside the device; its synchronised step
     // is the exception (the worker waits meanwhile).
     bool deviceBusyElsewhere() const;
+    // Sends the device's parameters where it is free and gives the
+    // integration time it took (typed when it cannot tell).
+    std::int32_t integrationTimeInEffect(std::int32_t typed);
 
     int pageMode_ = 1;
     std::unique_ptr<TDevice> device_;
@@ -286,6 +292,8 @@ private:
     bool previewActive_ = false;
     bool captureActive_ = false;
     bool inWorkerStep_ = false;
+    // The GUI thread is inside the device (an acquisition or dark current).
+    bool guiAcquiring_ = false;
     bool destroying_ = false;
     // Closing was asked for during a capture on the GUI thread: the window
     // closes when the capture has ended.
@@ -293,10 +301,14 @@ private:
     DisplayKind kind_ = kScope;
     pa::TThreadPa* worker_ = nullptr;
     std::uint64_t workerSerial_ = 0;
-    // Guards the preview buffer: the preview worker acquires into it, a
-    // reference capture during the preview takes the same lock.
+    // Guards the preview buffers: the preview worker acquires into them.
     std::mutex previewLock_;
     std::vector<double> preview_;
+    // "Capture Reference" during a preview: the preview worker takes it
+    // between two of its acquisitions, so that the GUI thread never waits
+    // on an acquisition (nor on a synchronisation's wait for its input).
+    std::atomic<bool> referenceWanted_{false};
+    std::vector<double> previewReference_;
     // Written before the worker starts and then read by it alone.
     std::int32_t runRemaining_ = 0;
     std::uint32_t runStart_ = 0;

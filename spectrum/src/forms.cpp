@@ -409,10 +409,9 @@ TFmInterval::TFmInterval(QWidget* parent) : TForm("FmInterval", "Set Interval", 
     layout->addWidget(new QLabel("To", this));
     layout->addWidget(to_);
     layout->addWidget(ok_);
-    connect(ok_, &QPushButton::clicked, this, [this] {
-        hide();
-        emit finishedInterval();
-    });
+    connect(ok_, &QPushButton::clicked, this, &TFmInterval::hide);
+    // However it closes (OK, Escape, the title bar), its owner comes back.
+    connect(this, &TForm::hidden, this, &TFmInterval::finishedInterval);
 }
 
 } // namespace spectrum

@@ -235,7 +235,7 @@ public:
     QPushButton* okButton() const { return ok_; }
 
 signals:
-    // "OK" was pressed; the dialog is closed.
+    // The dialog was closed, by "OK" or otherwise.
     void finishedInterval();
 
 private:

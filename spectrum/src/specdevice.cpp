@@ -19,6 +19,7 @@ constexpr std::int32_t kSpecWorkMode = 3;
 constexpr std::int32_t kInitialScanWorkMode = 4;
 constexpr std::int32_t kBufferedWorkMode = 7;
 constexpr std::int32_t kSpecBufferDepth = 256;
+constexpr std::int32_t kWarningResult = -2;
 // The largest pixel count a sensor description gives (16 bits).
 constexpr std::size_t kMaxRecordPixels = 65536;
 
@@ -289,15 +290,20 @@ bool TSpecDevice::getRawData(std::vector<double>& data) {
             }
             pa::logPrint("synchro ok\n");
         }
+        // -2 is a warning recorded with a delivered spectrum (in work mode 7
+        // mostly the board's buffer that overflowed): the spectrum is taken.
         if (workMode_ == kBufferedWorkMode) {
             // The two buffer counters are of no use here.
             std::uint32_t held = 0;
             std::uint32_t lost = 0;
-            if (callExport(&KORAL_GetBufferedSpectra, &held, &lost, kInterfaceId) != 0) {
+            const std::int32_t got =
+                callExport(&KORAL_GetBufferedSpectra, &held, &lost, kInterfaceId);
+            if (got != 0 && got != kWarningResult) {
                 pa::logPrint("getBufferedSpectra executin failed\n");
                 return false;
             }
-        } else if (KORAL_GetSpectra(kInterfaceId) != 0) {
+        } else if (const std::int32_t got = KORAL_GetSpectra(kInterfaceId);
+                   got != 0 && got != kWarningResult) {
             pa::logPrint("getSpectra executin failed\n");
             if (synchronised) {
                 logLastError();

@@ -261,6 +261,8 @@ TSpectrumView::TSpectrumView(QWidget* parent) : QWidget(parent) {
     axisY_ = new QValueAxis(chart_);
     axisLog_ = new QLogValueAxis(chart_);
     axisLog_->setMinorTickCount(-1);
+    // As many digits as each decade needs: 0.001 and 0.01 must not both read "0.0".
+    axisLog_->setLabelFormat("%g");
     axisLog_->setRange(kLogMinimum, 100);
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
@@ -486,6 +488,15 @@ std::pair<double, double> TSpectrumView::verticalRange() const {
         return {axisLog_->min(), axisLog_->max()};
     }
     return {axisY_->min(), axisY_->max()};
+}
+
+void TSpectrumView::reserveTopLeft(int width, int height) {
+    QMargins margins = chart_->margins();
+    margins.setTop(std::max(margins.top(), height + 4));
+    chart_->setMargins(margins);
+    if (cursorLabel_->x() < width + 4) {
+        cursorLabel_->move(width + 4, cursorLabel_->y());
+    }
 }
 
 void TSpectrumView::setShowCursor(bool show) {

@@ -145,6 +145,9 @@ public:
     std::pair<double, double> verticalRange() const;
 
     // The cursor: a right click on the chart sets the wavelength.
+    // Keeps a strip at the top free for controls placed over the view: the
+    // plot begins below it, and the cursor label starts right of `width`.
+    void reserveTopLeft(int width, int height);
     void setShowCursor(bool show);
     bool showCursor() const { return showCursor_; }
     int cursorWavelength() const { return cursorWavelength_; }

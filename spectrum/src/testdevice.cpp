@@ -57,16 +57,22 @@ bool TTestDevice::open() {
     return true;
 }
 
-bool TTestDevice::getDarkCurrent() {
-    if (!waitUnlessStopped(acquisitionMs())) {
-        return false;
+void TTestDevice::applyParameters() {
+    if (!(integrationTime_ >= kMinIntegrationMs)) {
+        integrationTime_ = kMinIntegrationMs; // a NaN as well
     }
+    integrationTime_ = std::min(integrationTime_, kMaxIntegrationMs);
+    averageNumber_ = std::clamp(averageNumber_, 1, kMaxAverage);
     parametersApplied_ = true;
-    return true;
+}
+
+bool TTestDevice::getDarkCurrent() {
+    applyParameters();
+    return waitUnlessStopped(acquisitionMs());
 }
 
 bool TTestDevice::prepare() {
-    parametersApplied_ = true;
+    applyParameters();
     return true;
 }
 
@@ -77,10 +83,10 @@ bool TTestDevice::getRawData(std::vector<double>& data) {
     if (synchronisation_ && synchronisation_(*this) != 1) {
         return false;
     }
+    applyParameters();
     if (!waitUnlessStopped(acquisitionMs())) {
         return false;
     }
-    parametersApplied_ = true;
     const double n = pixelCount_;
     const double phase = sharedPhase().load();
     for (int i = 0; i < pixelCount_; ++i) {

@@ -31,7 +31,15 @@ public:
     static float phase();
     static void setPhase(float phase);
 
+    // The limits the library gives the shipped simulated USB board.
+    static constexpr double kMinIntegrationMs = 0.1;
+    static constexpr double kMaxIntegrationMs = 6500.0;
+    static constexpr int kMaxAverage = 100;
+
 private:
+    // Takes the parameters as a board does: limited to what it can do.
+    void applyParameters();
+
     std::array<int, 3> inputReads_{0, 0, 0};
 };
 

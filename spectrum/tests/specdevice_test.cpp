@@ -8,11 +8,16 @@
 
 #include "pa/sysutils.h"
 #include "platform/device.h"
+#include "sim/board_registry.h"
+#include "sim/fx2_board.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace spectrum {
@@ -285,6 +290,39 @@ TEST_F(SpecDeviceTest, BufferedWorkModeTakesFromTheBoardBuffer) {
     EXPECT_TRUE(device->getRawData(data)) << log.text();
     EXPECT_EQ(log.text().find("getSpectra"), std::string::npos) << log.text();
     EXPECT_GE(data[0], kDark);
+}
+
+// A board whose buffer overflowed says so with the spectrum it delivers: the
+// library returns the warning (-2), and the spectrum is taken all the same.
+TEST_F(SpecDeviceTest, BufferedSpectrumWithTheOverflowWarningIsTaken) {
+    openBoard();
+    const std::shared_ptr<sim::Fx2Board> board =
+        sim::BoardRegistry::instance().findUsbBoard("demo");
+    ASSERT_TRUE(board);
+    board->setFrameRate(0); // the frames come from the test
+    device->setSensorWorkMode(7);
+    if (&KORAL_ParaSetSpecBuffer == nullptr) {
+        GTEST_SKIP() << "the library cannot set the buffer depth";
+    }
+    ASSERT_TRUE(device->setParameters()) << log.text();
+    // A guard of real time against a board that never streams, not a measurement.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!board->streaming() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    board->setDeviceError(194, 0); // "buffer full", told with every frame
+    constexpr int kFrames = 3;
+    ASSERT_TRUE(board->pushFrames(kFrames));
+    std::vector<double> data(kPixels);
+    for (int read = 0; read < kFrames; ++read) {
+        EXPECT_TRUE(device->getRawData(data)) << read << "\n" << log.text();
+        EXPECT_GE(data[0], kDark);
+    }
+    LastErrorRecord record{};
+    ASSERT_EQ(KORAL_GetErrorCode(&record), 0);
+    EXPECT_GE(record.level, 50) << "the reads came with the warning";
+    EXPECT_EQ(log.text().find("failed"), std::string::npos) << log.text();
+    board->setDeviceError(0, 0);
 }
 
 } // namespace

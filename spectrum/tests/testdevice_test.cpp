@@ -186,6 +186,29 @@ TEST_F(TestDeviceTest, DarkCurrentTakesAnAcquisitionsTime) {
     EXPECT_TRUE(device.parametersApplied());
 }
 
+// The device takes what a board takes: a time beyond the limits is limited
+// when the parameters are applied, as the library limits it.
+TEST_F(TestDeviceTest, ParametersAreLimitedAsTheLibraryLimitsABoards) {
+    const struct {
+        double time;
+        int average;
+        double takenTime;
+        int takenAverage;
+    } cases[] = {{6312402.0, 1, 6500.0, 1},
+                 {13761.0, 100, 6500.0, 100},
+                 {0.0, 0, 0.1, 1},
+                 {std::nan(""), 1000, 0.1, 100},
+                 {45.5, 7, 45.5, 7}};
+    for (const auto& c : cases) {
+        device.setIntegrationTime(c.time);
+        device.setAverageNumber(c.average);
+        EXPECT_TRUE(device.prepare());
+        EXPECT_EQ(device.integrationTime(), c.takenTime) << c.time;
+        EXPECT_EQ(device.averageNumber(), c.takenAverage) << c.average;
+        EXPECT_TRUE(device.parametersApplied());
+    }
+}
+
 TEST(DeviceBase, WavelengthsFollowThePolynomialAndAnEmptySensor) {
     platform::VirtualClock clock;
     platform::ScopedClock scoped{clock};

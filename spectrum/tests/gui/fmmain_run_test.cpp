@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -172,12 +175,48 @@ TEST_F(RunTest, ReferenceDuringPreviewWaitsForThePreviewsAcquisition) {
     window->acPreviewExecute();
     ASSERT_TRUE(until([this] { return device->acquisitions >= 3; }));
     window->acCaptureReferenceExecute();
-    EXPECT_TRUE(window->referenceTaken());
+    ASSERT_TRUE(until([this] { return window->referenceTaken(); }));
     EXPECT_TRUE(window->action("Absorbance")->isEnabled());
     EXPECT_EQ(window->runData()->reference().size(), window->referenceSpectrum().size());
     window->btStopClick();
     ASSERT_TRUE(ended());
     EXPECT_FALSE(overlapped.load());
+}
+
+// The preview waits for input 1 while "Capture Reference" is pressed: the
+// window must stay free, so that Stop ends the wait.
+TEST_F(RunTest, ReferenceDuringAWaitingPreviewLeavesTheWindowFree) {
+    window->paramDialog()->synchroBox()->setCurrentIndex(1);
+    window->paramDialog()->btSetParamClick();
+    std::atomic<bool> high{false};
+    std::atomic<bool> inReference{false};
+    std::atomic<bool> freedByTheTest{false};
+    // A window that waits is let go after a minute, so that the failure is
+    // told instead of hanging the test.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    device->input = [&](int) {
+        if (inReference && std::chrono::steady_clock::now() > giveUp) {
+            freedByTheTest = true;
+            return 1;
+        }
+        return high ? 1 : 0;
+    };
+    window->acPreviewExecute();
+    ASSERT_TRUE(until([this] { return device->inputReads >= 2; }));
+    inReference = true;
+    window->acCaptureReferenceExecute();
+    inReference = false;
+    EXPECT_FALSE(freedByTheTest.load()) << "the window waited for the preview's input";
+    EXPECT_FALSE(window->referenceTaken());
+    EXPECT_TRUE(window->action("Stop")->isEnabled());
+    // The input comes: the reference is taken between two preview spectra.
+    high = true;
+    ASSERT_TRUE(until([this] { return window->referenceTaken(); }));
+    EXPECT_EQ(window->runData()->reference().size(), window->referenceSpectrum().size());
+    EXPECT_EQ(std::fmod(window->referenceSpectrum()[3], 1000.0), 3.0);
+    high = false;
+    window->btStopClick();
+    ASSERT_TRUE(ended());
 }
 
 TEST_F(RunTest, PreviewBufferFollowsALargerSensor) {

@@ -16,7 +16,9 @@
 #include "pa/sysutils.h"
 #include "platform/device.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QChart>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -223,6 +225,85 @@ TEST_F(MainWindowTest, DefaultPageStartsWithTimerAndZeroArrays) {
     EXPECT_EQ(window->displayKind(), kScope);
     EXPECT_EQ(window->revaduvoCounter(), 0);
     EXPECT_EQ(window->notesEdit()->toPlainText(), "No Notes Yet");
+    // The cursor line and its label show from the start.
+    EXPECT_TRUE(window->showCursorCheckBox()->isChecked());
+    EXPECT_TRUE(window->view()->showCursor());
+    EXPECT_TRUE(window->view()->cursorText().startsWith("Wave Lenght: "));
+}
+
+// Every control of the default window at its default size is whole: none
+// is cut by its neighbours or the window's edge, none is hidden behind a
+// scroll bar, and nothing lies over the chart's axis labels.
+TEST_F(MainWindowTest, DefaultWindowShowsEveryControlWhole) {
+    auto device = std::make_unique<FakeDevice>(1044, 1);
+    window = std::make_unique<TfmMain>(QStringList{}, std::move(device));
+    window->devTimer()->stop();
+    window->show();
+    window->TimerDevTimer();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->size(), QSize(1061, 640));
+    const QImage image = window->grab().toImage();
+    const std::string path = std::string(REVADUVO_SCREENSHOT_DIR) + "/revaduvo_default_window.png";
+    ASSERT_TRUE(image.save(QString::fromStdString(path)));
+    const QRect inside = window->rect();
+    const auto checkControls = [&] {
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                                 qobject_cast<QLabel*>(w);
+            if (!control || !w->isVisibleTo(window.get()) || !w->isVisible() ||
+                w->window() != window.get()) {
+                continue;
+            }
+            const QString name =
+                w->objectName() + " \"" +
+                (qobject_cast<QAbstractButton*>(w) ? qobject_cast<QAbstractButton*>(w)->text()
+                 : qobject_cast<QLabel*>(w)        ? qobject_cast<QLabel*>(w)->text()
+                                                   : QString()) +
+                "\"";
+            // Room for its text (a check box also for its box), and for a line.
+            const auto* button = qobject_cast<QAbstractButton*>(w);
+            const auto* label = qobject_cast<QLabel*>(w);
+            const QString text = button ? button->text() : label ? label->text() : QString();
+            const int textWidth = w->fontMetrics().horizontalAdvance(text);
+            const int needed = qobject_cast<QCheckBox*>(w) ? w->sizeHint().width() : textWidth;
+            EXPECT_GE(w->width(), needed) << name.toStdString() << " " << w->width();
+            EXPECT_GE(w->height(), std::min(w->fontMetrics().height(), w->sizeHint().height()))
+                << name.toStdString() << " " << w->height();
+            // The part of it its parents show.
+            QRect shown(w->mapTo(window.get(), QPoint(0, 0)), w->size());
+            for (QWidget* p = w->parentWidget(); p != nullptr && p != window.get();
+                 p = p->parentWidget()) {
+                shown &= QRect(p->mapTo(window.get(), QPoint(0, 0)), p->size());
+            }
+            EXPECT_EQ(shown.size(), w->size()) << name.toStdString() << " is cut";
+            EXPECT_TRUE(inside.contains(shown)) << name.toStdString();
+        }
+    };
+    // Each page of the tabs above the chart in turn.
+    auto* pages = window->findChild<QTabWidget*>("PageControl1");
+    ASSERT_NE(pages, nullptr);
+    for (int page = 0; page < pages->count(); ++page) {
+        SCOPED_TRACE(pages->tabText(page).toStdString());
+        pages->setCurrentIndex(page);
+        QCoreApplication::processEvents();
+        checkControls();
+    }
+    pages->setCurrentIndex(0);
+    // The scale buttons keep clear of the vertical axis's labels.
+    const QRectF plot = window->view()->chart()->plotArea();
+    for (const char* caption : {"<->", "^v", "+"}) {
+        QToolButton* b = nullptr;
+        for (QToolButton* t : window->view()->findChildren<QToolButton*>()) {
+            if (t->text() == caption) {
+                b = t;
+            }
+        }
+        ASSERT_NE(b, nullptr) << caption;
+        // Above the top label of the vertical axis, which is centred on the
+        // plot's top edge.
+        const QRect at(b->mapTo(window->view(), QPoint(0, 0)), b->size());
+        EXPECT_LE(at.bottom(), plot.top() - b->fontMetrics().height() / 2.0) << caption;
+    }
 }
 
 TEST_F(MainWindowTest, DeviceOpeningAtTheThirdTickAppliesParametersOnce) {
@@ -408,6 +489,18 @@ TEST_F(MainWindowTest, AutoIntegrationLeavesTheTimeOnAnEmptySpectrum) {
 
 // --- list commands ------------------------------------------------------------
 
+// After a capture the automatic time is sent at once: what shows is what
+// the device took, never more than it can take.
+TEST_F(MainWindowTest, AutoIntegrationAfterACaptureShowsTheTimeTheDeviceTook) {
+    FakeDevice& device = makeFake(16);
+    window->TimerDevTimer();
+    device.maxTime = 500;
+    QTest::mouseClick(window->autoIntegrationCheckBox(), Qt::LeftButton);
+    window->acCaptureExecute(); // 30 ms x 50,000 / 1,015 is beyond the limit
+    EXPECT_EQ(device.integrationTime(), 500.0);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 500);
+}
+
 TEST_F(MainWindowTest, DeletingTheMiddleEntryRenumbersTheRest) {
     makeFake();
     window->TimerDevTimer();
@@ -540,6 +633,23 @@ TEST_F(MainWindowTest, PomrakAveragesOnlyTheSpectraTaken) {
     QTest::mouseClick(window->intervalDialog()->okButton(), Qt::LeftButton);
     EXPECT_TRUE(window->isEnabled());
     EXPECT_FALSE(window->intervalDialog()->isVisible());
+}
+
+TEST_F(MainWindowTest, IntervalDialogGivesTheWindowBackHoweverItCloses) {
+    makeFake(8);
+    window->TimerDevTimer();
+    TFmInterval* dialog = window->intervalDialog();
+    window->ShowPomrak1Click();
+    ASSERT_FALSE(window->isEnabled());
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(window->isEnabled());
+    window->ShowPomrak1Click();
+    ASSERT_FALSE(window->isEnabled());
+    dialog->close(); // the title bar's close
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_TRUE(enabled("Get Revaduvo"));
 }
 
 TEST_F(MainWindowTest, PomrakWithNoSpectrumLeavesNoEntry) {
@@ -1138,6 +1248,17 @@ TEST_F(MainWindowTest, LimitedIntegrationTimeIsShownAsInEffect) {
     EXPECT_EQ(window->paramDialog()->edTime()->GetValue(), 500);
 }
 
+TEST_F(MainWindowTest, ParameterDialogShowsTheTimeInEffect) {
+    FakeDevice& device = makeFake();
+    window->TimerDevTimer();
+    device.maxTime = 6500;
+    window->paramDialog()->edTime()->SetValue(99999999);
+    window->paramDialog()->btSetParamClick();
+    EXPECT_EQ(device.integrationTime(), 6500.0);
+    EXPECT_EQ(window->paramDialog()->edTime()->GetValue(), 6500);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 6500);
+}
+
 TEST_F(MainWindowTest, SimulatedBoardLimitsTheTimeAndStillMeasures) {
     useShippedBoard();
     make({});
@@ -1170,6 +1291,33 @@ TEST_F(MainWindowTest, LoadingAnotherKindOfFileNamesIt) {
 }
 
 // --- preview picture ----------------------------------------------------------
+
+// The shipped board's front end reaches the band automatic integration aims
+// at, so that the time settles there within a few spectra.
+TEST_F(MainWindowTest, AutoIntegrationSettlesWithinTheBandOnTheShippedBoard) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    QTest::mouseClick(window->autoIntegrationCheckBox(), Qt::LeftButton);
+    const auto top = [this] {
+        const auto& v = window->currentSpectrum();
+        return *std::max_element(v.begin(), v.begin() + window->device()->pixelCount());
+    };
+    double highest = 0;
+    for (int i = 0; i < 5 && !(highest >= 40000 && highest <= 60000); ++i) {
+        window->acCaptureExecute();
+        highest = top();
+    }
+    EXPECT_GE(highest, 40000.0);
+    EXPECT_LE(highest, 60000.0);
+    const double settled = window->device()->integrationTime();
+    window->acCaptureExecute();
+    EXPECT_EQ(window->device()->integrationTime(), settled);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
 
 TEST_F(MainWindowTest, PreviewOnTheShippedBoardShowsLiveSpectrumCountAndSpeed) {
     useShippedBoard();

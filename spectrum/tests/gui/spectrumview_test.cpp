@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QLogValueAxis>
 #include <QPainter>
 #include <QValueAxis>
@@ -191,6 +193,29 @@ TEST_F(SpectrumViewTest, LogarithmicTransmittanceSwitchesTheAxisAndBack) {
     view.updateGraph(in);
     EXPECT_DOUBLE_EQ(linear->min(), -10.0);
     EXPECT_DOUBLE_EQ(linear->max(), 10.0);
+}
+
+TEST_F(SpectrumViewTest, LogarithmicAxisLabelsTellTheDecadesApart) {
+    TSpectrumView view;
+    view.resize(600, 400);
+    current = std::vector<double>(1044, 200.0); // 100 %
+    TSpectrumView::Input in = input(kTransmittance);
+    in.logarithmic = true;
+    view.updateGraph(in);
+    view.show();
+    QApplication::processEvents();
+    QImage image(view.size(), QImage::Format_ARGB32);
+    view.render(&image);
+    // The labels the chart laid out, whatever items carry them.
+    QStringList labels;
+    for (QGraphicsItem* item : view.chart()->scene()->items()) {
+        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible()) {
+            labels << text->toPlainText();
+        }
+    }
+    for (const char* label : {"0.01", "0.1", "1", "10", "100"}) {
+        EXPECT_TRUE(labels.contains(label)) << label << " in " << labels.join('|').toStdString();
+    }
 }
 
 TEST_F(SpectrumViewTest, StoredSeriesKeepTheirOrderAndColours) {
