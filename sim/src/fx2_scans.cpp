@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <thread>
 
 namespace sim {
 
@@ -146,11 +147,49 @@ Fx2Board::Outgoing Fx2Board::takeFrameLocked() {
     return out;
 }
 
+std::chrono::steady_clock::duration Fx2Board::carryTime(std::size_t n) const {
+    if (!(config_.busBytesPerSecond > 0)) {
+        return std::chrono::steady_clock::duration::zero();
+    }
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(n) / config_.busBytesPerSecond));
+}
+
+void Fx2Board::waitForBus(std::size_t n) {
+    if (!(config_.busBytesPerSecond > 0)) {
+        return;
+    }
+    // Sleeps shorter than this overshoot on a loaded machine; waiting only
+    // when that far ahead keeps the bus's pace on average.
+    constexpr auto kSlack = std::chrono::milliseconds(1);
+    std::lock_guard lock(busMutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (busFree_ - now > kSlack) {
+        std::this_thread::sleep_until(busFree_ - kSlack);
+    }
+    busFree_ = std::max(busFree_, now) + carryTime(n);
+}
+
+std::size_t Fx2Board::heldBytes(usb::SimPort& port, platform::Duration late) {
+    std::size_t held = port.queuedIn(kFx2ScanPipe);
+    if (config_.busBytesPerSecond > 0) {
+        std::lock_guard lock(busMutex_);
+        const auto at = std::chrono::steady_clock::now() -
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(late);
+        if (busFree_ > at) {
+            held += static_cast<std::size_t>(std::chrono::duration<double>(busFree_ - at).count() *
+                                             config_.busBytesPerSecond);
+        }
+    }
+    return held;
+}
+
 void Fx2Board::sendOutgoing(usb::SimPort& port, Outgoing out) {
     if (out.halt) {
         port.haltEndpoint(kFx2ScanPipe);
     }
     if (out.send) {
+        waitForBus(out.bytes.size());
         // A piece that more of the frame follows does not end the host's read.
         port.writeIn(kFx2ScanPipe, out.bytes, out.lastPiece);
         // Counted once on the pipe, so that a waiter seeing the count also
@@ -250,27 +289,33 @@ bool Fx2Board::paceFrameLocked(Outgoing& frame) {
     }
     // All of it goes through the streamer, so the scans stay in order. A
     // board that integrates in real time sends no scan before it is exposed.
-    const auto period = std::chrono::duration_cast<platform::Duration>(
+    Burst burst;
+    burst.scanBytes = scanBytes;
+    burst.period = std::chrono::duration_cast<platform::Duration>(
         std::chrono::duration<double>(1.0 / frameRate_));
-    const platform::Duration exposure = config_.sensor.wallTime
-                                            ? acquisitionTimeLocked() / static_cast<int64_t>(scans)
-                                            : platform::Duration::zero();
-    const platform::TimePoint start = platform::now();
-    for (std::size_t k = 0; k < scans; ++k) {
-        const auto first = frame.bytes.begin() + static_cast<std::ptrdiff_t>(k * scanBytes);
-        const auto n = static_cast<int64_t>(k);
-        delayed_.push_back(
-            {platform::addSaturating(start, std::max(period * n, exposure * (n + 1))),
-             std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(scanBytes)), true,
-             k + 1 == scans});
+    burst.exposure = config_.sensor.wallTime
+                         ? acquisitionTimeLocked() / static_cast<int64_t>(scans)
+                         : platform::Duration::zero();
+    burst.start = platform::now();
+    burst.frame = std::move(frame.bytes);
+    if (carryTime(scanBytes) > burst.period) {
+        // Faster than the bus carries: the buffer overruns and the scans
+        // go at the bus's pace.
+        overrun_ = true;
     }
+    burst_ = std::move(burst);
     startStreamerLocked();
     streamChanged_.notify_all();
     return true;
 }
 
+platform::TimePoint Fx2Board::Burst::dueOf(std::size_t k) const {
+    const auto n = static_cast<int64_t>(k);
+    return platform::addSaturating(start, std::max(period * n, exposure * (n + 1)));
+}
+
 void Fx2Board::dropBurstScansLocked() {
-    std::erase_if(delayed_, [](const Delayed& d) { return d.burstScan; });
+    burst_.reset();
 }
 
 void Fx2Board::startStreamerLocked() {
@@ -290,6 +335,9 @@ uint32_t Fx2Board::streamLoop(platform::Thread& self) {
         for (const Delayed& d : delayed_) {
             deadline = std::min(deadline, d.due);
         }
+        if (burst_) {
+            deadline = std::min(deadline, burst_->dueOf(burst_->next));
+        }
         const bool ticking = streaming_ && frameRate_ > 0;
         if (ticking) {
             deadline = std::min(deadline, nextTick_);
@@ -304,20 +352,45 @@ uint32_t Fx2Board::streamLoop(platform::Thread& self) {
             if (it->due <= now) {
                 Outgoing late;
                 late.bytes = std::move(it->bytes);
-                late.lastPiece = it->lastPiece;
                 out.push_back(std::move(late));
                 it = delayed_.erase(it);
             } else {
                 ++it;
             }
         }
+        // Scans of a burst that are due, a bounded batch at a time so that
+        // the lock is not held long.
+        constexpr std::size_t kBurstBatch = 64;
+        const std::size_t scans = burst_ ? burst_->frame.size() / burst_->scanBytes : 0;
+        for (std::size_t n = 0; burst_ && n < kBurstBatch && burst_->dueOf(burst_->next) <= now;
+             ++n) {
+            const auto first = burst_->frame.begin() +
+                               static_cast<std::ptrdiff_t>(burst_->next * burst_->scanBytes);
+            Outgoing piece;
+            piece.bytes.assign(first, first + static_cast<std::ptrdiff_t>(burst_->scanBytes));
+            piece.lastPiece = ++burst_->next == scans;
+            out.push_back(std::move(piece));
+            if (burst_->next == scans) {
+                burst_.reset();
+            }
+        }
+        const std::shared_ptr<usb::SimPort> port = port_.lock();
         if (ticking && nextTick_ <= now) {
-            out.push_back(takeFrameLocked());
+            Outgoing frame = takeFrameLocked();
+            // A frame that finds the board's buffer still full is lost. The
+            // buffer is judged at the tick's own time, not at this thread's
+            // late start.
+            if (config_.busBytesPerSecond > 0 && frame.send && port &&
+                heldBytes(*port, now - nextTick_) > config_.bufferBytes) {
+                ++scansDropped_;
+                overrun_ = true;
+            } else {
+                out.push_back(std::move(frame));
+            }
             const auto period = std::chrono::duration_cast<platform::Duration>(
                 std::chrono::duration<double>(1.0 / frameRate_));
             nextTick_ = std::max(nextTick_ + period, now);
         }
-        const std::shared_ptr<usb::SimPort> port = port_.lock();
         lock.unlock();
         if (port) {
             for (Outgoing& o : out) {
@@ -386,6 +459,11 @@ bool Fx2Board::pushFrames(unsigned n) {
 bool Fx2Board::streaming() const {
     std::lock_guard lock(mutex_);
     return streaming_;
+}
+
+std::size_t Fx2Board::scansDropped() const {
+    std::lock_guard lock(mutex_);
+    return scansDropped_;
 }
 
 std::size_t Fx2Board::framesSent() const {

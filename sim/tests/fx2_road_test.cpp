@@ -22,6 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -162,6 +164,68 @@ TEST_F(Fx2RoadTest, ASpectrumComesFromTheSensorThroughTheUsbBoardDriver) {
     EXPECT_TRUE(send(usbBoard, IOCTL_BOARD_DEINIT, *block));
     EXPECT_FALSE(BoardRegistry::instance().findUsbBoard("usb")->streaming());
     EXPECT_TRUE(closeDevice(usbBoard));
+}
+
+// Bursts of 30,000 scans on several boards at once, at a frame rate the bus
+// carries: each one whole, none failed by a late scan on a loaded machine.
+TEST_F(Fx2RoadTest, LongBurstsOnSeveralBoardsAtOnceArriveWhole) {
+    constexpr uint16_t kPixels = 256;
+    constexpr uint16_t kScans = 30000;
+    constexpr int kBoards = 3;
+    std::string setup;
+    for (int b = 1; b <= kBoards; ++b) {
+        setup += "[board b" + std::to_string(b) + "]\nboard_id = " + std::to_string(b) +
+                 "\npixels = 256\nframe_rate = 100000\n";
+    }
+    const std::vector<std::string> members = start(setup);
+    ASSERT_EQ(members.size(), static_cast<std::size_t>(kBoards));
+    const sim::BoardConfig sensor = sim::parseSetup(setup).boards[0];
+    const uint32_t bytes = KORAL_REQUEST_BLOCK_DATA_OFFSET + 2u * kPixels * kScans;
+    std::vector<std::vector<uint8_t>> blocks(kBoards, std::vector<uint8_t>(bytes));
+    std::vector<std::thread> threads;
+    for (int b = 0; b < kBoards; ++b) {
+        threads.emplace_back([&, b] {
+            DeviceRequestBlock& r = *reinterpret_cast<DeviceRequestBlock*>(blocks[b].data());
+            const DeviceHandle handle = openDevice(members[b]);
+            if (handle == kInvalidDeviceHandle) {
+                return;
+            }
+            r.WorkMode = 3;
+            r.AcquisitionMode = 2;
+            r.NumberPixel = kPixels;
+            r.NumberPixel2 = kPixels;
+            r.NumScans = kScans;
+            r.PreCnts = 1;
+            r.AcqIntCnts = 4000; // 0.5 ms: the shortest wait for a piece
+            r.DataLength = uint32_t{kPixels} * kScans;
+            uint32_t returned = 0;
+            for (const uint32_t code : {IOCTL_BOARD_INIT, IOCTL_BOARD_GET_SCANS}) {
+                if (!deviceIoControl(handle, code, blocks[b].data(), bytes, blocks[b].data(), bytes,
+                                     &returned) ||
+                    r.Status != 0) {
+                    break;
+                }
+            }
+            closeDevice(handle);
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    const sim::SensorModel model(sensor);
+    for (int b = 0; b < kBoards; ++b) {
+        const DeviceRequestBlock& r = *reinterpret_cast<const DeviceRequestBlock*>(blocks[b].data());
+        ASSERT_EQ(r.Status, 0) << "board " << b + 1 << ", info " << r.StatusInfo;
+        const uint8_t* data = blocks[b].data() + KORAL_REQUEST_BLOCK_DATA_OFFSET;
+        for (const uint32_t scan : {0u, kScans - 1u}) {
+            for (const uint32_t j : {0u, kPixels - 1u}) {
+                uint16_t word = 0;
+                std::memcpy(&word, data + 2 * (scan * kPixels + j), 2);
+                EXPECT_EQ(word, static_cast<uint16_t>(model.rawWord(j, kPixels, 500.0)))
+                    << "board " << b + 1 << " scan " << scan << " pixel " << j;
+            }
+        }
+    }
 }
 
 TEST_F(Fx2RoadTest, WithoutUsbBoardsTheUsbDriverIsNotBroughtIn) {
