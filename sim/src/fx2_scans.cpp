@@ -70,16 +70,10 @@ platform::Duration Fx2Board::acquisitionTimeLocked() const {
         std::chrono::duration<double, std::micro>(integrationUsOf(*init_) * scansOf(*init_)));
 }
 
-std::vector<uint8_t> Fx2Board::frameLocked() {
-    if (!init_) {
-        return {};
-    }
+void Fx2Board::appendScanLocked(std::vector<uint8_t>& frame) {
     const uint32_t pixels = word(*init_, kInitPixels);
-    const uint32_t scans = scansOf(*init_);
     const double integrationUs = integrationUsOf(*init_);
-    std::vector<uint8_t> frame;
-    frame.reserve((static_cast<std::size_t>(pixels) + 2) * 2 * scans);
-    for (uint32_t s = 0; s < scans; ++s) {
+    {
         const uint64_t scan = scanCounter_++;
         put16(frame, static_cast<uint16_t>(scan));
         if (pattern_) {
@@ -93,6 +87,18 @@ std::vector<uint8_t> Fx2Board::frameLocked() {
         }
         frame.push_back(0xFF);
         frame.push_back(0x00);
+    }
+}
+
+std::vector<uint8_t> Fx2Board::frameLocked() {
+    if (!init_) {
+        return {};
+    }
+    const uint32_t scans = scansOf(*init_);
+    std::vector<uint8_t> frame;
+    frame.reserve((static_cast<std::size_t>(word(*init_, kInitPixels)) + 2) * 2 * scans);
+    for (uint32_t s = 0; s < scans; ++s) {
+        appendScanLocked(frame);
     }
     return frame;
 }
@@ -170,20 +176,6 @@ void Fx2Board::waitForBus(std::size_t n) {
     busFree_ = std::max(busFree_, now) + carryTime(n);
 }
 
-std::size_t Fx2Board::heldBytes(usb::SimPort& port, platform::Duration late) {
-    std::size_t held = port.queuedIn(kFx2ScanPipe);
-    if (config_.busBytesPerSecond > 0) {
-        std::lock_guard lock(busMutex_);
-        const auto at = std::chrono::steady_clock::now() -
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(late);
-        if (busFree_ > at) {
-            held += static_cast<std::size_t>(std::chrono::duration<double>(busFree_ - at).count() *
-                                             config_.busBytesPerSecond);
-        }
-    }
-    return held;
-}
-
 void Fx2Board::sendOutgoing(usb::SimPort& port, Outgoing out) {
     if (out.halt) {
         port.haltEndpoint(kFx2ScanPipe);
@@ -234,6 +226,10 @@ usb::SimReply Fx2Board::serveScanRequestLocked(const usb::ControlSetup& setup,
                 startStreamerLocked();
             }
             streamChanged_.notify_all();
+        } else if (frameRate_ > 0 && faults_.empty() && scansOf(*init_) >= 2) {
+            // The board answers at once and takes the scans of the burst
+            // afterwards, each when it is due.
+            startBurstLocked({});
         } else {
             frame = takeFrameLocked();
             if (paceFrameLocked(*frame)) {
@@ -287,17 +283,25 @@ bool Fx2Board::paceFrameLocked(Outgoing& frame) {
     if (scans < 2 || scans * scanBytes != frame.bytes.size()) {
         return false;
     }
+    startBurstLocked(std::move(frame.bytes));
+    return true;
+}
+
+void Fx2Board::startBurstLocked(std::vector<uint8_t> frame) {
     // All of it goes through the streamer, so the scans stay in order. A
     // board that integrates in real time sends no scan before it is exposed.
+    const std::size_t scanBytes = (static_cast<std::size_t>(word(*init_, kInitPixels)) + 2) * 2;
+    const std::size_t scans = scansOf(*init_);
     Burst burst;
     burst.scanBytes = scanBytes;
+    burst.scans = scans;
     burst.period = std::chrono::duration_cast<platform::Duration>(
         std::chrono::duration<double>(1.0 / frameRate_));
     burst.exposure = config_.sensor.wallTime
                          ? acquisitionTimeLocked() / static_cast<int64_t>(scans)
                          : platform::Duration::zero();
     burst.start = platform::now();
-    burst.frame = std::move(frame.bytes);
+    burst.frame = std::move(frame);
     if (carryTime(scanBytes) > burst.period) {
         // Faster than the bus carries: the buffer overruns and the scans
         // go at the bus's pace.
@@ -306,7 +310,6 @@ bool Fx2Board::paceFrameLocked(Outgoing& frame) {
     burst_ = std::move(burst);
     startStreamerLocked();
     streamChanged_.notify_all();
-    return true;
 }
 
 platform::TimePoint Fx2Board::Burst::dueOf(std::size_t k) const {
@@ -361,27 +364,32 @@ uint32_t Fx2Board::streamLoop(platform::Thread& self) {
         // Scans of a burst that are due, a bounded batch at a time so that
         // the lock is not held long.
         constexpr std::size_t kBurstBatch = 64;
-        const std::size_t scans = burst_ ? burst_->frame.size() / burst_->scanBytes : 0;
         for (std::size_t n = 0; burst_ && n < kBurstBatch && burst_->dueOf(burst_->next) <= now;
              ++n) {
-            const auto first = burst_->frame.begin() +
-                               static_cast<std::ptrdiff_t>(burst_->next * burst_->scanBytes);
             Outgoing piece;
-            piece.bytes.assign(first, first + static_cast<std::ptrdiff_t>(burst_->scanBytes));
-            piece.lastPiece = ++burst_->next == scans;
+            if (burst_->frame.empty()) {
+                piece.bytes.reserve(burst_->scanBytes);
+                appendScanLocked(piece.bytes);
+            } else {
+                const auto first = burst_->frame.begin() +
+                                   static_cast<std::ptrdiff_t>(burst_->next * burst_->scanBytes);
+                piece.bytes.assign(first, first + static_cast<std::ptrdiff_t>(burst_->scanBytes));
+            }
+            piece.lastPiece = ++burst_->next == burst_->scans;
             out.push_back(std::move(piece));
-            if (burst_->next == scans) {
+            if (burst_->next == burst_->scans) {
                 burst_.reset();
             }
         }
         const std::shared_ptr<usb::SimPort> port = port_.lock();
         if (ticking && nextTick_ <= now) {
             Outgoing frame = takeFrameLocked();
-            // A frame that finds the board's buffer still full is lost. The
-            // buffer is judged at the tick's own time, not at this thread's
-            // late start.
+            // A frame is lost when the host left more untaken than the board
+            // holds: its buffer and the frame it is sending. (The bus's own
+            // pace holds the board back instead: a late streamer must not
+            // lose what the host would have taken.)
             if (config_.busBytesPerSecond > 0 && frame.send && port &&
-                heldBytes(*port, now - nextTick_) > config_.bufferBytes) {
+                port->queuedIn(kFx2ScanPipe) > config_.bufferBytes + frame.bytes.size()) {
                 ++scansDropped_;
                 overrun_ = true;
             } else {

@@ -167,11 +167,11 @@ TEST_P(Fx2BufferTest, AHostThatDoesNotReadLosesTheScansThatFindTheBufferFull) {
     }
     ASSERT_TRUE(dealt(5));
     if (GetParam()) {
-        // The first fills the buffer and the second finds it just full; from
-        // the third on nothing fits.
-        EXPECT_EQ(board->framesSent(), 2u);
-        EXPECT_GE(board->scansDropped(), 3u);
-        EXPECT_EQ(port->queuedIn(sim::kFx2ScanPipe), 2 * kScanBytes);
+        // The board holds the frame it sends and its buffer: the third frame
+        // finds just that much untaken; from the fourth on nothing fits.
+        EXPECT_EQ(board->framesSent(), 3u);
+        EXPECT_GE(board->scansDropped(), 2u);
+        EXPECT_EQ(port->queuedIn(sim::kFx2ScanPipe), 3 * kScanBytes);
         EXPECT_EQ(request(sim::kFx2RequestGetError), sim::kFx2ErrorBufferFull);
         EXPECT_EQ(request(sim::kFx2RequestGetError), 0) << "reported once";
     } else {

@@ -57,6 +57,16 @@ TEST(Fx2SetupKeys, WallTimeIsZeroOrOne) {
     EXPECT_NE(setup.problems[0].message.find("wall_time"), std::string::npos);
 }
 
+TEST(Fx2SetupKeys, TheBusHasTheHighSpeedRateUnlessInstant) {
+    const sim::Setup setup = sim::parseSetup("[board a]\n[board b]\ninstant_bus = 1\n"
+                                             "[board c]\ninstant_bus = 2\n");
+    ASSERT_EQ(setup.boards.size(), 2u);
+    EXPECT_FALSE(setup.boards[0].instantBus);
+    EXPECT_TRUE(setup.boards[1].instantBus);
+    ASSERT_EQ(setup.problems.size(), 1u);
+    EXPECT_NE(setup.problems[0].message.find("instant_bus"), std::string::npos);
+}
+
 class Fx2RoadTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -196,7 +206,7 @@ TEST_F(Fx2RoadTest, LongBurstsOnSeveralBoardsAtOnceArriveWhole) {
             r.NumberPixel2 = kPixels;
             r.NumScans = kScans;
             r.PreCnts = 1;
-            r.AcqIntCnts = 4000; // 0.5 ms: the shortest wait for a piece
+            r.AcqIntCnts = 8000; // 1 ms
             r.DataLength = uint32_t{kPixels} * kScans;
             uint32_t returned = 0;
             for (const uint32_t code : {IOCTL_BOARD_INIT, IOCTL_BOARD_GET_SCANS}) {
@@ -226,6 +236,14 @@ TEST_F(Fx2RoadTest, LongBurstsOnSeveralBoardsAtOnceArriveWhole) {
             }
         }
     }
+}
+
+TEST_F(Fx2RoadTest, TheBoardsGetTheBusRateTheirSetUpAsksFor) {
+    ASSERT_EQ(start("[board a]\nboard_id = 1\n[board b]\nboard_id = 2\ninstant_bus = 1\n").size(),
+              2u);
+    EXPECT_EQ(BoardRegistry::instance().findUsbBoard("a")->config().busBytesPerSecond,
+              sim::kUsbHighSpeedBulkBytesPerSecond);
+    EXPECT_EQ(BoardRegistry::instance().findUsbBoard("b")->config().busBytesPerSecond, 0.0);
 }
 
 TEST_F(Fx2RoadTest, WithoutUsbBoardsTheUsbDriverIsNotBroughtIn) {

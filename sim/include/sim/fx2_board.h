@@ -65,7 +65,7 @@
 // burst not yet sent. Frame faults act on the next frames, whoever sends them.
 // With a bus rate every piece on the scan pipe keeps the bus's pace (real
 // time, on average); a streamed frame that finds more than the board's buffer
-// still untaken by the host is dropped, and a burst faster than the bus goes
+// and itself still untaken by the host is dropped, and a burst faster than the bus goes
 // at the bus's pace, both reported by VR_GERR as 194 (buffer full).
 // Letting the CPU go runs what the RAM holds: a synthetic image (below) whose
 // id block and sums agree runs as the loader (image 1) or as operating
@@ -227,7 +227,7 @@ struct Fx2BoardConfig {
     double frameRate = 0; // streamed frames per second; 0: pushFrames only
     // The rate the scan pipe's bytes cross the bus (bytes per second); 0: at
     // once. With a rate, a streamed frame that finds more than bufferBytes
-    // not yet taken by the host is dropped (scansDropped, VR_GERR 194), and
+    // and itself not yet taken by the host is dropped (scansDropped, VR_GERR 194), and
     // a burst the bus cannot carry at the frame rate goes at the bus's pace
     // (VR_GERR 194 too).
     double busBytesPerSecond = 0;
@@ -344,10 +344,12 @@ private:
         platform::TimePoint due;
         std::vector<uint8_t> bytes;
     };
-    // The frame of a burst, sent a scan at a time at the frame rate.
+    // A burst, sent a scan at a time at the frame rate: from its frame, or
+    // with the frame empty each scan taken when it is due.
     struct Burst {
         std::vector<uint8_t> frame;
         std::size_t scanBytes = 0;
+        std::size_t scans = 0;
         std::size_t next = 0; // the next scan to send
         platform::TimePoint start;
         platform::Duration period{};
@@ -355,6 +357,9 @@ private:
         platform::TimePoint dueOf(std::size_t k) const;
     };
     std::vector<uint8_t> frameLocked();
+    // One scan of the current parameter block (which must be set).
+    void appendScanLocked(std::vector<uint8_t>& frame);
+    void startBurstLocked(std::vector<uint8_t> frame);
     // Integration time times scans of the current init block.
     platform::Duration acquisitionTimeLocked() const;
     // Builds the next frame with the next fault applied; a slow one is queued.
@@ -369,9 +374,6 @@ private:
     // Waits until the bus may take the bytes (a pace kept on average), then
     // books them.
     void waitForBus(std::size_t n);
-    // The bytes the board still holds at a moment `late` before now: queued
-    // for the host, and booked on the bus but not carried.
-    std::size_t heldBytes(platform::usb::SimPort& port, platform::Duration late);
     void startStreamerLocked();
     uint32_t streamLoop(platform::Thread& self);
     platform::usb::SimReply serveScanRequestLocked(const platform::usb::ControlSetup& setup,
