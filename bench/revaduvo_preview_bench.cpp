@@ -23,10 +23,8 @@ namespace {
 
 constexpr int kPixels = 4096;
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "revaduvo_preview_bench";
-    static char* argv[] = {name, nullptr};
+// Set up before the application object exists (main below).
+void prepareEnvironment() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
@@ -35,8 +33,6 @@ QApplication& application() {
         qputenv("VELDON_REVADUVO_DIR",
                 QByteArray("/tmp/revaduvo_bench_") + QByteArray::number(::getpid()));
     }
-    static QApplication app(argc, argv);
-    return app;
 }
 
 // A sensor that answers at once with a moving curve.
@@ -73,7 +69,6 @@ int shownCount(const spectrum::TfmMain& window) {
 }
 
 void BM_PreviewRedrawsPerSecond(benchmark::State& state) {
-    application();
     const std::string socket = "revaduvo-preview-bench-" + std::to_string(::getpid());
     ::setenv("VELDON_SPECTSTART_SOCKET", socket.c_str(), 1);
     spectrum::TfmMain window(QStringList{}, std::make_unique<InstantDevice>());
@@ -99,3 +94,19 @@ void BM_PreviewRedrawsPerSecond(benchmark::State& state) {
 BENCHMARK(BM_PreviewRedrawsPerSecond)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 
 } // namespace
+
+// The application object lives in main, so that it goes before Qt's own
+// globals do at exit (a function-static one outlived them).
+int main(int argc, char** argv) {
+    prepareEnvironment();
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

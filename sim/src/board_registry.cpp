@@ -48,6 +48,7 @@ Fx2BoardConfig usbBoardConfig(const BoardConfig& config) {
     fx.running = fx2ShippedImage(fx.generation == 2 ? 5 : 2);
     fx.sensor = config;
     fx.frameRate = config.frameRate;
+    fx.busBytesPerSecond = config.instantBus ? 0.0 : kUsbHighSpeedBulkBytesPerSecond;
     return fx;
 }
 

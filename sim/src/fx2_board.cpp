@@ -471,7 +471,14 @@ usb::SimReply Fx2Board::serveLocked(const usb::ControlSetup& setup, std::span<co
             return usb::SimReply::stall();
         }
         std::vector<uint8_t> answer(12, 0);
-        put16(answer, 0, errorCode_ != 0 ? errorCode_ : i2cError_);
+        uint16_t code = errorCode_ != 0 ? errorCode_ : i2cError_;
+        if (code == 0 && overrun_) {
+            code = kFx2ErrorBufferFull;
+        }
+        if (code == kFx2ErrorBufferFull) {
+            overrun_ = false;
+        }
+        put16(answer, 0, code);
         put16(answer, 4, errorInfo_);
         i2cError_ = 0;
         return usb::SimReply::ok(std::move(answer));

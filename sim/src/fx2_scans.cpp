@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <thread>
 
 namespace sim {
 
@@ -69,16 +70,10 @@ platform::Duration Fx2Board::acquisitionTimeLocked() const {
         std::chrono::duration<double, std::micro>(integrationUsOf(*init_) * scansOf(*init_)));
 }
 
-std::vector<uint8_t> Fx2Board::frameLocked() {
-    if (!init_) {
-        return {};
-    }
+void Fx2Board::appendScanLocked(std::vector<uint8_t>& frame) {
     const uint32_t pixels = word(*init_, kInitPixels);
-    const uint32_t scans = scansOf(*init_);
     const double integrationUs = integrationUsOf(*init_);
-    std::vector<uint8_t> frame;
-    frame.reserve((static_cast<std::size_t>(pixels) + 2) * 2 * scans);
-    for (uint32_t s = 0; s < scans; ++s) {
+    {
         const uint64_t scan = scanCounter_++;
         put16(frame, static_cast<uint16_t>(scan));
         if (pattern_) {
@@ -92,6 +87,18 @@ std::vector<uint8_t> Fx2Board::frameLocked() {
         }
         frame.push_back(0xFF);
         frame.push_back(0x00);
+    }
+}
+
+std::vector<uint8_t> Fx2Board::frameLocked() {
+    if (!init_) {
+        return {};
+    }
+    const uint32_t scans = scansOf(*init_);
+    std::vector<uint8_t> frame;
+    frame.reserve((static_cast<std::size_t>(word(*init_, kInitPixels)) + 2) * 2 * scans);
+    for (uint32_t s = 0; s < scans; ++s) {
+        appendScanLocked(frame);
     }
     return frame;
 }
@@ -146,11 +153,35 @@ Fx2Board::Outgoing Fx2Board::takeFrameLocked() {
     return out;
 }
 
+std::chrono::steady_clock::duration Fx2Board::carryTime(std::size_t n) const {
+    if (!(config_.busBytesPerSecond > 0)) {
+        return std::chrono::steady_clock::duration::zero();
+    }
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(n) / config_.busBytesPerSecond));
+}
+
+void Fx2Board::waitForBus(std::size_t n) {
+    if (!(config_.busBytesPerSecond > 0)) {
+        return;
+    }
+    // Sleeps shorter than this overshoot on a loaded machine; waiting only
+    // when that far ahead keeps the bus's pace on average.
+    constexpr auto kSlack = std::chrono::milliseconds(1);
+    std::lock_guard lock(busMutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (busFree_ - now > kSlack) {
+        std::this_thread::sleep_until(busFree_ - kSlack);
+    }
+    busFree_ = std::max(busFree_, now) + carryTime(n);
+}
+
 void Fx2Board::sendOutgoing(usb::SimPort& port, Outgoing out) {
     if (out.halt) {
         port.haltEndpoint(kFx2ScanPipe);
     }
     if (out.send) {
+        waitForBus(out.bytes.size());
         // A piece that more of the frame follows does not end the host's read.
         port.writeIn(kFx2ScanPipe, out.bytes, out.lastPiece);
         // Counted once on the pipe, so that a waiter seeing the count also
@@ -195,6 +226,10 @@ usb::SimReply Fx2Board::serveScanRequestLocked(const usb::ControlSetup& setup,
                 startStreamerLocked();
             }
             streamChanged_.notify_all();
+        } else if (frameRate_ > 0 && faults_.empty() && scansOf(*init_) >= 2) {
+            // The board answers at once and takes the scans of the burst
+            // afterwards, each when it is due.
+            startBurstLocked({});
         } else {
             frame = takeFrameLocked();
             if (paceFrameLocked(*frame)) {
@@ -248,29 +283,42 @@ bool Fx2Board::paceFrameLocked(Outgoing& frame) {
     if (scans < 2 || scans * scanBytes != frame.bytes.size()) {
         return false;
     }
-    // All of it goes through the streamer, so the scans stay in order. A
-    // board that integrates in real time sends no scan before it is exposed.
-    const auto period = std::chrono::duration_cast<platform::Duration>(
-        std::chrono::duration<double>(1.0 / frameRate_));
-    const platform::Duration exposure = config_.sensor.wallTime
-                                            ? acquisitionTimeLocked() / static_cast<int64_t>(scans)
-                                            : platform::Duration::zero();
-    const platform::TimePoint start = platform::now();
-    for (std::size_t k = 0; k < scans; ++k) {
-        const auto first = frame.bytes.begin() + static_cast<std::ptrdiff_t>(k * scanBytes);
-        const auto n = static_cast<int64_t>(k);
-        delayed_.push_back(
-            {platform::addSaturating(start, std::max(period * n, exposure * (n + 1))),
-             std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(scanBytes)), true,
-             k + 1 == scans});
-    }
-    startStreamerLocked();
-    streamChanged_.notify_all();
+    startBurstLocked(std::move(frame.bytes));
     return true;
 }
 
+void Fx2Board::startBurstLocked(std::vector<uint8_t> frame) {
+    // All of it goes through the streamer, so the scans stay in order. A
+    // board that integrates in real time sends no scan before it is exposed.
+    const std::size_t scanBytes = (static_cast<std::size_t>(word(*init_, kInitPixels)) + 2) * 2;
+    const std::size_t scans = scansOf(*init_);
+    Burst burst;
+    burst.scanBytes = scanBytes;
+    burst.scans = scans;
+    burst.period = std::chrono::duration_cast<platform::Duration>(
+        std::chrono::duration<double>(1.0 / frameRate_));
+    burst.exposure = config_.sensor.wallTime
+                         ? acquisitionTimeLocked() / static_cast<int64_t>(scans)
+                         : platform::Duration::zero();
+    burst.start = platform::now();
+    burst.frame = std::move(frame);
+    if (carryTime(scanBytes) > burst.period) {
+        // Faster than the bus carries: the buffer overruns and the scans
+        // go at the bus's pace.
+        overrun_ = true;
+    }
+    burst_ = std::move(burst);
+    startStreamerLocked();
+    streamChanged_.notify_all();
+}
+
+platform::TimePoint Fx2Board::Burst::dueOf(std::size_t k) const {
+    const auto n = static_cast<int64_t>(k);
+    return platform::addSaturating(start, std::max(period * n, exposure * (n + 1)));
+}
+
 void Fx2Board::dropBurstScansLocked() {
-    std::erase_if(delayed_, [](const Delayed& d) { return d.burstScan; });
+    burst_.reset();
 }
 
 void Fx2Board::startStreamerLocked() {
@@ -290,6 +338,9 @@ uint32_t Fx2Board::streamLoop(platform::Thread& self) {
         for (const Delayed& d : delayed_) {
             deadline = std::min(deadline, d.due);
         }
+        if (burst_) {
+            deadline = std::min(deadline, burst_->dueOf(burst_->next));
+        }
         const bool ticking = streaming_ && frameRate_ > 0;
         if (ticking) {
             deadline = std::min(deadline, nextTick_);
@@ -304,20 +355,50 @@ uint32_t Fx2Board::streamLoop(platform::Thread& self) {
             if (it->due <= now) {
                 Outgoing late;
                 late.bytes = std::move(it->bytes);
-                late.lastPiece = it->lastPiece;
                 out.push_back(std::move(late));
                 it = delayed_.erase(it);
             } else {
                 ++it;
             }
         }
+        // Scans of a burst that are due, a bounded batch at a time so that
+        // the lock is not held long.
+        constexpr std::size_t kBurstBatch = 64;
+        for (std::size_t n = 0; burst_ && n < kBurstBatch && burst_->dueOf(burst_->next) <= now;
+             ++n) {
+            Outgoing piece;
+            if (burst_->frame.empty()) {
+                piece.bytes.reserve(burst_->scanBytes);
+                appendScanLocked(piece.bytes);
+            } else {
+                const auto first = burst_->frame.begin() +
+                                   static_cast<std::ptrdiff_t>(burst_->next * burst_->scanBytes);
+                piece.bytes.assign(first, first + static_cast<std::ptrdiff_t>(burst_->scanBytes));
+            }
+            piece.lastPiece = ++burst_->next == burst_->scans;
+            out.push_back(std::move(piece));
+            if (burst_->next == burst_->scans) {
+                burst_.reset();
+            }
+        }
+        const std::shared_ptr<usb::SimPort> port = port_.lock();
         if (ticking && nextTick_ <= now) {
-            out.push_back(takeFrameLocked());
+            Outgoing frame = takeFrameLocked();
+            // A frame is lost when the host left more untaken than the board
+            // holds: its buffer and the frame it is sending. (The bus's own
+            // pace holds the board back instead: a late streamer must not
+            // lose what the host would have taken.)
+            if (config_.busBytesPerSecond > 0 && frame.send && port &&
+                port->queuedIn(kFx2ScanPipe) > config_.bufferBytes + frame.bytes.size()) {
+                ++scansDropped_;
+                overrun_ = true;
+            } else {
+                out.push_back(std::move(frame));
+            }
             const auto period = std::chrono::duration_cast<platform::Duration>(
                 std::chrono::duration<double>(1.0 / frameRate_));
             nextTick_ = std::max(nextTick_ + period, now);
         }
-        const std::shared_ptr<usb::SimPort> port = port_.lock();
         lock.unlock();
         if (port) {
             for (Outgoing& o : out) {
@@ -386,6 +467,11 @@ bool Fx2Board::pushFrames(unsigned n) {
 bool Fx2Board::streaming() const {
     std::lock_guard lock(mutex_);
     return streaming_;
+}
+
+std::size_t Fx2Board::scansDropped() const {
+    std::lock_guard lock(mutex_);
+    return scansDropped_;
 }
 
 std::size_t Fx2Board::framesSent() const {

@@ -554,7 +554,7 @@ private:
             "wall_time",      "digital_inputs",   "light_sources",
             "cooled_board",   "lamp_delay_ms",    "shutter_delay_ms",
             "i2c_recorders",  "unplug_after_ms",  "replug_after_ms",
-            "refused_commands"};
+            "refused_commands", "instant_bus"};
         reportUnknownKeys(section, kKeys);
 
         BoardConfig board;
@@ -591,6 +591,7 @@ private:
             readNumber(section, "frame_rate", board.frameRate, 0.1, 100000.0,
                        "a number of frames per second from 0.1 to 100000") &&
             readUnsigned(section, "wall_time", board.wallTime, 0, 1, "0 or 1") &&
+            readUnsigned(section, "instant_bus", board.instantBus, 0, 1, "0 or 1") &&
             readUnsigned(section, "digital_inputs", board.digitalInputs, 0, 7,
                          "0..7 (bit 0 = input 1)") &&
             readLightSources(section, board) &&

@@ -100,3 +100,89 @@ TEST_F(Fx2BurstTest, ScansOfABurstLeaveAtTheFrameRateInOrder) {
 }
 
 } // namespace
+
+namespace {
+
+// A streaming board on a bus with a rate: what the host leaves in the board's
+// buffer makes room for no more, and the board loses the scans that find it
+// full, reporting them as its buffer's overrun.
+class Fx2BufferTest : public ::testing::TestWithParam<bool> {
+protected:
+    static constexpr uint16_t kPixels = 1022; // a scan of 2,048 bytes: the whole buffer
+    static constexpr size_t kScanBytes = (kPixels + 2) * 2;
+
+    void SetUp() override {
+        sim::Fx2BoardConfig config;
+        config.running = sim::fx2ShippedImage(2);
+        config.frameRate = 1000;
+        // A rate at which the bus's own time is negligible: only the host's
+        // reading decides.
+        config.busBytesPerSecond = GetParam() ? 1e12 : 0;
+        board = std::make_shared<sim::Fx2Board>(config);
+        port = sim::Fx2Board::plug(board);
+        ASSERT_TRUE(port);
+        ASSERT_EQ(port->hostDevice()->selectConfiguration(1), 0);
+    }
+    void TearDown() override { port->unplug(); }
+
+    uint16_t request(uint8_t code, std::vector<uint8_t> data = {}) {
+        const bool in = code == sim::kFx2RequestGetError;
+        const auto setup = in ? usb::ControlSetup::vendorIn(code, 0, 0)
+                              : usb::ControlSetup::vendorOut(code, 0, 0);
+        const usb::SimReply reply =
+            board->handleControl(*port, setup, data, static_cast<uint16_t>(in ? 12 : data.size()));
+        EXPECT_EQ(reply.status, 0);
+        return reply.data.size() >= 2 ? static_cast<uint16_t>(reply.data[0] | reply.data[1] << 8)
+                                      : 0;
+    }
+    // Until the board dealt with n frames (a guard of real time).
+    bool dealt(size_t n) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (board->framesSent() + board->scansDropped() < n) {
+            if (std::chrono::steady_clock::now() > limit) {
+                return false;
+            }
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
+    platform::VirtualClock clock;
+    platform::ScopedClock useClock{clock};
+    std::shared_ptr<sim::Fx2Board> board;
+    std::shared_ptr<usb::SimPort> port;
+};
+
+TEST_P(Fx2BufferTest, AHostThatDoesNotReadLosesTheScansThatFindTheBufferFull) {
+    std::vector<uint8_t> block(sim::kFx2InitBlockSize, 0);
+    block[2] = 7; // continuous
+    block[10] = 1;
+    block[22] = static_cast<uint8_t>(kPixels);
+    block[23] = static_cast<uint8_t>(kPixels >> 8);
+    request(sim::kFx2RequestInit, block);
+    request(sim::kFx2RequestGetScans);
+    for (size_t n = 1; n <= 5; ++n) {
+        ASSERT_TRUE(dealt(n)) << n;
+        clock.advance(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(dealt(5));
+    if (GetParam()) {
+        // The board holds the frame it sends and its buffer: the third frame
+        // finds just that much untaken; from the fourth on nothing fits.
+        EXPECT_EQ(board->framesSent(), 3u);
+        EXPECT_GE(board->scansDropped(), 2u);
+        EXPECT_EQ(port->queuedIn(sim::kFx2ScanPipe), 3 * kScanBytes);
+        EXPECT_EQ(request(sim::kFx2RequestGetError), sim::kFx2ErrorBufferFull);
+        EXPECT_EQ(request(sim::kFx2RequestGetError), 0) << "reported once";
+    } else {
+        EXPECT_EQ(board->scansDropped(), 0u) << "an instant bus has room for everything";
+        EXPECT_GE(port->queuedIn(sim::kFx2ScanPipe), 5 * kScanBytes);
+        EXPECT_EQ(request(sim::kFx2RequestGetError), 0);
+    }
+    request(sim::kFx2RequestStop);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bus, Fx2BufferTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "WithRate" : "Instant"; });
+
+} // namespace

@@ -22,6 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -53,6 +55,16 @@ TEST(Fx2SetupKeys, WallTimeIsZeroOrOne) {
     EXPECT_FALSE(setup.boards[1].wallTime);
     ASSERT_EQ(setup.problems.size(), 1u);
     EXPECT_NE(setup.problems[0].message.find("wall_time"), std::string::npos);
+}
+
+TEST(Fx2SetupKeys, TheBusHasTheHighSpeedRateUnlessInstant) {
+    const sim::Setup setup = sim::parseSetup("[board a]\n[board b]\ninstant_bus = 1\n"
+                                             "[board c]\ninstant_bus = 2\n");
+    ASSERT_EQ(setup.boards.size(), 2u);
+    EXPECT_FALSE(setup.boards[0].instantBus);
+    EXPECT_TRUE(setup.boards[1].instantBus);
+    ASSERT_EQ(setup.problems.size(), 1u);
+    EXPECT_NE(setup.problems[0].message.find("instant_bus"), std::string::npos);
 }
 
 class Fx2RoadTest : public ::testing::Test {
@@ -162,6 +174,76 @@ TEST_F(Fx2RoadTest, ASpectrumComesFromTheSensorThroughTheUsbBoardDriver) {
     EXPECT_TRUE(send(usbBoard, IOCTL_BOARD_DEINIT, *block));
     EXPECT_FALSE(BoardRegistry::instance().findUsbBoard("usb")->streaming());
     EXPECT_TRUE(closeDevice(usbBoard));
+}
+
+// Bursts of 30,000 scans on several boards at once, at a frame rate the bus
+// carries: each one whole, none failed by a late scan on a loaded machine.
+TEST_F(Fx2RoadTest, LongBurstsOnSeveralBoardsAtOnceArriveWhole) {
+    constexpr uint16_t kPixels = 256;
+    constexpr uint16_t kScans = 30000;
+    constexpr int kBoards = 3;
+    std::string setup;
+    for (int b = 1; b <= kBoards; ++b) {
+        setup += "[board b" + std::to_string(b) + "]\nboard_id = " + std::to_string(b) +
+                 "\npixels = 256\nframe_rate = 100000\n";
+    }
+    const std::vector<std::string> members = start(setup);
+    ASSERT_EQ(members.size(), static_cast<std::size_t>(kBoards));
+    const sim::BoardConfig sensor = sim::parseSetup(setup).boards[0];
+    const uint32_t bytes = KORAL_REQUEST_BLOCK_DATA_OFFSET + 2u * kPixels * kScans;
+    std::vector<std::vector<uint8_t>> blocks(kBoards, std::vector<uint8_t>(bytes));
+    std::vector<std::thread> threads;
+    for (int b = 0; b < kBoards; ++b) {
+        threads.emplace_back([&, b] {
+            DeviceRequestBlock& r = *reinterpret_cast<DeviceRequestBlock*>(blocks[b].data());
+            const DeviceHandle handle = openDevice(members[b]);
+            if (handle == kInvalidDeviceHandle) {
+                return;
+            }
+            r.WorkMode = 3;
+            r.AcquisitionMode = 2;
+            r.NumberPixel = kPixels;
+            r.NumberPixel2 = kPixels;
+            r.NumScans = kScans;
+            r.PreCnts = 1;
+            r.AcqIntCnts = 8000; // 1 ms
+            r.DataLength = uint32_t{kPixels} * kScans;
+            uint32_t returned = 0;
+            for (const uint32_t code : {IOCTL_BOARD_INIT, IOCTL_BOARD_GET_SCANS}) {
+                if (!deviceIoControl(handle, code, blocks[b].data(), bytes, blocks[b].data(), bytes,
+                                     &returned) ||
+                    r.Status != 0) {
+                    break;
+                }
+            }
+            closeDevice(handle);
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    const sim::SensorModel model(sensor);
+    for (int b = 0; b < kBoards; ++b) {
+        const DeviceRequestBlock& r = *reinterpret_cast<const DeviceRequestBlock*>(blocks[b].data());
+        ASSERT_EQ(r.Status, 0) << "board " << b + 1 << ", info " << r.StatusInfo;
+        const uint8_t* data = blocks[b].data() + KORAL_REQUEST_BLOCK_DATA_OFFSET;
+        for (const uint32_t scan : {0u, kScans - 1u}) {
+            for (const uint32_t j : {0u, kPixels - 1u}) {
+                uint16_t word = 0;
+                std::memcpy(&word, data + 2 * (scan * kPixels + j), 2);
+                EXPECT_EQ(word, static_cast<uint16_t>(model.rawWord(j, kPixels, 500.0)))
+                    << "board " << b + 1 << " scan " << scan << " pixel " << j;
+            }
+        }
+    }
+}
+
+TEST_F(Fx2RoadTest, TheBoardsGetTheBusRateTheirSetUpAsksFor) {
+    ASSERT_EQ(start("[board a]\nboard_id = 1\n[board b]\nboard_id = 2\ninstant_bus = 1\n").size(),
+              2u);
+    EXPECT_EQ(BoardRegistry::instance().findUsbBoard("a")->config().busBytesPerSecond,
+              sim::kUsbHighSpeedBulkBytesPerSecond);
+    EXPECT_EQ(BoardRegistry::instance().findUsbBoard("b")->config().busBytesPerSecond, 0.0);
 }
 
 TEST_F(Fx2RoadTest, WithoutUsbBoardsTheUsbDriverIsNotBroughtIn) {

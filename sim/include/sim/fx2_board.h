@@ -63,6 +63,10 @@
 // the board one scan every 1/frameRate s, the first at once (rate 0: the
 // whole frame at once); an INIT, DEINIT, STOP or REINIT drops the scans of a
 // burst not yet sent. Frame faults act on the next frames, whoever sends them.
+// With a bus rate every piece on the scan pipe keeps the bus's pace (real
+// time, on average); a streamed frame that finds more than the board's buffer
+// and itself still untaken by the host is dropped, and a burst faster than the bus goes
+// at the bus's pace, both reported by VR_GERR as 194 (buffer full).
 // Letting the CPU go runs what the RAM holds: a synthetic image (below) whose
 // id block and sums agree runs as the loader (image 1) or as operating
 // firmware; anything else runs nothing and answers only 0xA0. Operating
@@ -139,6 +143,12 @@ inline constexpr uint16_t kFx2I2cNoAcknowledge = 165;
 inline constexpr std::size_t kFx2MaxTemperatureSensors = 8;
 inline constexpr uint8_t kFx2ScanPipe = 0x86;
 inline constexpr std::size_t kFx2InitBlockSize = 36;
+// What the board's VR_GERR reports after its buffer overran.
+inline constexpr uint16_t kFx2ErrorBufferFull = 194;
+// USB 2.0 high-speed bulk: at most 13 packets of 512 bytes a 125 µs microframe.
+inline constexpr double kUsbHighSpeedBulkBytesPerSecond = 13.0 * 512 * 8000;
+// The scan pipe's buffer of the board: four packets.
+inline constexpr std::size_t kFx2BufferBytes = 4 * 512;
 
 // What can go wrong with a frame.
 // What can go wrong with the JTAG requests.
@@ -215,6 +225,13 @@ struct Fx2BoardConfig {
     // The firmware's temperature sensors (at most eight are reported).
     std::vector<Fx2TemperatureSensor> temperatures = defaultFirmwareTemperatures();
     double frameRate = 0; // streamed frames per second; 0: pushFrames only
+    // The rate the scan pipe's bytes cross the bus (bytes per second); 0: at
+    // once. With a rate, a streamed frame that finds more than bufferBytes
+    // and itself not yet taken by the host is dropped (scansDropped, VR_GERR 194), and
+    // a burst the bus cannot carry at the frame rate goes at the bus's pace
+    // (VR_GERR 194 too).
+    double busBytesPerSecond = 0;
+    std::size_t bufferBytes = kFx2BufferBytes;
     // The logic device on the JTAG chain.
     JtagChainConfig cpld;
 };
@@ -300,6 +317,8 @@ public:
     bool pushFrames(unsigned n);
     bool streaming() const;
     std::size_t framesSent() const; // frames put on the pipe (faulty ones too)
+    // Streamed frames dropped for want of room in the board's buffer.
+    std::size_t scansDropped() const;
     std::optional<std::array<uint8_t, kFx2InitBlockSize>> initBlock() const;
     // The frame the current parameter block asks for (no fault applied).
     std::vector<uint8_t> nextFrame();
@@ -319,15 +338,28 @@ private:
         bool unplugAfter = false;
         bool lastPiece = true; // false: more of the frame follows
     };
-    // Bytes the streamer sends when they are due: a slow frame, or a scan of
-    // a burst that the board takes at the frame rate.
+    // Bytes the streamer sends when they are due: a slow frame, or a frame
+    // of a board that integrates in real time.
     struct Delayed {
         platform::TimePoint due;
         std::vector<uint8_t> bytes;
-        bool burstScan = false;
-        bool lastPiece = true;
+    };
+    // A burst, sent a scan at a time at the frame rate: from its frame, or
+    // with the frame empty each scan taken when it is due.
+    struct Burst {
+        std::vector<uint8_t> frame;
+        std::size_t scanBytes = 0;
+        std::size_t scans = 0;
+        std::size_t next = 0; // the next scan to send
+        platform::TimePoint start;
+        platform::Duration period{};
+        platform::Duration exposure{}; // of one scan; zero when not in real time
+        platform::TimePoint dueOf(std::size_t k) const;
     };
     std::vector<uint8_t> frameLocked();
+    // One scan of the current parameter block (which must be set).
+    void appendScanLocked(std::vector<uint8_t>& frame);
+    void startBurstLocked(std::vector<uint8_t> frame);
     // Integration time times scans of the current init block.
     platform::Duration acquisitionTimeLocked() const;
     // Builds the next frame with the next fault applied; a slow one is queued.
@@ -337,6 +369,11 @@ private:
     bool paceFrameLocked(Outgoing& frame);
     void dropBurstScansLocked();
     void sendOutgoing(platform::usb::SimPort& port, Outgoing out);
+    // How long the bus takes for n bytes (zero on an instant bus).
+    std::chrono::steady_clock::duration carryTime(std::size_t n) const;
+    // Waits until the bus may take the bytes (a pace kept on average), then
+    // books them.
+    void waitForBus(std::size_t n);
     void startStreamerLocked();
     uint32_t streamLoop(platform::Thread& self);
     platform::usb::SimReply serveScanRequestLocked(const platform::usb::ControlSetup& setup,
@@ -396,6 +433,13 @@ private:
     uint32_t digitalInput_ = 0;
     DigitalLineState lines_;
     std::vector<Delayed> delayed_;
+    std::optional<Burst> burst_;
+    std::size_t scansDropped_ = 0;
+    bool overrun_ = false; // until VR_GERR reports it
+    // The bus: the moment it has carried what was booked (real time; the
+    // bus's pace is not the platform clock's).
+    std::mutex busMutex_;
+    std::chrono::steady_clock::time_point busFree_{};
     platform::TimePoint nextTick_{};
     std::condition_variable streamChanged_;
     bool streamerStop_ = false;

@@ -97,6 +97,10 @@ struct BoardConfig {
     // integration time times the scans summed, in the platform clock's time,
     // as a real board's does; 0: at once.
     bool wallTime = false;
+    // instant_bus: 0 or 1. 0: an FX2 board's scans cross the bus at the
+    // USB 2.0 high-speed bulk rate through the board's small buffer; 1: at
+    // once, the buffer without bound.
+    bool instantBus = false;
     // digital_inputs: the levels of the three digital inputs, bit 0 = input
     // 1, 1 = high; 0..7.
     uint8_t digitalInputs = 0;
