@@ -226,6 +226,11 @@ void SerialUnit::emit(std::vector<uint8_t> frame, const Sink& sink) {
                     frame = wentOut_;
                 }
                 break;
+            case SerialFault::CorruptByte:
+                if (static_cast<std::size_t>(fault.argument) < frame.size()) {
+                    frame[static_cast<std::size_t>(fault.argument)] ^= fault.mask;
+                }
+                break;
             }
             if (--fault.count == 0) {
                 faults_.pop_front();

@@ -785,7 +785,8 @@ int32_t KORAL_ParaSetFEE_SensorType(uint32_t feeType, uint32_t sensorType, uint3
 /* --- serial electronics (interface type 3), exported by name */
 /* The link's settings, kept in the user's configuration store: port (nonzero),
  * baud rate 9600, 14400, 19200, 38400, 57600, 115200 or 256000, transmission
- * 0, 1 (RS485 switched by RTS) or 2. Refused (304) while a device is open. */
+ * 0, 1 (RS485 switched by RTS) or 2. Refused (304) while the named interface
+ * or any serial electronics is open: the port in use keeps its settings. */
 int32_t KORAL_ParaSet_QRE(uint32_t port, uint32_t baudRate, uint32_t transmission,
                           uint32_t interfaceId);
 /* The stored settings; without any, the defaults 1, 115200, 0, 1 are stored. */

@@ -740,18 +740,21 @@ private:
         for (const int32_t id : ids_) {
             selectSlot(id);
             const DeviceSlot* slot = actualSlot();
-            const bool averaged = slot->qre.averageNumber >= 2;
             const bool newer =
                 workMode == 3 && slot->qre.firmwareVersion() >= kFirmwareContinuousNew;
+            // A scan that something stopped (the recovery after any failed
+            // operation, a reset) would never deliver: it starts again first.
+            if (!slot->qre.continuousRunning &&
+                (newer ? SendQreParametersWorkMode3New() : SendQreParametersWorkMode3()) != 0) {
+                return -1;
+            }
+            selectSlot(id);
+            const bool averaged = slot->qre.averageNumber >= 2;
             const int32_t read =
                 averaged ? (newer ? ReadQreAveragedScanNew() : ReadQreAveragedScan())
                          : (newer ? ReadQreContinuousScanNew() : ReadQreContinuousScan());
             if (read != 1) {
-                recover();
-                // The recovery stopped the continuous scan: it starts again,
-                // so that the next acquisition finds one running.
-                SendQreWorkModeParameters();
-                return -1;
+                return recover();
             }
             warningCheck(!all);
             if (copy(averaged, 3) != 0) {

@@ -44,6 +44,21 @@ bool refuse() {
     return false;
 }
 
+// A port that fails under an exchange ends it at once (-320): repeats on a
+// port that cannot carry them would only take their time.
+bool endedByPort(QreLinkModule& link) {
+    if (!link.portFailed) {
+        return false;
+    }
+    QreProtocolState& p = link.protocol;
+    PushQreError(qre::kErrComPortNotAvailable);
+    p.awaited = 0;
+    p.requestedState = kQreStateIdle;
+    p.replyFlags = 0;
+    ResetQreReceiver();
+    return true;
+}
+
 // One exchange: the requested state, then receive polls and steps while a
 // reply is awaited. The given-up flag.
 int32_t runExchange(uint16_t state) {
@@ -53,13 +68,28 @@ int32_t runExchange(uint16_t state) {
     }
     QreProtocolState& p = link->protocol;
     ClearQreGiveUp();
+    link->portFailed = false;
     p.requestedState = state;
     RunQreProtocolStep();
-    while (p.awaited != 0) {
+    while (p.awaited != 0 && !endedByPort(*link)) {
         ReceiveQreFrame();
-        RunQreProtocolStep();
+        if (!endedByPort(*link)) {
+            RunQreProtocolStep();
+        }
     }
     return p.givenUp;
+}
+
+// The slot served at the destination address no longer scans continuously.
+void markContinuousStopped() {
+    const QreLinkModule* link = qreLink();
+    for (int32_t id = 1; link != nullptr && id <= kMaxInterfaceId; ++id) {
+        DeviceSlot* slot = deviceSlot(id);
+        if (slot != nullptr && slot->qre.blocks &&
+            slot->qre.interfaceId == link->protocol.destination) {
+            slot->qre.continuousRunning = false;
+        }
+    }
 }
 
 bool oneOf(uint8_t value, std::initializer_list<uint8_t> allowed) {
@@ -145,6 +175,11 @@ void QreSlotRecord::setStatusWords(int16_t status, int16_t deviceStatus) {
 int32_t ExecuteQreCommand(uint8_t code) {
     if (!CheckQreCommandFirmware(code)) {
         return 0;
+    }
+    if (code == kQreCommand7 || code == qre::kGlobalReset) {
+        // Sent is stopped: the command may have arrived even when its
+        // acknowledgement did not.
+        markContinuousStopped();
     }
     return runExchange(code);
 }

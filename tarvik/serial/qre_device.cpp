@@ -19,6 +19,7 @@ constexpr uint32_t kOperatingModeContinuousOld = 34;
 
 constexpr int32_t kInfoComPort = 814;       // "NOT ABLE TO OPEN COM PORT"
 constexpr int32_t kInfoCommunication = 815; // "NOT ABLE TO START COMMUNICATION"
+constexpr int32_t kReadParametersStep = -6;  // the last initial read every slot needs
 
 uint32_t readU32(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -189,14 +190,17 @@ int32_t OpenQreDevice(int32_t /*flags*/) {
         return -1;
     }
     const int32_t read = ReadQreInitialBlocks();
-    // A firmware whose version was never read must not pass the gates with
-    // the probe's stand-in version.
-    if (read < 0 && read >= -4) {
+    // Only blocks 11 and 12 may be missing, and only because the firmware
+    // cannot give them: a slot without its version, settings and parameters
+    // (or with a firmware that refuses everything) is no open slot.
+    const bool refusedByFirmware = link->errors.holds(qre::kErrFirmwareNotCorrect);
+    if (read != 1 && (read >= kReadParametersStep || !refusedByFirmware)) {
         slot->qre.setFirmwareVersion(preset);
+        clearErrorListIfFailed();
+        recordErrorInfo(kInfoCommunication);
+        return -1;
     }
-    if (read == 1 || read < -6) {
-        slot->qre.pixelCount = readU16(slot->qre.blocks->parameter.data() + 18);
-    }
+    slot->qre.pixelCount = readU16(slot->qre.blocks->parameter.data() + 18);
     CopyQreSettingsToSlot();
     slot->deviceHandle = platform::kPlaceholderDeviceHandle;
     return 0;
@@ -259,6 +263,11 @@ int32_t GlobalResetQre() {
     SendQreCommand14();
     int32_t result = 1;
     while (CheckQreErrors(2) != 0) {
+        if (qreLink()->errors.holds(qre::kErrComPortNotAvailable)) {
+            // No answer can come over a port that failed.
+            result = -1;
+            break;
+        }
         if (GetQreElapsedMs(start) > kResetAnswerLimitMs) {
             PushQreError(qre::kErrTimeoutQreReady);
             result = -2;

@@ -40,6 +40,17 @@ DeviceSlot* serialSlot(int32_t id) {
     return slot;
 }
 
+// The link's port is in use under an open serial slot, whatever ID names it.
+bool anySerialSlotOpen() {
+    for (int32_t id = 1; id <= kMaxInterfaceId; ++id) {
+        if (const DeviceSlot* slot = deviceSlot(id);
+            slot != nullptr && slot->boardType == kTypeSerial) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A value of the settings block goes to the electronics with the next set.
 int32_t sendSetting(const char* name, DeviceSlot& slot, size_t offset, uint8_t value) {
     if (!slot.qre.blocks) {
@@ -88,7 +99,7 @@ extern "C" int32_t KORAL_ParaSet_QRE(uint32_t port, uint32_t baudRate, uint32_t 
         std::lock_guard guard(deviceLock());
         LibraryState& state = *libraryState();
         const int32_t actual = actualInterfaceId();
-        if (actual != 0 && deviceSlot(actual) != nullptr) {
+        if ((actual != 0 && deviceSlot(actual) != nullptr) || anySerialSlotOpen()) {
             return failExport(kName, actual, KORAL_LEVEL_IGNORED, kCodeComPortLocked, 0);
         }
         // The check has made the ID the actual one; no open slot holds it.

@@ -8,6 +8,7 @@ namespace tarvik {
 namespace {
 
 constexpr int32_t kFrameCountdownPolls = 200;
+constexpr int64_t kQuietMarginMs = 2;
 
 // The reply flag of a reply code; 0 for codes that set none.
 uint16_t replyFlag(uint8_t code) {
@@ -38,6 +39,19 @@ uint16_t replyFlag(uint8_t code) {
 int32_t pushed(int32_t code) {
     PushQreError(code);
     return code;
+}
+
+// How long a line must stay silent to count as quiet: the rest of the
+// longest frame would have arrived by then. (Not the port's read time-out:
+// on a noisy line every bad frame would cost two of them.)
+platform::Duration quietInterval(const QrePortSettings& port) {
+    platform::serial::LineSettings line;
+    line.baudRate = port.baudRate;
+    line.dataBits = port.byteSize;
+    line.parity = static_cast<platform::serial::Parity>(port.parity);
+    line.stopBits = static_cast<platform::serial::StopBits>(port.stopBits);
+    return platform::serial::characterTime(line) * static_cast<int64_t>(qre::kMaxFrameSize) +
+           std::chrono::milliseconds(kQuietMarginMs);
 }
 
 // A frame that failed its checks: what follows it on the line is noise.
@@ -139,6 +153,11 @@ void ReceiveQreFrame() {
     }
     p.frameCountdown = kFrameCountdownPolls;
     f.rawCount = static_cast<int16_t>(f.rawCount + n);
+    // A short read keeps what it brought; the next poll asks for the rest.
+    r.bytesToRead = static_cast<uint16_t>(r.bytesToRead - std::min<int32_t>(n, r.bytesToRead));
+    if (r.bytesToRead != 0) {
+        return;
+    }
     if (f.rawCount == static_cast<int16_t>(qre::kHeaderSize)) {
         std::copy_n(f.raw.begin(), qre::kHeaderSize, f.received.begin());
         bool good = CheckQreFrameHeader(f.received.data()) == 0;
@@ -353,12 +372,14 @@ void DrainQreInput() {
     platform::Clock& clock = platform::clock();
     const platform::TimePoint start = clock.now();
     const platform::TimePoint limit = start + std::chrono::milliseconds(kQreDrainLimitMs);
+    const platform::Duration quiet = quietInterval(link->port);
     auto readSome = [&] {
         std::array<uint8_t, qre::kMaxFrameSize> scratch{};
         const std::size_t n = std::min<std::size_t>(link->receive.bytesToRead, scratch.size());
         std::size_t got = 0;
+        const platform::TimePoint until = std::min(limit, clock.now() + quiet);
         if (!link->portHandle ||
-            link->portHandle->read(std::span<uint8_t>(scratch.data(), n), got, limit) != 0) {
+            link->portHandle->read(std::span<uint8_t>(scratch.data(), n), got, until) != 0) {
             return false;
         }
         return got > 0;
@@ -373,10 +394,9 @@ void DrainQreInput() {
         quiet = !readSome();
     }
     PurgeQreReceive();
-    QreReceiveRecord& r = link->receive;
-    r.expectedLength = qre::kMaxFrameSize;
-    r.bytesToRead = qre::kHeaderSize;
-    link->protocol.frameCountdown = -1;
+    // Whatever the receiver held is gone with the line's bytes: the next
+    // frame starts at its header.
+    ResetQreReceiver();
     link->transfer.typeKnown = 1;
 }
 

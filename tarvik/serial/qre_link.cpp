@@ -38,16 +38,19 @@ bool inClasses(int32_t errorClass, std::initializer_list<int32_t> classes) {
     return std::find(classes.begin(), classes.end(), errorClass) != classes.end();
 }
 
+// What the electronics' link status word reports of a failed exchange.
 bool isExchangeFailure(int32_t code) {
     return code == qre::kErrComRepeatLimit || code == qre::kErrTimeoutQreReady ||
            code == qre::kErrTimeoutDataReady;
 }
 
-// The first entry of the list that marks a failed exchange; 0 none.
+// The first entry of the list that marks a failed exchange (a port that
+// failed under it among them); 0 none.
 int32_t firstExchangeFailure(const QreErrorList& list) {
     for (int16_t i = 1; i <= list.count(); ++i) {
-        if (isExchangeFailure(list.entry(static_cast<size_t>(i)))) {
-            return list.entry(static_cast<size_t>(i));
+        const int16_t code = list.entry(static_cast<size_t>(i));
+        if (isExchangeFailure(code) || code == qre::kErrComPortNotAvailable) {
+            return code;
         }
     }
     return 0;

@@ -18,7 +18,7 @@ struct QreLinkModule {
     QrePortSettings port;
     std::unique_ptr<platform::serial::SerialPort> portHandle; // null: closed
     bool kernelDirection = false; // the driver switches RTS around each frame itself
-    uint32_t readTimeoutMs = 0;   // the port's read time-out as configured
+    bool portFailed = false;      // a read or write failed in the exchange under way
     QreErrorList errors;
     QreProtocolState protocol;
     QreTransferRecord transfer;

@@ -149,6 +149,12 @@ int32_t sendParameterSet(DeviceSlot& slot, int32_t (*sequence)(int32_t changed))
     return RecoverQreFailure();
 }
 
+void markContinuousRunning() {
+    if (DeviceSlot* slot = actualSlot()) {
+        slot->qre.continuousRunning = true;
+    }
+}
+
 int32_t continuousSequence(int32_t changed) {
     const DeviceSlot* slot = actualSlot();
     return slot->qre.averageNumber < 2 ? StartQreContinuous(changed, 0)
@@ -342,6 +348,7 @@ int32_t StartQreContinuous(int32_t changed, int32_t noWait) {
                                     EstimateQreMeasurementTime(0), qre::kErrTimeoutQreReady)) {
         return q.failure();
     }
+    markContinuousRunning();
     return 1;
 }
 
@@ -352,6 +359,7 @@ int32_t StartQreContinuousAveraged(int32_t changed) {
                      qre::kErrTimeoutQreReady)) {
         return q.failure();
     }
+    markContinuousRunning();
     return 1;
 }
 

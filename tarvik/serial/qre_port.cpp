@@ -37,6 +37,13 @@ int32_t failConfiguration(int rc, bool close) {
     return 0;
 }
 
+// The exchange under way cannot go on: its executor ends it at once.
+void markPortFailed() {
+    if (QreLinkModule* link = qreLink()) {
+        link->portFailed = true;
+    }
+}
+
 // Manual direction switching: RS485 on a driver without its own mode.
 bool switchesRts(const QreLinkModule& link) {
     return link.port.transmission == kQreTransRs485 && !link.kernelDirection;
@@ -122,7 +129,6 @@ int32_t ConfigureQrePort() {
     if (int rc = port->setTimeouts({kPortTimeoutMs, kPortTimeoutMs}); rc != 0) {
         return failConfiguration(rc, true);
     }
-    link->readTimeoutMs = kPortTimeoutMs;
     link->kernelDirection = false;
     if (settings.transmission == kQreTransRs485) {
         // The driver's own switching drops RTS right after the last stop bit;
@@ -161,6 +167,7 @@ int32_t WriteQrePort(std::size_t n) {
     const int cleared = port != nullptr ? port->clearErrors(&status) : EBADF;
     if (cleared != 0) {
         ReportQrePortError(1, static_cast<uint32_t>(cleared));
+        markPortFailed();
         return 0;
     }
     const uint32_t queue = link->port.maxTransmitQueue;
@@ -180,6 +187,7 @@ int32_t WriteQrePort(std::size_t n) {
             ClearQreRts();
         }
         PushQreError(qre::kErrPortWrite);
+        markPortFailed();
         return 0;
     }
     if (rts) {
@@ -201,20 +209,11 @@ int32_t ReadQrePort(uint8_t* buffer, platform::TimePoint deadline) {
     if (rc == 0) {
         rc = port->read(std::span<uint8_t>(buffer, n), got, deadline);
         if (rc == 0) {
-            return got == n ? static_cast<int32_t>(n) : 0;
+            return static_cast<int32_t>(got);
         }
     }
     ReportQrePortError(1, static_cast<uint32_t>(rc));
-    // A port that fails at once must not turn the caller's poll into a spin:
-    // the poll takes the time a read that found nothing would have taken.
-    platform::Clock& clock = platform::clock();
-    const platform::TimePoint until =
-        std::min(deadline, platform::deadlineAfterMs(clock, link != nullptr ? link->readTimeoutMs
-                                                                            : kPortTimeoutMs));
-    if (const platform::TimePoint now = clock.now();
-        until != platform::TimePoint::max() && until > now) {
-        clock.sleepFor(until - now);
-    }
+    markPortFailed();
     return 0;
 }
 

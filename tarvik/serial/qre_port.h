@@ -42,8 +42,8 @@ inline constexpr int32_t kErrPortClose = -301;
 inline constexpr int32_t kErrPortOpen = -303;
 inline constexpr int32_t kErrBaudRate = -308;
 inline constexpr int32_t kErrPortWrite = -310;
-// No operation of the electronics can reach them yet (their device layer is
-// not there). "ERR COMPORT NOT AVAILABLE"
+// The port failed under an exchange (closed, gone, refusing reads or
+// writes): the exchange ended at once. "ERR COMPORT NOT AVAILABLE"
 inline constexpr int32_t kErrComPortNotAvailable = -320;
 inline constexpr int32_t kErrPlatform = -501;
 inline constexpr int32_t kErrPlatformAccess = -506; // access refused or a bad handle
@@ -95,9 +95,9 @@ bool IsQrePortOpen();
 // RTS line is raised for it and dropped once the frame is on the line (also
 // after a failed write).
 int32_t WriteQrePort(std::size_t n);
-// Reads exactly as many bytes as the receive record asks for into `buffer`,
-// waiting until the port's read time-out or `deadline`; the count, or 0
-// (bytes of a short read are not kept).
+// Reads as many bytes as the receive record asks for into `buffer`, waiting
+// until they are there, the port's read time-out or `deadline`: the count
+// read (fewer when the wait ended first), 0 for nothing or a failure.
 int32_t ReadQrePort(uint8_t* buffer, platform::TimePoint deadline = platform::TimePoint::max());
 void PurgeQreReceive();
 void SetQreRts();

@@ -23,6 +23,16 @@ bool countRepeat(QreProtocolState& p) {
     return false;
 }
 
+// The reply is overdue: a frame begun and not finished by now is damaged (a
+// corrupted header announced more than came), and the answer to the repeat
+// request must find the receiver waiting for a header.
+void dropPartialFrame(QreLinkModule& link) {
+    if (link.frames.rawCount != 0) {
+        PushQreError(qre::kErrFrameIncomplete);
+    }
+    ResetQreReceiver();
+}
+
 // Acts on reply flags that meet the awaited mask, in this order.
 void takeReply(QreLinkModule& link) {
     QreProtocolState& p = link.protocol;
@@ -60,7 +70,10 @@ void takeReply(QreLinkModule& link) {
         }
         QreTransferRecord& t = link.transfer;
         if (t.repeatedFrame) {
-            if (!countRepeat(p)) {
+            // The piece before again. As the answer to our repeat request it
+            // says our continue was lost, whose time-out counted already; as
+            // the answer to a continue, the unit does not move on.
+            if (!p.repeatAsked && !countRepeat(p)) {
                 return;
             }
         } else {
@@ -105,6 +118,7 @@ int32_t RunQreProtocolStep() {
             p.awaited = 0;
             p.requestedState = kQreStateRepeat;
             p.replyFlags = 0;
+            dropPartialFrame(*link);
         }
         if (p.staleReply && p.awaited != 0) {
             p.staleReply = false;
@@ -179,7 +193,8 @@ int32_t RunQreProtocolStep() {
         }
         break;
     case kQreStateResend:
-        if (countRepeat(p) && p.lastFrameSize != 0) {
+        // Counted with the time-out that led to the repeat request.
+        if (p.lastFrameSize != 0) {
             std::copy_n(p.lastFrame.begin(), p.lastFrameSize, link->frames.transmit.begin());
             markSent(p, p.lastFrameAwaited);
             WriteQrePort(p.lastFrameSize);

@@ -6,10 +6,13 @@
 // missing reply (10 times at most) and advances the sequence byte at every
 // acknowledgement.
 //
-// Every way an exchange can go on counts against the repeat limit: a data
-// frame that cannot be stored, a repeated data frame and a continue request
-// after the last piece of a sent block, as well as time-outs and repeat
-// requests. So an exchange always ends.
+// Every way an exchange can go on without progress counts against the
+// repeat limit: a data frame that cannot be stored, a repeated data frame
+// that answers a continue and a continue request after the last piece of a
+// sent block, as well as time-outs and repeat requests; a frame sent again
+// or a repeated piece in answer to our repeat request counted with the
+// time-out before it. So an exchange always ends, and one lost frame costs
+// one repeat.
 
 #include "tarvik_serial_frame.h"
 

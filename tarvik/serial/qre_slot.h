@@ -56,6 +56,9 @@ struct QreSlotRecord {
     // Null until AllocQreSlotBuffers, and after FreeQreSlotBuffers.
     std::unique_ptr<QreSlotBlocks> blocks;
     uint32_t pixelCount = 0; // pixel count the electronics reported at open
+    // The electronics' continuous scan was started and nothing has stopped
+    // it since (command 7 and the global reset stop it).
+    bool continuousRunning = false;
 
     // The version and status block's words; 0 without blocks.
     uint16_t firmwareVersion() const;

@@ -90,13 +90,37 @@ public:
     }
 };
 
-TEST_F(QreDeviceTest, AVersionNeverReadDoesNotStayAtTheProbesValue) {
+TEST_F(QreDeviceTest, AnOpenThatCannotReadWhatASlotNeedsFails) {
+    // A unit that falls silent before its version is read, and one whose
+    // firmware refuses everything: no slot that would refuse every call.
     auto model = std::make_shared<SilentAfterCommand7>(sim::SerialUnitConfig{});
     sim::SerialUnit& u = serial.electronics.addUnit(1);
     model->install(u);
     u.setBehaviour(model);
-    ASSERT_EQ(open(1), 0);
+    EXPECT_EQ(open(1), -1);
+    EXPECT_EQ(lastErrorRecord().info, 815);
     EXPECT_EQ(slot(1).qre.firmwareVersion(), kQreDefaultFirmwareVersion);
+    addUnit(2, 200);
+    EXPECT_EQ(open(2), -1);
+    EXPECT_EQ(lastErrorRecord().info, 815);
+}
+
+TEST_F(QreDeviceTest, ADamagedReplyHeaderDoesNotFailTheInitialise) {
+    // A relay turns byte 2 of one reply of the initialise into the header of
+    // a 48-byte data frame: the first, one in the middle, the last.
+    for (const int skip : {0, 4, 9}) {
+        SCOPED_TRACE(skip);
+        const auto address = static_cast<uint8_t>(skip + 1);
+        addUnit(address);
+        ASSERT_EQ(open(address), 0);
+        for (int i = 0; i < skip; ++i) {
+            unit(address).injectFault({sim::SerialFault::Late, 1, 0});
+        }
+        unit(address).injectFault({sim::SerialFault::CorruptByte, 1, 2, 0x9A});
+        EXPECT_EQ(InitializeQreDevice(0), 0);
+        EXPECT_EQ(slot(address).active, 1u);
+        EXPECT_EQ(serial.commandsTo(address, 5), 1u);
+    }
 }
 
 TEST_F(QreDeviceTest, OpenFailuresSayWhatFailed) {

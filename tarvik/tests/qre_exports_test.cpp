@@ -66,6 +66,11 @@ TEST_F(QreExportsTest, SettingsAreLockedWhileADeviceIsOpen) {
     ASSERT_EQ(open(1), 0);
     EXPECT_EQ(KORAL_ParaSet_QRE(1, 115200, 0, 1), -1);
     EXPECT_RECORD(5, 304, 0, 1, kSet);
+    // Another ID names no open slot, but the port is in use all the same.
+    EXPECT_EQ(KORAL_ParaSet_QRE(1, 115200, 1, 2), -1);
+    EXPECT_RECORD(5, 304, 0, 2, kSet);
+    EXPECT_EQ(qreLink()->port.transmission, 0);
+    EXPECT_EQ(state().serialTransmission, 0u);
 }
 
 TEST_F(QreExportsTest, StopPeriodOnlyForRs485AndTheTimeOutWithinItsRange) {

@@ -132,14 +132,15 @@ TEST_F(QrePortTest, FullTransmitQueueRefusesTheFrame) {
     EXPECT_EQ(WriteQrePort(qre::kCommandFrameSize), 1);
 }
 
-TEST_F(QrePortTest, ShortReadTimesOutAndKeepsNothing) {
+TEST_F(QrePortTest, ShortReadTimesOutAndKeepsWhatCame) {
     ASSERT_TRUE(serial.openPort());
     const std::vector<uint8_t> three = {0x00, 0x11, 0xF0};
     serial.line->send(three);
     link().receive.bytesToRead = 5;
     uint8_t buffer[5] = {};
     const platform::TimePoint start = serial.clock.now();
-    EXPECT_EQ(ReadQrePort(buffer), 0);
+    EXPECT_EQ(ReadQrePort(buffer), 3);
+    EXPECT_EQ(buffer[2], 0xF0);
     EXPECT_EQ(serial.clock.now() - start, 300ms);
     EXPECT_EQ(serial.line->pendingBytes(), 0u);
     EXPECT_EQ(link().errors.count(), 0); // a time-out is no port error

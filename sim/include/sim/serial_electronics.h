@@ -50,12 +50,14 @@ enum class SerialFault {
     ForeignSource,      // sent as from address `argument`
     Late,               // sent `argument` ms later than usual
     Stale,              // the frame sent before goes out again instead (a unit stuck)
+    CorruptByte,        // byte `argument` XOR `mask` on the way, the checks as sent
 };
 
 struct SerialFaultSpec {
     SerialFault kind = SerialFault::Drop;
     int count = 1; // frames it applies to
     int argument = 0;
+    uint8_t mask = 0; // CorruptByte
 };
 
 // A good frame the line carried (towards a unit or from one).
