@@ -32,8 +32,8 @@ protected:
         dir_ = pattern;
         const std::string setup = dir_ + "/sim.ini";
         // 5 ms x 20 scans: about 0.1 s per spectrum.
-        std::ofstream(setup) << "[board b]\ninterface_type = 6\nboard_id = 1\npixels = 256\n"
-                                "frontend_type = 3\nwall_time = 1\n";
+        std::ofstream(setup) << "[board b]\ninterface_type = 6\nboard_id = 1\npixels = 1024\n"
+                                "sensor_type = 0\nfrontend_type = 3\nwall_time = 1\n";
         ::setenv("VELDON_MACHINE_CONFIG", (dir_ + "/machine").c_str(), 1);
         ::setenv("VELDON_USER_CONFIG", (dir_ + "/user").c_str(), 1);
         ::setenv("VELDON_USB_REAL", "0", 1);
@@ -41,14 +41,18 @@ protected:
         ::setenv("VELDON_SIMULATION", setup.c_str(), 1);
         KORAL_ErrorMessages(0);
         ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 1), 0);
-        ASSERT_EQ(KORAL_InitializeOperationElectronics(0, 1), 0);
+        ASSERT_EQ(KORAL_InitializeOperationElectronics(0, 1), 0) << describe(lastError());
         double ms = 5.0;
         ASSERT_EQ(KORAL_ParaSetIntegrationTime(&ms, 1), 0);
         int32_t average = 20;
         ASSERT_EQ(KORAL_ParaSetAverageNumber(&average, 1), 0);
+        ASSERT_EQ(KORAL_AllocRawData(&record_), 0);
+        ASSERT_EQ(KORAL_ParaSetMapping(&record_, 1, 1), 0);
+        ASSERT_EQ(KORAL_ParaSetDarkCurrentCorrectionMode(&record_, 0), 0);
     }
     void TearDown() override {
         KORAL_CloseOperationElectronics(1);
+        KORAL_FreeRawData(&record_);
         std::filesystem::remove_all(dir_);
     }
 
@@ -59,11 +63,19 @@ protected:
         return record;
     }
 
+    static std::string describe(const LastErrorRecord& r) {
+        return std::to_string(r.level) + "/" + std::to_string(r.code) + "/" +
+               std::to_string(r.info) + " id " + std::to_string(r.interfaceId) + " " +
+               r.functionName;
+    }
+
     std::string dir_;
+    uint32_t record_ = 0;
 };
 
 TEST_F(CloseUnderLoadTest, CloseGetsInWhileAnotherThreadKeepsAcquiring) {
     std::atomic<int> spectra{0};
+    std::atomic<bool> failed{false};
     LastErrorRecord firstFailure{};
     // Acquires until the first failure: the close must let in only the
     // acquisition in flight, the ones after it fail as on a closed interface.
@@ -72,13 +84,14 @@ TEST_F(CloseUnderLoadTest, CloseGetsInWhileAnotherThreadKeepsAcquiring) {
         while (std::chrono::steady_clock::now() < limit) {
             if (KORAL_GetSpectra(1) != 0) {
                 firstFailure = lastError();
+                failed = true;
                 return;
             }
             ++spectra;
         }
     });
     const auto limit = std::chrono::steady_clock::now() + kHungLimit;
-    while (spectra < 2 && std::chrono::steady_clock::now() < limit) {
+    while (spectra < 2 && !failed && std::chrono::steady_clock::now() < limit) {
         std::this_thread::sleep_for(1ms);
     }
     const int32_t closed = KORAL_CloseOperationElectronics(1);
