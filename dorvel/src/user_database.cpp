@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,29 +29,72 @@ public:
         fd_ = -1;
         return rc;
     }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd) {
+        close();
+        fd_ = fd;
+    }
 
 private:
     int fd_;
 };
 
-int32_t readUserFile(const std::string& path, std::vector<uint8_t>& out) {
-    // Without blocking, so that a pipe or device named as the file cannot hang.
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? kUserFileNotFound : kUserFileOpenFailed;
+// Whether anyone but the calling user (or root) could have written the file.
+bool othersMayWrite(const struct stat& st) {
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens the file for reading and checks what it is; with lock, waits for an
+// exclusive advisory lock on it, taken again when the name was given to a
+// new file meanwhile (the lock of a replaced file guards nothing).
+int32_t openUserFile(const std::string& path, bool lock, Descriptor& out) {
+    for (;;) {
+        // Without blocking, so that a pipe or device named as the file cannot hang.
+        Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        if (fd.get() < 0) {
+            return errno == ENOENT || errno == ENOTDIR ? kUserFileNotFound : kUserFileOpenFailed;
+        }
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0) {
+            return kUserFileReadFailed;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return kUserNotRegularFile;
+        }
+        if (othersMayWrite(st)) {
+            return kUserFileUnsafe;
+        }
+        if (lock) {
+            int rc = 0;
+            while ((rc = ::flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            if (rc != 0) {
+                return kUserFileOpenFailed;
+            }
+            struct stat now {};
+            if (::stat(path.c_str(), &now) != 0 || !sameFile(st, now)) {
+                continue;
+            }
+        }
+        out.reset(fd.release());
+        return kUserOk;
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        return kUserFileReadFailed;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return kUserNotRegularFile;
-    }
+}
+
+int32_t readUserFile(int fd, std::vector<uint8_t>& out) {
     // One byte more than allowed shows a file that grew past the limit.
     std::vector<uint8_t> bytes(kMaxUserFileSize + 1);
     size_t have = 0;
     while (have < bytes.size()) {
-        const ssize_t got = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
+        const ssize_t got = ::read(fd, bytes.data() + have, bytes.size() - have);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -251,11 +295,18 @@ bool UserDatabase::commit(UserFileContents next) {
     return lastResult_ == kUserOk;
 }
 
-int32_t UserDatabase::reload() {
+int32_t UserDatabase::reload(int* lockedFd) {
+    Descriptor fd(-1);
+    int32_t result = openUserFile(path_, lockedFd != nullptr, fd);
     std::vector<uint8_t> bytes;
-    int32_t result = readUserFile(path_, bytes);
+    if (result == kUserOk) {
+        result = readUserFile(fd.get(), bytes);
+    }
     if (result == kUserOk) {
         result = ParseUserFile(bytes, contents_);
+    }
+    if (lockedFd != nullptr) {
+        *lockedFd = result == kUserOk ? fd.release() : -1;
     }
     return result;
 }
@@ -285,8 +336,11 @@ bool UserDatabase::ChangePassword(const char* user, const char* oldPassword,
         lastResult_ = kUserInvalidArgument;
         return false;
     }
-    if (const int32_t r = reload(); r != kUserOk) {
-        lastResult_ = r;
+    int lockedFd = -1;
+    const int32_t reloaded = reload(&lockedFd);
+    const Descriptor locked(lockedFd); // held until the new file is in place
+    if (reloaded != kUserOk) {
+        lastResult_ = reloaded;
         return false;
     }
     const int32_t index = findLogin(contents_, user, oldPassword);
@@ -328,8 +382,11 @@ bool UserDatabase::AddUser(const char* user, const char* password, int32_t level
         lastResult_ = kUserInvalidArgument;
         return false;
     }
-    if (const int32_t r = reload(); r != kUserOk) {
-        lastResult_ = r;
+    int lockedFd = -1;
+    const int32_t reloaded = reload(&lockedFd);
+    const Descriptor locked(lockedFd); // held until the new file is in place
+    if (reloaded != kUserOk) {
+        lastResult_ = reloaded;
         return false;
     }
     for (const UserRecord& u : contents_.users) {

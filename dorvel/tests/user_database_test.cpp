@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -111,6 +113,71 @@ TEST_F(UserDatabaseTest, ChangesReadTheFileAfreshSoOthersChangesStay) {
     ASSERT_TRUE(reader.OpenUserFile(path.c_str()));
     EXPECT_EQ(reader.CheckLogin("late", "arrival"), 2);
     EXPECT_EQ(reader.CheckLogin("admin", "fresh-root"), 7);
+}
+
+// Another process adding users at the same time: each change waits for the
+// other's lock, so no addition is lost.
+TEST_F(UserDatabaseTest, TwoProcessesAddingUsersLoseNone) {
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const auto addTen = [this](const char* prefix) {
+        UserDatabase mine;
+        bool ok = mine.OpenUserFile(path.c_str());
+        for (int i = 0; i < 10; ++i) {
+            ok = mine.AddUser((prefix + std::to_string(i)).c_str(), "Spectrum12", 1) && ok;
+        }
+        return ok;
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char byte = 0;
+        ::close(go[1]);
+        const bool started = ::read(go[0], &byte, 1) == 1;
+        ::_exit(started && addTen("child") ? 0 : 1);
+    }
+    ::close(go[0]);
+    EXPECT_EQ(::write(go[1], "g", 1), 1);
+    ::close(go[1]);
+    EXPECT_TRUE(addTen("parent"));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    UserFileContents contents;
+    ASSERT_EQ(ParseUserFile(fileBytes(), contents), kUserOk);
+    EXPECT_EQ(contents.users.size(), 22u);
+}
+
+// A file that someone else could have written is not trusted, and a change
+// leaves it as it is.
+TEST_F(UserDatabaseTest, FileOthersCouldWriteIsRefused) {
+    const std::string before = readFileBytes(path);
+    const uid_t me = ::geteuid();
+    struct Case {
+        mode_t mode;
+        uid_t owner;
+        int32_t result;
+    };
+    std::vector<Case> cases{{0600, me, kUserOk},          {0644, me, kUserOk},
+                            {0400, me, kUserOk},          {0620, me, kUserFileUnsafe},
+                            {0602, me, kUserFileUnsafe}, {0666, me, kUserFileUnsafe}};
+    if (me == 0) {
+        // Only root can give a file away.
+        cases.push_back({0600, 4242, kUserFileUnsafe});
+    }
+    for (const Case& c : cases) {
+        ASSERT_EQ(::chown(path.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+        UserDatabase other;
+        EXPECT_EQ(other.OpenUserFile(path.c_str()), c.result == kUserOk) << std::oct << c.mode;
+        EXPECT_EQ(other.GetLastResult(), c.result) << std::oct << c.mode << " " << c.owner;
+        if (c.result != kUserOk) {
+            // A file opened while it was sound is checked again by a change.
+            EXPECT_FALSE(db.AddUser("late", "arrival", 2));
+            EXPECT_EQ(db.GetLastResult(), c.result);
+            EXPECT_EQ(readFileBytes(path), before) << std::oct << c.mode;
+        }
+    }
 }
 
 TEST_F(UserDatabaseTest, AddUserRefusesWhatTheFileCannotHold) {

@@ -3,6 +3,10 @@
 #include "pa/patype.h"
 #include "pa/sysutils.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -100,8 +104,18 @@ bool openLogFile(const char* path) {
     if (path) {
         // A log still open from an earlier call is ended first, never leaked.
         closeLocked();
-        gLogFile = std::fopen(path, "w");
+        // A link planted in the log's place would have us truncate and write
+        // its target: the last component is never followed.
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                              0666);
+        if (fd < 0 && errno == ELOOP) {
+            std::fprintf(stderr, "%s is a symbolic link: the log is not written\n", path);
+        }
+        gLogFile = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
         if (!gLogFile) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
             gLogOpen = false;
             return false;
         }

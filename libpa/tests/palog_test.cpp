@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <clocale>
+#include <fstream>
 #include <ctime>
 #include <string>
 
@@ -122,6 +125,26 @@ TEST_F(LogTest, UnopenableLogTurnsLoggingOffButRaiseErrorStillThrows) {
         EXPECT_EQ(e.message(), "TFStream::open -> Cannot open file 'x.bspec'");
     }
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+// Another user's link in the log's place: its target (a file of the user
+// running the program) keeps its contents, and the link is reported.
+TEST_F(LogTest, PlantedLinkIsReportedNotWrittenThrough) {
+    const std::string target = tempPath("victim.txt");
+    const std::string path = tempPath("logfile.log");
+    {
+        std::ofstream(target) << "precious";
+    }
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(pa::openLogFile(path.c_str()));
+    const std::string reported = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readFile(target), "precious");
+    EXPECT_NE(reported.find(path + " is a symbolic link"), std::string::npos) << reported;
+    ::testing::internal::CaptureStdout();
+    pa::logPrint("nobody reads this\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(readFile(target), "precious");
 }
 
 TEST_F(LogTest, RaiseErrorLogsTheMessageAsTheLastLine) {

@@ -5,6 +5,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace spectrum {
@@ -14,6 +15,15 @@ constexpr char kRequest[] = "SpectStart\n";
 constexpr char kAnswer[] = "ok\n";
 // A sender that never finishes its line is dropped at this size.
 constexpr qint64 kMaxLine = 64;
+
+// Whether the other end of a connected local socket runs as this user.
+bool peerIsThisUser(const QLocalSocket& socket) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    const auto fd = static_cast<int>(socket.socketDescriptor());
+    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           size == sizeof peer && peer.uid == ::getuid();
+}
 
 } // namespace
 
@@ -26,6 +36,11 @@ QString spectStartServerName() {
     const QByteArray name = qgetenv("VELDON_SPECTSTART_SOCKET");
     if (!name.isEmpty()) {
         return QString::fromLocal8Bit(name);
+    }
+    // The user's own runtime directory, where no other user can put a socket.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.startsWith('/')) {
+        return QString::fromLocal8Bit(runtime) + "/veldon-revaduvo";
     }
     return QString("veldon-revaduvo-%1").arg(::getuid());
 }
@@ -71,6 +86,11 @@ bool TSpectStartServer::isListening() const {
 
 void TSpectStartServer::accept() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        if (!peerIsThisUser(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
         read(socket);
@@ -98,6 +118,10 @@ int sendSpectStart(const QString& name, int timeoutMs, QString& error) {
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs)) {
         error = "no Revaduvo listens on " + name + ": " + socket.errorString();
+        return 1;
+    }
+    if (!peerIsThisUser(socket)) {
+        error = "the program listening on " + name + " is not this user's Revaduvo";
         return 1;
     }
     socket.write(kRequest);

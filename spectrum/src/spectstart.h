@@ -1,7 +1,8 @@
 #pragma once
 // "SpectStart" from another program: a local socket per user on which a
 // sender writes the line "SpectStart"; the program turns each such line into
-// the registered "SpectStart" event on its GUI thread and answers "ok".
+// the registered "SpectStart" event on its GUI thread and answers "ok". Each
+// side talks only to a peer running as the same user.
 
 #include <QObject>
 #include <QString>
@@ -14,7 +15,9 @@ namespace spectrum {
 // The registered event type of "SpectStart", the same for the whole process.
 int spectStartMessage();
 
-// "veldon-revaduvo-<uid>", or VELDON_SPECTSTART_SOCKET when that is set.
+// VELDON_SPECTSTART_SOCKET when that is set; else "veldon-revaduvo" in
+// XDG_RUNTIME_DIR when that is an absolute path; else "veldon-revaduvo-<uid>"
+// (in the temporary directory).
 QString spectStartServerName();
 
 class TSpectStartServer : public QObject {
@@ -41,7 +44,8 @@ private:
 };
 
 // Sends "SpectStart" to the program listening on `name` and waits for its
-// answer. 0 when delivered; 1 with a message in `error` otherwise.
+// answer. 0 when delivered; 1 with a message in `error` otherwise, also when
+// the listener runs as another user.
 int sendSpectStart(const QString& name, int timeoutMs, QString& error);
 
 } // namespace spectrum

@@ -1,5 +1,5 @@
 // revaduvo-spectstart: asks the running Revaduvo of this user to take a
-// spectrum ("SpectStart"). Exits 1 when no Revaduvo listens.
+// spectrum ("SpectStart"). Exits 1 when no Revaduvo of this user listens.
 
 #include "spectstart.h"
 

@@ -427,7 +427,7 @@ int32_t reportResult(const char* name, int32_t result) {
 // acquisition: `shutterOpen` is the shutter's state during the acquisition.
 int32_t acquireWithShutter(const char* name, int32_t mode, int32_t id, uint32_t delayMs,
                            bool shutterAround, int32_t shutterDuring) {
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     if (shutterAround && SetAcquisitionShutter(id, delayMs, shutterDuring) != 0) {
         return failExport(name);
     }
@@ -512,7 +512,7 @@ int32_t AcquireSpectra(int32_t mode, int32_t interfaceId) {
         recordError(interfaceId, KORAL_LEVEL_IGNORED, code::kInvalidParameter, 0);
         return -1;
     }
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     LibraryState& state = *libraryState();
     if (single && (deviceSlot(interfaceId) == nullptr || state.actualInterfaceId == 0)) {
         recordError(interfaceId, KORAL_LEVEL_IGNORED, code::kDeviceNotOpen, code::kInvalidUse);
@@ -624,7 +624,7 @@ int32_t SetAcquisitionShutter(int32_t interfaceId, uint32_t delayMs, int32_t ope
                     code::kInvalidInterfaceId);
         return -1;
     }
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     LibraryState& state = *libraryState();
     const uint32_t type = state.interfaceTypeInUse;
     if (type != kTypeIsa && type != kTypeSerial && type != kTypePci && type != kTypeBoard5 &&
@@ -675,7 +675,7 @@ bool WaitAfterShutterSwitch(int32_t interfaceId, uint32_t delayMs) {
     if (interfaceId < 0 || interfaceId > kMaxInterfaceId) {
         return false;
     }
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     LibraryState& state = *libraryState();
     const uint32_t type = state.interfaceTypeInUse;
     if (type == kTypeSerial) {

@@ -43,7 +43,7 @@ AcquisitionThreadRow* rowOf(int32_t interfaceId) {
 int32_t runScanCommand(int32_t interfaceId, bool demo) {
     DeviceSlot* slot = deviceSlot(interfaceId);
     if (slot == nullptr || slot->block() == nullptr) {
-        recordError(0, KORAL_LEVEL_DEVICE, code::kDeviceIo, 0);
+        recordError(interfaceId, KORAL_LEVEL_DEVICE, code::kDeviceIo, 0);
         return -1;
     }
     DeviceRequestBlock* block = slot->block();
@@ -61,7 +61,7 @@ int32_t runScanCommand(int32_t interfaceId, bool demo) {
                                                 length, block, length, nullptr);
     inFlight.store(0, std::memory_order_release);
     if (!sent) {
-        recordError(0, KORAL_LEVEL_DEVICE, code::kDeviceIo, 0);
+        recordError(interfaceId, KORAL_LEVEL_DEVICE, code::kDeviceIo, 0);
         return -1;
     }
     if (block->Status != 0) {

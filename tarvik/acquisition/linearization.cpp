@@ -42,7 +42,7 @@ int32_t switchRecord(const char* name, const uint32_t* handle, int32_t on, const
     int32_t result = 0;
     bool found = false;
     {
-        Guard device(deviceLock());
+        std::lock_guard device(deviceLock());
         Guard rawData(rawDataLock());
         RawDataRecord* record = findRawDataRecord(handle);
         found = record != nullptr;
@@ -151,7 +151,7 @@ extern "C" int32_t KORAL_Linearization(int32_t on, uint32_t interfaceId) {
         if (checkInterfaceForExport(kLinearizationName, kCheckDeviceOpen, id) != 0) {
             return -1;
         }
-        Guard device(deviceLock());
+        std::lock_guard device(deviceLock());
         // ID 0 names no slot whose records could be switched.
         DeviceSlot* slot = checkedSlot(id);
         if (slot == nullptr) {

@@ -220,7 +220,7 @@ int32_t freeRawData(uint32_t* handle) {
     std::optional<std::shared_ptr<RawDataRecord>> removed;
     {
         // The DeviceLock keeps the slots from going away under the walk.
-        Guard device(deviceLock());
+        std::lock_guard device(deviceLock());
         Guard raw(rawDataLock());
         RawDataRecord* record = findRawDataRecord(*handle);
         if (record != nullptr) {
@@ -245,7 +245,7 @@ int32_t setMapping(const uint32_t* handle, int32_t channel, int32_t id) {
     {
         // The slot's tables are written under the DeviceLock, and a close
         // frees the slot under it.
-        Guard device(deviceLock());
+        std::lock_guard device(deviceLock());
         Guard raw(rawDataLock());
         RawDataRecord* record = findRawDataRecord(handle);
         DeviceSlot* slot = deviceSlot(id);
@@ -275,7 +275,7 @@ int32_t setDarkPixelRange(int32_t on, int32_t first, int32_t last, int32_t id) {
     }
     {
         // The acquisition reads the range under the DeviceLock.
-        Guard device(deviceLock());
+        std::lock_guard device(deviceLock());
         DeviceSlot* slot = deviceSlot(id);
         if (slot != nullptr) {
             slot->darkPixelRangeOn = on != 0 ? 1 : 0;
@@ -381,7 +381,7 @@ RecordTime localRecordTime() {
 void ReleaseAllRawData() {
     std::vector<std::shared_ptr<RawDataRecord>> records;
     {
-        Guard device(deviceLock());
+        std::lock_guard device(deviceLock());
         Guard raw(rawDataLock());
         if (LibraryState* state = libraryState(); state != nullptr) {
             for (DeviceSlot* slot : state->slots) {

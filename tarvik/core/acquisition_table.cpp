@@ -41,22 +41,24 @@ bool CancelScanInFlight(int32_t interfaceId) {
     return any;
 }
 
-std::unique_lock<std::recursive_mutex> LockDeviceForClose(int32_t interfaceId) {
-    std::unique_lock lock(deviceLock(), std::try_to_lock);
-    if (lock.owns_lock()) {
-        return lock;
+std::unique_lock<DeviceLock> LockDeviceForClose(int32_t interfaceId) {
+    DeviceLock& device = deviceLock();
+    if (device.tryLockAhead()) {
+        return std::unique_lock(device, std::adopt_lock);
     }
-    // A scan that ends lets the close wait for it; one that has not ended
-    // when a worker would have been given up on never will.
+    // From here on the acquisitions that come after the close wait behind
+    // it; the one in flight ends and lets it in. One that has not ended when
+    // a worker would have been given up on never will.
+    const DeviceLock::CloseWaiting waiting(device);
     const platform::TimePoint deadline =
         platform::deadlineAfterMs(platform::clock(), kWorkerStopTimeoutMs);
-    while (!lock.try_lock()) {
+    while (!device.tryLockAhead()) {
         if (platform::clock().now() >= deadline) {
             CancelScanInFlight(interfaceId);
         }
         platform::sleepMs(1);
     }
-    return lock;
+    return std::unique_lock(device, std::adopt_lock);
 }
 
 void resetAcquisitionThreadTable(AcquisitionThreadTable& table) {

@@ -4,6 +4,8 @@
 // at unload here; the workers themselves are started by the initialise and
 // run by the acquisition engine.
 
+#include "core/locks.h"
+
 #include "platform/event.h"
 #include "platform/thread.h"
 
@@ -55,11 +57,12 @@ void StopAllAcquisitionThreads();
 // flight; true when there was one. Needs no lock.
 bool CancelScanInFlight(int32_t interfaceId);
 // Takes the DeviceLock for a close or the unload of the ID (0: all). While
-// another thread holds it, the close waits up to the workers' stop time-out
+// another thread holds it, the close waits, ahead of every thread that asks
+// for the lock after it, up to the workers' stop time-out
 // on the platform clock; after that it cancels the scan command of the ID in
 // flight (again, should a new one start), so that an acquisition waiting for
 // a board that never answers gives the lock up. The close would cancel that
 // command anyway.
-std::unique_lock<std::recursive_mutex> LockDeviceForClose(int32_t interfaceId);
+std::unique_lock<DeviceLock> LockDeviceForClose(int32_t interfaceId);
 
 } // namespace tarvik

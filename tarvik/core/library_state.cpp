@@ -317,7 +317,7 @@ int32_t CreateDeviceSlot(int32_t interfaceId) {
     if (!validSlotId(interfaceId)) {
         return -1;
     }
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     if (interfaceId == 0 && g_state == nullptr) {
         resetErrorState();
         auto* state = new (std::nothrow) LibraryState;
@@ -339,7 +339,7 @@ int32_t FreeDeviceSlot(int32_t interfaceId) {
     if (!validSlotId(interfaceId) || g_state == nullptr) {
         return -1;
     }
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     LibraryState& state = *g_state;
     if (interfaceId == 0) {
         for (DeviceSlot* slot : state.slots) {

@@ -745,14 +745,14 @@ int32_t OpenOperationElectronicsDevice(int32_t flags, uint32_t interfaceType,
     const int32_t id = interfaceId == 0 ? 1 : static_cast<int32_t>(interfaceId);
     // One open at a time from the check to the end: a second open of the
     // same ID cannot take the slot in between.
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     return InterfaceOpen(flags, interfaceType, id).run();
 }
 
 int32_t InitializeOperationElectronics(int32_t flags, uint32_t interfaceId) {
     const auto id = static_cast<int32_t>(interfaceId);
     const bool box = (flags & kInitialiseNoBox) == 0;
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     if (CheckInterfaceState(kCheckDeviceOpen, id) != 0) {
         return fail(kInitName, true);
     }
@@ -781,7 +781,7 @@ int32_t InitializeOperationElectronics(int32_t flags, uint32_t interfaceId) {
 
 int32_t DeInitializeOperationElectronics(uint32_t interfaceId) {
     const auto id = static_cast<int32_t>(interfaceId);
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     if (CheckInterfaceState(kCheckDeviceOpen, id) != 0) {
         return fail(kDeInitName, true);
     }
@@ -928,7 +928,7 @@ int32_t CloseOperationElectronicsWithoutDeInit(uint32_t interfaceId) {
 int32_t SetInterfaceActiveFlag(uint32_t interfaceId, bool active) {
     const char* name = active ? kActiveName : kInActiveName;
     const auto id = static_cast<int32_t>(interfaceId);
-    Guard guard(deviceLock());
+    std::lock_guard guard(deviceLock());
     if (CheckInterfaceState(kCheckDeviceOpen, id) != 0) {
         return fail(name, true);
     }

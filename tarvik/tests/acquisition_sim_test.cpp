@@ -126,6 +126,8 @@ TEST_F(AcquisitionSimTest, CloseFromAnotherThreadCancelsAScanThatNeverCompletes)
     }
     caller.join();
     EXPECT_EQ(acquired, -1);
+    // The cancelled scan names the interface it was made for.
+    EXPECT_RECORD(3, 303, 0, 1, "KORAL_GetSpectra");
     EXPECT_EQ(board->heldCount(), 0u);
     EXPECT_GE(clock.now() - platform::TimePoint{}, std::chrono::milliseconds(kWorkerStopTimeoutMs));
 }

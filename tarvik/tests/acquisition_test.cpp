@@ -63,7 +63,7 @@ TEST_F(AcquisitionTest, BoardStatusAndFailedRequestFailTheCall) {
     EXPECT_RECORD(1, 150, 7, 1, "KORAL_GetSpectra");
     board.script({failedAnswer(EIO)});
     EXPECT_EQ(KORAL_GetSpectra(1), -1);
-    EXPECT_RECORD(3, 303, 0, 0, "KORAL_GetSpectra");
+    EXPECT_RECORD(3, 303, 0, 1, "KORAL_GetSpectra");
     // The worker carries on.
     board.script({scanAnswer(5)});
     EXPECT_EQ(KORAL_GetSpectra(1), 0);

@@ -90,7 +90,7 @@ TEST_F(RawDataThreadsTest, FreesMappingsPreparationAndClosesRunTogether) {
     // Opens and closes interface 2 again and again.
     std::thread opener([&] {
         for (int round = 0; round < kRounds; ++round) {
-            Guard guard(deviceLock());
+            std::lock_guard guard(deviceLock());
             if (CreateDeviceSlot(kId) != 0 || FreeDeviceSlot(kId) != 0) {
                 ++failures;
             }
@@ -116,7 +116,7 @@ TEST_F(RawDataThreadsTest, FreesMappingsPreparationAndClosesRunTogether) {
     // as the spectrum preparation does.
     std::thread acquisition([&] {
         while (!done) {
-            Guard device(deviceLock());
+            std::lock_guard device(deviceLock());
             ResetChannelIntensityLimits(kId);
             Guard raw(rawDataLock());
             DeviceSlot* slot = deviceSlot(kId);

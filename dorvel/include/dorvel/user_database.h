@@ -8,7 +8,10 @@
 // unknown user and a wrong password get the same answer, after the same
 // work. Every change re-reads the file, so that changes made meanwhile by
 // others are kept, and replaces it atomically by a file only its owner may
-// read and write.
+// read and write; it holds an exclusive advisory lock (flock) on the file
+// from that read to the replacement, so that changes of other processes
+// wait. A file that group or others may write, or that belongs to neither
+// the calling user nor root, is refused (kUserFileUnsafe) and left alone.
 //
 // Texts are passed whole (zero-terminated); nothing is cut. Every operation
 // sets the last result (kUserOk on success). Not synchronised: one object per
@@ -56,8 +59,10 @@ public:
     int32_t GetLastResult() const { return lastResult_; }
 
 private:
-    // Reads the open file afresh into contents_.
-    int32_t reload();
+    // Reads the open file afresh into contents_. With lockedFd, the file is
+    // locked first and stays open and locked there (-1 on failure); the
+    // caller closes it once its change is in place.
+    int32_t reload(int* lockedFd = nullptr);
     // Writes next in place of the file (refused when a hash could not be
     // made); contents_ follows only a written file.
     bool commit(UserFileContents next);

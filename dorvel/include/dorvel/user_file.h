@@ -58,6 +58,7 @@ enum UserDatabaseResult : int32_t {
     kUserFileTooLarge = 0x14,    // above kMaxUserFileSize
     kUserFileWriteFailed = 0x15, // the new file could not be written
     kUserFileExists = 0x16,      // a new file would replace one
+    kUserFileUnsafe = 0x17,      // writable by group or others, or owned by another user
     kUserBadFile = 0x20,         // not a sound user information file
     kUserNoFile = 0x30,          // no user file is open
     kUserInvalidArgument = 0x31, // null text, a name, password, level or flag out of bounds

@@ -7,7 +7,9 @@
 
 namespace pa {
 
-// Opens (truncates) the log at `path` and writes its header. A null path
+// Opens (truncates) the log at `path` and writes its header; a symbolic link
+// at `path` is not followed: it is reported on the standard error and no log
+// is opened. A null path
 // keeps the stream already held (the standard output at start). Returns false,
 // and logs nothing from then on, when no stream is held.
 bool openLogFile(const char* path);

@@ -39,6 +39,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -48,7 +49,10 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace spectrum {
 namespace {
@@ -835,6 +839,75 @@ TEST_F(MainWindowTest, SpectStartWhileDisabledIsHandledAndDropped) {
 
 TEST_F(MainWindowTest, SpectStartCommandFailsWithoutListener) {
     EXPECT_EQ(runSpectStart(), 1);
+}
+
+// A listener of another user that answers like the program: the command
+// must not count its "ok" as a spectrum taken.
+TEST_F(MainWindowTest, SpectStartCommandRefusesAListenerOfAnotherUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can make a listener of another user";
+    }
+    const std::string path = dir.file("spectstart");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t impostor = ::fork();
+    ASSERT_GE(impostor, 0);
+    if (impostor == 0) {
+        // Bound as root, listening as nobody: the listener's credentials are
+        // those of its listen().
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::setresuid(65534, 65534, 65534) != 0 || ::listen(fd, 4) != 0 ||
+            ::write(ready[1], "r", 1) != 1) {
+            ::_exit(1);
+        }
+        for (;;) {
+            const int peer = ::accept(fd, nullptr, nullptr);
+            char line[64];
+            if (peer >= 0 && ::read(peer, line, sizeof line) > 0 && ::write(peer, "ok\n", 3) == 3) {
+                ::close(peer);
+            }
+        }
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool listening = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    EXPECT_TRUE(listening);
+    if (listening) {
+        EXPECT_EQ(runSpectStart(), 1);
+        QString error;
+        EXPECT_EQ(sendSpectStart(QString::fromStdString(path), 2000, error), 1);
+        EXPECT_TRUE(error.contains("not this user's")) << error.toStdString();
+    }
+    ::kill(impostor, SIGKILL);
+    ::waitpid(impostor, nullptr, 0);
+}
+
+TEST_F(MainWindowTest, SpectStartSocketLivesInTheUsersRuntimeDirectory) {
+    ::unsetenv("VELDON_SPECTSTART_SOCKET");
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const bool hadRuntime = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+    const QString inTemp = QString("veldon-revaduvo-%1").arg(::getuid());
+    for (const auto& [value, expected] :
+         {std::pair<const char*, QString>{"/run/user/1234", "/run/user/1234/veldon-revaduvo"},
+          std::pair<const char*, QString>{"relative/dir", inTemp},
+          std::pair<const char*, QString>{nullptr, inTemp}}) {
+        if (value != nullptr) {
+            ::setenv("XDG_RUNTIME_DIR", value, 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+        EXPECT_EQ(spectStartServerName(), expected) << (value ? value : "unset");
+    }
+    if (hadRuntime) {
+        ::setenv("XDG_RUNTIME_DIR", runtime.constData(), 1);
+    } else {
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
 }
 
 TEST_F(MainWindowTest, StaleSpectStartSocketIsTakenOverAndLiveOneKept) {

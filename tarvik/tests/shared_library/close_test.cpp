@@ -1,0 +1,112 @@
+// A close from the main thread while another thread keeps acquiring on the
+// same simulated board, through the public header and libtarvik.so only.
+// The board takes its integration time times the average in real time, so an
+// acquisition is in flight at nearly every moment.
+
+#include "tarvik.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A guard against a hung test, not a measurement.
+constexpr auto kHungLimit = 60s;
+
+class CloseUnderLoadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarvik_close_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        const std::string setup = dir_ + "/sim.ini";
+        // 5 ms x 20 scans: about 0.1 s per spectrum.
+        std::ofstream(setup) << "[board b]\ninterface_type = 6\nboard_id = 1\npixels = 1024\n"
+                                "sensor_type = 0\nfrontend_type = 3\nwall_time = 1\n";
+        ::setenv("VELDON_MACHINE_CONFIG", (dir_ + "/machine").c_str(), 1);
+        ::setenv("VELDON_USER_CONFIG", (dir_ + "/user").c_str(), 1);
+        ::setenv("VELDON_USB_REAL", "0", 1);
+        ::setenv("VELDON_DRIVER_PATH", VELDON_SIM_DRIVER, 1);
+        ::setenv("VELDON_SIMULATION", setup.c_str(), 1);
+        KORAL_ErrorMessages(0);
+        ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 1), 0);
+        ASSERT_EQ(KORAL_InitializeOperationElectronics(0, 1), 0) << describe(lastError());
+        double ms = 5.0;
+        ASSERT_EQ(KORAL_ParaSetIntegrationTime(&ms, 1), 0);
+        int32_t average = 20;
+        ASSERT_EQ(KORAL_ParaSetAverageNumber(&average, 1), 0);
+        ASSERT_EQ(KORAL_AllocRawData(&record_), 0);
+        ASSERT_EQ(KORAL_ParaSetMapping(&record_, 1, 1), 0);
+        ASSERT_EQ(KORAL_ParaSetDarkCurrentCorrectionMode(&record_, 0), 0);
+    }
+    void TearDown() override {
+        KORAL_CloseOperationElectronics(1);
+        KORAL_FreeRawData(&record_);
+        std::filesystem::remove_all(dir_);
+    }
+
+    static LastErrorRecord lastError() {
+        LastErrorRecord record;
+        std::memset(&record, 0, sizeof record);
+        EXPECT_EQ(KORAL_GetErrorCode(&record), 0);
+        return record;
+    }
+
+    static std::string describe(const LastErrorRecord& r) {
+        return std::to_string(r.level) + "/" + std::to_string(r.code) + "/" +
+               std::to_string(r.info) + " id " + std::to_string(r.interfaceId) + " " +
+               r.functionName;
+    }
+
+    std::string dir_;
+    uint32_t record_ = 0;
+};
+
+TEST_F(CloseUnderLoadTest, CloseGetsInWhileAnotherThreadKeepsAcquiring) {
+    std::atomic<int> spectra{0};
+    std::atomic<bool> failed{false};
+    LastErrorRecord firstFailure{};
+    // Acquires until the first failure: the close must let in only the
+    // acquisition in flight, the ones after it fail as on a closed interface.
+    std::thread acquirer([&] {
+        const auto limit = std::chrono::steady_clock::now() + kHungLimit;
+        while (std::chrono::steady_clock::now() < limit) {
+            if (KORAL_GetSpectra(1) != 0) {
+                firstFailure = lastError();
+                failed = true;
+                return;
+            }
+            ++spectra;
+        }
+    });
+    const auto limit = std::chrono::steady_clock::now() + kHungLimit;
+    while (spectra < 2 && !failed && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(1ms);
+    }
+    const int32_t closed = KORAL_CloseOperationElectronics(1);
+    acquirer.join();
+    EXPECT_EQ(closed, 0);
+    EXPECT_GE(spectra, 2);
+
+    ASSERT_EQ(KORAL_GetSpectra(1), -1);
+    const LastErrorRecord onClosed = lastError();
+    // Not a scan cancelled under the acquisition (3/303): the close waited.
+    EXPECT_EQ(firstFailure.level, onClosed.level);
+    EXPECT_EQ(firstFailure.code, onClosed.code);
+    EXPECT_EQ(firstFailure.info, onClosed.info);
+    EXPECT_EQ(firstFailure.interfaceId, onClosed.interfaceId);
+    EXPECT_STREQ(firstFailure.functionName, onClosed.functionName);
+}
+
+} // namespace
