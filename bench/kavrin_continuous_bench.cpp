@@ -12,9 +12,10 @@
 // 5,000 scans/s is under half of what the road through the driver carries
 // (its reader takes one frame a read and asks the board for its state after
 // each: 11,000-15,000 frames a second, 0.4-0.6 of the bus rate). Even so the
-// board loses some scans in the first arm (0.4-2 % measured): a reader held
-// up for a millisecond or two by its thread hand-offs (its state request, the
-// wait for the parser) finds the board's buffer overrun. Wall time per round. Counters: sent_MB/s,
+// board loses scans in the first arm (0.4-2 % at a load of 2 on 8 cores, 15 %
+// at a load of 8): a reader held up for a millisecond or more by its thread
+// hand-offs (its state request, the wait for the parser) finds the board's
+// buffer overrun. Lower rates do not help: 1,000 scans/s lost as many. Wall time per round. Counters: sent_MB/s,
 // what the board put on the bus; scans/s, what the client took; lost, the
 // scans lost in all, the driver's count (its ring full, reported with the
 // answers) plus the board's (its buffer full because the driver did not read
