@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <string>
 #include <utility>
@@ -15,20 +14,32 @@ namespace {
 
 using Id = std::pair<unsigned, unsigned>;
 
+// The four hex digits of ATTR{<name>}=="xxxx", or npos when the line has none.
+unsigned long attribute(const std::string& line, const std::string& name) {
+    const std::string key = "ATTR{" + name + "}==\"";
+    const std::size_t at = line.find(key);
+    if (at == std::string::npos || line.size() < at + key.size() + 5 ||
+        line[at + key.size() + 4] != '"') {
+        return std::string::npos;
+    }
+    return std::stoul(line.substr(at + key.size(), 4), nullptr, 16);
+}
+
 TEST(UdevRuleTest, GrantsAccessToEveryIdTheDriverServesAndNoOther) {
     std::ifstream rules(KAVRIN_FIRMWARE_SOURCE_DIR "/../udev/60-kavrin.rules");
     ASSERT_TRUE(rules.is_open());
-    const std::regex rule(R"re(ATTR\{idVendor\}=="([0-9a-f]{4})", ATTR\{idProduct\}=="([0-9a-f]{4})")re");
     std::set<Id> granted;
     std::string line;
     while (std::getline(rules, line)) {
         if (line.empty() || line[0] == '#') {
             continue;
         }
-        std::smatch m;
-        ASSERT_TRUE(std::regex_search(line, m, rule)) << line;
+        const unsigned long vendor = attribute(line, "idVendor");
+        const unsigned long product = attribute(line, "idProduct");
+        ASSERT_NE(vendor, std::string::npos) << line;
+        ASSERT_NE(product, std::string::npos) << line;
         EXPECT_NE(line.find("TAG+=\"uaccess\""), std::string::npos) << line;
-        granted.insert({std::stoul(m[1], nullptr, 16), std::stoul(m[2], nullptr, 16)});
+        granted.insert({static_cast<unsigned>(vendor), static_cast<unsigned>(product)});
     }
     std::set<Id> served = {{kavrin::kBlankChipVendorId, kavrin::kBlankChipProductId}};
     for (const kavrin::BoardUsbId& board : kavrin::kBoardUsbIds) {
