@@ -308,7 +308,9 @@ void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
         return;
     }
     uint16_t code = 0;
-    if (ReadDeviceError(device, code) == 0 && code != 0) {
+    // A full buffer is the running stream's loss of scans, told with the
+    // scans; it is no failure of this block, which restarts the ring anyway.
+    if (ReadDeviceError(device, code) == 0 && code != 0 && code != kBoardWarningBufferFull) {
         block.set<rb::Status>(code);
         return;
     }
