@@ -47,24 +47,25 @@ TEST(Fx2SetupKeys, SelectTheUsbBoardAndItsStreamRate) {
     EXPECT_FALSE(setup.boards[0].wallTime) << "scans at once by default";
 }
 
-TEST(Fx2SetupKeys, WallTimeIsZeroOrOne) {
-    const sim::Setup setup = sim::parseSetup("[board a]\nwall_time = 1\n[board b]\nwall_time = 0\n"
-                                             "[board c]\nwall_time = 2\n");
-    ASSERT_EQ(setup.boards.size(), 2u);
-    EXPECT_TRUE(setup.boards[0].wallTime);
-    EXPECT_FALSE(setup.boards[1].wallTime);
-    ASSERT_EQ(setup.problems.size(), 1u);
-    EXPECT_NE(setup.problems[0].message.find("wall_time"), std::string::npos);
-}
-
-TEST(Fx2SetupKeys, TheBusHasTheHighSpeedRateUnlessInstant) {
-    const sim::Setup setup = sim::parseSetup("[board a]\n[board b]\ninstant_bus = 1\n"
-                                             "[board c]\ninstant_bus = 2\n");
-    ASSERT_EQ(setup.boards.size(), 2u);
-    EXPECT_FALSE(setup.boards[0].instantBus);
-    EXPECT_TRUE(setup.boards[1].instantBus);
-    ASSERT_EQ(setup.problems.size(), 1u);
-    EXPECT_NE(setup.problems[0].message.find("instant_bus"), std::string::npos);
+// Keys that take 0 or 1 only: another value skips its board.
+TEST(Fx2SetupKeys, SwitchesAreZeroOrOne) {
+    struct Case {
+        const char* key;
+        bool sim::BoardConfig::*field;
+    };
+    for (const Case& c : {Case{"wall_time", &sim::BoardConfig::wallTime},
+                          Case{"instant_bus", &sim::BoardConfig::instantBus}}) {
+        const std::string key = c.key;
+        const sim::Setup setup = sim::parseSetup("[board a]\n" + key + " = 1\n[board b]\n" +
+                                                 key + " = 0\n[board c]\n" + key + " = 2\n");
+        ASSERT_EQ(setup.boards.size(), 2u) << key;
+        EXPECT_TRUE(setup.boards[0].*c.field) << key;
+        EXPECT_FALSE(setup.boards[1].*c.field) << key;
+        ASSERT_EQ(setup.problems.size(), 1u) << key;
+        EXPECT_NE(setup.problems[0].message.find(key), std::string::npos);
+    }
+    EXPECT_FALSE(sim::parseSetup("[board a]\n").boards[0].instantBus)
+        << "the bus has the high-speed rate unless instant";
 }
 
 class Fx2RoadTest : public ::testing::Test {

@@ -2,9 +2,6 @@
 
 namespace tarvik {
 
-// Function-local statics: they exist from the first use on, whatever the order
-// in which the library's files are initialised at load, and outlive the
-// unload code that still takes them.
 bool DeviceLock::ownedHere() const {
     // Only this thread ever stores its own ID.
     return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id();
@@ -28,12 +25,12 @@ void DeviceLock::lock() {
     taken();
 }
 
-bool DeviceLock::try_lock() {
+bool DeviceLock::tryTake(bool behindCloses) {
     if (ownedHere()) {
         ++depth_;
         return true;
     }
-    {
+    if (behindCloses) {
         std::lock_guard queue(queueMutex_);
         if (closesWaiting_ != 0) {
             return false;
@@ -46,16 +43,12 @@ bool DeviceLock::try_lock() {
     return true;
 }
 
+bool DeviceLock::try_lock() {
+    return tryTake(true);
+}
+
 bool DeviceLock::tryLockAhead() {
-    if (ownedHere()) {
-        ++depth_;
-        return true;
-    }
-    if (!mutex_.try_lock()) {
-        return false;
-    }
-    taken();
-    return true;
+    return tryTake(false);
 }
 
 void DeviceLock::unlock() {
@@ -78,6 +71,9 @@ DeviceLock::CloseWaiting::~CloseWaiting() {
     lock_.queueFree_.notify_all();
 }
 
+// Function-local statics: they exist from the first use on, whatever the order
+// in which the library's files are initialised at load, and outlive the
+// unload code that still takes them.
 DeviceLock& deviceLock() {
     static DeviceLock lock;
     return lock;

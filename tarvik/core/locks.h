@@ -41,6 +41,7 @@ public:
 private:
     bool ownedHere() const;
     void taken();
+    bool tryTake(bool behindCloses);
 
     std::mutex mutex_;
     std::atomic<std::thread::id> owner_{};
