@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <set>
+#include <utility>
 
 namespace platform::usb {
 
@@ -152,22 +153,24 @@ int UsbDevice::selectConfiguration(uint8_t configurationValue) {
     return status;
 }
 
-TransferResult UsbDevice::run(const TransferPtr& transfer, uint32_t timeoutMs, ShortTransfer rule) {
+int UsbDevice::begin(const TransferPtr& transfer) {
     {
         std::lock_guard lock(state_->mutex);
         if (state_->gone) {
-            return {ENODEV, 0};
+            return ENODEV;
         }
         state_->inFlight.push_back(transfer);
     }
-    auto forget = [&] {
+    const int status = ops_->submit(transfer);
+    if (status != 0) {
         std::lock_guard lock(state_->mutex);
         std::erase(state_->inFlight, transfer);
-    };
-    if (const int status = ops_->submit(transfer); status != 0) {
-        forget();
-        return {status, 0};
     }
+    return status;
+}
+
+TransferResult UsbDevice::finish(const TransferPtr& transfer, uint32_t timeoutMs,
+                                 ShortTransfer rule) {
     Clock& clock = platform::clock();
     bool finished = true;
     if (noTimeout(timeoutMs)) {
@@ -180,12 +183,22 @@ TransferResult UsbDevice::run(const TransferPtr& transfer, uint32_t timeoutMs, S
         ops_->cancel(transfer);
         transfer->waitDone();
     }
-    forget();
+    {
+        std::lock_guard lock(state_->mutex);
+        std::erase(state_->inFlight, transfer);
+    }
     auto [status, actual] = transfer->result();
     if (status == 0 && transfer->in && rule == ShortTransfer::Error && actual < transfer->length) {
         status = EREMOTEIO;
     }
     return {status, actual};
+}
+
+TransferResult UsbDevice::run(const TransferPtr& transfer, uint32_t timeoutMs, ShortTransfer rule) {
+    if (const int status = begin(transfer); status != 0) {
+        return {status, 0};
+    }
+    return finish(transfer, timeoutMs, rule);
 }
 
 TransferResult UsbDevice::control(const ControlSetup& setup, uint8_t* data, size_t length,
@@ -235,29 +248,39 @@ TransferResult UsbDevice::getDescriptor(uint8_t type, uint8_t index, uint16_t la
     return controlIn(setup, data, timeoutMs);
 }
 
-TransferResult UsbDevice::pipeTransfer(uint8_t endpointAddress, uint8_t* data, size_t length,
-                                       bool in, uint32_t timeoutMs, ShortTransfer rule) {
+int UsbDevice::makePipeTransfer(uint8_t endpointAddress, uint8_t* data, size_t length, bool in,
+                                TransferPtr& transfer) {
     if (((endpointAddress & kDirectionIn) != 0) != in || (data == nullptr && length != 0) ||
         length > INT_MAX || (in && length == 0)) {
-        return {EINVAL, 0};
+        return EINVAL;
     }
     if (isGone()) {
-        return {ENODEV, 0};
+        return ENODEV;
     }
     const std::optional<EndpointDescriptor> endpoint = pipe(endpointAddress);
     if (!endpoint) {
-        return {ENOENT, 0};
+        return ENOENT;
     }
     if (endpoint->type() != EndpointType::Bulk && endpoint->type() != EndpointType::Interrupt) {
-        return {EINVAL, 0};
+        return EINVAL;
     }
-    auto transfer = std::make_shared<UsbTransfer>();
+    transfer = std::make_shared<UsbTransfer>();
     transfer->endpoint = endpointAddress;
     transfer->type = endpoint->type();
     transfer->in = in;
     transfer->data = data;
     transfer->length = length;
     transfer->maxPacketSize = endpoint->maxPacketSize();
+    return 0;
+}
+
+TransferResult UsbDevice::pipeTransfer(uint8_t endpointAddress, uint8_t* data, size_t length,
+                                       bool in, uint32_t timeoutMs, ShortTransfer rule) {
+    TransferPtr transfer;
+    if (const int status = makePipeTransfer(endpointAddress, data, length, in, transfer);
+        status != 0) {
+        return {status, 0};
+    }
     return run(transfer, timeoutMs, rule);
 }
 
@@ -271,6 +294,60 @@ TransferResult UsbDevice::writePipe(uint8_t endpointAddress, std::span<const uin
     // Never written: the bus only reads an OUT transfer's buffer.
     return pipeTransfer(endpointAddress, const_cast<uint8_t*>(data.data()), data.size(), false,
                         timeoutMs, ShortTransfer::Ok);
+}
+
+PostedRead UsbDevice::postRead(uint8_t endpointAddress, std::span<uint8_t> data,
+                              ShortTransfer rule) {
+    PostedRead read;
+    TransferPtr transfer;
+    int status = makePipeTransfer(endpointAddress, data.data(), data.size(), true, transfer);
+    if (status == 0) {
+        status = begin(transfer);
+    }
+    if (status != 0) {
+        read.refused_ = {status, 0};
+        return read;
+    }
+    read.device_ = this;
+    read.transfer_ = std::move(transfer);
+    read.rule_ = rule;
+    return read;
+}
+
+PostedRead::PostedRead(PostedRead&& other) noexcept
+    : device_(std::exchange(other.device_, nullptr)), transfer_(std::move(other.transfer_)),
+      rule_(other.rule_), refused_(std::exchange(other.refused_, {EINVAL, 0})) {}
+
+PostedRead& PostedRead::operator=(PostedRead&& other) noexcept {
+    if (this != &other) {
+        release();
+        device_ = std::exchange(other.device_, nullptr);
+        transfer_ = std::move(other.transfer_);
+        rule_ = other.rule_;
+        refused_ = std::exchange(other.refused_, {EINVAL, 0});
+    }
+    return *this;
+}
+
+PostedRead::~PostedRead() {
+    release();
+}
+
+void PostedRead::release() {
+    if (transfer_) {
+        device_->ops_->cancel(transfer_);
+        device_->finish(transfer_, kInfinite, rule_);
+        transfer_.reset();
+    }
+}
+
+TransferResult PostedRead::wait(uint32_t timeoutMs) {
+    if (!transfer_) {
+        return std::exchange(refused_, {EINVAL, 0});
+    }
+    const std::shared_ptr<UsbTransfer> transfer = std::move(transfer_);
+    transfer_.reset();
+    return device_->finish(transfer, timeoutMs, rule_);
 }
 
 void UsbDevice::cancelMatching(const std::function<bool(const UsbTransfer&)>& match, int reason) {

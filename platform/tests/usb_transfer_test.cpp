@@ -262,6 +262,70 @@ TEST_F(UsbTransferTest, AbortFromAnotherThreadCancelsTheReadAndNothingArrivesLat
     EXPECT_EQ(next.length, 100u);
 }
 
+TEST_F(UsbTransferTest, PostedReadsTakeFramesInTheirOrderWithNoOneWaiting) {
+    configure();
+    std::vector<std::vector<uint8_t>> buffers(3, std::vector<uint8_t>(1024));
+    std::vector<PostedRead> reads;
+    for (auto& buffer : buffers) {
+        reads.push_back(usb->postRead(kPipeScan, buffer));
+        EXPECT_TRUE(reads.back().pending());
+    }
+    for (uint8_t frame = 1; frame <= 3; ++frame) {
+        ASSERT_TRUE(port->writeIn(kPipeScan, pattern(700, frame)));
+    }
+    EXPECT_EQ(port->queuedIn(kPipeScan), 0u) << "the posted reads took every frame";
+    for (uint8_t frame = 1; frame <= 3; ++frame) {
+        const TransferResult r = reads[frame - 1].wait(1000);
+        ASSERT_TRUE(r.ok());
+        ASSERT_EQ(r.length, 700u);
+        const std::vector<uint8_t> sent = pattern(700, frame);
+        EXPECT_TRUE(std::equal(sent.begin(), sent.end(), buffers[frame - 1].begin()));
+        EXPECT_FALSE(reads[frame - 1].pending());
+        EXPECT_EQ(reads[frame - 1].wait(1000).status, EINVAL) << "waited for once only";
+    }
+}
+
+TEST_F(UsbTransferTest, APostedReadDroppedUnwaitedLeavesTheDataForTheNext) {
+    configure();
+    std::vector<uint8_t> buffer(1024, 0xEE);
+    { PostedRead dropped = usb->postRead(kPipeScan, buffer); }
+    ASSERT_TRUE(port->writeIn(kPipeScan, pattern(100)));
+    EXPECT_EQ(port->queuedIn(kPipeScan), 100u);
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0xEE; }));
+    EXPECT_EQ(usb->readPipe(kPipeScan, buffer, 1000).length, 100u);
+}
+
+TEST_F(UsbTransferTest, APostedReadsTimeOutRunsFromItsWait) {
+    configure();
+    VirtualClock clock;
+    ScopedClock scoped(clock);
+    std::vector<uint8_t> buffer(1024);
+    PostedRead read = usb->postRead(kPipeScan, buffer);
+    clock.advance(std::chrono::seconds(10)); // nobody waits yet
+    Background wait([&] { return read.wait(1000); });
+    ASSERT_TRUE(clock.waitForPendingWaits(1));
+    clock.advance(std::chrono::milliseconds(999));
+    ASSERT_TRUE(port->writeIn(kPipeScan, pattern(300)));
+    const TransferResult r = wait.finish();
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.length, 300u);
+
+    PostedRead late = usb->postRead(kPipeScan, buffer);
+    Background timedOut([&] { return late.wait(1000); });
+    ASSERT_TRUE(clock.waitForPendingWaits(1));
+    clock.advance(std::chrono::seconds(1));
+    EXPECT_EQ(timedOut.finish().status, ETIMEDOUT);
+}
+
+TEST_F(UsbTransferTest, AReadPostedWhereNoneCanRunGivesItsReasonAtTheWait) {
+    std::vector<uint8_t> buffer(64);
+    EXPECT_EQ(usb->postRead(kPipeScan, buffer).wait(0).status, ENOENT) << "not configured";
+    configure();
+    EXPECT_EQ(usb->postRead(kPipeOut, buffer).wait(0).status, EINVAL) << "an OUT pipe";
+    port->unplug();
+    EXPECT_EQ(usb->postRead(kPipeScan, buffer).wait(0).status, ENODEV);
+}
+
 TEST_F(UsbTransferTest, AbortKeepsWhatAlreadyCameAndLeavesOtherPipesAlone) {
     configure();
     VirtualClock clock;

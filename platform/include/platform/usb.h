@@ -202,10 +202,43 @@ struct TransferResult {
 };
 
 class UsbDeviceOps;
+class UsbDevice;
 namespace detail {
 struct UsbTransfer;
 struct UsbAccess;
 } // namespace detail
+
+// A read posted on a pipe and waited for later (UsbDevice::postRead). Reads
+// posted on one pipe take the device's data in the order they were posted, so
+// a driver that keeps several posted has one ready for the device's next
+// packet while it handles the last. One owner; it must not outlive its device.
+class PostedRead {
+public:
+    PostedRead() = default;
+    PostedRead(PostedRead&& other) noexcept;
+    PostedRead& operator=(PostedRead&& other) noexcept;
+    PostedRead(const PostedRead&) = delete;
+    PostedRead& operator=(const PostedRead&) = delete;
+    // A read not waited for is cancelled; its buffer is free once this returns.
+    ~PostedRead();
+
+    // Posted and not yet waited for.
+    bool pending() const { return transfer_ != nullptr; }
+    // Waits for the read at most timeoutMs from now (0 or kInfinite: without
+    // limit); a read that times out is cancelled with ETIMEDOUT. A read the
+    // device refused at posting gives that failure. Once only: afterwards the
+    // read is no longer pending, and waiting again gives EINVAL.
+    TransferResult wait(uint32_t timeoutMs);
+
+private:
+    friend class UsbDevice;
+    void release();
+
+    UsbDevice* device_ = nullptr;
+    std::shared_ptr<detail::UsbTransfer> transfer_;
+    ShortTransfer rule_ = ShortTransfer::Ok;
+    TransferResult refused_{EINVAL, 0};
+};
 
 // One device on a bus, from its arrival to its departure. A device that leaves
 // and comes back (also after re-enumeration) is a new object; the old one
@@ -262,6 +295,10 @@ public:
                             ShortTransfer rule = ShortTransfer::Ok);
     TransferResult writePipe(uint8_t endpointAddress, std::span<const uint8_t> data,
                              uint32_t timeoutMs);
+    // A read that runs while the caller does other work (PostedRead); the
+    // buffer must stay until the read is waited for or destroyed.
+    PostedRead postRead(uint8_t endpointAddress, std::span<uint8_t> data,
+                        ShortTransfer rule = ShortTransfer::Ok);
 
     // Ends every transfer in flight on the pipe (endpoint 0: every control
     // transfer), whatever thread runs it, with ECANCELED; returns once each has
@@ -278,6 +315,7 @@ public:
 
 private:
     friend struct detail::UsbAccess;
+    friend class PostedRead;
     struct State;
     using TransferPtr = std::shared_ptr<detail::UsbTransfer>;
 
@@ -288,6 +326,12 @@ private:
     // transfers in flight when it changed.
     std::vector<TransferPtr> setGone();
     TransferResult run(const TransferPtr& transfer, uint32_t timeoutMs, ShortTransfer rule);
+    // run's halves: the transfer in flight (0), and its wait and result.
+    int begin(const TransferPtr& transfer);
+    TransferResult finish(const TransferPtr& transfer, uint32_t timeoutMs, ShortTransfer rule);
+    // A checked pipe transfer, or the reason there is none.
+    int makePipeTransfer(uint8_t endpointAddress, uint8_t* data, size_t length, bool in,
+                         TransferPtr& transfer);
     TransferResult pipeTransfer(uint8_t endpointAddress, uint8_t* data, size_t length, bool in,
                                 uint32_t timeoutMs, ShortTransfer rule);
     TransferResult control(const ControlSetup& setup, uint8_t* data, size_t length,
