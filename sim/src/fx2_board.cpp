@@ -332,11 +332,17 @@ void Fx2Board::unplugOnRequest(uint8_t request) {
     unplugging_.insert(request);
 }
 
+void Fx2Board::delayRequest(uint8_t request, platform::Duration delay) {
+    std::lock_guard lock(mutex_);
+    slowRequests_[request] = delay;
+}
+
 void Fx2Board::clearFaults() {
     std::lock_guard lock(mutex_);
     failingLoads_.clear();
     stalled_.clear();
     silent_.clear();
+    slowRequests_.clear();
     unplugging_.clear();
     jtagFault_ = Fx2JtagFault::None;
 }
@@ -504,6 +510,17 @@ usb::SimReply Fx2Board::handleControl(usb::SimPort& port, const usb::ControlSetu
     std::optional<Outgoing> frame;
     usb::SimReply reply;
     std::optional<usb::SimDescriptors> next;
+    platform::Duration delay = platform::Duration::zero();
+    {
+        std::lock_guard lock(mutex_);
+        if (auto slow = slowRequests_.find(setup.request); slow != slowRequests_.end()) {
+            delay = slow->second;
+        }
+    }
+    // Outside the lock: the board's streamer goes on meanwhile.
+    if (delay > platform::Duration::zero() && !platform::clock().sleepFor(delay)) {
+        return {ENODEV, {}, true}; // unplugged while it waited
+    }
     {
         std::lock_guard lock(mutex_);
         request.cpuHeld = cpuHeld_;

@@ -182,6 +182,16 @@ void Fx2Board::sendOutgoing(usb::SimPort& port, Outgoing out) {
     }
     if (out.send) {
         waitForBus(out.bytes.size());
+        // A frame is lost when the host left more untaken than the board
+        // holds: its buffer and the frame it is sending. Checked as the
+        // frame goes (the bus's own pace holds the board back instead).
+        if (out.streamed && config_.busBytesPerSecond > 0 &&
+            port.queuedIn(kFx2ScanPipe) > config_.bufferBytes + out.bytes.size()) {
+            std::lock_guard lock(mutex_);
+            ++scansDropped_;
+            overrun_ = true;
+            return;
+        }
         // A piece that more of the frame follows does not end the host's read.
         port.writeIn(kFx2ScanPipe, out.bytes, out.lastPiece);
         // Counted once on the pipe, so that a waiter seeing the count also
@@ -382,22 +392,22 @@ uint32_t Fx2Board::streamLoop(platform::Thread& self) {
             }
         }
         const std::shared_ptr<usb::SimPort> port = port_.lock();
+        // Every tick that is due: a streamer woken late (its timer's slack
+        // can be longer than a frame at the bus rate) makes the frames it
+        // owes, a batch at a time. Ticks more than a batch behind are the
+        // simulation's own stall: skipped, neither sent nor lost.
         if (ticking && nextTick_ <= now) {
-            Outgoing frame = takeFrameLocked();
-            // A frame is lost when the host left more untaken than the board
-            // holds: its buffer and the frame it is sending. (The bus's own
-            // pace holds the board back instead: a late streamer must not
-            // lose what the host would have taken.)
-            if (config_.busBytesPerSecond > 0 && frame.send && port &&
-                port->queuedIn(kFx2ScanPipe) > config_.bufferBytes + frame.bytes.size()) {
-                ++scansDropped_;
-                overrun_ = true;
-            } else {
-                out.push_back(std::move(frame));
-            }
             const auto period = std::chrono::duration_cast<platform::Duration>(
                 std::chrono::duration<double>(1.0 / frameRate_));
-            nextTick_ = std::max(nextTick_ + period, now);
+            if (now - nextTick_ > period * static_cast<int64_t>(kBurstBatch)) {
+                nextTick_ = now;
+            }
+            for (std::size_t n = 0; n < kBurstBatch && nextTick_ <= now; ++n) {
+                Outgoing frame = takeFrameLocked();
+                frame.streamed = true;
+                out.push_back(std::move(frame));
+                nextTick_ += period;
+            }
         }
         lock.unlock();
         if (port) {

@@ -147,6 +147,17 @@ protected:
         return true;
     }
 
+    // Continuous mode, one scan a frame.
+    void stream() {
+        std::vector<uint8_t> block(sim::kFx2InitBlockSize, 0);
+        block[2] = 7;
+        block[10] = 1;
+        block[22] = static_cast<uint8_t>(kPixels);
+        block[23] = static_cast<uint8_t>(kPixels >> 8);
+        request(sim::kFx2RequestInit, block);
+        request(sim::kFx2RequestGetScans);
+    }
+
     platform::VirtualClock clock;
     platform::ScopedClock useClock{clock};
     std::shared_ptr<sim::Fx2Board> board;
@@ -154,13 +165,7 @@ protected:
 };
 
 TEST_P(Fx2BufferTest, AHostThatDoesNotReadLosesTheScansThatFindTheBufferFull) {
-    std::vector<uint8_t> block(sim::kFx2InitBlockSize, 0);
-    block[2] = 7; // continuous
-    block[10] = 1;
-    block[22] = static_cast<uint8_t>(kPixels);
-    block[23] = static_cast<uint8_t>(kPixels >> 8);
-    request(sim::kFx2RequestInit, block);
-    request(sim::kFx2RequestGetScans);
+    stream();
     for (size_t n = 1; n <= 5; ++n) {
         ASSERT_TRUE(dealt(n)) << n;
         clock.advance(std::chrono::milliseconds(1));
@@ -179,6 +184,17 @@ TEST_P(Fx2BufferTest, AHostThatDoesNotReadLosesTheScansThatFindTheBufferFull) {
         EXPECT_GE(port->queuedIn(sim::kFx2ScanPipe), 5 * kScanBytes);
         EXPECT_EQ(request(sim::kFx2RequestGetError), 0);
     }
+    request(sim::kFx2RequestStop);
+}
+
+// A board's sensor scans at its rate whatever the simulation's thread does:
+// one woken late makes the frames it owes rather than skipping them.
+TEST_P(Fx2BufferTest, AStreamerWokenLateMakesEveryFrameItOwes) {
+    stream();
+    ASSERT_TRUE(dealt(1));
+    clock.advance(std::chrono::milliseconds(10));
+    ASSERT_TRUE(dealt(11));
+    EXPECT_EQ(board->framesSent() + board->scansDropped(), 11u);
     request(sim::kFx2RequestStop);
 }
 

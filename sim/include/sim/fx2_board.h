@@ -283,6 +283,9 @@ public:
     void stallRequest(uint8_t request);    // every such vendor request stalls
     void silenceRequest(uint8_t request);  // never answered: the host's time-out ends it
     void unplugOnRequest(uint8_t request); // the board leaves the bus instead of answering
+    // Every such vendor request is answered only after delay on the platform
+    // clock, as by a board busy elsewhere.
+    void delayRequest(uint8_t request, platform::Duration delay);
     void clearFaults();
     void setDeviceError(uint16_t code, uint16_t info);
     // Acts on the JTAG requests after the next `after` ones.
@@ -337,6 +340,7 @@ private:
         bool halt = false;
         bool unplugAfter = false;
         bool lastPiece = true; // false: more of the frame follows
+        bool streamed = false; // a continuous-mode frame: lost when the buffer is full
     };
     // Bytes the streamer sends when they are due: a slow frame, or a frame
     // of a board that integrates in real time.
@@ -409,6 +413,7 @@ private:
     std::set<uint16_t> failingLoads_;
     std::set<uint8_t> stalled_;
     std::set<uint8_t> silent_;
+    std::map<uint8_t, platform::Duration> slowRequests_;
     std::set<uint8_t> unplugging_;
     uint16_t errorCode_ = 0;
     uint16_t errorInfo_ = 0;
