@@ -104,6 +104,13 @@ struct AcquisitionSettings {
 // The parse flags value that tells the parser to end.
 inline constexpr uint32_t kParseEnd = 0xFF;
 
+// Frame buffers of the continuous reader: every one not with the parser has
+// a read posted, so that the board's frames find one while the reader hands
+// the last on or the parser is held up (its state request), for as long as
+// the buffers last. Fewer for big frames (kReaderBufferBytes).
+inline constexpr std::size_t kFrameBuffers = 64;
+inline constexpr std::size_t kReaderBufferBytes = std::size_t{8} << 20;
+
 struct Acquisition {
     // INIT block state.
     INIT_PARAMETER_BLOCK lastSent;
@@ -114,10 +121,12 @@ struct Acquisition {
     std::mutex lock;
     SCAN_RING_BUFFER ring;
     platform::IoRequestPtr pendingScan;
-    bool parserBusy = false;
     uint32_t parseFlags = 0;
-    const uint8_t* handedFrame = nullptr;
-    std::size_t handedLength = 0;
+    // Frames handed to the parser, oldest first (indexes into frames); a
+    // buffer stays with the parser from its hand-over until it is parsed.
+    std::array<std::size_t, kFrameBuffers> handed{};
+    std::size_t handedCount = 0;
+    std::array<bool, kFrameBuffers> withParser{};
     uint64_t framesHandled = 0;           // parsed, dropped or failed reads, for observers
     std::condition_variable changed;      // framesHandled moved, or a request completed
     std::atomic<bool> pendingFlag{false}; // a scan request pends (dispatch's quick check)
@@ -129,7 +138,8 @@ struct Acquisition {
     std::atomic<bool> stopRequest{false};
     std::atomic<bool> stopAsked{false}; // by StopContinuousAcquisition, not the reader itself
     platform::Event frameReady{platform::ResetMode::Auto};
-    std::vector<uint8_t> frames[2];
+    std::array<std::vector<uint8_t>, kFrameBuffers> frames;
+    std::size_t frameCount = 0; // buffers of this run, at least two
     std::vector<uint8_t> parseBuffer;
 };
 

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <new>
 #include <thread>
 
@@ -110,45 +111,75 @@ void markLossLocked(SCAN_RING_BUFFER& ring) {
     ring.lossMarked = true;
 }
 
+// The board's state: a full buffer there is the stream's lost scans. Read by
+// the parser, not the reader, so that the reader's reads stay posted.
+bool boardBufferFull(DEVICE_EXTENSION& device) {
+    uint16_t code = 0;
+    return device.state.load() != DeviceState::SurpriseRemoved &&
+           ReadDeviceError(device, code) == 0 && code == kBoardWarningBufferFull;
+}
+
 uint32_t frameParserThread(DEVICE_EXTENSION& device, platform::Thread& self) {
     Acquisition& acq = device.acquisition;
     self.signalRunning();
     while (acq.frameReady.wait(platform::kInfinite) == platform::WaitResult::Signalled) {
-        uint32_t flags = 0;
-        std::span<const uint8_t> frame;
-        // An INIT that sends nothing may still change the window or the
-        // flags: read them for each frame.
-        FrameLayout layout;
-        uint16_t mode = 0;
-        {
-            std::lock_guard lock(acq.lock);
-            flags = acq.parseFlags;
-            frame = {acq.handedFrame, acq.handedLength};
-            layout = acq.settings.layout;
-            mode = acq.settings.sensorWorkMode;
+        bool ended = false;
+        // Every frame handed over since the last wake-up, oldest first.
+        for (;;) {
+            uint32_t flags = 0;
+            std::size_t index = 0;
+            bool caughtUp = false;
+            // An INIT that sends nothing may still change the window or the
+            // flags: read them for each frame.
+            FrameLayout layout;
+            uint16_t mode = 0;
+            {
+                std::lock_guard lock(acq.lock);
+                flags = acq.parseFlags;
+                if (flags == kParseEnd) {
+                    ended = true;
+                    break;
+                }
+                if (acq.handedCount == 0) {
+                    break;
+                }
+                index = acq.handed[0];
+                std::copy(acq.handed.begin() + 1, acq.handed.end(), acq.handed.begin());
+                --acq.handedCount;
+                caughtUp = acq.handedCount == 0;
+                layout = acq.settings.layout;
+                mode = acq.settings.sensorWorkMode;
+            }
+            const std::size_t scanBytes = static_cast<std::size_t>(layout.keptPixelCount) * 4;
+            // Once per catch-up rather than per frame: a parser that fell
+            // behind (a slow state request) then catches up. The board keeps
+            // its code until it is read, so none is missed.
+            const bool boardFull = caughtUp && boardBufferFull(device);
+            const ParseResult result =
+                ParseFrame(acq.parseBuffer, acq.frames[index], flags | kParseToState, layout);
+            IoRequestPtr answered;
+            {
+                std::lock_guard lock(acq.lock);
+                acq.withParser[index] = false;
+                ++acq.framesHandled;
+                if (boardFull) {
+                    acq.ring.pendingWarning = kBoardWarningBufferFull;
+                }
+                ReportParse(result, acq.ring.pendingWarning, acq.ring.pendingError);
+                if (!result.ok()) {
+                    markLossLocked(acq.ring);
+                } else {
+                    StoreScanInRing(acq.ring, mode,
+                                    std::span<const uint8_t>(acq.parseBuffer).first(scanBytes));
+                }
+                answered = takeAnswerableLocked(acq);
+            }
+            acq.changed.notify_all();
+            completeTaken(device, answered);
         }
-        const std::size_t scanBytes = static_cast<std::size_t>(layout.keptPixelCount) * 4;
-        if (flags == kParseEnd) {
+        if (ended) {
             break;
         }
-        const ParseResult result =
-            ParseFrame(acq.parseBuffer, frame, flags | kParseToState, layout);
-        IoRequestPtr answered;
-        {
-            std::lock_guard lock(acq.lock);
-            acq.parserBusy = false;
-            ++acq.framesHandled;
-            ReportParse(result, acq.ring.pendingWarning, acq.ring.pendingError);
-            if (!result.ok()) {
-                markLossLocked(acq.ring);
-            } else {
-                StoreScanInRing(acq.ring, mode,
-                                std::span<const uint8_t>(acq.parseBuffer).first(scanBytes));
-            }
-            answered = takeAnswerableLocked(acq);
-        }
-        acq.changed.notify_all();
-        completeTaken(device, answered);
     }
     return 0;
 }
@@ -157,8 +188,12 @@ bool allocateReaderBuffers(Acquisition& acq) {
     try {
         const std::size_t frame = static_cast<std::size_t>(acq.settings.frameSize);
         acq.parseBuffer.assign(static_cast<std::size_t>(acq.settings.layout.pixelCount) * 4, 0);
-        acq.frames[0].assign(frame, 0);
-        acq.frames[1].assign(frame, 0);
+        acq.frameCount =
+            std::clamp<std::size_t>(kReaderBufferBytes / std::max<std::size_t>(frame, 1), 2,
+                                    kFrameBuffers);
+        for (std::size_t i = 0; i < acq.frameCount; ++i) {
+            acq.frames[i].assign(frame, 0);
+        }
         return true;
     } catch (const std::bad_alloc&) {
         return false;
@@ -167,8 +202,25 @@ bool allocateReaderBuffers(Acquisition& acq) {
 
 void freeReaderBuffers(Acquisition& acq) {
     acq.parseBuffer = {};
-    acq.frames[0] = {};
-    acq.frames[1] = {};
+    for (std::vector<uint8_t>& buffer : acq.frames) {
+        buffer = {};
+    }
+}
+
+// A frame read the reader has posted, into a buffer of its own.
+struct PostedFrame {
+    std::size_t buffer = 0;
+    PostedFrameRead read;
+};
+
+// A buffer neither posted into nor with the parser; frameCount when none.
+std::size_t freeFrameLocked(const Acquisition& acq, const std::array<bool, kFrameBuffers>& posted) {
+    for (std::size_t i = 0; i < acq.frameCount; ++i) {
+        if (!posted[i] && !acq.withParser[i]) {
+            return i;
+        }
+    }
+    return acq.frameCount;
 }
 
 uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
@@ -186,41 +238,63 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
             acq.parseFlags =
                 settings.acquisitionMode == 1 ? (kParse32Bit | kParseAverage) : kParse32Bit;
         }
-        int current = 0;
+        // Oldest first; the board's frames fill them in this order.
+        std::deque<PostedFrame> posted;
+        std::array<bool, kFrameBuffers> isPosted{};
         int retries = 0;
         while (!acq.stopRequest.load()) {
-            const platform::usb::TransferResult read = ReadPipe(
-                device, kScanPipeIndex, acq.frames[current], settings.scanReadTimeoutMs, false);
+            for (;;) {
+                std::size_t buffer = 0;
+                {
+                    std::lock_guard lock(acq.lock);
+                    buffer = freeFrameLocked(acq, isPosted);
+                }
+                if (buffer == acq.frameCount) {
+                    break;
+                }
+                isPosted[buffer] = true;
+                posted.push_back(
+                    {buffer, PostFrameRead(device, kScanPipeIndex, acq.frames[buffer])});
+            }
+            if (posted.empty()) {
+                // Not reached: the reader keeps a buffer when it hands one
+                // over. A guard against a spin all the same.
+                std::unique_lock lock(acq.lock);
+                platform::clock().waitUntil(
+                    acq.changed, lock,
+                    platform::deadlineAfterMs(platform::clock(), settings.scanReadTimeoutMs));
+                continue;
+            }
+            const std::size_t current = posted.front().buffer;
+            const platform::usb::TransferResult read =
+                WaitFrameRead(posted.front().read, settings.scanReadTimeoutMs);
             if (acq.stopRequest.load()) {
                 break;
             }
             if (read.ok() && read.length == acq.frames[current].size()) {
+                posted.pop_front();
                 retries = 0;
-                uint16_t code = 0;
-                const bool boardFull = device.state.load() != DeviceState::SurpriseRemoved &&
-                                       ReadDeviceError(device, code) == 0 &&
-                                       code == kBoardWarningBufferFull;
-                bool handed = false;
+                bool handed = true;
                 {
                     std::unique_lock lock(acq.lock);
-                    if (boardFull) {
-                        acq.ring.pendingWarning = kBoardWarningBufferFull;
+                    if (posted.empty()) {
+                        // The frame's buffer is the only one left to read
+                        // into: a parser late by its wake-up costs no frame,
+                        // the reader waits for a buffer as long as it would
+                        // wait for a frame, and drops this frame only when
+                        // none is free then.
+                        const platform::TimePoint grace = platform::deadlineAfterMs(
+                            platform::clock(), settings.scanReadTimeoutMs);
+                        while (freeFrameLocked(acq, isPosted) == acq.frameCount &&
+                               platform::clock().waitUntil(acq.changed, lock, grace) ==
+                                   std::cv_status::no_timeout) {
+                        }
+                        handed = freeFrameLocked(acq, isPosted) != acq.frameCount;
                     }
-                    // A parser late by its wake-up costs no frame: the reader
-                    // waits for it as long as it would wait for a frame, and
-                    // drops the frame only when the parser is still busy then.
-                    const platform::TimePoint grace =
-                        platform::deadlineAfterMs(platform::clock(), settings.scanReadTimeoutMs);
-                    while (acq.parserBusy &&
-                           platform::clock().waitUntil(acq.changed, lock, grace) ==
-                               std::cv_status::no_timeout) {
-                    }
-                    if (!acq.parserBusy) {
-                        acq.handedFrame = acq.frames[current].data();
-                        acq.handedLength = acq.frames[current].size();
-                        acq.parserBusy = true;
-                        current ^= 1;
-                        handed = true;
+                    isPosted[current] = false;
+                    if (handed) {
+                        acq.withParser[current] = true;
+                        acq.handed[acq.handedCount++] = current;
                     } else {
                         markLossLocked(acq.ring);
                         acq.ring.pendingWarning = kBoardWarningFrameDropped;
@@ -234,6 +308,10 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
                 }
                 continue;
             }
+            // The reads after a failed one hold no whole frame: dropped (and
+            // cancelled) before the pipe is reset.
+            posted.clear();
+            isPosted.fill(false);
             if (!started(device) || read.status == ENODEV || device.usb->isGone()) {
                 // Gone or stopped: nothing more comes, and the removal ends
                 // a pending request.
@@ -478,7 +556,9 @@ bool StartContinuousAcquisition(DEVICE_EXTENSION& device, RequestBlock& block) {
             block.set<rb::Status>(kBoardStatusNoMemory);
             return false;
         }
-        acq.parserBusy = false;
+        acq.handedCount = 0;
+        acq.withParser.fill(false);
+        acq.frameCount = 0;
         // A reader that ended after its parser (one stopped at a start that
         // timed out) left the end flag signalled: a new parser would take it
         // and end at once, and every frame would be dropped unparsed.

@@ -95,6 +95,37 @@ usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pipeIndex,
     return total;
 }
 
+PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,
+                              std::span<uint8_t> data) {
+    PostedFrameRead read;
+    if (gone(device) || pipeIndex >= device.pipes.size()) {
+        return read;
+    }
+    const uint8_t endpoint = device.pipes[pipeIndex].bEndpointAddress;
+    for (std::size_t offset = 0; offset < data.size(); offset += kMaxPipePiece) {
+        read.pieces.push_back(device.usb->postRead(
+            endpoint, data.subspan(offset, std::min(kMaxPipePiece, data.size() - offset)),
+            usb::ShortTransfer::Error));
+    }
+    return read;
+}
+
+usb::TransferResult WaitFrameRead(PostedFrameRead& read, uint32_t timeoutMs) {
+    if (read.pieces.empty()) {
+        return refused();
+    }
+    usb::TransferResult total;
+    for (usb::PostedRead& piece : read.pieces) {
+        const usb::TransferResult result = piece.wait(timeoutMs);
+        total.length += result.length;
+        if (!result.ok()) {
+            total.status = result.status;
+            break;
+        }
+    }
+    return total;
+}
+
 int SetCpuReset(DEVICE_EXTENSION& device, bool hold) {
     const uint8_t value = hold ? 1 : 0;
     return VendorOut(device, VR_INTERNAL_LOAD, kCpuControlRegister, 0, {&value, 1},

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace kavrin {
 
@@ -82,6 +83,21 @@ platform::usb::TransferResult VendorIn(DEVICE_EXTENSION& device, uint8_t request
 platform::usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pipeIndex,
                                        std::span<uint8_t> data, uint32_t timeoutMs,
                                        bool shortAllowed);
+
+// A whole frame's read posted ahead, in the same pieces, none short: the
+// continuous reader keeps several posted, so that the board's next frame
+// finds one while the last is handed on.
+struct PostedFrameRead {
+    std::vector<platform::usb::PostedRead> pieces;
+};
+// Posts every piece of data; a piece the layer refuses gives its failure at
+// the wait. Nothing is posted to a removed board.
+PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,
+                              std::span<uint8_t> data);
+// Waits for the pieces in order, each at most timeoutMs from the end of the
+// previous one; the first failure ends the wait (the pieces after it stay
+// posted until the read is dropped). The length counts every byte read.
+platform::usb::TransferResult WaitFrameRead(PostedFrameRead& read, uint32_t timeoutMs);
 
 // --- the vendor requests
 

@@ -342,4 +342,48 @@ TEST_F(ScanTest, AFailedRestartIs140AndEndsTheReader) {
     EXPECT_EQ(requestsOf(board, VR_STOP).size(), 1u);
 }
 
+// A board that streams on its own over a bus with the high-speed rate and
+// holds only its small buffer, on the real clock. Its state requests take
+// far longer than a frame: a reader held up by them leaves the board's buffer
+// to overrun, one whose reads stay posted takes every frame.
+TEST(StreamingReaderTest, SlowStateRequestsCostTheBoardNoScan) {
+    sim::Fx2BoardConfig config = kavrintest::runningBoard();
+    config.busBytesPerSecond = sim::kUsbHighSpeedBulkBytesPerSecond;
+    config.frameRate = 500;
+    kavrintest::StartedBoard harness(config);
+    sim::Fx2Board& board = *harness.board;
+    board.setScanPattern(patternValue);
+    board.delayRequest(VR_GERR, std::chrono::milliseconds(20));
+    BlockBuffer request = initRequest(7, 0, 256, 1);
+    request.set<rb::RingCapacity>(1024);
+    RequestBlock view = request.view();
+    HandleInit(harness.device, view);
+    ASSERT_EQ(request.get<rb::Status>(), 0);
+
+    Acquisition& acq = harness.device.acquisition;
+    constexpr int kScans = 200;
+    int32_t previous = -1;
+    for (int i = 0; i < kScans; ++i) {
+        {
+            std::unique_lock lock(acq.lock);
+            ASSERT_TRUE(acq.changed.wait_for(lock, std::chrono::seconds(30), [&] {
+                return acq.ring.count > 0 || acq.ring.pendingError != 0;
+            }));
+        }
+        BlockBuffer answer;
+        RequestBlock answerView = answer.view();
+        ASSERT_FALSE(HandleGetScans(harness.device, answerView, nullptr));
+        ASSERT_EQ(answer.get<rb::Status>(), 0);
+        ASSERT_EQ(answer.get<rb::LostScans>(), 0) << "scan " << i;
+        ASSERT_NE(answer.get<rb::Warning>(), kBoardWarningBufferFull) << "scan " << i;
+        // Pixel 0 carries the board's scan number: none may be missing.
+        const int32_t value = answer.scan32(0);
+        if (previous >= 0) {
+            ASSERT_EQ(value, previous + 1000) << "scan " << i;
+        }
+        previous = value;
+    }
+    EXPECT_EQ(board.scansDropped(), 0u);
+}
+
 } // namespace
