@@ -230,19 +230,10 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
     const bool allocated = allocateReaderBuffers(acq);
     self.signalRunning();
     if (allocated) {
-        if (StartScan(device) != 0) {
-            acq.stopRequest = true;
-        }
-        {
-            std::lock_guard lock(acq.lock);
-            acq.parseFlags =
-                settings.acquisitionMode == 1 ? (kParse32Bit | kParseAverage) : kParse32Bit;
-        }
         // Oldest first; the board's frames fill them in this order.
         std::deque<PostedFrame> posted;
         std::array<bool, kFrameBuffers> isPosted{};
-        int retries = 0;
-        while (!acq.stopRequest.load()) {
+        const auto postFreeBuffers = [&] {
             for (;;) {
                 std::size_t buffer = 0;
                 {
@@ -250,12 +241,27 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
                     buffer = freeFrameLocked(acq, isPosted);
                 }
                 if (buffer == acq.frameCount) {
-                    break;
+                    return;
                 }
                 isPosted[buffer] = true;
                 posted.push_back(
                     {buffer, PostFrameRead(device, kScanPipeIndex, acq.frames[buffer])});
             }
+        };
+        {
+            std::lock_guard lock(acq.lock);
+            acq.parseFlags =
+                settings.acquisitionMode == 1 ? (kParse32Bit | kParseAverage) : kParse32Bit;
+        }
+        // The reads wait before the board starts, so that its first frames
+        // find them however late this thread runs on.
+        postFreeBuffers();
+        if (StartScan(device) != 0) {
+            acq.stopRequest = true;
+        }
+        int retries = 0;
+        while (!acq.stopRequest.load()) {
+            postFreeBuffers();
             if (posted.empty()) {
                 // Not reached: the reader keeps a buffer when it hands one
                 // over. A guard against a spin all the same.
