@@ -166,16 +166,19 @@ protected:
 
 TEST_P(Fx2BufferTest, AHostThatDoesNotReadLosesTheScansThatFindTheBufferFull) {
     stream();
+    // Five frames and no sixth, which could come between the two state
+    // reads below.
     for (size_t n = 1; n <= 5; ++n) {
         ASSERT_TRUE(dealt(n)) << n;
-        clock.advance(std::chrono::milliseconds(1));
+        if (n < 5) {
+            clock.advance(std::chrono::milliseconds(1));
+        }
     }
-    ASSERT_TRUE(dealt(5));
     if (GetParam()) {
         // The board holds the frame it sends and its buffer: the third frame
         // finds just that much untaken; from the fourth on nothing fits.
         EXPECT_EQ(board->framesSent(), 3u);
-        EXPECT_GE(board->scansDropped(), 2u);
+        EXPECT_EQ(board->scansDropped(), 2u);
         EXPECT_EQ(port->queuedIn(sim::kFx2ScanPipe), 3 * kScanBytes);
         EXPECT_EQ(request(sim::kFx2RequestGetError), sim::kFx2ErrorBufferFull);
         EXPECT_EQ(request(sim::kFx2RequestGetError), 0) << "reported once";
