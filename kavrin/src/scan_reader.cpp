@@ -144,8 +144,8 @@ uint32_t frameParserThread(DEVICE_EXTENSION& device, platform::Thread& self) {
                     break;
                 }
                 index = acq.handed[0];
-                std::copy(acq.handed.begin() + 1, acq.handed.end(), acq.handed.begin());
                 --acq.handedCount;
+                std::copy_n(acq.handed.begin() + 1, acq.handedCount, acq.handed.begin());
                 caughtUp = acq.handedCount == 0;
                 layout = acq.settings.layout;
                 mode = acq.settings.sensorWorkMode;
