@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -158,8 +161,8 @@ TEST_F(UserDatabaseTest, FileOthersCouldWriteIsRefused) {
         uid_t owner;
         int32_t result;
     };
-    std::vector<Case> cases{{0600, me, kUserOk},          {0644, me, kUserOk},
-                            {0400, me, kUserOk},          {0620, me, kUserFileUnsafe},
+    std::vector<Case> cases{{0600, me, kUserOk},         {0644, me, kUserOk},
+                            {0400, me, kUserOk},         {0620, me, kUserFileUnsafe},
                             {0602, me, kUserFileUnsafe}, {0666, me, kUserFileUnsafe}};
     if (me == 0) {
         // Only root can give a file away.
@@ -176,6 +179,84 @@ TEST_F(UserDatabaseTest, FileOthersCouldWriteIsRefused) {
             EXPECT_FALSE(db.AddUser("late", "arrival", 2));
             EXPECT_EQ(db.GetLastResult(), c.result);
             EXPECT_EQ(readFileBytes(path), before) << std::oct << c.mode;
+        }
+    }
+}
+
+// A member of the folder's group keeps retargeting its link between the
+// owner's user file and another file of the owner while the owner adds users
+// through the link: the other file is never replaced. Where the targets lie
+// in the shared folder, the user file is refused as others could replace it;
+// in the owner's own folder, each change lands in the file that was opened.
+TEST_F(UserDatabaseTest, RetargetedLinkNeverGetsAnotherFileReplaced) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can act as a second user";
+    }
+    constexpr uid_t kOther = 65534;
+    const std::filesystem::path shared = dir.path() / "shared";
+    const std::filesystem::path own = dir.path() / "own";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
+    for (const auto& d : {shared, own}) {
+        std::filesystem::create_directory(d);
+    }
+    ASSERT_EQ(::chown(shared.c_str(), 0, kOther), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 0770), 0);
+    ASSERT_EQ(::chmod(own.c_str(), 0700), 0);
+    const std::string link = (shared / "users.dat").string();
+    const std::string userFile = readFileBytes(path);
+    for (const bool inShared : {true, false}) {
+        const std::filesystem::path home = inShared ? shared : own;
+        const std::string target = (home / "real.dat").string();
+        const std::string notes = (home / "notes.txt").string();
+        writeFileBytes(target, userFile);
+        writeFileBytes(notes, "the owner's notes");
+        ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+        ASSERT_EQ(::chmod(notes.c_str(), 0600), 0);
+        int started[2];
+        ASSERT_EQ(::pipe(started), 0);
+        const pid_t flipper = ::fork();
+        ASSERT_GE(flipper, 0);
+        if (flipper == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kOther) != 0 || ::setuid(kOther) != 0) {
+                ::_exit(1);
+            }
+            const std::string next = (shared / "next").string();
+            for (unsigned i = 0;; ++i) {
+                ::unlink(next.c_str());
+                if (::symlink(i % 2 ? notes.c_str() : target.c_str(), next.c_str()) == 0 &&
+                    ::rename(next.c_str(), link.c_str()) == 0 && i == 0 &&
+                    ::write(started[1], "s", 1) != 1) {
+                    ::_exit(1);
+                }
+            }
+        }
+        ::close(started[1]);
+        char byte = 0;
+        const bool flipping = ::read(started[0], &byte, 1) == 1;
+        ::close(started[0]);
+        int added = 0;
+        for (int i = 0; i < 120; ++i) {
+            UserDatabase owner;
+            if (owner.OpenUserFile(link.c_str()) &&
+                owner.AddUser(("user" + std::to_string(i)).c_str(), "Spectrum12", 1)) {
+                ++added;
+            }
+        }
+        ::kill(flipper, SIGKILL);
+        ::waitpid(flipper, nullptr, 0);
+        ASSERT_TRUE(flipping) << "the other user could not link";
+        EXPECT_TRUE(readFileBytes(notes) == "the owner's notes") << home << " was replaced";
+        UserFileContents contents;
+        const std::string bytes = readFileBytes(target);
+        ASSERT_EQ(
+            ParseUserFile({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, contents),
+            kUserOk)
+            << home;
+        if (inShared) {
+            EXPECT_EQ(added, 0);
+        } else {
+            EXPECT_GT(added, 0);
+            EXPECT_EQ(contents.users.size(), 2u + static_cast<size_t>(added));
         }
     }
 }
