@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
-#include <fstream>
 #include <ctime>
+#include <fstream>
+#include <functional>
 #include <string>
 
 namespace {
@@ -127,24 +130,62 @@ TEST_F(LogTest, UnopenableLogTurnsLoggingOffButRaiseErrorStillThrows) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
-// Another user's link in the log's place: its target (a file of the user
-// running the program) keeps its contents, and the link is reported.
-TEST_F(LogTest, PlantedLinkIsReportedNotWrittenThrough) {
-    const std::string target = tempPath("victim.txt");
-    const std::string path = tempPath("logfile.log");
-    {
-        std::ofstream(target) << "precious";
+// What another user may plant in the log's place: a link to a file of the
+// user running the program, a second name of such a file, a pipe (read here,
+// so that a writer would not wait), a file of their own. Each is reported,
+// nothing is written through it, and logging stays off.
+TEST_F(LogTest, PlantedFilesAreReportedNotWrittenThrough) {
+    struct Case {
+        const char* name;
+        std::function<bool(const std::string& victim, const std::string& path)> plant;
+        const char* reported;
+    };
+    const std::vector<Case> cases{
+        {"symbolic link",
+         [](const auto& victim, const auto& path) {
+             return ::symlink(victim.c_str(), path.c_str()) == 0;
+         },
+         " is a symbolic link"},
+        {"hard link",
+         [](const auto& victim, const auto& path) {
+             return ::link(victim.c_str(), path.c_str()) == 0;
+         },
+         " has other names"},
+        {"pipe", [](const auto&, const auto& path) { return ::mkfifo(path.c_str(), 0666) == 0; },
+         " is not a regular file"},
+        {"another user's file",
+         [](const auto&, const auto& path) {
+             std::ofstream(path) << "precious";
+             return ::geteuid() == 0 && ::chown(path.c_str(), 65534, 65534) == 0;
+         },
+         " belongs to another user"},
+    };
+    for (const Case& c : cases) {
+        const std::string victim = tempPath("victim.txt");
+        const std::string path = tempPath("logfile.log");
+        { std::ofstream(victim) << "precious"; }
+        if (!c.plant(victim, path)) {
+            // Only root can give a file away.
+            continue;
+        }
+        const bool pipe = std::string(c.name) == "pipe";
+        const int reader = pipe ? ::open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(pa::openLogFile(path.c_str())) << c.name;
+        const std::string reported = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(reported.find(path + c.reported), std::string::npos) << reported;
+        ::testing::internal::CaptureStdout();
+        pa::logPrint("nobody reads this\n");
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << c.name;
+        EXPECT_EQ(readFile(victim), "precious") << c.name;
+        if (pipe) {
+            char byte = 0;
+            EXPECT_LE(::read(reader, &byte, 1), 0) << "written through the pipe";
+            ::close(reader);
+        } else {
+            EXPECT_EQ(readFile(path), "precious") << c.name;
+        }
     }
-    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
-    ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(pa::openLogFile(path.c_str()));
-    const std::string reported = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(readFile(target), "precious");
-    EXPECT_NE(reported.find(path + " is a symbolic link"), std::string::npos) << reported;
-    ::testing::internal::CaptureStdout();
-    pa::logPrint("nobody reads this\n");
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(readFile(target), "precious");
 }
 
 TEST_F(LogTest, RaiseErrorLogsTheMessageAsTheLastLine) {
