@@ -8,6 +8,12 @@
 
 #include <QListWidget>
 
+#include <cstdio>
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace glimra {
 namespace {
 
@@ -83,6 +89,42 @@ TEST_F(LogFileTest, AFileOfAnotherSizeOpensTheWindowWithoutALogbook) {
     // Nor is a window without its logbook a successful reset.
     EXPECT_EQ(log.Reset(true), 0);
     EXPECT_EQ(files(), QStringList{"app.log"});
+}
+
+// What another user may plant in the logbook's place: a link to a logbook
+// of the user, a second name of it, a pipe, a logbook of their own. Opening
+// neither waits on it nor writes through it.
+TEST_F(LogFileTest, PlantedFilesAreNeitherWaitedOnNorWrittenThrough) {
+    const std::vector<std::uint8_t> empty(kFileSize, 0);
+    const struct {
+        const char* name;
+        std::function<bool(const std::string& victim, const std::string& log)> plant;
+    } cases[] = {
+        {"symbolic link",
+         [](const auto& v, const auto& l) { return ::symlink(v.c_str(), l.c_str()) == 0; }},
+        {"hard link",
+         [](const auto& v, const auto& l) { return ::link(v.c_str(), l.c_str()) == 0; }},
+        {"pipe", [](const auto&, const auto& l) { return ::mkfifo(l.c_str(), 0666) == 0; }},
+        {"another user's logbook",
+         [](const auto& v, const auto& l) {
+             // Only root can give a file away.
+             return ::geteuid() == 0 && ::rename(v.c_str(), l.c_str()) == 0 &&
+                    ::chown(l.c_str(), 65534, 65534) == 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        writeBytes("victim.log", empty);
+        std::remove(path("app.log").c_str());
+        if (!c.plant(path("victim.log"), path("app.log"))) {
+            continue;
+        }
+        CLogFile planted;
+        planted.SetFileName("app.log");
+        planted.Open();
+        EXPECT_EQ(planted.WriteInfo("leaked"), 0) << c.name;
+        const std::string written = exists("victim.log") ? "victim.log" : "app.log";
+        EXPECT_EQ(bytes(written), empty) << c.name;
+    }
 }
 
 TEST_F(LogFileTest, TheMinimumFreeSpaceHasAFloor) {
