@@ -9,7 +9,6 @@
 #include <QListWidget>
 
 #include <cstdio>
-#include <functional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,34 +95,25 @@ TEST_F(LogFileTest, AFileOfAnotherSizeOpensTheWindowWithoutALogbook) {
 // neither waits on it nor writes through it.
 TEST_F(LogFileTest, PlantedFilesAreNeitherWaitedOnNorWrittenThrough) {
     const std::vector<std::uint8_t> empty(kFileSize, 0);
-    const struct {
-        const char* name;
-        std::function<bool(const std::string& victim, const std::string& log)> plant;
-    } cases[] = {
-        {"symbolic link",
-         [](const auto& v, const auto& l) { return ::symlink(v.c_str(), l.c_str()) == 0; }},
-        {"hard link",
-         [](const auto& v, const auto& l) { return ::link(v.c_str(), l.c_str()) == 0; }},
-        {"pipe", [](const auto&, const auto& l) { return ::mkfifo(l.c_str(), 0666) == 0; }},
-        {"another user's logbook",
-         [](const auto& v, const auto& l) {
-             // Only root can give a file away.
-             return ::geteuid() == 0 && ::rename(v.c_str(), l.c_str()) == 0 &&
-                    ::chown(l.c_str(), 65534, 65534) == 0;
-         }},
-    };
-    for (const auto& c : cases) {
+    const std::string victim = path("victim.log"), planted = path("app.log");
+    for (const char* kind : {"symbolic link", "hard link", "pipe", "another user's"}) {
         writeBytes("victim.log", empty);
-        std::remove(path("app.log").c_str());
-        if (!c.plant(path("victim.log"), path("app.log"))) {
+        std::remove(planted.c_str());
+        const std::string k = kind;
+        const int rc = k == "symbolic link" ? ::symlink(victim.c_str(), planted.c_str())
+                       : k == "hard link"   ? ::link(victim.c_str(), planted.c_str())
+                       : k == "pipe"        ? ::mkfifo(planted.c_str(), 0666)
+                       : ::geteuid() == 0   ? ::rename(victim.c_str(), planted.c_str()) |
+                                                ::chown(planted.c_str(), 65534, 65534)
+                                          : -1; // only root can give a file away
+        if (rc != 0) {
             continue;
         }
-        CLogFile planted;
-        planted.SetFileName("app.log");
-        planted.Open();
-        EXPECT_EQ(planted.WriteInfo("leaked"), 0) << c.name;
-        const std::string written = exists("victim.log") ? "victim.log" : "app.log";
-        EXPECT_EQ(bytes(written), empty) << c.name;
+        CLogFile other;
+        other.SetFileName("app.log");
+        other.Open();
+        EXPECT_EQ(other.WriteInfo("leaked"), 0) << kind;
+        EXPECT_EQ(bytes(exists("victim.log") ? "victim.log" : "app.log"), empty) << kind;
     }
 }
 

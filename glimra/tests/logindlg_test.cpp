@@ -116,7 +116,7 @@ TEST_F(LoginDlgTest, SetUserFileReadsTheMagicAndTheFlagWord) {
 }
 
 // Whoever could have written the file could have cleared its flag word: a
-// file the database refuses asks for the login, which then fails there.
+// file the database refuses asks for the login (which the database refuses).
 TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
     const std::string loose = (dir.path() / "no-login.dat").string();
     dorvel::UserDatabase db;
