@@ -11,6 +11,7 @@
 #include <new>
 #include <string_view>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,19 +49,76 @@ bool othersMayWrite(const struct stat& st) {
     return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
 }
 
+// Whether anyone but the calling user (or root) could rename or replace the
+// folder's entries: a sticky folder lets only their owners do so.
+bool othersMayReplace(const struct stat& folder) {
+    const bool shared =
+        (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (folder.st_mode & S_ISVTX) == 0;
+    return shared || (folder.st_uid != ::geteuid() && folder.st_uid != 0);
+}
+
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Opens the file for reading and checks what it is; with lock, waits for an
-// exclusive advisory lock on it, taken again when the name was given to a
-// new file meanwhile (the lock of a replaced file guards nothing).
-int32_t openUserFile(const std::string& path, bool lock, Descriptor& out) {
-    for (;;) {
-        // Without blocking, so that a pipe or device named as the file cannot hang.
-        Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-        if (fd.get() < 0) {
+int32_t checkFolder(int dirFd) {
+    struct stat st {};
+    if (::fstat(dirFd, &st) != 0) {
+        return kUserFileOpenFailed;
+    }
+    return othersMayReplace(st) ? kUserFileUnsafe : kUserOk;
+}
+
+} // namespace
+
+// The path resolved once: links are followed here and never again, so that
+// every later read and write goes to the folder and name found now.
+int32_t UserFileLocation::resolve(const char* path, bool existing) {
+    namespace fs = std::filesystem;
+    close();
+    fs::path resolved;
+    if (existing) {
+        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path, nullptr), &std::free);
+        if (!real) {
             return errno == ENOENT || errno == ENOTDIR ? kUserFileNotFound : kUserFileOpenFailed;
+        }
+        resolved = real.get();
+    } else {
+        resolved = path;
+    }
+    const int32_t failed = existing ? kUserFileOpenFailed : kUserFileWriteFailed;
+    name_ = resolved.filename().string();
+    if (name_.empty() || name_ == "." || name_ == "..") {
+        // The root or a path ending in a folder: no file name to open.
+        return existing ? kUserNotRegularFile : failed;
+    }
+    const fs::path folder = resolved.has_parent_path() ? resolved.parent_path() : fs::path(".");
+    dirFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return dirFd_ >= 0 ? kUserOk : failed;
+}
+
+void UserFileLocation::close() {
+    if (dirFd_ >= 0) {
+        ::close(dirFd_);
+    }
+    dirFd_ = -1;
+    name_.clear();
+}
+
+namespace {
+
+// Opens the file for reading and checks what it is and where it lies; with
+// lock, waits for an exclusive advisory lock on it, taken again when the name
+// was given to a new file meanwhile (the lock of a replaced file guards
+// nothing).
+int32_t openUserFile(const UserFileLocation& at, bool lock, Descriptor& out) {
+    for (;;) {
+        // Without blocking, so that a pipe or device named as the file cannot
+        // hang; a link put in its place since it was resolved is not followed.
+        Descriptor fd(::openat(at.folder(), at.name().c_str(),
+                               O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+        if (fd.get() < 0) {
+            return errno == ENOENT ? kUserFileNotFound : kUserFileOpenFailed;
         }
         struct stat st {};
         if (::fstat(fd.get(), &st) != 0) {
@@ -72,6 +130,9 @@ int32_t openUserFile(const std::string& path, bool lock, Descriptor& out) {
         if (othersMayWrite(st)) {
             return kUserFileUnsafe;
         }
+        if (const int32_t folder = checkFolder(at.folder()); folder != kUserOk) {
+            return folder;
+        }
         if (lock) {
             int rc = 0;
             while ((rc = ::flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
@@ -80,7 +141,8 @@ int32_t openUserFile(const std::string& path, bool lock, Descriptor& out) {
                 return kUserFileOpenFailed;
             }
             struct stat now {};
-            if (::stat(path.c_str(), &now) != 0 || !sameFile(st, now)) {
+            if (::fstatat(at.folder(), at.name().c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !sameFile(st, now)) {
                 continue;
             }
         }
@@ -89,9 +151,9 @@ int32_t openUserFile(const std::string& path, bool lock, Descriptor& out) {
     }
 }
 
-int32_t readUserFile(int fd, std::vector<uint8_t>& out) {
-    // One byte more than allowed shows a file that grew past the limit.
-    std::vector<uint8_t> bytes(kMaxUserFileSize + 1);
+// Up to most bytes from the start of the file.
+int32_t readUpTo(int fd, size_t most, std::vector<uint8_t>& out) {
+    std::vector<uint8_t> bytes(most);
     size_t have = 0;
     while (have < bytes.size()) {
         const ssize_t got = ::read(fd, bytes.data() + have, bytes.size() - have);
@@ -106,10 +168,21 @@ int32_t readUserFile(int fd, std::vector<uint8_t>& out) {
         }
         have += static_cast<size_t>(got);
     }
-    if (have > kMaxUserFileSize) {
+    bytes.resize(have);
+    out = std::move(bytes);
+    return kUserOk;
+}
+
+int32_t readUserFile(int fd, std::vector<uint8_t>& out) {
+    // One byte more than allowed shows a file that grew past the limit.
+    std::vector<uint8_t> bytes;
+    const int32_t result = readUpTo(fd, kMaxUserFileSize + 1, bytes);
+    if (result != kUserOk) {
+        return result;
+    }
+    if (bytes.size() > kMaxUserFileSize) {
         return kUserFileTooLarge;
     }
-    bytes.resize(have);
     out = std::move(bytes);
     return kUserOk;
 }
@@ -129,24 +202,39 @@ bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
     return true;
 }
 
+// A new file beside name in the folder, readable and writable by its owner
+// alone: its name is left in temp.
+int makeTempFile(int dirFd, const std::string& name, std::string& temp) {
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // The name need not be secret: the file is made only where nothing is.
+        unsigned char random[8] = {};
+        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            random[0] = static_cast<unsigned char>(attempt);
+        }
+        temp = "." + name + ".";
+        for (const unsigned char r : random) {
+            temp += kLetters[r % (sizeof kLetters - 1)];
+        }
+        const int fd =
+            ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     S_IRUSR | S_IWUSR);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
 // Writes a whole file beside the target, readable and writable by its owner
 // alone, and only then puts it in the target's place: replacing what is there,
 // or (replace false) only where nothing is. Readers see the old file or the
 // new one, never a part.
-int32_t writeUserFile(const std::string& requested, const std::vector<uint8_t>& bytes,
-                      bool replace) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path path(requested);
-    if (replace && fs::is_symlink(path, ec)) {
-        path = fs::canonical(path, ec);
-        if (ec) {
-            return kUserFileWriteFailed;
-        }
-    }
-    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string temp = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-    Descriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+int32_t writeUserFile(const UserFileLocation& at, const std::vector<uint8_t>& bytes, bool replace) {
+    const int dirFd = at.folder();
+    std::string temp;
+    Descriptor fd(makeTempFile(dirFd, at.name(), temp));
     if (fd.get() < 0) {
         return kUserFileWriteFailed;
     }
@@ -155,23 +243,20 @@ int32_t writeUserFile(const std::string& requested, const std::vector<uint8_t>& 
     ok = fd.close() == 0 && ok;
     int32_t result = ok ? kUserOk : kUserFileWriteFailed;
     if (ok && replace) {
-        if (::rename(temp.c_str(), path.c_str()) != 0) {
+        if (::renameat(dirFd, temp.c_str(), dirFd, at.name().c_str()) != 0) {
             result = kUserFileWriteFailed;
         }
     } else if (ok) {
         // link refuses an existing name, so a file made meanwhile is kept.
-        if (::link(temp.c_str(), path.c_str()) != 0) {
+        if (::linkat(dirFd, temp.c_str(), dirFd, at.name().c_str(), 0) != 0) {
             result = errno == EEXIST ? kUserFileExists : kUserFileWriteFailed;
         }
     }
     if (result != kUserOk || !replace) {
-        ::unlink(temp.c_str());
+        ::unlinkat(dirFd, temp.c_str(), 0);
     }
     if (result == kUserOk) {
-        const Descriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dirFd.get() >= 0) {
-            ::fsync(dirFd.get());
-        }
+        ::fsync(dirFd);
     }
     return result;
 }
@@ -264,19 +349,41 @@ int32_t findLogin(const UserFileContents& contents, const char* user, const char
 UserDatabase::UserDatabase() = default;
 UserDatabase::~UserDatabase() = default;
 
+int32_t ReadUserFileHeaderAt(const char* path, UserFileHeader& out) {
+    if (path == nullptr || *path == '\0') {
+        return kUserInvalidArgument;
+    }
+    UserFileLocation at;
+    int32_t result = at.resolve(path, true);
+    Descriptor fd(-1);
+    if (result == kUserOk) {
+        result = openUserFile(at, false, fd);
+    }
+    std::vector<uint8_t> bytes;
+    if (result == kUserOk) {
+        result = readUpTo(fd.get(), kUserFileHeaderSize, bytes);
+    }
+    if (result == kUserOk && !ReadUserFileHeader(bytes, out)) {
+        result = kUserBadFile;
+    }
+    return result;
+}
+
 bool UserDatabase::OpenUserFile(const char* path) {
     open_ = false;
-    path_.clear();
+    location_.close();
     contents_ = {};
     if (path == nullptr || *path == '\0') {
         lastResult_ = kUserInvalidArgument;
         return false;
     }
-    path_ = path;
-    lastResult_ = reload();
+    lastResult_ = location_.resolve(path, true);
+    if (lastResult_ == kUserOk) {
+        lastResult_ = reload();
+    }
     open_ = lastResult_ == kUserOk;
     if (!open_) {
-        path_.clear();
+        location_.close();
     }
     return open_;
 }
@@ -288,7 +395,7 @@ bool UserDatabase::commit(UserFileContents next) {
             return false;
         }
     }
-    lastResult_ = writeUserFile(path_, EncodeUserFile(next), true);
+    lastResult_ = writeUserFile(location_, EncodeUserFile(next), true);
     if (lastResult_ == kUserOk) {
         contents_ = std::move(next);
     }
@@ -297,7 +404,7 @@ bool UserDatabase::commit(UserFileContents next) {
 
 int32_t UserDatabase::reload(int* lockedFd) {
     Descriptor fd(-1);
-    int32_t result = openUserFile(path_, lockedFd != nullptr, fd);
+    int32_t result = openUserFile(location_, lockedFd != nullptr, fd);
     std::vector<uint8_t> bytes;
     if (result == kUserOk) {
         result = readUserFile(fd.get(), bytes);
@@ -362,11 +469,19 @@ bool UserDatabase::CreateUserFile(const char* path, uint32_t flags, uint16_t has
     UserFileContents contents;
     contents.header.flags = flags;
     contents.header.hashCost = hashCost;
-    lastResult_ = writeUserFile(path, EncodeUserFile(contents), false);
+    UserFileLocation at;
+    lastResult_ = at.resolve(path, false);
+    if (lastResult_ == kUserOk) {
+        lastResult_ = checkFolder(at.folder());
+    }
+    if (lastResult_ == kUserOk) {
+        lastResult_ = writeUserFile(at, EncodeUserFile(contents), false);
+    }
     if (lastResult_ != kUserOk) {
         return false;
     }
-    path_ = path;
+    // The new file is the open one; the one open before is closed.
+    location_ = std::move(at);
     contents_ = std::move(contents);
     open_ = true;
     return true;

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -158,8 +161,8 @@ TEST_F(UserDatabaseTest, FileOthersCouldWriteIsRefused) {
         uid_t owner;
         int32_t result;
     };
-    std::vector<Case> cases{{0600, me, kUserOk},          {0644, me, kUserOk},
-                            {0400, me, kUserOk},          {0620, me, kUserFileUnsafe},
+    std::vector<Case> cases{{0600, me, kUserOk},         {0644, me, kUserOk},
+                            {0400, me, kUserOk},         {0620, me, kUserFileUnsafe},
                             {0602, me, kUserFileUnsafe}, {0666, me, kUserFileUnsafe}};
     if (me == 0) {
         // Only root can give a file away.
@@ -177,6 +180,68 @@ TEST_F(UserDatabaseTest, FileOthersCouldWriteIsRefused) {
             EXPECT_EQ(db.GetLastResult(), c.result);
             EXPECT_EQ(readFileBytes(path), before) << std::oct << c.mode;
         }
+    }
+}
+
+// Another user keeps retargeting a link in a shared folder between the
+// owner's user file and the owner's notes while the owner adds users through
+// it: the notes are never replaced. In the shared folder the user file is
+// refused; in the owner's own folder every change lands in the file opened.
+TEST_F(UserDatabaseTest, RetargetedLinkNeverGetsAnotherFileReplaced) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can act as a second user";
+    }
+    const std::filesystem::path shared = dir.path() / "shared", own = dir.path() / "own";
+    std::filesystem::create_directory(shared);
+    std::filesystem::create_directory(own);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711) | ::chown(shared.c_str(), 0, 65534) |
+                  ::chmod(shared.c_str(), 0770) | ::chmod(own.c_str(), 0700),
+              0);
+    const std::string link = (shared / "users.dat").string(), next = (shared / "next").string();
+    for (const auto& home : {shared, own}) {
+        const std::string target = (home / "real.dat").string(),
+                          notes = (home / "notes.txt").string();
+        writeFileBytes(target, readFileBytes(path));
+        writeFileBytes(notes, "the owner's notes");
+        int started[2];
+        ASSERT_EQ(::pipe(started), 0);
+        const pid_t flipper = ::fork();
+        ASSERT_GE(flipper, 0);
+        if (flipper == 0) {
+            bool other =
+                ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            for (unsigned i = 0; other; ++i) {
+                ::unlink(next.c_str());
+                if (::symlink(i % 2 ? notes.c_str() : target.c_str(), next.c_str()) == 0 &&
+                    ::rename(next.c_str(), link.c_str()) == 0 && i == 0) {
+                    other = ::write(started[1], "s", 1) == 1;
+                }
+            }
+            ::_exit(1);
+        }
+        ::close(started[1]);
+        char byte = 0;
+        const bool flipping = ::read(started[0], &byte, 1) == 1;
+        ::close(started[0]);
+        // Opens that found the notes are no tries.
+        int tries = 0, added = 0;
+        for (int i = 0; flipping && tries < 120 && i < 100000; ++i) {
+            UserDatabase owner;
+            const bool opened = owner.OpenUserFile(link.c_str());
+            tries += owner.GetLastResult() != kUserBadFile;
+            added += opened && owner.AddUser(("user" + std::to_string(i)).c_str(), "Spectrum12", 1);
+        }
+        ::kill(flipper, SIGKILL);
+        ::waitpid(flipper, nullptr, 0);
+        ASSERT_TRUE(flipping) << "the other user could not link";
+        EXPECT_TRUE(readFileBytes(notes) == "the owner's notes") << home << " was replaced";
+        const std::string bytes = readFileBytes(target);
+        UserFileContents contents;
+        ASSERT_EQ(
+            ParseUserFile({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, contents),
+            kUserOk);
+        EXPECT_EQ(added, home == shared ? 0 : 120) << home;
+        EXPECT_EQ(contents.users.size(), 2u + static_cast<size_t>(added)) << home;
     }
 }
 

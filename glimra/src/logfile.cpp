@@ -6,7 +6,8 @@
 
 #include <QWidget>
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace glimra {
 
@@ -32,8 +33,11 @@ int CLogFile::Open() {
         window_->SetLogFileName(path_.c_str());
     }
     int created = 0;
-    if (std::FILE* file = std::fopen(resolveLogPath(path_).c_str(), "rb")) {
-        std::fclose(file);
+    // Without blocking, so that a pipe named as the logbook cannot hang; the
+    // logbook itself opens only a regular file of this user.
+    if (const int fd = ::open(resolveLogPath(path_).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        fd >= 0) {
+        ::close(fd);
         created = create();
     } else if (window_->IsFileOk() == 1) {
         created = create();

@@ -5,7 +5,7 @@
 #include "glimra/dialog.h"
 #include "glimra/library.h"
 
-#include "dorvel/user_file.h"
+#include "dorvel/user_database.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -13,13 +13,7 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <span>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace glimra {
 namespace {
@@ -51,32 +45,6 @@ const DialogTemplate& loginTemplate() {
     return t;
 }
 
-// The first bytes of a file: only existing regular files are read, and
-// without blocking, so that a pipe named as the user file cannot hang.
-bool readHeader(const char* path, std::array<uint8_t, dorvel::kUserFileHeaderSize>& header,
-                size_t& got) {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    got = 0;
-    while (ok && got < header.size()) {
-        const ssize_t n = ::read(fd, header.data() + got, header.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n >= 0;
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    return ok;
-}
-
 } // namespace
 
 CLoginDlg::CLoginDlg(QWidget* parent) : QDialog(parent) {
@@ -105,15 +73,17 @@ QLineEdit* CLoginDlg::edit(int id) const {
 
 bool CLoginDlg::SetUserFile(const char* path) {
     path_ = path != nullptr ? path : "";
-    std::array<uint8_t, dorvel::kUserFileHeaderSize> bytes{};
-    size_t got = 0;
     dorvel::UserFileHeader header;
-    // A file shorter than its header has no flag word to read.
-    if (path == nullptr || !readHeader(path, bytes, got) ||
-        !dorvel::ReadUserFileHeader(std::span(bytes.data(), got), header)) {
+    switch (dorvel::ReadUserFileHeaderAt(path, header)) {
+    case dorvel::kUserOk:
+        return header.flags != 0;
+    case dorvel::kUserFileUnsafe:
+        // Whoever could have written the file could have cleared its flag: a
+        // file the database refuses never turns the login off.
+        return true;
+    default:
         return false;
     }
-    return header.flags != 0;
 }
 
 bool CLoginDlg::GetUser(char* name, int* result) const {

@@ -8,6 +8,11 @@
 
 #include <QListWidget>
 
+#include <cstdio>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace glimra {
 namespace {
 
@@ -83,6 +88,33 @@ TEST_F(LogFileTest, AFileOfAnotherSizeOpensTheWindowWithoutALogbook) {
     // Nor is a window without its logbook a successful reset.
     EXPECT_EQ(log.Reset(true), 0);
     EXPECT_EQ(files(), QStringList{"app.log"});
+}
+
+// What another user may plant in the logbook's place: a link to a logbook
+// of the user, a second name of it, a pipe, a logbook of their own. Opening
+// neither waits on it nor writes through it.
+TEST_F(LogFileTest, PlantedFilesAreNeitherWaitedOnNorWrittenThrough) {
+    const std::vector<std::uint8_t> empty(kFileSize, 0);
+    const std::string victim = path("victim.log"), planted = path("app.log");
+    for (const char* kind : {"symbolic link", "hard link", "pipe", "another user's"}) {
+        writeBytes("victim.log", empty);
+        std::remove(planted.c_str());
+        const std::string k = kind;
+        const int rc = k == "symbolic link" ? ::symlink(victim.c_str(), planted.c_str())
+                       : k == "hard link"   ? ::link(victim.c_str(), planted.c_str())
+                       : k == "pipe"        ? ::mkfifo(planted.c_str(), 0666)
+                       : ::geteuid() == 0   ? ::rename(victim.c_str(), planted.c_str()) |
+                                                ::chown(planted.c_str(), 65534, 65534)
+                                          : -1; // only root can give a file away
+        if (rc != 0) {
+            continue;
+        }
+        CLogFile other;
+        other.SetFileName("app.log");
+        other.Open();
+        EXPECT_EQ(other.WriteInfo("leaked"), 0) << kind;
+        EXPECT_EQ(bytes(exists("victim.log") ? "victim.log" : "app.log"), empty) << kind;
+    }
 }
 
 TEST_F(LogFileTest, TheMinimumFreeSpaceHasAFloor) {

@@ -18,6 +18,9 @@
 
 #include <functional>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace glimra {
 namespace {
 
@@ -110,6 +113,42 @@ TEST_F(LoginDlgTest, SetUserFileReadsTheMagicAndTheFlagWord) {
     EXPECT_FALSE(dlg.SetUserFile(dir.path().c_str()));
     EXPECT_FALSE(dlg.SetUserFile(nullptr));
     EXPECT_TRUE(dlg.SetUserFile(path.c_str()));
+}
+
+// Whoever could have written the file could have cleared its flag word: a
+// file the database refuses asks for the login (which the database refuses).
+TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
+    const std::string loose = (dir.path() / "no-login.dat").string();
+    dorvel::UserDatabase db;
+    ASSERT_TRUE(db.CreateUserFile(loose.c_str(), 0, 1));
+    const uid_t me = ::geteuid();
+    struct Case {
+        mode_t mode;
+        uid_t owner;
+        bool expected;
+    };
+    std::vector<Case> cases{{0600, me, false}, {0666, me, true}};
+    if (me == 0) {
+        // Only root can give a file away.
+        cases.push_back({0644, 65534, true});
+    }
+    CLoginDlg dlg;
+    for (const Case& c : cases) {
+        ASSERT_EQ(::chown(loose.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(::chmod(loose.c_str(), c.mode), 0);
+        EXPECT_EQ(dlg.SetUserFile(loose.c_str()), c.expected)
+            << std::oct << c.mode << " " << c.owner;
+    }
+    QString shown;
+    const auto answer = [&](CLoginDlg&) {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = box->text();
+        box->accept();
+    };
+    EXPECT_EQ(run([&] { return dlg.DoModal(); }, answer, dlg), IDCANCEL);
+    EXPECT_EQ(shown, "Can't open user information file");
+    EXPECT_FALSE(dlg.GetUser(nullptr, nullptr));
 }
 
 TEST_F(LoginDlgTest, TheRightPasswordLogsInAndGetUserNamesTheUser) {

@@ -2,11 +2,11 @@
 
 #include "pa/patype.h"
 #include "pa/sysutils.h"
+#include "platform/own_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -104,12 +104,12 @@ bool openLogFile(const char* path) {
     if (path) {
         // A log still open from an earlier call is ended first, never leaked.
         closeLocked();
-        // A link planted in the log's place would have us truncate and write
-        // its target: the last component is never followed.
-        const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                              0666);
-        if (fd < 0 && errno == ELOOP) {
-            std::fprintf(stderr, "%s is a symbolic link: the log is not written\n", path);
+        // Whatever another user planted in the log's place (a link, a pipe,
+        // a file of theirs) is neither written through nor waited on.
+        std::string why;
+        const int fd = platform::openOwnFile(path, O_WRONLY, true, true, 0666, why);
+        if (fd < 0 && !why.empty()) {
+            std::fprintf(stderr, "%s %s: the log is not written\n", path, why.c_str());
         }
         gLogFile = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
         if (!gLogFile) {

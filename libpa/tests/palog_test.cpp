@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
-#include <fstream>
 #include <ctime>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -127,24 +129,41 @@ TEST_F(LogTest, UnopenableLogTurnsLoggingOffButRaiseErrorStillThrows) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
-// Another user's link in the log's place: its target (a file of the user
-// running the program) keeps its contents, and the link is reported.
-TEST_F(LogTest, PlantedLinkIsReportedNotWrittenThrough) {
-    const std::string target = tempPath("victim.txt");
-    const std::string path = tempPath("logfile.log");
-    {
-        std::ofstream(target) << "precious";
+// What another user may plant in the log's place: a link to a file of the
+// user running the program, a second name of such a file, a pipe (read here,
+// so that a writer would not wait), a file of their own. Each is reported,
+// nothing is written through it, and logging stays off.
+TEST_F(LogTest, PlantedFilesAreReportedNotWrittenThrough) {
+    for (const std::string reported :
+         {" is a symbolic link", " has other names", " is not a regular file", " belongs to"}) {
+        const std::string victim = tempPath("victim.txt"), path = tempPath("logfile.log");
+        std::ofstream(victim) << "precious";
+        const bool pipe = reported == " is not a regular file";
+        const int planted =
+            reported == " is a symbolic link" ? ::symlink(victim.c_str(), path.c_str())
+            : reported == " has other names"  ? ::link(victim.c_str(), path.c_str())
+            : pipe                            ? ::mkfifo(path.c_str(), 0666)
+            : ::geteuid() == 0
+                ? ::rename(victim.c_str(), path.c_str()) | ::chown(path.c_str(), 65534, 65534)
+                : -1; // only root can give a file away
+        if (planted != 0) {
+            continue;
+        }
+        const int reader = pipe ? ::open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(pa::openLogFile(path.c_str())) << reported;
+        EXPECT_NE(::testing::internal::GetCapturedStderr().find(path + reported),
+                  std::string::npos);
+        ::testing::internal::CaptureStdout();
+        pa::logPrint("nobody reads this\n");
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << reported;
+        char byte = 0;
+        EXPECT_TRUE(pipe ? ::read(reader, &byte, 1) <= 0 : readFile(path) == "precious")
+            << reported;
+        if (reader >= 0) {
+            ::close(reader);
+        }
     }
-    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
-    ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(pa::openLogFile(path.c_str()));
-    const std::string reported = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(readFile(target), "precious");
-    EXPECT_NE(reported.find(path + " is a symbolic link"), std::string::npos) << reported;
-    ::testing::internal::CaptureStdout();
-    pa::logPrint("nobody reads this\n");
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(readFile(target), "precious");
 }
 
 TEST_F(LogTest, RaiseErrorLogsTheMessageAsTheLastLine) {

@@ -11,7 +11,13 @@
 // read and write; it holds an exclusive advisory lock (flock) on the file
 // from that read to the replacement, so that changes of other processes
 // wait. A file that group or others may write, or that belongs to neither
-// the calling user nor root, is refused (kUserFileUnsafe) and left alone.
+// the calling user nor root, is refused (kUserFileUnsafe) and left alone; so
+// is a file in a folder where others could replace it (a folder that group or
+// others may write without the sticky bit, or of another user but root).
+//
+// The path is resolved once, when the file is opened or created: a link in it
+// is followed then and never again, and every later read and write goes to
+// the folder and name found then.
 //
 // Texts are passed whole (zero-terminated); nothing is cut. Every operation
 // sets the last result (kUserOk on success). Not synchronised: one object per
@@ -22,11 +28,49 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace dorvel {
 
 // CheckLogin's answer for a refused login, whatever the reason.
 inline constexpr int32_t kLoginRefused = -1;
+
+// The header of the user file at path, opened and checked as
+// UserDatabase::OpenUserFile opens it: kUserOk and out filled, the result
+// OpenUserFile gives for the path (kUserFileUnsafe for a file others could
+// have written), or kUserBadFile when the file is shorter than its header or
+// lacks the magic.
+DORVEL_API int32_t ReadUserFileHeaderAt(const char* path, UserFileHeader& out);
+
+// Where a user file lies: its folder, held open, and its name there.
+class DORVEL_API UserFileLocation {
+public:
+    UserFileLocation() = default;
+    ~UserFileLocation() { close(); }
+    UserFileLocation(const UserFileLocation&) = delete;
+    UserFileLocation& operator=(const UserFileLocation&) = delete;
+    UserFileLocation(UserFileLocation&& other) noexcept
+        : dirFd_(std::exchange(other.dirFd_, -1)), name_(std::move(other.name_)) {}
+    UserFileLocation& operator=(UserFileLocation&& other) noexcept {
+        if (this != &other) {
+            close();
+            dirFd_ = std::exchange(other.dirFd_, -1);
+            name_ = std::move(other.name_);
+        }
+        return *this;
+    }
+
+    // Resolves path: an existing file's real place, or (existing false) the
+    // folder a new file goes to. A result of UserDatabaseResult.
+    int32_t resolve(const char* path, bool existing);
+    void close();
+    int folder() const { return dirFd_; }
+    const std::string& name() const { return name_; }
+
+private:
+    int dirFd_ = -1;
+    std::string name_;
+};
 
 class DORVEL_API UserDatabase {
 public:
@@ -67,7 +111,7 @@ private:
     // made); contents_ follows only a written file.
     bool commit(UserFileContents next);
 
-    std::string path_;
+    UserFileLocation location_;
     bool open_ = false;
     UserFileContents contents_;
     int32_t lastResult_ = kUserOk;

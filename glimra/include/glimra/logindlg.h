@@ -40,7 +40,8 @@ public:
     ~CLoginDlg() override;
 
     // Keeps the path; true when the file exists, begins with the user file's
-    // magic, has a whole header and its flag word asks for logins.
+    // magic, has a whole header and its flag word asks for logins, and also
+    // for a file the user database refuses as one others could have written.
     bool SetUserFile(const char* path);
     // The login result into *result (when result is not null); true when the
     // login succeeded, with the user's name (at most 32 bytes and the

@@ -3,6 +3,8 @@
 
 #include "glimra/logbookfile.h"
 
+#include "platform/own_file.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -265,7 +267,8 @@ LogbookFile::~LogbookFile() {
 
 bool LogbookFile::open(const std::string& path) {
     close();
-    fd_ = ::open(resolveLogPath(path).c_str(), O_RDWR | O_CLOEXEC);
+    std::string why;
+    fd_ = platform::openOwnFile(resolveLogPath(path).c_str(), O_RDWR, false, false, 0, why);
     return fd_ >= 0;
 }
 
@@ -402,7 +405,8 @@ bool createLogFile(const std::string& path, int count, bool backup, const LogDis
     if (backup && checkDiskSpace(path, policy)) {
         copyFile(resolved, backupName(resolved, localNow().tm));
     }
-    const int fd = ::open(resolved.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::string why;
+    const int fd = platform::openOwnFile(resolved.c_str(), O_RDWR, true, true, 0600, why);
     if (fd < 0) {
         return false;
     }

@@ -7,11 +7,12 @@
 
 namespace pa {
 
-// Opens (truncates) the log at `path` and writes its header; a symbolic link
-// at `path` is not followed: it is reported on the standard error and no log
-// is opened. A null path
-// keeps the stream already held (the standard output at start). Returns false,
-// and logs nothing from then on, when no stream is held.
+// Opens (truncates) the log at `path` and writes its header. Only a regular
+// file of the calling user with a single name is opened, without waiting on
+// a pipe: anything else at `path` (a symbolic link, a pipe, a hard link,
+// another user's file) is reported on the standard error and no log is
+// opened. A null path keeps the stream already held (the standard output at
+// start). Returns false, and logs nothing from then on, when no stream is held.
 bool openLogFile(const char* path);
 
 // printf-style; written as it stands and flushed at once. Nothing while the

@@ -30,6 +30,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -50,6 +51,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -920,6 +922,39 @@ TEST_F(MainWindowTest, StaleSpectStartSocketIsTakenOverAndLiveOneKept) {
     EXPECT_TRUE(second.errorString().contains("another program"))
         << second.errorString().toStdString();
     EXPECT_TRUE(first.isListening());
+}
+
+// Another user's pipe planted as the log: the program neither waits on it
+// nor writes to it, and its main window comes up and answers "SpectStart".
+TEST_F(MainWindowTest, PipePlantedAsTheLogDoesNotHoldTheProgramsStart) {
+    ASSERT_EQ(::mkfifo(dir.file("logfile.log").c_str(), 0666), 0);
+    char program[] = REVADUVO_PROGRAM;
+    char* argv[] = {program, nullptr};
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, program, &actions, nullptr, argv, environ), 0);
+    ::posix_spawn_file_actions_destroy(&actions);
+    QElapsedTimer waited;
+    waited.start();
+    QString error;
+    int answer = 1;
+    bool ended = false;
+    // Generous: a sanitizer build on a loaded machine starts slowly.
+    while (answer != 0 && !ended && waited.elapsed() < 60000) {
+        answer = sendSpectStart(QString::fromStdString(dir.file("spectstart")), 1000, error);
+        ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+        if (answer != 0) {
+            QThread::msleep(100);
+        }
+    }
+    EXPECT_EQ(answer, 0) << error.toStdString();
+    EXPECT_FALSE(ended) << "the program ended by itself";
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
 }
 
 // --- the simulated board and the picture of the window -----------------------
