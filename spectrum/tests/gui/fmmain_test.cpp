@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QChart>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
@@ -837,8 +838,30 @@ TEST_F(MainWindowTest, SpectStartWhileDisabledIsHandledAndDropped) {
     EXPECT_EQ(device.acquisitions, 0);
 }
 
+// No socket, and one left by a program that ended: both are said plainly,
+// with the path the name stands for.
 TEST_F(MainWindowTest, SpectStartCommandFailsWithoutListener) {
     EXPECT_EQ(runSpectStart(), 1);
+    const std::string stale = dir.file("stale");
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, stale.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    // A name without a directory stands for a socket in the temporary one.
+    const QString relative = QString("veldon-absent-%1").arg(::getpid());
+    for (const auto& [name, path] :
+         {std::pair<QString, QString>{QString::fromStdString(dir.file("spectstart")),
+                                      QString::fromStdString(dir.file("spectstart"))},
+          std::pair<QString, QString>{QString::fromStdString(stale), QString::fromStdString(stale)},
+          std::pair<QString, QString>{relative, QDir::tempPath() + "/" + relative}}) {
+        QString error;
+        EXPECT_EQ(sendSpectStart(name, 2000, error), 1);
+        EXPECT_EQ(error.toStdString(),
+                  ("no Revaduvo of this user is running (nothing listens on " + path + ")")
+                      .toStdString());
+    }
 }
 
 // A listener of another user that answers like the program: the command
