@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Configures one flavour of the tree into build/<flavour>: the one way every
 # script that builds there does it, so that each reuses what another built.
 # Sourced from the tree's root (scripts/build, scripts/run):
