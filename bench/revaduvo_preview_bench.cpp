@@ -51,6 +51,7 @@ public:
     }
     bool getDarkCurrent() override { return true; }
     bool prepare() override { return true; }
+    bool setParameters() override { return true; }
     bool getRawData(std::vector<double>& data) override {
         phase_ += 0.05;
         for (int i = 0; i < kPixels; ++i) {

@@ -36,6 +36,10 @@ public:
     virtual bool open() = 0;
     virtual bool getDarkCurrent() = 0;
     virtual bool prepare() = 0;
+    // Sends integration time, average number and work mode now (the raw-data
+    // record and the dark current it holds stay); the fields then hold the
+    // values in effect, which a device may have limited.
+    virtual bool setParameters() = 0;
     // Fills the first pixelCount() values of data; data must hold at least
     // that many (devices refuse a shorter array).
     virtual bool getRawData(std::vector<double>& data) = 0;

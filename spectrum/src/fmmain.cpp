@@ -553,11 +553,12 @@ void TfmMain::SetITbtnClick() {
 }
 
 std::int32_t TfmMain::integrationTimeInEffect(std::int32_t typed) {
-    // Sent now, so that a time the device limits is shown as it is in
-    // effect instead of as typed.
+    // Sent now, so that a number the device limits is shown as it is in
+    // effect instead of as typed. Only sent: the raw-data record keeps the
+    // dark current.
     if (device_->isOpened() && !guiAcquiring_ && !deviceBusyElsewhere()) {
         try {
-            device_->prepare();
+            device_->setParameters();
         } catch (const std::exception&) {
             // The next acquisition sends the parameters again and logs it.
         }
@@ -570,18 +571,22 @@ std::int32_t TfmMain::integrationTimeInEffect(std::int32_t typed) {
     return typed;
 }
 
-void TfmMain::parametersSet(std::int32_t ms, bool newTime) {
+void TfmMain::parametersSet(std::int32_t ms, bool newTime, bool newAverage) {
     if (newTime) {
         darkTaken_ = false;
         referenceTaken_ = false;
     }
-    // A new time is sent at once, so that a time the device limits shows as
-    // it is in effect; otherwise the parameters go with the next acquisition.
-    if (device_ && newTime) {
+    // A new time or average number is sent at once, so that a number the
+    // device limits shows as it is in effect; otherwise the parameters go
+    // with the next acquisition.
+    if (device_ && (newTime || newAverage)) {
         ms = integrationTimeInEffect(ms);
     }
     if (fmParam_ != nullptr) {
         fmParam_->edTime()->SetValue(ms);
+        if (device_) {
+            fmParam_->edAverage()->SetValue(device_->averageNumber());
+        }
     }
     IntegTimeEdit_->SetValue(ms);
     setDisplayKind(kScope);
@@ -1345,7 +1350,9 @@ mi::TExportContext TfmMain::exportContext() const {
     context.notes = messageText(NotesEdit_->toPlainText());
     context.lightText = lightText_;
     context.intensityText = messageText(Label9_->text());
-    context.averageText = messageText(fmParam_->edAverage()->text());
+    // The number the run's spectra were averaged over, not one typed since.
+    context.averageText = device_ ? std::to_string(device_->averageNumber())
+                                  : messageText(fmParam_->edAverage()->text());
     if (device_) {
         context.integrationTime = device_->integrationTime();
         context.pixelCount = device_->pixelCount();

@@ -106,10 +106,10 @@ public:
     void ToolButton3Click(); // Get Pomrak
     bool GetNewPomrak(const std::string& name, int count);
     void SetITbtnClick();
-    // After the parameter dialog's "Set": the time shown, the display back
-    // to scope, the run cleared; a new time also invalidates dark current
-    // and reference.
-    void parametersSet(std::int32_t ms, bool newTime);
+    // After the parameter dialog's "Set": the time and average number shown
+    // as in effect, the display back to scope, the run cleared; a new time
+    // also invalidates dark current and reference.
+    void parametersSet(std::int32_t ms, bool newTime, bool newAverage);
     // The chart's bottom axis to [min, max] and "Manual Scale" on.
     void setManualBottomRange(std::int32_t min, std::int32_t max);
     // The light channels.
@@ -278,8 +278,9 @@ private:
     // True while the worker may be inside the device; its synchronised step
     // is the exception (the worker waits meanwhile).
     bool deviceBusyElsewhere() const;
-    // Sends the device's parameters where it is free and gives the
-    // integration time it took (typed when it cannot tell).
+    // Sends the device's parameters where it is free (its raw-data record
+    // kept) and gives the integration time it took (typed when it cannot
+    // tell).
     std::int32_t integrationTimeInEffect(std::int32_t typed);
 
     int pageMode_ = 1;

@@ -169,13 +169,14 @@ void TfmParam::btSetParamClick() {
     }
     const std::int32_t ms = edTime_->GetValue();
     const bool newTime = static_cast<double>(ms) != device->integrationTime();
+    const bool newAverage = edAverage_->GetValue() != device->averageNumber();
     if (cbWorkMode_->currentIndex() < 0) {
         cbWorkMode_->setCurrentIndex(0);
     }
     device->setSensorWorkMode(kWorkModes[cbWorkMode_->currentIndex()]);
     device->setIntegrationTime(ms);
     device->setAverageNumber(edAverage_->GetValue());
-    main_->parametersSet(ms, newTime);
+    main_->parametersSet(ms, newTime, newAverage);
 }
 
 int TfmParam::controlSynchronization(TDevice& device) {

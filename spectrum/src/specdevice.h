@@ -40,7 +40,7 @@ public:
     bool freeRawData();
     // Integration time, average number and work mode (and the buffer depth
     // in work mode 7, whose failure raises).
-    bool setParameters();
+    bool setParameters() override;
     void readSensorParams();
     void initialScan();
     void configureMessages();

@@ -1,6 +1,7 @@
 #include "spectstart.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -117,7 +118,18 @@ int sendSpectStart(const QString& name, int timeoutMs, QString& error) {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs)) {
-        error = "no Revaduvo listens on " + name + ": " + socket.errorString();
+        // Named by its path: Qt takes a relative name as a socket in the
+        // temporary directory.
+        const QString path =
+            QDir::isAbsolutePath(name) ? name : QDir(QDir::tempPath()).filePath(name);
+        const auto failure = socket.error();
+        if (failure == QLocalSocket::ServerNotFoundError ||
+            failure == QLocalSocket::ConnectionRefusedError) {
+            // No socket, or one left behind by a program that ended.
+            error = "no Revaduvo of this user is running (nothing listens on " + path + ")";
+        } else {
+            error = "cannot reach Revaduvo on " + path + ": " + socket.errorString();
+        }
         return 1;
     }
     if (!peerIsThisUser(socket)) {

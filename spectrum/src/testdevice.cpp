@@ -57,23 +57,23 @@ bool TTestDevice::open() {
     return true;
 }
 
-void TTestDevice::applyParameters() {
+bool TTestDevice::setParameters() {
     if (!(integrationTime_ >= kMinIntegrationMs)) {
         integrationTime_ = kMinIntegrationMs; // a NaN as well
     }
     integrationTime_ = std::min(integrationTime_, kMaxIntegrationMs);
     averageNumber_ = std::clamp(averageNumber_, 1, kMaxAverage);
     parametersApplied_ = true;
+    return true;
 }
 
 bool TTestDevice::getDarkCurrent() {
-    applyParameters();
+    setParameters();
     return waitUnlessStopped(acquisitionMs());
 }
 
 bool TTestDevice::prepare() {
-    applyParameters();
-    return true;
+    return setParameters();
 }
 
 bool TTestDevice::getRawData(std::vector<double>& data) {
@@ -83,7 +83,7 @@ bool TTestDevice::getRawData(std::vector<double>& data) {
     if (synchronisation_ && synchronisation_(*this) != 1) {
         return false;
     }
-    applyParameters();
+    setParameters();
     if (!waitUnlessStopped(acquisitionMs())) {
         return false;
     }

@@ -22,6 +22,8 @@ public:
     // Takes as long as an acquisition; false when stopped meanwhile.
     bool getDarkCurrent() override;
     bool prepare() override;
+    // Takes the parameters as a board does: limited to what it can do.
+    bool setParameters() override;
     // Raises "TTestDevice::getRawData data.size<SensorLength" for a short
     // array; false when the synchronisation says no or stop() ends the wait.
     bool getRawData(std::vector<double>& data) override;
@@ -37,9 +39,6 @@ public:
     static constexpr int kMaxAverage = 100;
 
 private:
-    // Takes the parameters as a board does: limited to what it can do.
-    void applyParameters();
-
     std::array<int, 3> inputReads_{0, 0, 0};
 };
 

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QChart>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
@@ -839,8 +840,30 @@ TEST_F(MainWindowTest, SpectStartWhileDisabledIsHandledAndDropped) {
     EXPECT_EQ(device.acquisitions, 0);
 }
 
+// No socket, and one left by a program that ended: both are said plainly,
+// with the path the name stands for.
 TEST_F(MainWindowTest, SpectStartCommandFailsWithoutListener) {
     EXPECT_EQ(runSpectStart(), 1);
+    const std::string stale = dir.file("stale");
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, stale.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    // A name without a directory stands for a socket in the temporary one.
+    const QString relative = QString("veldon-absent-%1").arg(::getpid());
+    for (const auto& [name, path] :
+         {std::pair<QString, QString>{QString::fromStdString(dir.file("spectstart")),
+                                      QString::fromStdString(dir.file("spectstart"))},
+          std::pair<QString, QString>{QString::fromStdString(stale), QString::fromStdString(stale)},
+          std::pair<QString, QString>{relative, QDir::tempPath() + "/" + relative}}) {
+        QString error;
+        EXPECT_EQ(sendSpectStart(name, 2000, error), 1);
+        EXPECT_EQ(error.toStdString(),
+                  ("no Revaduvo of this user is running (nothing listens on " + path + ")")
+                      .toStdString());
+    }
 }
 
 // A listener of another user that answers like the program: the command
@@ -1365,6 +1388,59 @@ TEST_F(MainWindowTest, ParameterDialogShowsTheTimeInEffect) {
     EXPECT_EQ(device.integrationTime(), 6500.0);
     EXPECT_EQ(window->paramDialog()->edTime()->GetValue(), 6500);
     EXPECT_EQ(window->integTimeEdit()->GetValue(), 6500);
+}
+
+// The board averages at most 100 scans: the dialog shows that number, and the
+// export of a spectrum taken so records it.
+TEST_F(MainWindowTest, LimitedAverageNumberIsShownAndExportedAsInEffect) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    TfmParam* param = window->paramDialog();
+    param->show();
+    param->edTime()->SetValue(2);
+    param->edAverage()->SetValue(100000);
+    QTest::mouseClick(param->setButton(), Qt::LeftButton);
+    EXPECT_EQ(window->device()->averageNumber(), 100);
+    EXPECT_EQ(param->edAverage()->GetValue(), 100);
+    EXPECT_EQ(param->edTime()->GetValue(), 2);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 2);
+    ASSERT_TRUE(param->grab().toImage().save(
+        QString("%1/revaduvo_parameters_limited.png").arg(REVADUVO_SCREENSHOT_DIR)));
+    window->acCaptureExecute();
+    ASSERT_EQ(window->runData()->count(), 1);
+    fileName = QString::fromStdString(dir.file("run.txt"));
+    window->setExportFileNameHandler([this] { return fileName; });
+    window->exportRunData();
+    const std::string text = test::readFile(dir.file("run.txt"));
+    EXPECT_NE(text.find("\r\nAverage number: 100\r\nIntegration time: 2.000000\r\n"),
+              std::string::npos)
+        << text.substr(0, 200);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
+
+// "Set" of the time already in effect sends it without dropping the dark
+// current the library subtracts. The simulated light never goes off, so the
+// corrected spectrum is 0.
+TEST_F(MainWindowTest, SettingTheSameTimeKeepsTheDarkCurrent) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    window->meDarkCurrentClick();
+    ASSERT_TRUE(window->darkTaken());
+    QTest::mouseClick(window->findChild<QPushButton*>("SetITbtn"), Qt::LeftButton);
+    EXPECT_TRUE(window->darkTaken());
+    getSpectra(1);
+    ASSERT_EQ(window->spectrumCount(), 1);
+    const std::vector<double>& values = window->dataSet().spectra.back().values;
+    EXPECT_EQ(*std::max_element(values.begin(), values.begin() + 1024), 0.0);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
 }
 
 TEST_F(MainWindowTest, SimulatedBoardLimitsTheTimeAndStillMeasures) {

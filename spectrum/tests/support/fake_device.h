@@ -41,10 +41,12 @@ public:
         return true;
     }
     bool getDarkCurrent() override { return true; }
-    // Sends the parameters; a time above maxTime is limited to it, as the
-    // library does.
     bool prepare() override {
         ++prepares;
+        return setParameters();
+    }
+    // A time above maxTime is limited to it, as the library does.
+    bool setParameters() override {
         if (maxTime > 0 && integrationTime_ > maxTime) {
             integrationTime_ = maxTime;
         }
