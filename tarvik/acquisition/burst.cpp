@@ -175,14 +175,24 @@ int32_t AcquireBurst(int32_t n, int32_t interfaceId) {
             return -1;
         }
     }
-    if (AcquireSpectra(kAcquireSpectra, interfaceId) != 0) {
+    const bool acquired = AcquireSpectra(kAcquireSpectra, interfaceId) == 0;
+    if (!acquired) {
+        SaveLastError();
+    }
+    // However the burst ended, the slot gets its mode back. The setters put
+    // the slot and its block back before they send: a board that is gone
+    // refuses the send and gets them when it comes back.
+    int32_t result = 0;
+    {
+        ErrorBoxOff boxOff;
+        int32_t restored = savedMode == kAcquisitionBurst ? savedBurst : savedAverage;
+        result = savedMode == kAcquisitionBurst ? KORAL_ParaSetBurstNumber(&restored, id)
+                                                : KORAL_ParaSetAverageNumber(&restored, id);
+    }
+    if (!acquired) {
+        RestoreLastError(); // the burst's failure, not the restore's
         return -1;
     }
-    ErrorBoxOff boxOff;
-    int32_t restored = savedMode == kAcquisitionBurst ? savedBurst : savedAverage;
-    const int32_t result = savedMode == kAcquisitionBurst
-                               ? KORAL_ParaSetBurstNumber(&restored, id)
-                               : KORAL_ParaSetAverageNumber(&restored, id);
     return result == 0 ? 0 : -1;
 }
 

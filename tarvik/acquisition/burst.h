@@ -11,9 +11,9 @@ namespace tarvik {
 inline constexpr int32_t kBurstNumberMaximum = 30000;
 
 // One burst of n scans on the slot of the ID through the acquisition engine,
-// with the slot's burst or average number put back afterwards. 0, or -1 with
-// the record of the failing step (an acquisition that fails or warns leaves
-// the slot in burst mode). Callers hold the DeviceLock.
+// with the slot's burst or average number put back afterwards, also when the
+// acquisition failed or warned. 0, or -1 with the record of the failing step
+// (the acquisition's before the put-back's). Callers hold the DeviceLock.
 int32_t AcquireBurst(int32_t n, int32_t interfaceId);
 
 } // namespace tarvik

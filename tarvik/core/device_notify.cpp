@@ -461,7 +461,10 @@ extern "C" int32_t KORAL_RegisterDeviceNotification(int32_t interfaceId, uint32_
             return failExport(kName, 0, KORAL_LEVEL_IGNORED, code::kNotAvailable,
                               kInfoNotifyNotAvailable);
         }
-        if (interfaceId > 0 && checkInterfaceForExport(kName, kCheckDeviceOpen, interfaceId) != 0) {
+        // 0 subscribes to every interface; any other ID is checked, so that
+        // a negative one is refused as one above 15 is.
+        if (interfaceId != 0 &&
+            checkInterfaceForExport(kName, kCheckDeviceOpen, interfaceId) != 0) {
             return -1;
         }
         int64_t result = -1;

@@ -373,13 +373,13 @@ void DrainQreInput() {
     const platform::TimePoint start = clock.now();
     const platform::TimePoint limit = start + std::chrono::milliseconds(kQreDrainLimitMs);
     const platform::Duration quiet = quietInterval(link->port);
+    // Reads into its own buffer, whatever the receiver still expects: after
+    // a whole header or frame it expects nothing, yet the line goes on.
     auto readSome = [&] {
         std::array<uint8_t, qre::kMaxFrameSize> scratch{};
-        const std::size_t n = std::min<std::size_t>(link->receive.bytesToRead, scratch.size());
         std::size_t got = 0;
         const platform::TimePoint until = std::min(limit, clock.now() + quiet);
-        if (!link->portHandle ||
-            link->portHandle->read(std::span<uint8_t>(scratch.data(), n), got, until) != 0) {
+        if (!link->portHandle || link->portHandle->read(scratch, got, until) != 0) {
             return false;
         }
         return got > 0;

@@ -6,8 +6,12 @@
 #include "sim_road_fixture.h"
 
 #include "acquisition/burst.h"
+#include "core/device_notify.h"
+
+#include "platform/messages.h"
 
 #include <cstdint>
+#include <thread>
 #include <tuple>
 
 namespace tarvik::testing {
@@ -151,6 +155,46 @@ TEST_F(BurstTest, ABurstRefusedForItsNumberLeavesTheSlotAsItWas) {
             }
         }
     }
+}
+
+// A burst cut by the board's removal: the board comes back with the
+// interface's averaging, and a spectrum is one spectrum again.
+TEST_F(BurstTest, ABurstCutByARemovalPutsTheAveragingBack) {
+    open(kRequestBlockBoard);
+    const uint32_t queue = platform::registerThreadQueue();
+    uint32_t subscription = 0;
+    ASSERT_EQ(KORAL_RegisterDeviceNotification(1, queue, &subscription, 1), 0);
+    // The next notification; the limit only keeps a broken run from hanging.
+    const auto nextNotification = [] {
+        platform::Message m;
+        while (platform::getMessage(m, 0, 60000) == platform::GetMessageResult::Message) {
+            if (m.message == WM_DEVICE_NOTIFY) {
+                return m.wParam;
+            }
+        }
+        return platform::WParam{0};
+    };
+    int32_t average = 3;
+    ASSERT_EQ(KORAL_ParaSetAverageNumber(&average, 1), 0);
+    board->injectHang(IOCTL_BOARD_GET_SCANS);
+    std::vector<uint16_t> words(10 * 1044);
+    std::thread client([&] { EXPECT_EQ(KORAL_GetSpectraBurst(10, words.data(), 1), -1); });
+    EXPECT_TRUE(board->waitForHeld(1));
+    ASSERT_EQ(sim::BoardRegistry::instance().unplug("b"), 0); // cancels the scan
+    client.join();
+    EXPECT_RECORD(3, 303, 0, 1, "KORAL_GetSpectraBurst");
+    EXPECT_EQ(nextNotification(), kNotifyRemoval);
+    ASSERT_EQ(sim::BoardRegistry::instance().plugIn("b"), 0);
+    EXPECT_EQ(nextNotification(), kNotifyArrival);
+    // The board's re-initialisation got the averaging, not the burst.
+    EXPECT_EQ(board->initState().parameters.acquisitionMode, 1);
+    EXPECT_EQ(board->initState().parameters.numScans, 3);
+    ASSERT_EQ(KORAL_GetSpectra(1), 0) << describe(record());
+    uint32_t burst = 0;
+    EXPECT_EQ(KORAL_GetStoredBurstNumber(&handle, &burst), 0);
+    EXPECT_EQ(burst, 1u);
+    EXPECT_EQ(KORAL_UnregisterDeviceNotification(subscription), 0);
+    platform::unregisterThreadQueue();
 }
 
 TEST_F(BurstTest, RefusalsOfTheBufferAndTimerExports) {

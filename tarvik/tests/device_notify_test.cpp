@@ -249,6 +249,10 @@ TEST_F(DeviceNotifyTest, RegistrationRefusals) {
     ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, 6, 1), 0);
     EXPECT_EQ(KORAL_RegisterDeviceNotification(3, queue, &handle, 1), -1);
     EXPECT_RECORD(5, 504, 0, 3, kRegister);
+    for (const int32_t id : {16, -1, -5, INT32_MIN}) {
+        EXPECT_EQ(KORAL_RegisterDeviceNotification(id, queue, &handle, 1), -1) << id;
+        EXPECT_RECORD(5, 505, 818, id, kRegister);
+    }
     const uint32_t first = subscribe(1);
     EXPECT_EQ(KORAL_RegisterDeviceNotification(1, queue, &handle, 2), -1);
     EXPECT_RECORD(5, 505, 841, 0, kRegister);

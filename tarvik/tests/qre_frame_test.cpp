@@ -159,6 +159,39 @@ TEST_F(QreReceiverTest, FrameThatStopsArrivingIsGivenUpAfter200Polls) {
     EXPECT_EQ(link().protocol.frameCountdown, -1);
 }
 
+// A damaged frame whose bytes still arrive, one by one, while the receiver
+// finds the damage: the drain reads on until the line is quiet, so none of
+// the frame is left to be read as the next header.
+TEST_F(QreReceiverTest, DrainTakesTheBytesThatArriveWhileItDrains) {
+    const uint8_t piece[40] = {1, 2, 3};
+    const qre::DataFrame data = qre::dataFrame(0, 1, 6, 1, true, piece);
+    Bytes badHeader(data.begin(), data.end());
+    badHeader[0] = 0x10;
+    // A reply's kind: the checks fail on the first 8 bytes of the 48.
+    Bytes badChecks(data.begin(), data.end());
+    badChecks[2] = 0xF0;
+    const struct {
+        const char* what;
+        Bytes frame;
+        int16_t error;
+    } cases[] = {
+        {"header", badHeader, qre::kErrDestinationNibbles},
+        {"checks", badChecks, qre::kErrXor},
+    };
+    for (const auto& c : cases) {
+        ClearQreErrorList();
+        for (const uint8_t byte : c.frame) {
+            serial.line->send(Bytes{byte});
+        }
+        for (int i = 0; i < 3 && link().errors.count() == 0; ++i) {
+            ReceiveQreFrame();
+        }
+        ASSERT_EQ(link().errors.count(), 1) << c.what;
+        EXPECT_EQ(link().errors.entry(1), c.error) << c.what;
+        EXPECT_EQ(serial.line->pendingBytes(), 0u) << c.what;
+    }
+}
+
 TEST_F(QreReceiverTest, DrainEndsOnALineThatNeverFallsQuiet) {
     serial.line->setBabbling(true);
     const platform::TimePoint start = serial.clock.now();
