@@ -188,9 +188,8 @@ bool allocateReaderBuffers(Acquisition& acq) {
     try {
         const std::size_t frame = static_cast<std::size_t>(acq.settings.frameSize);
         acq.parseBuffer.assign(static_cast<std::size_t>(acq.settings.layout.pixelCount) * 4, 0);
-        acq.frameCount =
-            std::clamp<std::size_t>(kReaderBufferBytes / std::max<std::size_t>(frame, 1), 2,
-                                    kFrameBuffers);
+        acq.frameCount = std::clamp<std::size_t>(
+            kReaderBufferBytes / std::max<std::size_t>(frame, 1), 2, kFrameBuffers);
         for (std::size_t i = 0; i < acq.frameCount; ++i) {
             acq.frames[i].assign(frame, 0);
         }
@@ -441,12 +440,6 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
         ReportTransferFailure(device, block);
         if (block.get<rb::Status>() == kBoardStatusCommunication && read.length < frame.size()) {
             block.set<rb::Status>(kBoardStatusIncompleteFrame);
-        }
-        if (block.get<rb::Status>() == 0) {
-            // Never a silent success: a board that left meanwhile is stopped.
-            block.set<rb::Status>(device.state.load() == DeviceState::SurpriseRemoved
-                                      ? kBoardStatusStopped
-                                      : kBoardStatusIncompleteFrame);
         }
         return;
     }

@@ -274,10 +274,13 @@ void ReportDeviceError(DEVICE_EXTENSION& device, RequestBlock& block) {
 }
 
 void ReportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block) {
-    if (started(device)) {
-        AbortPipe(device, 0);
-        ReportDeviceError(device, block);
+    if (!started(device)) {
+        // Removed between the command's check of the state and its transfer.
+        block.set<rb::Status>(kBoardStatusStopped);
+        return;
     }
+    AbortPipe(device, 0);
+    ReportDeviceError(device, block);
 }
 
 int RestartStreaming(DEVICE_EXTENSION& device, uint32_t keptPixelCount) {

@@ -140,7 +140,9 @@ int ReadDeviceError(DEVICE_EXTENSION& device, uint16_t& code);
 // is reset.
 void ReportDeviceError(DEVICE_EXTENSION& device, RequestBlock& block);
 // What a command does when one of its transfers failed: on a started board
-// the first pipe is aborted and the board's error reported.
+// the first pipe is aborted and the board's error reported; a board that
+// left or stopped meanwhile gives 155, so that the command never answers as
+// if the transfer had gone.
 void ReportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block);
 // VR_REINIT (nothing on generation 2) and VR_STOP; a failure on a started
 // board aborts the first pipe (the scan reader must then stop: the caller's).

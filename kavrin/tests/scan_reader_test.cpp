@@ -191,6 +191,17 @@ TEST_F(ScanTest, TheFifoProtectionFlagReadsTheBoardsBufferFull) {
 
 // --- continuous modes
 
+// Pulled out after the command's check of the state and before its scan was
+// asked for: the scan that never came fails the request, never an answer of
+// the block's old pixels.
+TEST_F(ScanTest, ABoardRemovedBeforeItsScanFailsTheRequestAs155) {
+    ASSERT_EQ(init(initRequest(3, 0, 8, 1)), 0);
+    harness.port->unplug();
+    device.state = DeviceState::SurpriseRemoved;
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), kBoardStatusStopped);
+}
+
 TEST_F(ScanTest, ModeSixAnswersTheNewestScanAndCountsTheOverwrittenOnes) {
     ASSERT_EQ(init(initRequest(6, 0, 4, 1)), 0);
     pushAndWait(1);
