@@ -415,9 +415,44 @@ bool singleModeDestination(RequestBlock& block, const AcquisitionSettings& s,
     }
 }
 
+// While a single-mode request waits for its frame, a cancel of it (a client
+// that gives up on the scan, as a close does past its wait) ends the read in
+// flight rather than leaving the client to wait out the whole frame.
+class CancellableScan {
+public:
+    explicit CancellableScan(DEVICE_EXTENSION& device, IoRequestPtr request)
+        : request_(std::move(request)) {
+        armed_ = request_ && request_->setCancelRoutine(
+                                 [&device](platform::DeviceObject&, const IoRequestPtr& cancelled) {
+                                     AbortPipe(device, kScanPipeIndex);
+                                     cancelled->complete(platform::kStatusCancelled);
+                                 });
+    }
+    ~CancellableScan() {
+        if (armed_) {
+            request_->clearCancelRoutine();
+        }
+    }
+    CancellableScan(const CancellableScan&) = delete;
+    CancellableScan& operator=(const CancellableScan&) = delete;
+
+    bool cancelled() const { return request_ && request_->isCancelled(); }
+    // The request's answer once cancelled (the first completion counts).
+    void completeCancelled() const { request_->complete(platform::kStatusCancelled); }
+
+private:
+    IoRequestPtr request_;
+    bool armed_ = false;
+};
+
 void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<uint8_t> destination,
-                     uint32_t flags) {
+                     uint32_t flags, const IoRequestPtr& request) {
     const AcquisitionSettings& s = device.acquisition.settings;
+    const CancellableScan scan(device, request);
+    if (scan.cancelled()) {
+        scan.completeCancelled();
+        return;
+    }
     if (StartScan(device) != 0) {
         ReportTransferFailure(device, block);
         return;
@@ -430,7 +465,12 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
         return;
     }
     const platform::usb::TransferResult read =
-        ReadPipe(device, kScanPipeIndex, frame, s.singleReadTimeoutMs, true);
+        ReadPipe(device, kScanPipeIndex, frame, s.singleReadTimeoutMs, true,
+                 [&] { return scan.cancelled(); });
+    if (scan.cancelled()) {
+        scan.completeCancelled();
+        return;
+    }
     if (read.status == EOVERFLOW) {
         block.set<rb::Status>(kBoardStatusOverflow);
         block.set<rb::StatusInfo>(kStatusInfoOverrun);
@@ -631,7 +671,7 @@ bool HandleGetScans(DEVICE_EXTENSION& device, RequestBlock& block, const IoReque
         return false;
     }
     if (!IsContinuousMode(s.sensorWorkMode)) {
-        singleModeScans(device, block, destination, flags);
+        singleModeScans(device, block, destination, flags, request);
         return false;
     }
     std::unique_lock lock(acq.lock);

@@ -68,7 +68,8 @@ usb::TransferResult VendorIn(DEVICE_EXTENSION& device, uint8_t request, uint16_t
 }
 
 usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pipeIndex,
-                             std::span<uint8_t> data, uint32_t timeoutMs, bool shortAllowed) {
+                             std::span<uint8_t> data, uint32_t timeoutMs, bool shortAllowed,
+                             const std::function<bool()>& givenUp) {
     if (gone(device)) {
         return refused();
     }
@@ -79,9 +80,16 @@ usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pipeIndex,
     usb::TransferResult total;
     while (total.length < data.size()) {
         const std::size_t piece = std::min(kMaxPipePiece, data.size() - total.length);
-        const usb::TransferResult result =
-            device.usb->readPipe(endpoint, data.subspan(total.length, piece), timeoutMs,
+        usb::PostedRead read =
+            device.usb->postRead(endpoint, data.subspan(total.length, piece),
                                  shortAllowed ? usb::ShortTransfer::Ok : usb::ShortTransfer::Error);
+        usb::TransferResult result;
+        if (givenUp && givenUp()) {
+            result = read.cancel();
+            result.status = ECANCELED; // also when the piece came whole meanwhile
+        } else {
+            result = read.wait(timeoutMs);
+        }
         total.length += result.length;
         if (!result.ok()) {
             total.status = result.status;

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -79,10 +80,13 @@ platform::usb::TransferResult VendorIn(DEVICE_EXTENSION& device, uint8_t request
 // of at most kMaxPipePiece bytes, each with the time-out, until data is full.
 // shortAllowed: a short piece is followed by the next one; otherwise it ends
 // the read with EREMOTEIO, and so does an empty piece. The result's length
-// counts every byte read.
+// counts every byte read. givenUp, when set, is asked once each piece is in
+// flight: true ends the read with ECANCELED, so that an abort of the pipe
+// that came before the piece was posted still ends it.
 platform::usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pipeIndex,
                                        std::span<uint8_t> data, uint32_t timeoutMs,
-                                       bool shortAllowed);
+                                       bool shortAllowed,
+                                       const std::function<bool()>& givenUp = {});
 
 // A whole frame's read posted ahead, in the same pieces, none short: the
 // continuous reader keeps several posted, so that the board's next frame
