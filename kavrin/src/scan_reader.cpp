@@ -27,6 +27,8 @@ using platform::IoRequestPtr;
 // failure of the board.
 constexpr uint32_t kThreadStartTimeoutMs = 5000;
 constexpr int kMaxReadRetries = 10;
+// How soon a reader whose reads the bus all refused for memory asks again.
+constexpr uint32_t kNoMemoryRetryMs = 2;
 constexpr uint16_t kStatusInfoOverrun = 100;
 constexpr uint8_t kInitFlagFifoProtection = 0x01;
 // Ring scans times kept pixels beyond this are refused as no memory.
@@ -232,8 +234,11 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
         // Oldest first; the board's frames fill them in this order.
         std::deque<PostedFrame> posted;
         std::array<bool, kFrameBuffers> isPosted{};
+        // Up to the first read the bus has no memory for: the reads posted
+        // go on, and the next round asks again. None after a read that
+        // failed at posting: the stream's bytes after it belong to no frame.
         const auto postFreeBuffers = [&] {
-            for (;;) {
+            while (posted.empty() || !posted.back().read.failure) {
                 std::size_t buffer = 0;
                 {
                     std::lock_guard lock(acq.lock);
@@ -242,9 +247,12 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
                 if (buffer == acq.frameCount) {
                     return;
                 }
+                PostedFrameRead read = PostFrameRead(device, kScanPipeIndex, acq.frames[buffer]);
+                if (read.noMemory) {
+                    return;
+                }
                 isPosted[buffer] = true;
-                posted.push_back(
-                    {buffer, PostFrameRead(device, kScanPipeIndex, acq.frames[buffer])});
+                posted.push_back({buffer, std::move(read)});
             }
         };
         {
@@ -262,12 +270,13 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
         while (!acq.stopRequest.load()) {
             postFreeBuffers();
             if (posted.empty()) {
-                // Not reached: the reader keeps a buffer when it hands one
-                // over. A guard against a spin all the same.
+                // The bus had memory for no read (the reader keeps a buffer
+                // when it hands one over): soon again.
                 std::unique_lock lock(acq.lock);
                 platform::clock().waitUntil(
                     acq.changed, lock,
-                    platform::deadlineAfterMs(platform::clock(), settings.scanReadTimeoutMs));
+                    platform::deadlineAfterMs(
+                        platform::clock(), std::min(settings.scanReadTimeoutMs, kNoMemoryRetryMs)));
                 continue;
             }
             const std::size_t current = posted.front().buffer;

@@ -111,15 +111,37 @@ PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,
     }
     const uint8_t endpoint = device.pipes[pipeIndex].bEndpointAddress;
     for (std::size_t offset = 0; offset < data.size(); offset += kMaxPipePiece) {
-        read.pieces.push_back(device.usb->postRead(
+        usb::PostedRead piece = device.usb->postRead(
             endpoint, data.subspan(offset, std::min(kMaxPipePiece, data.size() - offset)),
-            usb::ShortTransfer::Error));
+            usb::ShortTransfer::Error);
+        if (piece.pending()) {
+            read.pieces.push_back(std::move(piece));
+            continue;
+        }
+        const usb::TransferResult refusal = piece.wait(0);
+        if (refusal.status != ENOMEM) {
+            read.failure = refusal;
+            return read;
+        }
+        // The pieces before it would take the start of a frame that no read
+        // finishes: taken back, with whatever they read already.
+        usb::TransferResult takenBack{ECANCELED, 0};
+        for (usb::PostedRead& earlier : read.pieces) {
+            takenBack.length += earlier.cancel().length;
+        }
+        read.pieces.clear();
+        if (takenBack.length != 0) {
+            read.failure = takenBack;
+        } else {
+            read.noMemory = true;
+        }
+        return read;
     }
     return read;
 }
 
 usb::TransferResult WaitFrameRead(PostedFrameRead& read, uint32_t timeoutMs) {
-    if (read.pieces.empty()) {
+    if (read.pieces.empty() && !read.failure) {
         return refused();
     }
     usb::TransferResult total;
@@ -128,8 +150,12 @@ usb::TransferResult WaitFrameRead(PostedFrameRead& read, uint32_t timeoutMs) {
         total.length += result.length;
         if (!result.ok()) {
             total.status = result.status;
-            break;
+            return total;
         }
+    }
+    if (read.failure) {
+        total.status = read.failure->status;
+        total.length += read.failure->length;
     }
     return total;
 }

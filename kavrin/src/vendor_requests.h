@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -93,9 +94,16 @@ platform::usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pip
 // finds one while the last is handed on.
 struct PostedFrameRead {
     std::vector<platform::usb::PostedRead> pieces;
+    // The bus had no memory for a piece (ENOMEM): nothing of the frame is
+    // posted, and the reads posted before it go on.
+    bool noMemory = false;
+    // Given by the wait after the pieces posted: a piece refused for another
+    // reason, or the bytes of the stream that the frame's pieces had taken
+    // when they were taken back for want of memory (ECANCELED).
+    std::optional<platform::usb::TransferResult> failure;
 };
-// Posts every piece of data; a piece the layer refuses gives its failure at
-// the wait. Nothing is posted to a removed board.
+// Posts the pieces of data in order, up to the first the layer refuses.
+// Nothing is posted to a removed board.
 PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,
                               std::span<uint8_t> data);
 // Waits for the pieces in order, each at most timeoutMs from the end of the
