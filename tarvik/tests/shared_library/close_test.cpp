@@ -118,12 +118,18 @@ TEST_F(CloseUnderLoadTest, ACloseDuringALongAcquisitionCancelsItsScanPastItsWait
     int32_t average = 40;
     ASSERT_EQ(KORAL_ParaSetAverageNumber(&average, 1), 0);
     std::atomic<int32_t> result{0};
+    std::atomic<bool> calling{false};
     LastErrorRecord failure{};
     std::thread acquirer([&] {
+        calling = true;
         result = KORAL_GetSpectra(1);
         failure = lastError();
     });
-    std::this_thread::sleep_for(300ms);
+    // Well into the acquisition, also on a loaded machine.
+    while (!calling) {
+        std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(1s);
     const auto start = std::chrono::steady_clock::now();
     const int32_t closed = KORAL_CloseOperationElectronics(1);
     const auto took = std::chrono::steady_clock::now() - start;
@@ -133,8 +139,8 @@ TEST_F(CloseUnderLoadTest, ACloseDuringALongAcquisitionCancelsItsScanPastItsWait
     // The bound leaves a loaded machine room.
     EXPECT_LT(took, 20s);
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(failure.level, KORAL_LEVEL_DEVICE);
-    EXPECT_EQ(failure.code, 303) << describe(failure);
+    EXPECT_EQ(failure.level, KORAL_LEVEL_DEVICE) << describe(failure);
+    EXPECT_EQ(failure.code, 303);
     EXPECT_EQ(failure.info, 0);
 }
 
