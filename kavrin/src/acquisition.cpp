@@ -308,8 +308,12 @@ void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
         return;
     }
     uint16_t code = 0;
-    // A full buffer is the running stream's loss of scans, told with the
-    // scans; it is no failure of this block, which restarts the ring anyway.
+    // A full buffer (194) is no failure of this block, and no answer is left
+    // to carry it: the scans it lost belong to a stream this block ended (its
+    // reader was stopped before the block went, and no answer comes from that
+    // stream's ring any more: it restarts below, pending codes and all) or to
+    // single-mode frames answered already. A stream this block starts has
+    // its losses read by its own parser.
     if (ReadDeviceError(device, code) == 0 && code != 0 && code != kBoardWarningBufferFull) {
         block.set<rb::Status>(code);
         return;

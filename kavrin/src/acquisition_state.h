@@ -107,9 +107,12 @@ inline constexpr uint32_t kParseEnd = 0xFF;
 // Frame buffers of the continuous reader: every one not with the parser has
 // a read posted, so that the board's frames find one while the reader hands
 // the last on or the parser is held up (its state request), for as long as
-// the buffers last. Fewer for big frames (kReaderBufferBytes).
+// the buffers last. Fewer for big frames, never fewer than two: the reads a
+// board keeps posted are the host's USB buffer memory, which a machine has
+// one budget of for every device (16 MiB by default on Linux), so each board
+// keeps about kReaderBufferBytes of them.
 inline constexpr std::size_t kFrameBuffers = 64;
-inline constexpr std::size_t kReaderBufferBytes = std::size_t{8} << 20;
+inline constexpr std::size_t kReaderBufferBytes = std::size_t{1} << 20;
 
 struct Acquisition {
     // INIT block state.

@@ -27,6 +27,8 @@ using platform::IoRequestPtr;
 // failure of the board.
 constexpr uint32_t kThreadStartTimeoutMs = 5000;
 constexpr int kMaxReadRetries = 10;
+// How soon a reader whose reads the bus all refused for memory asks again.
+constexpr uint32_t kNoMemoryRetryMs = 2;
 constexpr uint16_t kStatusInfoOverrun = 100;
 constexpr uint8_t kInitFlagFifoProtection = 0x01;
 // Ring scans times kept pixels beyond this are refused as no memory.
@@ -188,9 +190,8 @@ bool allocateReaderBuffers(Acquisition& acq) {
     try {
         const std::size_t frame = static_cast<std::size_t>(acq.settings.frameSize);
         acq.parseBuffer.assign(static_cast<std::size_t>(acq.settings.layout.pixelCount) * 4, 0);
-        acq.frameCount =
-            std::clamp<std::size_t>(kReaderBufferBytes / std::max<std::size_t>(frame, 1), 2,
-                                    kFrameBuffers);
+        acq.frameCount = std::clamp<std::size_t>(
+            kReaderBufferBytes / std::max<std::size_t>(frame, 1), 2, kFrameBuffers);
         for (std::size_t i = 0; i < acq.frameCount; ++i) {
             acq.frames[i].assign(frame, 0);
         }
@@ -233,8 +234,11 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
         // Oldest first; the board's frames fill them in this order.
         std::deque<PostedFrame> posted;
         std::array<bool, kFrameBuffers> isPosted{};
+        // Up to the first read the bus has no memory for: the reads posted
+        // go on, and the next round asks again. None after a read that
+        // failed at posting: the stream's bytes after it belong to no frame.
         const auto postFreeBuffers = [&] {
-            for (;;) {
+            while (posted.empty() || !posted.back().read.failure) {
                 std::size_t buffer = 0;
                 {
                     std::lock_guard lock(acq.lock);
@@ -243,9 +247,12 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
                 if (buffer == acq.frameCount) {
                     return;
                 }
+                PostedFrameRead read = PostFrameRead(device, kScanPipeIndex, acq.frames[buffer]);
+                if (read.noMemory) {
+                    return;
+                }
                 isPosted[buffer] = true;
-                posted.push_back(
-                    {buffer, PostFrameRead(device, kScanPipeIndex, acq.frames[buffer])});
+                posted.push_back({buffer, std::move(read)});
             }
         };
         {
@@ -263,12 +270,13 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
         while (!acq.stopRequest.load()) {
             postFreeBuffers();
             if (posted.empty()) {
-                // Not reached: the reader keeps a buffer when it hands one
-                // over. A guard against a spin all the same.
+                // The bus had memory for no read (the reader keeps a buffer
+                // when it hands one over): soon again.
                 std::unique_lock lock(acq.lock);
                 platform::clock().waitUntil(
                     acq.changed, lock,
-                    platform::deadlineAfterMs(platform::clock(), settings.scanReadTimeoutMs));
+                    platform::deadlineAfterMs(
+                        platform::clock(), std::min(settings.scanReadTimeoutMs, kNoMemoryRetryMs)));
                 continue;
             }
             const std::size_t current = posted.front().buffer;
@@ -416,9 +424,44 @@ bool singleModeDestination(RequestBlock& block, const AcquisitionSettings& s,
     }
 }
 
+// While a single-mode request waits for its frame, a cancel of it (a client
+// that gives up on the scan, as a close does past its wait) ends the read in
+// flight rather than leaving the client to wait out the whole frame.
+class CancellableScan {
+public:
+    explicit CancellableScan(DEVICE_EXTENSION& device, IoRequestPtr request)
+        : request_(std::move(request)) {
+        armed_ = request_ && request_->setCancelRoutine(
+                                 [&device](platform::DeviceObject&, const IoRequestPtr& cancelled) {
+                                     AbortPipe(device, kScanPipeIndex);
+                                     cancelled->complete(platform::kStatusCancelled);
+                                 });
+    }
+    ~CancellableScan() {
+        if (armed_) {
+            request_->clearCancelRoutine();
+        }
+    }
+    CancellableScan(const CancellableScan&) = delete;
+    CancellableScan& operator=(const CancellableScan&) = delete;
+
+    bool cancelled() const { return request_ && request_->isCancelled(); }
+    // The request's answer once cancelled (the first completion counts).
+    void completeCancelled() const { request_->complete(platform::kStatusCancelled); }
+
+private:
+    IoRequestPtr request_;
+    bool armed_ = false;
+};
+
 void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<uint8_t> destination,
-                     uint32_t flags) {
+                     uint32_t flags, const IoRequestPtr& request) {
     const AcquisitionSettings& s = device.acquisition.settings;
+    const CancellableScan scan(device, request);
+    if (scan.cancelled()) {
+        scan.completeCancelled();
+        return;
+    }
     if (StartScan(device) != 0) {
         ReportTransferFailure(device, block);
         return;
@@ -431,7 +474,12 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
         return;
     }
     const platform::usb::TransferResult read =
-        ReadPipe(device, kScanPipeIndex, frame, s.singleReadTimeoutMs, true);
+        ReadPipe(device, kScanPipeIndex, frame, s.singleReadTimeoutMs, true,
+                 [&] { return scan.cancelled(); });
+    if (scan.cancelled()) {
+        scan.completeCancelled();
+        return;
+    }
     if (read.status == EOVERFLOW) {
         block.set<rb::Status>(kBoardStatusOverflow);
         block.set<rb::StatusInfo>(kStatusInfoOverrun);
@@ -441,12 +489,6 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
         ReportTransferFailure(device, block);
         if (block.get<rb::Status>() == kBoardStatusCommunication && read.length < frame.size()) {
             block.set<rb::Status>(kBoardStatusIncompleteFrame);
-        }
-        if (block.get<rb::Status>() == 0) {
-            // Never a silent success: a board that left meanwhile is stopped.
-            block.set<rb::Status>(device.state.load() == DeviceState::SurpriseRemoved
-                                      ? kBoardStatusStopped
-                                      : kBoardStatusIncompleteFrame);
         }
         return;
     }
@@ -638,7 +680,7 @@ bool HandleGetScans(DEVICE_EXTENSION& device, RequestBlock& block, const IoReque
         return false;
     }
     if (!IsContinuousMode(s.sensorWorkMode)) {
-        singleModeScans(device, block, destination, flags);
+        singleModeScans(device, block, destination, flags, request);
         return false;
     }
     std::unique_lock lock(acq.lock);

@@ -68,7 +68,8 @@ usb::TransferResult VendorIn(DEVICE_EXTENSION& device, uint8_t request, uint16_t
 }
 
 usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pipeIndex,
-                             std::span<uint8_t> data, uint32_t timeoutMs, bool shortAllowed) {
+                             std::span<uint8_t> data, uint32_t timeoutMs, bool shortAllowed,
+                             const std::function<bool()>& givenUp) {
     if (gone(device)) {
         return refused();
     }
@@ -79,9 +80,16 @@ usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pipeIndex,
     usb::TransferResult total;
     while (total.length < data.size()) {
         const std::size_t piece = std::min(kMaxPipePiece, data.size() - total.length);
-        const usb::TransferResult result =
-            device.usb->readPipe(endpoint, data.subspan(total.length, piece), timeoutMs,
+        usb::PostedRead read =
+            device.usb->postRead(endpoint, data.subspan(total.length, piece),
                                  shortAllowed ? usb::ShortTransfer::Ok : usb::ShortTransfer::Error);
+        usb::TransferResult result;
+        if (givenUp && givenUp()) {
+            result = read.cancel();
+            result.status = ECANCELED; // also when the piece came whole meanwhile
+        } else {
+            result = read.wait(timeoutMs);
+        }
         total.length += result.length;
         if (!result.ok()) {
             total.status = result.status;
@@ -103,15 +111,37 @@ PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,
     }
     const uint8_t endpoint = device.pipes[pipeIndex].bEndpointAddress;
     for (std::size_t offset = 0; offset < data.size(); offset += kMaxPipePiece) {
-        read.pieces.push_back(device.usb->postRead(
+        usb::PostedRead piece = device.usb->postRead(
             endpoint, data.subspan(offset, std::min(kMaxPipePiece, data.size() - offset)),
-            usb::ShortTransfer::Error));
+            usb::ShortTransfer::Error);
+        if (piece.pending()) {
+            read.pieces.push_back(std::move(piece));
+            continue;
+        }
+        const usb::TransferResult refusal = piece.wait(0);
+        if (refusal.status != ENOMEM) {
+            read.failure = refusal;
+            return read;
+        }
+        // The pieces before it would take the start of a frame that no read
+        // finishes: taken back, with whatever they read already.
+        usb::TransferResult takenBack{ECANCELED, 0};
+        for (usb::PostedRead& earlier : read.pieces) {
+            takenBack.length += earlier.cancel().length;
+        }
+        read.pieces.clear();
+        if (takenBack.length != 0) {
+            read.failure = takenBack;
+        } else {
+            read.noMemory = true;
+        }
+        return read;
     }
     return read;
 }
 
 usb::TransferResult WaitFrameRead(PostedFrameRead& read, uint32_t timeoutMs) {
-    if (read.pieces.empty()) {
+    if (read.pieces.empty() && !read.failure) {
         return refused();
     }
     usb::TransferResult total;
@@ -120,8 +150,12 @@ usb::TransferResult WaitFrameRead(PostedFrameRead& read, uint32_t timeoutMs) {
         total.length += result.length;
         if (!result.ok()) {
             total.status = result.status;
-            break;
+            return total;
         }
+    }
+    if (read.failure) {
+        total.status = read.failure->status;
+        total.length += read.failure->length;
     }
     return total;
 }
@@ -274,10 +308,13 @@ void ReportDeviceError(DEVICE_EXTENSION& device, RequestBlock& block) {
 }
 
 void ReportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block) {
-    if (started(device)) {
-        AbortPipe(device, 0);
-        ReportDeviceError(device, block);
+    if (!started(device)) {
+        // Removed between the command's check of the state and its transfer.
+        block.set<rb::Status>(kBoardStatusStopped);
+        return;
     }
+    AbortPipe(device, 0);
+    ReportDeviceError(device, block);
 }
 
 int RestartStreaming(DEVICE_EXTENSION& device, uint32_t keptPixelCount) {

@@ -13,6 +13,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -79,19 +81,29 @@ platform::usb::TransferResult VendorIn(DEVICE_EXTENSION& device, uint8_t request
 // of at most kMaxPipePiece bytes, each with the time-out, until data is full.
 // shortAllowed: a short piece is followed by the next one; otherwise it ends
 // the read with EREMOTEIO, and so does an empty piece. The result's length
-// counts every byte read.
+// counts every byte read. givenUp, when set, is asked once each piece is in
+// flight: true ends the read with ECANCELED, so that an abort of the pipe
+// that came before the piece was posted still ends it.
 platform::usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pipeIndex,
                                        std::span<uint8_t> data, uint32_t timeoutMs,
-                                       bool shortAllowed);
+                                       bool shortAllowed,
+                                       const std::function<bool()>& givenUp = {});
 
 // A whole frame's read posted ahead, in the same pieces, none short: the
 // continuous reader keeps several posted, so that the board's next frame
 // finds one while the last is handed on.
 struct PostedFrameRead {
     std::vector<platform::usb::PostedRead> pieces;
+    // The bus had no memory for a piece (ENOMEM): nothing of the frame is
+    // posted, and the reads posted before it go on.
+    bool noMemory = false;
+    // Given by the wait after the pieces posted: a piece refused for another
+    // reason, or the bytes of the stream that the frame's pieces had taken
+    // when they were taken back for want of memory (ECANCELED).
+    std::optional<platform::usb::TransferResult> failure;
 };
-// Posts every piece of data; a piece the layer refuses gives its failure at
-// the wait. Nothing is posted to a removed board.
+// Posts the pieces of data in order, up to the first the layer refuses.
+// Nothing is posted to a removed board.
 PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,
                               std::span<uint8_t> data);
 // Waits for the pieces in order, each at most timeoutMs from the end of the
@@ -140,7 +152,9 @@ int ReadDeviceError(DEVICE_EXTENSION& device, uint16_t& code);
 // is reset.
 void ReportDeviceError(DEVICE_EXTENSION& device, RequestBlock& block);
 // What a command does when one of its transfers failed: on a started board
-// the first pipe is aborted and the board's error reported.
+// the first pipe is aborted and the board's error reported; a board that
+// left or stopped meanwhile gives 155, so that the command never answers as
+// if the transfer had gone.
 void ReportTransferFailure(DEVICE_EXTENSION& device, RequestBlock& block);
 // VR_REINIT (nothing on generation 2) and VR_STOP; a failure on a started
 // board aborts the first pipe (the scan reader must then stop: the caller's).

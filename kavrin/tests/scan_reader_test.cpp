@@ -191,6 +191,17 @@ TEST_F(ScanTest, TheFifoProtectionFlagReadsTheBoardsBufferFull) {
 
 // --- continuous modes
 
+// Pulled out after the command's check of the state and before its scan was
+// asked for: the scan that never came fails the request, never an answer of
+// the block's old pixels.
+TEST_F(ScanTest, ABoardRemovedBeforeItsScanFailsTheRequestAs155) {
+    ASSERT_EQ(init(initRequest(3, 0, 8, 1)), 0);
+    harness.port->unplug();
+    device.state = DeviceState::SurpriseRemoved;
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), kBoardStatusStopped);
+}
+
 TEST_F(ScanTest, ModeSixAnswersTheNewestScanAndCountsTheOverwrittenOnes) {
     ASSERT_EQ(init(initRequest(6, 0, 4, 1)), 0);
     pushAndWait(1);
@@ -317,6 +328,28 @@ TEST_F(ScanTest, AFailedReadRestartsTheStreamAndIsReportedAsADroppedFrame) {
     EXPECT_EQ(after.get<rb::Status>(), 0);
     EXPECT_EQ(after.get<rb::LostScans>(), 1);
     EXPECT_EQ(after.get<rb::Warning>(), kBoardWarningFrameDropped);
+}
+
+// The bus lends the reads waiting on its pipes only so much memory, as a
+// host's USB stack does for every device together: the reads it refuses are
+// no failure of the stream, which goes on with the reads posted.
+TEST_F(ScanTest, ReadsTheBusHasNoMemoryForLeaveTheStreamToTheReadsPosted) {
+    constexpr std::size_t kFrameBytes = (4 + 2) * 2;
+    const kavrintest::ScopedSimReadBudget budget(3 * kFrameBytes);
+    ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
+    int32_t previous = -1;
+    for (int frame = 0; frame < 10; ++frame) {
+        pushAndWait(1);
+        BlockBuffer answer = getScans();
+        ASSERT_EQ(answer.get<rb::Status>(), 0) << "frame " << frame;
+        ASSERT_EQ(answer.get<rb::LostScans>(), 0) << "frame " << frame;
+        // Pixel 0 carries the board's scan number: none may be missing.
+        if (previous >= 0) {
+            ASSERT_EQ(answer.scan32(0), previous + 1000) << "frame " << frame;
+        }
+        previous = answer.scan32(0);
+    }
+    EXPECT_TRUE(requestsOf(board, VR_REINIT).empty());
 }
 
 TEST_F(ScanTest, MoreThanTenFailedReadsInARowAre102) {

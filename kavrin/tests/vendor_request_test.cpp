@@ -16,6 +16,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 
 namespace {
@@ -359,6 +360,31 @@ TEST_F(VendorRequestTest, ShortPiecesEndAReadOnlyWhereTheyAreNotAllowed) {
     const usb::TransferResult empty = ReadPipe(device, kScanPipeIndex, frame, 1000, true);
     EXPECT_EQ(empty.status, EREMOTEIO);
     EXPECT_EQ(empty.length, 0u);
+}
+
+// A frame goes in pieces, each a read of its own that the bus may refuse for
+// want of memory: then the frame is not posted at all, since its first piece
+// would take the start of a frame that nothing finishes. What that piece had
+// taken already is lost, and the read fails with it.
+TEST_F(VendorRequestTest, AFrameWithAPieceTheBusHasNoMemoryForIsTakenBackWhole) {
+    std::vector<uint8_t> frame(70000);
+    std::optional<kavrintest::ScopedSimReadBudget> budget(std::in_place, 66000);
+    PostedFrameRead refused = PostFrameRead(device, kScanPipeIndex, frame);
+    EXPECT_TRUE(refused.noMemory);
+    EXPECT_TRUE(refused.pieces.empty());
+    const std::vector<uint8_t> sent(frame.size(), 0x3C);
+    ASSERT_TRUE(port->writeIn(kScanPipe, sent));
+    budget.reset();
+    EXPECT_EQ(ReadPipe(device, kScanPipeIndex, frame, 1000, false).length, sent.size())
+        << "the stream's bytes went to the next read";
+
+    budget.emplace(66000);
+    ASSERT_TRUE(port->writeIn(kScanPipe, std::vector<uint8_t>(512, 0x11)));
+    PostedFrameRead partial = PostFrameRead(device, kScanPipeIndex, frame);
+    EXPECT_FALSE(partial.noMemory);
+    const usb::TransferResult lost = WaitFrameRead(partial, 1000);
+    EXPECT_EQ(lost.status, ECANCELED);
+    EXPECT_EQ(lost.length, 512u);
 }
 
 } // namespace

@@ -297,7 +297,7 @@ TransferResult UsbDevice::writePipe(uint8_t endpointAddress, std::span<const uin
 }
 
 PostedRead UsbDevice::postRead(uint8_t endpointAddress, std::span<uint8_t> data,
-                              ShortTransfer rule) {
+                               ShortTransfer rule) {
     PostedRead read;
     TransferPtr transfer;
     int status = makePipeTransfer(endpointAddress, data.data(), data.size(), true, transfer);
@@ -335,10 +335,18 @@ PostedRead::~PostedRead() {
 
 void PostedRead::release() {
     if (transfer_) {
-        device_->ops_->cancel(transfer_);
-        device_->finish(transfer_, kInfinite, rule_);
-        transfer_.reset();
+        cancel();
     }
+}
+
+TransferResult PostedRead::cancel() {
+    if (!transfer_) {
+        return std::exchange(refused_, {EINVAL, 0});
+    }
+    const std::shared_ptr<UsbTransfer> transfer = std::move(transfer_);
+    transfer_.reset();
+    device_->ops_->cancel(transfer);
+    return device_->finish(transfer, kInfinite, rule_);
 }
 
 TransferResult PostedRead::wait(uint32_t timeoutMs) {

@@ -66,6 +66,7 @@ struct Bus {
     uint32_t nextNumber = 1;
     // Threads of devices that unplugged themselves, joined later elsewhere.
     std::vector<Retired> retired;
+    size_t readBudget = 0; // bytes of waiting IN reads; 0: no limit
 };
 
 Bus& bus() {
@@ -127,6 +128,9 @@ public:
     bool isPlugged() const override;
     uint32_t number() const override { return number_; }
     std::shared_ptr<UsbDevice> hostDevice() const override;
+
+    // Bytes of the IN reads waiting on this port's pipes (under bus().mutex).
+    size_t waitingReadBytesLocked() const;
 
     // --- the host side, for SimOps
     int submit(uint64_t connection, const TransferPtr& transfer);
@@ -365,6 +369,29 @@ void Port::answerStandardLocked(const TransferPtr& transfer) {
     transfer->complete(0, length);
 }
 
+size_t Port::waitingReadBytesLocked() const {
+    size_t bytes = 0;
+    for (const auto& [address, endpoint] : endpoints_) {
+        for (const PendingRead& read : endpoint.reads) {
+            bytes += read.transfer->isDone() ? 0 : read.transfer->length;
+        }
+    }
+    return bytes;
+}
+
+// Whether the bus has room for one more waiting read of n bytes.
+bool readFitsLocked(size_t n) {
+    const size_t budget = bus().readBudget;
+    if (budget == 0) {
+        return true;
+    }
+    size_t waiting = 0;
+    for (const std::shared_ptr<Port>& port : bus().ports) {
+        waiting += port->waitingReadBytesLocked();
+    }
+    return waiting <= budget && n <= budget - waiting;
+}
+
 int Port::submit(uint64_t connection, const TransferPtr& transfer) {
     std::lock_guard lock(bus().mutex);
     if (!plugged_ || connection != connection_) {
@@ -392,6 +419,9 @@ int Port::submit(uint64_t connection, const TransferPtr& transfer) {
     if (endpoint.halted) {
         transfer->complete(EPIPE, 0);
     } else if (transfer->in) {
+        if (!readFitsLocked(transfer->length)) {
+            return ENOMEM;
+        }
         endpoint.reads.push_back({transfer, 0});
         deliverLocked(endpoint);
     } else {
@@ -687,6 +717,11 @@ uint32_t Port::run(Thread& self) {
 }
 
 } // namespace
+
+void setSimReadBudget(size_t bytes) {
+    std::lock_guard lock(bus().mutex);
+    bus().readBudget = bytes;
+}
 
 std::shared_ptr<SimPort> plugSimulatedDevice(std::shared_ptr<SimulatedDevice> device,
                                              SimDescriptors descriptors) {

@@ -46,6 +46,14 @@ private:
     std::optional<std::string> previous_;
 };
 
+// The simulated bus's budget for waiting reads (usb_sim.h) for a scope.
+struct ScopedSimReadBudget {
+    explicit ScopedSimReadBudget(std::size_t bytes) { platform::usb::setSimReadBudget(bytes); }
+    ~ScopedSimReadBudget() { platform::usb::setSimReadBudget(0); }
+    ScopedSimReadBudget(const ScopedSimReadBudget&) = delete;
+    ScopedSimReadBudget& operator=(const ScopedSimReadBudget&) = delete;
+};
+
 // image<N>.hex of the simulated board's shipped images into a directory.
 void writeShippedImages(const std::filesystem::path& directory,
                         std::initializer_list<int> images = {1, 2, 3, 5});

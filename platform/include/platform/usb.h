@@ -229,6 +229,9 @@ public:
     // device refused at posting gives that failure. Once only: afterwards the
     // read is no longer pending, and waiting again gives EINVAL.
     TransferResult wait(uint32_t timeoutMs);
+    // Ends the read now and gives what it read: ECANCELED with the bytes it
+    // took, or its own result when it ended first. Once only, as wait.
+    TransferResult cancel();
 
 private:
     friend class UsbDevice;

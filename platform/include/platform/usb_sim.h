@@ -116,6 +116,12 @@ public:
     virtual std::shared_ptr<UsbDevice> hostDevice() const = 0;
 };
 
+// The memory the bus lends to the IN reads waiting on pipes, every port's
+// together, as a host's USB stack has one budget for its transfer buffers: a
+// read that would take the reads waiting past it is refused with ENOMEM (as a
+// real stack refuses it). 0, the default: no limit.
+void setSimReadBudget(size_t bytes);
+
 // Plugs a device into the simulated bus; it arrives on the host side at once.
 // Null with EINVAL for bad descriptors (no configuration, a configuration value
 // of 0 or used twice, an endpoint of packet size 0, endpoint 0 in a

@@ -109,4 +109,39 @@ TEST_F(CloseUnderLoadTest, CloseGetsInWhileAnotherThreadKeepsAcquiring) {
     EXPECT_STREQ(firstFailure.functionName, onClosed.functionName);
 }
 
+// A close during an acquisition far longer than the close waits for: past
+// its wait it cancels the scan in flight, and the acquisition fails as
+// cancelled rather than holding the close until its last scan.
+TEST_F(CloseUnderLoadTest, ACloseDuringALongAcquisitionCancelsItsScanPastItsWait) {
+    double ms = 1000.0;
+    ASSERT_EQ(KORAL_ParaSetIntegrationTime(&ms, 1), 0);
+    int32_t average = 40;
+    ASSERT_EQ(KORAL_ParaSetAverageNumber(&average, 1), 0);
+    std::atomic<int32_t> result{0};
+    std::atomic<bool> calling{false};
+    LastErrorRecord failure{};
+    std::thread acquirer([&] {
+        calling = true;
+        result = KORAL_GetSpectra(1);
+        failure = lastError();
+    });
+    // Well into the acquisition, also on a loaded machine.
+    while (!calling) {
+        std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(1s);
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t closed = KORAL_CloseOperationElectronics(1);
+    const auto took = std::chrono::steady_clock::now() - start;
+    acquirer.join();
+    EXPECT_EQ(closed, 0);
+    // The close waits 5 s, then cancels; the acquisition alone takes 40 s.
+    // The bound leaves a loaded machine room.
+    EXPECT_LT(took, 20s);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(failure.level, KORAL_LEVEL_DEVICE) << describe(failure);
+    EXPECT_EQ(failure.code, 303);
+    EXPECT_EQ(failure.info, 0);
+}
+
 } // namespace
