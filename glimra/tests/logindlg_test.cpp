@@ -71,6 +71,16 @@ protected:
         };
     }
 
+    // Accepts the message box the session shows, keeping its text in shown.
+    static std::function<void(CLoginDlg&)> acceptMessage(QString& shown) {
+        return [&shown](CLoginDlg&) {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            shown = box->text();
+            box->accept();
+        };
+    }
+
     bool logsIn(const char* user, const char* password) {
         dorvel::UserDatabase db;
         return db.OpenUserFile(path.c_str()) && db.CheckLogin(user, password) >= 0;
@@ -140,12 +150,7 @@ TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
             << std::oct << c.mode << " " << c.owner;
     }
     QString shown;
-    const auto answer = [&](CLoginDlg&) {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        shown = box->text();
-        box->accept();
-    };
+    const auto answer = acceptMessage(shown);
     EXPECT_EQ(run([&] { return dlg.DoModal(); }, answer, dlg), IDCANCEL);
     EXPECT_EQ(shown, "Can't open user information file");
     EXPECT_FALSE(dlg.GetUser(nullptr, nullptr));
@@ -218,12 +223,7 @@ TEST_F(LoginDlgTest, AFileTheDatabaseCannotOpenIsReportedAndCancels) {
     CLoginDlg dlg;
     dlg.SetUserFile((dir.path() / "missing").c_str());
     QString shown;
-    const auto answer = [&](CLoginDlg&) {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        shown = box->text();
-        box->accept();
-    };
+    const auto answer = acceptMessage(shown);
     EXPECT_EQ(run([&] { return dlg.ChangePassword(); }, answer, dlg), 0);
     EXPECT_EQ(shown, "Can't open user information file");
     int result = 0;
