@@ -155,7 +155,7 @@ int SafeFolder::open(const char* path, bool followLast) {
             name_ = name;
             return 0;
         }
-        // Replaced by a link since it was looked at: no longer followed.
+        // O_NOFOLLOW: a link put there since the look is refused, not followed.
         rc = S_ISDIR(st.st_mode)
                  ? enter(::openat(fd_, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
                  : ENOTDIR;
