@@ -1,12 +1,14 @@
 #include "dorvel/user_database.h"
 
+#include "platform/clock.h"
+#include "platform/safe_folder.h"
+
 #include <crypt.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -49,14 +51,6 @@ bool othersMayWrite(const struct stat& st) {
     return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
 }
 
-// Whether anyone but the calling user (or root) could rename or replace the
-// folder's entries: a sticky folder lets only their owners do so.
-bool othersMayReplace(const struct stat& folder) {
-    const bool shared =
-        (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (folder.st_mode & S_ISVTX) == 0;
-    return shared || (folder.st_uid != ::geteuid() && folder.st_uid != 0);
-}
-
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -66,7 +60,7 @@ int32_t checkFolder(int dirFd) {
     if (::fstat(dirFd, &st) != 0) {
         return kUserFileOpenFailed;
     }
-    return othersMayReplace(st) ? kUserFileUnsafe : kUserOk;
+    return platform::othersMayReplaceIn(st) ? kUserFileUnsafe : kUserOk;
 }
 
 } // namespace
@@ -74,26 +68,24 @@ int32_t checkFolder(int dirFd) {
 // The path resolved once: links are followed here and never again, so that
 // every later read and write goes to the folder and name found now.
 int32_t UserFileLocation::resolve(const char* path, bool existing) {
-    namespace fs = std::filesystem;
     close();
-    fs::path resolved;
-    if (existing) {
-        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path, nullptr), &std::free);
-        if (!real) {
-            return errno == ENOENT || errno == ENOTDIR ? kUserFileNotFound : kUserFileOpenFailed;
-        }
-        resolved = real.get();
-    } else {
-        resolved = path;
+    platform::SafeFolder place;
+    const int rc = place.open(path, existing);
+    if (!place.chainSafe() || rc == ELOOP) {
+        // Others could have put anything at the path, or taken it away.
+        return kUserFileUnsafe;
     }
     const int32_t failed = existing ? kUserFileOpenFailed : kUserFileWriteFailed;
-    name_ = resolved.filename().string();
-    if (name_.empty() || name_ == "." || name_ == "..") {
+    if (rc != 0) {
+        return existing && (rc == ENOENT || rc == ENOTDIR) ? kUserFileNotFound : failed;
+    }
+    if (place.name().empty() || place.name() == "..") {
         // The root or a path ending in a folder: no file name to open.
         return existing ? kUserNotRegularFile : failed;
     }
-    const fs::path folder = resolved.has_parent_path() ? resolved.parent_path() : fs::path(".");
-    dirFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    dirFd_ = ::fcntl(place.fd(), F_DUPFD_CLOEXEC, 0);
+    name_ = place.name();
+    shared_ = place.shared();
     return dirFd_ >= 0 ? kUserOk : failed;
 }
 
@@ -103,9 +95,31 @@ void UserFileLocation::close() {
     }
     dirFd_ = -1;
     name_.clear();
+    shared_ = false;
 }
 
 namespace {
+
+// Waits for an exclusive advisory lock on the file, kUserFileLockWait at
+// most: whoever may read the file may hold a shared one as long as it likes.
+int32_t lockWithin(int fd) {
+    const platform::TimePoint deadline = platform::addSaturating(
+        platform::now(), std::chrono::duration_cast<platform::Duration>(kUserFileLockWait));
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return kUserOk;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
+            return kUserFileOpenFailed;
+        }
+        if (platform::now() >= deadline || !platform::sleepFor(std::chrono::milliseconds(10))) {
+            return kUserFileBusy;
+        }
+    }
+}
 
 // Opens the file for reading and checks what it is and where it lies; with
 // lock, waits for an exclusive advisory lock on it, taken again when the name
@@ -118,7 +132,9 @@ int32_t openUserFile(const UserFileLocation& at, bool lock, Descriptor& out) {
         Descriptor fd(::openat(at.folder(), at.name().c_str(),
                                O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
         if (fd.get() < 0) {
-            return errno == ENOENT ? kUserFileNotFound : kUserFileOpenFailed;
+            return errno == ENOENT  ? kUserFileNotFound
+                   : errno == ELOOP ? kUserFileUnsafe
+                                    : kUserFileOpenFailed;
         }
         struct stat st {};
         if (::fstat(fd.get(), &st) != 0) {
@@ -134,11 +150,8 @@ int32_t openUserFile(const UserFileLocation& at, bool lock, Descriptor& out) {
             return folder;
         }
         if (lock) {
-            int rc = 0;
-            while ((rc = ::flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
-            }
-            if (rc != 0) {
-                return kUserFileOpenFailed;
+            if (const int32_t locked = lockWithin(fd.get()); locked != kUserOk) {
+                return locked;
             }
             struct stat now {};
             if (::fstatat(at.folder(), at.name().c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -256,7 +269,12 @@ int32_t writeUserFile(const UserFileLocation& at, const std::vector<uint8_t>& by
         ::unlinkat(dirFd, temp.c_str(), 0);
     }
     if (result == kUserOk) {
-        ::fsync(dirFd);
+        // The folder is held for the *at calls only: its entries are synced
+        // where it may be read.
+        Descriptor folder(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.get() >= 0) {
+            ::fsync(folder.get());
+        }
     }
     return result;
 }
@@ -471,9 +489,6 @@ bool UserDatabase::CreateUserFile(const char* path, uint32_t flags, uint16_t has
     contents.header.hashCost = hashCost;
     UserFileLocation at;
     lastResult_ = at.resolve(path, false);
-    if (lastResult_ == kUserOk) {
-        lastResult_ = checkFolder(at.folder());
-    }
     if (lastResult_ == kUserOk) {
         lastResult_ = writeUserFile(at, EncodeUserFile(contents), false);
     }

@@ -1,11 +1,15 @@
 #include "dorvel/user_database.h"
 
+#include "platform/clock.h"
+
 #include "../../platform/tests/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -185,8 +189,8 @@ TEST_F(UserDatabaseTest, FileOthersCouldWriteIsRefused) {
 
 // Another user keeps retargeting a link in a shared folder between the
 // owner's user file and the owner's notes while the owner adds users through
-// it: the notes are never replaced. In the shared folder the user file is
-// refused; in the owner's own folder every change lands in the file opened.
+// it: the notes are never replaced. A link in a folder others may write is
+// never followed, wherever the user file it names lies.
 TEST_F(UserDatabaseTest, RetargetedLinkNeverGetsAnotherFileReplaced) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "only root can act as a second user";
@@ -240,9 +244,49 @@ TEST_F(UserDatabaseTest, RetargetedLinkNeverGetsAnotherFileReplaced) {
         ASSERT_EQ(
             ParseUserFile({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, contents),
             kUserOk);
-        EXPECT_EQ(added, home == shared ? 0 : 120) << home;
+        EXPECT_EQ(added, 0) << home;
         EXPECT_EQ(contents.users.size(), 2u + static_cast<size_t>(added)) << home;
     }
+}
+
+// Whoever may read the file may hold a shared lock on it for as long as it
+// likes: a change waits a few seconds for it (on the platform clock) and is
+// refused, leaving the file as it was.
+TEST_F(UserDatabaseTest, ALockHeldByAnotherUserEndsInARefusal) {
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711) | ::chmod(path.c_str(), 0644), 0);
+    int held[2];
+    ASSERT_EQ(::pipe(held), 0);
+    const pid_t reader = ::fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        ::alarm(60); // never outlives a hung test
+        const bool other = ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 &&
+                                                ::setgid(65534) == 0 && ::setuid(65534) == 0);
+        const int fd = other ? ::open(path.c_str(), O_RDONLY) : -1;
+        if (fd >= 0 && ::flock(fd, LOCK_SH) == 0 && ::write(held[1], "h", 1) == 1) {
+            ::pause();
+        }
+        ::_exit(1);
+    }
+    ::close(held[1]);
+    char byte = 0;
+    const bool locked = ::read(held[0], &byte, 1) == 1;
+    ::close(held[0]);
+    const std::string before = readFileBytes(path);
+    if (locked) {
+        platform::VirtualClock clock;
+        const platform::ScopedClock scoped(clock);
+        EXPECT_FALSE(db.AddUser("late", "arrival", 2));
+        EXPECT_EQ(db.GetLastResult(), kUserFileBusy);
+        EXPECT_FALSE(db.ChangePassword("operator", "Spectrum12", "NewSecret"));
+        EXPECT_EQ(db.GetLastResult(), kUserFileBusy);
+    }
+    ::kill(reader, SIGKILL);
+    ::waitpid(reader, nullptr, 0);
+    ASSERT_TRUE(locked) << "the other user could not lock the file";
+    EXPECT_EQ(readFileBytes(path), before);
+    // Once the lock is gone, changes go through again.
+    EXPECT_TRUE(db.AddUser("late", "arrival", 2));
 }
 
 TEST_F(UserDatabaseTest, AddUserRefusesWhatTheFileCannotHold) {

@@ -78,8 +78,12 @@ bool CLoginDlg::SetUserFile(const char* path) {
     case dorvel::kUserOk:
         return header.flags != 0;
     case dorvel::kUserFileUnsafe:
-        // Whoever could have written the file could have cleared its flag: a
-        // file the database refuses never turns the login off.
+        // Whoever could have written or replaced the file could have cleared
+        // its flag, or taken the file away: a file the database refuses never
+        // turns the login off, whatever stands at its path.
+    case dorvel::kUserFileOpenFailed:
+    case dorvel::kUserFileReadFailed:
+        // A file that is there but cannot be read may ask for the login.
         return true;
     default:
         return false;

@@ -16,9 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace glimra {
@@ -125,8 +128,10 @@ TEST_F(LoginDlgTest, SetUserFileReadsTheMagicAndTheFlagWord) {
     EXPECT_TRUE(dlg.SetUserFile(path.c_str()));
 }
 
-// Whoever could have written the file could have cleared its flag word: a
-// file the database refuses asks for the login (which the database refuses).
+// Whoever could have written the file could have cleared its flag word, and
+// whoever may replace what stands at its path could have put anything there:
+// a file the database refuses, or one that cannot be opened, asks for the
+// login (which the database refuses).
 TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
     const std::string loose = (dir.path() / "no-login.dat").string();
     dorvel::UserDatabase db;
@@ -154,6 +159,64 @@ TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
     EXPECT_EQ(run([&] { return dlg.DoModal(); }, answer, dlg), IDCANCEL);
     EXPECT_EQ(shown, "Can't open user information file");
     EXPECT_FALSE(dlg.GetUser(nullptr, nullptr));
+
+    // A folder where others may replace the names (no sticky bit): whatever
+    // they leave at the victim's path, or in place of the victim's own folder
+    // in there.
+    namespace fs = std::filesystem;
+    const fs::path shared = dir.path() / "shared", victim = shared / "users.dat";
+    const fs::path guestFolder = dir.path() / "guest", guest = guestFolder / "users.dat";
+    fs::create_directories(shared / "box");
+    fs::create_directory(guestFolder);
+    ASSERT_EQ(::chmod(shared.c_str(), 0777) | ::chmod((shared / "box").c_str(), 0700), 0);
+    ASSERT_TRUE(db.CreateUserFile(guest.c_str(), 0, 1));
+    const auto link = [](const fs::path& target) {
+        return [target](const fs::path& at) { return ::symlink(target.c_str(), at.c_str()); };
+    };
+    const std::pair<const char*, std::function<int(const fs::path&)>> plants[] = {
+        {"the victim's file", [&](const fs::path& at) { return fs::copy_file(path, at) ? 0 : 1; }},
+        {"nothing", [](const fs::path&) { return 0; }},
+        {"a pipe", [](const fs::path& at) { return ::mkfifo(at.c_str(), 0666); }},
+        {"a folder", [](const fs::path& at) { return ::mkdir(at.c_str(), 0777); }},
+        {"a dangling link", link("missing")},
+        {"a link to /etc/hostname", link("/etc/hostname")},
+        {"a link to a file without login", link(guest)},
+    };
+    for (const auto& [what, plant] : plants) {
+        fs::remove_all(victim);
+        ASSERT_EQ(plant(victim), 0) << what;
+        EXPECT_TRUE(dlg.SetUserFile(victim.c_str())) << what;
+    }
+    const fs::path box = shared / "box";
+    fs::copy_file(path, box / "users.dat");
+    fs::rename(box, shared / "moved");
+    ASSERT_EQ(::symlink(guestFolder.c_str(), box.c_str()), 0);
+    EXPECT_TRUE(dlg.SetUserFile((box / "users.dat").c_str()));
+
+    if (me == 0) {
+        // Another user reads the header in a root folder it may only pass
+        // through: a file it may read, and one it may not.
+        const fs::path closed = dir.path() / "closed";
+        fs::create_directory(closed);
+        fs::copy_file(path, closed / "users.dat");
+        fs::copy_file(path, closed / "private.dat");
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0711) | ::chmod(closed.c_str(), 0711) |
+                      ::chmod((closed / "users.dat").c_str(), 0644),
+                  0);
+        const pid_t other = ::fork();
+        ASSERT_GE(other, 0);
+        if (other == 0) {
+            const bool dropped =
+                ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            ::_exit(!dropped ? 9
+                             : int(dlg.SetUserFile((closed / "users.dat").c_str())) |
+                                   int(dlg.SetUserFile((closed / "private.dat").c_str())) << 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(other, &status, 0), other);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 3) << "1: the readable file, 2: the unreadable one";
+    }
 }
 
 TEST_F(LoginDlgTest, TheRightPasswordLogsInAndGetUserNamesTheUser) {

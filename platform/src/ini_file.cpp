@@ -187,7 +187,8 @@ int IniFile::load(const std::filesystem::path& path) {
 }
 
 int IniFile::save(const std::filesystem::path& path) const {
-    return detail::leaveError(detail::writeFileAtomically(path, text_));
+    return detail::leaveError(
+        detail::writeFileAtomically(path, text_, detail::FileOwners::UserOnly));
 }
 
 std::string_view IniFile::lineText(const Line& line) const {
@@ -470,9 +471,18 @@ bool IniFile::removeSection(std::string_view section) {
 
 namespace {
 
+// The files named per call are the user's own settings.
+int loadOwn(const std::filesystem::path& path, IniFile& file) {
+    std::string text;
+    const int rc =
+        detail::readBoundedFile(path, kMaxIniFileSize, text, detail::FileOwners::UserOnly);
+    file.parse(rc == 0 ? std::move(text) : std::string());
+    return detail::leaveError(rc);
+}
+
 IniFile loadOrEmpty(const std::filesystem::path& path) {
     IniFile file;
-    file.load(path);
+    loadOwn(path, file);
     return file;
 }
 
@@ -482,7 +492,7 @@ template <typename Edit>
 int editFile(const std::filesystem::path& path, bool createFile, Edit edit) {
     std::lock_guard lock(detail::fileWriteMutex());
     IniFile file;
-    int rc = file.load(path);
+    int rc = loadOwn(path, file);
     if (rc == ENOENT && !createFile) {
         return 0;
     }

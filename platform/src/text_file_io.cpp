@@ -1,5 +1,7 @@
 #include "text_file_io.h"
 
+#include "platform/safe_folder.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -28,6 +30,12 @@ public:
         fd_ = -1;
         return fd;
     }
+    void reset(int fd) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
 
 private:
     int fd_;
@@ -51,14 +59,12 @@ std::atomic<unsigned> tempCounter{0};
 
 } // namespace
 
-int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std::string& out) {
-    out.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0) {
-        return errno;
-    }
+namespace {
+
+// The whole of an open file, as readBoundedFile gives it.
+int readBoundedFd(int fd, std::size_t maxSize, std::string& out) {
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
+    if (::fstat(fd, &st) != 0) {
         return errno;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -82,7 +88,7 @@ int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std:
             }
             data.resize(std::min(data.size() * 2, maxSize + 1));
         }
-        ssize_t n = ::read(fd.get(), data.data() + used, data.size() - used);
+        ssize_t n = ::read(fd, data.data() + used, data.size() - used);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -102,6 +108,37 @@ int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std:
     return 0;
 }
 
+} // namespace
+
+int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std::string& out,
+                    FileOwners owners) {
+    out.clear();
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    if (owners == FileOwners::Any) {
+        Fd fd(::open(path.c_str(), kFlags));
+        return fd.get() < 0 ? errno : readBoundedFd(fd.get(), maxSize, out);
+    }
+    SafeFolder place;
+    if (int rc = place.open(path.c_str(), true); rc != 0) {
+        return rc;
+    }
+    if (place.name().empty()) {
+        return EISDIR;
+    }
+    Fd fd(::openat(place.fd(), place.name().c_str(), kFlags | O_NOFOLLOW));
+    if (fd.get() < 0) {
+        return errno;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        return errno;
+    }
+    if (place.shared() && st.st_uid != ::geteuid() && st.st_uid != 0) {
+        return EPERM;
+    }
+    return readBoundedFd(fd.get(), maxSize, out);
+}
+
 std::mutex& fileWriteMutex() {
     static std::mutex mutex;
     return mutex;
@@ -111,29 +148,64 @@ std::string tempFilePrefix(const std::filesystem::path& path) {
     return path.filename().string() + ".tmp.";
 }
 
-int writeFileAtomically(const std::filesystem::path& requested, std::string_view data) {
-    std::filesystem::path path = requested;
-    std::error_code ec;
-    if (std::filesystem::is_symlink(path, ec)) {
-        // Renaming over the link would replace it by a plain file.
-        path = std::filesystem::weakly_canonical(path, ec);
-        if (ec) {
-            return ec.value();
+int writeFileAtomically(const std::filesystem::path& requested, std::string_view data,
+                        FileOwners owners) {
+    // Where the file goes: a folder held open and the name in it.
+    SafeFolder place;
+    Fd parent(-1);
+    int dirFd = -1;
+    std::string name;
+    if (owners == FileOwners::UserOnly) {
+        if (int rc = place.open(requested.c_str(), true); rc != 0) {
+            return rc;
         }
+        dirFd = place.fd();
+        name = place.name();
+    } else {
+        std::filesystem::path path = requested;
+        std::error_code ec;
+        if (std::filesystem::is_symlink(path, ec)) {
+            // Renaming over the link would replace it by a plain file.
+            path = std::filesystem::weakly_canonical(path, ec);
+            if (ec) {
+                return ec.value();
+            }
+        }
+        const std::filesystem::path dir = path.parent_path();
+        parent.reset(::open(dir.empty() ? "." : dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (parent.get() < 0) {
+            return errno;
+        }
+        dirFd = parent.get();
+        name = path.filename().string();
+    }
+    if (name.empty() || name == "..") {
+        return EISDIR;
     }
     struct stat old {};
-    bool hadFile = ::stat(path.c_str(), &old) == 0;
+    const bool hadFile = ::fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (hadFile && S_ISDIR(old.st_mode)) {
         return EISDIR;
     }
+    if (hadFile && owners == FileOwners::UserOnly) {
+        // A link here was left where others may write (else it was followed).
+        if (S_ISLNK(old.st_mode)) {
+            return ELOOP;
+        }
+        if (place.shared() && (!S_ISREG(old.st_mode) || old.st_uid != ::geteuid())) {
+            return EPERM;
+        }
+    }
+    // Only the user's own file hands its mode on: another's could be set-id.
+    const bool keepMode = hadFile && S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
 
-    std::filesystem::path dir = path.parent_path();
-    std::filesystem::path temp;
+    std::string temp;
     int tempFd = -1;
     for (int attempt = 0; attempt < 100 && tempFd < 0; ++attempt) {
-        temp = dir / (tempFilePrefix(path) + std::to_string(::getpid()) + "." +
-                      std::to_string(tempCounter.fetch_add(1)));
-        tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temp = tempFilePrefix(name) + std::to_string(::getpid()) + "." +
+               std::to_string(tempCounter.fetch_add(1));
+        tempFd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0666);
         if (tempFd < 0 && errno != EEXIST) {
             return errno;
         }
@@ -143,7 +215,7 @@ int writeFileAtomically(const std::filesystem::path& requested, std::string_view
     }
     Fd fd(tempFd);
     int rc = writeAll(fd.get(), data);
-    if (rc == 0 && hadFile && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
+    if (rc == 0 && keepMode && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
         rc = errno;
     }
     if (rc == 0 && ::fsync(fd.get()) != 0) {
@@ -152,17 +224,17 @@ int writeFileAtomically(const std::filesystem::path& requested, std::string_view
     if (rc == 0 && ::close(fd.release()) != 0) {
         rc = errno;
     }
-    if (rc == 0 && ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (rc == 0 && ::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) != 0) {
         rc = errno;
     }
     if (rc != 0) {
-        ::unlink(temp.c_str());
+        ::unlinkat(dirFd, temp.c_str(), 0);
         return rc;
     }
     // Make the rename itself durable; failing here loses nothing already written.
-    Fd dirFd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() >= 0) {
-        ::fsync(dirFd.get());
+    Fd synced(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (synced.get() >= 0) {
+        ::fsync(synced.get());
     }
     return 0;
 }

@@ -10,16 +10,28 @@
 
 namespace platform::detail {
 
+// Whose files are taken in a folder that others may write (safe_folder.h).
+enum class FileOwners {
+    Any,     // any file, through links too (shared configuration folders)
+    UserOnly // a user's own settings: no link there is followed, and only the
+             // user's own file is read (or root's) or replaced
+};
+
 // Whole file into `out`. 0, or an errno value: ENOENT, EFBIG when the file is
 // larger than `maxSize` (nothing beyond maxSize + 1 bytes is ever read), EISDIR
-// or EINVAL for something that is not a regular file.
-int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std::string& out);
+// or EINVAL for something that is not a regular file; with UserOnly, ELOOP for
+// a link and EPERM for another user's file where others may write.
+int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std::string& out,
+                    FileOwners owners = FileOwners::Any);
 
 // Replaces `path` with `data` so that a reader (or a crash) sees either the
 // old or the new file, never a part: temp file in the same directory, fsync,
-// rename. An existing file keeps its permission bits; a symbolic link keeps
-// pointing at the file it named. 0 or an errno value.
-int writeFileAtomically(const std::filesystem::path& path, std::string_view data);
+// rename. The new file has the mode the umask gives, or the permission bits
+// of the user's own file it replaces; a symbolic link keeps pointing at the
+// file it named (with UserOnly, as readBoundedFile follows it). 0 or an errno
+// value.
+int writeFileAtomically(const std::filesystem::path& path, std::string_view data,
+                        FileOwners owners = FileOwners::Any);
 
 // Serialises every read-modify-write of a configuration file (store keys and
 // ini files) in this process.

@@ -9,8 +9,12 @@
 #include <clocale>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <locale>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace platform;
@@ -390,6 +394,46 @@ TEST_F(IniFileTest, SymbolicLinkKeepsPointingAtItsFile) {
     EXPECT_EQ(getPrivateProfileInt("s", "k", 0, target), 2);
     EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// In a folder others may write (sticky, as /tmp is), what another user left
+// at the file's name is neither read nor replaced: a link to the user's other
+// file, or another user's file of any mode. The user's own file is used, and
+// a new one takes the user's mode.
+TEST_F(IniFileTest, InAFolderOthersMayWriteOnlyTheUsersOwnFileIsUsed) {
+    const fs::path shared = dir_ / "shared", at = shared / "spectrum.ini", notes = dir_ / "notes";
+    fs::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const std::string planted = "[history]\nSensorMode=4\n";
+    platform::testing::writeFileBytes(notes, planted);
+    std::vector<std::pair<const char*, std::function<int()>>> plants = {
+        {"a link to the user's other file", [&] { return ::symlink(notes.c_str(), at.c_str()); }},
+    };
+    if (::geteuid() == 0) {
+        plants.push_back({"another user's set-id file", [&] {
+                              platform::testing::writeFileBytes(at, planted);
+                              return ::chown(at.c_str(), 65534, 65534) | ::chmod(at.c_str(), 06777);
+                          }});
+    }
+    for (const auto& [what, plant] : plants) {
+        struct stat before {
+        }, after{};
+        ASSERT_EQ(plant() | ::lstat(at.c_str(), &before), 0) << what;
+        EXPECT_EQ(getPrivateProfileInt("history", "SensorMode", 0, at), 0) << what;
+        EXPECT_NE(writePrivateProfileString("history", "SensorMode", "1", at), 0) << what;
+        EXPECT_EQ(platform::testing::readFileBytes(notes), planted) << what;
+        ASSERT_EQ(::lstat(at.c_str(), &after), 0) << what;
+        EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode) << what;
+        ASSERT_EQ(::unlink(at.c_str()), 0);
+    }
+    const mode_t mask = ::umask(022);
+    EXPECT_EQ(writePrivateProfileString("history", "SensorMode", "2", at), 0);
+    ::umask(mask);
+    EXPECT_EQ(writePrivateProfileString("history", "SynchroMode", "1", at), 0);
+    EXPECT_EQ(getPrivateProfileInt("history", "SensorMode", 0, at), 2);
+    struct stat st {};
+    ASSERT_EQ(::lstat(at.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
 TEST_F(IniFileTest, ConcurrentWritersLoseNothing) {

@@ -10,14 +10,20 @@
 // others are kept, and replaces it atomically by a file only its owner may
 // read and write; it holds an exclusive advisory lock (flock) on the file
 // from that read to the replacement, so that changes of other processes
-// wait. A file that group or others may write, or that belongs to neither
-// the calling user nor root, is refused (kUserFileUnsafe) and left alone; so
-// is a file in a folder where others could replace it (a folder that group or
-// others may write without the sticky bit, or of another user but root).
+// wait. Whoever may read the file may hold a lock on it too, so a change
+// waits for the lock kUserFileLockWait at most (on the platform clock) and
+// is then refused (kUserFileBusy).
+//
+// A file that group or others may write, or that belongs to neither the
+// calling user nor root, is refused (kUserFileUnsafe) and left alone; so is
+// every file below a folder where others could replace it: the folders from
+// the root down to the file must each belong to the user or root and let no
+// one else write them, unless they are sticky (platform/safe_folder.h).
 //
 // The path is resolved once, when the file is opened or created: a link in it
-// is followed then and never again, and every later read and write goes to
-// the folder and name found then.
+// is followed then (only where it stands in a folder no one else may write)
+// and never again, and every later read and write goes to the folder and
+// name found then. Reading needs no read permission on the folders.
 //
 // Texts are passed whole (zero-terminated); nothing is cut. Every operation
 // sets the last result (kUserOk on success). Not synchronised: one object per
@@ -26,6 +32,7 @@
 #include "dorvel/api.h"
 #include "dorvel/user_file.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -35,11 +42,14 @@ namespace dorvel {
 // CheckLogin's answer for a refused login, whatever the reason.
 inline constexpr int32_t kLoginRefused = -1;
 
+// How long a change waits for the lock on the file.
+inline constexpr std::chrono::seconds kUserFileLockWait{5};
+
 // The header of the user file at path, opened and checked as
 // UserDatabase::OpenUserFile opens it: kUserOk and out filled, the result
 // OpenUserFile gives for the path (kUserFileUnsafe for a file others could
-// have written), or kUserBadFile when the file is shorter than its header or
-// lacks the magic.
+// have written or replaced, whatever stands there then), or kUserBadFile when
+// the file is shorter than its header or lacks the magic.
 DORVEL_API int32_t ReadUserFileHeaderAt(const char* path, UserFileHeader& out);
 
 // Where a user file lies: its folder, held open, and its name there.
@@ -50,26 +60,33 @@ public:
     UserFileLocation(const UserFileLocation&) = delete;
     UserFileLocation& operator=(const UserFileLocation&) = delete;
     UserFileLocation(UserFileLocation&& other) noexcept
-        : dirFd_(std::exchange(other.dirFd_, -1)), name_(std::move(other.name_)) {}
+        : dirFd_(std::exchange(other.dirFd_, -1)), name_(std::move(other.name_)),
+          shared_(other.shared_) {}
     UserFileLocation& operator=(UserFileLocation&& other) noexcept {
         if (this != &other) {
             close();
             dirFd_ = std::exchange(other.dirFd_, -1);
             name_ = std::move(other.name_);
+            shared_ = other.shared_;
         }
         return *this;
     }
 
     // Resolves path: an existing file's real place, or (existing false) the
-    // folder a new file goes to. A result of UserDatabaseResult.
+    // folder a new file goes to. A result of UserDatabaseResult:
+    // kUserFileUnsafe when a folder on the way could be replaced by others.
     int32_t resolve(const char* path, bool existing);
     void close();
+    // The folder, open for the *at calls only.
     int folder() const { return dirFd_; }
     const std::string& name() const { return name_; }
+    // Others may add names to the folder (a sticky one).
+    bool shared() const { return shared_; }
 
 private:
     int dirFd_ = -1;
     std::string name_;
+    bool shared_ = false;
 };
 
 class DORVEL_API UserDatabase {

@@ -59,6 +59,7 @@ enum UserDatabaseResult : int32_t {
     kUserFileWriteFailed = 0x15, // the new file could not be written
     kUserFileExists = 0x16,      // a new file would replace one
     kUserFileUnsafe = 0x17,      // writable by group or others, or owned by another user
+    kUserFileBusy = 0x18,        // another process held its lock for longer than a change waits
     kUserBadFile = 0x20,         // not a sound user information file
     kUserNoFile = 0x30,          // no user file is open
     kUserInvalidArgument = 0x31, // null text, a name, password, level or flag out of bounds

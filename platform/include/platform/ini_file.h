@@ -63,6 +63,7 @@ public:
 
     // 0, or ENOENT, EFBIG, ...; on failure the object is empty.
     int load(const std::filesystem::path& path);
+    // As the user's own file: see the functions on a file named per call.
     int save(const std::filesystem::path& path) const;
     void parse(std::string text);
     const std::string& text() const { return text_; }
@@ -127,7 +128,12 @@ private:
     std::vector<Line> lines_;
 };
 
-// The same on a file named per call; a missing or refused file reads as empty.
+// The same on a file named per call, a user's own settings; a missing or
+// refused file reads as empty. In a folder that others may write (safe_folder.h:
+// /tmp, a folder of another user), no link is followed and only the user's own
+// file is read (or root's) and replaced; anything else there is refused (ELOOP,
+// EPERM) and left as it is. A new file has the mode the umask gives; a
+// replaced file of the user's keeps its permission bits.
 std::string getPrivateProfileString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue,
                                     const std::filesystem::path& path);

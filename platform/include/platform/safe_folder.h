@@ -1,0 +1,58 @@
+#pragma once
+// The folder a path's last name stands in, reached from the root one folder
+// at a time, so that a file can be opened, made or replaced there without
+// anyone else deciding where that is.
+//
+// Others (anyone but the calling user and root) may write a folder that they
+// own or whose group or other write bit is set; they may replace its names
+// unless the sticky bit is set (which lets only a name's owner rename or
+// remove it). A link is followed only where it stands in a folder that others
+// may not write: one they left in a shared folder never leads anywhere.
+
+#include <string>
+
+#include <sys/stat.h>
+
+namespace platform {
+
+// Whether others may add names to the folder st describes.
+bool othersMayWriteFolder(const struct stat& st);
+// Whether others may rename or remove the names that stand in it.
+bool othersMayReplaceIn(const struct stat& st);
+
+class SafeFolder {
+public:
+    SafeFolder() = default;
+    ~SafeFolder() { close(); }
+    SafeFolder(const SafeFolder&) = delete;
+    SafeFolder& operator=(const SafeFolder&) = delete;
+    SafeFolder(SafeFolder&& other) noexcept;
+    SafeFolder& operator=(SafeFolder&& other) noexcept;
+
+    // Walks path (a relative one from the working folder) down to the folder
+    // of its last name; followLast: a link named last is followed too, under
+    // the same rule. 0, or an errno value: ELOOP for a link that is not
+    // followed on the way (or more than 40 of them), ENOENT, ENOTDIR, EACCES,
+    // ... Needs no read permission on any folder, only the right to pass.
+    int open(const char* path, bool followLast);
+    void close();
+
+    // The folder held open (O_PATH: for the *at calls and fstat), -1 when none.
+    int fd() const { return fd_; }
+    // The last name, empty when the path names the root.
+    const std::string& name() const { return name_; }
+    // Every folder walked (the root included, also by an open that failed)
+    // belongs to the user or root and lets no one else replace its names: as
+    // a careful login server checks the folders of its key files.
+    bool chainSafe() const { return chainSafe_; }
+    // Others may add names to the folder reached.
+    bool shared() const { return shared_; }
+
+private:
+    int fd_ = -1;
+    std::string name_;
+    bool chainSafe_ = false;
+    bool shared_ = false;
+};
+
+} // namespace platform

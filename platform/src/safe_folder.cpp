@@ -1,0 +1,173 @@
+#include "platform/safe_folder.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+constexpr int kMaxLinks = 40;
+
+bool trusted(uid_t owner) {
+    return owner == 0 || owner == ::geteuid();
+}
+
+// Puts the names of path on top of the ones still to walk (next on the back).
+void pushNames(std::string_view path, std::vector<std::string>& names) {
+    std::vector<std::string> found;
+    while (!path.empty()) {
+        const size_t end = path.find('/');
+        const std::string_view name = path.substr(0, end);
+        if (!name.empty() && name != ".") {
+            found.emplace_back(name);
+        }
+        path.remove_prefix(end == std::string_view::npos ? path.size() : end + 1);
+    }
+    names.insert(names.end(), found.rbegin(), found.rend());
+}
+
+int readLink(int folder, const char* name, std::string& out) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlinkat(folder, name, target.data(), target.size());
+    if (n < 0) {
+        return errno;
+    }
+    if (static_cast<size_t>(n) >= target.size()) {
+        return ENAMETOOLONG;
+    }
+    target.resize(static_cast<size_t>(n));
+    out = std::move(target);
+    return 0;
+}
+
+} // namespace
+
+bool othersMayWriteFolder(const struct stat& st) {
+    return !trusted(st.st_uid) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool othersMayReplaceIn(const struct stat& st) {
+    return !trusted(st.st_uid) ||
+           ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0);
+}
+
+SafeFolder::SafeFolder(SafeFolder&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)),
+      chainSafe_(other.chainSafe_), shared_(other.shared_) {}
+
+SafeFolder& SafeFolder::operator=(SafeFolder&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = std::exchange(other.fd_, -1);
+        name_ = std::move(other.name_);
+        chainSafe_ = other.chainSafe_;
+        shared_ = other.shared_;
+    }
+    return *this;
+}
+
+void SafeFolder::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+    name_.clear();
+    chainSafe_ = false;
+    shared_ = false;
+}
+
+int SafeFolder::open(const char* path, bool followLast) {
+    close();
+    if (path == nullptr || *path == '\0') {
+        return ENOENT;
+    }
+    std::vector<std::string> names;
+    if (path[0] != '/') {
+        // The working folder's own path has no links in it.
+        const std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+        if (!cwd) {
+            return errno;
+        }
+        pushNames(path, names);
+        pushNames(cwd.get(), names);
+    } else {
+        pushNames(path, names);
+    }
+    chainSafe_ = true;
+    // Takes the folder opened (its check counts also when the walk fails later).
+    const auto enter = [this](int fd) {
+        if (fd < 0) {
+            return errno;
+        }
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            return errno;
+        }
+        chainSafe_ = chainSafe_ && !othersMayReplaceIn(st);
+        shared_ = othersMayWriteFolder(st);
+        return 0;
+    };
+    const auto root = [] { return ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC); };
+    int rc = enter(root());
+    int links = 0;
+    while (rc == 0 && !names.empty()) {
+        const std::string name = std::move(names.back());
+        names.pop_back();
+        const bool last = names.empty();
+        if (name == "..") {
+            rc = enter(::openat(fd_, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            rc = errno;
+            if (rc == ENOENT && last) {
+                name_ = name; // a file yet to be made
+                return 0;
+            }
+            break;
+        }
+        if (S_ISLNK(st.st_mode) && (!last || followLast)) {
+            std::string target;
+            rc = shared_ || ++links > kMaxLinks ? ELOOP : readLink(fd_, name.c_str(), target);
+            if (rc == 0 && target.empty()) {
+                rc = ENOENT;
+            }
+            if (rc == 0 && target[0] == '/') {
+                rc = enter(root());
+            }
+            pushNames(target, names);
+            continue;
+        }
+        if (last) {
+            name_ = name;
+            return 0;
+        }
+        // O_NOFOLLOW: a link put there since the look is refused, not followed.
+        rc = S_ISDIR(st.st_mode)
+                 ? enter(::openat(fd_, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
+                 : ENOTDIR;
+    }
+    if (rc == 0) {
+        return 0; // the path ends in a folder: no last name
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+    return rc;
+}
+
+} // namespace platform
