@@ -125,26 +125,42 @@ TEST_F(BurstTest, RawWordsOfABurstAndTheModeComesBack) {
     EXPECT_RECORD(5, 505, 818, 0, "KORAL_GetSpectraBurst");
 }
 
-TEST_F(BurstTest, ABurstRefusedForItsNumberLeavesTheSlotAsItWas) {
+// A refusal for the number sends nothing; a refusal of the burst's INIT by the
+// driver leaves its own record, and the averaging is put back after both.
+TEST_F(BurstTest, ABurstRefusedForItsNumberOrByTheDriverLeavesTheSlotAsItWas) {
     open(kRequestBlockBoard);
-    std::vector<uint32_t> out(2 * 1044, 0);
+    std::vector<uint32_t> out(7 * 1044, 0);
+    struct Refusal {
+        int32_t n;
+        uint16_t driverStatus; // the driver's answer to the burst's INIT; 0: none sent
+        int32_t level;
+        int32_t code;
+        int32_t recordId;
+    };
+    constexpr Refusal kRefusals[] = {{0, 0, 7, 505, 1}, {40000, 0, 7, 505, 1}, {7, 153, 1, 153, 0}};
     for (const bool before : {false, true}) { // averaging 5, or a burst of 2
-        for (const int32_t n : {0, 40000}) {
+        for (const Refusal& refusal : kRefusals) {
             for (const bool wide : {false, true}) {
                 SCOPED_TRACE(::testing::Message()
-                             << "burst " << before << " n " << n << " long " << wide);
+                             << "burst " << before << " n " << refusal.n << " long " << wide);
                 int32_t setting = before ? 2 : 5;
                 ASSERT_EQ(before ? KORAL_ParaSetBurstNumber(&setting, 1)
                                  : KORAL_ParaSetAverageNumber(&setting, 1),
                           0);
                 const size_t inits = board->requestCount(IOCTL_BOARD_INIT);
-                EXPECT_EQ(
-                    wide ? KORAL_GetSpectraBurstLong(n, out.data(), 1)
-                         : KORAL_GetSpectraBurst(n, reinterpret_cast<uint16_t*>(out.data()), 1),
-                    -1);
-                EXPECT_RECORD(7, 505, 0, 1,
+                if (refusal.driverStatus != 0) {
+                    board->injectStatus(IOCTL_BOARD_INIT, refusal.driverStatus, 0, 1);
+                }
+                EXPECT_EQ(wide ? KORAL_GetSpectraBurstLong(refusal.n, out.data(), 1)
+                               : KORAL_GetSpectraBurst(refusal.n,
+                                                       reinterpret_cast<uint16_t*>(out.data()), 1),
+                          -1);
+                EXPECT_RECORD(refusal.level, refusal.code, 0, refusal.recordId,
                               wide ? "KORAL_GetSpectraBurstLong" : "KORAL_GetSpectraBurst");
-                EXPECT_EQ(board->requestCount(IOCTL_BOARD_INIT), inits) << "nothing sent";
+                if (refusal.driverStatus == 0) {
+                    EXPECT_EQ(board->requestCount(IOCTL_BOARD_INIT), inits) << "nothing sent";
+                }
+                setTime(10.0);
                 ASSERT_EQ(KORAL_GetSpectra(1), 0) << describe(record());
                 uint32_t burst = 0;
                 int32_t average = 0;
@@ -195,6 +211,41 @@ TEST_F(BurstTest, ABurstCutByARemovalPutsTheAveragingBack) {
     EXPECT_EQ(burst, 1u);
     EXPECT_EQ(KORAL_UnregisterDeviceNotification(subscription), 0);
     platform::unregisterThreadQueue();
+}
+
+// A board outlives the process that closes it: a close in a continuous mode
+// leaves it so that the next open reads its EEPROMs and a spectrum is right.
+TEST_F(BurstTest, AClosedContinuousBoardOpensAgain) {
+    for (const uint32_t type : {4u, 5u, 6u}) {
+        for (const uint16_t mode : {6, 7, 0xFF20, 0xFF21}) {
+            for (const bool acquired : {false, true}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "type " << type << " mode " << mode << " acquired " << acquired);
+                open(kRequestBlockBoard, type);
+                ASSERT_EQ(KORAL_ParaSetSensorWorkMode(0, mode, 1), 0) << describe(record());
+                if (acquired) {
+                    uint32_t held = 0;
+                    uint32_t lost = 0;
+                    EXPECT_NE(mode == 6 ? KORAL_GetSpectra(1)
+                                        : KORAL_GetBufferedSpectra(&held, &lost, 1),
+                              -1)
+                        << describe(record());
+                }
+                ASSERT_EQ(KORAL_CloseOperationElectronics(1), 0) << describe(record());
+                EXPECT_EQ(KORAL_CloseOperationElectronics(1), -1);
+                EXPECT_RECORD(5, 504, 0, 1, "KORAL_CloseOperationElectronics");
+                ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, type, 1), 0)
+                    << describe(record());
+                ASSERT_EQ(KORAL_InitializeOperationElectronics(0, 1), 0) << describe(record());
+                setTime(10.0);
+                ASSERT_EQ(KORAL_GetSpectra(1), 0) << describe(record());
+                EXPECT_EQ(stored()[522], sensorCounts(522, 10.0));
+                ASSERT_EQ(KORAL_CloseOperationElectronics(1), 0);
+                KORAL_FreeRawData(&handle);
+                ASSERT_TRUE(platform::shutdownDevices());
+            }
+        }
+    }
 }
 
 TEST_F(BurstTest, RefusalsOfTheBufferAndTimerExports) {
