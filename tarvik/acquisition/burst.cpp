@@ -60,11 +60,13 @@ bool clampBurstNumber(int32_t& n) {
 
 // The burst setters' common part; `clamp` limits *n (and says whether it
 // did) once the slot passed its checks. With keepOnLimit a value that needs
-// limiting is refused with the same record and changes nothing.
+// limiting is refused with the same record and changes nothing. *changed says
+// whether the slot took the burst, sent or not.
 template <class Clamp>
 int32_t setBurst(const char* name, int32_t* n, uint32_t interfaceId,
                  std::initializer_list<uint32_t> boardTypes, bool (*modeAllowed)(uint16_t),
-                 uint16_t blocks, Clamp&& clamp, bool keepOnLimit = false) {
+                 uint16_t blocks, Clamp&& clamp, bool keepOnLimit = false,
+                 bool* changed = nullptr) {
     return runExport(name, [&]() -> int32_t {
         const auto id = static_cast<int32_t>(interfaceId);
         if (checkInterfaceForExport(name, kCheckDeviceOpen, id) != 0) {
@@ -98,6 +100,9 @@ int32_t setBurst(const char* name, int32_t* n, uint32_t interfaceId,
         block.AcquisitionMode = kAcquisitionBurst;
         block.NumScans = static_cast<uint16_t>(*n);
         block.BurstBlocks = blocks;
+        if (changed != nullptr) {
+            *changed = true;
+        }
         if (clamped) {
             // The limited value is in force and goes to the board; a failed
             // send then leaves its own record.
@@ -166,16 +171,20 @@ int32_t AcquireBurst(int32_t n, int32_t interfaceId) {
     const auto savedAverage = static_cast<int32_t>(slot->averageNumber);
     const uint16_t savedMode = slot->block()->AcquisitionMode;
     const auto id = static_cast<uint32_t>(interfaceId);
+    bool changed = false;
+    int32_t set = 0;
     {
-        // A burst number out of range is refused before the slot changes:
-        // the caller's averaging and burst stay as they were.
         ErrorBoxOff boxOff;
-        if (setBurst(kSetBurstName, &n, id, kBurstBoardTypes, &burstWorkMode, 1, &clampBurstNumber,
-                     true) != 0) {
-            return -1;
-        }
+        set = setBurst(kSetBurstName, &n, id, kBurstBoardTypes, &burstWorkMode, 1,
+                       &clampBurstNumber, true, &changed);
     }
-    const bool acquired = AcquireSpectra(kAcquireSpectra, interfaceId) == 0;
+    if (set != 0 && !changed) {
+        // Refused before the slot changed (a burst number out of range):
+        // the caller's averaging and burst stay as they were.
+        return -1;
+    }
+    // A burst whose INIT the driver refused is in the slot all the same.
+    const bool acquired = set == 0 && AcquireSpectra(kAcquireSpectra, interfaceId) == 0;
     if (!acquired) {
         SaveLastError();
     }

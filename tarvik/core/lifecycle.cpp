@@ -120,6 +120,21 @@ void restoreRecord(const LastErrorRecord& saved) {
     recordFunctionName(saved.functionName);
 }
 
+// A board scans on in a continuous mode after its handle is closed, and a
+// board that scans answers no EEPROM read: the next open of the board would
+// fail. The close stops it; in the other modes the board stays as it is. The
+// close goes on whatever the board answers.
+void stopContinuousScans(DeviceSlot& slot) {
+    if (slot.initialised != 1 || !isContinuousWorkMode(slot.block()->WorkMode)) {
+        return;
+    }
+    const LastErrorRecord saved = lastErrorRecord();
+    if (SendSlotCommand(&slot, KORAL_CMD_DEINIT) == 0) {
+        slot.initialised = 0;
+    }
+    restoreRecord(saved);
+}
+
 // The slot that an export addresses with an ID of 1..15. ID 0 passes the
 // state checks as "all interfaces", but these exports work on one slot, and
 // slot 0 is the library's scratch slot.
@@ -841,6 +856,9 @@ int32_t CloseOperationElectronics(uint32_t interfaceId) {
     case kTypeUsb:
     case kTypeUsb2: {
         const platform::DeviceHandle handle = slot->deviceHandle;
+        if (isRealHandle(handle)) {
+            stopContinuousScans(*slot);
+        }
         if (isUsbType(type) && isRealHandle(handle)) {
             seams.registerHandleNotification(false, handle);
         }

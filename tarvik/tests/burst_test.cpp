@@ -1,7 +1,7 @@
 // Burst and buffered acquisition through the exports against the simulated
 // request-block board: limits and written-back values, the spectra of a burst
-// as the sensor produced them, the raw words, and a buffered run whose scans
-// held and lost add up to what the board took.
+// as the sensor produced them, the raw words, a buffered run whose scans held
+// and lost add up to what the board took, and a board closed while it scans.
 
 #include "sim_road_fixture.h"
 
@@ -125,11 +125,14 @@ TEST_F(BurstTest, RawWordsOfABurstAndTheModeComesBack) {
     EXPECT_RECORD(5, 505, 818, 0, "KORAL_GetSpectraBurst");
 }
 
-TEST_F(BurstTest, ABurstRefusedForItsNumberLeavesTheSlotAsItWas) {
+// A refusal for the number sends nothing; one of the burst's INIT by the
+// driver keeps its record. Either way the slot's averaging or burst comes back.
+TEST_F(BurstTest, ABurstRefusedForItsNumberOrByTheDriverLeavesTheSlotAsItWas) {
     open(kRequestBlockBoard);
-    std::vector<uint32_t> out(2 * 1044, 0);
-    for (const bool before : {false, true}) { // averaging 5, or a burst of 2
-        for (const int32_t n : {0, 40000}) {
+    std::vector<uint32_t> out(7 * 1044, 0);
+    for (const bool before : {false, true}) {   // averaging 5, or a burst of 2
+        for (const int32_t n : {0, 40000, 7}) { // 7: the driver refuses the burst's INIT
+            const bool driver = n == 7;
             for (const bool wide : {false, true}) {
                 SCOPED_TRACE(::testing::Message()
                              << "burst " << before << " n " << n << " long " << wide);
@@ -138,13 +141,18 @@ TEST_F(BurstTest, ABurstRefusedForItsNumberLeavesTheSlotAsItWas) {
                                  : KORAL_ParaSetAverageNumber(&setting, 1),
                           0);
                 const size_t inits = board->requestCount(IOCTL_BOARD_INIT);
+                if (driver) {
+                    board->injectStatus(IOCTL_BOARD_INIT, 153, 0, 1);
+                }
                 EXPECT_EQ(
                     wide ? KORAL_GetSpectraBurstLong(n, out.data(), 1)
                          : KORAL_GetSpectraBurst(n, reinterpret_cast<uint16_t*>(out.data()), 1),
                     -1);
-                EXPECT_RECORD(7, 505, 0, 1,
+                EXPECT_RECORD(driver ? 1 : 7, driver ? 153 : 505, 0, driver ? 0 : 1,
                               wide ? "KORAL_GetSpectraBurstLong" : "KORAL_GetSpectraBurst");
-                EXPECT_EQ(board->requestCount(IOCTL_BOARD_INIT), inits) << "nothing sent";
+                if (!driver) {
+                    EXPECT_EQ(board->requestCount(IOCTL_BOARD_INIT), inits) << "nothing sent";
+                }
                 ASSERT_EQ(KORAL_GetSpectra(1), 0) << describe(record());
                 uint32_t burst = 0;
                 int32_t average = 0;
@@ -195,6 +203,28 @@ TEST_F(BurstTest, ABurstCutByARemovalPutsTheAveragingBack) {
     EXPECT_EQ(burst, 1u);
     EXPECT_EQ(KORAL_UnregisterDeviceNotification(subscription), 0);
     platform::unregisterThreadQueue();
+}
+
+// A board outlives the process that closes it: closed in a continuous mode,
+// it opens again (its EEPROMs are read) and gives a right spectrum.
+TEST_F(BurstTest, AClosedContinuousBoardOpensAgain) {
+    for (const uint32_t type : {4u, 5u, 6u}) {
+        for (const uint16_t mode : {6, 7, 0xFF20, 0xFF21}) {
+            if (type == 5 && mode > 7) {
+                continue; // modes the third board model does not have
+            }
+            SCOPED_TRACE(::testing::Message() << "type " << type << " mode " << mode);
+            open(kRequestBlockBoard, type);
+            ASSERT_EQ(KORAL_ParaSetSensorWorkMode(0, mode, 1), 0) << describe(record());
+            ASSERT_EQ(KORAL_CloseOperationElectronics(1), 0);
+            open(kRequestBlockBoard, type);
+            setTime(10.0);
+            ASSERT_EQ(KORAL_GetSpectra(1), 0) << describe(record());
+            EXPECT_EQ(stored()[522], sensorCounts(522, 10.0));
+            ASSERT_EQ(KORAL_CloseOperationElectronics(1), 0);
+            ASSERT_TRUE(platform::shutdownDevices());
+        }
+    }
 }
 
 TEST_F(BurstTest, RefusalsOfTheBufferAndTimerExports) {
