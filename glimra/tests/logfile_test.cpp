@@ -9,8 +9,12 @@
 #include <QListWidget>
 
 #include <cstdio>
+#include <functional>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace glimra {
@@ -18,9 +22,59 @@ namespace {
 
 constexpr std::size_t kFileSize = 4 + 1000 * 388;
 
+// Another user (nobody, when the test runs as root): a child process that
+// plants what it is given and holds what it opened until it is let go.
+class OtherUser {
+public:
+    explicit OtherUser(const std::function<bool()>& plant) {
+        int ready[2] = {-1, -1};
+        if (::pipe(ready) != 0 || ::pipe(release_) != 0 || (pid_ = ::fork()) < 0) {
+            return;
+        }
+        if (pid_ == 0) {
+            ::close(release_[1]);
+            const bool other = ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 &&
+                                                    ::setgid(65534) == 0 && ::setuid(65534) == 0);
+            const char done = other && plant() ? 'y' : 'n';
+            char byte = 0;
+            ::_exit(::write(ready[1], &done, 1) == 1 && ::read(release_[0], &byte, 1) >= 0 ? 0 : 1);
+        }
+        char done = 0;
+        ::close(ready[1]);
+        ::close(release_[0]);
+        planted_ = ::read(ready[0], &done, 1) == 1 && done == 'y';
+        ::close(ready[0]);
+    }
+    ~OtherUser() {
+        ::close(release_[1]);
+        if (pid_ > 0) {
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool planted() const { return planted_; }
+
+private:
+    int release_[2] = {-1, -1};
+    pid_t pid_ = -1;
+    bool planted_ = false;
+};
+
 class LogFileTest : public test::LogbookFixture {
 protected:
     LogFileTest() { log.SetFileName("app.log"); }
+
+    // A folder the other user can write too, as labs keep them: its group's,
+    // without the sticky bit.
+    std::string sharedFolder() {
+        const std::string shared = path("shared");
+        EXPECT_EQ(::mkdir(shared.c_str(), 0700), 0);
+        if (::geteuid() == 0) {
+            EXPECT_EQ(::chmod(dir.path().toStdString().c_str(), 0711) |
+                          ::chown(shared.c_str(), 0, 65534) | ::chmod(shared.c_str(), 0770),
+                      0);
+        }
+        return shared;
+    }
 
     CLogFile log;
 };
@@ -146,6 +200,47 @@ TEST_F(LogFileTest, ResetWithClearingLeavesABackupBesideAnEmptyFile) {
 
     environment->free = [] { return std::uint64_t{0}; };
     EXPECT_EQ(log.Reset(true), 0);
+}
+
+// Another user plants links and files of their own under the backup names of
+// the coming 40 seconds in a folder they can write: resets never write
+// through them, and each backup takes the next free name.
+TEST_F(LogFileTest, BackupNamesTakenByAnotherUserAreNotWrittenThrough) {
+    sharedFolder();
+    const std::string logbook = "shared/app.log";
+    writeBytes("notes.txt", {'n'});
+    std::vector<std::string> names;
+    for (int second = 0; second < 40; ++second) {
+        names.push_back(backupName(
+            logbook, localTimeOf(environment->moment + std::chrono::seconds(second)).tm));
+    }
+    // A link to the owner's notes, a dangling link where the other user
+    // wants a file, a file of their own.
+    const OtherUser other([&] {
+        bool all = true;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::string planted = path(names[i]);
+            const char* name = planted.c_str();
+            all = all && (i % 3 == 0   ? ::symlink(path("notes.txt").c_str(), name) == 0
+                          : i % 3 == 1 ? ::symlink(path("chosen.txt").c_str(), name) == 0
+                                       : ::close(::creat(name, 0666)) == 0);
+        }
+        return all;
+    });
+    ASSERT_TRUE(other.planted());
+    log.SetFileName(logbook.c_str());
+    ASSERT_EQ(log.Open(), 1);
+    for (int second = 0; second < 3; ++second) {
+        environment->moment = test::logbookMoment() + std::chrono::seconds(second);
+        ASSERT_EQ(log.WriteInfo("kept"), 1);
+        const std::vector<std::uint8_t> before = bytes(logbook);
+        ASSERT_EQ(log.Reset(true), 1) << second;
+        EXPECT_EQ(bytes(backupName(logbook, localNow().tm, 2)), before) << second;
+    }
+    EXPECT_EQ(bytes("notes.txt"), std::vector<std::uint8_t>{'n'});
+    EXPECT_FALSE(exists("chosen.txt"));
+    EXPECT_EQ(bytes(names[2]), std::vector<std::uint8_t>{});
+    EXPECT_EQ(bytes(logbook), std::vector<std::uint8_t>(kFileSize, 0));
 }
 
 TEST_F(LogFileTest, PrintingOnTheDefaultPrinterOrNotAtAllAfterCancelling) {
