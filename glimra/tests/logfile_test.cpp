@@ -165,10 +165,37 @@ TEST_F(LogFileTest, PlantedFilesAreNeitherWaitedOnNorWrittenThrough) {
         }
         CLogFile other;
         other.SetFileName("app.log");
-        other.Open();
+        EXPECT_EQ(other.Open(), 0) << kind;
         EXPECT_EQ(other.WriteInfo("leaked"), 0) << kind;
         EXPECT_EQ(bytes(exists("victim.log") ? "victim.log" : "app.log"), empty) << kind;
     }
+}
+
+// Another user links the logbook's path to a terminal of theirs. A program
+// without a controlling terminal (started with setsid) refuses the link and
+// does not take the terminal.
+TEST_F(LogFileTest, ALinkToAnotherUsersTerminalIsRefusedNotTaken) {
+    const std::string logbook = sharedFolder() + "/app.log";
+    const OtherUser other([&] {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        return master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
+               ::symlink(::ptsname(master), logbook.c_str()) == 0;
+    });
+    ASSERT_TRUE(other.planted());
+    const pid_t victim = ::fork();
+    ASSERT_GE(victim, 0);
+    if (victim == 0) {
+        const bool alone = ::setsid() >= 0;
+        log.SetFileName(logbook.c_str());
+        const int opened = log.Open();
+        const bool terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY) >= 0;
+        ::_exit(!alone ? 4 : (opened == 0 ? 0 : 1) | (terminal ? 2 : 0));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(victim, &status, 0), victim);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: the link opened the logbook, 2: the terminal was taken";
 }
 
 TEST_F(LogFileTest, TheMinimumFreeSpaceHasAFloor) {
