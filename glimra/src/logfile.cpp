@@ -3,6 +3,7 @@
 #include "glimra/logfile.h"
 
 #include "logbookengine.h"
+#include "platform/own_file.h"
 
 #include <QWidget>
 
@@ -32,15 +33,25 @@ int CLogFile::Open() {
         // So that the disk check knows whose backups it may delete.
         window_->SetLogFileName(path_.c_str());
     }
+    // The window opens the path of its first Create.
+    const std::string path = window_->logFileName();
     int created = 0;
-    // Without blocking, so that a pipe named as the logbook cannot hang; the
-    // logbook itself opens only a regular file of this user.
-    if (const int fd = ::open(resolveLogPath(path_).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Probed as the logbook opens it: only a regular file of this user, never
+    // through a link, never waiting on a pipe or taking a terminal.
+    std::string why;
+    if (const int fd =
+            platform::openOwnFile(resolveLogPath(path).c_str(), O_RDWR, false, false, 0, why);
         fd >= 0) {
         ::close(fd);
         created = create();
-    } else if (window_->IsFileOk() == 1) {
+    } else if (why.empty() && window_->IsFileOk() == 1) {
         created = create();
+    }
+    // A window without its logbook is a success only for a logbook of
+    // another size, which is left as it is; a refused one is a failure.
+    if (created == 1 && !window_->logbookOpen() && LogbookFile::recordCount(path) < 0) {
+        window_->Destroy();
+        created = 0;
     }
     if (created == 1) {
         window_->SetTitle(path_.c_str());

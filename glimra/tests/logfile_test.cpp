@@ -10,13 +10,30 @@
 
 #include <cstdio>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace glimra {
 namespace {
 
 constexpr std::size_t kFileSize = 4 + 1000 * 388;
+
+// Whether run, called in a child process (as another user when asked:
+// nobody, when the test runs as root), answered true.
+template <typename Run> bool inChild(Run run, bool otherUser = false) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool other =
+            !otherUser || ::geteuid() != 0 ||
+            (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0);
+        ::_exit(other && run() ? 0 : 1);
+    }
+    int status = -1;
+    return child > 0 && ::waitpid(child, &status, 0) == child && status == 0;
+}
 
 class LogFileTest : public test::LogbookFixture {
 protected:
@@ -111,10 +128,24 @@ TEST_F(LogFileTest, PlantedFilesAreNeitherWaitedOnNorWrittenThrough) {
         }
         CLogFile other;
         other.SetFileName("app.log");
-        other.Open();
+        EXPECT_EQ(other.Open(), 0) << kind;
         EXPECT_EQ(other.WriteInfo("leaked"), 0) << kind;
         EXPECT_EQ(bytes(exists("victim.log") ? "victim.log" : "app.log"), empty) << kind;
     }
+}
+
+// Another user links the logbook's path to a terminal: a program started with
+// setsid refuses the link and takes no controlling terminal.
+TEST_F(LogFileTest, ALinkToAnotherUsersTerminalIsRefusedNotTaken) {
+    ASSERT_EQ(::chmod(dir.path().toStdString().c_str(), 0777), 0);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const std::string terminal = ::ptsname(master), link = path("app.log");
+    ASSERT_TRUE(inChild([&] { return ::symlink(terminal.c_str(), link.c_str()) == 0; }, true));
+    EXPECT_TRUE(inChild([&] {
+        return ::setsid() >= 0 && log.Open() == 0 && ::open("/dev/tty", O_RDWR | O_NOCTTY) < 0;
+    })) << "the link opened the logbook, or the terminal was taken";
+    ::close(master);
 }
 
 TEST_F(LogFileTest, TheMinimumFreeSpaceHasAFloor) {
@@ -146,6 +177,32 @@ TEST_F(LogFileTest, ResetWithClearingLeavesABackupBesideAnEmptyFile) {
 
     environment->free = [] { return std::uint64_t{0}; };
     EXPECT_EQ(log.Reset(true), 0);
+}
+
+// Another user links the coming 40 seconds' backup names to the owner's
+// notes: a reset leaves the notes and keeps the logbook under a free name.
+TEST_F(LogFileTest, BackupNamesTakenByAnotherUserAreNotWrittenThrough) {
+    ASSERT_EQ(::chmod(dir.path().toStdString().c_str(), 0777), 0);
+    writeBytes("notes.txt", {'n'});
+    ASSERT_TRUE(inChild(
+        [&] {
+            bool planted = true;
+            for (int second = 0; second < 40; ++second) {
+                const auto moment = environment->moment + std::chrono::seconds(second);
+                const std::string name = path(backupName("app.log", localTimeOf(moment).tm));
+                planted = ::symlink(path("notes.txt").c_str(), name.c_str()) == 0 && planted;
+            }
+            return planted;
+        },
+        true));
+    ASSERT_EQ(log.Open(), 1);
+    ASSERT_EQ(log.WriteInfo("kept"), 1);
+    const std::vector<std::uint8_t> before = bytes("app.log");
+    ASSERT_EQ(log.Reset(true), 1);
+    EXPECT_EQ(bytes("notes.txt"), std::vector<std::uint8_t>{'n'});
+    const std::string backup = backupName("app.log", localNow().tm, 2);
+    EXPECT_EQ(bytes(backup), before);
+    EXPECT_TRUE(isBackupName("app.log", backup)); // the housekeeping knows it
 }
 
 TEST_F(LogFileTest, PrintingOnTheDefaultPrinterOrNotAtAllAfterCancelling) {

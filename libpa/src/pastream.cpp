@@ -1,6 +1,7 @@
 #include "pa/pastream.h"
 
 #include "pa/palog.h"
+#include "platform/own_file.h"
 
 #include <atomic>
 #include <cerrno>
@@ -76,7 +77,7 @@ void TFStream::open(const std::string& path, const std::string& mode) {
     }
     path_ = path;
     if (mode == "w" || mode == "r") {
-        file_ = std::fopen(path.c_str(), (mode + "b").c_str());
+        file_ = platform::openStream(path.c_str(), (mode + "b").c_str());
     }
     if (!file_) {
         raiseError("TFStream::open -> Cannot open file '%s'", path.c_str());

@@ -129,24 +129,29 @@ TEST_F(LogTest, UnopenableLogTurnsLoggingOffButRaiseErrorStillThrows) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
-// What another user may plant in the log's place: a link to a file of the
-// user running the program, a second name of such a file, a pipe (read here,
-// so that a writer would not wait), a file of their own. Each is reported,
+// What another user may plant in the log's place in a sticky folder: a link
+// to a file of the user running the program, a second name of such a file, a
+// pipe (read here, so that a writer would not wait), a file of their own, a
+// folder; the system itself refuses some of theirs there. Each is reported,
 // nothing is written through it, and logging stays off.
 TEST_F(LogTest, PlantedFilesAreReportedNotWrittenThrough) {
-    for (const std::string reported :
-         {" is a symbolic link", " has other names", " is not a regular file", " belongs to"}) {
-        const std::string victim = tempPath("victim.txt"), path = tempPath("logfile.log");
+    const std::string sticky = tempPath("sticky");
+    ASSERT_EQ(::mkdir(sticky.c_str(), 0700) | ::chmod(sticky.c_str(), 01777), 0);
+    for (const std::string reported : {" is a symbolic link", " has other names",
+                                       " is not a regular file", " belongs to", " is a folder"}) {
+        const std::string victim = tempPath("victim.txt"), path = sticky + "/log" + reported;
         std::ofstream(victim) << "precious";
         const bool pipe = reported == " is not a regular file";
         const int planted =
             reported == " is a symbolic link" ? ::symlink(victim.c_str(), path.c_str())
             : reported == " has other names"  ? ::link(victim.c_str(), path.c_str())
             : pipe                            ? ::mkfifo(path.c_str(), 0666)
+            : reported == " is a folder"      ? ::mkdir(path.c_str(), 0700)
             : ::geteuid() == 0
                 ? ::rename(victim.c_str(), path.c_str()) | ::chown(path.c_str(), 65534, 65534)
                 : -1; // only root can give a file away
-        if (planted != 0) {
+        const bool theirs = ::geteuid() == 0 && (pipe || reported == " is a symbolic link");
+        if (planted != 0 || (theirs && ::lchown(path.c_str(), 65534, 65534) != 0)) {
             continue;
         }
         const int reader = pipe ? ::open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
@@ -158,7 +163,8 @@ TEST_F(LogTest, PlantedFilesAreReportedNotWrittenThrough) {
         pa::logPrint("nobody reads this\n");
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << reported;
         char byte = 0;
-        EXPECT_TRUE(pipe ? ::read(reader, &byte, 1) <= 0 : readFile(path) == "precious")
+        EXPECT_TRUE(pipe ? ::read(reader, &byte, 1) <= 0
+                         : readFile(reported == " belongs to" ? path : victim) == "precious")
             << reported;
         if (reader >= 0) {
             ::close(reader);

@@ -63,7 +63,7 @@ public:
     // Non-blocking, so that a FIFO cannot hang the open; only regular files
     // count.
     explicit FileBytes(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {
         struct stat st {};
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
             size_ = static_cast<uint64_t>(st.st_size);

@@ -8,6 +8,7 @@
 #include "pa/patype.h"
 #include "pa/sysutils.h"
 #include "platform/clock.h"
+#include "platform/own_file.h"
 #include "specdevice.h"
 #include "spectstart.h"
 #include "testdevice.h"
@@ -18,7 +19,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -47,6 +47,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -111,13 +113,16 @@ std::size_t bufferSize(const TDevice& device) {
 // with it, never the bytes found in it.
 QString loadErrorText(const QString& path) {
     const QString file = QFileInfo(path).fileName();
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
+        platform::openStream(path.toLocal8Bit().constData(), "rb"), &std::fclose);
+    if (!in) {
         return QString("\"%1\" cannot be opened.").arg(file);
     }
     // Every spectrum file begins with its list's class name and a zero byte.
-    static const QByteArray kTag("TDataList", sizeof "TDataList");
-    if (in.read(kTag.size()) != kTag) {
+    static const char kTag[] = "TDataList";
+    char tag[sizeof kTag] = {};
+    if (std::fread(tag, 1, sizeof tag, in.get()) != sizeof tag ||
+        std::memcmp(tag, kTag, sizeof tag) != 0) {
         return QString("\"%1\" is not a spectrum file.").arg(file);
     }
     return QString("\"%1\" is damaged or incomplete; nothing was loaded.").arg(file);

@@ -9,6 +9,7 @@
 #include "pa/patype.h"
 #include "pa/sysutils.h"
 #include "platform/clock.h"
+#include "platform/own_file.h"
 
 #include <QButtonGroup>
 #include <QChart>
@@ -472,7 +473,8 @@ void TLegacyPage::GetClick() {
 
 void TLegacyPage::continuousLoop(pa::TThreadPa* thread, bool buffered, const QString& path,
                                  std::size_t n) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.toLocal8Bit().constData(), "wb"));
+    std::unique_ptr<std::FILE, FileCloser> file(
+        platform::openStream(path.toLocal8Bit().constData(), "wb"));
     if (!file) {
         const std::string reason = std::strerror(errno);
         pa::logPrint("cannot create %s: %s\n", path.toLocal8Bit().constData(), reason.c_str());

@@ -3,6 +3,7 @@
 #include "mispecdataset.h"
 
 #include "pa/palog.h"
+#include "platform/own_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,8 +136,8 @@ std::string exportText(const TExportContext& context, const std::vector<TExportC
 }
 
 void writeExportFile(const std::string& path, const std::string& text) {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
-                                                               &std::fclose);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        platform::openStream(path.c_str(), "wb"), &std::fclose);
     if (!file) {
         pa::raiseError("Cannot create the file %s (%s)", path.c_str(), std::strerror(errno));
     }

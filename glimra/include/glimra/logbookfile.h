@@ -86,7 +86,9 @@ GLIMRA_EXPORT std::string resolveLogPath(const std::string& path);
 GLIMRA_EXPORT std::string backupTimeText(const std::tm& local);
 // The backup copy's name: the time text just before the first '.' of the
 // file's name (in front of the name when it has none), in the same directory.
-GLIMRA_EXPORT std::string backupName(const std::string& path, const std::tm& local);
+// Later backups of the same second, whose names were taken, follow the time
+// text with "_2", "_3", ...
+GLIMRA_EXPORT std::string backupName(const std::string& path, const std::tm& local, int number = 1);
 // Whether fileName (no directory) is the name of a backup of path.
 GLIMRA_EXPORT bool isBackupName(const std::string& path, const std::string& fileName);
 
@@ -143,6 +145,10 @@ GLIMRA_EXPORT bool checkDiskSpace(const std::string& path, const LogDiskPolicy& 
 GLIMRA_EXPORT bool deleteOldestBackup(const std::string& path);
 // Creates (or truncates) the file with header 0 and count zero records, after
 // a backup copy of the old file when backup is set and the disk check passes.
-GLIMRA_EXPORT bool createLogFile(const std::string& path, int count, bool backup, const LogDiskPolicy& policy);
+// The file is the user's own (never a link, pipe or another user's file); the
+// backup is a new file under the first free name, and when none can be made
+// the file keeps its records and the call fails.
+GLIMRA_EXPORT bool createLogFile(const std::string& path, int count, bool backup,
+                                 const LogDiskPolicy& policy);
 
 } // namespace glimra

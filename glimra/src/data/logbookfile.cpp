@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include <dirent.h>
@@ -99,7 +98,12 @@ bool isTimeText(const std::string& t) {
     const bool fields = (t[8] == '_' || isDigit(t[8])) && isDigit(t[9]) && isDigit(t[11]) &&
                         isDigit(t[12]) && isDigit(t[14]) && isDigit(t[15]) && isDigit(t[17]) &&
                         isDigit(t[18]);
-    return separators && fields && std::all_of(t.begin() + 20, t.end(), isDigit);
+    // The year, then "_<number>" for a later backup of the same second.
+    const auto yearEnd = std::find(t.begin() + 20, t.end(), '_');
+    const bool number = yearEnd == t.end() ||
+                        (yearEnd + 1 != t.end() && std::all_of(yearEnd + 1, t.end(), isDigit));
+    return separators && fields && yearEnd != t.begin() + 20 &&
+           std::all_of(t.begin() + 20, yearEnd, isDigit) && number;
 }
 
 struct SplitPath {
@@ -130,13 +134,42 @@ std::chrono::system_clock::time_point modificationTime(const struct stat& st) {
             std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
 }
 
-// Copies the file over dest; a failed copy leaves no partial file behind.
-void copyFile(const std::string& source, const std::string& dest) {
-    std::error_code ec;
-    std::filesystem::copy_file(source, dest, std::filesystem::copy_options::overwrite_existing, ec);
-    if (ec) {
-        std::filesystem::remove(dest, ec);
+// Names a backup may take when the earlier ones are taken.
+constexpr int kMostBackupNames = 100;
+
+// Copies the open logbook to a new file under the first free backup name of
+// the moment; a name already taken (an earlier backup of the same second, or
+// whatever another user put there) is never written through. False when no
+// copy was made.
+bool backUp(int fd, const std::string& path, const std::tm& local) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
     }
+    for (int number = 1; number <= kMostBackupNames; ++number) {
+        const std::string name = backupName(path, local, number);
+        const int out = platform::createNewFile(name.c_str(), st.st_mode & 0777);
+        if (out < 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return false;
+        }
+        std::vector<std::uint8_t> buffer(64 * 1024);
+        bool ok = true;
+        for (off_t at = 0; ok && at < st.st_size;) {
+            const std::size_t chunk = static_cast<std::size_t>(
+                std::min<off_t>(st.st_size - at, static_cast<off_t>(buffer.size())));
+            ok = preadAll(fd, buffer.data(), chunk, at) && pwriteAll(out, buffer.data(), chunk, at);
+            at += static_cast<off_t>(chunk);
+        }
+        ok = ::close(out) == 0 && ok;
+        if (!ok) {
+            ::unlink(name.c_str());
+        }
+        return ok;
+    }
+    return false;
 }
 
 } // namespace
@@ -230,10 +263,12 @@ std::string backupTimeText(const std::tm& local) {
     return out;
 }
 
-std::string backupName(const std::string& path, const std::tm& local) {
+std::string backupName(const std::string& path, const std::tm& local, int number) {
     SplitPath parts = splitPath(path);
     const std::size_t dot = parts.name.find('.');
-    parts.name.insert(dot == std::string::npos ? 0 : dot, backupTimeText(local));
+    parts.name.insert(dot == std::string::npos ? 0 : dot,
+                      backupTimeText(local) +
+                          (number > 1 ? "_" + std::to_string(number) : std::string()));
     return parts.directory + parts.name;
 }
 
@@ -401,13 +436,20 @@ bool createLogFile(const std::string& path, int count, bool backup, const LogDis
     if (count < 0 || path.empty()) {
         return false;
     }
+    // The backup is read from the logbook opened here, the user's own file;
+    // the logbook stays as it is when no backup could be made.
     const std::string resolved = resolveLogPath(path);
-    if (backup && checkDiskSpace(path, policy)) {
-        copyFile(resolved, backupName(resolved, localNow().tm));
-    }
     std::string why;
-    const int fd = platform::openOwnFile(resolved.c_str(), O_RDWR, true, true, 0600, why);
+    const int fd = platform::openOwnFile(resolved.c_str(), O_RDWR, true, false, 0600, why);
     if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 ||
+        (backup && checkDiskSpace(path, policy) && st.st_size > 0 &&
+         !backUp(fd, resolved, localNow().tm)) ||
+        ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
         return false;
     }
     // Header 0, then the zero records, in large writes.
