@@ -505,14 +505,21 @@ void TfmMain::updateGraph() {
         input.manualScale = savedRange_;
     }
     view_->updateGraph(input);
-    if (cbAutoIntegration_->isChecked() && device_) {
-        const std::vector<double> copy = current_;
-        if (const auto ms = autoIntegrationTime(copy, device_->integrationTime())) {
+    // While the worker acquires, the time is adjusted in its step, which
+    // brings the next spectrum anyway.
+    if (cbAutoIntegration_->isChecked() && device_ && unjudged_ && !deviceBusyElsewhere()) {
+        const TUnjudged judged = std::move(*unjudged_);
+        unjudged_.reset();
+        if (const auto ms = autoIntegrationTime(judged.values, judged.ms)) {
             IntegTimeEdit_->SetValue(*ms);
             SetITbtnClick();
         }
     }
     inUpdateGraph_ = false;
+}
+
+void TfmMain::spectrumTaken(const std::vector<double>& values) {
+    unjudged_ = TUnjudged{values, device_->integrationTime()};
 }
 
 void TfmMain::setDisplayKind(DisplayKind kind) {
@@ -544,7 +551,7 @@ void TfmMain::SetITbtnClick() {
         fmParam_->edTime()->SetValue(ms);
     }
     // Called from a redraw's auto integration, the redraw this asks for is
-    // skipped: it would scale the same spectrum again, without end.
+    // skipped: the chart was drawn just before.
     setDisplayKind(kScope);
     updateControls();
     if (fmData_ != nullptr) {
@@ -741,6 +748,7 @@ bool TfmMain::GetNewSpectrum(const std::string& name) {
     }
     if (ok) {
         data.date = QDateTime::currentDateTime().toString("dd.MM.yyyy hh:mm:ss").toStdString();
+        spectrumTaken(data.values);
         dataSet_.spectra.push_back(data);
     }
     endCapture();
@@ -1122,6 +1130,7 @@ void TfmMain::measureStep(const std::vector<double>& spectrum, std::int32_t stam
     try {
         fmData_->add(spectrum, stamp);
         current_ = spectrum;
+        spectrumTaken(current_);
         updateGraph();
         showSpeedAndCount(fmData_->count(), runStart_);
     } catch (...) {
@@ -1209,6 +1218,7 @@ void TfmMain::previewStep() {
             std::lock_guard lock(previewLock_);
             current_ = preview_;
         }
+        spectrumTaken(current_);
         ++previewCount_;
         updateGraph();
         showSpeedAndCount(previewCount_, previewStart_);
@@ -1267,6 +1277,7 @@ void TfmMain::acCaptureExecute() {
         values.resize(static_cast<std::size_t>(std::max(device_->pixelCount(), 0)));
         fmData_->add(values, before);
         current_ = std::move(values);
+        spectrumTaken(current_);
         updateGraph();
         count_->setText(QString(" Count: %1").arg(fmData_->count()));
     }
@@ -1308,6 +1319,7 @@ void TfmMain::acCaptureReferenceExecute() {
     endCapture();
     if (ok) {
         current_ = reference_;
+        spectrumTaken(current_);
         updateGraph();
     }
 }

@@ -1503,6 +1503,37 @@ TEST_F(MainWindowTest, AutoIntegrationSettlesWithinTheBandOnTheShippedBoard) {
     EXPECT_TRUE(platform::shutdownDevices());
 }
 
+// "Get Revaduvo" leaves the current spectrum as it is: the time follows the
+// spectra it takes, each judged once at the time it was taken with.
+TEST_F(MainWindowTest, AutoIntegrationFollowsTheSpectraOfGetRevaduvo) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    window->acCaptureExecute(); // the current spectrum: 30 ms, below the band
+    QTest::mouseClick(window->autoIntegrationCheckBox(), Qt::LeftButton);
+    std::vector<double> times;
+    for (int i = 0; i < 3; ++i) {
+        getSpectra(1);
+        times.push_back(window->device()->integrationTime());
+        if (i == 0) {
+            // A redraw of the spectrum just judged.
+            window->setDisplayKind(kScope);
+            EXPECT_EQ(window->device()->integrationTime(), times[0]);
+        }
+    }
+    ASSERT_EQ(window->spectrumCount(), 3);
+    const std::vector<double>& last = window->dataSet().spectra.back().values;
+    const double top = *std::max_element(last.begin(), last.begin() + 1024);
+    EXPECT_GE(top, 40000.0);
+    EXPECT_LE(top, 60000.0);
+    EXPECT_EQ(times[1], times[0]);
+    EXPECT_EQ(times[2], times[0]);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
+
 TEST_F(MainWindowTest, PreviewOnTheShippedBoardShowsLiveSpectrumCountAndSpeed) {
     useShippedBoard();
     make({});
