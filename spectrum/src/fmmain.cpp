@@ -648,8 +648,26 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     if (event->type() == spectStartMessage()) {
+        // From the socket, the sender learns what became of its request.
+        auto* request = dynamic_cast<TSpectStartEvent*>(event);
         if (QAction* get = action(kGetSpectrum); get != nullptr && get->isEnabled()) {
+            const int before = spectrumCount();
+            if (request != nullptr) {
+                request->taking();
+            }
             get->trigger();
+            if (request != nullptr) {
+                request->outcome = spectrumCount() > before ? TSpectStartOutcome::Taken
+                                                            : TSpectStartOutcome::Failed;
+            }
+        } else if (request != nullptr) {
+            if (pageMode_ == 0) {
+                request->outcome = TSpectStartOutcome::LegacyPage;
+            } else if (!device_ || !device_->isOpened()) {
+                request->outcome = TSpectStartOutcome::NotOpen;
+            } else {
+                request->outcome = TSpectStartOutcome::Busy;
+            }
         }
         return true;
     }
