@@ -212,13 +212,12 @@ void TSpectStartServer::serve(const QPointer<QLocalSocket>& socket) {
 }
 
 int sendSpectStart(const QString& name, int timeoutMs, QString& error) {
+    // Named by its path: Qt takes a relative name as a socket in the
+    // temporary directory.
+    const QString path = QDir::isAbsolutePath(name) ? name : QDir(QDir::tempPath()).filePath(name);
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs)) {
-        // Named by its path: Qt takes a relative name as a socket in the
-        // temporary directory.
-        const QString path =
-            QDir::isAbsolutePath(name) ? name : QDir(QDir::tempPath()).filePath(name);
         const auto failure = socket.error();
         if (failure == QLocalSocket::ServerNotFoundError ||
             failure == QLocalSocket::ConnectionRefusedError) {
@@ -232,7 +231,7 @@ int sendSpectStart(const QString& name, int timeoutMs, QString& error) {
         return 1;
     }
     if (const auto peer = peerUser(socket); peer != ::getuid()) {
-        error = "the program listening on " + name + " is not this user's Revaduvo";
+        error = "the program listening on " + path + " is not this user's Revaduvo";
         if (peer) {
             error += " (it runs as " + userName(*peer) + ")";
         }
