@@ -7,7 +7,9 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <iterator>
 #include <optional>
+#include <utility>
 
 #include <pwd.h>
 #include <sys/socket.h>
