@@ -510,14 +510,21 @@ void TfmMain::updateGraph() {
         input.manualScale = savedRange_;
     }
     view_->updateGraph(input);
-    if (cbAutoIntegration_->isChecked() && device_) {
-        const std::vector<double> copy = current_;
-        if (const auto ms = autoIntegrationTime(copy, device_->integrationTime())) {
+    // While the worker acquires, the time is adjusted in its step, which
+    // brings the next spectrum anyway.
+    if (cbAutoIntegration_->isChecked() && device_ && unjudged_ && !deviceBusyElsewhere()) {
+        const TUnjudged judged = std::move(*unjudged_);
+        unjudged_.reset();
+        if (const auto ms = autoIntegrationTime(judged.values, judged.ms)) {
             IntegTimeEdit_->SetValue(*ms);
             SetITbtnClick();
         }
     }
     inUpdateGraph_ = false;
+}
+
+void TfmMain::spectrumTaken(const std::vector<double>& values) {
+    unjudged_ = TUnjudged{values, device_->integrationTime()};
 }
 
 void TfmMain::setDisplayKind(DisplayKind kind) {
@@ -549,7 +556,7 @@ void TfmMain::SetITbtnClick() {
         fmParam_->edTime()->SetValue(ms);
     }
     // Called from a redraw's auto integration, the redraw this asks for is
-    // skipped: it would scale the same spectrum again, without end.
+    // skipped: the chart was drawn just before.
     setDisplayKind(kScope);
     updateControls();
     if (fmData_ != nullptr) {
@@ -646,8 +653,26 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     if (event->type() == spectStartMessage()) {
+        // From the socket, the sender learns what became of its request.
+        auto* request = dynamic_cast<TSpectStartEvent*>(event);
         if (QAction* get = action(kGetSpectrum); get != nullptr && get->isEnabled()) {
+            const int before = spectrumCount();
+            if (request != nullptr) {
+                request->taking();
+            }
             get->trigger();
+            if (request != nullptr) {
+                request->outcome = spectrumCount() > before ? TSpectStartOutcome::Taken
+                                                            : TSpectStartOutcome::Failed;
+            }
+        } else if (request != nullptr) {
+            if (pageMode_ == 0) {
+                request->outcome = TSpectStartOutcome::LegacyPage;
+            } else if (!device_ || !device_->isOpened()) {
+                request->outcome = TSpectStartOutcome::NotOpen;
+            } else {
+                request->outcome = TSpectStartOutcome::Busy;
+            }
         }
         return true;
     }
@@ -746,6 +771,7 @@ bool TfmMain::GetNewSpectrum(const std::string& name) {
     }
     if (ok) {
         data.date = QDateTime::currentDateTime().toString("dd.MM.yyyy hh:mm:ss").toStdString();
+        spectrumTaken(data.values);
         dataSet_.spectra.push_back(data);
     }
     endCapture();
@@ -1127,6 +1153,7 @@ void TfmMain::measureStep(const std::vector<double>& spectrum, std::int32_t stam
     try {
         fmData_->add(spectrum, stamp);
         current_ = spectrum;
+        spectrumTaken(current_);
         updateGraph();
         showSpeedAndCount(fmData_->count(), runStart_);
     } catch (...) {
@@ -1214,6 +1241,7 @@ void TfmMain::previewStep() {
             std::lock_guard lock(previewLock_);
             current_ = preview_;
         }
+        spectrumTaken(current_);
         ++previewCount_;
         updateGraph();
         showSpeedAndCount(previewCount_, previewStart_);
@@ -1272,6 +1300,7 @@ void TfmMain::acCaptureExecute() {
         values.resize(static_cast<std::size_t>(std::max(device_->pixelCount(), 0)));
         fmData_->add(values, before);
         current_ = std::move(values);
+        spectrumTaken(current_);
         updateGraph();
         count_->setText(QString(" Count: %1").arg(fmData_->count()));
     }
@@ -1313,6 +1342,7 @@ void TfmMain::acCaptureReferenceExecute() {
     endCapture();
     if (ok) {
         current_ = reference_;
+        spectrumTaken(current_);
         updateGraph();
     }
 }

@@ -282,6 +282,9 @@ private:
     // kept) and gives the integration time it took (typed when it cannot
     // tell).
     std::int32_t integrationTimeInEffect(std::int32_t typed);
+    // A new spectrum, taken at the device's present time, for "Auto
+    // Integration" to judge at the next redraw.
+    void spectrumTaken(const std::vector<double>& values);
 
     int pageMode_ = 1;
     std::unique_ptr<TDevice> device_;
@@ -322,6 +325,15 @@ private:
     int counter_ = 0;
     std::string lightText_ = "none";
     bool inUpdateGraph_ = false;
+    // The newest spectrum "Auto Integration" has not judged yet and the time
+    // it was taken at: each spectrum scales its own time, once, so that a
+    // redraw of the same spectrum (or one of a stored spectrum that does not
+    // go into the current array) changes nothing.
+    struct TUnjudged {
+        std::vector<double> values;
+        double ms = 0;
+    };
+    std::optional<TUnjudged> unjudged_;
 
     mi::TSpecDataSet dataSet_;
     std::vector<QCheckBox*> checkBoxes_;

@@ -2,28 +2,108 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <iterator>
+#include <optional>
+#include <utility>
+
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace spectrum {
 namespace {
 
 constexpr char kRequest[] = "SpectStart\n";
-constexpr char kAnswer[] = "ok\n";
+// Sent when the program takes the request on; the outcome follows once the
+// acquisition has ended.
+constexpr char kTaking[] = "taking\n";
 // A sender that never finishes its line is dropped at this size.
 constexpr qint64 kMaxLine = 64;
 
-// Whether the other end of a connected local socket runs as this user.
-bool peerIsThisUser(const QLocalSocket& socket) {
+struct TAnswer {
+    TSpectStartOutcome outcome;
+    const char* line;
+    const char* text; // what the sender says when no spectrum was taken
+};
+
+constexpr TAnswer kAnswers[] = {
+    {TSpectStartOutcome::Taken, "ok\n", ""},
+    {TSpectStartOutcome::Failed, "failed\n",
+     "Revaduvo could not take the spectrum (its logfile.log says why)"},
+    {TSpectStartOutcome::Busy, "busy\n",
+     "Revaduvo is busy (a run, a preview or another acquisition is going); no spectrum was "
+     "taken"},
+    {TSpectStartOutcome::NotOpen, "not connected\n",
+     "Revaduvo has no spectrometer open (\"Not connected\"); no spectrum was taken"},
+    {TSpectStartOutcome::LegacyPage, "legacy\n",
+     "Revaduvo shows the legacy measurement page, which takes no spectrum on request"},
+    {TSpectStartOutcome::NotTaken, "not taken\n", "Revaduvo took no spectrum"},
+};
+
+const TAnswer& answerFor(TSpectStartOutcome outcome) {
+    for (const TAnswer& answer : kAnswers) {
+        if (answer.outcome == outcome) {
+            return answer;
+        }
+    }
+    return kAnswers[std::size(kAnswers) - 1];
+}
+
+// The user the other end of a connected local socket runs as.
+std::optional<uid_t> peerUser(const QLocalSocket& socket) {
     ucred peer{};
     socklen_t size = sizeof peer;
     const auto fd = static_cast<int>(socket.socketDescriptor());
-    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-           size == sizeof peer && peer.uid == ::getuid();
+    if (fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+        size == sizeof peer) {
+        return peer.uid;
+    }
+    return std::nullopt;
+}
+
+QString userName(uid_t uid) {
+    if (const passwd* user = ::getpwuid(uid); user != nullptr && user->pw_name != nullptr) {
+        return QString::fromLocal8Bit(user->pw_name);
+    }
+    return QString("uid %1").arg(uid);
+}
+
+// A socket this user may not reach: whose it is, when it is another user's
+// (its own owner, or the owner of the folder it lies in); empty otherwise.
+QString anotherUsersSocket(const QString& path) {
+    struct stat file {};
+    if (::stat(QFile::encodeName(path).constData(), &file) == 0) {
+        if (file.st_uid == ::getuid()) {
+            return {};
+        }
+        return path + " belongs to another user (" + userName(file.st_uid) +
+               "): it is not this user's Revaduvo";
+    }
+    struct stat folder {};
+    const QString dir = QFileInfo(path).absolutePath();
+    if (::stat(QFile::encodeName(dir).constData(), &folder) == 0 && folder.st_uid != ::getuid()) {
+        return path + " lies in a folder of another user (" + userName(folder.st_uid) +
+               "): it is not this user's Revaduvo";
+    }
+    return {};
+}
+
+// One answer line; false with the reason in `error` when none came.
+bool readAnswer(QLocalSocket& socket, int timeoutMs, QByteArray& line, QString& error) {
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(timeoutMs)) {
+            error = "no answer: " + socket.errorString();
+            return false;
+        }
+    }
+    line = socket.readLine(kMaxLine);
+    return true;
 }
 
 } // namespace
@@ -32,6 +112,9 @@ int spectStartMessage() {
     static const int type = QEvent::registerEventType();
     return type;
 }
+
+TSpectStartEvent::TSpectStartEvent(std::function<void()> taking)
+    : QEvent(static_cast<QEvent::Type>(spectStartMessage())), taking_(std::move(taking)) {}
 
 QString spectStartServerName() {
     const QByteArray name = qgetenv("VELDON_SPECTSTART_SOCKET");
@@ -87,7 +170,7 @@ bool TSpectStartServer::isListening() const {
 
 void TSpectStartServer::accept() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        if (!peerIsThisUser(*socket)) {
+        if (peerUser(*socket) != ::getuid()) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -102,11 +185,11 @@ void TSpectStartServer::read(QLocalSocket* socket) {
     while (socket->canReadLine()) {
         const QByteArray line = socket->readLine(kMaxLine + 1);
         if (line == kRequest) {
-            if (target_ != nullptr) {
-                QCoreApplication::postEvent(
-                    target_, new QEvent(static_cast<QEvent::Type>(spectStartMessage())));
-            }
-            socket->write(kAnswer);
+            // Served from the event loop, where the window's message hook
+            // runs, not from inside this socket's signal.
+            QMetaObject::invokeMethod(
+                this, [this, peer = QPointer<QLocalSocket>(socket)] { serve(peer); },
+                Qt::QueuedConnection);
         }
     }
     if (socket->bytesAvailable() > kMaxLine) {
@@ -114,26 +197,46 @@ void TSpectStartServer::read(QLocalSocket* socket) {
     }
 }
 
+void TSpectStartServer::serve(const QPointer<QLocalSocket>& socket) {
+    // The sender learns at once that the acquisition started; it may last.
+    TSpectStartEvent request([socket] {
+        if (socket != nullptr) {
+            socket->write(kTaking);
+            socket->flush();
+        }
+    });
+    if (target_ != nullptr) {
+        QCoreApplication::sendEvent(target_, &request);
+    }
+    if (socket != nullptr) {
+        socket->write(answerFor(request.outcome).line);
+    }
+}
+
 int sendSpectStart(const QString& name, int timeoutMs, QString& error) {
+    // Named by its path: Qt takes a relative name as a socket in the
+    // temporary directory.
+    const QString path = QDir::isAbsolutePath(name) ? name : QDir(QDir::tempPath()).filePath(name);
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs)) {
-        // Named by its path: Qt takes a relative name as a socket in the
-        // temporary directory.
-        const QString path =
-            QDir::isAbsolutePath(name) ? name : QDir(QDir::tempPath()).filePath(name);
         const auto failure = socket.error();
         if (failure == QLocalSocket::ServerNotFoundError ||
             failure == QLocalSocket::ConnectionRefusedError) {
             // No socket, or one left behind by a program that ended.
             error = "no Revaduvo of this user is running (nothing listens on " + path + ")";
+        } else if (const QString other = anotherUsersSocket(path); !other.isEmpty()) {
+            error = other;
         } else {
             error = "cannot reach Revaduvo on " + path + ": " + socket.errorString();
         }
         return 1;
     }
-    if (!peerIsThisUser(socket)) {
-        error = "the program listening on " + name + " is not this user's Revaduvo";
+    if (const auto peer = peerUser(socket); peer != ::getuid()) {
+        error = "the program listening on " + path + " is not this user's Revaduvo";
+        if (peer) {
+            error += " (it runs as " + userName(*peer) + ")";
+        }
         return 1;
     }
     socket.write(kRequest);
@@ -141,18 +244,27 @@ int sendSpectStart(const QString& name, int timeoutMs, QString& error) {
         error = "sending failed: " + socket.errorString();
         return 1;
     }
-    while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(timeoutMs)) {
-            error = "no answer: " + socket.errorString();
-            return 1;
-        }
-    }
-    if (socket.readLine(kMaxLine) != kAnswer) {
-        error = "unexpected answer";
+    QByteArray line;
+    if (!readAnswer(socket, timeoutMs, line, error)) {
         return 1;
     }
-    socket.disconnectFromServer();
-    return 0;
+    // Taken on: the outcome comes when the acquisition has ended, which
+    // takes the device's time as often as it averages.
+    if (line == kTaking && !readAnswer(socket, -1, line, error)) {
+        return 1;
+    }
+    for (const TAnswer& answer : kAnswers) {
+        if (line == answer.line) {
+            socket.disconnectFromServer();
+            if (answer.outcome == TSpectStartOutcome::Taken) {
+                return 0;
+            }
+            error = answer.text;
+            return 3;
+        }
+    }
+    error = "unexpected answer";
+    return 1;
 }
 
 } // namespace spectrum

@@ -1,11 +1,17 @@
 #pragma once
 // "SpectStart" from another program: a local socket per user on which a
 // sender writes the line "SpectStart"; the program turns each such line into
-// the registered "SpectStart" event on its GUI thread and answers "ok". Each
-// side talks only to a peer running as the same user.
+// the registered "SpectStart" event on its GUI thread and answers what became
+// of it: "taking" and then "ok" or "failed" when it takes the spectrum, else
+// why it took none ("busy", "not connected", "legacy"). Each side talks only
+// to a peer running as the same user.
 
+#include <QEvent>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+
+#include <functional>
 
 class QLocalServer;
 class QLocalSocket;
@@ -14,6 +20,33 @@ namespace spectrum {
 
 // The registered event type of "SpectStart", the same for the whole process.
 int spectStartMessage();
+
+// What became of one "SpectStart".
+enum class TSpectStartOutcome {
+    NotTaken, // nobody took it on
+    Taken,
+    Failed,     // taken on, but the acquisition failed
+    Busy,       // a run, a preview or another acquisition is going
+    NotOpen,    // no device is open
+    LegacyPage, // the legacy page takes no spectrum on request
+};
+
+// "SpectStart" as the window's message hook gets it from the socket: the
+// hook calls taking() before it acquires and leaves the outcome.
+class TSpectStartEvent : public QEvent {
+public:
+    explicit TSpectStartEvent(std::function<void()> taking = {});
+
+    void taking() const {
+        if (taking_) {
+            taking_();
+        }
+    }
+    TSpectStartOutcome outcome = TSpectStartOutcome::NotTaken;
+
+private:
+    std::function<void()> taking_;
+};
 
 // VELDON_SPECTSTART_SOCKET when that is set; else "veldon-revaduvo" in
 // XDG_RUNTIME_DIR when that is an absolute path; else "veldon-revaduvo-<uid>"
@@ -37,6 +70,8 @@ public:
 private:
     void accept();
     void read(QLocalSocket* socket);
+    // Hands one request to the target and answers the sender.
+    void serve(const QPointer<QLocalSocket>& socket);
 
     QObject* target_;
     QLocalServer* server_ = nullptr;
@@ -44,8 +79,11 @@ private:
 };
 
 // Sends "SpectStart" to the program listening on `name` and waits for its
-// answer. 0 when delivered; 1 with a message in `error` otherwise, also when
-// the listener runs as another user.
+// answer, as long as the acquisition takes once the program took the request
+// on. 0 when the program took the spectrum; 1 with a message in `error` when
+// the request did not reach this user's Revaduvo (none listens, the listener
+// runs as another user, no answer); 3 with the reason in `error` when the
+// program answered but took no spectrum.
 int sendSpectStart(const QString& name, int timeoutMs, QString& error);
 
 } // namespace spectrum

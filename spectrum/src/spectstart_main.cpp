@@ -1,5 +1,7 @@
 // revaduvo-spectstart: asks the running Revaduvo of this user to take a
-// spectrum ("SpectStart"). Exits 1 when no Revaduvo of this user listens.
+// spectrum ("SpectStart"). Exits 0 when it took one; 1 when no Revaduvo of
+// this user could be reached; 3 when it answered but took none (busy, no
+// device open, the legacy page, a failed acquisition), saying why.
 
 #include "spectstart.h"
 
