@@ -100,17 +100,20 @@ struct AcquisitionSettings {
     uint64_t frameSize = 0;
     uint32_t scanReadTimeoutMs = 0;   // factor 1, for the continuous reader
     uint32_t singleReadTimeoutMs = 0; // with the single-mode factor
-    uint64_t frameExposureUs = 0;     // every scan of a frame, as the board times them
+    uint64_t scanExposureUs = 0;      // one scan's integration, as the board times it
 };
 
 // What the scan pipe may still bring that no request will read: the rest of
 // a single-mode frame whose read did not end whole (the board sends it all
-// the same), or frames of a stream that stopped. Emptied before the next
-// start-scan, so that a request reads only the frame it asked for.
+// the same, scan by scan as it takes them or at once at the end), or frames
+// of a stream that stopped. Emptied before the next start-scan, so that a
+// request reads only the frame it asked for.
 struct ScanPipeResidue {
     bool pending = false;
-    uint64_t bytes = 0;          // of cut frames still to come
-    platform::TimePoint until{}; // by then the last of them is due
+    uint64_t bytes = 0;            // of cut frames still to come
+    platform::TimePoint nextDue{}; // the next of their scans is due by then
+    platform::TimePoint lastDue{}; // the last of them is due by then
+    uint64_t scanExposureUs = 0;   // between two of their scans
 };
 
 // The parse flags value that tells the parser to end.

@@ -58,24 +58,38 @@ bool started(const DEVICE_EXTENSION& device) {
 // A single-mode frame whose read did not end whole: the board goes on
 // sending its rest, and the next request would read that first. The frame
 // is stopped (the buffer emptied and the pipe reset where the generation
-// allows), and what of it may still come is left for emptyScanPipe. The
-// board gets the next INIT whatever it holds: the stop ends its set-up.
-void cutFrame(DEVICE_EXTENSION& device, uint64_t bytesToCome, platform::TimePoint begun) {
+// allows), and what of it may still come is left for emptyScanPipe: its
+// next scan is due one exposure after the last that came, the whole rest by
+// the frame's exposure. The board gets the next INIT whatever it holds: the
+// stop ends its set-up.
+void cutFrame(DEVICE_EXTENSION& device, uint64_t bytesRead, platform::TimePoint begun) {
     Acquisition& acq = device.acquisition;
+    const AcquisitionSettings& s = acq.settings;
     if (started(device)) {
-        StopStreaming(device, acq.settings.layout.pixelCount);
-        RestartStreaming(device, acq.settings.layout.keptPixelCount);
+        StopStreaming(device, s.layout.pixelCount);
+        RestartStreaming(device, s.layout.keptPixelCount);
         ResetPipe(device);
     }
-    const uint64_t busMs = bytesToCome / (device.readIdentity().highSpeed ? kHighSpeedBytesPerMs
-                                                                          : kFullSpeedBytesPerMs);
-    const platform::TimePoint due =
-        platform::addSaturating(begun, std::chrono::microseconds(acq.settings.frameExposureUs) +
-                                           std::chrono::milliseconds(busMs + kCutFrameMarginMs));
+    const uint64_t frameBytes = s.frameSize;
+    const uint64_t toCome = frameBytes - std::min(bytesRead, frameBytes);
+    const uint64_t scanBytes = (uint64_t{s.layout.pixelCount} + 2) * 2;
+    const uint64_t scansCome = bytesRead / scanBytes;
+    const uint64_t busMs =
+        toCome / (device.readIdentity().highSpeed ? kHighSpeedBytesPerMs : kFullSpeedBytesPerMs);
+    const auto dueAfter = [&](uint64_t scans, uint64_t ms) {
+        return platform::addSaturating(begun,
+                                       std::chrono::microseconds(s.scanExposureUs * scans) +
+                                           std::chrono::milliseconds(ms + kCutFrameMarginMs));
+    };
+    const platform::TimePoint nextDue = dueAfter(scansCome + 1, 0);
+    const platform::TimePoint lastDue = dueAfter(s.layout.wireScans(), busMs);
     std::lock_guard lock(acq.lock);
-    acq.residue.pending = true;
-    acq.residue.bytes += bytesToCome;
-    acq.residue.until = std::max(acq.residue.until, due);
+    ScanPipeResidue& residue = acq.residue;
+    residue.pending = true;
+    residue.bytes += toCome;
+    residue.nextDue = std::max(residue.nextDue, nextDue);
+    residue.lastDue = std::max(residue.lastDue, lastDue);
+    residue.scanExposureUs = std::max(residue.scanExposureUs, s.scanExposureUs);
     acq.sentSinceStart = false;
 }
 
@@ -94,9 +108,9 @@ uint32_t msUntil(platform::TimePoint from, platform::TimePoint to) {
 }
 
 // Reads what earlier requests left on the scan pipe before a start-scan: the
-// rest of cut frames until it came or was due, then until the pipe is quiet.
-// 0: the pipe is empty. ECANCELED: given up. Else the pipe did not empty (it
-// stays to be emptied before the next start).
+// rest of cut frames for as long as their next scan is due, then until the
+// pipe is quiet. 0: the pipe is empty. ECANCELED: given up. Else the pipe did
+// not empty (it stays to be emptied before the next start).
 int emptyScanPipe(DEVICE_EXTENSION& device, const std::function<bool()>& givenUp) {
     Acquisition& acq = device.acquisition;
     ScanPipeResidue residue;
@@ -115,29 +129,35 @@ int emptyScanPipe(DEVICE_EXTENSION& device, const std::function<bool()>& givenUp
     }
     platform::Clock& clock = platform::clock();
     const platform::TimePoint limit = platform::addSaturating(
-        std::max(clock.now(), residue.until), std::chrono::milliseconds(kScanPipeSettleLimitMs));
+        std::max(clock.now(), residue.lastDue), std::chrono::milliseconds(kScanPipeSettleLimitMs));
     uint64_t toCome = residue.bytes;
     for (;;) {
-        const platform::TimePoint now = clock.now();
         uint32_t waitMs = kScanPipeQuietMs;
         if (toCome != 0) {
             waitMs = static_cast<uint32_t>(std::min<uint64_t>(
-                uint64_t{msUntil(now, residue.until)} + kScanPipeQuietMs, platform::kInfinite - 1));
+                uint64_t{msUntil(clock.now(), residue.nextDue)} + kScanPipeQuietMs,
+                platform::kInfinite - 1));
         }
         const platform::usb::TransferResult read =
             ReadPipeOnce(device, kScanPipeIndex, sink, waitMs, givenUp);
         if (givenUp && givenUp()) {
             return ECANCELED;
         }
-        toCome -= std::min<uint64_t>(toCome, read.length);
         if (read.status == ETIMEDOUT && read.length == 0) {
-            break; // quiet, and nothing more is due
+            break; // quiet, and no scan is due any more
         }
         if (!read.ok() && read.status != ETIMEDOUT) {
             return read.status;
         }
-        if (clock.now() >= limit) {
+        const platform::TimePoint now = clock.now();
+        if (now >= limit) {
             return EIO;
+        }
+        if (read.length != 0 && toCome != 0) {
+            toCome -= std::min<uint64_t>(toCome, read.length);
+            residue.nextDue =
+                platform::addSaturating(now, std::chrono::microseconds(residue.scanExposureUs) +
+                                                 std::chrono::milliseconds(kCutFrameMarginMs));
         }
     }
     std::lock_guard lock(acq.lock);
@@ -637,7 +657,7 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
     if (StartScan(device) != 0) {
         ReportTransferFailure(device, block);
         // The board may have begun the frame all the same.
-        cutFrame(device, frame.size(), begun);
+        cutFrame(device, 0, begun);
         return;
     }
     const platform::usb::TransferResult read =
@@ -650,8 +670,7 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
     }
     if (scan.cancelled()) {
         if (!whole) {
-            cutFrame(device, frame.size() - std::min<std::size_t>(read.length, frame.size()),
-                     begun);
+            cutFrame(device, read.length, begun);
         }
         scan.completeCancelled();
         return;
@@ -659,7 +678,7 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
     if (read.status == EOVERFLOW) {
         block.set<rb::Status>(kBoardStatusOverflow);
         block.set<rb::StatusInfo>(kStatusInfoOverrun);
-        cutFrame(device, 0, begun);
+        cutFrame(device, frame.size(), begun);
         return;
     }
     if (!whole) {
@@ -667,7 +686,7 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
         if (block.get<rb::Status>() == kBoardStatusCommunication && read.length < frame.size()) {
             block.set<rb::Status>(kBoardStatusIncompleteFrame);
         }
-        cutFrame(device, frame.size() - std::min<std::size_t>(read.length, frame.size()), begun);
+        cutFrame(device, read.length, begun);
         return;
     }
     if ((device.acquisition.lastSent.get8(INIT_PARAMETER_BLOCK::Flags) & kInitFlagFifoProtection) !=
@@ -812,10 +831,12 @@ void StopContinuousAcquisition(DEVICE_EXTENSION& device, bool completePending) {
     Acquisition& acq = device.acquisition;
     acq.stopAsked = true;
     acq.stopRequest = true;
-    // The read in flight ends now rather than at its time-out; a read that
-    // began just after an abort is caught by the next one.
+    // The read in flight ends now rather than at its time-out, and so does
+    // a wait for the bus's memory; a read that began just after an abort is
+    // caught by the next one.
     while (!acq.reader.finished().isSignalled()) {
         AbortPipe(device, kScanPipeIndex);
+        acq.changed.notify_all();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     acq.reader.join();

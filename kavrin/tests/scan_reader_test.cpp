@@ -361,10 +361,13 @@ TEST_F(ScanTest, AStreamWithoutMemoryForAnyReadFailsAs102) {
     ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
     BlockBuffer answer;
     bool pending = true;
-    // Each round passes the 200 ms read time-out: ten retries, then 102.
-    for (int round = 0; round < 50 && pending; ++round) {
+    // Eleven read time-outs of 200 ms, in the reader's steps of 2 ms, slowly
+    // enough for the board to answer the requests of each failed read well
+    // within their time-out of 1 s.
+    for (int step = 0; step < 5000 && pending; ++step) {
         ASSERT_TRUE(clock.waitForPendingWaits(1));
-        clock.advance(std::chrono::seconds(1));
+        clock.advance(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
         answer = getScans(&pending);
     }
     ASSERT_FALSE(pending);
