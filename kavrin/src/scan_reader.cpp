@@ -389,13 +389,11 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
         }
         // What an earlier request or stream left on the pipe belongs to no
         // frame of this stream.
-        const int emptied = emptyScanPipe(device, [&] { return acq.stopRequest.load(); });
-        if (emptied != 0 && !acq.stopRequest.load()) {
-            std::lock_guard lock(acq.lock);
-            acq.ring.pendingError = kBoardStatusCommunication;
-        }
-        if (emptied != 0) {
-            acq.stopRequest = true;
+        if (emptyScanPipe(device, [&] { return acq.stopRequest.load(); }) != 0) {
+            if (!acq.stopRequest.exchange(true)) {
+                std::lock_guard lock(acq.lock);
+                acq.ring.pendingError = kBoardStatusCommunication;
+            }
         } else {
             // The reads wait before the board starts, so that its first
             // frames find them however late this thread runs on.
