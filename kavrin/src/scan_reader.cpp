@@ -390,7 +390,8 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
         // What an earlier request or stream left on the pipe belongs to no
         // frame of this stream.
         if (emptyScanPipe(device, [&] { return acq.stopRequest.load(); }) != 0) {
-            if (!acq.stopRequest.exchange(true)) {
+            // A board that left meanwhile gets the removal's answer instead.
+            if (!acq.stopRequest.exchange(true) && started(device) && !device.usb->isGone()) {
                 std::lock_guard lock(acq.lock);
                 acq.ring.pendingError = kBoardStatusCommunication;
             }
