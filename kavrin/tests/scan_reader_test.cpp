@@ -361,9 +361,8 @@ TEST_F(ScanTest, AStreamWithoutMemoryForAnyReadFailsAs102) {
     ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
     BlockBuffer answer;
     bool pending = true;
-    // Eleven read time-outs of 200 ms, in the reader's steps of 2 ms, slowly
-    // enough for the board to answer the requests of each failed read well
-    // within their time-out of 1 s.
+    // Eleven read time-outs of 200 ms, slowly enough for the board to answer
+    // each failed read's requests within their time-out of 1 s.
     for (int step = 0; step < 5000 && pending; ++step) {
         ASSERT_TRUE(clock.waitForPendingWaits(1));
         clock.advance(std::chrono::milliseconds(2));

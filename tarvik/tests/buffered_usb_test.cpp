@@ -1,7 +1,6 @@
-// Spectra through the USB board driver: a buffered run, in which the
-// simulated FX2 board sends frames faster than the client reads them and what
-// the reads report as held and lost adds up to what the board sent; and
-// spectra whose frames fill their last packet.
+// A buffered run through the USB board driver: the simulated FX2 board sends
+// frames faster than the client reads them, and what the reads report as
+// held and lost adds up to what the board sent. Frames of whole packets.
 
 #include "sim_road_fixture.h"
 
