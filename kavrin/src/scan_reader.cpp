@@ -634,13 +634,6 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
         scan.completeCancelled();
         return;
     }
-    std::vector<uint8_t> frame;
-    try {
-        frame.assign(static_cast<std::size_t>(s.frameSize), 0);
-    } catch (const std::bad_alloc&) {
-        block.set<rb::Status>(kBoardStatusNoMemory);
-        return;
-    }
     // Whatever earlier requests left on the pipe goes before this request's
     // frame is asked for.
     const int emptied = emptyScanPipe(device, givenUp);
@@ -656,6 +649,15 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
     if (StartScan(device) != 0) {
         ReportTransferFailure(device, block);
         // The board may have begun the frame all the same.
+        cutFrame(device, 0, begun);
+        return;
+    }
+    // Made while the board takes its scans.
+    std::vector<uint8_t> frame;
+    try {
+        frame.assign(static_cast<std::size_t>(s.frameSize), 0);
+    } catch (const std::bad_alloc&) {
+        block.set<rb::Status>(kBoardStatusNoMemory);
         cutFrame(device, 0, begun);
         return;
     }
