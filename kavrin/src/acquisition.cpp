@@ -278,6 +278,8 @@ void HandleInit(DEVICE_EXTENSION& device, RequestBlock& block) {
     {
         std::lock_guard lock(acq.lock);
         s.singleReadTimeoutMs = timeout(differential ? 2 : 1);
+        s.scanExposureUs =
+            static_cast<uint64_t>(block.get<rb::AcqIntCnts>()) * block.get<rb::PreCnts>() / 8;
     }
 
     if (!mustSend) {

@@ -6,6 +6,7 @@
 
 #include "frame_parser.h"
 
+#include "platform/clock.h"
 #include "platform/driver.h"
 #include "platform/event.h"
 #include "platform/thread.h"
@@ -99,6 +100,20 @@ struct AcquisitionSettings {
     uint64_t frameSize = 0;
     uint32_t scanReadTimeoutMs = 0;   // factor 1, for the continuous reader
     uint32_t singleReadTimeoutMs = 0; // with the single-mode factor
+    uint64_t scanExposureUs = 0;      // one scan's integration, as the board times it
+};
+
+// What the scan pipe may still bring that no request will read: the rest of
+// a single-mode frame whose read did not end whole (the board sends it all
+// the same, scan by scan as it takes them or at once at the end), or frames
+// of a stream that stopped. Emptied before the next start-scan, so that a
+// request reads only the frame it asked for.
+struct ScanPipeResidue {
+    bool pending = false;
+    uint64_t bytes = 0;            // of cut frames still to come
+    platform::TimePoint nextDue{}; // the next of their scans is due by then
+    platform::TimePoint lastDue{}; // the last of them is due by then
+    uint64_t scanExposureUs = 0;   // between two of their scans
 };
 
 // The parse flags value that tells the parser to end.
@@ -117,13 +132,14 @@ inline constexpr std::size_t kReaderBufferBytes = std::size_t{1} << 20;
 struct Acquisition {
     // INIT block state.
     INIT_PARAMETER_BLOCK lastSent;
-    bool sentSinceStart = false; // cleared by IOCTL_BOARD_DEINIT and at start
+    bool sentSinceStart = false; // cleared by IOCTL_BOARD_DEINIT, at start and by a cut frame
     AcquisitionSettings settings;
 
     // Ring, hand-over and pending scan request: one lock.
     std::mutex lock;
     SCAN_RING_BUFFER ring;
     platform::IoRequestPtr pendingScan;
+    ScanPipeResidue residue;
     uint32_t parseFlags = 0;
     // Frames handed to the parser, oldest first (indexes into frames); a
     // buffer stays with the parser from its hand-over until it is parsed.

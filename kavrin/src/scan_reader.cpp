@@ -14,7 +14,9 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <new>
+#include <optional>
 #include <thread>
 
 namespace kavrin {
@@ -33,9 +35,134 @@ constexpr uint16_t kStatusInfoOverrun = 100;
 constexpr uint8_t kInitFlagFifoProtection = 0x01;
 // Ring scans times kept pixels beyond this are refused as no memory.
 constexpr uint64_t kMaxRingBytes = 1ull << 30;
+// A pipe that brought nothing for this long holds nothing more of what a
+// stopped board sent (a board's buffer crosses the bus in well under that).
+constexpr uint32_t kScanPipeQuietMs = 20;
+// The rest of a cut frame is due by its exposure, its bus time and this.
+constexpr uint32_t kCutFrameMarginMs = 500;
+// Bus time of a cut frame's rest: bytes per ms at high and at full speed,
+// well below what each carries.
+constexpr uint64_t kHighSpeedBytesPerMs = 20000;
+constexpr uint64_t kFullSpeedBytesPerMs = 1000;
+// A pipe that has not quieted this long after a cut frame's rest was due
+// has a board that goes on sending: no request can vouch for what it reads.
+constexpr uint32_t kScanPipeSettleLimitMs = 2000;
+// The zero-length packet that ends a frame of whole packets follows its last
+// packet at once.
+constexpr uint32_t kFrameEndTimeoutMs = 100;
 
 bool started(const DEVICE_EXTENSION& device) {
     return device.state.load() == DeviceState::Started;
+}
+
+// A single-mode frame whose read did not end whole: the board goes on
+// sending its rest, and the next request would read that first. The frame
+// is stopped (the buffer emptied and the pipe reset where the generation
+// allows), and what of it may still come is left for emptyScanPipe: its
+// next scan is due one exposure after the last that came, the whole rest by
+// the frame's exposure. The board gets the next INIT whatever it holds: the
+// stop ends its set-up.
+void cutFrame(DEVICE_EXTENSION& device, uint64_t bytesRead, platform::TimePoint begun) {
+    Acquisition& acq = device.acquisition;
+    const AcquisitionSettings& s = acq.settings;
+    if (started(device)) {
+        StopStreaming(device, s.layout.pixelCount);
+        RestartStreaming(device, s.layout.keptPixelCount);
+        ResetPipe(device);
+    }
+    const uint64_t frameBytes = s.frameSize;
+    const uint64_t toCome = frameBytes - std::min(bytesRead, frameBytes);
+    const uint64_t scanBytes = (uint64_t{s.layout.pixelCount} + 2) * 2;
+    const uint64_t scansCome = bytesRead / scanBytes;
+    const uint64_t busMs =
+        toCome / (device.readIdentity().highSpeed ? kHighSpeedBytesPerMs : kFullSpeedBytesPerMs);
+    const auto dueAfter = [&](uint64_t scans, uint64_t ms) {
+        return platform::addSaturating(begun,
+                                       std::chrono::microseconds(s.scanExposureUs * scans) +
+                                           std::chrono::milliseconds(ms + kCutFrameMarginMs));
+    };
+    const platform::TimePoint nextDue = dueAfter(scansCome + 1, 0);
+    const platform::TimePoint lastDue = dueAfter(s.layout.wireScans(), busMs);
+    std::lock_guard lock(acq.lock);
+    ScanPipeResidue& residue = acq.residue;
+    residue.pending = true;
+    residue.bytes += toCome;
+    residue.nextDue = std::max(residue.nextDue, nextDue);
+    residue.lastDue = std::max(residue.lastDue, lastDue);
+    residue.scanExposureUs = std::max(residue.scanExposureUs, s.scanExposureUs);
+    acq.sentSinceStart = false;
+}
+
+// What a stopped stream leaves: the frames the board sent before its stop.
+void markStreamStopped(Acquisition& acq) {
+    std::lock_guard lock(acq.lock);
+    acq.residue.pending = true;
+}
+
+uint32_t msUntil(platform::TimePoint from, platform::TimePoint to) {
+    if (to <= from) {
+        return 0;
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(to - from).count();
+    return static_cast<uint32_t>(std::min<int64_t>(ms, platform::kInfinite - 1));
+}
+
+// Reads what earlier requests left on the scan pipe before a start-scan: the
+// rest of cut frames for as long as their next scan is due, then until the
+// pipe is quiet. 0: the pipe is empty. ECANCELED: given up. Else the pipe did
+// not empty (it stays to be emptied before the next start).
+int emptyScanPipe(DEVICE_EXTENSION& device, const std::function<bool()>& givenUp) {
+    Acquisition& acq = device.acquisition;
+    ScanPipeResidue residue;
+    {
+        std::lock_guard lock(acq.lock);
+        residue = acq.residue;
+    }
+    if (!residue.pending) {
+        return 0;
+    }
+    std::vector<uint8_t> sink;
+    try {
+        sink.assign(kMaxPipePiece, 0);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+    platform::Clock& clock = platform::clock();
+    const platform::TimePoint limit = platform::addSaturating(
+        std::max(clock.now(), residue.lastDue), std::chrono::milliseconds(kScanPipeSettleLimitMs));
+    uint64_t toCome = residue.bytes;
+    for (;;) {
+        uint32_t waitMs = kScanPipeQuietMs;
+        if (toCome != 0) {
+            waitMs = static_cast<uint32_t>(std::min<uint64_t>(
+                uint64_t{msUntil(clock.now(), residue.nextDue)} + kScanPipeQuietMs,
+                platform::kInfinite - 1));
+        }
+        const platform::usb::TransferResult read =
+            ReadPipeOnce(device, kScanPipeIndex, sink, waitMs, givenUp);
+        if (givenUp && givenUp()) {
+            return ECANCELED;
+        }
+        if (read.status == ETIMEDOUT && read.length == 0) {
+            break; // quiet, and no scan is due any more
+        }
+        if (!read.ok() && read.status != ETIMEDOUT) {
+            return read.status;
+        }
+        const platform::TimePoint now = clock.now();
+        if (now >= limit) {
+            return EIO;
+        }
+        if (read.length != 0 && toCome != 0) {
+            toCome -= std::min<uint64_t>(toCome, read.length);
+            residue.nextDue =
+                platform::addSaturating(now, std::chrono::microseconds(residue.scanExposureUs) +
+                                                 std::chrono::milliseconds(kCutFrameMarginMs));
+        }
+    }
+    std::lock_guard lock(acq.lock);
+    acq.residue = {};
+    return 0;
 }
 
 // The data area a request really carries, bounded by DataLength words.
@@ -260,32 +387,59 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
             acq.parseFlags =
                 settings.acquisitionMode == 1 ? (kParse32Bit | kParseAverage) : kParse32Bit;
         }
-        // The reads wait before the board starts, so that its first frames
-        // find them however late this thread runs on.
-        postFreeBuffers();
-        if (StartScan(device) != 0) {
-            acq.stopRequest = true;
+        // What an earlier request or stream left on the pipe belongs to no
+        // frame of this stream.
+        if (emptyScanPipe(device, [&] { return acq.stopRequest.load(); }) != 0) {
+            // A board that left meanwhile gets the removal's answer instead.
+            if (!acq.stopRequest.exchange(true) && started(device) && !device.usb->isGone()) {
+                std::lock_guard lock(acq.lock);
+                acq.ring.pendingError = kBoardStatusCommunication;
+            }
+        } else {
+            // The reads wait before the board starts, so that its first
+            // frames find them however late this thread runs on.
+            postFreeBuffers();
+            if (StartScan(device) != 0) {
+                acq.stopRequest = true;
+            }
         }
         int retries = 0;
+        // Since when the bus has had memory for no read.
+        std::optional<platform::TimePoint> unposted;
         while (!acq.stopRequest.load()) {
             postFreeBuffers();
+            platform::usb::TransferResult read{ENOMEM, 0};
+            std::size_t current = acq.frameCount;
             if (posted.empty()) {
                 // The bus had memory for no read (the reader keeps a buffer
-                // when it hands one over): soon again.
-                std::unique_lock lock(acq.lock);
-                platform::clock().waitUntil(
-                    acq.changed, lock,
-                    platform::deadlineAfterMs(
-                        platform::clock(), std::min(settings.scanReadTimeoutMs, kNoMemoryRetryMs)));
-                continue;
+                // when it hands one over): soon again, for as long as a
+                // frame's read may take; past that the frame is lost as in a
+                // failed read.
+                const platform::TimePoint now = platform::clock().now();
+                if (!unposted) {
+                    unposted = now;
+                }
+                const platform::TimePoint due = platform::addSaturating(
+                    *unposted, std::chrono::milliseconds(settings.scanReadTimeoutMs));
+                if (now < due) {
+                    std::unique_lock lock(acq.lock);
+                    platform::clock().waitUntil(
+                        acq.changed, lock,
+                        std::min(due,
+                                 platform::deadlineAfterMs(platform::clock(), kNoMemoryRetryMs)));
+                    continue;
+                }
+                unposted.reset();
+            } else {
+                unposted.reset();
+                current = posted.front().buffer;
+                read = WaitFrameRead(posted.front().read, settings.scanReadTimeoutMs);
             }
-            const std::size_t current = posted.front().buffer;
-            const platform::usb::TransferResult read =
-                WaitFrameRead(posted.front().read, settings.scanReadTimeoutMs);
             if (acq.stopRequest.load()) {
                 break;
             }
-            if (read.ok() && read.length == acq.frames[current].size()) {
+            if (current != acq.frameCount && read.ok() &&
+                read.length == acq.frames[current].size()) {
                 posted.pop_front();
                 retries = 0;
                 bool handed = true;
@@ -369,6 +523,7 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
     acq.parser.join();
     if (started(device)) {
         StopStreaming(device, settings.layout.pixelCount);
+        markStreamStopped(acq);
     }
     freeReaderBuffers(acq);
     // A reader that ends by itself leaves no request waiting for scans that
@@ -426,14 +581,20 @@ bool singleModeDestination(RequestBlock& block, const AcquisitionSettings& s,
 
 // While a single-mode request waits for its frame, a cancel of it (a client
 // that gives up on the scan, as a close does past its wait) ends the read in
-// flight rather than leaving the client to wait out the whole frame.
+// flight rather than leaving the client to wait out the whole frame. The
+// cancel runs on the cancelling thread, which may outlast the request's own
+// hold on the device: it holds the device itself for its run, and leaves the
+// pipes alone once a removal began (the removal ends the read).
 class CancellableScan {
 public:
     explicit CancellableScan(DEVICE_EXTENSION& device, IoRequestPtr request)
         : request_(std::move(request)) {
         armed_ = request_ && request_->setCancelRoutine(
                                  [&device](platform::DeviceObject&, const IoRequestPtr& cancelled) {
-                                     AbortPipe(device, kScanPipeIndex);
+                                     const RemoveLockHold hold(device.removeLock);
+                                     if (hold.acquired()) {
+                                         AbortPipe(device, kScanPipeIndex);
+                                     }
                                      cancelled->complete(platform::kStatusCancelled);
                                  });
     }
@@ -454,42 +615,79 @@ private:
     bool armed_ = false;
 };
 
+// Reads the zero-length packet that ends a frame of whole packets, so that
+// it stays no packet of the next request. False when something else came,
+// or nothing: the pipe is then emptied before the next start.
+bool readFrameEnd(DEVICE_EXTENSION& device, const std::function<bool()>& givenUp) {
+    std::vector<uint8_t> end(device.pipes[kScanPipeIndex].maxPacketSize(), 0);
+    const platform::usb::TransferResult read =
+        ReadPipeOnce(device, kScanPipeIndex, end, kFrameEndTimeoutMs, givenUp);
+    return read.ok() && read.length == 0;
+}
+
 void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<uint8_t> destination,
                      uint32_t flags, const IoRequestPtr& request) {
     const AcquisitionSettings& s = device.acquisition.settings;
     const CancellableScan scan(device, request);
+    const std::function<bool()> givenUp = [&] { return scan.cancelled(); };
     if (scan.cancelled()) {
         scan.completeCancelled();
         return;
     }
-    if (StartScan(device) != 0) {
+    // Whatever earlier requests left on the pipe goes before this request's
+    // frame is asked for.
+    const int emptied = emptyScanPipe(device, givenUp);
+    if (scan.cancelled()) {
+        scan.completeCancelled();
+        return;
+    }
+    if (emptied != 0) {
         ReportTransferFailure(device, block);
         return;
     }
+    const platform::TimePoint begun = platform::clock().now();
+    if (StartScan(device) != 0) {
+        ReportTransferFailure(device, block);
+        // The board may have begun the frame all the same.
+        cutFrame(device, 0, begun);
+        return;
+    }
+    // Made while the board takes its scans.
     std::vector<uint8_t> frame;
     try {
         frame.assign(static_cast<std::size_t>(s.frameSize), 0);
     } catch (const std::bad_alloc&) {
         block.set<rb::Status>(kBoardStatusNoMemory);
+        cutFrame(device, 0, begun);
         return;
     }
     const platform::usb::TransferResult read =
-        ReadPipe(device, kScanPipeIndex, frame, s.singleReadTimeoutMs, true,
-                 [&] { return scan.cancelled(); });
+        ReadPipe(device, kScanPipeIndex, frame, s.singleReadTimeoutMs, true, givenUp);
+    const bool whole = read.ok() && read.length == frame.size();
+    if (whole && EndsWithZeroLengthPacket(device, kScanPipeIndex, frame.size()) &&
+        !readFrameEnd(device, givenUp)) {
+        std::lock_guard lock(device.acquisition.lock);
+        device.acquisition.residue.pending = true;
+    }
     if (scan.cancelled()) {
+        if (!whole) {
+            cutFrame(device, read.length, begun);
+        }
         scan.completeCancelled();
         return;
     }
     if (read.status == EOVERFLOW) {
         block.set<rb::Status>(kBoardStatusOverflow);
         block.set<rb::StatusInfo>(kStatusInfoOverrun);
+        cutFrame(device, frame.size(), begun);
         return;
     }
-    if (!read.ok() || read.length != frame.size()) {
+    if (!whole) {
         ReportTransferFailure(device, block);
         if (block.get<rb::Status>() == kBoardStatusCommunication && read.length < frame.size()) {
             block.set<rb::Status>(kBoardStatusIncompleteFrame);
         }
+        cutFrame(device, read.length, begun);
         return;
     }
     if ((device.acquisition.lastSent.get8(INIT_PARAMETER_BLOCK::Flags) & kInitFlagFifoProtection) !=
@@ -634,10 +832,12 @@ void StopContinuousAcquisition(DEVICE_EXTENSION& device, bool completePending) {
     Acquisition& acq = device.acquisition;
     acq.stopAsked = true;
     acq.stopRequest = true;
-    // The read in flight ends now rather than at its time-out; a read that
-    // began just after an abort is caught by the next one.
+    // The read in flight ends now rather than at its time-out, and so does
+    // a wait for the bus's memory; a read that began just after an abort is
+    // caught by the next one.
     while (!acq.reader.finished().isSignalled()) {
         AbortPipe(device, kScanPipeIndex);
+        acq.changed.notify_all();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     acq.reader.join();

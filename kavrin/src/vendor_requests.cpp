@@ -103,6 +103,34 @@ usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pipeIndex,
     return total;
 }
 
+usb::TransferResult ReadPipeOnce(DEVICE_EXTENSION& device, std::size_t pipeIndex,
+                                 std::span<uint8_t> data, uint32_t timeoutMs,
+                                 const std::function<bool()>& givenUp) {
+    if (gone(device)) {
+        return refused();
+    }
+    if (pipeIndex >= device.pipes.size()) {
+        return {ENOENT, 0};
+    }
+    usb::PostedRead read = device.usb->postRead(device.pipes[pipeIndex].bEndpointAddress, data,
+                                                usb::ShortTransfer::Ok);
+    if (givenUp && givenUp()) {
+        usb::TransferResult result = read.cancel();
+        result.status = ECANCELED;
+        return result;
+    }
+    return read.wait(timeoutMs);
+}
+
+bool EndsWithZeroLengthPacket(const DEVICE_EXTENSION& device, std::size_t pipeIndex,
+                              uint64_t frameBytes) {
+    if (pipeIndex >= device.pipes.size()) {
+        return false;
+    }
+    const uint16_t packet = device.pipes[pipeIndex].maxPacketSize();
+    return packet != 0 && frameBytes != 0 && frameBytes % packet == 0;
+}
+
 PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,
                               std::span<uint8_t> data) {
     PostedFrameRead read;
@@ -110,10 +138,18 @@ PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,
         return read;
     }
     const uint8_t endpoint = device.pipes[pipeIndex].bEndpointAddress;
-    for (std::size_t offset = 0; offset < data.size(); offset += kMaxPipePiece) {
-        usb::PostedRead piece = device.usb->postRead(
-            endpoint, data.subspan(offset, std::min(kMaxPipePiece, data.size() - offset)),
-            usb::ShortTransfer::Error);
+    if (EndsWithZeroLengthPacket(device, pipeIndex, data.size())) {
+        read.end.assign(device.pipes[pipeIndex].maxPacketSize(), 0);
+    }
+    const std::size_t pieces = (data.size() + kMaxPipePiece - 1) / kMaxPipePiece;
+    for (std::size_t k = 0; k < pieces + (read.end.empty() ? 0 : 1); ++k) {
+        const std::size_t offset = k * kMaxPipePiece;
+        usb::PostedRead piece =
+            k < pieces
+                ? device.usb->postRead(
+                      endpoint, data.subspan(offset, std::min(kMaxPipePiece, data.size() - offset)),
+                      usb::ShortTransfer::Error)
+                : device.usb->postRead(endpoint, read.end, usb::ShortTransfer::Ok);
         if (piece.pending()) {
             read.pieces.push_back(std::move(piece));
             continue;
@@ -145,11 +181,15 @@ usb::TransferResult WaitFrameRead(PostedFrameRead& read, uint32_t timeoutMs) {
         return refused();
     }
     usb::TransferResult total;
-    for (usb::PostedRead& piece : read.pieces) {
-        const usb::TransferResult result = piece.wait(timeoutMs);
+    for (std::size_t k = 0; k < read.pieces.size(); ++k) {
+        const usb::TransferResult result = read.pieces[k].wait(timeoutMs);
         total.length += result.length;
         if (!result.ok()) {
             total.status = result.status;
+            return total;
+        }
+        if (!read.end.empty() && k + 1 == read.pieces.size() && result.length != 0) {
+            total.status = EPROTO;
             return total;
         }
     }

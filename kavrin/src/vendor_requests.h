@@ -89,11 +89,26 @@ platform::usb::TransferResult ReadPipe(DEVICE_EXTENSION& device, std::size_t pip
                                        bool shortAllowed,
                                        const std::function<bool()>& givenUp = {});
 
+// One read of at most data.size() bytes from a pipe, short allowed, ended by
+// the first short or empty packet or the time-out; givenUp as for ReadPipe.
+platform::usb::TransferResult ReadPipeOnce(DEVICE_EXTENSION& device, std::size_t pipeIndex,
+                                           std::span<uint8_t> data, uint32_t timeoutMs,
+                                           const std::function<bool()>& givenUp = {});
+
+// Whether the board ends a frame of this many bytes with a zero-length packet
+// on the pipe: it does so when the frame fills its last packet.
+bool EndsWithZeroLengthPacket(const DEVICE_EXTENSION& device, std::size_t pipeIndex,
+                              uint64_t frameBytes);
+
 // A whole frame's read posted ahead, in the same pieces, none short: the
 // continuous reader keeps several posted, so that the board's next frame
-// finds one while the last is handed on.
+// finds one while the last is handed on. A frame that fills its last packet
+// is read up to the zero-length packet that ends it: otherwise that packet
+// would end the next frame's read before the frame came.
 struct PostedFrameRead {
     std::vector<platform::usb::PostedRead> pieces;
+    // Room for the end packet; its read is the last of pieces.
+    std::vector<uint8_t> end;
     // The bus had no memory for a piece (ENOMEM): nothing of the frame is
     // posted, and the reads posted before it go on.
     bool noMemory = false;
@@ -108,7 +123,9 @@ PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,
                               std::span<uint8_t> data);
 // Waits for the pieces in order, each at most timeoutMs from the end of the
 // previous one; the first failure ends the wait (the pieces after it stay
-// posted until the read is dropped). The length counts every byte read.
+// posted until the read is dropped). The length counts every byte read. An
+// end read that brought bytes instead of the empty packet fails (EPROTO):
+// the pipe is out of step with the frames.
 platform::usb::TransferResult WaitFrameRead(PostedFrameRead& read, uint32_t timeoutMs);
 
 // --- the vendor requests

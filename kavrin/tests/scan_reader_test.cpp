@@ -352,6 +352,57 @@ TEST_F(ScanTest, ReadsTheBusHasNoMemoryForLeaveTheStreamToTheReadsPosted) {
     EXPECT_TRUE(requestsOf(board, VR_REINIT).empty());
 }
 
+// A frame the bus never has memory for is lost as a failed read once its
+// read time-out passed, so that the stream fails as failed reads do rather
+// than leaving the client to wait without end.
+TEST_F(ScanTest, AStreamWithoutMemoryForAnyReadFailsAs102) {
+    constexpr std::size_t kFrameBytes = (4 + 2) * 2;
+    const kavrintest::ScopedSimReadBudget budget(kFrameBytes - 1);
+    ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
+    BlockBuffer answer;
+    bool pending = true;
+    // Eleven read time-outs of 200 ms, slowly enough for the board to answer
+    // each failed read's requests within their time-out of 1 s.
+    for (int step = 0; step < 5000 && pending; ++step) {
+        ASSERT_TRUE(clock.waitForPendingWaits(1));
+        clock.advance(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        answer = getScans(&pending);
+    }
+    ASSERT_FALSE(pending);
+    EXPECT_EQ(answer.get<rb::Status>(), kBoardStatusReaderFailed);
+}
+
+// A frame the board began before a new INIT reaches the pipe after it: the
+// stream of the new settings starts without it.
+TEST_F(ScanTest, AFrameBegunBeforeANewInitNeverReachesTheNewStream) {
+    BlockBuffer request = initRequest(7, 0, 4, 1);
+    request.set<rb::RingCapacity>(4);
+    ASSERT_EQ(init(request), 0);
+    pushAndWait(1); // scan 0, of the old time
+    board.setSlowFrameDelay(std::chrono::milliseconds(10));
+    board.injectFrameFault(sim::Fx2FrameFault::Slow);
+    ASSERT_TRUE(board.pushFrames(1)); // scan 1, on its way
+    request.set<rb::AcqIntCnts>(8);
+    ASSERT_EQ(init(request), 0);
+    // The slow frame's wait and the new reader's.
+    ASSERT_TRUE(clock.waitForPendingWaits(2));
+    clock.advance(std::chrono::milliseconds(10));
+    for (int i = 0; i < 30000 && board.framesSent() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(board.framesSent(), 2u);
+    for (int i = 0; i < 30000 && !board.streaming(); ++i) {
+        clock.advance(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    pushAndWait(1); // scan 2, of the new time
+    BlockBuffer answer = getScans();
+    EXPECT_EQ(answer.get<rb::Status>(), 0);
+    EXPECT_EQ(answer.scan32(0), static_cast<int32_t>(patternValue(2, 0)) * 100);
+    EXPECT_EQ(answer.get<rb::ScansInRing>(), 1);
+}
+
 TEST_F(ScanTest, MoreThanTenFailedReadsInARowAre102) {
     ASSERT_EQ(init(initRequest(7, 0, 4, 1)), 0);
     board.injectFrameFault(sim::Fx2FrameFault::BulkError, 11);

@@ -1,6 +1,6 @@
 // A buffered run through the USB board driver: the simulated FX2 board sends
 // frames faster than the client reads them, and what the reads report as
-// held and lost adds up to what the board sent.
+// held and lost adds up to what the board sent. Frames of whole packets.
 
 #include "sim_road_fixture.h"
 
@@ -56,6 +56,29 @@ TEST_F(BufferedUsbTest, ScansHeldAndLostAddUpToWhatTheBoardSent) {
     EXPECT_EQ(KORAL_GetBufferedSpectra(&held, &lostNow, 1), -1) << "nothing is left";
     EXPECT_RECORD(1, 159, 0, 1, "KORAL_GetBufferedSpectra");
     EXPECT_EQ(stored()[522], sensorCounts(522, 10.0));
+}
+
+// 1,022 pixels make frames of whole 512-byte packets, which the board ends
+// with a zero-length packet: that packet belongs to its frame, so each
+// spectrum is its own request's and the stream loses no frame.
+TEST_F(BufferedUsbTest, FramesOfWholePacketsGiveEachRequestItsOwnSpectrum) {
+    open("pixels = 1022\nsensor_type = 7\nfrontend_type = 7\ninstant_bus = 1\n");
+    for (int32_t average : {1, 10}) {
+        ASSERT_EQ(KORAL_ParaSetAverageNumber(&average, 1), 0);
+        for (int call = 0; call < 6; ++call) {
+            const double ms = call % 2 == 0 ? 30.0 : 40.0;
+            setTime(ms);
+            ASSERT_EQ(KORAL_GetSpectra(1), 0) << describe(record()) << " call " << call;
+            EXPECT_EQ(stored()[511], sensorCounts(511, ms))
+                << "average " << average << " call " << call;
+        }
+    }
+    ASSERT_EQ(KORAL_ParaSetSensorWorkMode(0, 7, 1), 0) << describe(record());
+    for (int k = 0; k < 20; ++k) {
+        const int32_t result = KORAL_GetSpectra(1);
+        ASSERT_GE(result, -2) << describe(record());
+        EXPECT_FALSE(result == -2 && record().code == 195) << "a frame dropped, spectrum " << k;
+    }
 }
 
 } // namespace

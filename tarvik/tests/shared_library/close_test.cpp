@@ -9,6 +9,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -31,9 +33,11 @@ protected:
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir_ = pattern;
         const std::string setup = dir_ + "/sim.ini";
-        // 5 ms x 20 scans: about 0.1 s per spectrum.
+        // 5 ms x 20 scans: about 0.1 s per spectrum. The brightest pixel
+        // counts 500 + 2 per ms.
         std::ofstream(setup) << "[board b]\ninterface_type = 6\nboard_id = 1\npixels = 1024\n"
-                                "sensor_type = 0\nfrontend_type = 3\nwall_time = 1\n";
+                                "sensor_type = 0\nfrontend_type = 3\nwall_time = 1\n"
+                                "dark = 500\nsignal = 2\n";
         ::setenv("VELDON_MACHINE_CONFIG", (dir_ + "/machine").c_str(), 1);
         ::setenv("VELDON_USER_CONFIG", (dir_ + "/user").c_str(), 1);
         ::setenv("VELDON_USB_REAL", "0", 1);
@@ -142,6 +146,40 @@ TEST_F(CloseUnderLoadTest, ACloseDuringALongAcquisitionCancelsItsScanPastItsWait
     EXPECT_EQ(failure.level, KORAL_LEVEL_DEVICE) << describe(failure);
     EXPECT_EQ(failure.code, 303);
     EXPECT_EQ(failure.info, 0);
+}
+
+// The board sends the rest of a frame whose read a close cut, whether or not
+// anyone reads it: the next open's spectrum is its own all the same.
+TEST_F(CloseUnderLoadTest, AFrameCutByACloseStaysOutOfTheNextOpensSpectrum) {
+    double ms = 5600.0; // longer than the close waits before it cancels
+    ASSERT_EQ(KORAL_ParaSetIntegrationTime(&ms, 1), 0);
+    int32_t average = 1;
+    ASSERT_EQ(KORAL_ParaSetAverageNumber(&average, 1), 0);
+    std::atomic<bool> calling{false};
+    std::atomic<int32_t> cut{0};
+    std::thread acquirer([&] {
+        calling = true;
+        cut = KORAL_GetSpectra(1);
+    });
+    while (!calling) {
+        std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(KORAL_CloseOperationElectronics(1), 0);
+    acquirer.join();
+    EXPECT_EQ(cut, -1);
+
+    ASSERT_EQ(KORAL_OpenOperationElectronicsDevice(0, KORAL_INTERFACE_USB, 1), 0);
+    ASSERT_EQ(KORAL_InitializeOperationElectronics(0, 1), 0) << describe(lastError());
+    ASSERT_EQ(KORAL_ParaSetMapping(&record_, 1, 1), 0);
+    ASSERT_EQ(KORAL_ParaSetDarkCurrentCorrectionMode(&record_, 0), 0);
+    ms = 1000.0;
+    ASSERT_EQ(KORAL_ParaSetIntegrationTime(&ms, 1), 0);
+    ASSERT_EQ(KORAL_ParaSetAverageNumber(&average, 1), 0);
+    ASSERT_EQ(KORAL_GetSpectra(1), 0) << describe(lastError());
+    std::vector<double> spectrum(1024, 0.0);
+    ASSERT_EQ(KORAL_GetStoredRawData(&record_, spectrum.data()), 0);
+    EXPECT_EQ(*std::max_element(spectrum.begin(), spectrum.end()), 500.0 + 2.0 * 1000.0);
 }
 
 } // namespace
