@@ -207,10 +207,15 @@ TEST_F(InformationDialogTest, FailedSensorReadAndVersions) {
     EXPECT_EQ(f.versionLabel + " " + f.versionValue, "Firmware version 3.14");
 }
 
-TEST_F(InformationDialogBoards, TreeAndTextsOfTheBoards) {
-    // The module's sensor reads wait on the clock.
+// The module's sensor reads wait on the clock. The library's threads wait on
+// it too, so it comes before the boards open and goes after they closed.
+class InformationDialogBoardsOnAVirtualClock : public InformationDialogBoards {
+protected:
     platform::VirtualClock clock;
-    const platform::ScopedClock scoped(clock);
+    const platform::ScopedClock scoped{clock};
+};
+
+TEST_F(InformationDialogBoardsOnAVirtualClock, TreeAndTextsOfTheBoards) {
     CMeinDialog dialog;
     dialog.OnInitDialog();
     ASSERT_EQ(dialog.tree().size(), 2u);
