@@ -46,11 +46,6 @@ private:
     int fd_;
 };
 
-// Whether anyone but the calling user (or root) could have written the file.
-bool othersMayWrite(const struct stat& st) {
-    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
-}
-
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -143,7 +138,7 @@ int32_t openUserFile(const UserFileLocation& at, bool lock, Descriptor& out) {
         if (!S_ISREG(st.st_mode)) {
             return kUserNotRegularFile;
         }
-        if (othersMayWrite(st)) {
+        if (platform::othersMayWrite(st)) {
             return kUserFileUnsafe;
         }
         if (const int32_t folder = checkFolder(at.folder()); folder != kUserOk) {

@@ -50,7 +50,7 @@ int readLink(int folder, const char* name, std::string& out) {
 
 } // namespace
 
-bool othersMayWriteFolder(const struct stat& st) {
+bool othersMayWrite(const struct stat& st) {
     return !trusted(st.st_uid) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
@@ -116,7 +116,7 @@ int SafeFolder::open(const char* path, bool followLast) {
             return errno;
         }
         chainSafe_ = chainSafe_ && !othersMayReplaceIn(st);
-        shared_ = othersMayWriteFolder(st);
+        shared_ = othersMayWrite(st);
         return 0;
     };
     const auto root = [] { return ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC); };

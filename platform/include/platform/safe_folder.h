@@ -15,8 +15,8 @@
 
 namespace platform {
 
-// Whether others may add names to the folder st describes.
-bool othersMayWriteFolder(const struct stat& st);
+// Whether others may write the file st describes: add names, for a folder.
+bool othersMayWrite(const struct stat& st);
 // Whether others may rename or remove the names that stand in it.
 bool othersMayReplaceIn(const struct stat& st);
 
