@@ -36,6 +36,17 @@ function(veldon_glob_tests prefix)
   endforeach()
 endfunction()
 
+# veldon_test_home(<source folder>): CTestCustom.cmake into the build folder of
+# that folder and of every folder below it that the build adds.
+function(veldon_test_home folder)
+  get_property(binary DIRECTORY "${folder}" PROPERTY BINARY_DIR)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/CTestCustom.cmake.in ${binary}/CTestCustom.cmake @ONLY)
+  get_property(below DIRECTORY "${folder}" PROPERTY SUBDIRECTORIES)
+  foreach(subfolder IN LISTS below)
+    veldon_test_home("${subfolder}")
+  endforeach()
+endfunction()
+
 # veldon_version_info(<target> PRODUCT <name> DESCRIPTION <text> [ORIGINAL_NAME <file>])
 # Embeds a version record into the module, readable from its file by
 # platform::readVersionInfo (the stand-in for a version resource).

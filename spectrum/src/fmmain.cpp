@@ -34,6 +34,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -52,6 +53,7 @@
 #include <exception>
 #include <filesystem>
 #include <limits>
+#include <utility>
 
 namespace spectrum {
 namespace {
@@ -660,6 +662,10 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
             if (request != nullptr) {
                 request->taking();
             }
+            const auto restore =
+                qScopeGuard([this, outer = std::exchange(spectStartRequest_, request)] {
+                    spectStartRequest_ = outer;
+                });
             get->trigger();
             if (request != nullptr) {
                 request->outcome = spectrumCount() > before ? TSpectStartOutcome::Taken
@@ -767,6 +773,10 @@ bool TfmMain::GetNewSpectrum(const std::string& name) {
         const TGuiAcquisition acquiring(guiAcquiring_);
         ok = device_->getRawData(data.values);
     } catch (const std::exception& e) {
+        // The command that asked for the spectrum does not wait for the box.
+        if (spectStartRequest_ != nullptr) {
+            spectStartRequest_->answer(TSpectStartOutcome::Failed);
+        }
         showError(QString::fromLatin1(e.what()));
     }
     if (ok) {

@@ -50,6 +50,7 @@ class TThreadPa;
 
 namespace spectrum {
 
+class TSpectStartEvent;
 class TSpectStartServer;
 
 class TfmMain : public QMainWindow {
@@ -346,6 +347,8 @@ private:
 
     QTimer* devTimer_ = nullptr;
     TSpectStartServer* spectStart_ = nullptr;
+    // The "SpectStart" whose acquisition runs now, if any.
+    TSpectStartEvent* spectStartRequest_ = nullptr;
     QTabWidget* pages_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QLabel* status_ = nullptr;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <utility>
 
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -94,6 +95,16 @@ QString anotherUsersSocket(const QString& path) {
     return {};
 }
 
+// Whether the other end still waits for the answer: a sender that has gone
+// (its end closed) learns nothing of what would be done for it.
+bool senderWaits(const QLocalSocket* socket) {
+    if (socket == nullptr || socket->state() != QLocalSocket::ConnectedState) {
+        return false;
+    }
+    pollfd peer{static_cast<int>(socket->socketDescriptor()), 0, 0};
+    return peer.fd >= 0 && ::poll(&peer, 1, 0) == 0;
+}
+
 // One answer line; false with the reason in `error` when none came.
 bool readAnswer(QLocalSocket& socket, int timeoutMs, QByteArray& line, QString& error) {
     while (!socket.canReadLine()) {
@@ -113,8 +124,10 @@ int spectStartMessage() {
     return type;
 }
 
-TSpectStartEvent::TSpectStartEvent(std::function<void()> taking)
-    : QEvent(static_cast<QEvent::Type>(spectStartMessage())), taking_(std::move(taking)) {}
+TSpectStartEvent::TSpectStartEvent(std::function<void()> taking,
+                                   std::function<void(TSpectStartOutcome)> answer)
+    : QEvent(static_cast<QEvent::Type>(spectStartMessage())), taking_(std::move(taking)),
+      answer_(std::move(answer)) {}
 
 QString spectStartServerName() {
     const QByteArray name = qgetenv("VELDON_SPECTSTART_SOCKET");
@@ -198,19 +211,24 @@ void TSpectStartServer::read(QLocalSocket* socket) {
 }
 
 void TSpectStartServer::serve(const QPointer<QLocalSocket>& socket) {
-    // The sender learns at once that the acquisition started; it may last.
-    TSpectStartEvent request([socket] {
+    // The window may have held the request while it acquired: a sender that
+    // went meanwhile gets no spectrum it would never hear of.
+    if (!senderWaits(socket)) {
+        return;
+    }
+    const auto send = [socket](const char* line) {
         if (socket != nullptr) {
-            socket->write(kTaking);
+            socket->write(line);
             socket->flush();
         }
-    });
+    };
+    // The sender learns at once that the acquisition started; it may last.
+    TSpectStartEvent request([send] { send(kTaking); },
+                             [send](TSpectStartOutcome outcome) { send(answerFor(outcome).line); });
     if (target_ != nullptr) {
         QCoreApplication::sendEvent(target_, &request);
     }
-    if (socket != nullptr) {
-        socket->write(answerFor(request.outcome).line);
-    }
+    request.answer(request.outcome);
 }
 
 int sendSpectStart(const QString& name, int timeoutMs, QString& error) {
@@ -245,13 +263,17 @@ int sendSpectStart(const QString& name, int timeoutMs, QString& error) {
         return 1;
     }
     QByteArray line;
-    if (!readAnswer(socket, timeoutMs, line, error)) {
+    // The program comes to the request once its window is done with what it
+    // acquires (its own "Get Revaduvo", another command's): no time limit
+    // here, as the program, when it ends, ends the connection.
+    if (!readAnswer(socket, -1, line, error)) {
         return 1;
     }
     // Taken on: the outcome comes when the acquisition has ended, which
     // takes the device's time as often as it averages.
     if (line == kTaking && !readAnswer(socket, -1, line, error)) {
-        return 1;
+        error = "Revaduvo ended before it had taken the spectrum";
+        return 3;
     }
     for (const TAnswer& answer : kAnswers) {
         if (line == answer.line) {

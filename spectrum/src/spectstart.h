@@ -35,17 +35,31 @@ enum class TSpectStartOutcome {
 // hook calls taking() before it acquires and leaves the outcome.
 class TSpectStartEvent : public QEvent {
 public:
-    explicit TSpectStartEvent(std::function<void()> taking = {});
+    explicit TSpectStartEvent(std::function<void()> taking = {},
+                              std::function<void(TSpectStartOutcome)> answer = {});
 
     void taking() const {
         if (taking_) {
             taking_();
         }
     }
+    // Sends the outcome now, before something that may hold this thread (a
+    // message box); the sender gets only the first outcome sent.
+    void answer(TSpectStartOutcome value) {
+        if (!answered_) {
+            answered_ = true;
+            outcome = value;
+            if (answer_) {
+                answer_(value);
+            }
+        }
+    }
     TSpectStartOutcome outcome = TSpectStartOutcome::NotTaken;
 
 private:
     std::function<void()> taking_;
+    std::function<void(TSpectStartOutcome)> answer_;
+    bool answered_ = false;
 };
 
 // VELDON_SPECTSTART_SOCKET when that is set; else "veldon-revaduvo" in
@@ -79,11 +93,13 @@ private:
 };
 
 // Sends "SpectStart" to the program listening on `name` and waits for its
-// answer, as long as the acquisition takes once the program took the request
-// on. 0 when the program took the spectrum; 1 with a message in `error` when
-// the request did not reach this user's Revaduvo (none listens, the listener
-// runs as another user, no answer); 3 with the reason in `error` when the
-// program answered but took no spectrum.
+// answer: `timeoutMs` for the connection and the sending; then as long as
+// the program holds the request (its window may be acquiring meanwhile) and
+// as long as the acquisition takes once it took the request on. 0 when the
+// program took the spectrum; 1 with a message in `error` when no Revaduvo of
+// this user took the request (none listens, the listener runs as another
+// user, the program ended before it came to the request); 3 with the reason
+// in `error` when the program answered but took no spectrum.
 int sendSpectStart(const QString& name, int timeoutMs, QString& error);
 
 } // namespace spectrum

@@ -13,6 +13,7 @@
 
 #include "pa/forms.h"
 #include "pa/lmedit.h"
+#include "pa/palog.h"
 #include "pa/sysutils.h"
 #include "platform/device.h"
 
@@ -47,6 +48,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -796,11 +798,9 @@ TEST_F(MainWindowTest, SaveIsOfferedOnlyWithEntries) {
 
 // --- SpectStart ---------------------------------------------------------------
 
-// Runs the command as another program would, with the event loop going
-// meanwhile so that the window can answer; its standard error into `errors`
-// when given, as the user `uid` when given (root only). Its exit status, -1
-// when it could not run or did not end.
-int runSpectStart(const std::string& errors = {}, uid_t uid = ::getuid()) {
+// Starts the command as another program would; its standard error into
+// `errors` when given, as the user `uid` when given (root only). Its process.
+pid_t startSpectStart(const std::string& errors = {}, uid_t uid = ::getuid()) {
     char path[] = REVADUVO_SPECTSTART;
     char* argv[] = {path, nullptr};
     const bool other = uid != ::getuid();
@@ -816,6 +816,12 @@ int runSpectStart(const std::string& errors = {}, uid_t uid = ::getuid()) {
         ::execve(path, argv, environ);
         ::_exit(127);
     }
+    return pid;
+}
+
+// The command's exit status, with the event loop going meanwhile so that the
+// window can answer; -1 when it did not run or did not end within `limitMs`.
+int waitSpectStart(pid_t pid, int limitMs = 20000) {
     if (pid < 0) {
         return -1;
     }
@@ -823,7 +829,7 @@ int runSpectStart(const std::string& errors = {}, uid_t uid = ::getuid()) {
     waited.start();
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (waited.elapsed() > 20000) {
+        if (waited.elapsed() > limitMs) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
             return -1;
@@ -831,6 +837,24 @@ int runSpectStart(const std::string& errors = {}, uid_t uid = ::getuid()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int runSpectStart(const std::string& errors = {}, uid_t uid = ::getuid()) {
+    return waitSpectStart(startSpectStart(errors, uid));
+}
+
+// A sender that sends "SpectStart" to `path` and goes without waiting for
+// the answer, as a command that was stopped.
+bool sendSpectStartAndGo(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const bool sent = fd >= 0 &&
+                      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                      ::write(fd, "SpectStart\n", 11) == 11;
+    ::close(fd);
+    return sent;
 }
 
 TEST_F(MainWindowTest, SpectStartFromAnotherProgramTakesASpectrum) {
@@ -866,6 +890,37 @@ TEST_F(MainWindowTest, SpectStartWhileDisabledIsHandledAndDropped) {
     EXPECT_EQ(window->spectrumCount(), 0);
     EXPECT_EQ(runSpectStart(), 0);
     EXPECT_EQ(names(), (std::vector<std::string>{"Revaduvo0"}));
+
+    // A 3,000 ms Get of the window holds the requests that come meanwhile:
+    // the command waits its turn and gets its spectrum; a sender that went
+    // meanwhile is not served.
+    pid_t command = -1;
+    device.during = [&] {
+        if (command < 0) {
+            command = startSpectStart();
+            EXPECT_TRUE(sendSpectStartAndGo(dir.file("spectstart")));
+            QThread::msleep(3000);
+        }
+    };
+    getSpectra(1);
+    EXPECT_EQ(waitSpectStart(command), 0);
+    QTest::qWait(100); // room for any request left over
+    EXPECT_EQ(names(), (std::vector<std::string>{"Revaduvo0", "Revaduvo1", "Revaduvo2"}));
+
+    // A failed acquisition shown in a box that nobody closes: the command
+    // has its answer meanwhile.
+    int inBox = -2;
+    pa::setMessageBoxHandler([&](const std::string&, const std::string&, int) {
+        inBox = waitSpectStart(command, 5000);
+        return pa::kIdOk;
+    });
+    device.during = [] { pa::raiseError("no scan"); };
+    command = startSpectStart(errors);
+    ASSERT_TRUE(test::runEventsUntil([&] { return inBox != -2; }));
+    EXPECT_EQ(inBox, 3);
+    EXPECT_NE(test::readFile(errors).find("could not take the spectrum"), std::string::npos)
+        << test::readFile(errors);
+    EXPECT_EQ(window->spectrumCount(), 3);
 }
 
 // No socket, and one left by a program that ended: both are said plainly,
@@ -892,6 +947,25 @@ TEST_F(MainWindowTest, SpectStartCommandFailsWithoutListener) {
                   ("no Revaduvo of this user is running (nothing listens on " + path + ")")
                       .toStdString());
     }
+    // A program that took the request on and ended before the spectrum was
+    // taken: it was reached, and took none.
+    ::unlink(stale.c_str());
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    std::thread program([listener] {
+        const int peer = ::accept(listener, nullptr, nullptr);
+        char line[64];
+        if (peer >= 0 && ::read(peer, line, sizeof line) > 0) {
+            EXPECT_EQ(::write(peer, "taking\n", 7), 7);
+        }
+        ::close(peer);
+    });
+    QString error;
+    EXPECT_EQ(sendSpectStart(QString::fromStdString(stale), 2000, error), 3);
+    EXPECT_EQ(error.toStdString(), "Revaduvo ended before it had taken the spectrum");
+    program.join();
+    ::close(listener);
 }
 
 // A listener of another user that answers like the program: the command
