@@ -381,6 +381,16 @@ int32_t findLogin(const UserFileContents& contents, const char* user, const char
     return match && found >= 0 ? found : -1;
 }
 
+// The user's record, null when no user has the name.
+const UserRecord* findUser(const UserFileContents& contents, const char* user) {
+    for (const UserRecord& u : contents.users) {
+        if (u.name == user) {
+            return &u;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 UserDatabase::UserDatabase() = default;
@@ -482,6 +492,14 @@ bool UserDatabase::ChangePassword(const char* user, const char* oldPassword,
         lastResult_ = kUserInvalidArgument;
         return false;
     }
+    // The hashes are made before the lock is taken, so that others wait for it
+    // only while the file is read and written: the old password is checked
+    // against the user's record as last read, which must still be the file's.
+    const uint16_t cost = contents_.header.hashCost;
+    const UserRecord* seen = findUser(contents_, user);
+    const std::string checked = seen != nullptr ? seen->hash : std::string();
+    const bool matched = findLogin(contents_, user, oldPassword) >= 0;
+    std::string hash = matched ? newHash(newPassword, cost) : std::string();
     int lockedFd = -1;
     const int32_t reloaded = reload(&lockedFd);
     const Descriptor locked(lockedFd); // held until the new file is in place
@@ -489,13 +507,19 @@ bool UserDatabase::ChangePassword(const char* user, const char* oldPassword,
         lastResult_ = reloaded;
         return false;
     }
-    const int32_t index = findLogin(contents_, user, oldPassword);
-    if (index < 0) {
+    const UserRecord* now = findUser(contents_, user);
+    const bool same = (now != nullptr ? now->hash : std::string()) == checked;
+    // A record changed meanwhile is checked again, now against the file.
+    if (same ? !matched : findLogin(contents_, user, oldPassword) < 0) {
         lastResult_ = kUserRefused;
         return false;
     }
     UserFileContents next = contents_;
-    next.users[static_cast<size_t>(index)].hash = newHash(newPassword, next.header.hashCost);
+    if (hash.empty() || next.header.hashCost != cost) {
+        // Right only against the file, or a file made anew meanwhile.
+        hash = newHash(newPassword, next.header.hashCost);
+    }
+    next.users[static_cast<size_t>(now - contents_.users.data())].hash = std::move(hash);
     return commit(std::move(next));
 }
 
@@ -534,6 +558,11 @@ bool UserDatabase::AddUser(const char* user, const char* password, int32_t level
         lastResult_ = kUserInvalidArgument;
         return false;
     }
+    // The hash does not depend on the file: it is made before the lock is
+    // taken, so that others wait for the lock only while the file is read and
+    // written.
+    const uint16_t cost = contents_.header.hashCost;
+    std::string hash = newHash(password, cost);
     int lockedFd = -1;
     const int32_t reloaded = reload(&lockedFd);
     const Descriptor locked(lockedFd); // held until the new file is in place
@@ -552,7 +581,10 @@ bool UserDatabase::AddUser(const char* user, const char* password, int32_t level
         return false;
     }
     UserFileContents next = contents_;
-    next.users.push_back({user, level, newHash(password, next.header.hashCost)});
+    if (next.header.hashCost != cost) {
+        hash = newHash(password, next.header.hashCost); // a file made anew meanwhile
+    }
+    next.users.push_back({user, level, std::move(hash)});
     return commit(std::move(next));
 }
 

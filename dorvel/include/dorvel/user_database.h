@@ -10,9 +10,10 @@
 // others are kept, and replaces it atomically by a file only its owner may
 // read and write; it holds an exclusive advisory lock (flock) on the file
 // from that read to the replacement, so that changes of other processes
-// wait. Whoever may read the file may hold a lock on it too, so a change
-// waits for the lock kUserFileLockWait at most (on the platform clock) and
-// is then refused (kUserFileBusy).
+// wait (the hashes are made before it is taken, so none waits for a hash).
+// Whoever may read the file may hold a lock on it too, so a change waits for
+// the lock kUserFileLockWait at most (on the platform clock) and is then
+// refused (kUserFileBusy).
 //
 // A file that group or others may write, or that belongs to neither the
 // calling user nor root, is refused (kUserFileUnsafe) and left alone; so is
