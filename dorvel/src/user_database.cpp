@@ -50,24 +50,37 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-int32_t checkFolder(int dirFd) {
+std::string joined(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+int32_t checkFolder(const UserFileLocation& at, std::string* why) {
     struct stat st {};
-    if (::fstat(dirFd, &st) != 0) {
+    if (::fstat(at.folder(), &st) != 0) {
         return kUserFileOpenFailed;
     }
-    return platform::othersMayReplaceIn(st) ? kUserFileUnsafe : kUserOk;
+    if (!platform::othersMayReplaceIn(st)) {
+        return kUserOk;
+    }
+    if (why != nullptr) {
+        *why = at.folderPath() + " " + platform::whoElseMayWrite(st);
+    }
+    return kUserFileUnsafe;
 }
 
 } // namespace
 
 // The path resolved once: links are followed here and never again, so that
 // every later read and write goes to the folder and name found now.
-int32_t UserFileLocation::resolve(const char* path, bool existing) {
+int32_t UserFileLocation::resolve(const char* path, bool existing, std::string* why) {
     close();
     platform::SafeFolder place;
     const int rc = place.open(path, existing);
     if (!place.chainSafe() || rc == ELOOP) {
         // Others could have put anything at the path, or taken it away.
+        if (why != nullptr) {
+            *why = place.why();
+        }
         return kUserFileUnsafe;
     }
     const int32_t failed = existing ? kUserFileOpenFailed : kUserFileWriteFailed;
@@ -80,6 +93,7 @@ int32_t UserFileLocation::resolve(const char* path, bool existing) {
     }
     dirFd_ = ::fcntl(place.fd(), F_DUPFD_CLOEXEC, 0);
     name_ = place.name();
+    folderPath_ = place.path();
     shared_ = place.shared();
     return dirFd_ >= 0 ? kUserOk : failed;
 }
@@ -90,6 +104,7 @@ void UserFileLocation::close() {
     }
     dirFd_ = -1;
     name_.clear();
+    folderPath_.clear();
     shared_ = false;
 }
 
@@ -119,16 +134,22 @@ int32_t lockWithin(int fd) {
 // Opens the file for reading and checks what it is and where it lies; with
 // lock, waits for an exclusive advisory lock on it, taken again when the name
 // was given to a new file meanwhile (the lock of a replaced file guards
-// nothing).
-int32_t openUserFile(const UserFileLocation& at, bool lock, Descriptor& out) {
+// nothing). For a file refused as unsafe, why says what to mend.
+int32_t openUserFile(const UserFileLocation& at, bool lock, Descriptor& out,
+                     std::string* why = nullptr) {
+    const std::string file = joined(at.folderPath(), at.name());
     for (;;) {
         // Without blocking, so that a pipe or device named as the file cannot
         // hang; a link put in its place since it was resolved is not followed.
         Descriptor fd(::openat(at.folder(), at.name().c_str(),
                                O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
         if (fd.get() < 0) {
-            return errno == ENOENT  ? kUserFileNotFound
-                   : errno == ELOOP ? kUserFileUnsafe
+            const int error = errno;
+            if (error == ELOOP && why != nullptr) {
+                *why = file + " was replaced by a link";
+            }
+            return error == ENOENT  ? kUserFileNotFound
+                   : error == ELOOP ? kUserFileUnsafe
                                     : kUserFileOpenFailed;
         }
         struct stat st {};
@@ -139,9 +160,12 @@ int32_t openUserFile(const UserFileLocation& at, bool lock, Descriptor& out) {
             return kUserNotRegularFile;
         }
         if (platform::othersMayWrite(st)) {
+            if (why != nullptr) {
+                *why = file + " " + platform::whoElseMayWrite(st);
+            }
             return kUserFileUnsafe;
         }
-        if (const int32_t folder = checkFolder(at.folder()); folder != kUserOk) {
+        if (const int32_t folder = checkFolder(at, why); folder != kUserOk) {
             return folder;
         }
         if (lock) {
@@ -357,6 +381,16 @@ int32_t findLogin(const UserFileContents& contents, const char* user, const char
     return match && found >= 0 ? found : -1;
 }
 
+// The user's record, null when no user has the name.
+const UserRecord* findUser(const UserFileContents& contents, const char* user) {
+    for (const UserRecord& u : contents.users) {
+        if (u.name == user) {
+            return &u;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 UserDatabase::UserDatabase() = default;
@@ -390,7 +424,8 @@ bool UserDatabase::OpenUserFile(const char* path) {
         lastResult_ = kUserInvalidArgument;
         return false;
     }
-    lastResult_ = location_.resolve(path, true);
+    lastReason_.clear();
+    lastResult_ = location_.resolve(path, true, &lastReason_);
     if (lastResult_ == kUserOk) {
         lastResult_ = reload();
     }
@@ -417,7 +452,8 @@ bool UserDatabase::commit(UserFileContents next) {
 
 int32_t UserDatabase::reload(int* lockedFd) {
     Descriptor fd(-1);
-    int32_t result = openUserFile(location_, lockedFd != nullptr, fd);
+    lastReason_.clear();
+    int32_t result = openUserFile(location_, lockedFd != nullptr, fd, &lastReason_);
     std::vector<uint8_t> bytes;
     if (result == kUserOk) {
         result = readUserFile(fd.get(), bytes);
@@ -456,6 +492,14 @@ bool UserDatabase::ChangePassword(const char* user, const char* oldPassword,
         lastResult_ = kUserInvalidArgument;
         return false;
     }
+    // The hashes are made before the lock is taken, so that others wait for it
+    // only while the file is read and written: the old password is checked
+    // against the user's record as last read, which must still be the file's.
+    const uint16_t cost = contents_.header.hashCost;
+    const UserRecord* seen = findUser(contents_, user);
+    const std::string checked = seen != nullptr ? seen->hash : std::string();
+    const bool matched = findLogin(contents_, user, oldPassword) >= 0;
+    std::string hash = matched ? newHash(newPassword, cost) : std::string();
     int lockedFd = -1;
     const int32_t reloaded = reload(&lockedFd);
     const Descriptor locked(lockedFd); // held until the new file is in place
@@ -463,13 +507,19 @@ bool UserDatabase::ChangePassword(const char* user, const char* oldPassword,
         lastResult_ = reloaded;
         return false;
     }
-    const int32_t index = findLogin(contents_, user, oldPassword);
-    if (index < 0) {
+    const UserRecord* now = findUser(contents_, user);
+    const bool same = (now != nullptr ? now->hash : std::string()) == checked;
+    // A record changed meanwhile is checked again, now against the file.
+    if (same ? !matched : findLogin(contents_, user, oldPassword) < 0) {
         lastResult_ = kUserRefused;
         return false;
     }
     UserFileContents next = contents_;
-    next.users[static_cast<size_t>(index)].hash = newHash(newPassword, next.header.hashCost);
+    if (hash.empty() || next.header.hashCost != cost) {
+        // Right only against the file, or a file made anew meanwhile.
+        hash = newHash(newPassword, next.header.hashCost);
+    }
+    next.users[static_cast<size_t>(now - contents_.users.data())].hash = std::move(hash);
     return commit(std::move(next));
 }
 
@@ -483,7 +533,8 @@ bool UserDatabase::CreateUserFile(const char* path, uint32_t flags, uint16_t has
     contents.header.flags = flags;
     contents.header.hashCost = hashCost;
     UserFileLocation at;
-    lastResult_ = at.resolve(path, false);
+    lastReason_.clear();
+    lastResult_ = at.resolve(path, false, &lastReason_);
     if (lastResult_ == kUserOk) {
         lastResult_ = writeUserFile(at, EncodeUserFile(contents), false);
     }
@@ -507,6 +558,11 @@ bool UserDatabase::AddUser(const char* user, const char* password, int32_t level
         lastResult_ = kUserInvalidArgument;
         return false;
     }
+    // The hash does not depend on the file: it is made before the lock is
+    // taken, so that others wait for the lock only while the file is read and
+    // written.
+    const uint16_t cost = contents_.header.hashCost;
+    std::string hash = newHash(password, cost);
     int lockedFd = -1;
     const int32_t reloaded = reload(&lockedFd);
     const Descriptor locked(lockedFd); // held until the new file is in place
@@ -525,7 +581,10 @@ bool UserDatabase::AddUser(const char* user, const char* password, int32_t level
         return false;
     }
     UserFileContents next = contents_;
-    next.users.push_back({user, level, newHash(password, next.header.hashCost)});
+    if (next.header.hashCost != cost) {
+        hash = newHash(password, next.header.hashCost); // a file made anew meanwhile
+    }
+    next.users.push_back({user, level, std::move(hash)});
     return commit(std::move(next));
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -17,6 +18,28 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+
+namespace dorvel {
+namespace {
+// Runs while the library makes a hash, when set.
+std::function<void()> gWhileHashing;
+} // namespace
+} // namespace dorvel
+
+// The crypt library's hash, stood in front of (the executable's symbols come
+// first) so that a test can act while a hash is made.
+extern "C" char* crypt_rn(const char* phrase, const char* setting, void* data, int size);
+extern "C" char* crypt_rn(const char* phrase, const char* setting, void* data, int size) {
+    using Hash = char* (*)(const char*, const char*, void*, int);
+    static const auto hash = reinterpret_cast<Hash>(::dlsym(RTLD_NEXT, "crypt_rn"));
+    static thread_local bool acting = false;
+    if (dorvel::gWhileHashing && !acting) {
+        acting = true;
+        dorvel::gWhileHashing();
+        acting = false;
+    }
+    return hash(phrase, setting, data, size);
+}
 
 namespace dorvel {
 namespace {
@@ -287,6 +310,31 @@ TEST_F(UserDatabaseTest, ALockHeldByAnotherUserEndsInARefusal) {
     EXPECT_EQ(readFileBytes(path), before);
     // Once the lock is gone, changes go through again.
     EXPECT_TRUE(db.AddUser("late", "arrival", 2));
+}
+
+// A hash takes seconds at a real cost: a change holds the lock only while it
+// reads and writes the file, so another one made meanwhile is not refused.
+TEST_F(UserDatabaseTest, ChangesMadeWhileAHashIsMadeAreNotRefused) {
+    platform::VirtualClock clock; // a lock wait ends at once
+    const platform::ScopedClock scoped(clock);
+    UserDatabase other;
+    ASSERT_TRUE(other.OpenUserFile(path.c_str()));
+    std::vector<std::string> added;
+    gWhileHashing = [&] {
+        added.push_back("late" + std::to_string(added.size()));
+        EXPECT_TRUE(other.AddUser(added.back().c_str(), "meanwhile", 3)) << other.GetLastResult();
+    };
+    EXPECT_TRUE(db.AddUser("second", "arrival", 2));
+    EXPECT_TRUE(db.ChangePassword("operator", "Spectrum12", "NewSecret"));
+    gWhileHashing = nullptr;
+    EXPECT_EQ(added.size(), 3u); // the new user's, the old and the new password's
+    UserDatabase reader;
+    ASSERT_TRUE(reader.OpenUserFile(path.c_str()));
+    EXPECT_EQ(reader.CheckLogin("second", "arrival"), 2);
+    EXPECT_EQ(reader.CheckLogin("operator", "NewSecret"), 1);
+    for (const std::string& user : added) {
+        EXPECT_EQ(reader.CheckLogin(user.c_str(), "meanwhile"), 3) << user;
+    }
 }
 
 TEST_F(UserDatabaseTest, AddUserRefusesWhatTheFileCannotHold) {

@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace glimra {
@@ -137,6 +138,13 @@ BOOL CLoginDlg::OnInitDialog() {
     if (!database_.OpenUserFile(path_.c_str())) {
         QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
                         QStringLiteral("Can't open user information file"), QMessageBox::Ok, this);
+        // A refused file says what to mend, so that its owner can fix the mode.
+        if (const std::string why = database_.GetLastReason(); !why.empty()) {
+            box.setInformativeText(
+                QStringLiteral("Refused because %1.").arg(QString::fromLocal8Bit(why.c_str())));
+            std::fprintf(stderr, "Can't open user information file %s: refused because %s\n",
+                         path_.c_str(), why.c_str());
+        }
         box.exec();
         OnCancel();
         return TRUE;

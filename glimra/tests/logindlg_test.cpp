@@ -20,6 +20,7 @@
 #include <functional>
 
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,12 +75,18 @@ protected:
         };
     }
 
-    // Accepts the message box the session shows, keeping its text in shown.
-    static std::function<void(CLoginDlg&)> acceptMessage(QString& shown) {
-        return [&shown](CLoginDlg&) {
+    // Accepts the message box the session shows, keeping its text in shown
+    // (and the text below it in detail, picturing the box).
+    static std::function<void(CLoginDlg&)> acceptMessage(QString& shown,
+                                                         QString* detail = nullptr) {
+        return [&shown, detail](CLoginDlg&) {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
             shown = box->text();
+            if (detail != nullptr) {
+                *detail = box->informativeText();
+                test::grabWidget(box, "logindlg_refused_file");
+            }
             box->accept();
         };
     }
@@ -160,10 +167,56 @@ TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
     EXPECT_EQ(shown, "Can't open user information file");
     EXPECT_FALSE(dlg.GetUser(nullptr, nullptr));
 
+    // The message and standard error name what to mend (a umask of 002 first).
+    namespace fs = std::filesystem;
+    const fs::path lab = fs::canonical(dir.path()) / "lab", cfg = lab / "cfg";
+    const fs::path sticky = lab.parent_path() / "sticky", planted = sticky / "users.dat";
+    const std::string kept = (cfg / "users.dat").string();
+    fs::create_directories(cfg);
+    fs::create_directory(sticky);
+    ASSERT_TRUE(db.CreateUserFile(kept.c_str(), dorvel::kUserFileLoginRequired, 1));
+    ASSERT_EQ(::chmod(sticky.c_str(), 01777) | ::symlink(kept.c_str(), planted.c_str()), 0);
+    struct Refusal {
+        fs::path file, changed;
+        mode_t mode;
+        uid_t owner;
+        std::string why;
+    };
+    std::vector<Refusal> refusals{
+        {kept, lab, 0775, me, lab.string() + " can be written by its group"},
+        {kept, lab, 0757, me, lab.string() + " can be written by others"},
+        {kept, kept, 0620, me, kept + " can be written by its group"},
+        {planted, sticky, 01777, me, planted.string() + " is a link in a folder others may write"},
+    };
+    if (me == 0) {
+        const passwd* nobody = ::getpwuid(65534);
+        refusals.push_back({kept, cfg, 0755, 65534,
+                            cfg.string() + " belongs to another user (" +
+                                (nobody != nullptr ? nobody->pw_name : "uid 65534") + ")"});
+    }
+    for (const Refusal& r : refusals) {
+        struct stat was {};
+        ASSERT_EQ(::stat(r.changed.c_str(), &was) |
+                      ::chown(r.changed.c_str(), r.owner, static_cast<gid_t>(-1)) |
+                      ::chmod(r.changed.c_str(), r.mode),
+                  0);
+        EXPECT_TRUE(dlg.SetUserFile(r.file.c_str())) << r.why;
+        QString detail;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(run([&] { return dlg.DoModal(); }, acceptMessage(shown, &detail), dlg), IDCANCEL);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(shown, "Can't open user information file");
+        EXPECT_EQ(detail.toStdString(), "Refused because " + r.why + ".");
+        EXPECT_NE(said.find(r.file.string() + ": refused because " + r.why), std::string::npos)
+            << said;
+        ASSERT_EQ(::chown(r.changed.c_str(), was.st_uid, static_cast<gid_t>(-1)) |
+                      ::chmod(r.changed.c_str(), was.st_mode & 07777),
+                  0);
+    }
+
     // A folder where others may replace the names (no sticky bit): whatever
     // they leave at the victim's path, or in place of the victim's own folder
     // in there.
-    namespace fs = std::filesystem;
     const fs::path shared = dir.path() / "shared", victim = shared / "users.dat";
     const fs::path guestFolder = dir.path() / "guest", guest = guestFolder / "users.dat";
     fs::create_directories(shared / "box");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace platform {
@@ -48,6 +49,26 @@ int readLink(int folder, const char* name, std::string& out) {
     return 0;
 }
 
+std::string userName(uid_t uid) {
+    passwd pw{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr) {
+        return found->pw_name;
+    }
+    return "uid " + std::to_string(uid);
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+std::string parentOf(const std::string& folder) {
+    const size_t slash = folder.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : folder.substr(0, slash);
+}
+
 } // namespace
 
 bool othersMayWrite(const struct stat& st) {
@@ -59,15 +80,34 @@ bool othersMayReplaceIn(const struct stat& st) {
            ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0);
 }
 
+std::string whoElseMayWrite(const struct stat& st) {
+    if (!trusted(st.st_uid)) {
+        return "belongs to another user (" + userName(st.st_uid) + ")";
+    }
+    switch (st.st_mode & (S_IWGRP | S_IWOTH)) {
+    case S_IWGRP:
+        return "can be written by its group";
+    case S_IWOTH:
+        return "can be written by others";
+    case S_IWGRP | S_IWOTH:
+        return "can be written by its group and by others";
+    default:
+        return {};
+    }
+}
+
 SafeFolder::SafeFolder(SafeFolder&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)),
-      chainSafe_(other.chainSafe_), shared_(other.shared_) {}
+      path_(std::move(other.path_)), why_(std::move(other.why_)), chainSafe_(other.chainSafe_),
+      shared_(other.shared_) {}
 
 SafeFolder& SafeFolder::operator=(SafeFolder&& other) noexcept {
     if (this != &other) {
         close();
         fd_ = std::exchange(other.fd_, -1);
         name_ = std::move(other.name_);
+        path_ = std::move(other.path_);
+        why_ = std::move(other.why_);
         chainSafe_ = other.chainSafe_;
         shared_ = other.shared_;
     }
@@ -80,6 +120,8 @@ void SafeFolder::close() {
     }
     fd_ = -1;
     name_.clear();
+    path_.clear();
+    why_.clear();
     chainSafe_ = false;
     shared_ = false;
 }
@@ -102,8 +144,9 @@ int SafeFolder::open(const char* path, bool followLast) {
         pushNames(path, names);
     }
     chainSafe_ = true;
-    // Takes the folder opened (its check counts also when the walk fails later).
-    const auto enter = [this](int fd) {
+    // Takes the folder opened, whose path is where (its check counts also when
+    // the walk fails later).
+    const auto enter = [this](int fd, const std::string& where) {
         if (fd < 0) {
             return errno;
         }
@@ -111,23 +154,29 @@ int SafeFolder::open(const char* path, bool followLast) {
             ::close(fd_);
         }
         fd_ = fd;
+        path_ = where;
         struct stat st {};
         if (::fstat(fd, &st) != 0) {
             return errno;
         }
-        chainSafe_ = chainSafe_ && !othersMayReplaceIn(st);
+        if (chainSafe_ && othersMayReplaceIn(st)) {
+            chainSafe_ = false;
+            why_ = path_ + " " + whoElseMayWrite(st);
+        }
         shared_ = othersMayWrite(st);
         return 0;
     };
     const auto root = [] { return ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC); };
-    int rc = enter(root());
+    const std::string top = "/";
+    int rc = enter(root(), top);
     int links = 0;
     while (rc == 0 && !names.empty()) {
         const std::string name = std::move(names.back());
         names.pop_back();
         const bool last = names.empty();
         if (name == "..") {
-            rc = enter(::openat(fd_, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            const std::string up = parentOf(path_);
+            rc = enter(::openat(fd_, "..", O_PATH | O_DIRECTORY | O_CLOEXEC), up);
             continue;
         }
         struct stat st {};
@@ -142,11 +191,14 @@ int SafeFolder::open(const char* path, bool followLast) {
         if (S_ISLNK(st.st_mode) && (!last || followLast)) {
             std::string target;
             rc = shared_ || ++links > kMaxLinks ? ELOOP : readLink(fd_, name.c_str(), target);
+            if (shared_ && why_.empty()) {
+                why_ = joined(path_, name) + " is a link in a folder others may write";
+            }
             if (rc == 0 && target.empty()) {
                 rc = ENOENT;
             }
             if (rc == 0 && target[0] == '/') {
-                rc = enter(root());
+                rc = enter(root(), top);
             }
             pushNames(target, names);
             continue;
@@ -156,8 +208,10 @@ int SafeFolder::open(const char* path, bool followLast) {
             return 0;
         }
         // O_NOFOLLOW: a link put there since the look is refused, not followed.
+        const std::string down = joined(path_, name);
         rc = S_ISDIR(st.st_mode)
-                 ? enter(::openat(fd_, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
+                 ? enter(::openat(fd_, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
+                         down)
                  : ENOTDIR;
     }
     if (rc == 0) {

@@ -10,9 +10,10 @@
 // others are kept, and replaces it atomically by a file only its owner may
 // read and write; it holds an exclusive advisory lock (flock) on the file
 // from that read to the replacement, so that changes of other processes
-// wait. Whoever may read the file may hold a lock on it too, so a change
-// waits for the lock kUserFileLockWait at most (on the platform clock) and
-// is then refused (kUserFileBusy).
+// wait (the hashes are made before it is taken, so none waits for a hash).
+// Whoever may read the file may hold a lock on it too, so a change waits for
+// the lock kUserFileLockWait at most (on the platform clock) and is then
+// refused (kUserFileBusy).
 //
 // A file that group or others may write, or that belongs to neither the
 // calling user nor root, is refused (kUserFileUnsafe) and left alone; so is
@@ -61,12 +62,13 @@ public:
     UserFileLocation& operator=(const UserFileLocation&) = delete;
     UserFileLocation(UserFileLocation&& other) noexcept
         : dirFd_(std::exchange(other.dirFd_, -1)), name_(std::move(other.name_)),
-          shared_(other.shared_) {}
+          folderPath_(std::move(other.folderPath_)), shared_(other.shared_) {}
     UserFileLocation& operator=(UserFileLocation&& other) noexcept {
         if (this != &other) {
             close();
             dirFd_ = std::exchange(other.dirFd_, -1);
             name_ = std::move(other.name_);
+            folderPath_ = std::move(other.folderPath_);
             shared_ = other.shared_;
         }
         return *this;
@@ -74,18 +76,22 @@ public:
 
     // Resolves path: an existing file's real place, or (existing false) the
     // folder a new file goes to. A result of UserDatabaseResult:
-    // kUserFileUnsafe when a folder on the way could be replaced by others.
-    int32_t resolve(const char* path, bool existing);
+    // kUserFileUnsafe when a folder on the way could be replaced by others,
+    // with the folder or link to mend and why in *why (when why is not null).
+    int32_t resolve(const char* path, bool existing, std::string* why = nullptr);
     void close();
     // The folder, open for the *at calls only.
     int folder() const { return dirFd_; }
     const std::string& name() const { return name_; }
+    // The folder's path as found from the root, for messages.
+    const std::string& folderPath() const { return folderPath_; }
     // Others may add names to the folder (a sticky one).
     bool shared() const { return shared_; }
 
 private:
     int dirFd_ = -1;
     std::string name_;
+    std::string folderPath_;
     bool shared_ = false;
 };
 
@@ -118,6 +124,12 @@ public:
     bool AddUser(const char* user, const char* password, int32_t level);
 
     int32_t GetLastResult() const { return lastResult_; }
+    // When the last result is kUserFileUnsafe: the folder, link or file that
+    // makes the file unsafe and why, for the user to mend ("/home/u/lab can be
+    // written by its group"); empty otherwise or when no one thing is to blame.
+    std::string GetLastReason() const {
+        return lastResult_ == kUserFileUnsafe ? lastReason_ : std::string();
+    }
 
 private:
     // Reads the open file afresh into contents_. With lockedFd, the file is
@@ -132,6 +144,7 @@ private:
     bool open_ = false;
     UserFileContents contents_;
     int32_t lastResult_ = kUserOk;
+    std::string lastReason_;
 };
 
 } // namespace dorvel

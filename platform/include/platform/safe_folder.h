@@ -19,6 +19,10 @@ namespace platform {
 bool othersMayWrite(const struct stat& st);
 // Whether others may rename or remove the names that stand in it.
 bool othersMayReplaceIn(const struct stat& st);
+// Who else may write the file st describes, for a message naming it:
+// "belongs to another user (name)", "can be written by its group" or "can be
+// written by others"; empty when othersMayWrite is false.
+std::string whoElseMayWrite(const struct stat& st);
 
 class SafeFolder {
 public:
@@ -47,10 +51,19 @@ public:
     bool chainSafe() const { return chainSafe_; }
     // Others may add names to the folder reached.
     bool shared() const { return shared_; }
+    // The folder reached, as walked from the root (links resolved).
+    const std::string& path() const { return path_; }
+    // What a user must mend for the path to be safe, naming the folder or
+    // link: the first folder walked that makes the chain unsafe, or else the
+    // link not followed (ELOOP) because others may write where it stands;
+    // empty when neither.
+    const std::string& why() const { return why_; }
 
 private:
     int fd_ = -1;
     std::string name_;
+    std::string path_;
+    std::string why_;
     bool chainSafe_ = false;
     bool shared_ = false;
 };
