@@ -109,6 +109,17 @@ std::size_t bufferSize(const TDevice& device) {
     return std::max(kSpectrumArray, static_cast<std::size_t>(std::max(device.pixelCount(), 0)));
 }
 
+// A time as the field's whole milliseconds: rounded, since the device's
+// value may lie a rounding error below the number it took.
+std::optional<std::int32_t> wholeMs(double ms) {
+    const double whole = std::round(ms);
+    if (std::isfinite(whole) && whole >= std::numeric_limits<std::int32_t>::min() &&
+        whole <= std::numeric_limits<std::int32_t>::max()) {
+        return static_cast<std::int32_t>(whole);
+    }
+    return std::nullopt;
+}
+
 // What a user reads when a file does not load: the file and what is wrong
 // with it, never the bytes found in it.
 QString loadErrorText(const QString& path) {
@@ -575,12 +586,7 @@ std::int32_t TfmMain::integrationTimeInEffect(std::int32_t typed) {
             // The next acquisition sends the parameters again and logs it.
         }
     }
-    const double effective = std::trunc(device_->integrationTime());
-    if (std::isfinite(effective) && effective >= std::numeric_limits<std::int32_t>::min() &&
-        effective <= std::numeric_limits<std::int32_t>::max()) {
-        return static_cast<std::int32_t>(effective);
-    }
-    return typed;
+    return wholeMs(device_->integrationTime()).value_or(typed);
 }
 
 void TfmMain::parametersSet(std::int32_t ms, bool newTime, bool newAverage) {

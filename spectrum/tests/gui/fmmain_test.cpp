@@ -1413,6 +1413,37 @@ TEST_F(MainWindowTest, LimitedIntegrationTimeIsShownAsInEffect) {
     EXPECT_EQ(window->paramDialog()->edTime()->GetValue(), 500);
 }
 
+// The shipped board counts 100 µs steps, so it takes every whole millisecond
+// up to 6,500 as it is: the field and the dialog show that number, and only
+// a time it cannot take is logged as limited.
+TEST_F(MainWindowTest, EveryWholeTimeTheBoardTakesIsShownAsTyped) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    QPushButton* set = window->findChild<QPushButton*>("SetITbtn");
+    log.clear();
+    std::vector<int> shownOtherwise;
+    for (int ms = 1; ms <= 6500; ++ms) {
+        window->integTimeEdit()->SetValue(ms);
+        QTest::mouseClick(set, Qt::LeftButton);
+        if (window->integTimeEdit()->GetValue() != ms ||
+            window->paramDialog()->edTime()->GetValue() != ms) {
+            shownOtherwise.push_back(ms);
+        }
+    }
+    EXPECT_EQ(shownOtherwise.size(), 0u)
+        << "first: " << (shownOtherwise.empty() ? 0 : shownOtherwise.front());
+    EXPECT_EQ(log.text().find("limited"), std::string::npos);
+    window->integTimeEdit()->SetValue(9000);
+    QTest::mouseClick(set, Qt::LeftButton);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 6500);
+    EXPECT_NE(log.text().find("integration time limited to 6500.000000\n"), std::string::npos);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
+
 TEST_F(MainWindowTest, ParameterDialogShowsTheTimeInEffect) {
     FakeDevice& device = makeFake();
     window->TimerDevTimer();
