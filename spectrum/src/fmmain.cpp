@@ -559,7 +559,15 @@ void TfmMain::SetITbtnClick() {
     }
     std::int32_t ms = IntegTimeEdit_->GetValue();
     if (device_) {
-        device_->setIntegrationTime(ms);
+        // Another time starts a raw-data record without the dark current,
+        // and a reference of the old time no longer fits; the time in effect
+        // again keeps both.
+        const bool newTime = ms != integrationTimeShown();
+        device_->setIntegrationTime(newTime ? ms : device_->integrationTime());
+        if (newTime) {
+            darkTaken_ = false;
+            referenceTaken_ = false;
+        }
         ms = integrationTimeInEffect(ms);
         IntegTimeEdit_->SetValue(ms);
     }
@@ -587,6 +595,11 @@ std::int32_t TfmMain::integrationTimeInEffect(std::int32_t typed) {
         }
     }
     return wholeMs(device_->integrationTime()).value_or(typed);
+}
+
+std::int32_t TfmMain::integrationTimeShown() const {
+    const std::int32_t field = IntegTimeEdit_->GetValue();
+    return device_ ? wholeMs(device_->integrationTime()).value_or(field) : field;
 }
 
 void TfmMain::parametersSet(std::int32_t ms, bool newTime, bool newAverage) {
