@@ -353,6 +353,12 @@ void TfmMain::buildWindow() {
     chartLayout->addWidget(view_, 1);
     buildScaleButtons();
     connect(SetITbtn_, &QPushButton::clicked, this, &TfmMain::SetITbtnClick);
+    // What was taken before the box was ticked is not judged.
+    connect(cbAutoIntegration_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on) {
+            unjudged_.reset();
+        }
+    });
     connect(cbLogarithmic_, &QCheckBox::clicked, this, &TfmMain::updateGraph);
     connect(cbShowCursor_, &QCheckBox::clicked, this,
             [this](bool on) { view_->setShowCursor(on); });

@@ -1646,6 +1646,29 @@ TEST_F(MainWindowTest, AutoIntegrationFollowsTheSpectraOfGetRevaduvo) {
     EXPECT_TRUE(platform::shutdownDevices());
 }
 
+// A spectrum taken while "Auto Integration" was unticked is not judged: the
+// time set after ticking it stays until a spectrum of its own is judged.
+TEST_F(MainWindowTest, AutoIntegrationJudgesNoSpectrumTakenWhileUnticked) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    QPushButton* set = window->findChild<QPushButton*>("SetITbtn");
+    window->integTimeEdit()->SetValue(4000);
+    QTest::mouseClick(set, Qt::LeftButton);
+    getSpectra(1); // saturated
+    QTest::mouseClick(window->autoIntegrationCheckBox(), Qt::LeftButton);
+    window->integTimeEdit()->SetValue(300);
+    QTest::mouseClick(set, Qt::LeftButton);
+    EXPECT_EQ(window->device()->integrationTime(), 300.0);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 300);
+    getSpectra(1); // saturated as well, and judged at its own 300 ms
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 300 * 50000 / 65535);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
+
 TEST_F(MainWindowTest, PreviewOnTheShippedBoardShowsLiveSpectrumCountAndSpeed) {
     useShippedBoard();
     make({});
