@@ -111,6 +111,17 @@ std::size_t bufferSize(const TDevice& device) {
     return std::max(kSpectrumArray, static_cast<std::size_t>(std::max(device.pixelCount(), 0)));
 }
 
+// A time as the field's whole milliseconds: rounded, since the device's
+// value may lie a rounding error below the number it took.
+std::optional<std::int32_t> wholeMs(double ms) {
+    const double whole = std::round(ms);
+    if (std::isfinite(whole) && whole >= std::numeric_limits<std::int32_t>::min() &&
+        whole <= std::numeric_limits<std::int32_t>::max()) {
+        return static_cast<std::int32_t>(whole);
+    }
+    return std::nullopt;
+}
+
 // What a user reads when a file does not load: the file and what is wrong
 // with it, never the bytes found in it.
 QString loadErrorText(const QString& path) {
@@ -344,6 +355,12 @@ void TfmMain::buildWindow() {
     chartLayout->addWidget(view_, 1);
     buildScaleButtons();
     connect(SetITbtn_, &QPushButton::clicked, this, &TfmMain::SetITbtnClick);
+    // What was taken before the box was ticked is not judged.
+    connect(cbAutoIntegration_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on) {
+            unjudged_.reset();
+        }
+    });
     connect(cbLogarithmic_, &QCheckBox::clicked, this, &TfmMain::updateGraph);
     connect(cbShowCursor_, &QCheckBox::clicked, this,
             [this](bool on) { view_->setShowCursor(on); });
@@ -550,7 +567,15 @@ void TfmMain::SetITbtnClick() {
     }
     std::int32_t ms = IntegTimeEdit_->GetValue();
     if (device_) {
-        device_->setIntegrationTime(ms);
+        // Another time starts a raw-data record without the dark current,
+        // and a reference of the old time no longer fits; the time in effect
+        // again keeps both.
+        const bool newTime = ms != integrationTimeShown();
+        device_->setIntegrationTime(newTime ? ms : device_->integrationTime());
+        if (newTime) {
+            darkTaken_ = false;
+            referenceTaken_ = false;
+        }
         ms = integrationTimeInEffect(ms);
         IntegTimeEdit_->SetValue(ms);
     }
@@ -577,12 +602,12 @@ std::int32_t TfmMain::integrationTimeInEffect(std::int32_t typed) {
             // The next acquisition sends the parameters again and logs it.
         }
     }
-    const double effective = std::trunc(device_->integrationTime());
-    if (std::isfinite(effective) && effective >= std::numeric_limits<std::int32_t>::min() &&
-        effective <= std::numeric_limits<std::int32_t>::max()) {
-        return static_cast<std::int32_t>(effective);
-    }
-    return typed;
+    return wholeMs(device_->integrationTime()).value_or(typed);
+}
+
+std::int32_t TfmMain::integrationTimeShown() const {
+    const std::int32_t field = IntegTimeEdit_->GetValue();
+    return device_ ? wholeMs(device_->integrationTime()).value_or(field) : field;
 }
 
 void TfmMain::parametersSet(std::int32_t ms, bool newTime, bool newAverage) {

@@ -107,6 +107,8 @@ public:
     void ToolButton3Click(); // Get Pomrak
     bool GetNewPomrak(const std::string& name, int count);
     void SetITbtnClick();
+    // The device's integration time as the field shows it.
+    std::int32_t integrationTimeShown() const;
     // After the parameter dialog's "Set": the time and average number shown
     // as in effect, the display back to scope, the run cleared; a new time
     // also invalidates dark current and reference.

@@ -168,13 +168,14 @@ void TfmParam::btSetParamClick() {
         device->setSynchronisation({});
     }
     const std::int32_t ms = edTime_->GetValue();
-    const bool newTime = static_cast<double>(ms) != device->integrationTime();
+    // The number shown again is no new time: the device keeps its record.
+    const bool newTime = ms != main_->integrationTimeShown();
     const bool newAverage = edAverage_->GetValue() != device->averageNumber();
     if (cbWorkMode_->currentIndex() < 0) {
         cbWorkMode_->setCurrentIndex(0);
     }
     device->setSensorWorkMode(kWorkModes[cbWorkMode_->currentIndex()]);
-    device->setIntegrationTime(ms);
+    device->setIntegrationTime(newTime ? ms : device->integrationTime());
     device->setAverageNumber(edAverage_->GetValue());
     main_->parametersSet(ms, newTime, newAverage);
 }

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <utility>
@@ -231,7 +232,9 @@ bool TSpecDevice::setParameters() {
         pa::logPrint("Can not set integration time\n");
         return false;
     }
-    if (integrationTime_ != wanted) {
+    // Limited only when the board runs another time, not a rounding error
+    // away from the one asked for.
+    if (std::round(integrationTime_ * 1000.0) != std::round(wanted * 1000.0)) {
         pa::logPrint("integration time limited to %f\n", integrationTime_);
     }
     const int wantedAverage = averageNumber_;

@@ -363,7 +363,9 @@ int32_t ApplyIntegrationTime(double* timeMs, int32_t kind, int32_t send) {
                 result = kIntegrationLimited;
             }
         }
-        writtenBack = (counts / c.rate * kMicro - c.offset) / 1000.0;
+        // Microseconds first: a time that is a whole number of them comes
+        // back exact, not a rounding error away from what the board runs.
+        writtenBack = (counts * kMicro / c.rate - c.offset) / 1000.0;
     }
 
     *timeMs = writtenBack;

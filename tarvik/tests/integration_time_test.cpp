@@ -15,6 +15,7 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <vector>
 
 namespace tarvik::testing {
 namespace {
@@ -63,6 +64,17 @@ TEST_F(IntegrationTimeTest, UsbBoardCountsHundredMicrosecondStepsAndWritesBackWh
     // Only the board's 100 µs (one count); 65,000 counts at most.
     EXPECT_THAT(minimum, DoubleEq(0.1));
     EXPECT_THAT(maximum, DoubleEq(6500.0));
+    // Every whole millisecond is a whole number of counts: it comes back as
+    // it was asked for, not a rounding error below.
+    std::vector<int> changed;
+    for (int whole = 1; whole <= 6500; ++whole) {
+        ms = whole;
+        ASSERT_EQ(KORAL_ParaSetIntegrationTime(&ms, 1), 0);
+        if (ms != whole) {
+            changed.push_back(whole);
+        }
+    }
+    EXPECT_THAT(changed, IsEmpty());
 }
 
 TEST_F(IntegrationTimeTest, OnlyMoreThanOneMicrosecondOutsideALimitCounts) {

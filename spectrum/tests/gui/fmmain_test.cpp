@@ -1487,6 +1487,37 @@ TEST_F(MainWindowTest, LimitedIntegrationTimeIsShownAsInEffect) {
     EXPECT_EQ(window->paramDialog()->edTime()->GetValue(), 500);
 }
 
+// The shipped board counts 100 µs steps, so it takes every whole millisecond
+// up to 6,500 as it is: the field and the dialog show that number, and only
+// a time it cannot take is logged as limited.
+TEST_F(MainWindowTest, EveryWholeTimeTheBoardTakesIsShownAsTyped) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    QPushButton* set = window->findChild<QPushButton*>("SetITbtn");
+    log.clear();
+    std::vector<int> shownOtherwise;
+    for (int ms = 1; ms <= 6500; ++ms) {
+        window->integTimeEdit()->SetValue(ms);
+        QTest::mouseClick(set, Qt::LeftButton);
+        if (window->integTimeEdit()->GetValue() != ms ||
+            window->paramDialog()->edTime()->GetValue() != ms) {
+            shownOtherwise.push_back(ms);
+        }
+    }
+    EXPECT_EQ(shownOtherwise.size(), 0u)
+        << "first: " << (shownOtherwise.empty() ? 0 : shownOtherwise.front());
+    EXPECT_EQ(log.text().find("limited"), std::string::npos);
+    window->integTimeEdit()->SetValue(9000);
+    QTest::mouseClick(set, Qt::LeftButton);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 6500);
+    EXPECT_NE(log.text().find("integration time limited to 6500.000000\n"), std::string::npos);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
+
 TEST_F(MainWindowTest, ParameterDialogShowsTheTimeInEffect) {
     FakeDevice& device = makeFake();
     window->TimerDevTimer();
@@ -1530,22 +1561,69 @@ TEST_F(MainWindowTest, LimitedAverageNumberIsShownAndExportedAsInEffect) {
     EXPECT_TRUE(platform::shutdownDevices());
 }
 
-// "Set" of the time already in effect sends it without dropping the dark
-// current the library subtracts. The simulated light never goes off, so the
-// corrected spectrum is 0.
-TEST_F(MainWindowTest, SettingTheSameTimeKeepsTheDarkCurrent) {
+// A dark current and a reference hold for the time they were taken at: a
+// "Set" (the main one, the dialog's or the automatic one) that changes the
+// time drops both, so that nothing is corrected or divided by a spectrum of
+// another time; one that keeps the time, or changes only the average number,
+// keeps both. The simulated light never goes off, so a spectrum the dark
+// current is still subtracted from is 0.
+TEST_F(MainWindowTest, DarkCurrentAndReferenceHoldOnlyForTheTimeTheyWereTakenAt) {
     useShippedBoard();
     make({});
     window->TimerDevTimer();
     ASSERT_EQ(window->statusText(), "Opened");
-    window->meDarkCurrentClick();
-    ASSERT_TRUE(window->darkTaken());
-    QTest::mouseClick(window->findChild<QPushButton*>("SetITbtn"), Qt::LeftButton);
-    EXPECT_TRUE(window->darkTaken());
-    getSpectra(1);
-    ASSERT_EQ(window->spectrumCount(), 1);
-    const std::vector<double>& values = window->dataSet().spectra.back().values;
-    EXPECT_EQ(*std::max_element(values.begin(), values.begin() + 1024), 0.0);
+    TfmParam* param = window->paramDialog();
+    param->show();
+    const auto setMain = [this](int ms) {
+        window->integTimeEdit()->SetValue(ms);
+        QTest::mouseClick(window->findChild<QPushButton*>("SetITbtn"), Qt::LeftButton);
+    };
+    const auto setDialog = [param](int ms, int average) {
+        param->edTime()->SetValue(ms);
+        param->edAverage()->SetValue(average);
+        QTest::mouseClick(param->setButton(), Qt::LeftButton);
+    };
+    struct Row {
+        const char* change;
+        int takenAt;
+        // "Auto Integration" ticked before the reference is taken; with it
+        // no dark current, which would leave nothing to adjust by.
+        bool automatic;
+        std::function<void()> act;
+        bool kept;
+    };
+    const std::vector<Row> rows = {
+        {"main Set of the time in effect", 30, false, [&] { setMain(30); }, true},
+        {"dialog Set of the average number only", 30, false, [&] { setDialog(30, 2); }, true},
+        {"main Set of a new time", 30, false, [&] { setMain(40); }, false},
+        {"dialog Set of a new time", 40, false, [&] { setDialog(30, 1); }, false},
+        {"reference at 10 ms adjusted automatically", 10, true, [] {}, false},
+        {"reference and capture within the band", 54, true, [&] { window->acCaptureExecute(); },
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.change);
+        window->autoIntegrationCheckBox()->setChecked(false);
+        setMain(row.takenAt);
+        window->autoIntegrationCheckBox()->setChecked(row.automatic);
+        if (!row.automatic) {
+            window->meDarkCurrentClick();
+            ASSERT_TRUE(window->darkTaken());
+        }
+        window->acCaptureReferenceExecute();
+        row.act();
+        EXPECT_EQ(window->referenceTaken(), row.kept);
+        EXPECT_EQ(enabled("Absorbance"), row.kept);
+        EXPECT_EQ(enabled("Transmittance"), row.kept);
+        EXPECT_EQ(window->darkTaken(), row.kept && !row.automatic);
+        if (!row.automatic) {
+            window->autoIntegrationCheckBox()->setChecked(false);
+            getSpectra(1);
+            const std::vector<double>& values = window->dataSet().spectra.back().values;
+            const double top = *std::max_element(values.begin(), values.begin() + 1024);
+            EXPECT_EQ(top == 0.0, row.kept) << top;
+        }
+    }
     window.reset();
     KORAL_CloseOperationElectronics(1);
     EXPECT_TRUE(platform::shutdownDevices());
@@ -1637,6 +1715,29 @@ TEST_F(MainWindowTest, AutoIntegrationFollowsTheSpectraOfGetRevaduvo) {
     EXPECT_LE(top, 60000.0);
     EXPECT_EQ(times[1], times[0]);
     EXPECT_EQ(times[2], times[0]);
+    window.reset();
+    KORAL_CloseOperationElectronics(1);
+    EXPECT_TRUE(platform::shutdownDevices());
+}
+
+// A spectrum taken while "Auto Integration" was unticked is not judged: the
+// time set after ticking it stays until a spectrum of its own is judged.
+TEST_F(MainWindowTest, AutoIntegrationJudgesNoSpectrumTakenWhileUnticked) {
+    useShippedBoard();
+    make({});
+    window->TimerDevTimer();
+    ASSERT_EQ(window->statusText(), "Opened");
+    QPushButton* set = window->findChild<QPushButton*>("SetITbtn");
+    window->integTimeEdit()->SetValue(4000);
+    QTest::mouseClick(set, Qt::LeftButton);
+    getSpectra(1); // saturated
+    QTest::mouseClick(window->autoIntegrationCheckBox(), Qt::LeftButton);
+    window->integTimeEdit()->SetValue(300);
+    QTest::mouseClick(set, Qt::LeftButton);
+    EXPECT_EQ(window->device()->integrationTime(), 300.0);
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 300);
+    getSpectra(1); // saturated as well, and judged at its own 300 ms
+    EXPECT_EQ(window->integTimeEdit()->GetValue(), 300 * 50000 / 65535);
     window.reset();
     KORAL_CloseOperationElectronics(1);
     EXPECT_TRUE(platform::shutdownDevices());
