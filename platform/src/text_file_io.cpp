@@ -58,10 +58,14 @@ int writeAll(int fd, std::string_view data) {
 std::atomic<unsigned> tempCounter{0};
 
 // Where a user's own file lies: reached without a link left where others may
-// write, through folders no one else may change (EPERM otherwise).
+// write, through folders no one else may change (EPERM otherwise, also when
+// what is missing lies under such a folder).
 int ownPlace(SafeFolder& place, const std::filesystem::path& path) {
+    if (path.empty()) {
+        return ENOENT;
+    }
     const int rc = place.open(path.c_str(), true);
-    return rc == 0 && !place.chainSafe() ? EPERM : rc;
+    return place.chainSafe() ? rc : EPERM;
 }
 
 } // namespace
