@@ -41,7 +41,7 @@ bool reachOwnFolder(const char* path, SafeFolder& place, std::string& why) {
     }
     const int rc = place.open(path, false);
     if (!place.chainSafe()) {
-        why = "lies under a folder another user may change";
+        why = "lies in or under a folder another user may change";
     } else if (rc == ELOOP) {
         why = "is reached through a link where others may write";
     } else if (rc == 0 && place.name().empty()) {

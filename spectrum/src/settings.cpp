@@ -42,8 +42,8 @@ std::string refusal(int error) {
     }
 }
 
-// A read that gave the defaults for a file that is there but was refused
-// says why.
+// A read that gave the defaults for a refused file (not a missing one) says
+// why.
 template <typename Read> auto readLogged(std::string_view key, Read read) {
     const std::filesystem::path path = settingsPath();
     errno = 0;

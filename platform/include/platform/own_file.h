@@ -14,7 +14,7 @@ namespace platform {
 // The folder path's last name stands in, reached from the root as SafeFolder
 // does, only when every folder on the way is the user's or root's and no one
 // else may replace it: that is where the user's own files are opened, made
-// and removed. False with why saying what stands in the way ("lies under a
+// and removed. False with why saying what stands in the way ("lies in or under a
 // folder another user may change", ...), or with why empty and errno where
 // nothing did but the walk failed (a missing folder, no permission).
 bool reachOwnFolder(const char* path, SafeFolder& place, std::string& why);
