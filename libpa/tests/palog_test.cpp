@@ -181,7 +181,7 @@ TEST_F(LogTest, PlantedFilesAreReportedNotWrittenThrough) {
                   ::mkdir(empty.c_str(), 0700),
               0);
     std::ofstream(mine + "/logfile.log") << "precious";
-    for (const std::string swap : {mine, empty, theirs}) {
+    for (const std::string& swap : {mine, empty, theirs}) {
         ASSERT_EQ(::mkdir(box.c_str(), 0700), 0);
         ASSERT_EQ(platform::testing::runInChild(
                       [&] { return platform::testing::swapFolder(box, lab + "/moved", swap); }),
