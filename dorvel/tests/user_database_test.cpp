@@ -2,14 +2,13 @@
 
 #include "platform/clock.h"
 
+#include "../../platform/tests/other_user.h"
 #include "../../platform/tests/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -230,26 +229,16 @@ TEST_F(UserDatabaseTest, RetargetedLinkNeverGetsAnotherFileReplaced) {
                           notes = (home / "notes.txt").string();
         writeFileBytes(target, readFileBytes(path));
         writeFileBytes(notes, "the owner's notes");
-        int started[2];
-        ASSERT_EQ(::pipe(started), 0);
-        const pid_t flipper = ::fork();
-        ASSERT_GE(flipper, 0);
-        if (flipper == 0) {
-            bool other =
-                ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
-            for (unsigned i = 0; other; ++i) {
+        platform::testing::OtherUserProcess flipper;
+        const bool flipping = flipper.start([&](auto ready) {
+            for (unsigned i = 0;; ++i) {
                 ::unlink(next.c_str());
                 if (::symlink(i % 2 ? notes.c_str() : target.c_str(), next.c_str()) == 0 &&
-                    ::rename(next.c_str(), link.c_str()) == 0 && i == 0) {
-                    other = ::write(started[1], "s", 1) == 1;
+                    ::rename(next.c_str(), link.c_str()) == 0 && i == 0 && !ready()) {
+                    return;
                 }
             }
-            ::_exit(1);
-        }
-        ::close(started[1]);
-        char byte = 0;
-        const bool flipping = ::read(started[0], &byte, 1) == 1;
-        ::close(started[0]);
+        });
         // Opens that found the notes are no tries.
         int tries = 0, added = 0;
         for (int i = 0; flipping && tries < 120 && i < 100000; ++i) {
@@ -258,8 +247,7 @@ TEST_F(UserDatabaseTest, RetargetedLinkNeverGetsAnotherFileReplaced) {
             tries += owner.GetLastResult() != kUserBadFile;
             added += opened && owner.AddUser(("user" + std::to_string(i)).c_str(), "Spectrum12", 1);
         }
-        ::kill(flipper, SIGKILL);
-        ::waitpid(flipper, nullptr, 0);
+        flipper.stop();
         ASSERT_TRUE(flipping) << "the other user could not link";
         EXPECT_TRUE(readFileBytes(notes) == "the owner's notes") << home << " was replaced";
         const std::string bytes = readFileBytes(target);
@@ -277,24 +265,13 @@ TEST_F(UserDatabaseTest, RetargetedLinkNeverGetsAnotherFileReplaced) {
 // refused, leaving the file as it was.
 TEST_F(UserDatabaseTest, ALockHeldByAnotherUserEndsInARefusal) {
     ASSERT_EQ(::chmod(dir.path().c_str(), 0711) | ::chmod(path.c_str(), 0644), 0);
-    int held[2];
-    ASSERT_EQ(::pipe(held), 0);
-    const pid_t reader = ::fork();
-    ASSERT_GE(reader, 0);
-    if (reader == 0) {
-        ::alarm(60); // never outlives a hung test
-        const bool other = ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 &&
-                                                ::setgid(65534) == 0 && ::setuid(65534) == 0);
-        const int fd = other ? ::open(path.c_str(), O_RDONLY) : -1;
-        if (fd >= 0 && ::flock(fd, LOCK_SH) == 0 && ::write(held[1], "h", 1) == 1) {
+    platform::testing::OtherUserProcess reader;
+    const bool locked = reader.start([&](auto ready) {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd >= 0 && ::flock(fd, LOCK_SH) == 0 && ready()) {
             ::pause();
         }
-        ::_exit(1);
-    }
-    ::close(held[1]);
-    char byte = 0;
-    const bool locked = ::read(held[0], &byte, 1) == 1;
-    ::close(held[0]);
+    });
     const std::string before = readFileBytes(path);
     if (locked) {
         platform::VirtualClock clock;
@@ -304,8 +281,7 @@ TEST_F(UserDatabaseTest, ALockHeldByAnotherUserEndsInARefusal) {
         EXPECT_FALSE(db.ChangePassword("operator", "Spectrum12", "NewSecret"));
         EXPECT_EQ(db.GetLastResult(), kUserFileBusy);
     }
-    ::kill(reader, SIGKILL);
-    ::waitpid(reader, nullptr, 0);
+    reader.stop();
     ASSERT_TRUE(locked) << "the other user could not lock the file";
     EXPECT_EQ(readFileBytes(path), before);
     // Once the lock is gone, changes go through again.

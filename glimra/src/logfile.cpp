@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+#include <cstdio>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -36,8 +38,9 @@ int CLogFile::Open() {
     // The window opens the path of its first Create.
     const std::string path = window_->logFileName();
     int created = 0;
-    // Probed as the logbook opens it: only a regular file of this user, never
-    // through a link, never waiting on a pipe or taking a terminal.
+    // Probed as the logbook opens it: only a regular file of this user under
+    // folders no one else may change, never through a link, never waiting on
+    // a pipe or taking a terminal.
     std::string why;
     if (const int fd =
             platform::openOwnFile(resolveLogPath(path).c_str(), O_RDWR, false, false, 0, why);
@@ -46,6 +49,9 @@ int CLogFile::Open() {
         created = create();
     } else if (why.empty() && window_->IsFileOk() == 1) {
         created = create();
+    } else if (!why.empty()) {
+        std::fprintf(stderr, "%s %s: the logbook is not written\n", resolveLogPath(path).c_str(),
+                     why.c_str());
     }
     // A window without its logbook is a success only for a logbook of
     // another size, which is left as it is; a refused one is a failure.

@@ -6,6 +6,8 @@
 #include "logbook_fixture.h"
 #include "logbookengine.h"
 
+#include "../../platform/tests/other_user.h"
+
 #include <QListWidget>
 
 #include <cstdio>
@@ -19,21 +21,10 @@
 namespace glimra {
 namespace {
 
-constexpr std::size_t kFileSize = 4 + 1000 * 388;
+using platform::testing::ChildUser;
+using platform::testing::runInChild;
 
-// Whether run, called in a child process (as another user when asked:
-// nobody, when the test runs as root), answered true.
-template <typename Run> bool inChild(Run run, bool otherUser = false) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const bool other =
-            !otherUser || ::geteuid() != 0 ||
-            (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0);
-        ::_exit(other && run() ? 0 : 1);
-    }
-    int status = -1;
-    return child > 0 && ::waitpid(child, &status, 0) == child && status == 0;
-}
+constexpr std::size_t kFileSize = 4 + 1000 * 388;
 
 class LogFileTest : public test::LogbookFixture {
 protected:
@@ -141,10 +132,15 @@ TEST_F(LogFileTest, ALinkToAnotherUsersTerminalIsRefusedNotTaken) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
     const std::string terminal = ::ptsname(master), link = path("app.log");
-    ASSERT_TRUE(inChild([&] { return ::symlink(terminal.c_str(), link.c_str()) == 0; }, true));
-    EXPECT_TRUE(inChild([&] {
-        return ::setsid() >= 0 && log.Open() == 0 && ::open("/dev/tty", O_RDWR | O_NOCTTY) < 0;
-    })) << "the link opened the logbook, or the terminal was taken";
+    ASSERT_EQ(runInChild([&] { return ::symlink(terminal.c_str(), link.c_str()) == 0; }), 1);
+    EXPECT_EQ(runInChild(
+                  [&] {
+                      return ::setsid() >= 0 && log.Open() == 0 &&
+                             ::open("/dev/tty", O_RDWR | O_NOCTTY) < 0;
+                  },
+                  ChildUser::Same),
+              1)
+        << "the link opened the logbook, or the terminal was taken";
     ::close(master);
 }
 
@@ -179,30 +175,129 @@ TEST_F(LogFileTest, ResetWithClearingLeavesABackupBesideAnEmptyFile) {
     EXPECT_EQ(log.Reset(true), 0);
 }
 
-// Another user links the coming 40 seconds' backup names to the owner's
-// notes: a reset leaves the notes and keeps the logbook under a free name.
+// Another user links every backup name he can foresee for the coming minute
+// (the time-stamped ones and those with "_2" to "_100") to the owner's notes:
+// the notes stay as they are, the records go to a name no one could foresee,
+// and the logbook takes entries again.
 TEST_F(LogFileTest, BackupNamesTakenByAnotherUserAreNotWrittenThrough) {
-    ASSERT_EQ(::chmod(dir.path().toStdString().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir.path().toStdString().c_str(), 01777), 0);
     writeBytes("notes.txt", {'n'});
-    ASSERT_TRUE(inChild(
-        [&] {
-            bool planted = true;
-            for (int second = 0; second < 40; ++second) {
-                const auto moment = environment->moment + std::chrono::seconds(second);
-                const std::string name = path(backupName("app.log", localTimeOf(moment).tm));
-                planted = ::symlink(path("notes.txt").c_str(), name.c_str()) == 0 && planted;
-            }
-            return planted;
-        },
-        true));
+    ASSERT_EQ(runInChild([&] {
+                  bool planted = true;
+                  for (int second = 0; second < 60; ++second) {
+                      const auto moment = environment->moment + std::chrono::seconds(second);
+                      for (int number = 1; number <= 100; ++number) {
+                          const std::string name =
+                              path(backupName("app.log", localTimeOf(moment).tm, number));
+                          planted =
+                              ::symlink(path("notes.txt").c_str(), name.c_str()) == 0 && planted;
+                      }
+                  }
+                  return planted;
+              }),
+              1);
+    QStringList before = files();
     ASSERT_EQ(log.Open(), 1);
     ASSERT_EQ(log.WriteInfo("kept"), 1);
-    const std::vector<std::uint8_t> before = bytes("app.log");
+    const std::vector<std::uint8_t> kept = bytes("app.log");
+    before << "app.log";
     ASSERT_EQ(log.Reset(true), 1);
     EXPECT_EQ(bytes("notes.txt"), std::vector<std::uint8_t>{'n'});
-    const std::string backup = backupName("app.log", localNow().tm, 2);
-    EXPECT_EQ(bytes(backup), before);
-    EXPECT_TRUE(isBackupName("app.log", backup)); // the housekeeping knows it
+    QStringList made = files();
+    made.removeIf([&](const QString& name) { return before.contains(name); });
+    ASSERT_EQ(made.size(), 1) << made.join(' ').toStdString();
+    EXPECT_EQ(bytes(made[0].toStdString()), kept);
+    EXPECT_TRUE(isBackupName("app.log", made[0].toStdString())); // the housekeeping knows it
+    EXPECT_EQ(log.WriteInfo("after"), 1);
+}
+
+// A full logbook whose backup can never be made, for its folder (root's, where
+// its user may not make files) or for its name (too long with the time text),
+// is re-created without one and takes entries again.
+TEST_F(LogFileTest, AFullLogbookThatCanHaveNoBackupTakesEntriesAgain) {
+    const struct {
+        const char* what;
+        std::string name;
+        ChildUser user;
+    } cases[] = {
+        {"in a folder the user may not write", "app.log", ChildUser::Other},
+        {"a backup name too long", std::string(228, 'l') + ".log", ChildUser::Same},
+    };
+    for (const auto& c : cases) {
+        if (c.user == ChildUser::Other && ::geteuid() != 0) {
+            continue; // only root can make a logbook for another user
+        }
+        std::vector<std::uint8_t> full(kFileSize, 0);
+        full[0] = 1000 % 256;
+        full[1] = 1000 / 256;
+        full[kFileSize - 1] = 'x';
+        writeBytes(c.name, full);
+        ASSERT_EQ(::chmod(dir.path().toStdString().c_str(), 0755) |
+                      ::chown(path(c.name).c_str(), c.user == ChildUser::Other ? 65534 : 0, 0),
+                  0);
+        EXPECT_EQ(runInChild(
+                      [&] {
+                          CLogFile mine;
+                          mine.SetFileName(c.name.c_str());
+                          return mine.Open() == 1 && mine.WriteInfo("after") == 1;
+                      },
+                      c.user),
+                  1)
+            << c.what;
+        const std::vector<std::uint8_t> data = bytes(c.name);
+        EXPECT_EQ(data.size(), kFileSize) << c.what;
+        EXPECT_EQ(le32(data, 0), 1) << c.what;
+        EXPECT_STREQ(record(data, 1).text, "after") << c.what;
+        EXPECT_EQ(files(), QStringList{QString::fromStdString(c.name)}) << c.what;
+        std::remove(path(c.name).c_str());
+    }
+}
+
+// Another user swaps the logbook's folder, which lies in a folder everyone
+// may write, for a link to another folder of the user's, a link to an empty
+// one, or a folder of his own: nothing is written there.
+TEST_F(LogFileTest, FolderSwapsAboveTheLogbookWriteNothingThere) {
+    const std::string lab = path("lab"), box = lab + "/box", mine = path("mine"),
+                      empty = path("empty");
+    ASSERT_EQ(::chmod(dir.path().toStdString().c_str(), 0711) | ::mkdir(lab.c_str(), 0777) |
+                  ::chmod(lab.c_str(), 0777) | ::mkdir(mine.c_str(), 0700) |
+                  ::mkdir(empty.c_str(), 0700),
+              0);
+    std::vector<std::uint8_t> other(kFileSize, 0);
+    other[0] = 1;
+    other[4 + 56] = 'm';
+    writeBytes("mine/lb.log", other);
+    const QStringList kinds = {"a link to another folder of the user's",
+                               "a link to an empty folder", "the other user's own folder"};
+    for (const QString& kind : kinds) {
+        ASSERT_EQ(::mkdir(box.c_str(), 0700), 0);
+        const bool ownFolder = kind == kinds[2];
+        ASSERT_EQ(runInChild([&] {
+                      return platform::testing::swapFolder(box, lab + "/moved",
+                                                           ownFolder          ? ""
+                                                           : kind == kinds[0] ? mine
+                                                                              : empty);
+                  }),
+                  1)
+            << kind.toStdString();
+        CLogFile swapped;
+        swapped.SetFileName("lab/box/lb.log");
+        EXPECT_EQ(swapped.Open(), 0) << kind.toStdString();
+        EXPECT_EQ(swapped.WriteInfo("leaked"), 0) << kind.toStdString();
+        EXPECT_EQ(swapped.Reset(true), 0) << kind.toStdString();
+        swapped.Close();
+        const auto names = [](const std::string& folder) {
+            return QDir(QString::fromStdString(folder))
+                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        };
+        EXPECT_EQ(names(mine), QStringList{"lb.log"}) << kind.toStdString();
+        EXPECT_EQ(bytes("mine/lb.log"), other) << kind.toStdString();
+        EXPECT_EQ(names(empty), QStringList{}) << kind.toStdString();
+        EXPECT_EQ(names(box), ownFolder ? QStringList{} : names(kind == kinds[0] ? mine : empty))
+            << kind.toStdString();
+        ASSERT_EQ(ownFolder ? ::rmdir(box.c_str()) : ::unlink(box.c_str()), 0);
+        ASSERT_EQ(::rmdir((lab + "/moved").c_str()), 0);
+    }
 }
 
 TEST_F(LogFileTest, PrintingOnTheDefaultPrinterOrNotAtAllAfterCancelling) {

@@ -5,6 +5,7 @@
 #include "glimra/logindlg.h"
 #include "glimra_test_support.h"
 
+#include "../../platform/tests/other_user.h"
 #include "../../platform/tests/temp_dir.h"
 
 #include <QAbstractButton>
@@ -22,7 +23,6 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace glimra {
@@ -256,19 +256,12 @@ TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
         ASSERT_EQ(::chmod(dir.path().c_str(), 0711) | ::chmod(closed.c_str(), 0711) |
                       ::chmod((closed / "users.dat").c_str(), 0644),
                   0);
-        const pid_t other = ::fork();
-        ASSERT_GE(other, 0);
-        if (other == 0) {
-            const bool dropped =
-                ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
-            ::_exit(!dropped ? 9
-                             : int(dlg.SetUserFile((closed / "users.dat").c_str())) |
-                                   int(dlg.SetUserFile((closed / "private.dat").c_str())) << 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(other, &status, 0), other);
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 3) << "1: the readable file, 2: the unreadable one";
+        EXPECT_EQ(platform::testing::runInChild([&] {
+                      return int(dlg.SetUserFile((closed / "users.dat").c_str())) |
+                             int(dlg.SetUserFile((closed / "private.dat").c_str())) << 1;
+                  }),
+                  3)
+            << "1: the readable file, 2: the unreadable one";
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include "pa_test_support.h"
 
+#include "../../platform/tests/other_user.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -133,7 +135,9 @@ TEST_F(LogTest, UnopenableLogTurnsLoggingOffButRaiseErrorStillThrows) {
 // to a file of the user running the program, a second name of such a file, a
 // pipe (read here, so that a writer would not wait), a file of their own, a
 // folder; the system itself refuses some of theirs there. Each is reported,
-// nothing is written through it, and logging stays off.
+// nothing is written through it, and logging stays off. So it is when another
+// user swaps the log's folder, in a folder everyone may write, for a link to
+// another folder of the user's, a link to an empty one or his own folder.
 TEST_F(LogTest, PlantedFilesAreReportedNotWrittenThrough) {
     const std::string sticky = tempPath("sticky");
     ASSERT_EQ(::mkdir(sticky.c_str(), 0700) | ::chmod(sticky.c_str(), 01777), 0);
@@ -169,6 +173,31 @@ TEST_F(LogTest, PlantedFilesAreReportedNotWrittenThrough) {
         if (reader >= 0) {
             ::close(reader);
         }
+    }
+    const std::string lab = tempPath("lab"), box = lab + "/box", mine = tempPath("mine"),
+                      empty = tempPath("empty"), theirs; // empty: his own folder
+    ASSERT_EQ(::chmod(pa::test::tempDir().c_str(), 0711) | ::mkdir(lab.c_str(), 0777) |
+                  ::chmod(lab.c_str(), 0777) | ::mkdir(mine.c_str(), 0700) |
+                  ::mkdir(empty.c_str(), 0700),
+              0);
+    std::ofstream(mine + "/logfile.log") << "precious";
+    for (const std::string& swap : {mine, empty, theirs}) {
+        ASSERT_EQ(::mkdir(box.c_str(), 0700), 0);
+        ASSERT_EQ(platform::testing::runInChild(
+                      [&] { return platform::testing::swapFolder(box, lab + "/moved", swap); }),
+                  1);
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(pa::openLogFile((box + "/logfile.log").c_str())) << swap;
+        EXPECT_NE(::testing::internal::GetCapturedStderr().find(box + "/logfile.log lies"),
+                  std::string::npos)
+            << swap;
+        EXPECT_EQ(readFile(mine + "/logfile.log"), "precious");
+        EXPECT_FALSE(std::ifstream(empty + "/logfile.log").is_open()) << swap;
+        if (swap == theirs) {
+            EXPECT_FALSE(std::ifstream(box + "/logfile.log").is_open());
+        }
+        ASSERT_EQ(swap == theirs ? ::rmdir(box.c_str()) : ::unlink(box.c_str()), 0);
+        ASSERT_EQ(::rmdir((lab + "/moved").c_str()), 0);
     }
 }
 

@@ -33,18 +33,41 @@ std::string refusal(const struct stat& st) {
 
 } // namespace
 
-int openOwnFile(const char* path, int access, bool create, bool truncate, mode_t mode,
+bool reachOwnFolder(const char* path, SafeFolder& place, std::string& why) {
+    why.clear();
+    if (path == nullptr || *path == '\0') {
+        errno = ENOENT;
+        return false;
+    }
+    const int rc = place.open(path, false);
+    if (!place.chainSafe()) {
+        why = "lies in or under a folder another user may change";
+    } else if (rc == ELOOP) {
+        why = "is reached through a link where others may write";
+    } else if (rc == 0 && place.name().empty()) {
+        why = "is a folder";
+    } else if (rc == 0) {
+        return true;
+    }
+    place.close();
+    errno = rc != 0 ? rc : EPERM;
+    return false;
+}
+
+int openOwnFile(int folder, const char* name, int access, bool create, bool truncate, mode_t mode,
                 std::string& why) {
     // Nothing is truncated before the file is known to be the user's.
     const int flags =
         access | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0);
-    const int fd = ::open(path, flags, mode);
+    const int fd = ::openat(folder, name, flags, mode);
     if (fd < 0) {
         // The system refuses some plants itself (a folder, a pipe without a
         // reader, another user's link in a sticky folder): what stands there
         // says why.
+        const int error = errno;
         struct stat st {};
-        why = ::lstat(path, &st) == 0 ? refusal(st) : "";
+        why = ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? refusal(st) : "";
+        errno = error;
         return -1;
     }
     struct stat st {};
@@ -58,8 +81,18 @@ int openOwnFile(const char* path, int access, bool create, bool truncate, mode_t
     return -1;
 }
 
-int createNewFile(const char* path, mode_t mode) {
-    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
+int openOwnFile(const char* path, int access, bool create, bool truncate, mode_t mode,
+                std::string& why) {
+    SafeFolder place;
+    if (!reachOwnFolder(path, place, why)) {
+        return -1;
+    }
+    return openOwnFile(place.fd(), place.name().c_str(), access, create, truncate, mode, why);
+}
+
+int createNewFile(int folder, const char* name, mode_t mode) {
+    return ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                    mode);
 }
 
 std::FILE* openStream(const char* path, const char* mode) {

@@ -57,6 +57,17 @@ int writeAll(int fd, std::string_view data) {
 
 std::atomic<unsigned> tempCounter{0};
 
+// Where a user's own file lies: reached without a link left where others may
+// write, through folders no one else may change (EPERM otherwise, also when
+// what is missing lies under such a folder).
+int ownPlace(SafeFolder& place, const std::filesystem::path& path) {
+    if (path.empty()) {
+        return ENOENT;
+    }
+    const int rc = place.open(path.c_str(), true);
+    return place.chainSafe() ? rc : EPERM;
+}
+
 } // namespace
 
 namespace {
@@ -119,7 +130,7 @@ int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std:
         return fd.get() < 0 ? errno : readBoundedFd(fd.get(), maxSize, out);
     }
     SafeFolder place;
-    if (int rc = place.open(path.c_str(), true); rc != 0) {
+    if (int rc = ownPlace(place, path); rc != 0) {
         return rc;
     }
     if (place.name().empty()) {
@@ -156,7 +167,7 @@ int writeFileAtomically(const std::filesystem::path& requested, std::string_view
     int dirFd = -1;
     std::string name;
     if (owners == FileOwners::UserOnly) {
-        if (int rc = place.open(requested.c_str(), true); rc != 0) {
+        if (int rc = ownPlace(place, requested); rc != 0) {
             return rc;
         }
         dirFd = place.fd();

@@ -14,13 +14,15 @@ namespace platform::detail {
 enum class FileOwners {
     Any,     // any file, through links too (shared configuration folders)
     UserOnly // a user's own settings: no link there is followed, and only the
-             // user's own file is read (or root's) or replaced
+             // user's own file is read (or root's) or replaced; nothing under
+             // a folder another user may change is read or written
 };
 
 // Whole file into `out`. 0, or an errno value: ENOENT, EFBIG when the file is
 // larger than `maxSize` (nothing beyond maxSize + 1 bytes is ever read), EISDIR
 // or EINVAL for something that is not a regular file; with UserOnly, ELOOP for
-// a link and EPERM for another user's file where others may write.
+// a link and EPERM for another user's file where others may write, or for a
+// folder on the way that another user may change.
 int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std::string& out,
                     FileOwners owners = FileOwners::Any);
 

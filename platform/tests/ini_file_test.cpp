@@ -1,5 +1,6 @@
 #include "platform/ini_file.h"
 
+#include "other_user.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -399,7 +400,9 @@ TEST_F(IniFileTest, SymbolicLinkKeepsPointingAtItsFile) {
 // In a folder others may write (sticky, as /tmp is), what another user left
 // at the file's name is neither read nor replaced: a link to the user's other
 // file, or another user's file of any mode. The user's own file is used, and
-// a new one takes the user's mode.
+// a new one takes the user's mode. Nor is anything read or written when
+// another user swaps the file's folder, in a folder everyone may write, for a
+// link to another folder of the user's, a link to an empty one or his own.
 TEST_F(IniFileTest, InAFolderOthersMayWriteOnlyTheUsersOwnFileIsUsed) {
     const fs::path shared = dir_ / "shared", at = shared / "spectrum.ini", notes = dir_ / "notes";
     fs::create_directory(shared);
@@ -434,6 +437,31 @@ TEST_F(IniFileTest, InAFolderOthersMayWriteOnlyTheUsersOwnFileIsUsed) {
     struct stat st {};
     ASSERT_EQ(::lstat(at.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
+
+    const fs::path lab = dir_ / "lab", box = lab / "box", mine = dir_ / "mine",
+                   empty = dir_ / "empty", theirs; // empty: his own folder
+    fs::create_directories(mine);
+    fs::create_directories(empty);
+    fs::create_directory(lab);
+    ASSERT_EQ(::chmod(dir_.c_str(), 0711) | ::chmod(lab.c_str(), 0777), 0);
+    platform::testing::writeFileBytes(mine / "spectrum.ini", planted);
+    for (const fs::path& swap : {mine, empty, theirs}) {
+        fs::create_directory(box);
+        ASSERT_EQ(platform::testing::runInChild(
+                      [&] { return platform::testing::swapFolder(box, lab / "moved", swap); }),
+                  1);
+        EXPECT_EQ(getPrivateProfileInt("history", "SensorMode", 0, box / "spectrum.ini"), 0)
+            << swap;
+        EXPECT_NE(writePrivateProfileString("history", "SensorMode", "1", box / "spectrum.ini"), 0)
+            << swap;
+        EXPECT_EQ(platform::testing::readFileBytes(mine / "spectrum.ini"), planted) << swap;
+        EXPECT_TRUE(fs::is_empty(empty)) << swap;
+        if (swap == theirs) {
+            EXPECT_TRUE(fs::is_empty(box));
+        }
+        fs::remove_all(box);
+        fs::remove(lab / "moved");
+    }
 }
 
 TEST_F(IniFileTest, ConcurrentWritersLoseNothing) {

@@ -2,10 +2,13 @@
 
 #include "pa/palog.h"
 #include "platform/ini_file.h"
+#include "platform/safe_folder.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
+
+#include <sys/stat.h>
 
 namespace spectrum {
 
@@ -25,24 +28,72 @@ std::filesystem::path settingsPath() {
     return dir / "spectrum.ini";
 }
 
+namespace {
+
+// Why the settings file was refused, or the system's text.
+std::string refusal(int error) {
+    switch (error) {
+    case ELOOP:
+        return "a link where others may write";
+    case EPERM:
+        return "another user's file, or under a folder another user may change";
+    default:
+        return std::strerror(error);
+    }
+}
+
+// A read that gave the defaults for a refused file (not a missing one) says
+// why.
+template <typename Read> auto readLogged(std::string_view key, Read read) {
+    const std::filesystem::path path = settingsPath();
+    errno = 0;
+    auto value = read(path);
+    if (const int error = errno; error != 0 && error != ENOENT) {
+        pa::logPrint("%s: cannot read %.*s: %s\n", path.string().c_str(),
+                     static_cast<int>(key.size()), key.data(), refusal(error).c_str());
+    }
+    return value;
+}
+
+// create_directories(), but each folder made only where the folders above it
+// are the user's or root's and no one else may change them.
+void makeFolders(const std::filesystem::path& dir) {
+    std::filesystem::path walked;
+    for (const std::filesystem::path& name : dir) {
+        walked /= name;
+        platform::SafeFolder place;
+        if (place.open(walked.c_str(), true) != 0 || !place.chainSafe()) {
+            return;
+        }
+        if (!place.name().empty()) {
+            ::mkdirat(place.fd(), place.name().c_str(), 0777);
+        }
+    }
+}
+
+} // namespace
+
 int readSetting(std::string_view section, std::string_view key, int defaultValue) {
-    return platform::getPrivateProfileInt(section, key, defaultValue, settingsPath());
+    return readLogged(key, [&](const std::filesystem::path& path) {
+        return platform::getPrivateProfileInt(section, key, defaultValue, path);
+    });
 }
 
 std::string readSetting(std::string_view section, std::string_view key,
                         std::string_view defaultValue) {
-    return platform::getPrivateProfileString(section, key, defaultValue, settingsPath());
+    return readLogged(key, [&](const std::filesystem::path& path) {
+        return platform::getPrivateProfileString(section, key, defaultValue, path);
+    });
 }
 
 void writeSetting(std::string_view section, std::string_view key, int value) {
     const std::filesystem::path path = settingsPath();
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
+    makeFolders(path.parent_path());
     const int error =
         platform::writePrivateProfileString(section, key, std::to_string(value), path);
     if (error != 0) {
         pa::logPrint("%s: cannot write %.*s: %s\n", path.string().c_str(),
-                     static_cast<int>(key.size()), key.data(), std::strerror(error));
+                     static_cast<int>(key.size()), key.data(), refusal(error).c_str());
     }
 }
 

@@ -14,7 +14,8 @@ inline constexpr const char* kSettingsDirVariable = "VELDON_REVADUVO_DIR";
 
 std::filesystem::path settingsPath();
 
-// A missing file, section or key gives the default.
+// A missing file, section or key gives the default; so does a file that is
+// refused (settings.cpp, ini_file.h), and the log says why.
 int readSetting(std::string_view section, std::string_view key, int defaultValue);
 std::string readSetting(std::string_view section, std::string_view key,
                         std::string_view defaultValue);

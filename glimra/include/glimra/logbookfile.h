@@ -86,9 +86,10 @@ GLIMRA_EXPORT std::string resolveLogPath(const std::string& path);
 GLIMRA_EXPORT std::string backupTimeText(const std::tm& local);
 // The backup copy's name: the time text just before the first '.' of the
 // file's name (in front of the name when it has none), in the same directory.
-// Later backups of the same second, whose names were taken, follow the time
-// text with "_2", "_3", ...
-GLIMRA_EXPORT std::string backupName(const std::string& path, const std::tm& local, int number = 1);
+// A number above 1 follows the time text as "_<number>": a backup whose
+// time-stamped name was taken gets one that no one can foresee.
+GLIMRA_EXPORT std::string backupName(const std::string& path, const std::tm& local,
+                                     std::uint64_t number = 1);
 // Whether fileName (no directory) is the name of a backup of path.
 GLIMRA_EXPORT bool isBackupName(const std::string& path, const std::string& fileName);
 
@@ -145,9 +146,10 @@ GLIMRA_EXPORT bool checkDiskSpace(const std::string& path, const LogDiskPolicy& 
 GLIMRA_EXPORT bool deleteOldestBackup(const std::string& path);
 // Creates (or truncates) the file with header 0 and count zero records, after
 // a backup copy of the old file when backup is set and the disk check passes.
-// The file is the user's own (never a link, pipe or another user's file); the
-// backup is a new file under the first free name, and when none can be made
-// the file keeps its records and the call fails.
+// The file is the user's own (never a link, pipe or another user's file) in a
+// folder no one else may change, and the backup a new file beside it. When the
+// folder, the name or the room allow no copy, the file is re-created without
+// one; when the copy failed otherwise, it keeps its records and the call fails.
 GLIMRA_EXPORT bool createLogFile(const std::string& path, int count, bool backup,
                                  const LogDiskPolicy& policy);
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include <dirent.h>
@@ -134,42 +135,64 @@ std::chrono::system_clock::time_point modificationTime(const struct stat& st) {
             std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
 }
 
-// Names a backup may take when the earlier ones are taken.
-constexpr int kMostBackupNames = 100;
+// Names tried for a backup when its time-stamped name is taken.
+constexpr int kBackupTries = 100;
 
-// Copies the open logbook to a new file under the first free backup name of
-// the moment; a name already taken (an earlier backup of the same second, or
-// whatever another user put there) is never written through. False when no
-// copy was made.
-bool backUp(int fd, const std::string& path, const std::tm& local) {
+// A number for a backup's name that no one can foresee.
+std::uint64_t unforeseeableNumber() {
+    std::random_device random;
+    const std::uint64_t high = random(), low = random();
+    return 1000000000u + ((high << 32) ^ low) % 9000000000u;
+}
+
+// Copies the open logbook (fd) to a new file in folder: under the
+// time-stamped name of the moment, or, when that is taken (by an earlier
+// backup of the same second, or by whatever another user put there), under
+// that name with a number no one can foresee; a taken name is never written
+// through. 0, or the errno value of why no copy was made.
+int backUp(int fd, int folder, const std::string& name, const std::tm& local) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        return false;
+        return errno;
     }
-    for (int number = 1; number <= kMostBackupNames; ++number) {
-        const std::string name = backupName(path, local, number);
-        const int out = platform::createNewFile(name.c_str(), st.st_mode & 0777);
+    for (int attempt = 0; attempt < kBackupTries; ++attempt) {
+        const std::string backup =
+            backupName(name, local, attempt == 0 ? 1 : unforeseeableNumber());
+        const int out = platform::createNewFile(folder, backup.c_str(), st.st_mode & 0777);
         if (out < 0) {
             if (errno == EEXIST) {
                 continue;
             }
-            return false;
+            return errno;
         }
         std::vector<std::uint8_t> buffer(64 * 1024);
-        bool ok = true;
-        for (off_t at = 0; ok && at < st.st_size;) {
+        int error = 0;
+        for (off_t at = 0; error == 0 && at < st.st_size;) {
             const std::size_t chunk = static_cast<std::size_t>(
                 std::min<off_t>(st.st_size - at, static_cast<off_t>(buffer.size())));
-            ok = preadAll(fd, buffer.data(), chunk, at) && pwriteAll(out, buffer.data(), chunk, at);
+            errno = 0;
+            if (!preadAll(fd, buffer.data(), chunk, at) ||
+                !pwriteAll(out, buffer.data(), chunk, at)) {
+                error = errno != 0 ? errno : EIO;
+            }
             at += static_cast<off_t>(chunk);
         }
-        ok = ::close(out) == 0 && ok;
-        if (!ok) {
-            ::unlink(name.c_str());
+        if (::close(out) != 0 && error == 0) {
+            error = errno;
         }
-        return ok;
+        if (error != 0) {
+            ::unlinkat(folder, backup.c_str(), 0);
+        }
+        return error;
     }
-    return false;
+    return EEXIST;
+}
+
+// Whether no copy can be made for the logbook's folder, its name or the room
+// left, as when the disk check fails: the logbook goes on without one.
+bool noCopyHere(int error) {
+    return error == EACCES || error == EPERM || error == EROFS || error == ENAMETOOLONG ||
+           error == EEXIST || error == ENOSPC || error == EDQUOT;
 }
 
 } // namespace
@@ -263,7 +286,7 @@ std::string backupTimeText(const std::tm& local) {
     return out;
 }
 
-std::string backupName(const std::string& path, const std::tm& local, int number) {
+std::string backupName(const std::string& path, const std::tm& local, std::uint64_t number) {
     SplitPath parts = splitPath(path);
     const std::size_t dot = parts.name.find('.');
     parts.name.insert(dot == std::string::npos ? 0 : dot,
@@ -398,18 +421,26 @@ bool deleteOldestBackup(const std::string& path) {
         return false;
     }
     const std::string resolved = resolveLogPath(path);
-    const std::string directory = directoryOf(resolved);
+    platform::SafeFolder place;
+    std::string why;
+    if (!platform::reachOwnFolder(resolved.c_str(), place, why)) {
+        return false;
+    }
+    const int folder = place.fd();
     struct stat own {};
-    const bool ownKnown = ::stat(resolved.c_str(), &own) == 0;
+    const bool ownKnown = ::fstatat(folder, place.name().c_str(), &own, 0) == 0;
 
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(directory.c_str()); dir != nullptr) {
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr; dir != nullptr) {
         while (const dirent* entry = ::readdir(dir)) {
-            if (isBackupName(resolved, entry->d_name)) {
+            if (isBackupName(place.name(), entry->d_name)) {
                 names.emplace_back(entry->d_name);
             }
         }
         ::closedir(dir);
+    } else if (listed >= 0) {
+        ::close(listed);
     }
     std::sort(names.begin(), names.end());
 
@@ -417,38 +448,62 @@ bool deleteOldestBackup(const std::string& path) {
     std::string oldest;
     std::chrono::system_clock::time_point oldestTime = now;
     for (const std::string& name : names) {
-        const std::string candidate = directory + (directory.back() == '/' ? "" : "/") + name;
         struct stat st {};
-        if (::lstat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) ||
             (ownKnown && st.st_dev == own.st_dev && st.st_ino == own.st_ino)) {
             continue;
         }
         const auto written = modificationTime(st);
         if (written < oldestTime) {
             oldestTime = written;
-            oldest = candidate;
+            oldest = name;
         }
     }
-    return !oldest.empty() && ::unlink(oldest.c_str()) == 0;
+    return !oldest.empty() && ::unlinkat(folder, oldest.c_str(), 0) == 0;
 }
 
 bool createLogFile(const std::string& path, int count, bool backup, const LogDiskPolicy& policy) {
     if (count < 0 || path.empty()) {
         return false;
     }
-    // The backup is read from the logbook opened here, the user's own file;
-    // the logbook stays as it is when no backup could be made.
+    // The logbook and its backup in one folder, reached safely once; the
+    // backup is read from the logbook opened here, the user's own file.
     const std::string resolved = resolveLogPath(path);
+    platform::SafeFolder place;
     std::string why;
-    const int fd = platform::openOwnFile(resolved.c_str(), O_RDWR, true, false, 0600, why);
+    const int fd = platform::reachOwnFolder(resolved.c_str(), place, why)
+                       ? platform::openOwnFile(place.fd(), place.name().c_str(), O_RDWR, true,
+                                               false, 0600, why)
+                       : -1;
     if (fd < 0) {
+        if (!why.empty()) {
+            std::fprintf(stderr, "%s %s: the logbook is not written\n", resolved.c_str(),
+                         why.c_str());
+        }
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 ||
-        (backup && checkDiskSpace(path, policy) && st.st_size > 0 &&
-         !backUp(fd, resolved, localNow().tm)) ||
-        ::ftruncate(fd, 0) != 0) {
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return false;
+    }
+    if (backup && checkDiskSpace(path, policy) && st.st_size > 0) {
+        // A copy that failed for no lasting reason keeps the records; one the
+        // folder, the name or the room never allow does not stop the logbook.
+        const int error = backUp(fd, place.fd(), place.name(), localNow().tm);
+        if (error != 0 && !noCopyHere(error)) {
+            ::close(fd);
+            return false;
+        }
+        if (error != 0) {
+            std::fprintf(stderr,
+                         "%s: no backup copy can be made (%s): the logbook is re-created "
+                         "without one\n",
+                         resolved.c_str(), std::strerror(error));
+        }
+    }
+    if (::ftruncate(fd, 0) != 0) {
         ::close(fd);
         return false;
     }

@@ -132,8 +132,10 @@ private:
 // refused file reads as empty. In a folder that others may write (safe_folder.h:
 // /tmp, a folder of another user), no link is followed and only the user's own
 // file is read (or root's) and replaced; anything else there is refused (ELOOP,
-// EPERM) and left as it is. A new file has the mode the umask gives; a
-// replaced file of the user's keeps its permission bits.
+// EPERM) and left as it is. Under a folder another user may change (every
+// folder from the root is looked at) nothing is read or written (EPERM). A
+// new file has the mode the umask gives; a replaced file of the user's keeps
+// its permission bits. A read leaves the reason of a refusal in errno.
 std::string getPrivateProfileString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue,
                                     const std::filesystem::path& path);

@@ -15,6 +15,8 @@
 #include "platform/ini_file.h"
 #include "sim/board_registry.h"
 
+#include "../../../platform/tests/other_user.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -33,9 +35,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace spectrum {
 namespace {
@@ -171,6 +176,29 @@ TEST_F(DialogTest, ListChoicesAreRememberedAndABadIndexSelectsNothing) {
     window.reset();
     EXPECT_EQ(stored("history", "SensorMode"), 8);
     EXPECT_EQ(stored("history", "SynchroMode"), 1);
+}
+
+// Another user swaps the settings' folder, which lies in a folder everyone
+// may write, for a folder of his own: the dialogs keep their defaults, nothing
+// is made or written there, and the log says why.
+TEST_F(DialogTest, SettingsUnderAFolderAnotherUserMayChangeAreNeitherReadNorWritten) {
+    const std::string lab = dir.file("lab"), box = lab + "/box";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711) | ::mkdir(lab.c_str(), 0777) |
+                  ::chmod(lab.c_str(), 0777) | ::mkdir(box.c_str(), 0700),
+              0);
+    ::setenv("VELDON_REVADUVO_DIR", (box + "/revaduvo").c_str(), 1);
+    ASSERT_EQ(platform::testing::runInChild(
+                  [&] { return platform::testing::swapFolder(box, lab + "/moved", ""); }),
+              1);
+    test::LogCapture log;
+    makeFake();
+    window->paramDialog()->workModeBox()->setCurrentIndex(8);
+    window.reset();
+    EXPECT_TRUE(std::filesystem::is_empty(box));
+    EXPECT_NE(log.text().find("cannot write SensorMode: another user's file, or under a folder "
+                              "another user may change"),
+              std::string::npos)
+        << log.text();
 }
 
 TEST_F(DialogTest, SynchronisationWaitsForInputOneAndKeepsTheWindowWorking) {

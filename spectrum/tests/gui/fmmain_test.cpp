@@ -17,6 +17,8 @@
 #include "pa/sysutils.h"
 #include "platform/device.h"
 
+#include "../../../platform/tests/other_user.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QChart>
@@ -799,18 +801,17 @@ TEST_F(MainWindowTest, SaveIsOfferedOnlyWithEntries) {
 // --- SpectStart ---------------------------------------------------------------
 
 // Starts the command as another program would; its standard error into
-// `errors` when given, as the user `uid` when given (root only). Its process.
-pid_t startSpectStart(const std::string& errors = {}, uid_t uid = ::getuid()) {
+// `errors` when given, as the other user of the tests when asked (root only).
+// Its process.
+pid_t startSpectStart(const std::string& errors = {}, bool other = false) {
     char path[] = REVADUVO_SPECTSTART;
     char* argv[] = {path, nullptr};
-    const bool other = uid != ::getuid();
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Only calls that are safe between fork and exec.
         const int fd =
             errors.empty() ? 2 : ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || ::dup2(fd, 2) < 0 ||
-            (other && (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0))) {
+        if (fd < 0 || ::dup2(fd, 2) < 0 || (other && !platform::testing::becomeOtherUser())) {
             ::_exit(126);
         }
         ::execve(path, argv, environ);
@@ -839,8 +840,8 @@ int waitSpectStart(pid_t pid, int limitMs = 20000) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int runSpectStart(const std::string& errors = {}, uid_t uid = ::getuid()) {
-    return waitSpectStart(startSpectStart(errors, uid));
+int runSpectStart(const std::string& errors = {}, bool other = false) {
+    return waitSpectStart(startSpectStart(errors, other));
 }
 
 // A sender that sends "SpectStart" to `path` and goes without waiting for
@@ -975,21 +976,17 @@ TEST_F(MainWindowTest, SpectStartCommandRefusesAListenerOfAnotherUser) {
         GTEST_SKIP() << "only root can make a listener of another user";
     }
     const std::string path = dir.file("spectstart");
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t impostor = ::fork();
-    ASSERT_GE(impostor, 0);
-    if (impostor == 0) {
-        // Bound as root, listening as nobody: the listener's credentials are
-        // those of its listen().
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::setresuid(65534, 65534, 65534) != 0 || ::listen(fd, 4) != 0 ||
-            ::write(ready[1], "r", 1) != 1) {
-            ::_exit(1);
+    // Bound as root, listening as nobody: the listener's credentials are
+    // those of its listen().
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_TRUE(fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    platform::testing::OtherUserProcess impostor;
+    const bool listening = impostor.start([fd](auto ready) {
+        if (::listen(fd, 4) != 0 || !ready()) {
+            return;
         }
         for (;;) {
             const int peer = ::accept(fd, nullptr, nullptr);
@@ -998,11 +995,8 @@ TEST_F(MainWindowTest, SpectStartCommandRefusesAListenerOfAnotherUser) {
                 ::close(peer);
             }
         }
-    }
-    ::close(ready[1]);
-    char byte = 0;
-    const bool listening = ::read(ready[0], &byte, 1) == 1;
-    ::close(ready[0]);
+    });
+    ::close(fd);
     EXPECT_TRUE(listening);
     if (listening) {
         EXPECT_EQ(runSpectStart(), 1);
@@ -1011,12 +1005,10 @@ TEST_F(MainWindowTest, SpectStartCommandRefusesAListenerOfAnotherUser) {
         EXPECT_TRUE(error.contains("not this user's")) << error.toStdString();
         // An ordinary user cannot even reach root's socket: said the same.
         const std::string errors = dir.file("errors");
-        EXPECT_EQ(runSpectStart(errors, 65534), 1);
+        EXPECT_EQ(runSpectStart(errors, true), 1);
         EXPECT_NE(test::readFile(errors).find("not this user's Revaduvo"), std::string::npos)
             << test::readFile(errors);
     }
-    ::kill(impostor, SIGKILL);
-    ::waitpid(impostor, nullptr, 0);
 }
 
 TEST_F(MainWindowTest, SpectStartSocketLivesInTheUsersRuntimeDirectory) {
