@@ -42,6 +42,9 @@ bool reachOwnFolder(const char* path, SafeFolder& place, std::string& why) {
     const int rc = place.open(path, false);
     if (!place.chainSafe()) {
         why = "lies in or under a folder another user may change";
+        if (!place.why().empty()) {
+            why += " (" + place.why() + ")";
+        }
     } else if (rc == ELOOP) {
         why = "is reached through a link where others may write";
     } else if (rc == 0 && place.name().empty()) {
