@@ -106,19 +106,12 @@ TEST_F(AcquisitionThreadsTest, UnloadStopsWorkersOfOpenSlots) {
 
 // Each client sets a time of its own board, then takes a spectrum of it:
 // whatever the other client does meanwhile, the spectrum is at that time and
-// the setter answers with its own board's limits only.
-struct TwoClientsCase {
-    const char* name;
-    uint32_t secondPixels; // 256: the first board's limits; 768: a minimum of 5.6 ms
-};
-
-void PrintTo(const TwoClientsCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class TwoClientsTest : public SimRoadTest, public ::testing::WithParamInterface<TwoClientsCase> {
+// the setter answers with its own board's limits only. The parameter is the
+// second board's pixel count: 256 gives it the first board's limits, 768 a
+// minimum of 5.6 ms, above the first client's 5 ms.
+class TwoClientsTest : public SimRoadTest, public ::testing::WithParamInterface<uint32_t> {
 protected:
-    static constexpr int kRounds = 20000;
+    static constexpr int kRounds = 10000;
 
     static std::vector<double> expected(const char* name, uint32_t pixels, double ms) {
         std::vector<double> counts(pixels);
@@ -132,11 +125,10 @@ protected:
 };
 
 TEST_P(TwoClientsTest, EachSpectrumIsAtItsOwnClientsTime) {
-    const uint32_t secondPixels = GetParam().secondPixels;
     const std::string keys = "usb_board = 0\nboard_id = 1\npixels = 256\n"
                              "[board c]\ninterface_type = 6\nusb_board = 0\nboard_id = 2\n"
                              "pixels = " +
-                             std::to_string(secondPixels) + "\n";
+                             std::to_string(GetParam()) + "\n";
     open(keys, 6, 1);
     const uint32_t firstHandle = handle;
     open(keys, 6, 2);
@@ -145,13 +137,12 @@ TEST_P(TwoClientsTest, EachSpectrumIsAtItsOwnClientsTime) {
     std::array<std::array<std::vector<double>, 2>, 2> spectra;
     for (size_t k = 0; k < 2; ++k) {
         spectra[0][k] = expected("b", 256, times[0][k]);
-        spectra[1][k] = expected("c", secondPixels, times[1][k]);
+        spectra[1][k] = expected("c", GetParam(), times[1][k]);
     }
     KORAL_ErrorMessages(0);
 
     std::array<int, 2> refused{};
-    std::array<int, 2> failed{};
-    std::array<int, 2> wrong{};
+    std::array<int, 2> wrong{}; // not taken, or not at the time just set
     std::vector<std::thread> clients;
     for (size_t n = 0; n < 2; ++n) {
         clients.emplace_back([&, n] {
@@ -164,9 +155,8 @@ TEST_P(TwoClientsTest, EachSpectrumIsAtItsOwnClientsTime) {
                 if (KORAL_ParaSetIntegrationTime(&ms, id) != 0) {
                     ++refused[n];
                 } else if (KORAL_GetSpectra(id) != 0 ||
-                           KORAL_GetStoredRawData(&record, spectrum.data()) != 0) {
-                    ++failed[n];
-                } else if (spectrum != spectra[n][k]) {
+                           KORAL_GetStoredRawData(&record, spectrum.data()) != 0 ||
+                           spectrum != spectra[n][k]) {
                     ++wrong[n];
                 }
             }
@@ -177,16 +167,13 @@ TEST_P(TwoClientsTest, EachSpectrumIsAtItsOwnClientsTime) {
     }
     for (size_t n = 0; n < 2; ++n) {
         EXPECT_EQ(refused[n], 0) << "client " << n + 1;
-        EXPECT_EQ(failed[n], 0) << "client " << n + 1;
         EXPECT_EQ(wrong[n], 0) << "client " << n + 1 << " of " << kRounds;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Boards, TwoClientsTest,
-                         ::testing::Values(TwoClientsCase{"SameLimits", 256},
-                                           TwoClientsCase{"DifferentLimits", 768}),
-                         [](const ::testing::TestParamInfo<TwoClientsCase>& info) {
-                             return info.param.name;
+INSTANTIATE_TEST_SUITE_P(Boards, TwoClientsTest, ::testing::Values(256u, 768u),
+                         [](const ::testing::TestParamInfo<uint32_t>& info) {
+                             return info.param == 256 ? "SameLimits" : "DifferentLimits";
                          });
 
 } // namespace
