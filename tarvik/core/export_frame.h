@@ -18,6 +18,7 @@
 //       });
 //   }
 
+#include "core/actual_interface.h"
 #include "core/last_error.h"
 
 #include <cstdint>
@@ -44,8 +45,10 @@ int32_t checkInterfaceForExport(const char* name, int32_t level, int32_t interfa
 // Runs an export's body. While the library is not set up (its set-up at load
 // failed) the body does not run and the result is -1; the record then still
 // holds the failure of the set-up. An exception that escapes the body becomes
-// level 2 code 201 (out of memory) or level 4 code 508, with the box.
+// level 2 code 201 (out of memory) or level 4 code 508, with the box. The
+// IDs the body makes actual are the ones its own steps act on.
 template <class Body> int32_t runExport(const char* name, Body&& body) noexcept {
+    const ExportActualScope actualScope;
     if (!isLibraryAttached()) {
         return -1;
     }

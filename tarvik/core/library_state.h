@@ -8,6 +8,7 @@
 // under the RawDataLock); the fields marked atomic are also read without it.
 
 #include "core/acquisition_table.h"
+#include "core/actual_interface.h"
 #include "serial/qre_slot.h"
 #include "tarvik.h"
 #include "tarvik_request_block.h"
@@ -183,7 +184,7 @@ struct DeviceSlot {
 };
 
 struct LibraryState {
-    std::atomic<int32_t> actualInterfaceId{0};
+    ActualInterfaceId actualInterfaceId;
     uint32_t serialComPort = 1;
     uint32_t serialBaudRate = 115200;
     uint32_t serialTransmission = 0;
