@@ -106,6 +106,13 @@ bool EndsWithZeroLengthPacket(const DEVICE_EXTENSION& device, std::size_t pipeIn
 // is read up to the zero-length packet that ends it: otherwise that packet
 // would end the next frame's read before the frame came.
 struct PostedFrameRead {
+    PostedFrameRead() = default;
+    PostedFrameRead(PostedFrameRead&&) noexcept = default;
+    PostedFrameRead& operator=(PostedFrameRead&&) = delete;
+    // The board fills a read until it is cancelled: the reads end before
+    // the end packet's room goes.
+    ~PostedFrameRead() { pieces.clear(); }
+
     std::vector<platform::usb::PostedRead> pieces;
     // Room for the end packet; its read is the last of pieces.
     std::vector<uint8_t> end;

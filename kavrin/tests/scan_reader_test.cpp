@@ -472,4 +472,28 @@ TEST(StreamingReaderTest, SlowStateRequestsCostTheBoardNoScan) {
     EXPECT_EQ(board.scansDropped(), 0u);
 }
 
+// Frames of whole packets at a rate the reader barely keeps up with, and a
+// stream stopped and started again by each new time: the board goes on
+// filling the reads still posted while the reader drops them.
+TEST(StreamingReaderTest, AStreamOfWholePacketFramesStopsAndStartsAgainCleanly) {
+    sim::Fx2BoardConfig config = kavrintest::runningBoard();
+    config.frameRate = 20000;
+    kavrintest::StartedBoard harness(config);
+    harness.board->setScanPattern(patternValue);
+    BlockBuffer request = initRequest(7, 0, 254, 1); // (254 + 2) x 2 = 512 bytes
+    request.set<rb::RingCapacity>(16);
+    for (int round = 0; round < 60; ++round) {
+        request.set<rb::AcqIntCnts>(static_cast<uint16_t>(4 + round % 2));
+        RequestBlock view = request.view();
+        HandleInit(harness.device, view);
+        ASSERT_EQ(request.get<rb::Status>(), 0) << "round " << round;
+        uint64_t handled = 0;
+        {
+            std::lock_guard lock(harness.device.acquisition.lock);
+            handled = harness.device.acquisition.framesHandled;
+        }
+        ASSERT_TRUE(harness.waitForFrames(handled + 8)) << "round " << round;
+    }
+}
+
 } // namespace
