@@ -664,7 +664,11 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
     const platform::usb::TransferResult read =
         ReadPipe(device, kScanPipeIndex, frame, s.singleReadTimeoutMs, true, givenUp);
     const bool whole = read.ok() && read.length == frame.size();
-    if (whole && EndsWithZeroLengthPacket(device, kScanPipeIndex, frame.size()) &&
+    // The board sends a frame of several scans scan by scan, as it takes
+    // them: its transfer ends with the last scan, and only a scan that fills
+    // its last packet is followed by the empty one.
+    const uint64_t scanBytes = (uint64_t{s.layout.pixelCount} + 2) * 2;
+    if (whole && EndsWithZeroLengthPacket(device, kScanPipeIndex, scanBytes) &&
         !readFrameEnd(device, givenUp)) {
         std::lock_guard lock(device.acquisition.lock);
         device.acquisition.residue.pending = true;

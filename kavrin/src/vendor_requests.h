@@ -95,10 +95,11 @@ platform::usb::TransferResult ReadPipeOnce(DEVICE_EXTENSION& device, std::size_t
                                            std::span<uint8_t> data, uint32_t timeoutMs,
                                            const std::function<bool()>& givenUp = {});
 
-// Whether the board ends a frame of this many bytes with a zero-length packet
-// on the pipe: it does so when the frame fills its last packet.
+// Whether the board ends a transfer of this many bytes with a zero-length
+// packet on the pipe: it does so when the transfer fills its last packet. A
+// streamed frame is one transfer.
 bool EndsWithZeroLengthPacket(const DEVICE_EXTENSION& device, std::size_t pipeIndex,
-                              uint64_t frameBytes);
+                              uint64_t transferBytes);
 
 // A whole frame's read posted ahead, in the same pieces, none short: the
 // continuous reader keeps several posted, so that the board's next frame

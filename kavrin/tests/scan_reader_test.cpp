@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace {
 
 using namespace kavrin;
@@ -83,6 +87,36 @@ TEST_F(ScanTest, AveragingFourScansOfTenToThirteenGives1150) {
     EXPECT_EQ(answer.get<rb::Status>(), 0);
     EXPECT_EQ(answer.scan32(0), 1150);
     EXPECT_EQ(answer.scan32(3), 1150);
+}
+
+// The board sends an average scan by scan: its transfer ends with the last
+// scan, which fills no packet, so no empty packet follows the frame of two
+// whole packets.
+TEST_F(ScanTest, AnAverageEndsWithItsLastScanAndNeedsNoEmptyPacket) {
+    board.setFrameRate(100);
+    ASSERT_EQ(init(initRequest(3, 1, 126, 2)), 0); // 2 x (126 + 2) x 2 = 1,024 bytes
+    std::atomic<bool> done{false};
+    BlockBuffer answer;
+    std::thread request([&] {
+        answer = getScans();
+        done = true;
+    });
+    // The board's wait for its second scan, and the read's.
+    EXPECT_TRUE(clock.waitForPendingWaits(2));
+    clock.advance(std::chrono::milliseconds(20));
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < guard) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(done) << "the frame's read waits for a packet the board does not send";
+    if (!done) {
+        clock.advance(std::chrono::seconds(1));
+    }
+    request.join();
+    EXPECT_EQ(answer.get<rb::Status>(), 0);
+    EXPECT_EQ(answer.scan32(5), (patternValue(0, 5) + patternValue(1, 5)) * 100 / 2);
+    std::lock_guard lock(device.acquisition.lock);
+    EXPECT_FALSE(device.acquisition.residue.pending) << "the next request would empty the pipe";
 }
 
 TEST_F(ScanTest, TheDifferentialModeSendsPairsAndGivesTheirDifference) {
@@ -386,7 +420,7 @@ TEST_F(ScanTest, AFrameBegunBeforeANewInitNeverReachesTheNewStream) {
     request.set<rb::AcqIntCnts>(8);
     ASSERT_EQ(init(request), 0);
     // The slow frame's wait and the new reader's.
-    ASSERT_TRUE(clock.waitForPendingWaits(2));
+    EXPECT_TRUE(clock.waitForPendingWaits(2));
     clock.advance(std::chrono::milliseconds(10));
     for (int i = 0; i < 30000 && board.framesSent() < 2; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
