@@ -51,6 +51,24 @@ protected:
         }
         return request;
     }
+    // A scan request that first reads the pipe empty: the clock passes the
+    // pipe's quiet time once what it held was read.
+    BlockBuffer getScansOnceThePipeIsQuiet() {
+        std::atomic<bool> done{false};
+        std::thread quiet([&] {
+            while (!done) {
+                if (harness.port->queuedIn(sim::kFx2ScanPipe) == 0 && clock.pendingWaits() != 0) {
+                    clock.advance(std::chrono::milliseconds(50));
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        BlockBuffer answer = getScans();
+        done = true;
+        quiet.join();
+        return answer;
+    }
     // One frame at a time, each handled before the next comes, so that
     // none is dropped for a busy parser.
     void pushAndWait(unsigned frames) {
@@ -177,7 +195,7 @@ TEST_F(ScanTest, ABadTerminatorIs105AndResetsTheScanPipe) {
     const std::size_t resets = board.portResets();
     EXPECT_EQ(getScans().get<rb::Status>(), kBoardStatusBadTerminator);
     EXPECT_EQ(board.portResets(), resets) << "a pipe reset, not a port reset";
-    EXPECT_EQ(getScans().get<rb::Status>(), 0) << "the next frame is whole again";
+    EXPECT_EQ(getScansOnceThePipeIsQuiet().get<rb::Status>(), 0) << "the next frame is whole again";
 }
 
 TEST_F(ScanTest, ALongFrameIsAnOverflowWithInfo100) {
@@ -186,6 +204,35 @@ TEST_F(ScanTest, ALongFrameIsAnOverflowWithInfo100) {
     BlockBuffer answer = getScans();
     EXPECT_EQ(answer.get<rb::Status>(), kBoardStatusOverflow);
     EXPECT_EQ(answer.get<rb::StatusInfo>(), 100);
+}
+
+// A frame that more bytes follow where the board's transfer ended, or that
+// fails to parse, is out of step with the pipe: it is not delivered, and
+// what the pipe holds after it stays out of the next request's frame.
+TEST_F(ScanTest, AFrameOutOfStepIsRefusedAndThePipeEmptiedBeforeTheNext) {
+    struct Case {
+        uint16_t pixels; // 254: a scan of one whole packet
+        sim::Fx2FrameFault fault;
+        uint16_t status;
+    };
+    uint64_t scan = 0;
+    for (const Case& c : {Case{254, sim::Fx2FrameFault::Long, kBoardStatusOverflow},
+                          Case{4, sim::Fx2FrameFault::BadTerminator, kBoardStatusBadTerminator}}) {
+        SCOPED_TRACE(c.pixels);
+        ASSERT_EQ(init(initRequest(3, 0, c.pixels, 1)), 0);
+        board.injectFrameFault(c.fault);
+        EXPECT_EQ(getScans().get<rb::Status>(), c.status);
+        ++scan;
+        // A scan of the frame's out-of-step rest, late.
+        std::vector<uint8_t> rest(2 + 2 * std::size_t{c.pixels}, 0x11);
+        rest.push_back(0xFF);
+        rest.push_back(0x00);
+        ASSERT_TRUE(harness.port->writeIn(sim::kFx2ScanPipe, rest, true));
+        BlockBuffer next = getScansOnceThePipeIsQuiet();
+        EXPECT_EQ(next.get<rb::Status>(), 0);
+        EXPECT_EQ(next.scan32(0), static_cast<int32_t>(patternValue(scan, 0)) * 100);
+        ++scan;
+    }
 }
 
 TEST_F(ScanTest, AShortFrameTimesOutAs146) {
