@@ -93,8 +93,10 @@ void cutFrame(DEVICE_EXTENSION& device, uint64_t bytesRead, platform::TimePoint 
     acq.sentSinceStart = false;
 }
 
-// What a stopped stream leaves: the frames the board sent before its stop.
-void markStreamStopped(Acquisition& acq) {
+// What no request will read may still come (the frames a stopped stream
+// sent before its stop, the rest of a refused frame): emptied before the
+// next start.
+void markScanPipeToEmpty(Acquisition& acq) {
     std::lock_guard lock(acq.lock);
     acq.residue.pending = true;
 }
@@ -523,7 +525,7 @@ uint32_t bulkReaderThread(DEVICE_EXTENSION& device, platform::Thread& self) {
     acq.parser.join();
     if (started(device)) {
         StopStreaming(device, settings.layout.pixelCount);
-        markStreamStopped(acq);
+        markScanPipeToEmpty(acq);
     }
     freeReaderBuffers(acq);
     // A reader that ends by itself leaves no request waiting for scans that
@@ -616,13 +618,11 @@ private:
 };
 
 // Reads the zero-length packet that ends a frame of whole packets, so that
-// it stays no packet of the next request. False when something else came,
-// or nothing: the pipe is then emptied before the next start.
-bool readFrameEnd(DEVICE_EXTENSION& device, const std::function<bool()>& givenUp) {
+// it stays no packet of the next request.
+platform::usb::TransferResult readFrameEnd(DEVICE_EXTENSION& device,
+                                           const std::function<bool()>& givenUp) {
     std::vector<uint8_t> end(device.pipes[kScanPipeIndex].maxPacketSize(), 0);
-    const platform::usb::TransferResult read =
-        ReadPipeOnce(device, kScanPipeIndex, end, kFrameEndTimeoutMs, givenUp);
-    return read.ok() && read.length == 0;
+    return ReadPipeOnce(device, kScanPipeIndex, end, kFrameEndTimeoutMs, givenUp);
 }
 
 void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<uint8_t> destination,
@@ -663,11 +663,22 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
     }
     const platform::usb::TransferResult read =
         ReadPipe(device, kScanPipeIndex, frame, s.singleReadTimeoutMs, true, givenUp);
-    const bool whole = read.ok() && read.length == frame.size();
-    if (whole && EndsWithZeroLengthPacket(device, kScanPipeIndex, frame.size()) &&
-        !readFrameEnd(device, givenUp)) {
-        std::lock_guard lock(device.acquisition.lock);
-        device.acquisition.residue.pending = true;
+    bool whole = read.ok() && read.length == frame.size();
+    bool overrun = read.status == EOVERFLOW;
+    // The board sends a frame of several scans scan by scan, as it takes
+    // them: its transfer ends with the last scan, and only a scan that fills
+    // its last packet is followed by the empty one.
+    const uint64_t scanBytes = (uint64_t{s.layout.pixelCount} + 2) * 2;
+    if (whole && EndsWithZeroLengthPacket(device, kScanPipeIndex, scanBytes)) {
+        const platform::usb::TransferResult end = readFrameEnd(device, givenUp);
+        if (end.length != 0) {
+            // More came where the frame ended: the pipe is out of step with
+            // the frames, and this one cannot be vouched for.
+            whole = false;
+            overrun = true;
+        } else if (!end.ok()) {
+            markScanPipeToEmpty(device.acquisition);
+        }
     }
     if (scan.cancelled()) {
         if (!whole) {
@@ -676,7 +687,7 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
         scan.completeCancelled();
         return;
     }
-    if (read.status == EOVERFLOW) {
+    if (overrun) {
         block.set<rb::Status>(kBoardStatusOverflow);
         block.set<rb::StatusInfo>(kStatusInfoOverrun);
         cutFrame(device, frame.size(), begun);
@@ -705,6 +716,7 @@ void singleModeScans(DEVICE_EXTENSION& device, RequestBlock& block, std::span<ui
     block.set<rb::Status>(status);
     if (!result.ok()) {
         ResetPipe(device);
+        markScanPipeToEmpty(device.acquisition);
     }
 }
 

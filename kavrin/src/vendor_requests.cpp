@@ -123,12 +123,12 @@ usb::TransferResult ReadPipeOnce(DEVICE_EXTENSION& device, std::size_t pipeIndex
 }
 
 bool EndsWithZeroLengthPacket(const DEVICE_EXTENSION& device, std::size_t pipeIndex,
-                              uint64_t frameBytes) {
+                              uint64_t transferBytes) {
     if (pipeIndex >= device.pipes.size()) {
         return false;
     }
     const uint16_t packet = device.pipes[pipeIndex].maxPacketSize();
-    return packet != 0 && frameBytes != 0 && frameBytes % packet == 0;
+    return packet != 0 && transferBytes != 0 && transferBytes % packet == 0;
 }
 
 PostedFrameRead PostFrameRead(DEVICE_EXTENSION& device, std::size_t pipeIndex,

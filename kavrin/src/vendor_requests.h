@@ -95,10 +95,11 @@ platform::usb::TransferResult ReadPipeOnce(DEVICE_EXTENSION& device, std::size_t
                                            std::span<uint8_t> data, uint32_t timeoutMs,
                                            const std::function<bool()>& givenUp = {});
 
-// Whether the board ends a frame of this many bytes with a zero-length packet
-// on the pipe: it does so when the frame fills its last packet.
+// Whether the board ends a transfer of this many bytes with a zero-length
+// packet on the pipe: it does so when the transfer fills its last packet. A
+// streamed frame is one transfer.
 bool EndsWithZeroLengthPacket(const DEVICE_EXTENSION& device, std::size_t pipeIndex,
-                              uint64_t frameBytes);
+                              uint64_t transferBytes);
 
 // A whole frame's read posted ahead, in the same pieces, none short: the
 // continuous reader keeps several posted, so that the board's next frame
@@ -106,6 +107,13 @@ bool EndsWithZeroLengthPacket(const DEVICE_EXTENSION& device, std::size_t pipeIn
 // is read up to the zero-length packet that ends it: otherwise that packet
 // would end the next frame's read before the frame came.
 struct PostedFrameRead {
+    PostedFrameRead() = default;
+    PostedFrameRead(PostedFrameRead&&) noexcept = default;
+    PostedFrameRead& operator=(PostedFrameRead&&) = delete;
+    // The board fills a read until it is cancelled: the reads end before
+    // the end packet's room goes.
+    ~PostedFrameRead() { pieces.clear(); }
+
     std::vector<platform::usb::PostedRead> pieces;
     // Room for the end packet; its read is the last of pieces.
     std::vector<uint8_t> end;

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 using namespace kavrin;
@@ -47,6 +50,24 @@ protected:
         }
         return request;
     }
+    // A scan request that first reads the pipe empty: the clock passes the
+    // pipe's quiet time once what it held was read.
+    BlockBuffer getScansOnceThePipeIsQuiet() {
+        std::atomic<bool> done{false};
+        std::thread quiet([&] {
+            while (!done) {
+                if (harness.port->queuedIn(sim::kFx2ScanPipe) == 0 && clock.pendingWaits() != 0) {
+                    clock.advance(std::chrono::milliseconds(50));
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        BlockBuffer answer = getScans();
+        done = true;
+        quiet.join();
+        return answer;
+    }
     // One frame at a time, each handled before the next comes, so that
     // none is dropped for a busy parser.
     void pushAndWait(unsigned frames) {
@@ -83,6 +104,36 @@ TEST_F(ScanTest, AveragingFourScansOfTenToThirteenGives1150) {
     EXPECT_EQ(answer.get<rb::Status>(), 0);
     EXPECT_EQ(answer.scan32(0), 1150);
     EXPECT_EQ(answer.scan32(3), 1150);
+}
+
+// The board sends an average scan by scan: its transfer ends with the last
+// scan, which fills no packet, so no empty packet follows the frame of two
+// whole packets.
+TEST_F(ScanTest, AnAverageEndsWithItsLastScanAndNeedsNoEmptyPacket) {
+    board.setFrameRate(100);
+    ASSERT_EQ(init(initRequest(3, 1, 126, 2)), 0); // 2 x (126 + 2) x 2 = 1,024 bytes
+    std::atomic<bool> done{false};
+    BlockBuffer answer;
+    std::thread request([&] {
+        answer = getScans();
+        done = true;
+    });
+    // The board's wait for its second scan, and the read's.
+    EXPECT_TRUE(clock.waitForPendingWaits(2));
+    clock.advance(std::chrono::milliseconds(20));
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < guard) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(done) << "the frame's read waits for a packet the board does not send";
+    if (!done) {
+        clock.advance(std::chrono::seconds(1));
+    }
+    request.join();
+    EXPECT_EQ(answer.get<rb::Status>(), 0);
+    EXPECT_EQ(answer.scan32(5), (patternValue(0, 5) + patternValue(1, 5)) * 100 / 2);
+    std::lock_guard lock(device.acquisition.lock);
+    EXPECT_FALSE(device.acquisition.residue.pending) << "the next request would empty the pipe";
 }
 
 TEST_F(ScanTest, TheDifferentialModeSendsPairsAndGivesTheirDifference) {
@@ -143,7 +194,7 @@ TEST_F(ScanTest, ABadTerminatorIs105AndResetsTheScanPipe) {
     const std::size_t resets = board.portResets();
     EXPECT_EQ(getScans().get<rb::Status>(), kBoardStatusBadTerminator);
     EXPECT_EQ(board.portResets(), resets) << "a pipe reset, not a port reset";
-    EXPECT_EQ(getScans().get<rb::Status>(), 0) << "the next frame is whole again";
+    EXPECT_EQ(getScansOnceThePipeIsQuiet().get<rb::Status>(), 0) << "the next frame is whole again";
 }
 
 TEST_F(ScanTest, ALongFrameIsAnOverflowWithInfo100) {
@@ -152,6 +203,35 @@ TEST_F(ScanTest, ALongFrameIsAnOverflowWithInfo100) {
     BlockBuffer answer = getScans();
     EXPECT_EQ(answer.get<rb::Status>(), kBoardStatusOverflow);
     EXPECT_EQ(answer.get<rb::StatusInfo>(), 100);
+}
+
+// A frame that more bytes follow where the board's transfer ended, or that
+// fails to parse, is out of step with the pipe: it is not delivered, and
+// what the pipe holds after it stays out of the next request's frame.
+TEST_F(ScanTest, AFrameOutOfStepIsRefusedAndThePipeEmptiedBeforeTheNext) {
+    struct Case {
+        uint16_t pixels; // 254: a scan of one whole packet
+        sim::Fx2FrameFault fault;
+        uint16_t status;
+    };
+    uint64_t scan = 0;
+    for (const Case& c : {Case{254, sim::Fx2FrameFault::Long, kBoardStatusOverflow},
+                          Case{4, sim::Fx2FrameFault::BadTerminator, kBoardStatusBadTerminator}}) {
+        SCOPED_TRACE(c.pixels);
+        ASSERT_EQ(init(initRequest(3, 0, c.pixels, 1)), 0);
+        board.injectFrameFault(c.fault);
+        EXPECT_EQ(getScans().get<rb::Status>(), c.status);
+        ++scan;
+        // A scan of the frame's out-of-step rest, late.
+        std::vector<uint8_t> rest(2 + 2 * std::size_t{c.pixels}, 0x11);
+        rest.push_back(0xFF);
+        rest.push_back(0x00);
+        ASSERT_TRUE(harness.port->writeIn(sim::kFx2ScanPipe, rest, true));
+        BlockBuffer next = getScansOnceThePipeIsQuiet();
+        EXPECT_EQ(next.get<rb::Status>(), 0);
+        EXPECT_EQ(next.scan32(0), static_cast<int32_t>(patternValue(scan, 0)) * 100);
+        ++scan;
+    }
 }
 
 TEST_F(ScanTest, AShortFrameTimesOutAs146) {
@@ -470,6 +550,24 @@ TEST(StreamingReaderTest, SlowStateRequestsCostTheBoardNoScan) {
         previous = value;
     }
     EXPECT_EQ(board.scansDropped(), 0u);
+}
+
+// Frames of whole packets at a rate the reader barely keeps up with, and a
+// stream stopped and started again by each new time: the board goes on
+// filling the reads still posted while the reader drops them.
+TEST(StreamingReaderTest, AStreamOfWholePacketFramesStopsAndStartsAgainCleanly) {
+    sim::Fx2BoardConfig config = kavrintest::runningBoard();
+    config.frameRate = 20000;
+    kavrintest::StartedBoard harness(config);
+    BlockBuffer request = initRequest(7, 0, 254, 1); // (254 + 2) x 2 = 512 bytes
+    request.set<rb::RingCapacity>(16);
+    for (int round = 0; round < 60; ++round) {
+        request.set<rb::AcqIntCnts>(static_cast<uint16_t>(4 + round % 2));
+        RequestBlock view = request.view();
+        HandleInit(harness.device, view);
+        ASSERT_EQ(request.get<rb::Status>(), 0) << "round " << round;
+        ASSERT_TRUE(harness.waitForFrames(8 * (round + 1))) << "round " << round;
+    }
 }
 
 } // namespace
