@@ -1483,10 +1483,10 @@ bool TfmMain::mayReplace(const QString& path) {
         return true;
     }
     const QString question = QString("%1 already exists.\nDo you want to replace it?").arg(path);
-    return confirm_ ? confirm_(question, "warning")
-                    : QMessageBox::warning(this, "warning", question,
-                                           QMessageBox::Ok | QMessageBox::Cancel) ==
-                          QMessageBox::Ok;
+    return confirm_
+               ? confirm_(question, "warning")
+               : QMessageBox::warning(this, "warning", question,
+                                      QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
 void TfmMain::exportRunData() {
