@@ -537,6 +537,11 @@ void TfmMain::updateGraph() {
         if (const auto ms = autoIntegrationTime(judged.values, judged.ms)) {
             IntegTimeEdit_->SetValue(*ms);
             SetITbtnClick();
+            // The new time took the reference and the kind with it: the
+            // chart shows what is in effect now. Nothing is left to judge,
+            // so this draws only.
+            input.kind = kind_;
+            view_->updateGraph(input);
         }
     }
     inUpdateGraph_ = false;
@@ -573,8 +578,7 @@ void TfmMain::SetITbtnClick() {
         const bool newTime = ms != integrationTimeShown();
         device_->setIntegrationTime(newTime ? ms : device_->integrationTime());
         if (newTime) {
-            darkTaken_ = false;
-            referenceTaken_ = false;
+            dropReference(true);
         }
         ms = integrationTimeInEffect(ms);
         IntegTimeEdit_->SetValue(ms);
@@ -582,12 +586,23 @@ void TfmMain::SetITbtnClick() {
     if (fmParam_ != nullptr) {
         fmParam_->edTime()->SetValue(ms);
     }
-    // Called from a redraw's auto integration, the redraw this asks for is
-    // skipped: the chart was drawn just before.
+    // Called from a redraw's auto integration, that redraw draws again.
     setDisplayKind(kScope);
     updateControls();
     if (fmData_ != nullptr) {
         fmData_->clear();
+    }
+}
+
+void TfmMain::dropReference(bool dark) {
+    if (dark) {
+        darkTaken_ = false;
+    }
+    referenceTaken_ = false;
+    // No ratio to a reference that no longer fits; the caller redraws.
+    if (kind_ == kAbsorbance || kind_ == kTransmittance) {
+        kind_ = kScope;
+        action(kBtnScope)->setChecked(true);
     }
 }
 
@@ -612,8 +627,7 @@ std::int32_t TfmMain::integrationTimeShown() const {
 
 void TfmMain::parametersSet(std::int32_t ms, bool newTime, bool newAverage) {
     if (newTime) {
-        darkTaken_ = false;
-        referenceTaken_ = false;
+        dropReference(true);
     }
     // A new time or average number is sent at once, so that a number the
     // device limits shows as it is in effect; otherwise the parameters go
@@ -984,7 +998,7 @@ void TfmMain::appendSpectrum(const QString& name, int penWidth) {
 
 void TfmMain::meSaveClick() {
     const QString path = askFileName(true);
-    if (path.isEmpty()) {
+    if (path.isEmpty() || !mayReplace(path)) {
         return;
     }
     dataSet_.notes = NotesEdit_->toPlainText().toLatin1().toStdString();
@@ -1095,6 +1109,7 @@ QString TfmMain::askFileName(bool save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setNameFilter("spectrums (*.bspec)");
         dialog.setDefaultSuffix("bspec");
+        // Save asks the program's own replace question.
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
     } else {
         dialog.setObjectName("OpenSpecDlg");
@@ -1395,6 +1410,8 @@ void TfmMain::meDarkCurrentClick() {
         return;
     }
     if (ok) {
+        // Every spectrum from now on is corrected; the reference was not.
+        dropReference(false);
         darkTaken_ = true;
     }
     updateControls();
@@ -1454,24 +1471,22 @@ std::string TfmMain::askExportFile(const char* dialogName, const char* filter, c
             path = dialog.selectedFiles().first();
         }
     }
-    if (path.isEmpty()) {
+    if (path.isEmpty() || !mayReplace(path)) {
         return {};
     }
-    const std::string file = path.toLocal8Bit().toStdString();
+    return path.toLocal8Bit().toStdString();
+}
+
+bool TfmMain::mayReplace(const QString& path) {
     std::error_code ec;
-    if (std::filesystem::exists(file, ec)) {
-        const QString question =
-            QString("%1 already exists.\nDo you want to replace it?").arg(path);
-        const bool replace =
-            confirm_
-                ? confirm_(question, "warning")
-                : QMessageBox::warning(this, "warning", question,
-                                       QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
-        if (!replace) {
-            return {};
-        }
+    if (!std::filesystem::exists(path.toLocal8Bit().toStdString(), ec)) {
+        return true;
     }
-    return file;
+    const QString question = QString("%1 already exists.\nDo you want to replace it?").arg(path);
+    return confirm_
+               ? confirm_(question, "warning")
+               : QMessageBox::warning(this, "warning", question,
+                                      QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
 void TfmMain::exportRunData() {

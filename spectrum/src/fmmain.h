@@ -246,6 +246,8 @@ private:
     // The export file: the save dialog, then the replace question for a
     // file that exists; empty when either was cancelled.
     std::string askExportFile(const char* dialogName, const char* filter, const char* suffix);
+    // True unless the file exists and the user does not want it replaced.
+    bool mayReplace(const QString& path);
     std::string messageText(const QString& text) const;
     void deleteWorker();
     // A capture on the GUI thread begins and ends (controls, stop flag, a
@@ -281,6 +283,10 @@ private:
     // True while the worker may be inside the device; its synchronised step
     // is the exception (the worker waits meanwhile).
     bool deviceBusyElsewhere() const;
+    // A reference holds for the time and dark current it was taken with: a
+    // new time (dark too) or a new dark current drops it until another is
+    // taken.
+    void dropReference(bool dark);
     // Sends the device's parameters where it is free (its raw-data record
     // kept) and gives the integration time it took (typed when it cannot
     // tell).

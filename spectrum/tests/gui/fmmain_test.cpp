@@ -685,8 +685,10 @@ TEST_F(MainWindowTest, SaveAndLoadRoundTrip) {
     const mi::TSpecDataSet& set = window->dataSet();
     const std::vector<mi::Data> before = set.spectra;
     fileName = QString::fromStdString(dir.file("three.bspec"));
+    test::writeFile(dir.file("three.bspec"), "replaced on Yes");
     window->meSaveClick();
     EXPECT_EQ(saves, 1);
+    EXPECT_EQ(questions.size(), 1u);
     ASSERT_TRUE(std::filesystem::exists(dir.file("three.bspec")));
     EXPECT_TRUE(boxes.empty());
 
@@ -1266,6 +1268,8 @@ TEST_F(MainWindowTest, ExportThatCannotReplaceOrCreateWritesNothing) {
     fileName = QString::fromStdString(dir.file("keep.txt"));
     answerYes = false;
     window->ExportAll1Click();
+    window->meSaveClick();
+    EXPECT_EQ(questions.size(), 2u);
     EXPECT_EQ(test::readFile(dir.file("keep.txt")), "mine");
     EXPECT_TRUE(boxes.empty());
     fileName = QString::fromStdString(dir.file("no/such/dir/x.txt"));
@@ -1557,8 +1561,8 @@ TEST_F(MainWindowTest, LimitedAverageNumberIsShownAndExportedAsInEffect) {
 // "Set" (the main one, the dialog's or the automatic one) that changes the
 // time drops both, so that nothing is corrected or divided by a spectrum of
 // another time; one that keeps the time, or changes only the average number,
-// keeps both. The simulated light never goes off, so a spectrum the dark
-// current is still subtracted from is 0.
+// keeps both; a new dark current drops the reference. The simulated light
+// never goes off, so a spectrum the dark current is still subtracted from is 0.
 TEST_F(MainWindowTest, DarkCurrentAndReferenceHoldOnlyForTheTimeTheyWereTakenAt) {
     useShippedBoard();
     make({});
@@ -1583,6 +1587,7 @@ TEST_F(MainWindowTest, DarkCurrentAndReferenceHoldOnlyForTheTimeTheyWereTakenAt)
         bool automatic;
         std::function<void()> act;
         bool kept;
+        bool newDark = false;
     };
     const std::vector<Row> rows = {
         {"main Set of the time in effect", 30, false, [&] { setMain(30); }, true},
@@ -1592,6 +1597,8 @@ TEST_F(MainWindowTest, DarkCurrentAndReferenceHoldOnlyForTheTimeTheyWereTakenAt)
         {"reference at 10 ms adjusted automatically", 10, true, [] {}, false},
         {"reference and capture within the band", 54, true, [&] { window->acCaptureExecute(); },
          true},
+        {"dark current after the reference", 10, false, [&] { window->meDarkCurrentClick(); },
+         false, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.change);
@@ -1603,17 +1610,23 @@ TEST_F(MainWindowTest, DarkCurrentAndReferenceHoldOnlyForTheTimeTheyWereTakenAt)
             ASSERT_TRUE(window->darkTaken());
         }
         window->acCaptureReferenceExecute();
+        clickButton("Transmittance");
         row.act();
         EXPECT_EQ(window->referenceTaken(), row.kept);
         EXPECT_EQ(enabled("Absorbance"), row.kept);
         EXPECT_EQ(enabled("Transmittance"), row.kept);
-        EXPECT_EQ(window->darkTaken(), row.kept && !row.automatic);
+        EXPECT_TRUE(row.kept || window->displayKind() == kScope);
+        const bool dark = (row.kept && !row.automatic) || row.newDark;
+        EXPECT_EQ(window->darkTaken(), dark);
         if (!row.automatic) {
             window->autoIntegrationCheckBox()->setChecked(false);
             getSpectra(1);
             const std::vector<double>& values = window->dataSet().spectra.back().values;
             const double top = *std::max_element(values.begin(), values.begin() + 1024);
-            EXPECT_EQ(top == 0.0, row.kept) << top;
+            EXPECT_EQ(top == 0.0, dark) << top;
+            EXPECT_EQ(enabled("Transmittance"), row.kept);
+            window->acCaptureReferenceExecute();
+            EXPECT_TRUE(enabled("Transmittance"));
         }
     }
     window.reset();
@@ -1688,13 +1701,16 @@ TEST_F(MainWindowTest, AutoIntegrationFollowsTheSpectraOfGetRevaduvo) {
     make({});
     window->TimerDevTimer();
     ASSERT_EQ(window->statusText(), "Opened");
-    window->acCaptureExecute(); // the current spectrum: 30 ms, below the band
+    window->acCaptureReferenceExecute(); // the current spectrum: 30 ms, below the band
+    clickButton("Transmittance");
     QTest::mouseClick(window->autoIntegrationCheckBox(), Qt::LeftButton);
     std::vector<double> times;
     for (int i = 0; i < 3; ++i) {
         getSpectra(1);
         times.push_back(window->device()->integrationTime());
         if (i == 0) {
+            // The new time dropped the reference: drawn again, in counts.
+            EXPECT_GT(window->view()->storedSeries(0)->at(512).y(), 1000.0);
             // A redraw of the spectrum just judged.
             window->setDisplayKind(kScope);
             EXPECT_EQ(window->device()->integrationTime(), times[0]);
