@@ -55,8 +55,8 @@ GLIMRA_EXPORT std::int32_t recordFontHeight(const LogRecordBytes& record);
 class GLIMRA_EXPORT LogbookEnvironment {
 public:
     virtual ~LogbookEnvironment() = default;
-    // Free bytes of the file system that holds directory; nothing when it
-    // cannot be measured.
+    // Free bytes of the file system that holds directory that this process
+    // may use; nothing when it cannot be measured.
     virtual std::optional<std::uint64_t> freeBytes(const std::string& directory);
     virtual std::chrono::system_clock::time_point now();
     // The directory relative paths are taken in; empty: the process's own.

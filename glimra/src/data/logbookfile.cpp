@@ -216,7 +216,10 @@ std::optional<std::uint64_t> LogbookEnvironment::freeBytes(const std::string& di
     if (::statvfs(directory.c_str(), &fs) != 0) {
         return std::nullopt;
     }
-    return static_cast<std::uint64_t>(fs.f_bfree) * static_cast<std::uint64_t>(fs.f_frsize);
+    // The blocks kept for root count only for root. (Ext4 may give them to one
+    // other user or group as well; that is not looked at.)
+    const auto blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+    return static_cast<std::uint64_t>(blocks) * static_cast<std::uint64_t>(fs.f_frsize);
 }
 
 std::chrono::system_clock::time_point LogbookEnvironment::now() {
