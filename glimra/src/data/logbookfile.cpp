@@ -220,16 +220,14 @@ void notWritten(const std::string& path, const std::string& why) {
 
 // The folder of the logbook at path, reached as its backups are made in it,
 // where the name still stands for the file open as fd (st).
-bool reachOwnName(int fd, const std::string& path, platform::SafeFolder& place,
-                  struct stat& st) {
+bool reachOwnName(int fd, const std::string& path, platform::SafeFolder& place, struct stat& st) {
     const std::string resolved = resolveLogPath(path);
     std::string why;
     struct stat named {};
-    const bool reached = ::fstat(fd, &st) == 0 &&
-                         platform::reachOwnFolder(resolved.c_str(), place, why) &&
-                         ::fstatat(place.fd(), place.name().c_str(), &named,
-                                   AT_SYMLINK_NOFOLLOW) == 0 &&
-                         sameFile(st, named);
+    const bool reached =
+        ::fstat(fd, &st) == 0 && platform::reachOwnFolder(resolved.c_str(), place, why) &&
+        ::fstatat(place.fd(), place.name().c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        sameFile(st, named);
     if (!reached) {
         notWritten(resolved, why);
     }
@@ -480,9 +478,10 @@ LogbookFile::Lock LogbookFile::lock() {
         if (fd_ < 0 || platform::lockFileWithin(fd_, platform::kFileLockWait) != 0) {
             return Lock::Failed;
         }
-        struct stat mine {}, named {};
-        if (::fstat(fd_, &mine) == 0 &&
-            ::lstat(resolveLogPath(path_).c_str(), &named) == 0 && sameFile(mine, named)) {
+        struct stat mine {};
+        struct stat named {};
+        if (::fstat(fd_, &mine) == 0 && ::lstat(resolveLogPath(path_).c_str(), &named) == 0 &&
+            sameFile(mine, named)) {
             locked_ = true;
         } else if (const std::string path = path_; open(path)) {
             got = Lock::Reopened;
