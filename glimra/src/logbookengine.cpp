@@ -222,13 +222,14 @@ int CZLQLogListBox::nextRecord() {
     }
     int next = nextLogIndex(newest, count);
     if (next == 0) {
-        // Full: a fresh file (after a backup copy), and the list starts empty.
+        // Full: a fresh file (after a backup), and the list starts empty;
+        // read again, as another process may have made it and written first.
         if (Clear(true) != 1) {
             return -1;
         }
-        next = 1;
+        next = nextLogIndex(file_.readHeader(), file_.recordCount());
     }
-    if (next < 0 || !file_.writeHeader(next)) {
+    if (next < 1 || !file_.writeHeader(next)) {
         return -1;
     }
     return next;
