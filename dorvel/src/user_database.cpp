@@ -1,6 +1,6 @@
 #include "dorvel/user_database.h"
 
-#include "platform/clock.h"
+#include "platform/file_lock.h"
 #include "platform/safe_folder.h"
 
 #include <crypt.h>
@@ -12,7 +12,6 @@
 #include <memory>
 #include <new>
 #include <string_view>
-#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,23 +111,11 @@ namespace {
 
 // Waits for an exclusive advisory lock on the file, kUserFileLockWait at
 // most: whoever may read the file may hold a shared one as long as it likes.
+static_assert(kUserFileLockWait == platform::kFileLockWait, "one bound for every file's lock");
 int32_t lockWithin(int fd) {
-    const platform::TimePoint deadline = platform::addSaturating(
-        platform::now(), std::chrono::duration_cast<platform::Duration>(kUserFileLockWait));
-    for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            return kUserOk;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EWOULDBLOCK) {
-            return kUserFileOpenFailed;
-        }
-        if (platform::now() >= deadline || !platform::sleepFor(std::chrono::milliseconds(10))) {
-            return kUserFileBusy;
-        }
-    }
+    const int error = platform::lockFileWithin(
+        fd, std::chrono::duration_cast<platform::Duration>(kUserFileLockWait));
+    return error == 0 ? kUserOk : error == EWOULDBLOCK ? kUserFileBusy : kUserFileOpenFailed;
 }
 
 // Opens the file for reading and checks what it is and where it lies; with

@@ -135,7 +135,7 @@ int CZLQLogListBox::Attach(QListWidget* list, const char* path, int recordCount,
     if (!LogbookFile::exists(name) && !createLogFile(name, recordCount, false, policy_)) {
         return 0;
     }
-    if (LogbookFile::recordCount(name) != recordCount &&
+    if (LogbookFile::recordCount(name) != recordCount && !remakeUnfinished(name, recordCount) &&
         (!recreate || !createLogFile(name, recordCount, true, policy_))) {
         return 0;
     }
@@ -195,6 +195,25 @@ bool CZLQLogListBox::loadEntries(int recordCount) {
     });
 }
 
+bool CZLQLogListBox::remakeUnfinished(const std::string& path, int recordCount) {
+    LogbookFile file;
+    return file.open(path) && file.lock() != LogbookFile::Lock::Failed &&
+           file.remakeUnfinished(recordCount);
+}
+
+bool CZLQLogListBox::lockFile() {
+    const LogbookFile::Lock got = file_.lock();
+    if (got == LogbookFile::Lock::Reopened) {
+        // Another process made the file a backup: the list shows the new one.
+        ClearList(list_);
+        if (!loadEntries(recordCount_)) {
+            closeFile();
+            return false;
+        }
+    }
+    return got != LogbookFile::Lock::Failed;
+}
+
 int CZLQLogListBox::nextRecord() {
     const int newest = file_.readHeader();
     const std::int64_t count = file_.recordCount();
@@ -203,13 +222,14 @@ int CZLQLogListBox::nextRecord() {
     }
     int next = nextLogIndex(newest, count);
     if (next == 0) {
-        // Full: a fresh file (after a backup copy), and the list starts empty.
+        // Full: a fresh file (after a backup), and the list starts empty;
+        // read again, as another process may have made it and written first.
         if (Clear(true) != 1) {
             return -1;
         }
-        next = 1;
+        next = nextLogIndex(file_.readHeader(), file_.recordCount());
     }
-    if (next < 0 || !file_.writeHeader(next)) {
+    if (next < 1 || !file_.writeHeader(next)) {
         return -1;
     }
     return next;
@@ -226,11 +246,18 @@ int CZLQLogListBox::AddEntry(QListWidget* list, int index, LogEntry* entry, bool
         return 0;
     }
     if (!loading) {
+        // The header read, the record written and the header rewritten as
+        // one step among the logbook's writers.
+        if (!lockFile()) {
+            return 0;
+        }
         entry->time = systemTimeOf(localNow());
         index = nextRecord();
         LogRecordBytes bytes;
         std::memcpy(bytes.data(), static_cast<const LogRecord*>(entry), bytes.size());
-        if (index < 1 || !file_.writeRecord(index, bytes)) {
+        const bool written = index >= 1 && file_.writeRecord(index, bytes);
+        file_.unlock();
+        if (!written) {
             return 0;
         }
         entry->newEntry = 1;
@@ -279,18 +306,19 @@ int CZLQLogListBox::AddEmptyEntry(int type) {
 }
 
 int CZLQLogListBox::Clear(bool backup) {
-    if (!open_) {
+    // Under the file's lock, which an entry that found the file full holds.
+    const bool held = file_.locked();
+    if (!open_ || (!held && !lockFile())) {
         return 0;
     }
-    closeFile();
-    if (!createLogFile(path_, recordCount_, backup, policy_) || !file_.open(path_) ||
-        !loadEntries(recordCount_)) {
+    ClearList(list_);
+    const bool made = file_.recreate(recordCount_, backup, policy_) && loadEntries(recordCount_);
+    if (!held) {
+        file_.unlock();
+    }
+    if (!made) {
         closeFile();
         return 0;
-    }
-    open_ = true;
-    if (LogListState* state = logListState(list_)) {
-        state->fileOpen = true;
     }
     return 1;
 }

@@ -103,6 +103,10 @@ public:
 
 private:
     bool loadEntries(int recordCount);
+    // A file left unfinished by a making cut short is made anew.
+    static bool remakeUnfinished(const std::string& path, int recordCount);
+    // Takes the file's lock; false when it cannot be had.
+    bool lockFile();
     int nextRecord();
     void closeFile();
 

@@ -53,9 +53,9 @@ int CLogFile::Open() {
         std::fprintf(stderr, "%s %s: the logbook is not written\n", resolveLogPath(path).c_str(),
                      why.c_str());
     }
-    // A window without its logbook is a success only for a logbook of
-    // another size, which is left as it is; a refused one is a failure.
-    if (created == 1 && !window_->logbookOpen() && LogbookFile::recordCount(path) < 0) {
+    // A window without its logbook (refused, of another size, or not made)
+    // takes no entry: no success.
+    if (created == 1 && !window_->logbookOpen()) {
         window_->Destroy();
         created = 0;
     }

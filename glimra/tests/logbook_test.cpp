@@ -8,6 +8,8 @@
 #include "logbook_fixture.h"
 #include "logbookengine.h"
 
+#include "../../platform/tests/other_user.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -17,8 +19,19 @@
 #include <QPointer>
 #include <QScreen>
 
+#include <algorithm>
+#include <csignal>
+#include <iterator>
+#include <set>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 namespace glimra {
 namespace {
+
+using platform::testing::ChildUser;
+using platform::testing::runInChild;
 
 class LogbookTest : public test::LogbookFixture {
 protected:
@@ -99,6 +112,76 @@ TEST_F(LogbookTest, AFullFileIsBackedUpAndStartedAfresh) {
     EXPECT_STREQ(record(fresh, 1).text, "four");
     EXPECT_EQ(record(fresh, 2).type, 0u);
     EXPECT_EQ(shownTexts(), (std::vector<std::string>{"four"}));
+}
+
+// Without room for a copy, the full file itself becomes the backup, and where
+// no fresh file can be made beside it either (the file-size limit stands for
+// a full disk), it keeps its records.
+TEST_F(LogbookTest, AFullFileWithoutRoomForACopyBecomesTheBackup) {
+    ASSERT_EQ(create(), 1);
+    for (const char* text : {"one", "two", "three"}) {
+        ASSERT_EQ(logbook.AddMessage(text, LOGENTRY_INFO), 1);
+    }
+    const std::vector<std::uint8_t> full = bytes("logbook.log");
+    environment->free = [] { return std::uint64_t{0}; };
+    EXPECT_EQ(runInChild(
+                  [&] {
+                      const rlimit small{1000, 1000};
+                      ::signal(SIGXFSZ, SIG_IGN);
+                      return ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+                             logbook.AddMessage("refused", LOGENTRY_INFO) == 0;
+                  },
+                  ChildUser::Same),
+              1);
+    EXPECT_EQ(bytes("logbook.log"), full);
+
+    ASSERT_EQ(logbook.AddMessage("four", LOGENTRY_INFO), 1);
+    EXPECT_EQ(bytes("logbookMon_Dec__7_22-31-18_2026.log"), full);
+    EXPECT_STREQ(record(bytes("logbook.log"), 1).text, "four");
+}
+
+// Two processes add entries to one logbook at once, from its first making
+// through many re-creations of the full file, with and without room for a
+// copy: each has every entry taken, and every one is in the logbook or a
+// backup.
+TEST_F(LogbookTest, TwoWritersOfOneLogbookLoseNoEntry) {
+    constexpr int kEntries = 200;
+    std::set<std::string> reported, found;
+    for (const char first : {'a', 'c'}) {
+        environment->free = [first] { return std::uint64_t{first == 'a' ? 1u << 30 : 0u}; };
+        pid_t writers[2];
+        for (const char name : {first, static_cast<char>(first + 1)}) {
+            writers[name - first] = ::fork();
+            if (writers[name - first] == 0) {
+                ::alarm(60);
+                CZLQLogbookDlg mine;
+                mine.SetAutoDeleteOldLogs(false);
+                int written = mine.Create(currentModuleInstance(), nullptr, "logbook.log", 50);
+                for (int i = 0; written > 0 && i < kEntries; ++i) {
+                    written += mine.AddMessage((name + std::to_string(i)).c_str(), LOGENTRY_INFO);
+                }
+                ::_exit(written == kEntries + 1 ? 0 : 1);
+            }
+            for (int i = 0; i < kEntries; ++i) {
+                reported.insert(name + std::to_string(i));
+            }
+        }
+        for (const pid_t writer : writers) {
+            int status = -1;
+            ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+            EXPECT_EQ(status, 0);
+        }
+    }
+    for (const QString& name : files()) {
+        const std::vector<std::uint8_t> data = bytes(name.toStdString());
+        for (int i = 1; i <= le32(data, 0); ++i) {
+            found.insert(record(data, i).text);
+        }
+    }
+    std::vector<std::string> lost;
+    std::set_difference(reported.begin(), reported.end(), found.begin(), found.end(),
+                        std::back_inserter(lost));
+    EXPECT_EQ(lost, std::vector<std::string>{});
 }
 
 TEST_F(LogbookTest, TraceAloneIsNotStored) {

@@ -10,10 +10,12 @@
 
 #include <QListWidget>
 
+#include <csignal>
 #include <cstdio>
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,14 +90,32 @@ TEST_F(LogFileTest, AMissingFileOnAFullDiskIsNotCreated) {
     EXPECT_EQ(files(), QStringList{}); // the backup went, nothing came
 }
 
-TEST_F(LogFileTest, AFileOfAnotherSizeOpensTheWindowWithoutALogbook) {
+TEST_F(LogFileTest, AFileOfAnotherSizeIsLeftAndTheLogbookNotOpened) {
     writeBytes("app.log", std::vector<std::uint8_t>(4 + 10 * 388, 0));
-    ASSERT_EQ(log.Open(), 1);
+    EXPECT_EQ(log.Open(), 0);
     EXPECT_EQ(log.WriteInfo("refused"), 0);
     EXPECT_EQ(bytes("app.log").size(), 4u + 10u * 388u);
     // Nor is a window without its logbook a successful reset.
     EXPECT_EQ(log.Reset(true), 0);
     EXPECT_EQ(files(), QStringList{"app.log"});
+}
+
+// A making cut short by a full disk (the file-size limit stands for it)
+// leaves nothing, and what such a making left before is made anew: a later
+// session writes its entries.
+TEST_F(LogFileTest, ALogbookCutShortAtItsMakingIsMadeAnewLater) {
+    EXPECT_EQ(runInChild(
+                  [&] {
+                      const rlimit small{100000, 100000};
+                      ::signal(SIGXFSZ, SIG_IGN);
+                      return ::setrlimit(RLIMIT_FSIZE, &small) == 0 && log.Open() == 0;
+                  },
+                  ChildUser::Same),
+              1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    writeBytes("app.log", std::vector<std::uint8_t>(57344, 0));
+    ASSERT_EQ(log.Open(), 1);
+    EXPECT_EQ(log.WriteInfo("after"), 1);
 }
 
 // What another user may plant in the logbook's place: a link to a logbook

@@ -4,7 +4,13 @@
 // fixed number of 388-byte records. The count is fixed when the file is
 // created and read back as (length - 4) / 388. A full file is never
 // overwritten in place: it is re-created empty, after a time-stamped backup
-// copy when the disk has room for one.
+// copy when the disk has room for one, or itself made that backup by a
+// rename when it has not.
+//
+// Processes that write one logbook take turns under an exclusive advisory
+// lock on its file (LogbookFile::lock): reading the header, writing a record
+// and rewriting the header are one step, and so is the re-creation of a full
+// file.
 //
 // Where the file meets the system (free disk space, wall time, the directory
 // relative paths lie in) goes through LogbookEnvironment, which tests
@@ -55,8 +61,8 @@ GLIMRA_EXPORT std::int32_t recordFontHeight(const LogRecordBytes& record);
 class GLIMRA_EXPORT LogbookEnvironment {
 public:
     virtual ~LogbookEnvironment() = default;
-    // Free bytes of the file system that holds directory; nothing when it
-    // cannot be measured.
+    // Free bytes of the file system that holds directory that this process
+    // may use; nothing when it cannot be measured.
     virtual std::optional<std::uint64_t> freeBytes(const std::string& directory);
     virtual std::chrono::system_clock::time_point now();
     // The directory relative paths are taken in; empty: the process's own.
@@ -97,6 +103,12 @@ GLIMRA_EXPORT bool isBackupName(const std::string& path, const std::string& file
 // -1 when newest lies outside 0..count.
 GLIMRA_EXPORT int nextLogIndex(int newest, std::int64_t count);
 
+// The free-space housekeeping of a logbook.
+struct LogDiskPolicy {
+    std::uint32_t minFreeBytes = 1440000;
+    bool autoDeleteOldLogs = true;
+};
+
 // One open logbook file.
 class GLIMRA_EXPORT LogbookFile {
 public:
@@ -105,10 +117,28 @@ public:
     LogbookFile(const LogbookFile&) = delete;
     LogbookFile& operator=(const LogbookFile&) = delete;
 
-    // Opens for reading and writing.
-    bool open(const std::string& path);
+    // Opens for reading and writing; why says what stood there when the
+    // file was refused.
+    bool open(const std::string& path, std::string* why = nullptr);
     void close();
     bool isOpen() const { return fd_ >= 0; }
+
+    // Takes the exclusive advisory lock on the file, waiting for another
+    // writer as long as the user file does (platform::kFileLockWait). When
+    // the path names another file by then (another process made this one a
+    // backup), that one is opened and locked instead: Reopened.
+    enum class Lock { Failed, Held, Reopened };
+    Lock lock();
+    void unlock();
+    bool locked() const { return locked_; }
+    // With the lock held: re-creates the file with header 0 and count zero
+    // records, as createLogFile does; the file open then is the fresh one,
+    // locked.
+    bool recreate(int count, bool backup, const LogDiskPolicy& policy);
+    // With the lock held: a file of no entry shorter than count records and
+    // of no whole record count, as a making cut short by a full disk left
+    // it, is made anew; whether it was.
+    bool remakeUnfinished(int count);
 
     // -1 when the header cannot be read.
     int readHeader() const;
@@ -128,13 +158,12 @@ public:
               const std::function<bool(int index, LogRecordBytes& record)>& add) const;
 
 private:
-    int fd_ = -1;
-};
+    int moveAside(int folder, const std::string& name, int count, unsigned mode);
+    void adopt(int fresh);
 
-// The free-space housekeeping of a logbook.
-struct LogDiskPolicy {
-    std::uint32_t minFreeBytes = 1440000;
-    bool autoDeleteOldLogs = true;
+    int fd_ = -1;
+    std::string path_;
+    bool locked_ = false;
 };
 
 // Passes when the disk that holds the logbook (path; the current directory
@@ -144,12 +173,16 @@ GLIMRA_EXPORT bool checkDiskSpace(const std::string& path, const LogDiskPolicy& 
 // Deletes the logbook's backup of the earliest last-write time before now
 // (never the logbook itself); whether one was deleted.
 GLIMRA_EXPORT bool deleteOldestBackup(const std::string& path);
-// Creates (or truncates) the file with header 0 and count zero records, after
-// a backup copy of the old file when backup is set and the disk check passes.
-// The file is the user's own (never a link, pipe or another user's file) in a
-// folder no one else may change, and the backup a new file beside it. When the
-// folder, the name or the room allow no copy, the file is re-created without
-// one; when the copy failed otherwise, it keeps its records and the call fails.
+// Makes a missing file with header 0 and count zero records, whole or not at
+// all: written under a temporary name beside it, then given its name where
+// nothing stands there. An existing file is re-created empty under its lock:
+// with backup set, after a backup copy when the disk check passes and the copy
+// finds room; without room, the file itself becomes the backup by a rename
+// and a fresh one is made beside it, or, when that cannot be made either, it
+// keeps its records and the call fails. Only where the folder or the name
+// allow no second file is it re-created in place without a backup. The file
+// is the user's own (never a link, pipe or another user's file) in a folder no
+// one else may change; a backup is always a new file beside it.
 GLIMRA_EXPORT bool createLogFile(const std::string& path, int count, bool backup,
                                  const LogDiskPolicy& policy);
 

@@ -3,6 +3,7 @@
 
 #include "glimra/logbookfile.h"
 
+#include "platform/file_lock.h"
 #include "platform/own_file.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -145,24 +147,31 @@ std::uint64_t unforeseeableNumber() {
     return 1000000000u + ((high << 32) ^ low) % 9000000000u;
 }
 
+// Tries make on the names nameOf gives for the number 1, then for numbers no
+// one can foresee, as long as they are taken (EEXIST): a taken name is never
+// written through. 0, or the errno value of the last try.
+template <typename NameOf, typename Make> int onFreeName(NameOf nameOf, Make make) {
+    int error = EEXIST;
+    for (int attempt = 0; attempt < kBackupTries && error == EEXIST; ++attempt) {
+        error = make(nameOf(attempt == 0 ? 1 : unforeseeableNumber()));
+    }
+    return error;
+}
+
 // Copies the open logbook (fd) to a new file in folder: under the
 // time-stamped name of the moment, or, when that is taken (by an earlier
 // backup of the same second, or by whatever another user put there), under
-// that name with a number no one can foresee; a taken name is never written
-// through. 0, or the errno value of why no copy was made.
+// that name with a number no one can foresee. 0, or the errno value of why no
+// copy was made.
 int backUp(int fd, int folder, const std::string& name, const std::tm& local) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         return errno;
     }
-    for (int attempt = 0; attempt < kBackupTries; ++attempt) {
-        const std::string backup =
-            backupName(name, local, attempt == 0 ? 1 : unforeseeableNumber());
+    const auto nameOf = [&](std::uint64_t number) { return backupName(name, local, number); };
+    return onFreeName(nameOf, [&](const std::string& backup) {
         const int out = platform::createNewFile(folder, backup.c_str(), st.st_mode & 0777);
         if (out < 0) {
-            if (errno == EEXIST) {
-                continue;
-            }
             return errno;
         }
         std::vector<std::uint8_t> buffer(64 * 1024);
@@ -184,15 +193,133 @@ int backUp(int fd, int folder, const std::string& name, const std::tm& local) {
             ::unlinkat(folder, backup.c_str(), 0);
         }
         return error;
-    }
-    return EEXIST;
+    });
 }
 
-// Whether no copy can be made for the logbook's folder, its name or the room
-// left, as when the disk check fails: the logbook goes on without one.
-bool noCopyHere(int error) {
+// Whether a copy or a fresh file found no room.
+bool noRoom(int error) {
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
+// Whether the folder or the name allow no second file beside the logbook:
+// it goes on without a backup.
+bool noSecondFile(int error) {
     return error == EACCES || error == EPERM || error == EROFS || error == ENAMETOOLONG ||
-           error == EEXIST || error == ENOSPC || error == EDQUOT;
+           error == EEXIST;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void notWritten(const std::string& path, const std::string& why) {
+    if (!why.empty()) {
+        std::fprintf(stderr, "%s %s: the logbook is not written\n", path.c_str(), why.c_str());
+    }
+}
+
+// The folder of the logbook at path, reached as its backups are made in it,
+// where the name still stands for the file open as fd (st).
+bool reachOwnName(int fd, const std::string& path, platform::SafeFolder& place, struct stat& st) {
+    const std::string resolved = resolveLogPath(path);
+    std::string why;
+    struct stat named {};
+    const bool reached =
+        ::fstat(fd, &st) == 0 && platform::reachOwnFolder(resolved.c_str(), place, why) &&
+        ::fstatat(place.fd(), place.name().c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        sameFile(st, named);
+    if (!reached) {
+        notWritten(resolved, why);
+    }
+    return reached;
+}
+
+// Header 0 and count zero records over whatever the file held, in large
+// writes: 0, or the errno value of why not.
+int writeEmpty(int fd, int count) {
+    const off_t length = recordOffset(count + 1);
+    if (::ftruncate(fd, length) != 0) {
+        return errno;
+    }
+    std::vector<std::uint8_t> zeros(64 * kLogRecordSize, 0);
+    for (off_t at = 0; at < length;) {
+        const std::size_t chunk = static_cast<std::size_t>(
+            std::min<off_t>(length - at, static_cast<off_t>(zeros.size())));
+        errno = 0;
+        if (!pwriteAll(fd, zeros.data(), chunk, at)) {
+            return errno != 0 ? errno : EIO;
+        }
+        at += static_cast<off_t>(chunk);
+    }
+    return 0;
+}
+
+// An empty logbook of count records, written whole under a temporary name in
+// folder and locked before anyone else can open it: its descriptor, or -1
+// and errno with nothing left behind.
+int makeFresh(int folder, int count, mode_t mode, std::string& temp) {
+    int fd = -1;
+    const auto nameOf = [](std::uint64_t) {
+        return ".logbook-" + std::to_string(unforeseeableNumber()) + ".tmp";
+    };
+    const int error = onFreeName(nameOf, [&](const std::string& name) {
+        temp = name;
+        fd = ::openat(folder, name.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
+        if (fd < 0) {
+            return errno;
+        }
+        const int failed = ::flock(fd, LOCK_EX | LOCK_NB) != 0 ? errno : writeEmpty(fd, count);
+        if (failed != 0) {
+            ::unlinkat(folder, name.c_str(), 0);
+            ::close(fd);
+            fd = -1;
+        }
+        return failed;
+    });
+    errno = error;
+    return fd;
+}
+
+// Gives the temporary file in folder its name: replacing what stands there,
+// or only where nothing does (EEXIST otherwise). 0, or the errno value.
+int giveName(int folder, const std::string& temp, const std::string& name, bool replace) {
+    if (::renameat2(folder, temp.c_str(), folder, name.c_str(), replace ? 0 : RENAME_NOREPLACE) ==
+        0) {
+        return 0;
+    }
+    if (replace || errno != EINVAL) {
+        return errno;
+    }
+    // A file system that cannot rename without replacing: a second name.
+    if (::linkat(folder, temp.c_str(), folder, name.c_str(), 0) != 0) {
+        return errno;
+    }
+    ::unlinkat(folder, temp.c_str(), 0);
+    return 0;
+}
+
+// A missing logbook, made whole or not at all.
+bool makeLogFile(const std::string& path, int count) {
+    const std::string resolved = resolveLogPath(path);
+    platform::SafeFolder place;
+    std::string why, temp;
+    if (!platform::reachOwnFolder(resolved.c_str(), place, why)) {
+        notWritten(resolved, why);
+        return false;
+    }
+    const int fresh = makeFresh(place.fd(), count, 0600, temp);
+    if (fresh < 0) {
+        return false;
+    }
+    const int error = giveName(place.fd(), temp, place.name(), false);
+    if (error != 0) {
+        ::unlinkat(place.fd(), temp.c_str(), 0);
+    }
+    ::close(fresh);
+    // Something stands there by now: another process's new logbook, or what
+    // opening refuses.
+    return error == 0 || (error == EEXIST && LogbookFile::exists(path));
 }
 
 } // namespace
@@ -216,7 +343,10 @@ std::optional<std::uint64_t> LogbookEnvironment::freeBytes(const std::string& di
     if (::statvfs(directory.c_str(), &fs) != 0) {
         return std::nullopt;
     }
-    return static_cast<std::uint64_t>(fs.f_bfree) * static_cast<std::uint64_t>(fs.f_frsize);
+    // The blocks kept for root count only for root. (Ext4 may give them to one
+    // other user or group as well; that is not looked at.)
+    const auto blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+    return static_cast<std::uint64_t>(blocks) * static_cast<std::uint64_t>(fs.f_frsize);
 }
 
 std::chrono::system_clock::time_point LogbookEnvironment::now() {
@@ -323,10 +453,14 @@ LogbookFile::~LogbookFile() {
     close();
 }
 
-bool LogbookFile::open(const std::string& path) {
+bool LogbookFile::open(const std::string& path, std::string* why) {
     close();
-    std::string why;
-    fd_ = platform::openOwnFile(resolveLogPath(path).c_str(), O_RDWR, false, false, 0, why);
+    path_ = path;
+    std::string refused;
+    fd_ = platform::openOwnFile(resolveLogPath(path).c_str(), O_RDWR, false, false, 0, refused);
+    if (why != nullptr) {
+        *why = refused;
+    }
     return fd_ >= 0;
 }
 
@@ -335,6 +469,148 @@ void LogbookFile::close() {
         ::close(fd_);
         fd_ = -1;
     }
+    locked_ = false;
+}
+
+LogbookFile::Lock LogbookFile::lock() {
+    Lock got = Lock::Held;
+    while (!locked_) {
+        if (fd_ < 0 || platform::lockFileWithin(fd_, platform::kFileLockWait) != 0) {
+            return Lock::Failed;
+        }
+        struct stat mine {};
+        struct stat named {};
+        if (::fstat(fd_, &mine) == 0 && ::lstat(resolveLogPath(path_).c_str(), &named) == 0 &&
+            sameFile(mine, named)) {
+            locked_ = true;
+        } else if (const std::string path = path_; open(path)) {
+            got = Lock::Reopened;
+        } else {
+            return Lock::Failed;
+        }
+    }
+    return got;
+}
+
+void LogbookFile::unlock() {
+    if (locked_) {
+        ::flock(fd_, LOCK_UN);
+        locked_ = false;
+    }
+}
+
+void LogbookFile::adopt(int fresh) {
+    ::close(fd_);
+    fd_ = fresh;
+    locked_ = true;
+}
+
+// Without room for a copy: the file becomes the backup by a rename, and a
+// fresh file, made whole before, takes its name. 0, or the errno value of
+// why not; the file then is where it was, with its records.
+int LogbookFile::moveAside(int folder, const std::string& name, int count, unsigned mode) {
+    std::string temp, backup;
+    const int fresh = makeFresh(folder, count, mode, temp);
+    if (fresh < 0) {
+        return errno;
+    }
+    const auto nameOf = [&](std::uint64_t number) {
+        return backupName(name, localNow().tm, number);
+    };
+    int error = onFreeName(nameOf, [&](const std::string& taken) {
+        backup = taken;
+        return ::renameat2(folder, name.c_str(), folder, taken.c_str(), RENAME_NOREPLACE) == 0
+                   ? 0
+                   : errno;
+    });
+    if (error == 0) {
+        error = giveName(folder, temp, name, false);
+        // Another process made a new logbook there meanwhile: that one is
+        // taken. Failing otherwise, the file goes back.
+        if (error == EEXIST) {
+            ::unlinkat(folder, temp.c_str(), 0);
+            ::close(fresh);
+            const std::string path = path_;
+            return open(path) && lock() != Lock::Failed ? 0 : EIO;
+        }
+        if (error != 0) {
+            // Back where it was, it keeps its records: never re-created in
+            // place.
+            ::renameat2(folder, backup.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
+            error = noSecondFile(error) ? EIO : error;
+        }
+    }
+    if (error != 0) {
+        ::unlinkat(folder, temp.c_str(), 0);
+        ::close(fresh);
+        return error;
+    }
+    adopt(fresh);
+    return 0;
+}
+
+bool LogbookFile::recreate(int count, bool backup, const LogDiskPolicy& policy) {
+    const std::string resolved = resolveLogPath(path_);
+    platform::SafeFolder place;
+    struct stat st {};
+    if (!locked_ || count < 0 || !reachOwnName(fd_, path_, place, st)) {
+        return false;
+    }
+    if (backup && st.st_size > 0) {
+        int error = checkDiskSpace(path_, policy)
+                        ? backUp(fd_, place.fd(), place.name(), localNow().tm)
+                        : ENOSPC;
+        if (noRoom(error)) {
+            error = moveAside(place.fd(), place.name(), count, st.st_mode & 0777);
+            if (error == 0) {
+                return true;
+            }
+        }
+        if (error != 0 && !noSecondFile(error)) {
+            std::fprintf(stderr,
+                         "%s: no backup can be made (%s): the full logbook keeps its records "
+                         "and takes no entry\n",
+                         resolved.c_str(), std::strerror(error));
+            return false;
+        }
+        if (error != 0) {
+            std::fprintf(stderr,
+                         "%s: no backup can be made (%s): the logbook is re-created "
+                         "without one\n",
+                         resolved.c_str(), std::strerror(error));
+        }
+    }
+    return writeEmpty(fd_, count) == 0;
+}
+
+bool LogbookFile::remakeUnfinished(int count) {
+    struct stat st {};
+    if (!locked_ || count < 1 || ::fstat(fd_, &st) != 0 || st.st_size >= recordOffset(count + 1) ||
+        (st.st_size > static_cast<off_t>(kLogHeaderSize) &&
+         (st.st_size - static_cast<off_t>(kLogHeaderSize)) % static_cast<off_t>(kLogRecordSize) ==
+             0)) {
+        return false;
+    }
+    std::vector<std::uint8_t> held(static_cast<std::size_t>(st.st_size));
+    if (!preadAll(fd_, held.data(), held.size(), 0) ||
+        std::any_of(held.begin(), held.end(), [](std::uint8_t b) { return b != 0; })) {
+        return false;
+    }
+    platform::SafeFolder place;
+    std::string temp;
+    if (!reachOwnName(fd_, path_, place, st)) {
+        return false;
+    }
+    const int fresh = makeFresh(place.fd(), count, st.st_mode & 0777, temp);
+    if (fresh >= 0 && giveName(place.fd(), temp, place.name(), true) == 0) {
+        adopt(fresh);
+        return true;
+    }
+    if (fresh >= 0) {
+        ::unlinkat(place.fd(), temp.c_str(), 0);
+        ::close(fresh);
+    }
+    return false;
 }
 
 int LogbookFile::readHeader() const {
@@ -467,61 +743,13 @@ bool createLogFile(const std::string& path, int count, bool backup, const LogDis
     if (count < 0 || path.empty()) {
         return false;
     }
-    // The logbook and its backup in one folder, reached safely once; the
-    // backup is read from the logbook opened here, the user's own file.
-    const std::string resolved = resolveLogPath(path);
-    platform::SafeFolder place;
+    LogbookFile file;
     std::string why;
-    const int fd = platform::reachOwnFolder(resolved.c_str(), place, why)
-                       ? platform::openOwnFile(place.fd(), place.name().c_str(), O_RDWR, true,
-                                               false, 0600, why)
-                       : -1;
-    if (fd < 0) {
-        if (!why.empty()) {
-            std::fprintf(stderr, "%s %s: the logbook is not written\n", resolved.c_str(),
-                         why.c_str());
-        }
-        return false;
+    if (!file.open(path, &why)) {
+        notWritten(resolveLogPath(path), why);
+        return why.empty() && makeLogFile(path, count);
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
-        return false;
-    }
-    if (backup && checkDiskSpace(path, policy) && st.st_size > 0) {
-        // A copy that failed for no lasting reason keeps the records; one the
-        // folder, the name or the room never allow does not stop the logbook.
-        const int error = backUp(fd, place.fd(), place.name(), localNow().tm);
-        if (error != 0 && !noCopyHere(error)) {
-            ::close(fd);
-            return false;
-        }
-        if (error != 0) {
-            std::fprintf(stderr,
-                         "%s: no backup copy can be made (%s): the logbook is re-created "
-                         "without one\n",
-                         resolved.c_str(), std::strerror(error));
-        }
-    }
-    if (::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return false;
-    }
-    // Header 0, then the zero records, in large writes.
-    std::vector<std::uint8_t> zeros(64 * kLogRecordSize, 0);
-    bool ok = pwriteAll(fd, zeros.data(), kLogHeaderSize, 0);
-    off_t offset = static_cast<off_t>(kLogHeaderSize);
-    std::int64_t left =
-        static_cast<std::int64_t>(count) * static_cast<std::int64_t>(kLogRecordSize);
-    while (ok && left > 0) {
-        const std::size_t chunk = static_cast<std::size_t>(
-            std::min<std::int64_t>(left, static_cast<std::int64_t>(zeros.size())));
-        ok = pwriteAll(fd, zeros.data(), chunk, offset);
-        offset += static_cast<off_t>(chunk);
-        left -= static_cast<std::int64_t>(chunk);
-    }
-    ::close(fd);
-    return ok;
+    return file.lock() != LogbookFile::Lock::Failed && file.recreate(count, backup, policy);
 }
 
 } // namespace glimra
