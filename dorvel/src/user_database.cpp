@@ -63,7 +63,7 @@ int32_t checkFolder(const UserFileLocation& at, std::string* why) {
         return kUserOk;
     }
     if (why != nullptr) {
-        *why = at.folderPath() + " " + platform::whoElseMayWrite(st);
+        *why = platform::whoElseMayWrite(at.folderPath(), st);
     }
     return kUserFileUnsafe;
 }
@@ -161,7 +161,7 @@ int32_t openUserFile(const UserFileLocation& at, bool lock, Descriptor& out,
         }
         if (platform::othersMayWrite(st)) {
             if (why != nullptr) {
-                *why = file + " " + platform::whoElseMayWrite(st);
+                *why = platform::whoElseMayWrite(file, st);
             }
             return kUserFileUnsafe;
         }

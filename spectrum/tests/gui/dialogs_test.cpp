@@ -35,6 +35,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -195,10 +196,31 @@ TEST_F(DialogTest, SettingsUnderAFolderAnotherUserMayChangeAreNeitherReadNorWrit
     window->paramDialog()->workModeBox()->setCurrentIndex(8);
     window.reset();
     EXPECT_TRUE(std::filesystem::is_empty(box));
-    EXPECT_NE(log.text().find("cannot write SensorMode: another user's file, or under a folder "
-                              "another user may change"),
+    const std::string shared = std::filesystem::canonical(lab).string();
+    EXPECT_NE(log.text().find("cannot write SensorMode: " + shared +
+                              " can be written by others (chmod o-w " + shared),
               std::string::npos)
         << log.text();
+}
+
+// The folders made for the settings are the user's alone, also under a umask
+// of 002, and the settings are kept there.
+TEST_F(DialogTest, SettingsFoldersMadeUnderAUmaskOf002AreTheUsersAlone) {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = xdg != nullptr ? xdg : "", config = dir.file("config");
+    ::unsetenv("VELDON_REVADUVO_DIR");
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const mode_t mask = ::umask(002);
+    writeSetting("history", "SensorMode", 4);
+    const int kept = readSetting("history", "SensorMode", 0);
+    ::umask(mask);
+    saved.empty() ? ::unsetenv("XDG_CONFIG_HOME") : ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    EXPECT_EQ(kept, 4);
+    for (const std::string& folder : {config, config + "/revaduvo"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(folder.c_str(), &st), 0) << folder;
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << folder;
+    }
 }
 
 TEST_F(DialogTest, SynchronisationWaitsForInputOneAndKeepsTheWindowWorking) {
