@@ -10,6 +10,8 @@
 #include <optional>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 using namespace platform;
 using namespace std::string_literals;
@@ -115,6 +117,22 @@ TEST_F(ConfigStoreTest, WrongTypeIsDistinctFromNotFound) {
 }
 
 // ---- values ----------------------------------------------------------------
+
+// Folders made for the user's keys are the user's alone whatever the umask;
+// the machine's are there for every user to read.
+TEST_F(ConfigStoreTest, FoldersMadeForTheUserAreTheUsersAlone) {
+    const mode_t mask = ::umask(002);
+    ConfigKey user, machine;
+    const int rc = user.open(ConfigRoot::User, kLibraryKey, ConfigAccess::Write) |
+                   machine.open(ConfigRoot::Machine, kLibraryKey, ConfigAccess::Write);
+    ::umask(mask);
+    ASSERT_EQ(rc, 0);
+    for (const fs::path& folder : {dir_ / "user", keyDir("user", kLibraryKey)}) {
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+    }
+    EXPECT_EQ(fs::status(keyDir("machine", kLibraryKey)).permissions(),
+              fs::perms::all & ~fs::perms::others_write);
+}
 
 TEST_F(ConfigStoreTest, ValuesRoundTripThroughTheFile) {
     std::string awkward = "C:\\dir \"quoted\"\ttab\nline\r\x01\x7f end \xc3\xa4";
