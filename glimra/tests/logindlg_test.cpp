@@ -184,12 +184,12 @@ TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
         gid_t group = static_cast<gid_t>(-1);
     };
     const auto mend = [](const fs::path& at, const char* bits) {
-        return " (chmod " + std::string(bits) + " " + at.string() + " makes it safe)";
+        return "; chmod " + std::string(bits) + " " + at.string() + " makes it safe";
     };
     std::vector<Refusal> refusals{
         {kept, lab, 0757, me, lab.string() + " can be written by others" + mend(lab, "o-w")},
         {planted, sticky, 01777, me,
-         planted.string() + " is a link in a folder others may write (name its target instead)"},
+         planted.string() + " is a link in a folder others may write; name its target instead"},
     };
     if (me == 0) {
         // nogroup is the primary group of other users too.
@@ -200,10 +200,9 @@ TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
                             cfg.string() + " belongs to another user (" +
                                 (nobody != nullptr ? nobody->pw_name : "uid 65534") +
                                 "), not to you"});
-        refusals.push_back({kept, lab, 0775, me,
-                            lab.string() + " can be written by its group " + others +
-                                mend(lab, "g-w"),
-                            65534});
+        refusals.push_back(
+            {kept, lab, 0775, me,
+             lab.string() + " can be written by its group " + others + mend(lab, "g-w"), 65534});
         refusals.push_back({kept, kept, 0620, me,
                             kept + " can be written by its group " + others + mend(kept, "g-w"),
                             65534});

@@ -166,7 +166,7 @@ std::string whoElseMayWrite(const std::string& path, const struct stat& st) {
         return path + " belongs to another user (" + userName(st.st_uid) + "), not to you";
     }
     const auto mend = [&path](const char* bits) {
-        return " (chmod " + std::string(bits) + " " + path + " makes it safe)";
+        return "; chmod " + std::string(bits) + " " + path + " makes it safe";
     };
     switch (othersWriteBits(st)) {
     case S_IWGRP:
@@ -277,7 +277,8 @@ int SafeFolder::open(const char* path, bool followLast) {
             std::string target;
             rc = shared_ || ++links > kMaxLinks ? ELOOP : readLink(fd_, name.c_str(), target);
             if (shared_ && why_.empty()) {
-                why_ = joined(path_, name) + " is a link in a folder others may write (name its target instead)";
+                why_ = joined(path_, name) +
+                       " is a link in a folder others may write; name its target instead";
             }
             if (rc == 0 && target.empty()) {
                 rc = ENOENT;

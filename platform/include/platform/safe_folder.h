@@ -24,8 +24,9 @@ bool othersMayWrite(const struct stat& st);
 bool othersMayReplaceIn(const struct stat& st);
 // Who else may write the file st describes, at path, and what makes it safe:
 // "<path> belongs to another user (name), not to you", "<path> can be
-// written by its group lab (chmod g-w <path> makes it safe)", "... by others
-// (chmod o-w ...)"; empty when othersMayWrite is false.
+// written by its group lab; chmod g-w <path> makes it safe", "<path> can be
+// written by others; chmod o-w <path> makes it safe"; empty when
+// othersMayWrite is false.
 std::string whoElseMayWrite(const std::string& path, const struct stat& st);
 
 class SafeFolder {

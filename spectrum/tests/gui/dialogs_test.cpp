@@ -198,7 +198,7 @@ TEST_F(DialogTest, SettingsUnderAFolderAnotherUserMayChangeAreNeitherReadNorWrit
     EXPECT_TRUE(std::filesystem::is_empty(box));
     const std::string shared = std::filesystem::canonical(lab).string();
     EXPECT_NE(log.text().find("cannot write SensorMode: " + shared +
-                              " can be written by others (chmod o-w " + shared),
+                              " can be written by others; chmod o-w " + shared),
               std::string::npos)
         << log.text();
 }
