@@ -42,8 +42,8 @@ std::string refusal(const std::filesystem::path& path, int error) {
         return place.why();
     }
     return error == ELOOP ? "a link where others may write"
-                          : "another user's file in " + place.path() +
-                                ", a folder others may write (remove it)";
+                          : "another user's file stands there, in " + place.path() +
+                                ", which others may write; use a folder of your own";
 }
 
 // A read that gave the defaults for a refused file (not a missing one) says
