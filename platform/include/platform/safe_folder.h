@@ -5,12 +5,13 @@
 //
 // Others (anyone but the calling user and root) may write a folder that they
 // own, whose other write bit is set, or whose group write bit is set while
-// the group may hold one of them (a member or a user whose primary group it
-// is; a group that cannot be looked up may hold anyone: a user private group,
-// as a umask of 002 uses, is the user's own); they may replace its names
-// unless the sticky bit is set (which lets only a name's owner rename or
-// remove it). A link is followed only where it stands in a folder that others
-// may not write: one they left in a shared folder never leads anywhere.
+// the group may hold one of them: a member, or a user whose primary group it
+// is (a group that cannot be looked up may hold anyone). So a user private
+// group, as a umask of 002 goes with, is the user's own. Others may replace
+// the names in a folder they may write unless the sticky bit is set (which
+// lets only a name's owner rename or remove it). A link is followed only
+// where it stands in a folder that others may not write: one they left in a
+// shared folder never leads anywhere.
 
 #include <string>
 
