@@ -201,10 +201,9 @@ TEST_F(LogTest, PlantedFilesAreReportedNotWrittenThrough) {
     }
 }
 
-// A folder the user made under a umask of 002 takes the log when its group is
-// the user's alone (root's is), and is refused, named with what makes it
-// safe, when the group has other users (nogroup's). A refusal is said on the
-// standard error while the log is off.
+// A 0775 folder takes the log when its group is the user's alone (root's),
+// not when others are in it (nogroup): the refusal says what makes it safe,
+// and later ones reach the standard error while the log is off.
 TEST_F(LogTest, GroupWritableFolderIsRefusedOnlyWhenItsGroupHasOthers) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "only root can give a folder to a group of others";

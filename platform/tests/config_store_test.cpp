@@ -118,20 +118,15 @@ TEST_F(ConfigStoreTest, WrongTypeIsDistinctFromNotFound) {
 
 // ---- values ----------------------------------------------------------------
 
-// Folders made for the user's keys are the user's alone whatever the umask;
-// the machine's are there for every user to read.
+// Folders made for the user's keys are the user's alone whatever the umask.
 TEST_F(ConfigStoreTest, FoldersMadeForTheUserAreTheUsersAlone) {
     const mode_t mask = ::umask(002);
-    ConfigKey user, machine;
-    const int rc = user.open(ConfigRoot::User, kLibraryKey, ConfigAccess::Write) |
-                   machine.open(ConfigRoot::Machine, kLibraryKey, ConfigAccess::Write);
+    ConfigKey key;
+    const int rc = key.open(ConfigRoot::User, kLibraryKey, ConfigAccess::Write);
     ::umask(mask);
     ASSERT_EQ(rc, 0);
-    for (const fs::path& folder : {dir_ / "user", keyDir("user", kLibraryKey)}) {
-        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
-    }
-    EXPECT_EQ(fs::status(keyDir("machine", kLibraryKey)).permissions(),
-              fs::perms::all & ~fs::perms::others_write);
+    EXPECT_EQ(fs::status(dir_ / "user").permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(keyDir("user", kLibraryKey)).permissions(), fs::perms::owner_all);
 }
 
 TEST_F(ConfigStoreTest, ValuesRoundTripThroughTheFile) {
