@@ -62,7 +62,7 @@ int32_t checkFolder(const UserFileLocation& at, std::string* why) {
         return kUserOk;
     }
     if (why != nullptr) {
-        *why = at.folderPath() + " " + platform::whoElseMayWrite(st);
+        *why = platform::whoElseMayWrite(at.folderPath(), st);
     }
     return kUserFileUnsafe;
 }
@@ -148,7 +148,7 @@ int32_t openUserFile(const UserFileLocation& at, bool lock, Descriptor& out,
         }
         if (platform::othersMayWrite(st)) {
             if (why != nullptr) {
-                *why = file + " " + platform::whoElseMayWrite(st);
+                *why = platform::whoElseMayWrite(file, st);
             }
             return kUserFileUnsafe;
         }

@@ -186,16 +186,22 @@ TEST_F(UserDatabaseTest, FileOthersCouldWriteIsRefused) {
         mode_t mode;
         uid_t owner;
         int32_t result;
+        gid_t group = static_cast<gid_t>(-1);
     };
-    std::vector<Case> cases{{0600, me, kUserOk},         {0644, me, kUserOk},
-                            {0400, me, kUserOk},         {0620, me, kUserFileUnsafe},
-                            {0602, me, kUserFileUnsafe}, {0666, me, kUserFileUnsafe}};
+    std::vector<Case> cases{{0600, me, kUserOk},
+                            {0644, me, kUserOk},
+                            {0400, me, kUserOk},
+                            {0602, me, kUserFileUnsafe},
+                            {0666, me, kUserFileUnsafe}};
     if (me == 0) {
-        // Only root can give a file away.
+        // Only root can give a file away. Root's group is root's alone; nogroup
+        // is the primary group of other users too.
         cases.push_back({0600, 4242, kUserFileUnsafe});
+        cases.push_back({0620, me, kUserOk, 0});
+        cases.push_back({0620, me, kUserFileUnsafe, 65534});
     }
     for (const Case& c : cases) {
-        ASSERT_EQ(::chown(path.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(::chown(path.c_str(), c.owner, c.group), 0);
         ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
         UserDatabase other;
         EXPECT_EQ(other.OpenUserFile(path.c_str()), c.result == kUserOk) << std::oct << c.mode;

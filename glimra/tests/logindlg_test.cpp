@@ -167,7 +167,7 @@ TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
     EXPECT_EQ(shown, "Can't open user information file");
     EXPECT_FALSE(dlg.GetUser(nullptr, nullptr));
 
-    // The message and standard error name what to mend (a umask of 002 first).
+    // The message and standard error name the folder and what makes it safe.
     namespace fs = std::filesystem;
     const fs::path lab = fs::canonical(dir.path()) / "lab", cfg = lab / "cfg";
     const fs::path sticky = lab.parent_path() / "sticky", planted = sticky / "users.dat";
@@ -181,23 +181,35 @@ TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
         mode_t mode;
         uid_t owner;
         std::string why;
+        gid_t group = static_cast<gid_t>(-1);
+    };
+    const auto mend = [](const fs::path& at, const char* bits) {
+        return "; chmod " + std::string(bits) + " " + at.string() + " makes it safe";
     };
     std::vector<Refusal> refusals{
-        {kept, lab, 0775, me, lab.string() + " can be written by its group"},
-        {kept, lab, 0757, me, lab.string() + " can be written by others"},
-        {kept, kept, 0620, me, kept + " can be written by its group"},
-        {planted, sticky, 01777, me, planted.string() + " is a link in a folder others may write"},
+        {kept, lab, 0757, me, lab.string() + " can be written by others" + mend(lab, "o-w")},
+        {planted, sticky, 01777, me,
+         planted.string() + " is a link in a folder others may write; name its target instead"},
     };
     if (me == 0) {
+        // nogroup is the primary group of other users too.
         const passwd* nobody = ::getpwuid(65534);
+        const group* nogroup = ::getgrgid(65534);
+        const std::string others = nogroup != nullptr ? nogroup->gr_name : "gid 65534";
         refusals.push_back({kept, cfg, 0755, 65534,
                             cfg.string() + " belongs to another user (" +
-                                (nobody != nullptr ? nobody->pw_name : "uid 65534") + ")"});
+                                (nobody != nullptr ? nobody->pw_name : "uid 65534") +
+                                "), not to you"});
+        refusals.push_back(
+            {kept, lab, 0775, me,
+             lab.string() + " can be written by its group " + others + mend(lab, "g-w"), 65534});
+        refusals.push_back({kept, kept, 0620, me,
+                            kept + " can be written by its group " + others + mend(kept, "g-w"),
+                            65534});
     }
     for (const Refusal& r : refusals) {
         struct stat was {};
-        ASSERT_EQ(::stat(r.changed.c_str(), &was) |
-                      ::chown(r.changed.c_str(), r.owner, static_cast<gid_t>(-1)) |
+        ASSERT_EQ(::stat(r.changed.c_str(), &was) | ::chown(r.changed.c_str(), r.owner, r.group) |
                       ::chmod(r.changed.c_str(), r.mode),
                   0);
         EXPECT_TRUE(dlg.SetUserFile(r.file.c_str())) << r.why;
@@ -209,7 +221,7 @@ TEST_F(LoginDlgTest, UnsafeUserFileNeverTurnsTheLoginOff) {
         EXPECT_EQ(detail.toStdString(), "Refused because " + r.why + ".");
         EXPECT_NE(said.find(r.file.string() + ": refused because " + r.why), std::string::npos)
             << said;
-        ASSERT_EQ(::chown(r.changed.c_str(), was.st_uid, static_cast<gid_t>(-1)) |
+        ASSERT_EQ(::chown(r.changed.c_str(), was.st_uid, was.st_gid) |
                       ::chmod(r.changed.c_str(), was.st_mode & 07777),
                   0);
     }

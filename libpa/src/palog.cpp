@@ -140,6 +140,19 @@ void logPrint(const char* format, ...) {
     }
 }
 
+void logOrTell(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = formatV(format, args);
+    va_end(args);
+    std::lock_guard lock(gLogMutex);
+    if (gLogFile) {
+        writeText(text.data(), text.size());
+    } else {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+}
+
 void raiseError(const char* format, ...) {
     char buffer[kMessageBufferSize];
     va_list args;

@@ -201,6 +201,26 @@ TEST_F(LogTest, PlantedFilesAreReportedNotWrittenThrough) {
     }
 }
 
+// A 0775 folder takes the log when its group is the user's alone (root's),
+// not when others are in it (nogroup): the refusal says what makes it safe,
+// and later ones reach the standard error while the log is off.
+TEST_F(LogTest, GroupWritableFolderIsRefusedOnlyWhenItsGroupHasOthers) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a folder to a group of others";
+    }
+    const std::string lab = tempPath("lab"), path = lab + "/logfile.log";
+    ASSERT_EQ(::mkdir(lab.c_str(), 0700) | ::chmod(lab.c_str(), 0775), 0);
+    EXPECT_TRUE(pa::openLogFile(path.c_str()));
+    pa::closeLogFile();
+    ASSERT_EQ(::chown(lab.c_str(), 0, 65534), 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(pa::openLogFile(path.c_str()));
+    pa::logOrTell("settings refused\n");
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("; chmod g-w " + lab + " makes it safe"), std::string::npos) << said;
+    EXPECT_NE(said.find("settings refused\n"), std::string::npos) << said;
+}
+
 TEST_F(LogTest, RaiseErrorLogsTheMessageAsTheLastLine) {
     const std::string path = tempPath("logfile.log");
     ASSERT_TRUE(pa::openLogFile(path.c_str()));

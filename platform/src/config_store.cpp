@@ -293,11 +293,16 @@ int resolveKey(ConfigRoot root, std::string_view path, bool create, std::filesys
     if (dir.empty()) {
         return create ? EINVAL : ENOENT;
     }
+    // Folders made for the user's own store are the user's alone whatever the
+    // umask; the machine's are there for every user to read.
+    const mode_t folderMode = root == ConfigRoot::User ? 0700 : 0777;
     if (create) {
-        std::error_code ec;
-        std::filesystem::create_directories(dir, ec);
-        if (ec) {
-            return ec.value();
+        std::filesystem::path walked;
+        for (const std::filesystem::path& name : dir) {
+            walked /= name;
+            if (::mkdir(walked.c_str(), folderMode) != 0 && errno != EEXIST) {
+                return errno;
+            }
         }
     }
     if (!isDirectory(dir)) {
@@ -308,7 +313,7 @@ int resolveKey(ConfigRoot root, std::string_view path, bool create, std::filesys
         int rc = findChildKey(dir, part, next);
         if (rc == ENOENT && create) {
             next = dir / part;
-            if (::mkdir(next.c_str(), 0777) != 0 && !(errno == EEXIST && isDirectory(next))) {
+            if (::mkdir(next.c_str(), folderMode) != 0 && !(errno == EEXIST && isDirectory(next))) {
                 return errno == EEXIST ? ENOTDIR : errno;
             }
             rc = 0;

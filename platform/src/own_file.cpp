@@ -40,13 +40,12 @@ bool reachOwnFolder(const char* path, SafeFolder& place, std::string& why) {
         return false;
     }
     const int rc = place.open(path, false);
-    if (!place.chainSafe()) {
-        why = "lies in or under a folder another user may change";
+    if (!place.chainSafe() || rc == ELOOP) {
+        why = !place.chainSafe() ? "lies in or under a folder another user may change"
+                                 : "is reached through a link where others may write";
         if (!place.why().empty()) {
             why += " (" + place.why() + ")";
         }
-    } else if (rc == ELOOP) {
-        why = "is reached through a link where others may write";
     } else if (rc == 0 && place.name().empty()) {
         why = "is a folder";
     } else if (rc == 0) {

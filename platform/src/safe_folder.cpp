@@ -4,11 +4,13 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -60,6 +62,85 @@ std::string userName(uid_t uid) {
     return "uid " + std::to_string(uid);
 }
 
+// The group gid, or false when it cannot be looked up.
+bool findGroup(gid_t gid, group& gr, std::vector<char>& buffer) {
+    group* found = nullptr;
+    int rc = 0;
+    while ((rc = ::getgrgid_r(gid, &gr, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < (1u << 24)) {
+        buffer.resize(buffer.size() * 2);
+    }
+    return rc == 0 && found != nullptr;
+}
+
+std::string groupName(gid_t gid) {
+    group gr{};
+    std::vector<char> buffer(16384);
+    return findGroup(gid, gr, buffer) && gr.gr_name != nullptr ? gr.gr_name
+                                                               : "gid " + std::to_string(gid);
+}
+
+bool trustedName(const char* name) {
+    passwd pw{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    return ::getpwnam_r(name, &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+           trusted(found->pw_uid);
+}
+
+// Whether someone but root and the calling user may be in group gid: named
+// in its member list, or having it as primary group. A group that cannot be
+// looked up may hold anyone. Only asked where a group write bit is set.
+bool groupHasOthers(gid_t gid) {
+    group gr{};
+    std::vector<char> buffer(16384);
+    if (!findGroup(gid, gr, buffer)) {
+        return true;
+    }
+    for (char** member = gr.gr_mem; member != nullptr && *member != nullptr; ++member) {
+        if (!trustedName(*member)) {
+            return true;
+        }
+    }
+    // The user enumeration is one per process: the lock keeps ours whole.
+    static std::mutex enumeration;
+    const std::lock_guard lock(enumeration);
+    ::setpwent();
+    passwd pw{};
+    passwd* entry = nullptr;
+    std::vector<char> line(16384);
+    int rc = 0;
+    bool others = false;
+    while (!others) {
+        rc = ::getpwent_r(&pw, line.data(), line.size(), &entry);
+        if (rc == ERANGE && line.size() < (1u << 24)) {
+            line.resize(line.size() * 2);
+            continue;
+        }
+        if (rc != 0 || entry == nullptr) {
+            break;
+        }
+        others = pw.pw_gid == gid && !trusted(pw.pw_uid);
+    }
+    ::endpwent();
+    // Anything but the end of the list leaves users unseen.
+    return others || (rc != 0 && rc != ENOENT);
+}
+
+// The write bits that let someone else write a file of the user or root.
+mode_t othersWriteBits(const struct stat& st) {
+    mode_t bits = st.st_mode & (S_IWGRP | S_IWOTH);
+    if ((bits & S_IWGRP) != 0 && !groupHasOthers(st.st_gid)) {
+        bits &= ~S_IWGRP; // the group is the user's own (a user private group)
+    }
+    return bits;
+}
+
+// A sticky folder of the user or root: only a name's owner may replace it.
+bool stickyGuards(const struct stat& st) {
+    return trusted(st.st_uid) && (st.st_mode & S_ISVTX) != 0;
+}
+
 std::string joined(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
@@ -72,25 +153,29 @@ std::string parentOf(const std::string& folder) {
 } // namespace
 
 bool othersMayWrite(const struct stat& st) {
-    return !trusted(st.st_uid) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    return !trusted(st.st_uid) || (st.st_mode & S_IWOTH) != 0 ||
+           ((st.st_mode & S_IWGRP) != 0 && groupHasOthers(st.st_gid));
 }
 
 bool othersMayReplaceIn(const struct stat& st) {
-    return !trusted(st.st_uid) ||
-           ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0);
+    return !stickyGuards(st) && othersMayWrite(st);
 }
 
-std::string whoElseMayWrite(const struct stat& st) {
+std::string whoElseMayWrite(const std::string& path, const struct stat& st) {
     if (!trusted(st.st_uid)) {
-        return "belongs to another user (" + userName(st.st_uid) + ")";
+        return path + " belongs to another user (" + userName(st.st_uid) + "), not to you";
     }
-    switch (st.st_mode & (S_IWGRP | S_IWOTH)) {
+    const auto mend = [&path](const char* bits) {
+        return "; chmod " + std::string(bits) + " " + path + " makes it safe";
+    };
+    switch (othersWriteBits(st)) {
     case S_IWGRP:
-        return "can be written by its group";
+        return path + " can be written by its group " + groupName(st.st_gid) + mend("g-w");
     case S_IWOTH:
-        return "can be written by others";
+        return path + " can be written by others" + mend("o-w");
     case S_IWGRP | S_IWOTH:
-        return "can be written by its group and by others";
+        return path + " can be written by its group " + groupName(st.st_gid) + " and by others" +
+               mend("go-w");
     default:
         return {};
     }
@@ -159,11 +244,11 @@ int SafeFolder::open(const char* path, bool followLast) {
         if (::fstat(fd, &st) != 0) {
             return errno;
         }
-        if (chainSafe_ && othersMayReplaceIn(st)) {
-            chainSafe_ = false;
-            why_ = path_ + " " + whoElseMayWrite(st);
-        }
         shared_ = othersMayWrite(st);
+        if (chainSafe_ && shared_ && !stickyGuards(st)) {
+            chainSafe_ = false;
+            why_ = whoElseMayWrite(path_, st);
+        }
         return 0;
     };
     const auto root = [] { return ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC); };
@@ -192,7 +277,8 @@ int SafeFolder::open(const char* path, bool followLast) {
             std::string target;
             rc = shared_ || ++links > kMaxLinks ? ELOOP : readLink(fd_, name.c_str(), target);
             if (shared_ && why_.empty()) {
-                why_ = joined(path_, name) + " is a link in a folder others may write";
+                why_ = joined(path_, name) +
+                       " is a link in a folder others may write; name its target instead";
             }
             if (rc == 0 && target.empty()) {
                 rc = ENOENT;

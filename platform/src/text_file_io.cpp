@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +57,21 @@ int writeAll(int fd, std::string_view data) {
 }
 
 std::atomic<unsigned> tempCounter{0};
+
+// The process's umask, read without setting it (that would change it for a
+// moment for every thread); 077 where it cannot be read.
+mode_t currentUmask() {
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    unsigned mask = 077;
+    if (status != nullptr) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status) != nullptr &&
+               std::sscanf(line, "Umask: %o", &mask) != 1) {
+        }
+        std::fclose(status);
+    }
+    return static_cast<mode_t>(mask & 0777);
+}
 
 // Where a user's own file lies: reached without a link left where others may
 // write, through folders no one else may change (EPERM otherwise, also when
@@ -155,6 +171,8 @@ std::mutex& fileWriteMutex() {
     return mutex;
 }
 
+void (*tempFileWritten)(int fd) = nullptr;
+
 std::string tempFilePrefix(const std::filesystem::path& path) {
     return path.filename().string() + ".tmp.";
 }
@@ -209,14 +227,17 @@ int writeFileAtomically(const std::filesystem::path& requested, std::string_view
     }
     // Only the user's own file hands its mode on: another's could be set-id.
     const bool keepMode = hadFile && S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
+    const mode_t mode = keepMode ? old.st_mode & 07777 : 0666 & ~currentUmask();
 
     std::string temp;
     int tempFd = -1;
     for (int attempt = 0; attempt < 100 && tempFd < 0; ++attempt) {
         temp = tempFilePrefix(name) + std::to_string(::getpid()) + "." +
                std::to_string(tempCounter.fetch_add(1));
+        // The owner's alone while written: whoever opened it now could read
+        // every byte written later, even where the file's mode refuses them.
         tempFd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0666);
+                          0600);
         if (tempFd < 0 && errno != EEXIST) {
             return errno;
         }
@@ -226,7 +247,10 @@ int writeFileAtomically(const std::filesystem::path& requested, std::string_view
     }
     Fd fd(tempFd);
     int rc = writeAll(fd.get(), data);
-    if (rc == 0 && keepMode && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
+    if (tempFileWritten != nullptr) {
+        tempFileWritten(fd.get());
+    }
+    if (rc == 0 && ::fchmod(fd.get(), mode) != 0) {
         rc = errno;
     }
     if (rc == 0 && ::fsync(fd.get()) != 0) {

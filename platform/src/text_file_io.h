@@ -29,11 +29,15 @@ int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std:
 // Replaces `path` with `data` so that a reader (or a crash) sees either the
 // old or the new file, never a part: temp file in the same directory, fsync,
 // rename. The new file has the mode the umask gives, or the permission bits
-// of the user's own file it replaces; a symbolic link keeps pointing at the
-// file it named (with UserOnly, as readBoundedFile follows it). 0 or an errno
-// value.
+// of the user's own file it replaces; the temp file is the owner's alone until
+// written. A symbolic link keeps pointing at the file it named (with UserOnly,
+// as readBoundedFile follows it). 0 or an errno value.
 int writeFileAtomically(const std::filesystem::path& path, std::string_view data,
                         FileOwners owners = FileOwners::Any);
+
+// Called, where set, with writeFileAtomically's temp file once the data is in
+// it and before it gets the file's mode: tests look at it there.
+extern void (*tempFileWritten)(int fd);
 
 // Serialises every read-modify-write of a configuration file (store keys and
 // ini files) in this process.

@@ -10,6 +10,8 @@
 #include <optional>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 using namespace platform;
 using namespace std::string_literals;
@@ -115,6 +117,17 @@ TEST_F(ConfigStoreTest, WrongTypeIsDistinctFromNotFound) {
 }
 
 // ---- values ----------------------------------------------------------------
+
+// Folders made for the user's keys are the user's alone whatever the umask.
+TEST_F(ConfigStoreTest, FoldersMadeForTheUserAreTheUsersAlone) {
+    const mode_t mask = ::umask(002);
+    ConfigKey key;
+    const int rc = key.open(ConfigRoot::User, kLibraryKey, ConfigAccess::Write);
+    ::umask(mask);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(fs::status(dir_ / "user").permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(keyDir("user", kLibraryKey)).permissions(), fs::perms::owner_all);
+}
 
 TEST_F(ConfigStoreTest, ValuesRoundTripThroughTheFile) {
     std::string awkward = "C:\\dir \"quoted\"\ttab\nline\r\x01\x7f end \xc3\xa4";

@@ -1,5 +1,6 @@
 #include "platform/ini_file.h"
 
+#include "../src/text_file_io.h"
 #include "other_user.h"
 #include "temp_dir.h"
 
@@ -395,6 +396,27 @@ TEST_F(IniFileTest, SymbolicLinkKeepsPointingAtItsFile) {
     EXPECT_EQ(getPrivateProfileInt("s", "k", 0, target), 2);
     EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// The file being saved is the owner's alone until all is written, whatever
+// the umask (whoever opened it then could read what is written later), and
+// takes the old file's mode only then.
+TEST_F(IniFileTest, SavedFileIsTheOwnersAloneWhileWritten) {
+    write("[s]\r\nk=1\r\n");
+    ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+    static mode_t whileWritten = 0;
+    detail::tempFileWritten = [](int fd) {
+        struct stat st {};
+        whileWritten = ::fstat(fd, &st) == 0 ? st.st_mode & 07777 : 07777;
+    };
+    const mode_t mask = ::umask(0);
+    EXPECT_EQ(writePrivateProfileString("s", "k", "2", path_), 0);
+    ::umask(mask);
+    detail::tempFileWritten = nullptr;
+    EXPECT_EQ(whileWritten, 0600u);
+    struct stat st {};
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 // In a folder others may write (sticky, as /tmp is), what another user left

@@ -30,16 +30,20 @@ std::filesystem::path settingsPath() {
 
 namespace {
 
-// Why the settings file was refused, or the system's text.
-std::string refusal(int error) {
-    switch (error) {
-    case ELOOP:
-        return "a link where others may write";
-    case EPERM:
-        return "another user's file, or under a folder another user may change";
-    default:
+// Why the settings file at path was refused, naming what to mend, or the
+// system's text.
+std::string refusal(const std::filesystem::path& path, int error) {
+    if (error != ELOOP && error != EPERM) {
         return std::strerror(error);
     }
+    platform::SafeFolder place;
+    place.open(path.c_str(), true);
+    if (!place.why().empty()) {
+        return place.why();
+    }
+    return error == ELOOP ? "a link where others may write"
+                          : "another user's file stands there, in " + place.path() +
+                                ", which others may write; use a folder of your own";
 }
 
 // A read that gave the defaults for a refused file (not a missing one) says
@@ -49,14 +53,15 @@ template <typename Read> auto readLogged(std::string_view key, Read read) {
     errno = 0;
     auto value = read(path);
     if (const int error = errno; error != 0 && error != ENOENT) {
-        pa::logPrint("%s: cannot read %.*s: %s\n", path.string().c_str(),
-                     static_cast<int>(key.size()), key.data(), refusal(error).c_str());
+        pa::logOrTell("%s: cannot read %.*s: %s\n", path.string().c_str(),
+                      static_cast<int>(key.size()), key.data(), refusal(path, error).c_str());
     }
     return value;
 }
 
 // create_directories(), but each folder made only where the folders above it
-// are the user's or root's and no one else may change them.
+// are the user's or root's and no one else may change them, and the user's
+// alone whatever the umask.
 void makeFolders(const std::filesystem::path& dir) {
     std::filesystem::path walked;
     for (const std::filesystem::path& name : dir) {
@@ -66,7 +71,7 @@ void makeFolders(const std::filesystem::path& dir) {
             return;
         }
         if (!place.name().empty()) {
-            ::mkdirat(place.fd(), place.name().c_str(), 0777);
+            ::mkdirat(place.fd(), place.name().c_str(), 0700);
         }
     }
 }
@@ -92,8 +97,8 @@ void writeSetting(std::string_view section, std::string_view key, int value) {
     const int error =
         platform::writePrivateProfileString(section, key, std::to_string(value), path);
     if (error != 0) {
-        pa::logPrint("%s: cannot write %.*s: %s\n", path.string().c_str(),
-                     static_cast<int>(key.size()), key.data(), refusal(error).c_str());
+        pa::logOrTell("%s: cannot write %.*s: %s\n", path.string().c_str(),
+                      static_cast<int>(key.size()), key.data(), refusal(path, error).c_str());
     }
 }
 

@@ -19,6 +19,10 @@ bool openLogFile(const char* path);
 // log is off.
 void logPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// As logPrint, but to the standard error while no log file is open (the log
+// is off, refused or closed): for what the user must hear of either way.
+void logOrTell(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Formats the message (cut to 4095 bytes), logs it with a line end and throws
 // pa::Exception carrying it.
 [[noreturn]] void raiseError(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -4,10 +4,14 @@
 // anyone else deciding where that is.
 //
 // Others (anyone but the calling user and root) may write a folder that they
-// own or whose group or other write bit is set; they may replace its names
-// unless the sticky bit is set (which lets only a name's owner rename or
-// remove it). A link is followed only where it stands in a folder that others
-// may not write: one they left in a shared folder never leads anywhere.
+// own, whose other write bit is set, or whose group write bit is set while
+// the group may hold one of them: a member, or a user whose primary group it
+// is (a group that cannot be looked up may hold anyone). So a user private
+// group, as a umask of 002 goes with, is the user's own. Others may replace
+// the names in a folder they may write unless the sticky bit is set (which
+// lets only a name's owner rename or remove it). A link is followed only
+// where it stands in a folder that others may not write: one they left in a
+// shared folder never leads anywhere.
 
 #include <string>
 
@@ -19,10 +23,12 @@ namespace platform {
 bool othersMayWrite(const struct stat& st);
 // Whether others may rename or remove the names that stand in it.
 bool othersMayReplaceIn(const struct stat& st);
-// Who else may write the file st describes, for a message naming it:
-// "belongs to another user (name)", "can be written by its group" or "can be
-// written by others"; empty when othersMayWrite is false.
-std::string whoElseMayWrite(const struct stat& st);
+// Who else may write the file st describes, at path, and what makes it safe:
+// "<path> belongs to another user (name), not to you", "<path> can be
+// written by its group lab; chmod g-w <path> makes it safe", "<path> can be
+// written by others; chmod o-w <path> makes it safe"; empty when
+// othersMayWrite is false.
+std::string whoElseMayWrite(const std::string& path, const struct stat& st);
 
 class SafeFolder {
 public:

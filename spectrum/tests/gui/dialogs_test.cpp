@@ -195,10 +195,26 @@ TEST_F(DialogTest, SettingsUnderAFolderAnotherUserMayChangeAreNeitherReadNorWrit
     window->paramDialog()->workModeBox()->setCurrentIndex(8);
     window.reset();
     EXPECT_TRUE(std::filesystem::is_empty(box));
-    EXPECT_NE(log.text().find("cannot write SensorMode: another user's file, or under a folder "
-                              "another user may change"),
+    const std::string shared = std::filesystem::canonical(lab).string();
+    EXPECT_NE(log.text().find("cannot write SensorMode: " + shared +
+                              " can be written by others; chmod o-w " + shared),
               std::string::npos)
         << log.text();
+}
+
+// The folders made for the settings are the user's alone, also under a umask
+// of 002, and the settings are kept there.
+TEST_F(DialogTest, SettingsFoldersMadeUnderAUmaskOf002AreTheUsersAlone) {
+    const std::string made = dir.file("config"), settings = made + "/revaduvo";
+    ::setenv("VELDON_REVADUVO_DIR", settings.c_str(), 1);
+    const mode_t mask = ::umask(002);
+    writeSetting("history", "SensorMode", 4);
+    ::umask(mask);
+    EXPECT_EQ(readSetting("history", "SensorMode", 0), 4);
+    struct stat first {};
+    struct stat second {};
+    ASSERT_EQ(::stat(made.c_str(), &first) | ::stat(settings.c_str(), &second), 0);
+    EXPECT_EQ((first.st_mode | second.st_mode) & 07777, 0700u);
 }
 
 TEST_F(DialogTest, SynchronisationWaitsForInputOneAndKeepsTheWindowWorking) {
