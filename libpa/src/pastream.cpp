@@ -160,7 +160,9 @@ std::string createSiblingTemp(const std::string& target) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name =
             target + ".~" + std::to_string(getpid()) + "_" + std::to_string(counter.fetch_add(1));
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // The owner's alone until written: whoever opened it before could
+        // read every byte written later, whatever mode it ends with.
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
             ::close(fd);
             return name;
@@ -202,13 +204,11 @@ void TStorable::saveTo(const std::string& path) {
         raiseError("TFStream::open -> Cannot open file '%s'", path.c_str());
     }
     try {
-        if (exists) {
-            ::chmod(temp.c_str(), existing.st_mode & 07777);
-        }
         Ref<TFStream> stream(new TFStream(temp, "w"));
         stream->writeString(className());
         save(*stream);
         stream->close();
+        ::chmod(temp.c_str(), exists ? existing.st_mode & 07777 : 0666 & ~platform::currentUmask());
         if (std::rename(temp.c_str(), target.c_str()) != 0) {
             raiseError("TStorable::saveTo -> Cannot write file '%s'", path.c_str());
         }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -19,8 +20,12 @@ public:
     std::string notes;
     int loads = 0;
     bool failSave = false;
+    std::function<void()> whileSaving;
 
     void save(pa::TStream& s) override {
+        if (whileSaving) {
+            whileSaving();
+        }
         s.writeInt(static_cast<std::int32_t>(values.size()));
         for (double v : values) {
             s.write(&v, sizeof v);
@@ -172,6 +177,26 @@ TEST(Storable, SaveKeepsPermissionsAndLinksOfTheTarget) {
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_NE(readFile(real).find("through the link"), std::string::npos);
+}
+
+TEST(Storable, TheTemporaryFileIsTheOwnersAloneUntilWritten) {
+    const std::string dir = tempPath("private");
+    std::filesystem::create_directory(dir);
+    pa::Ref<mi::TDataList> list = makeList();
+    mode_t seen = 0;
+    list->whileSaving = [&] {
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            struct stat st {};
+            seen = ::stat(entry.path().c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+        }
+    };
+    const mode_t mask = ::umask(0);
+    list->saveTo(dir + "/new.bspec");
+    ::umask(mask);
+    EXPECT_EQ(seen, 0600u);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir + "/new.bspec").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
 }
 
 TEST(Storable, SaveToAFullDeviceReportsTheFailedWrite) {

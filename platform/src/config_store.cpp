@@ -300,7 +300,8 @@ int resolveKey(ConfigRoot root, std::string_view path, bool create, std::filesys
         std::filesystem::path walked;
         for (const std::filesystem::path& name : dir) {
             walked /= name;
-            if (::mkdir(walked.c_str(), folderMode) != 0 && errno != EEXIST) {
+            if (!isDirectory(walked) && ::mkdir(walked.c_str(), folderMode) != 0 &&
+                errno != EEXIST) {
                 return errno;
             }
         }

@@ -97,6 +97,19 @@ int createNewFile(int folder, const char* name, mode_t mode) {
                     mode);
 }
 
+mode_t currentUmask() {
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    unsigned mask = 077;
+    if (status != nullptr) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status) != nullptr &&
+               std::sscanf(line, "Umask: %o", &mask) != 1) {
+        }
+        std::fclose(status);
+    }
+    return static_cast<mode_t>(mask & 0777);
+}
+
 std::FILE* openStream(const char* path, const char* mode) {
     const bool write = std::strcmp(mode, "wb") == 0;
     if (!write && std::strcmp(mode, "rb") != 0) {

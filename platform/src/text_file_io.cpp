@@ -1,11 +1,11 @@
 #include "text_file_io.h"
 
+#include "platform/own_file.h"
 #include "platform/safe_folder.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,21 +57,6 @@ int writeAll(int fd, std::string_view data) {
 }
 
 std::atomic<unsigned> tempCounter{0};
-
-// The process's umask, read without setting it (that would change it for a
-// moment for every thread); 077 where it cannot be read.
-mode_t currentUmask() {
-    std::FILE* status = std::fopen("/proc/self/status", "re");
-    unsigned mask = 077;
-    if (status != nullptr) {
-        char line[256];
-        while (std::fgets(line, sizeof line, status) != nullptr &&
-               std::sscanf(line, "Umask: %o", &mask) != 1) {
-        }
-        std::fclose(status);
-    }
-    return static_cast<mode_t>(mask & 0777);
-}
 
 // Where a user's own file lies: reached without a link left where others may
 // write, through folders no one else may change (EPERM otherwise, also when
@@ -227,7 +212,7 @@ int writeFileAtomically(const std::filesystem::path& requested, std::string_view
     }
     // Only the user's own file hands its mode on: another's could be set-id.
     const bool keepMode = hadFile && S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
-    const mode_t mode = keepMode ? old.st_mode & 07777 : 0666 & ~currentUmask();
+    const mode_t mode = keepMode ? old.st_mode & 07777 : 0666 & ~platform::currentUmask();
 
     std::string temp;
     int tempFd = -1;

@@ -41,6 +41,10 @@ int openOwnFile(const char* path, int access, bool create, bool truncate, mode_t
 // errno.
 int createNewFile(int folder, const char* name, mode_t mode);
 
+// The process's umask, read without setting it (that would change it for a
+// moment for every thread); 077 where it cannot be read.
+mode_t currentUmask();
+
 // fopen() for "rb" and "wb" of a path the user named (links followed), which
 // never makes a terminal the process's controlling one.
 std::FILE* openStream(const char* path, const char* mode);
