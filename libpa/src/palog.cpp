@@ -129,28 +129,33 @@ bool openLogFile(const char* path) {
     return true;
 }
 
+namespace {
+
+// tell: the standard error takes what no log file takes.
+void logFormatted(bool tell, const char* format, va_list args) {
+    const std::string text = formatV(format, args);
+    std::lock_guard lock(gLogMutex);
+    if (tell ? gLogFile != nullptr : gLogOpen) {
+        writeText(text.data(), text.size());
+    } else if (tell) {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+}
+
+} // namespace
+
 void logPrint(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = formatV(format, args);
+    logFormatted(false, format, args);
     va_end(args);
-    std::lock_guard lock(gLogMutex);
-    if (gLogOpen) {
-        writeText(text.data(), text.size());
-    }
 }
 
 void logOrTell(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = formatV(format, args);
+    logFormatted(true, format, args);
     va_end(args);
-    std::lock_guard lock(gLogMutex);
-    if (gLogFile) {
-        writeText(text.data(), text.size());
-    } else {
-        std::fwrite(text.data(), 1, text.size(), stderr);
-    }
 }
 
 void raiseError(const char* format, ...) {
