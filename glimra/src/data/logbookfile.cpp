@@ -313,6 +313,7 @@ int makeFresh(int folder, int count, mode_t mode, std::string& temp) {
 
 // Removes a hidden temporary whose maker is gone (killed while making a fresh
 // file): a live maker holds it locked, so one that can be locked is no one's.
+// Only a regular file of the user's with no other name is taken for one.
 void removeAbandoned(int folder, const char* name) {
     const int fd =
         ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -321,7 +322,7 @@ void removeAbandoned(int folder, const char* name) {
     }
     struct stat st {};
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_uid == ::geteuid() && namesFile(folder, name, fd)) {
+        st.st_uid == ::geteuid() && st.st_nlink == 1 && namesFile(folder, name, fd)) {
         ::unlinkat(folder, name, 0);
     }
     ::close(fd);
