@@ -13,7 +13,6 @@
 #include <cstring>
 #include <random>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include <dirent.h>
