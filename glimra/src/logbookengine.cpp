@@ -17,6 +17,8 @@ namespace {
 
 constexpr const char* kStateName = "glimra-logbook-state";
 constexpr int kMinHorizontalExtent = 2000;
+// Fresh files an entry makes at most when others fill them first.
+constexpr int kFillTries = 3;
 
 void colourType(LogEntry& entry, COLORREF text, COLORREF bk) {
     entry.typeTextColorSet = 1;
@@ -132,14 +134,19 @@ int CZLQLogListBox::Attach(QListWidget* list, const char* path, int recordCount,
     if (name.empty() || name.size() > kMostLogPathLength || recordCount < 1) {
         return 0;
     }
-    if (!LogbookFile::exists(name) && !createLogFile(name, recordCount, false, policy_)) {
+    // Made only where none stands: a file another process put there
+    // meanwhile is opened, never emptied.
+    if (!LogbookFile::exists(name) && !makeMissingLogFile(name, recordCount)) {
         return 0;
     }
-    if (LogbookFile::recordCount(name) != recordCount && !remakeUnfinished(name, recordCount) &&
+    // A name missing for a moment (a writer between its two renames) is
+    // waited for by the loading, which checks the count again.
+    const std::int64_t count = LogbookFile::recordCount(name);
+    if (count >= 0 && count != recordCount && !remakeUnfinished(name, recordCount) &&
         (!recreate || !createLogFile(name, recordCount, true, policy_))) {
         return 0;
     }
-    if (!file_.open(name) || !loadEntries(recordCount)) {
+    if (!openAndLoad(name, recordCount)) {
         ClearList(list_);
         file_.close();
         return 0;
@@ -195,6 +202,14 @@ bool CZLQLogListBox::loadEntries(int recordCount) {
     });
 }
 
+bool CZLQLogListBox::openAndLoad(const std::string& path, int recordCount) {
+    file_.open(path); // a name missing for a moment is waited for by the lock
+    const bool loaded =
+        file_.lock(recordCount, true) != LogbookFile::Lock::Failed && loadEntries(recordCount);
+    file_.unlock();
+    return loaded;
+}
+
 bool CZLQLogListBox::remakeUnfinished(const std::string& path, int recordCount) {
     LogbookFile file;
     return file.open(path) && file.lock() != LogbookFile::Lock::Failed &&
@@ -202,7 +217,7 @@ bool CZLQLogListBox::remakeUnfinished(const std::string& path, int recordCount) 
 }
 
 bool CZLQLogListBox::lockFile() {
-    const LogbookFile::Lock got = file_.lock();
+    const LogbookFile::Lock got = file_.lock(recordCount_);
     if (got == LogbookFile::Lock::Reopened) {
         // Another process made the file a backup: the list shows the new one.
         ClearList(list_);
@@ -221,9 +236,10 @@ int CZLQLogListBox::nextRecord() {
         return -1;
     }
     int next = nextLogIndex(newest, count);
-    if (next == 0) {
-        // Full: a fresh file (after a backup), and the list starts empty;
-        // read again, as another process may have made it and written first.
+    // Full: a fresh file (after a backup), and the list starts empty; read
+    // again, as another process may have made it and written first, even
+    // filled it.
+    for (int tries = 0; next == 0 && tries < kFillTries; ++tries) {
         if (Clear(true) != 1) {
             return -1;
         }
@@ -312,15 +328,18 @@ int CZLQLogListBox::Clear(bool backup) {
         return 0;
     }
     ClearList(list_);
-    const bool made = file_.recreate(recordCount_, backup, policy_) && loadEntries(recordCount_);
+    const bool made = file_.recreate(recordCount_, backup, policy_);
+    // A file that could not be re-created (no room) keeps its records and is
+    // shown again; one lost on the way is looked for at the next entry.
+    const bool loaded = !file_.isOpen() || loadEntries(recordCount_);
     if (!held) {
         file_.unlock();
     }
-    if (!made) {
+    if (!loaded) {
         closeFile();
         return 0;
     }
-    return 1;
+    return made ? 1 : 0;
 }
 
 int CZLQLogListBox::Reload() {
@@ -328,7 +347,7 @@ int CZLQLogListBox::Reload() {
         return 0;
     }
     closeFile();
-    if (!file_.open(path_) || !loadEntries(recordCount_)) {
+    if (!openAndLoad(path_, recordCount_)) {
         closeFile();
         return 0;
     }

@@ -103,6 +103,8 @@ public:
 
 private:
     bool loadEntries(int recordCount);
+    // Opens the file and loads it under its shared lock: whole records only.
+    bool openAndLoad(const std::string& path, int recordCount);
     // A file left unfinished by a making cut short is made anew.
     static bool remakeUnfinished(const std::string& path, int recordCount);
     // Takes the file's lock; false when it cannot be had.

@@ -24,6 +24,8 @@
 #include <iterator>
 #include <set>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -116,7 +118,8 @@ TEST_F(LogbookTest, AFullFileIsBackedUpAndStartedAfresh) {
 
 // Without room for a copy, the full file itself becomes the backup, and where
 // no fresh file can be made beside it either (the file-size limit stands for
-// a full disk), it keeps its records.
+// a full disk), it keeps its records; the writer refused then takes its next
+// entry once there is room.
 TEST_F(LogbookTest, AFullFileWithoutRoomForACopyBecomesTheBackup) {
     ASSERT_EQ(create(), 1);
     for (const char* text : {"one", "two", "three"}) {
@@ -126,18 +129,119 @@ TEST_F(LogbookTest, AFullFileWithoutRoomForACopyBecomesTheBackup) {
     environment->free = [] { return std::uint64_t{0}; };
     EXPECT_EQ(runInChild(
                   [&] {
-                      const rlimit small{1000, 1000};
+                      rlimit room{};
                       ::signal(SIGXFSZ, SIG_IGN);
-                      return ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
-                             logbook.AddMessage("refused", LOGENTRY_INFO) == 0;
+                      ::getrlimit(RLIMIT_FSIZE, &room);
+                      const rlimit small{1000, room.rlim_max};
+                      const bool refused = ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+                                           logbook.AddMessage("refused", LOGENTRY_INFO) == 0 &&
+                                           bytes("logbook.log") == full;
+                      return refused && ::setrlimit(RLIMIT_FSIZE, &room) == 0 &&
+                             logbook.AddMessage("four", LOGENTRY_INFO) == 1;
                   },
                   ChildUser::Same),
               1);
-    EXPECT_EQ(bytes("logbook.log"), full);
-
-    ASSERT_EQ(logbook.AddMessage("four", LOGENTRY_INFO), 1);
     EXPECT_EQ(bytes("logbookMon_Dec__7_22-31-18_2026.log"), full);
     EXPECT_STREQ(record(bytes("logbook.log"), 1).text, "four");
+}
+
+// Another writer between its two renames may bring its fresh file, with the
+// entry it took, at any step of an opening: the opening never empties it.
+TEST_F(LogbookTest, AnOpeningNeverEmptiesAFileAnotherWriterBrought) {
+    for (int step = 1; step <= 8; ++step) {
+        ::unlink(path("logbook.log").c_str());
+        int steps = 0;
+        const auto otherWriter = [&] {
+            std::vector<std::uint8_t> data = exists("logbook.log")
+                                                 ? bytes("logbook.log")
+                                                 : std::vector<std::uint8_t>(4 + 3 * 388, 0);
+            putRecord(data, ++data[0], "answered");
+            writeBytes("logbook.log", data);
+        };
+        environment->resolving = [&] {
+            if (++steps == step) {
+                otherWriter();
+            }
+        };
+        CZLQLogbookDlg opening;
+        ASSERT_EQ(opening.Create(currentModuleInstance(), nullptr, "logbook.log", 3), 1);
+        environment->resolving = nullptr;
+        if (steps < step) {
+            otherWriter();
+        }
+        EXPECT_TRUE(opening.logbookOpen()) << step;
+        const std::vector<std::uint8_t> data = bytes("logbook.log");
+        EXPECT_EQ(le32(data, 0), 1) << step;
+        EXPECT_STREQ(record(data, 1).text, "answered") << step;
+    }
+}
+
+// A writer killed between its two renames leaves the logbook a backup and its
+// name missing: a running writer follows the file that comes to stand there,
+// or, once the lock's wait ran out (on a virtual clock), makes one where none
+// stands, and takes its entries.
+TEST_F(LogbookTest, AWriterKilledBetweenItsRenamesStopsNoOther) {
+    test::ClockWithAnEvent clock;
+    platform::ScopedClock scopedClock(clock);
+    ASSERT_EQ(create(), 1);
+    for (const bool brought : {true, false}) {
+        ASSERT_EQ(logbook.Clear(false), 1);
+        ASSERT_EQ(logbook.AddMessage("kept", LOGENTRY_INFO), 1);
+        const std::string moved = brought ? "moved1.log" : "moved2.log";
+        ASSERT_EQ(::rename(path("logbook.log").c_str(), path(moved).c_str()), 0);
+        if (brought) {
+            clock.then = [] { makeMissingLogFile("logbook.log", 3); };
+        }
+        EXPECT_EQ(logbook.AddMessage("taken", LOGENTRY_INFO), 1) << brought;
+        EXPECT_EQ(logbook.AddMessage("and the next", LOGENTRY_INFO), 1) << brought;
+        EXPECT_EQ(shownTexts(), (std::vector<std::string>{"taken", "and the next"}));
+        EXPECT_STREQ(record(bytes(moved), 1).text, "kept");
+        EXPECT_EQ(le32(bytes("logbook.log"), 0), 2);
+    }
+}
+
+// The temporaries of makers killed while they made a fresh file go at the
+// next fill; a live maker's, locked, stays.
+TEST_F(LogbookTest, AFillRemovesTheTemporariesOfKilledMakers) {
+    ASSERT_EQ(create(), 1);
+    for (const char* text : {"one", "two", "three"}) {
+        ASSERT_EQ(logbook.AddMessage(text, LOGENTRY_INFO), 1);
+    }
+    for (int i = 1; i <= 50; ++i) {
+        writeBytes(".logbook-" + std::to_string(1000000000 + i) + ".tmp", {0});
+    }
+    writeBytes(".logbook-1999999999.tmp", {0});
+    const int live = ::open(path(".logbook-1999999999.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    environment->free = [] { return std::uint64_t{0}; };
+    ASSERT_EQ(logbook.AddMessage("four", LOGENTRY_INFO), 1);
+    EXPECT_EQ(QDir(dir.path()).entryList({".logbook-*"}, QDir::Files | QDir::Hidden),
+              QStringList{".logbook-1999999999.tmp"});
+    ::close(live);
+}
+
+// A window that opens while another writer is in the middle of an entry (the
+// header counts it, its record is not written yet) waits for that writer's
+// lock and shows whole records only.
+TEST_F(LogbookTest, AnOpeningWhileAnEntryIsWrittenShowsWholeRecords) {
+    ASSERT_EQ(create(), 1);
+    ASSERT_EQ(logbook.AddMessage("one", LOGENTRY_INFO), 1);
+    logbook.Destroy();
+    const int writer = ::open(path("logbook.log").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+    std::vector<std::uint8_t> data = bytes("logbook.log");
+    data[0] = 2;
+    writeBytes("logbook.log", data);
+    test::ClockWithAnEvent clock;
+    platform::ScopedClock scopedClock(clock);
+    clock.then = [&] {
+        putRecord(data, 2, "two");
+        writeBytes("logbook.log", data);
+        ::flock(writer, LOCK_UN);
+    };
+    ASSERT_EQ(create(), 1);
+    EXPECT_EQ(shownTexts(), (std::vector<std::string>{"one", "two"}));
+    ::close(writer);
 }
 
 // Two processes add entries to one logbook at once, from its first making

@@ -6,10 +6,10 @@
 
 namespace platform {
 
-int lockFileWithin(int fd, Duration wait) {
+int lockFileWithin(int fd, Duration wait, bool shared) {
     const TimePoint deadline = addSaturating(now(), wait);
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0) {
             return 0;
         }
         if (errno == EINTR) {

@@ -10,7 +10,7 @@
 // Processes that write one logbook take turns under an exclusive advisory
 // lock on its file (LogbookFile::lock): reading the header, writing a record
 // and rewriting the header are one step, and so is the re-creation of a full
-// file.
+// file. Readers load under a shared lock, so they see whole records.
 //
 // Where the file meets the system (free disk space, wall time, the directory
 // relative paths lie in) goes through LogbookEnvironment, which tests
@@ -123,12 +123,16 @@ public:
     void close();
     bool isOpen() const { return fd_ >= 0; }
 
-    // Takes the exclusive advisory lock on the file, waiting for another
-    // writer as long as the user file does (platform::kFileLockWait). When
-    // the path names another file by then (another process made this one a
-    // backup), that one is opened and locked instead: Reopened.
+    // Takes the advisory lock on the file, exclusive to write, shared to
+    // read, waiting for another holder as long as the user file does
+    // (platform::kFileLockWait). When the path names another file by then
+    // (another process made this one a backup), that one is opened and
+    // locked instead: Reopened. Where no file stands, it waits as long for
+    // one to come (another writer between its two renames), then, with
+    // makeCount above 0, makes one of makeCount records where none stands.
+    // Whatever failed, the next call looks for the file again.
     enum class Lock { Failed, Held, Reopened };
-    Lock lock();
+    Lock lock(int makeCount = 0, bool shared = false);
     void unlock();
     bool locked() const { return locked_; }
     // With the lock held: re-creates the file with header 0 and count zero
@@ -168,14 +172,21 @@ private:
 
 // Passes when the disk that holds the logbook (path; the current directory
 // when empty) has at least the minimum free; below it, with auto-delete on,
-// deletes the logbook's oldest backups until it has or none is left.
+// deletes the logbook's oldest backups until it has or none is left. The
+// folder is listed once, and the hidden temporaries of makers that are gone
+// (killed while making a fresh file) are removed on the way.
 GLIMRA_EXPORT bool checkDiskSpace(const std::string& path, const LogDiskPolicy& policy);
 // Deletes the logbook's backup of the earliest last-write time before now
 // (never the logbook itself); whether one was deleted.
 GLIMRA_EXPORT bool deleteOldestBackup(const std::string& path);
-// Makes a missing file with header 0 and count zero records, whole or not at
-// all: written under a temporary name beside it, then given its name where
-// nothing stands there. An existing file is re-created empty under its lock:
+// Makes a logbook of header 0 and count zero records where no file stands,
+// whole or not at all: written under a temporary name beside it, then given
+// its name only where nothing stands there. A file found there, or made
+// there first by another process, is left as it is: true when it is one the
+// logbook opens.
+GLIMRA_EXPORT bool makeMissingLogFile(const std::string& path, int count);
+// A missing file is made as makeMissingLogFile does. An existing file is
+// re-created empty under its lock:
 // with backup set, after a backup copy when the disk check passes and the copy
 // finds room; without room, the file itself becomes the backup by a rename
 // and a fresh one is made beside it, or, when that cannot be made either, it

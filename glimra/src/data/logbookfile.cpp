@@ -3,6 +3,7 @@
 
 #include "glimra/logbookfile.h"
 
+#include "platform/clock.h"
 #include "platform/file_lock.h"
 #include "platform/own_file.h"
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include <dirent.h>
@@ -254,13 +256,32 @@ int writeEmpty(int fd, int count) {
     return 0;
 }
 
+// The hidden temporary names a fresh logbook is made under.
+constexpr std::string_view kTempPrefix = ".logbook-";
+constexpr std::string_view kTempSuffix = ".tmp";
+
+bool isTemporaryName(std::string_view name) {
+    return name.size() > kTempPrefix.size() + kTempSuffix.size() && name.starts_with(kTempPrefix) &&
+           name.ends_with(kTempSuffix) &&
+           std::all_of(name.begin() + kTempPrefix.size(), name.end() - kTempSuffix.size(), isDigit);
+}
+
+// Whether name in folder stands for the file open as fd.
+bool namesFile(int folder, const char* name, int fd) {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           sameFile(held, named);
+}
+
 // An empty logbook of count records, written whole under a temporary name in
-// folder and locked before anyone else can open it: its descriptor, or -1
-// and errno with nothing left behind.
+// folder and locked from its making to its naming: its descriptor, or -1 and
+// errno with nothing left behind.
 int makeFresh(int folder, int count, mode_t mode, std::string& temp) {
     int fd = -1;
     const auto nameOf = [](std::uint64_t) {
-        return ".logbook-" + std::to_string(unforeseeableNumber()) + ".tmp";
+        return std::string(kTempPrefix) + std::to_string(unforeseeableNumber()) +
+               std::string(kTempSuffix);
     };
     const int error = onFreeName(nameOf, [&](const std::string& name) {
         temp = name;
@@ -269,7 +290,14 @@ int makeFresh(int folder, int count, mode_t mode, std::string& temp) {
         if (fd < 0) {
             return errno;
         }
-        const int failed = ::flock(fd, LOCK_EX | LOCK_NB) != 0 ? errno : writeEmpty(fd, count);
+        // Not locked yet, it was no one's for a moment: a housekeeper that
+        // took it then removes it, and another name is tried.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !namesFile(folder, name.c_str(), fd)) {
+            ::close(fd);
+            fd = -1;
+            return EEXIST;
+        }
+        const int failed = writeEmpty(fd, count);
         if (failed != 0) {
             ::unlinkat(folder, name.c_str(), 0);
             ::close(fd);
@@ -277,8 +305,73 @@ int makeFresh(int folder, int count, mode_t mode, std::string& temp) {
         }
         return failed;
     });
-    errno = error;
+    // Never "taken": that would let a full logbook be re-created in place.
+    errno = error == EEXIST ? EIO : error;
     return fd;
+}
+
+// Removes a hidden temporary whose maker is gone (killed while making a fresh
+// file): a live maker holds it locked, so one that can be locked is no one's.
+// Only a regular file of the user's with no other name is taken for one.
+void removeAbandoned(int folder, const char* name) {
+    const int fd =
+        ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    struct stat st {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == ::geteuid() && st.st_nlink == 1 && namesFile(folder, name, fd)) {
+        ::unlinkat(folder, name, 0);
+    }
+    ::close(fd);
+}
+
+// The logbook name's backups in folder, listed once; what makers left behind
+// is removed on the way.
+std::vector<std::string> listBackups(int folder, const std::string& name) {
+    std::vector<std::string> names;
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (dir == nullptr) {
+        if (listed >= 0) {
+            ::close(listed);
+        }
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (isTemporaryName(entry->d_name)) {
+            removeAbandoned(folder, entry->d_name);
+        } else if (isBackupName(name, entry->d_name)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Of those backups, the ones that may be deleted, oldest first: regular
+// files written before now (on equal times by name), never the logbook
+// itself under another name.
+std::vector<std::string> oldestFirst(int folder, const std::string& name,
+                                     const std::vector<std::string>& backups) {
+    struct stat own {};
+    const bool ownKnown = ::fstatat(folder, name.c_str(), &own, 0) == 0;
+    const auto now = logbookEnvironment()->now();
+    std::vector<std::pair<std::chrono::system_clock::time_point, std::string>> dated;
+    for (const std::string& backup : backups) {
+        struct stat st {};
+        if (::fstatat(folder, backup.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && !(ownKnown && sameFile(st, own)) && modificationTime(st) < now) {
+            dated.emplace_back(modificationTime(st), backup);
+        }
+    }
+    std::sort(dated.begin(), dated.end());
+    std::vector<std::string> out;
+    for (auto& [written, backup] : dated) {
+        out.push_back(std::move(backup));
+    }
+    return out;
 }
 
 // Gives the temporary file in folder its name: replacing what stands there,
@@ -299,28 +392,8 @@ int giveName(int folder, const std::string& temp, const std::string& name, bool 
     return 0;
 }
 
-// A missing logbook, made whole or not at all.
-bool makeLogFile(const std::string& path, int count) {
-    const std::string resolved = resolveLogPath(path);
-    platform::SafeFolder place;
-    std::string why, temp;
-    if (!platform::reachOwnFolder(resolved.c_str(), place, why)) {
-        notWritten(resolved, why);
-        return false;
-    }
-    const int fresh = makeFresh(place.fd(), count, 0600, temp);
-    if (fresh < 0) {
-        return false;
-    }
-    const int error = giveName(place.fd(), temp, place.name(), false);
-    if (error != 0) {
-        ::unlinkat(place.fd(), temp.c_str(), 0);
-    }
-    ::close(fresh);
-    // Something stands there by now: another process's new logbook, or what
-    // opening refuses.
-    return error == 0 || (error == EEXIST && LogbookFile::exists(path));
-}
+// How often a missing name is looked for again.
+constexpr std::chrono::milliseconds kNamePoll{10};
 
 } // namespace
 
@@ -458,9 +531,11 @@ bool LogbookFile::open(const std::string& path, std::string* why) {
     path_ = path;
     std::string refused;
     fd_ = platform::openOwnFile(resolveLogPath(path).c_str(), O_RDWR, false, false, 0, refused);
+    const int error = errno;
     if (why != nullptr) {
         *why = refused;
     }
+    errno = error;
     return fd_ >= 0;
 }
 
@@ -472,10 +547,43 @@ void LogbookFile::close() {
     locked_ = false;
 }
 
-LogbookFile::Lock LogbookFile::lock() {
+LogbookFile::Lock LogbookFile::lock(int makeCount, bool shared) {
     Lock got = Lock::Held;
+    std::optional<platform::TimePoint> missingUntil;
+    bool made = false;
     while (!locked_) {
-        if (fd_ < 0 || platform::lockFileWithin(fd_, platform::kFileLockWait) != 0) {
+        if (fd_ < 0) {
+            std::string why;
+            if (const std::string path = path_; open(path, &why)) {
+                got = Lock::Reopened;
+                continue;
+            }
+            if (!why.empty() || errno != ENOENT || made) {
+                return Lock::Failed;
+            }
+            if (!missingUntil) {
+                // Only the name is missing, not its folder.
+                platform::SafeFolder place;
+                if (!platform::reachOwnFolder(resolveLogPath(path_).c_str(), place, why)) {
+                    return Lock::Failed;
+                }
+                missingUntil = platform::addSaturating(platform::now(), platform::kFileLockWait);
+            }
+            if (platform::now() < *missingUntil) {
+                if (!platform::sleepFor(kNamePoll)) {
+                    return Lock::Failed;
+                }
+                continue;
+            }
+            // No one brings a file (a writer was killed between its
+            // renames): one is made where none stands, replacing nothing.
+            made = true;
+            if (makeCount < 1 || !makeMissingLogFile(path_, makeCount)) {
+                return Lock::Failed;
+            }
+            continue;
+        }
+        if (platform::lockFileWithin(fd_, platform::kFileLockWait, shared) != 0) {
             return Lock::Failed;
         }
         struct stat mine {};
@@ -483,10 +591,9 @@ LogbookFile::Lock LogbookFile::lock() {
         if (::fstat(fd_, &mine) == 0 && ::lstat(resolveLogPath(path_).c_str(), &named) == 0 &&
             sameFile(mine, named)) {
             locked_ = true;
-        } else if (const std::string path = path_; open(path)) {
-            got = Lock::Reopened;
         } else {
-            return Lock::Failed;
+            // Follow the file the name stands for now.
+            close();
         }
     }
     return got;
@@ -530,8 +637,8 @@ int LogbookFile::moveAside(int folder, const std::string& name, int count, unsig
         if (error == EEXIST) {
             ::unlinkat(folder, temp.c_str(), 0);
             ::close(fresh);
-            const std::string path = path_;
-            return open(path) && lock() != Lock::Failed ? 0 : EIO;
+            close();
+            return lock(count) != Lock::Failed ? 0 : EIO;
         }
         if (error != 0) {
             // Back where it was, it keeps its records: never re-created in
@@ -676,8 +783,18 @@ bool LogbookFile::load(std::int64_t expectedCount,
 }
 
 bool checkDiskSpace(const std::string& path, const LogDiskPolicy& policy) {
-    const std::string directory = directoryOf(resolveLogPath(path));
+    const std::string resolved = resolveLogPath(path);
+    const std::string directory = directoryOf(resolved);
     std::shared_ptr<LogbookEnvironment> environment = logbookEnvironment();
+    platform::SafeFolder place;
+    std::string why;
+    const bool reached = !path.empty() && platform::reachOwnFolder(resolved.c_str(), place, why);
+    const std::vector<std::string> backups =
+        reached ? listBackups(place.fd(), place.name()) : std::vector<std::string>{};
+    // The backups are dated only once one has to go, and deleted from that
+    // one list: the cost grows with what is deleted.
+    std::optional<std::vector<std::string>> deletable;
+    std::size_t next = 0;
     while (true) {
         const std::optional<std::uint64_t> free = environment->freeBytes(directory);
         if (!free) {
@@ -686,57 +803,58 @@ bool checkDiskSpace(const std::string& path, const LogDiskPolicy& policy) {
         if (*free >= policy.minFreeBytes) {
             return true;
         }
-        if (!policy.autoDeleteOldLogs || !deleteOldestBackup(path)) {
+        if (!policy.autoDeleteOldLogs || !reached) {
+            return false;
+        }
+        if (!deletable) {
+            deletable = oldestFirst(place.fd(), place.name(), backups);
+        }
+        bool deleted = false;
+        while (!deleted && next < deletable->size()) {
+            deleted = ::unlinkat(place.fd(), (*deletable)[next++].c_str(), 0) == 0;
+        }
+        if (!deleted) {
             return false;
         }
     }
 }
 
 bool deleteOldestBackup(const std::string& path) {
-    if (path.empty()) {
-        return false;
-    }
     const std::string resolved = resolveLogPath(path);
     platform::SafeFolder place;
     std::string why;
-    if (!platform::reachOwnFolder(resolved.c_str(), place, why)) {
+    if (path.empty() || !platform::reachOwnFolder(resolved.c_str(), place, why)) {
         return false;
     }
-    const int folder = place.fd();
-    struct stat own {};
-    const bool ownKnown = ::fstatat(folder, place.name().c_str(), &own, 0) == 0;
+    const std::vector<std::string> oldest =
+        oldestFirst(place.fd(), place.name(), listBackups(place.fd(), place.name()));
+    return !oldest.empty() && ::unlinkat(place.fd(), oldest.front().c_str(), 0) == 0;
+}
 
-    std::vector<std::string> names;
-    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr; dir != nullptr) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (isBackupName(place.name(), entry->d_name)) {
-                names.emplace_back(entry->d_name);
-            }
-        }
-        ::closedir(dir);
-    } else if (listed >= 0) {
-        ::close(listed);
+bool makeMissingLogFile(const std::string& path, int count) {
+    const std::string resolved = resolveLogPath(path);
+    platform::SafeFolder place;
+    std::string why, temp;
+    if (count < 0 || path.empty() || !platform::reachOwnFolder(resolved.c_str(), place, why)) {
+        notWritten(resolved, why);
+        return false;
     }
-    std::sort(names.begin(), names.end());
-
-    const auto now = logbookEnvironment()->now();
-    std::string oldest;
-    std::chrono::system_clock::time_point oldestTime = now;
-    for (const std::string& name : names) {
-        struct stat st {};
-        if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode) ||
-            (ownKnown && st.st_dev == own.st_dev && st.st_ino == own.st_ino)) {
-            continue;
+    int error = EEXIST;
+    struct stat st {};
+    if (::fstatat(place.fd(), place.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int fresh = makeFresh(place.fd(), count, 0600, temp);
+        if (fresh < 0) {
+            return false;
         }
-        const auto written = modificationTime(st);
-        if (written < oldestTime) {
-            oldestTime = written;
-            oldest = name;
+        error = giveName(place.fd(), temp, place.name(), false);
+        if (error != 0) {
+            ::unlinkat(place.fd(), temp.c_str(), 0);
         }
+        ::close(fresh);
     }
-    return !oldest.empty() && ::unlinkat(folder, oldest.c_str(), 0) == 0;
+    // Something stands there: another process's new logbook, or what
+    // opening refuses.
+    return error == 0 || (error == EEXIST && LogbookFile::exists(path));
 }
 
 bool createLogFile(const std::string& path, int count, bool backup, const LogDiskPolicy& policy) {
@@ -747,7 +865,7 @@ bool createLogFile(const std::string& path, int count, bool backup, const LogDis
     std::string why;
     if (!file.open(path, &why)) {
         notWritten(resolveLogPath(path), why);
-        return why.empty() && makeLogFile(path, count);
+        return why.empty() && makeMissingLogFile(path, count);
     }
     return file.lock() != LogbookFile::Lock::Failed && file.recreate(count, backup, policy);
 }

@@ -1,11 +1,13 @@
 #pragma once
 // Shared by the logbook tests: a temporary directory as the current one, a
 // fixed clock and a free-space figure the test sets, printers that write PDF
-// files, and byte-level reads of logbook files.
+// files, byte-level reads and writes of logbook files, and a virtual clock on
+// which another writer acts while the logbook waits.
 
 #include "glimra/logbook.h"
 #include "glimra/logbookfile.h"
 #include "glimra_test_support.h"
+#include "platform/clock.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +25,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -44,12 +47,40 @@ public:
         return free ? free() : std::optional<std::uint64_t>(std::uint64_t{1} << 40);
     }
     std::chrono::system_clock::time_point now() override { return moment; }
-    std::string currentDirectory() override { return directory; }
+    std::string currentDirectory() override {
+        if (resolving) {
+            resolving();
+        }
+        return directory;
+    }
 
     std::function<std::optional<std::uint64_t>()> free;
+    // Runs whenever the logbook resolves a path: another process acting
+    // between two steps of the logbook's.
+    std::function<void()> resolving;
     std::chrono::system_clock::time_point moment = logbookMoment();
     std::string directory;
     std::vector<std::string> measured;
+};
+
+// A virtual clock whose first sleep (the logbook waiting for a lock or a
+// name) runs then: what another writer does meanwhile.
+class ClockWithAnEvent : public platform::Clock {
+public:
+    platform::TimePoint now() const override { return clock.now(); }
+    bool sleepFor(platform::Duration d) override {
+        if (const std::function<void()> run = std::exchange(then, nullptr)) {
+            run();
+        }
+        return clock.sleepFor(d);
+    }
+    std::cv_status waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                             platform::TimePoint deadline) override {
+        return clock.waitUntil(cv, lock, deadline);
+    }
+
+    std::function<void()> then;
+    platform::VirtualClock clock;
 };
 
 // Printers that write PDF files into the test's directory, at the logbook's
@@ -139,6 +170,15 @@ protected:
             std::memcpy(&r, data.data() + at, kLogRecordSize);
         }
         return r;
+    }
+
+    // Puts an INFO entry into record i (1-based), as a writer does.
+    static void putRecord(std::vector<std::uint8_t>& data, int i, const char* text) {
+        LogRecord r{};
+        r.type = LOGENTRY_INFO;
+        std::strncpy(r.text, text, sizeof r.text - 1);
+        std::memcpy(data.data() + kLogHeaderSize + static_cast<std::size_t>(i - 1) * kLogRecordSize,
+                    &r, kLogRecordSize);
     }
 
     // Sets a file's last-write time, seconds before the fixed moment.
