@@ -3,12 +3,8 @@
 #include "pa/palog.h"
 #include "platform/own_file.h"
 
-#include <atomic>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pa {
@@ -63,6 +59,17 @@ void TStream::writeString(const std::string& text) {
 
 TFStream::TFStream(const std::string& path, const std::string& mode) {
     open(path, mode);
+}
+
+TFStream::TFStream(int fd, const std::string& path) : path_(path) {
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    file_ = copy >= 0 ? ::fdopen(copy, "wb") : nullptr;
+    if (!file_) {
+        if (copy >= 0) {
+            ::close(copy);
+        }
+        raiseError("TFStream::open -> Cannot open file '%s'", path.c_str());
+    }
 }
 
 TFStream::~TFStream() {
@@ -151,70 +158,22 @@ bool TFStream::eof() {
 
 // ---- TStorable ----
 
-namespace {
-
-// The temporary file beside the target: same directory, so that rename
-// replaces the target in one step.
-std::string createSiblingTemp(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name =
-            target + ".~" + std::to_string(getpid()) + "_" + std::to_string(counter.fetch_add(1));
-        // The owner's alone until written: whoever opened it before could
-        // read every byte written later, whatever mode it ends with.
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            ::close(fd);
-            return name;
-        }
-        if (errno != EEXIST) {
-            break;
-        }
-    }
-    return {};
-}
-
-} // namespace
-
 void TStorable::saveTo(const std::string& path) {
-    // The target as the user named it; a link is followed so that it stays a
-    // link. Existing files keep their permissions.
-    std::string target = path;
-    struct stat existing {};
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        // Not a plain file (a device, a pipe): written in place.
-        Ref<TFStream> stream(new TFStream(path, "w"));
-        stream->writeString(className());
-        save(*stream);
-        stream->close();
-        return;
+    // Written whole beside the target, which it replaces only then; through
+    // the descriptor it was made as, never again by name.
+    platform::FileReplacement file;
+    std::string why;
+    if (file.open(path.c_str(), why) != 0) {
+        raiseError("TFStream::open -> Cannot open file '%s'%s", path.c_str(),
+                   why.empty() ? "" : (" (" + why + ")").c_str());
     }
-    if (exists) {
-        if (::access(path.c_str(), W_OK) != 0) {
-            raiseError("TFStream::open -> Cannot open file '%s'", path.c_str());
-        }
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-    }
-    const std::string temp = createSiblingTemp(target);
-    if (temp.empty()) {
-        raiseError("TFStream::open -> Cannot open file '%s'", path.c_str());
-    }
-    try {
-        Ref<TFStream> stream(new TFStream(temp, "w"));
-        stream->writeString(className());
-        save(*stream);
-        stream->close();
-        ::chmod(temp.c_str(), exists ? existing.st_mode & 07777 : 0666 & ~platform::currentUmask());
-        if (std::rename(temp.c_str(), target.c_str()) != 0) {
-            raiseError("TStorable::saveTo -> Cannot write file '%s'", path.c_str());
-        }
-    } catch (...) {
-        std::remove(temp.c_str());
-        throw;
+    Ref<TFStream> stream(new TFStream(file.fd(), path));
+    stream->writeString(className());
+    save(*stream);
+    stream->close();
+    if (const int rc = file.commit(why); rc != 0) {
+        raiseError("TStorable::saveTo -> Cannot write file '%s' (%s)", path.c_str(),
+                   platform::failureText(rc, why).c_str());
     }
 }
 

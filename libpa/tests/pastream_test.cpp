@@ -199,13 +199,39 @@ TEST(Storable, TheTemporaryFileIsTheOwnersAloneUntilWritten) {
     EXPECT_EQ(st.st_mode & 07777, 0666u);
 }
 
-TEST(Storable, SaveToAFullDeviceReportsTheFailedWrite) {
+// Someone who may change the folder swaps the temporary, while it is being
+// written, for a link to a private file of the saver's: that file keeps its
+// bytes and mode, the save fails, and what was written stays private.
+TEST(Storable, ATemporarySwappedWhileWrittenFailsTheSave) {
+    const std::string dir = tempPath("swapped"), precious = tempPath("precious.txt");
+    std::filesystem::create_directory(dir);
+    writeFile(precious, "mine");
+    ASSERT_EQ(::chmod(precious.c_str(), 0600), 0);
+    pa::Ref<mi::TDataList> list = makeList();
+    list->whileSaving = [&] {
+        const auto temp = std::filesystem::directory_iterator(dir)->path();
+        std::filesystem::rename(temp, dir + "/moved");
+        std::filesystem::create_symlink(precious, temp);
+    };
+    EXPECT_EQ(messageOf([&] {
+                  list->saveTo(dir + "/new.bspec");
+              }).rfind("TStorable::saveTo -> Cannot write file '" + dir + "/new.bspec' (", 0),
+              0u);
+    struct stat kept {
+    }, moved{};
+    ASSERT_EQ(::stat(precious.c_str(), &kept) | ::stat((dir + "/moved").c_str(), &moved), 0);
+    EXPECT_EQ(readFile(precious), "mine");
+    EXPECT_EQ(kept.st_mode & 07777, 0600u);
+    EXPECT_EQ(moved.st_mode & 07777, 0600u);
+}
+
+TEST(FStream, AWriteThatFailsIsReportedAtClose) {
     if (::access("/dev/full", W_OK) != 0) {
         GTEST_SKIP() << "no /dev/full";
     }
-    pa::Ref<mi::TDataList> list = makeList();
-    EXPECT_EQ(messageOf([&] { list->saveTo("/dev/full"); }),
-              "TFStream::close -> Cannot write file '/dev/full'");
+    pa::Ref<pa::TFStream> s(new pa::TFStream("/dev/full", "w"));
+    s->writeInt(1);
+    EXPECT_EQ(messageOf([&] { s->close(); }), "TFStream::close -> Cannot write file '/dev/full'");
 }
 
 TEST(FStream, IntegersAreFourBytesLittleEndianAndStringsZeroTerminated) {

@@ -1,5 +1,8 @@
 #include "platform/own_file.h"
 
+#include "text_file_io.h"
+
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -12,7 +15,8 @@ namespace platform {
 namespace {
 
 // Why what stands at a path is not the user's own file; empty when it is.
-std::string refusal(const struct stat& st) {
+// Without owner, any regular file will do.
+std::string refusal(const struct stat& st, bool owner = true) {
     if (S_ISLNK(st.st_mode)) {
         return "is a symbolic link";
     }
@@ -22,6 +26,9 @@ std::string refusal(const struct stat& st) {
     if (!S_ISREG(st.st_mode)) {
         return "is not a regular file";
     }
+    if (!owner) {
+        return {};
+    }
     if (st.st_uid != ::geteuid()) {
         return "belongs to another user";
     }
@@ -29,6 +36,45 @@ std::string refusal(const struct stat& st) {
         return "has other names (hard links)";
     }
     return {};
+}
+
+std::string named(const char* path, const std::string& what) {
+    return std::string(path) + " " + what;
+}
+
+// judgeFileToWrite, leaving place at the folder of the file to write.
+int judgeTarget(const char* path, SafeFolder& place, std::string& why) {
+    why.clear();
+    if (path == nullptr || *path == '\0') {
+        return ENOENT;
+    }
+    const int rc = place.open(path, true);
+    if (rc == ELOOP) {
+        // Only how the refusal is worded: nothing is opened by this name.
+        struct stat st {};
+        why = named(path, ::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)
+                              ? "is a symbolic link in a folder others may write"
+                              : "is reached through a link in a folder others may write");
+        return rc;
+    }
+    if (rc != 0) {
+        return rc;
+    }
+    if (place.name().empty()) {
+        why = named(path, "is a folder");
+        return EISDIR;
+    }
+    struct stat st {};
+    if (::fstatat(place.fd(), place.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? 0 : errno; // a new file
+    }
+    // Where others may put something at the name, only the user's own file is taken.
+    const std::string what = refusal(st, place.shared() || !place.chainSafe());
+    if (what.empty()) {
+        return 0;
+    }
+    why = named(path, what);
+    return S_ISDIR(st.st_mode) ? EISDIR : EPERM;
 }
 
 } // namespace
@@ -128,6 +174,162 @@ std::FILE* openStream(const char* path, const char* mode) {
         errno = error;
     }
     return file;
+}
+
+int judgeFileToWrite(const char* path, std::string& why) {
+    SafeFolder place;
+    return judgeTarget(path, place, why);
+}
+
+int openFileToWrite(const char* path, std::string& why) {
+    SafeFolder place;
+    if (const int rc = judgeTarget(path, place, why); rc != 0) {
+        errno = rc;
+        return -1;
+    }
+    const int fd = openOwnFile(place.fd(), place.name().c_str(), O_WRONLY, true, true, 0666, why);
+    if (fd < 0 && !why.empty()) {
+        why = named(path, why);
+    }
+    return fd;
+}
+
+std::string failureText(int error, const std::string& why) {
+    return why.empty() ? std::strerror(error) : why;
+}
+
+int FileReplacement::open(const char* path, std::string& why) {
+    SafeFolder place;
+    const int rc = judgeTarget(path, place, why);
+    return rc != 0 ? rc : open(place.fd(), place.name().c_str());
+}
+
+int FileReplacement::open(int folder, const char* name) {
+    static std::atomic<unsigned> counter{0};
+    abort();
+    folder_ = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (folder_ < 0) {
+        return errno;
+    }
+    name_ = name;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temp_ = detail::tempFilePrefix(name_) + std::to_string(::getpid()) + "." +
+                std::to_string(counter.fetch_add(1));
+        // The owner's alone while written: whoever opened it now could read
+        // every byte written later, even where the file's mode refuses them.
+        fd_ = ::openat(folder_, temp_.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+        if (fd_ < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd_ < 0) {
+        const int error = errno;
+        temp_.clear();
+        close();
+        return error;
+    }
+    return 0;
+}
+
+int FileReplacement::write(std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd_, data.data(), data.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n < 0 ? errno : EIO;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+namespace {
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+} // namespace
+
+int FileReplacement::commit(std::string& why) {
+    why.clear();
+    if (fd_ < 0) {
+        return EBADF;
+    }
+    if (detail::tempFileWritten != nullptr) {
+        detail::tempFileWritten(fd_);
+    }
+    struct stat own {};
+    struct stat old {};
+    if (::fstat(fd_, &own) != 0) {
+        const int error = errno;
+        abort();
+        return error;
+    }
+    // Only the user's own file hands its mode on: another's could be set-id.
+    // Nor is the file readable by a wider group than the one it replaces.
+    const bool keep = ::fstatat(folder_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
+    mode_t mode = keep ? old.st_mode & 07777 : 0666 & ~currentUmask();
+    if (keep && old.st_gid != own.st_gid &&
+        ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0) {
+        mode &= ~static_cast<mode_t>(S_IRWXG);
+    }
+    int rc = ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0 ? 0 : errno;
+    if (rc == 0 && ::renameat(folder_, temp_.c_str(), folder_, name_.c_str()) != 0) {
+        rc = errno;
+    }
+    if (rc != 0) {
+        abort();
+        return rc;
+    }
+    // Another user who may change the folder could have put something else
+    // at the temporary's name before the rename: then the target is not ours.
+    struct stat now {};
+    if (::fstatat(folder_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(now, own)) {
+        ::fchmod(fd_, 0600); // wherever it went, not for others to read
+        why = "its temporary file was replaced before it took its place; another user may "
+              "change the folder";
+        temp_.clear(); // the name is not ours to remove
+        close();
+        return EBUSY;
+    }
+    temp_.clear();
+    // Make the rename itself durable; failing here loses nothing already written.
+    const int dir = ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    close();
+    return 0;
+}
+
+void FileReplacement::abort() {
+    struct stat own {};
+    struct stat there {};
+    if (fd_ >= 0 && !temp_.empty() && ::fstat(fd_, &own) == 0 &&
+        ::fstatat(folder_, temp_.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        sameFile(own, there)) {
+        ::unlinkat(folder_, temp_.c_str(), 0);
+    }
+    temp_.clear();
+    close();
+}
+
+void FileReplacement::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    if (folder_ >= 0) {
+        ::close(folder_);
+    }
+    fd_ = -1;
+    folder_ = -1;
+    name_.clear();
 }
 
 } // namespace platform

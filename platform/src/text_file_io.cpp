@@ -4,7 +4,6 @@
 #include "platform/safe_folder.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,11 +25,6 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
     void reset(int fd) {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -41,22 +35,6 @@ public:
 private:
     int fd_;
 };
-
-int writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
-
-std::atomic<unsigned> tempCounter{0};
 
 // Where a user's own file lies: reached without a link left where others may
 // write, through folders no one else may change (EPERM otherwise, also when
@@ -210,53 +188,13 @@ int writeFileAtomically(const std::filesystem::path& requested, std::string_view
             return EPERM;
         }
     }
-    // Only the user's own file hands its mode on: another's could be set-id.
-    const bool keepMode = hadFile && S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
-    const mode_t mode = keepMode ? old.st_mode & 07777 : 0666 & ~platform::currentUmask();
-
-    std::string temp;
-    int tempFd = -1;
-    for (int attempt = 0; attempt < 100 && tempFd < 0; ++attempt) {
-        temp = tempFilePrefix(name) + std::to_string(::getpid()) + "." +
-               std::to_string(tempCounter.fetch_add(1));
-        // The owner's alone while written: whoever opened it now could read
-        // every byte written later, even where the file's mode refuses them.
-        tempFd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0600);
-        if (tempFd < 0 && errno != EEXIST) {
-            return errno;
-        }
+    platform::FileReplacement file;
+    int rc = file.open(dirFd, name.c_str());
+    if (rc == 0) {
+        rc = file.write(data);
     }
-    if (tempFd < 0) {
-        return EEXIST;
-    }
-    Fd fd(tempFd);
-    int rc = writeAll(fd.get(), data);
-    if (tempFileWritten != nullptr) {
-        tempFileWritten(fd.get());
-    }
-    if (rc == 0 && ::fchmod(fd.get(), mode) != 0) {
-        rc = errno;
-    }
-    if (rc == 0 && ::fsync(fd.get()) != 0) {
-        rc = errno;
-    }
-    if (rc == 0 && ::close(fd.release()) != 0) {
-        rc = errno;
-    }
-    if (rc == 0 && ::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) != 0) {
-        rc = errno;
-    }
-    if (rc != 0) {
-        ::unlinkat(dirFd, temp.c_str(), 0);
-        return rc;
-    }
-    // Make the rename itself durable; failing here loses nothing already written.
-    Fd synced(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (synced.get() >= 0) {
-        ::fsync(synced.get());
-    }
-    return 0;
+    std::string why;
+    return rc != 0 ? rc : file.commit(why);
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {

@@ -35,8 +35,9 @@ int readBoundedFile(const std::filesystem::path& path, std::size_t maxSize, std:
 int writeFileAtomically(const std::filesystem::path& path, std::string_view data,
                         FileOwners owners = FileOwners::Any);
 
-// Called, where set, with writeFileAtomically's temp file once the data is in
-// it and before it gets the file's mode: tests look at it there.
+// Called, where set, with a FileReplacement's temp file (writeFileAtomically's
+// too) once the data is in it and before it gets the file's mode: tests look
+// at it there.
 extern void (*tempFileWritten)(int fd);
 
 // Serialises every read-modify-write of a configuration file (store keys and

@@ -415,6 +415,8 @@ void TfmMain::buildWindow() {
     side->addTab(spectra, "Spectrums");
     NotesEdit_ = new QPlainTextEdit("No Notes Yet", side);
     NotesEdit_->setObjectName("NotesEdit");
+    // The notes are saved with the spectra.
+    connect(NotesEdit_, &QPlainTextEdit::textChanged, this, [this] { unsaved_ = true; });
     side->addTab(NotesEdit_, "Notes");
     auto* sidePanel = new QWidget(split);
     buildMath(sidePanel, side);
@@ -725,14 +727,21 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TfmMain::FormCloseQuery() {
-    if (device_) {
-        device_->stop();
-    }
     // A capture on the GUI thread is still on the stack below this call: the
     // window closes once it has returned.
     if (captureActive_) {
+        if (device_) {
+            device_->stop();
+        }
         closePending_ = true;
         return false;
+    }
+    // Asked before anything stops, so that No leaves runs going as well.
+    if (!mayDropSpectra()) {
+        return false;
+    }
+    if (device_) {
+        device_->stop();
     }
     // Its on-terminate handler runs meanwhile and clears the flags.
     deleteWorker();
@@ -822,6 +831,7 @@ bool TfmMain::GetNewSpectrum(const std::string& name) {
         data.date = QDateTime::currentDateTime().toString("dd.MM.yyyy hh:mm:ss").toStdString();
         spectrumTaken(data.values);
         dataSet_.spectra.push_back(data);
+        unsaved_ = true;
     }
     endCapture();
     return ok;
@@ -877,6 +887,7 @@ void TfmMain::removeSpectrumAt(int index) {
     checkBoxes_.erase(checkBoxes_.begin() + index);
     if (static_cast<std::size_t>(index) < dataSet_.spectra.size()) {
         dataSet_.spectra.erase(dataSet_.spectra.begin() + index);
+        unsaved_ = true;
     }
     delete box;
 }
@@ -928,6 +939,7 @@ void TfmMain::RenameEditKeyPress(int key) {
     if (i >= 0 && static_cast<std::size_t>(i) < dataSet_.spectra.size()) {
         dataSet_.spectra[static_cast<std::size_t>(i)].name =
             RenameEdit_->text().toLatin1().toStdString();
+        unsaved_ = true;
     }
     currentEntry_ = nullptr;
 }
@@ -998,12 +1010,13 @@ void TfmMain::appendSpectrum(const QString& name, int penWidth) {
 
 void TfmMain::meSaveClick() {
     const QString path = askFileName(true);
-    if (path.isEmpty() || !mayReplace(path)) {
+    if (path.isEmpty() || !mayWrite(path) || !mayReplace(path)) {
         return;
     }
     dataSet_.notes = NotesEdit_->toPlainText().toLatin1().toStdString();
     try {
         dataSet_.saveTo(path.toLocal8Bit().toStdString());
+        unsaved_ = false;
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));
     }
@@ -1025,6 +1038,9 @@ void TfmMain::meLoadClick() {
         showError(loadErrorText(path));
         return;
     }
+    if (!mayDropSpectra()) {
+        return;
+    }
     removeAllSpectra();
     counter_ = 0;
     clearMathOperands();
@@ -1034,6 +1050,7 @@ void TfmMain::meLoadClick() {
     for (const mi::Data& entry : dataSet_.spectra) {
         appendSpectrum(QString::fromLatin1(entry.name.c_str()), 1);
     }
+    unsaved_ = false;
     updateGraph();
 }
 
@@ -1083,6 +1100,7 @@ bool TfmMain::GetNewPomrak(const std::string& name, int count) {
             v /= static_cast<double>(data.extra.size());
         }
         dataSet_.spectra.push_back(std::move(data));
+        unsaved_ = true;
         updateGraph();
     }
     endCapture();
@@ -1471,10 +1489,25 @@ std::string TfmMain::askExportFile(const char* dialogName, const char* filter, c
             path = dialog.selectedFiles().first();
         }
     }
-    if (path.isEmpty() || !mayReplace(path)) {
+    if (path.isEmpty() || !mayWrite(path) || !mayReplace(path)) {
         return {};
     }
     return path.toLocal8Bit().toStdString();
+}
+
+bool TfmMain::mayWrite(const QString& path) {
+    std::string why;
+    // Failures of the system (a missing folder) are the writer's to report.
+    if (platform::judgeFileToWrite(path.toLocal8Bit().constData(), why) == 0 || why.empty()) {
+        return true;
+    }
+    showError(QString::fromLocal8Bit(why.c_str()) + ". Choose another name.");
+    return false;
+}
+
+bool TfmMain::mayDropSpectra() {
+    return !unsaved_ || dataSet_.spectra.empty() ||
+           confirm("Spectra not saved will be lost. Are you sure?");
 }
 
 bool TfmMain::mayReplace(const QString& path) {
@@ -1620,6 +1653,7 @@ void TfmMain::mathOperation(const char* infix, bool numbered,
     }
     try {
         (dataSet_.*operation)(name, firstOperand_, secondOperand_);
+        unsaved_ = true;
         appendSpectrum(QString::fromLatin1(name.c_str()), 1);
         updateGraph();
     } catch (const std::exception& e) {

@@ -83,7 +83,8 @@ public:
     void updateControls();
     // Redraws the chart; with "Auto Integration" also adjusts the time.
     void updateGraph();
-    // False while a run is active; stops whatever acquires.
+    // False while a run is active or when the user keeps spectra not yet
+    // saved; stops whatever acquires.
     bool FormCloseQuery();
 
     void btGetSpectrumClick();
@@ -248,6 +249,12 @@ private:
     std::string askExportFile(const char* dialogName, const char* filter, const char* suffix);
     // True unless the file exists and the user does not want it replaced.
     bool mayReplace(const QString& path);
+    // False, the reason shown, for a name the user may not write (what
+    // another user put there, a pipe, a device), before anything is asked.
+    bool mayWrite(const QString& path);
+    // True unless spectra taken or changed since the last Save or Load would
+    // be lost and the user does not want that.
+    bool mayDropSpectra();
     std::string messageText(const QString& text) const;
     void deleteWorker();
     // A capture on the GUI thread begins and ends (controls, stop flag, a
@@ -311,6 +318,8 @@ private:
     // Closing was asked for during a capture on the GUI thread: the window
     // closes when the capture has ended.
     bool closePending_ = false;
+    // The stored spectra or their notes changed since the last Save or Load.
+    bool unsaved_ = false;
     DisplayKind kind_ = kScope;
     pa::TThreadPa* worker_ = nullptr;
     std::uint64_t workerSerial_ = 0;

@@ -36,6 +36,8 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 namespace spectrum {
 namespace {
 
@@ -473,10 +475,16 @@ void TLegacyPage::GetClick() {
 
 void TLegacyPage::continuousLoop(pa::TThreadPa* thread, bool buffered, const QString& path,
                                  std::size_t n) {
-    std::unique_ptr<std::FILE, FileCloser> file(
-        platform::openStream(path.toLocal8Bit().constData(), "wb"));
+    // Judged as every file the user names: nothing another user put at the
+    // name receives the spectra, and nothing waits on a pipe.
+    std::string why;
+    const int fd = platform::openFileToWrite(path.toLocal8Bit().constData(), why);
+    std::unique_ptr<std::FILE, FileCloser> file(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
     if (!file) {
-        const std::string reason = std::strerror(errno);
+        const std::string reason = platform::failureText(errno, why);
+        if (fd >= 0) {
+            ::close(fd);
+        }
         pa::logPrint("cannot create %s: %s\n", path.toLocal8Bit().constData(), reason.c_str());
         const QString text =
             QString("Cannot create the file %1 (%2).").arg(path, QString::fromStdString(reason));

@@ -6,12 +6,8 @@
 #include "platform/own_file.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <memory>
 #include <string_view>
 
 namespace mi {
@@ -136,14 +132,20 @@ std::string exportText(const TExportContext& context, const std::vector<TExportC
 }
 
 void writeExportFile(const std::string& path, const std::string& text) {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        platform::openStream(path.c_str(), "wb"), &std::fclose);
-    if (!file) {
-        pa::raiseError("Cannot create the file %s (%s)", path.c_str(), std::strerror(errno));
+    // Made whole beside the old file, which it replaces only then.
+    platform::FileReplacement file;
+    std::string why;
+    if (const int rc = file.open(path.c_str(), why); rc != 0) {
+        pa::raiseError("Cannot create the file %s (%s)", path.c_str(),
+                       platform::failureText(rc, why).c_str());
     }
-    if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() ||
-        std::fflush(file.get()) != 0) {
-        pa::raiseError("Cannot write the file %s (%s)", path.c_str(), std::strerror(errno));
+    int rc = file.write(text);
+    if (rc == 0) {
+        rc = file.commit(why);
+    }
+    if (rc != 0) {
+        pa::raiseError("Cannot write the file %s (%s)", path.c_str(),
+                       platform::failureText(rc, why).c_str());
     }
 }
 

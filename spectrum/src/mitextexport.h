@@ -43,8 +43,9 @@ std::string fixed6(double value);
 // or reference without a value at a pixel gives the cell "NaN".
 std::string exportText(const TExportContext& context, const std::vector<TExportColumn>& columns);
 
-// Creates or empties the file and writes the text; raises (and leaves no
-// half-written promise of success) when it cannot be created or written.
+// Writes the text as the file, which replaces an old one only once whole;
+// raises, leaving any old file as it was, when the name may not be written
+// (platform::judgeFileToWrite) or the file cannot be written.
 void writeExportFile(const std::string& path, const std::string& text);
 
 } // namespace mi

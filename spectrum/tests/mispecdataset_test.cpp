@@ -2,10 +2,13 @@
 // that end early or lie about their counts.
 
 #include "mispecdataset.h"
+#include "mitextexport.h"
 #include "spectrum_test_support.h"
 
 #include "pa/pafactory.h"
 #include "pa/sysutils.h"
+
+#include "../../platform/tests/other_user.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +19,8 @@
 #include <limits>
 #include <ostream>
 #include <string>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -297,6 +302,32 @@ TEST_F(DataSetFileTest, SaveOntoAFullDeviceReportsFailure) {
     }
     set.spectra.push_back(entry("A", std::vector<double>(10000, 1.0)));
     EXPECT_THROW(set.saveTo("/dev/full"), pa::Exception);
+}
+
+// An export onto a full disk (the file-size limit stands for it) fails and
+// leaves the old export as it was, with nothing beside it.
+TEST_F(DataSetFileTest, AnExportThatDoesNotFitKeepsTheOldFile) {
+    const std::string path = dir.file("old.txt");
+    writeFile(path, std::string(3000, 'o'));
+    mi::TExportContext context;
+    context.pixelCount = 4000;
+    context.wavelengths.assign(4000, 500.0);
+    set.spectra.push_back(entry("A", std::vector<double>(4000, 1.0)));
+    EXPECT_EQ(platform::testing::runInChild(
+                  [&] {
+                      const rlimit small{16384, 16384};
+                      ::signal(SIGXFSZ, SIG_IGN);
+                      try {
+                          return ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+                                 (set.exportAll(context, path), false);
+                      } catch (const pa::Exception&) {
+                          return true;
+                      }
+                  },
+                  platform::testing::ChildUser::Same),
+              1);
+    EXPECT_EQ(readFile(path), std::string(3000, 'o'));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST_F(DataSetFileTest, UnopenableFileRaisesTheStreamError) {

@@ -47,6 +47,9 @@ class TFStream : public TStream {
 public:
     // Opens at once; raises "TFStream::open -> Cannot open file '<path>'".
     TFStream(const std::string& path, const std::string& mode);
+    // Writes to a copy of fd, a file opened by other means for writing; path
+    // names it in messages.
+    TFStream(int fd, const std::string& path);
 
     // mode "w" or "r".
     void open(const std::string& path, const std::string& mode);
@@ -84,7 +87,8 @@ public:
 
     // The file appears whole or not at all: it is written beside the target
     // and takes its place only once it is complete and closed, so a failed
-    // save keeps the previous file.
+    // save keeps the previous file. A name the user may not write there
+    // (platform::judgeFileToWrite) raises the open error with the reason.
     void saveTo(const std::string& path);
     // Raises "TStorable::loadFrom -> Expect <own class> receive <tag>" and
     // leaves the object untouched when the tag is another class's.

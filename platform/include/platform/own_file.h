@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include <sys/types.h>
 
@@ -48,5 +49,65 @@ mode_t currentUmask();
 // fopen() for "rb" and "wb" of a path the user named (links followed), which
 // never makes a terminal the process's controlling one.
 std::FILE* openStream(const char* path, const char* mode);
+
+// A path the user named for a file to write (Save, Export), judged as the
+// user's own files are. Its folder is reached as SafeFolder walks with the
+// last name followed, so the user's own links lead on, but none where others
+// may write. Where others may add names to that folder, or change a folder
+// above it, only nothing or a regular file of the user's own (with no other
+// name) may stand at the name; anywhere, a folder, pipe, device or socket is
+// refused, so nothing ever waits on one. 0 when the path may be written;
+// else an errno value with why naming the path and what stands in the way
+// ("/tmp/x.txt belongs to another user", ...), or with why empty where the
+// system failed the walk (a missing folder, no permission).
+int judgeFileToWrite(const char* path, std::string& why);
+
+// Opens a file the user named to be written as data arrives: judged as
+// above, then opened as openOwnFile does (made with 0666 less the umask, or
+// truncated once it is known to be the user's). The descriptor, or -1 with
+// errno and why as judgeFileToWrite gives them.
+int openFileToWrite(const char* path, std::string& why);
+
+// What a failure says: why where it is given, else the system's text.
+std::string failureText(int error, const std::string& why);
+
+// A file made whole beside the one it replaces: written to a new temporary
+// of the owner's alone in the same folder, which takes the target's place
+// only at commit. A failure or a destruction without commit leaves the old
+// file as it was and no temporary behind.
+class FileReplacement {
+public:
+    FileReplacement() = default;
+    ~FileReplacement() { abort(); }
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    // For a path the user named, judged as judgeFileToWrite does (same
+    // answers); a link of the user's own keeps naming the file it names.
+    int open(const char* path, std::string& why);
+    // For name in folder (a descriptor, as SafeFolder::fd gives), where the
+    // caller has judged what may be replaced. 0 or an errno value.
+    int open(int folder, const char* name);
+    // The temporary, to be written (not closed by the writer).
+    int fd() const { return fd_; }
+    // Writes all of data at the descriptor's position. 0 or an errno value.
+    int write(std::string_view data);
+    // Gives the temporary its mode (the mode of the user's own file it
+    // replaces, else 0666 less the umask), makes it durable and renames it
+    // over the target. Fails, with why saying so, where the temporary's name
+    // no longer held it when it was renamed (another user swapped it). 0 or
+    // an errno value; the object is closed either way.
+    int commit(std::string& why);
+    // Removes the temporary while its name still holds it, and closes.
+    void abort();
+
+private:
+    void close();
+
+    int folder_ = -1;
+    int fd_ = -1;
+    std::string name_;
+    std::string temp_;
+};
 
 } // namespace platform

@@ -386,6 +386,29 @@ TEST_F(MainWindowTest, CloseQueryStopsTheDevice) {
               "LogFile terminated");
 }
 
+// Spectra taken or changed since the last Save or Load are not dropped
+// unasked: closing asks, and No keeps the window; Load asks, and No keeps
+// the list; with nothing unsaved closing asks nothing.
+TEST_F(MainWindowTest, CloseAndLoadAskBeforeDroppingUnsavedSpectra) {
+    makeFake(4);
+    window->TimerDevTimer();
+    getSpectra(1);
+    answerYes = false;
+    window->close();
+    EXPECT_TRUE(window->isVisible());
+    fileName = QString::fromStdString(dir.file("one.bspec"));
+    window->meSaveClick();
+    getSpectra(1);
+    window->meLoadClick();
+    EXPECT_EQ(window->spectrumCount(), 2);
+    EXPECT_EQ(questions.size(), 2u);
+    answerYes = true;
+    window->meLoadClick();
+    EXPECT_EQ(window->spectrumCount(), 1);
+    EXPECT_TRUE(window->FormCloseQuery());
+    EXPECT_EQ(questions.size(), 3u);
+}
+
 // --- new spectra --------------------------------------------------------------
 
 TEST_F(MainWindowTest, ThreeSpectraFromTheTestDevice) {
@@ -753,6 +776,65 @@ TEST_F(MainWindowTest, FailedSaveIsReported) {
     EXPECT_EQ(boxes[0].rfind("Revaduvo: ", 0), 0u) << boxes[0];
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing/dir/x.bspec")));
     EXPECT_EQ(window->spectrumCount(), 1);
+}
+
+// What another user may put at the name saved or exported to, in a folder
+// others may write, is refused before any question: nothing reaches it and
+// nothing waits on a pipe. The user's own link in his own folder still leads.
+TEST_F(MainWindowTest, SaveAndExportRefuseWhatOthersPutAtTheName) {
+    makeFake(4);
+    window->TimerDevTimer();
+    getSpectra(1);
+    window->setExportFileNameHandler([this] { return fileName; });
+    const std::string shared = dir.file("shared"), at = shared + "/x", mine = dir.file("mine");
+    std::filesystem::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    test::writeFile(mine, "mine");
+    int reader = -1;
+    const std::pair<const char*, std::function<int()>> plants[] = {
+        {"link to the user's file", [&] { return ::symlink(mine.c_str(), at.c_str()); }},
+        {"dangling link", [&] { return ::symlink(dir.file("made").c_str(), at.c_str()); }},
+        {"pipe", [&] { return ::mkfifo(at.c_str(), 0666); }},
+        {"pipe with a reader",
+         [&] {
+             return ::mkfifo(at.c_str(), 0666) |
+                    (reader = ::open(at.c_str(), O_RDONLY | O_NONBLOCK)) < 0;
+         }},
+        {"another user's file", [&] {
+             test::writeFile(at, "his");
+             return ::chown(at.c_str(), platform::testing::kOtherUid, 0);
+         }}};
+    fileName = QString::fromStdString(at);
+    ::alarm(60); // a save that waits on the pipe ends the test
+    for (const auto& [what, plant] : plants) {
+        struct stat before {
+        }, after{};
+        if (plant() != 0 || ::lstat(at.c_str(), &before) != 0) {
+            continue; // another user's file is for root to make
+        }
+        questions.clear();
+        boxes.clear();
+        window->meSaveClick();
+        window->ExportAll1Click();
+        EXPECT_TRUE(questions.empty()) << what;
+        EXPECT_EQ(boxes.size(), 2u) << what;
+        EXPECT_EQ(test::readFile(mine), "mine") << what;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("made"))) << what;
+        ASSERT_EQ(::lstat(at.c_str(), &after), 0) << what;
+        EXPECT_TRUE(after.st_ino == before.st_ino && after.st_size == before.st_size) << what;
+        char c = 0;
+        EXPECT_TRUE(reader < 0 || ::read(reader, &c, 1) <= 0) << what;
+        ::close(reader);
+        ::unlink(at.c_str());
+    }
+    ::alarm(0);
+    const std::string link = dir.file("link");
+    std::filesystem::create_symlink(mine, link);
+    fileName = QString::fromStdString(link);
+    window->ExportAll1Click();
+    EXPECT_EQ(questions.size(), 1u);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(test::readFile(mine).rfind("Date: ", 0), 0u);
 }
 
 TEST_F(MainWindowTest, LoadingAnEmptyListReplacesOnlyTheNotes) {
