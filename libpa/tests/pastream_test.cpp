@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -225,13 +228,45 @@ TEST(Storable, ATemporarySwappedWhileWrittenFailsTheSave) {
     EXPECT_EQ(moved.st_mode & 07777, 0600u);
 }
 
+// A file-size limit stands for a full disk.
 TEST(FStream, AWriteThatFailsIsReportedAtClose) {
-    if (::access("/dev/full", W_OK) != 0) {
-        GTEST_SKIP() << "no /dev/full";
+    const std::string path = tempPath("full.bin");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(60);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{16, 16};
+        pa::Ref<pa::TFStream> s(new pa::TFStream(path, "w"));
+        s->writeString(std::string(64, 'x'));
+        ::_exit(::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+                        messageOf([&] { s->close(); }) ==
+                            "TFStream::close -> Cannot write file '" + path + "'"
+                    ? 0
+                    : 1);
     }
-    pa::Ref<pa::TFStream> s(new pa::TFStream("/dev/full", "w"));
-    s->writeInt(1);
-    EXPECT_EQ(messageOf([&] { s->close(); }), "TFStream::close -> Cannot write file '/dev/full'");
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Neither a pipe (read or written) nor a link left in a folder others may
+// write is opened: nothing waits for a peer, and the linked file is kept.
+TEST(FStream, NoPipeAndNoLinkOthersLeftIsOpened) {
+    const std::string shared = tempPath("shared"), precious = tempPath("kept.txt");
+    std::filesystem::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    writeFile(precious, "mine");
+    ASSERT_EQ(::mkfifo((shared + "/pipe").c_str(), 0666), 0);
+    ASSERT_EQ(::symlink(precious.c_str(), (shared + "/link").c_str()), 0);
+    ::alarm(60); // a wait for the pipe's peer ends the test
+    for (const auto& [name, mode] : {std::pair{"pipe", "r"}, {"pipe", "w"}, {"link", "w"}}) {
+        const std::string path = shared + "/" + name;
+        EXPECT_EQ(messageOf([&] { pa::Ref<pa::TFStream> s(new pa::TFStream(path, mode)); }),
+                  "TFStream::open -> Cannot open file '" + path + "'")
+            << name << " " << mode;
+    }
+    ::alarm(0);
+    EXPECT_EQ(readFile(precious), "mine");
 }
 
 TEST(FStream, IntegersAreFourBytesLittleEndianAndStringsZeroTerminated) {

@@ -42,6 +42,11 @@ std::string named(const char* path, const std::string& what) {
     return std::string(path) + " " + what;
 }
 
+// Whether others may put something at a name in the folder reached.
+bool othersMayPlant(const SafeFolder& place) {
+    return place.shared() || !place.chainSafe();
+}
+
 // judgeFileToWrite, leaving place at the folder of the file to write.
 int judgeTarget(const char* path, SafeFolder& place, std::string& why) {
     why.clear();
@@ -69,7 +74,7 @@ int judgeTarget(const char* path, SafeFolder& place, std::string& why) {
         return errno == ENOENT ? 0 : errno; // a new file
     }
     // Where others may put something at the name, only the user's own file is taken.
-    const std::string what = refusal(st, place.shared() || !place.chainSafe());
+    const std::string what = refusal(st, othersMayPlant(place));
     if (what.empty()) {
         return 0;
     }
@@ -102,9 +107,13 @@ bool reachOwnFolder(const char* path, SafeFolder& place, std::string& why) {
     return false;
 }
 
-int openOwnFile(int folder, const char* name, int access, bool create, bool truncate, mode_t mode,
-                std::string& why) {
-    // Nothing is truncated before the file is known to be the user's.
+namespace {
+
+// openOwnFile, where owner says whether only the user's own file with no
+// other name is kept, or any regular file.
+int openChecked(int folder, const char* name, int access, bool create, bool truncate, mode_t mode,
+                bool owner, std::string& why) {
+    // Nothing is truncated before what stands there is judged.
     const int flags =
         access | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0);
     const int fd = ::openat(folder, name, flags, mode);
@@ -114,19 +123,29 @@ int openOwnFile(int folder, const char* name, int access, bool create, bool trun
         // says why.
         const int error = errno;
         struct stat st {};
-        why = ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? refusal(st) : "";
+        why = ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? refusal(st, owner) : "";
         errno = error;
         return -1;
     }
     struct stat st {};
     const bool known = ::fstat(fd, &st) == 0;
-    why = known ? refusal(st) : "";
+    why = known ? refusal(st, owner) : "";
     if (known && why.empty() && (!truncate || ::ftruncate(fd, 0) == 0) &&
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
         return fd;
     }
     ::close(fd);
+    if (!why.empty()) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EPERM;
+    }
     return -1;
+}
+
+} // namespace
+
+int openOwnFile(int folder, const char* name, int access, bool create, bool truncate, mode_t mode,
+                std::string& why) {
+    return openChecked(folder, name, access, create, truncate, mode, true, why);
 }
 
 int openOwnFile(const char* path, int access, bool create, bool truncate, mode_t mode,
@@ -162,8 +181,21 @@ std::FILE* openStream(const char* path, const char* mode) {
         errno = EINVAL;
         return nullptr;
     }
-    const int fd = ::open(
-        path, (write ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY) | O_CLOEXEC | O_NOCTTY, 0666);
+    std::string why;
+    int fd = -1;
+    if (write) {
+        fd = openFileToWrite(path, why);
+    } else {
+        // Never waits for a pipe's writer: only a regular file is read.
+        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        struct stat st {};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+                        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
+            ::close(fd);
+            fd = -1;
+            errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        }
+    }
     if (fd < 0) {
         return nullptr;
     }
@@ -187,7 +219,9 @@ int openFileToWrite(const char* path, std::string& why) {
         errno = rc;
         return -1;
     }
-    const int fd = openOwnFile(place.fd(), place.name().c_str(), O_WRONLY, true, true, 0666, why);
+    // In the user's own folders any regular file will do, as for a replacement.
+    const int fd = openChecked(place.fd(), place.name().c_str(), O_WRONLY, true, true, 0666,
+                               othersMayPlant(place), why);
     if (fd < 0 && !why.empty()) {
         why = named(path, why);
     }

@@ -46,8 +46,9 @@ int createNewFile(int folder, const char* name, mode_t mode);
 // moment for every thread); 077 where it cannot be read.
 mode_t currentUmask();
 
-// fopen() for "rb" and "wb" of a path the user named (links followed), which
-// never makes a terminal the process's controlling one.
+// fopen() for "rb" and "wb" of a path the user named, which never makes a
+// terminal the process's controlling one nor waits on a pipe or device: "rb"
+// reads a regular file only (links followed), "wb" opens as openFileToWrite.
 std::FILE* openStream(const char* path, const char* mode);
 
 // A path the user named for a file to write (Save, Export), judged as the

@@ -51,6 +51,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -797,8 +798,10 @@ TEST_F(MainWindowTest, SaveAndExportRefuseWhatOthersPutAtTheName) {
         {"pipe", [&] { return ::mkfifo(at.c_str(), 0666); }},
         {"pipe with a reader",
          [&] {
-             return ::mkfifo(at.c_str(), 0666) |
-                    (reader = ::open(at.c_str(), O_RDONLY | O_NONBLOCK)) < 0;
+             return ::mkfifo(at.c_str(), 0666) != 0 ||
+                            (reader = ::open(at.c_str(), O_RDONLY | O_NONBLOCK)) < 0
+                        ? -1
+                        : 0;
          }},
         {"another user's file", [&] {
              test::writeFile(at, "his");
@@ -824,7 +827,7 @@ TEST_F(MainWindowTest, SaveAndExportRefuseWhatOthersPutAtTheName) {
         EXPECT_TRUE(after.st_ino == before.st_ino && after.st_size == before.st_size) << what;
         char c = 0;
         EXPECT_TRUE(reader < 0 || ::read(reader, &c, 1) <= 0) << what;
-        ::close(reader);
+        ::close(std::exchange(reader, -1));
         ::unlink(at.c_str());
     }
     ::alarm(0);
