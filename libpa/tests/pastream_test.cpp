@@ -228,6 +228,21 @@ TEST(Storable, ATemporarySwappedWhileWrittenFailsTheSave) {
     EXPECT_EQ(moved.st_mode & 07777, 0600u);
 }
 
+// A path that ends in "/" or "/." names a folder: neither the file before
+// it nor a new one is written.
+TEST(Storable, APathThatNamesAFolderWritesNoFile) {
+    const std::string file = tempPath("kept.bspec"), missing = tempPath("none.bspec");
+    writeFile(file, "mine");
+    for (const std::string& path : {file + "/", file + "/.", missing + "/", missing + "/."}) {
+        EXPECT_NE(messageOf([&] { makeList()->saveTo(path); }), "<no exception>") << path;
+        EXPECT_NE(messageOf([&] { pa::Ref<pa::TFStream> s(new pa::TFStream(path, "w")); }),
+                  "<no exception>")
+            << path;
+    }
+    EXPECT_EQ(readFile(file), "mine");
+    EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
 // A file-size limit stands for a full disk.
 TEST(FStream, AWriteThatFailsIsReportedAtClose) {
     const std::string path = tempPath("full.bin");

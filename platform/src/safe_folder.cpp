@@ -26,13 +26,22 @@ bool trusted(uid_t owner) {
 // Puts the names of path on top of the ones still to walk (next on the back).
 void pushNames(std::string_view path, std::vector<std::string>& names) {
     std::vector<std::string> found;
-    while (!path.empty()) {
+    std::string_view name;
+    for (;;) {
         const size_t end = path.find('/');
-        const std::string_view name = path.substr(0, end);
+        name = path.substr(0, end);
         if (!name.empty() && name != ".") {
             found.emplace_back(name);
         }
-        path.remove_prefix(end == std::string_view::npos ? path.size() : end + 1);
+        if (end == std::string_view::npos) {
+            break;
+        }
+        path.remove_prefix(end + 1);
+    }
+    // A path that ends in "/" or "/." names a folder, as the system reads it:
+    // an empty name after its last one makes that one a folder to enter.
+    if ((name.empty() || name == ".") && !found.empty() && found.back() != "..") {
+        found.emplace_back();
     }
     names.insert(names.end(), found.rbegin(), found.rend());
 }
@@ -259,6 +268,9 @@ int SafeFolder::open(const char* path, bool followLast) {
         const std::string name = std::move(names.back());
         names.pop_back();
         const bool last = names.empty();
+        if (name.empty()) {
+            continue; // the folder just entered is where the path ends
+        }
         if (name == "..") {
             const std::string up = parentOf(path_);
             rc = enter(::openat(fd_, "..", O_PATH | O_DIRECTORY | O_CLOEXEC), up);
