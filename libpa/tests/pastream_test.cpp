@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -241,6 +242,14 @@ TEST(Storable, APathThatNamesAFolderWritesNoFile) {
     }
     EXPECT_EQ(readFile(file), "mine");
     EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST(Storable, TheLongestNameTheSystemTakesIsSaved) {
+    const std::string dir = tempPath("long"),
+                      path = dir + "/" + std::string(NAME_MAX - 6, 'n') + ".bspec";
+    std::filesystem::create_directory(dir);
+    makeList()->saveTo(path);
+    EXPECT_TRUE(std::filesystem::exists(path));
 }
 
 // A file-size limit stands for a full disk.

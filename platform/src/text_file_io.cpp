@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,7 +138,18 @@ std::mutex& fileWriteMutex() {
 void (*tempFileWritten)(int fd) = nullptr;
 
 std::string tempFilePrefix(const std::filesystem::path& path) {
-    return path.filename().string() + ".tmp.";
+    // Leaves room within the longest name the system takes for ".tmp.", a
+    // process id (at most 7 digits), "." and a 32-bit counter.
+    constexpr std::size_t kRoom = NAME_MAX - (5 + 7 + 1 + 10);
+    std::string name = path.filename().string();
+    if (name.size() > kRoom) {
+        std::size_t cut = kRoom;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut; // not inside a UTF-8 character
+        }
+        name.resize(cut);
+    }
+    return name + ".tmp.";
 }
 
 int writeFileAtomically(const std::filesystem::path& requested, std::string_view data,

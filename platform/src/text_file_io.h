@@ -44,7 +44,8 @@ extern void (*tempFileWritten)(int fd);
 // ini files) in this process.
 std::mutex& fileWriteMutex();
 
-// The name prefix of the temp files writeFileAtomically leaves after a crash.
+// The name prefix of the temp files writeFileAtomically leaves after a crash:
+// the file's name (cut where it is too long for a temporary's) and ".tmp.".
 std::string tempFilePrefix(const std::filesystem::path& path);
 
 // The platform layer leaves the reason of a failure in errno as well.
