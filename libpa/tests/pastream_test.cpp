@@ -4,10 +4,13 @@
 
 #include "pa_test_support.h"
 
+#include "../../platform/tests/other_user.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <sys/resource.h>
@@ -55,6 +58,7 @@ public:
 namespace {
 
 using pa::test::readFile;
+using pa::test::tempDir;
 using pa::test::tempPath;
 using pa::test::writeFile;
 
@@ -242,6 +246,51 @@ TEST(Storable, APathThatNamesAFolderWritesNoFile) {
     }
     EXPECT_EQ(readFile(file), "mine");
     EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+// What a teammate does at the name while the user saves there widens
+// nothing: the data takes the mode judged when the save began.
+TEST(Storable, WhatAnotherUserDoesAtTheNameMeanwhileWidensNothing) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can act as another user";
+    }
+    const std::string team = tempPath("team"), at = team + "/list.bspec", open = tempPath("open");
+    std::filesystem::create_directory(team);
+    writeFile(open, "the user's, for anyone");
+    ASSERT_EQ(::chmod(tempDir().c_str(), 0711) | ::chmod(team.c_str(), 0777) |
+                  ::chmod(open.c_str(), 0666),
+              0);
+    const struct {
+        const char* what;
+        bool resave; // of the user's own 0600 file, else a new one
+        mode_t umask;
+        std::function<bool()> move;
+    } moves[] = {
+        {"removes it", true, 022, [&] { return ::unlink(at.c_str()) == 0; }},
+        {"renames his own file over it", true, 022,
+         [&] {
+             const std::string his = team + "/his";
+             return ::close(::creat(his.c_str(), 0664)) == 0 &&
+                    ::rename(his.c_str(), at.c_str()) == 0;
+         }},
+        {"links the user's open file there", false, 077,
+         [&] { return ::link(open.c_str(), at.c_str()) == 0; }},
+    };
+    for (const auto& [what, resave, mask, move] : moves) {
+        ::unlink(at.c_str());
+        if (resave) {
+            makeList()->saveTo(at);
+            ASSERT_EQ(::chmod(at.c_str(), 0600), 0);
+        }
+        const mode_t before = ::umask(mask);
+        pa::Ref<mi::TDataList> list = makeList();
+        list->whileSaving = [&] { EXPECT_EQ(platform::testing::runInChild(move), 1) << what; };
+        list->saveTo(at);
+        ::umask(before);
+        struct stat st {};
+        ASSERT_EQ(::stat(at.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << what;
+    }
 }
 
 TEST(Storable, TheLongestNameTheSystemTakesIsSaved) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,9 +48,22 @@ bool othersMayPlant(const SafeFolder& place) {
     return place.shared() || !place.chainSafe();
 }
 
-// judgeFileToWrite, leaving place at the folder of the file to write.
-int judgeTarget(const char* path, SafeFolder& place, std::string& why) {
+// Whether the path as written ends in "/" or "/.", so names a folder.
+bool namesFolder(std::string_view path) {
+    return path.ends_with('/') || path == "." || path.ends_with("/.");
+}
+
+// Whether the user may write the file st describes, at name in folder.
+bool writable(int folder, const char* name, const struct stat& st) {
+    return st.st_uid == ::geteuid() ? (st.st_mode & S_IWUSR) != 0
+                                    : ::faccessat(folder, name, W_OK, AT_EACCESS) == 0;
+}
+
+// judgeFileToWrite, leaving place at the folder of the file to write and
+// found at what stands at its name (st_mode 0 for nothing).
+int judgeTarget(const char* path, SafeFolder& place, std::string& why, struct stat& found) {
     why.clear();
+    found = {};
     if (path == nullptr || *path == '\0') {
         return ENOENT;
     }
@@ -62,6 +76,9 @@ int judgeTarget(const char* path, SafeFolder& place, std::string& why) {
                               : "is reached through a link in a folder others may write");
         return rc;
     }
+    if ((rc == ENOTDIR || rc == ENOENT) && namesFolder(path)) {
+        why = named(path, "names a folder (it ends in /), and there is none");
+    }
     if (rc != 0) {
         return rc;
     }
@@ -69,17 +86,21 @@ int judgeTarget(const char* path, SafeFolder& place, std::string& why) {
         why = named(path, "is a folder");
         return EISDIR;
     }
-    struct stat st {};
-    if (::fstatat(place.fd(), place.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(place.fd(), place.name().c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) {
+        found = {};
         return errno == ENOENT ? 0 : errno; // a new file
     }
     // Where others may put something at the name, only the user's own file is taken.
-    const std::string what = refusal(st, othersMayPlant(place));
-    if (what.empty()) {
-        return 0;
+    if (const std::string what = refusal(found, othersMayPlant(place)); !what.empty()) {
+        why = named(path, what);
+        return S_ISDIR(found.st_mode) ? EISDIR : EPERM;
     }
-    why = named(path, what);
-    return S_ISDIR(st.st_mode) ? EISDIR : EPERM;
+    // A read-only file is kept, as the system keeps it from a plain writer.
+    if (!writable(place.fd(), place.name().c_str(), found)) {
+        why = named(path, "is read-only");
+        return EACCES;
+    }
+    return 0;
 }
 
 } // namespace
@@ -210,12 +231,14 @@ std::FILE* openStream(const char* path, const char* mode) {
 
 int judgeFileToWrite(const char* path, std::string& why) {
     SafeFolder place;
-    return judgeTarget(path, place, why);
+    struct stat found {};
+    return judgeTarget(path, place, why, found);
 }
 
 int openFileToWrite(const char* path, std::string& why) {
     SafeFolder place;
-    if (const int rc = judgeTarget(path, place, why); rc != 0) {
+    struct stat found {};
+    if (const int rc = judgeTarget(path, place, why, found); rc != 0) {
         errno = rc;
         return -1;
     }
@@ -234,13 +257,47 @@ std::string failureText(int error, const std::string& why) {
 
 int FileReplacement::open(const char* path, std::string& why) {
     SafeFolder place;
-    const int rc = judgeTarget(path, place, why);
-    return rc != 0 ? rc : open(place.fd(), place.name().c_str());
+    struct stat found {};
+    if (const int rc = judgeTarget(path, place, why, found); rc != 0) {
+        return rc;
+    }
+    const int rc = begin(place.fd(), place.name().c_str(), found);
+    // A folder the user may not write, that no one else may change either
+    // (root's): the user's own file there is written in place.
+    if (rc == EACCES && !othersMayPlant(place) && S_ISREG(found.st_mode) &&
+        refusal(found).empty()) {
+        const int inPlace = beginInPlace(place.fd(), place.name().c_str(), why);
+        if (inPlace != 0 && !why.empty()) {
+            why = named(path, why);
+        }
+        return inPlace;
+    }
+    return rc;
 }
 
 int FileReplacement::open(int folder, const char* name) {
+    struct stat found {};
+    if (::fstatat(folder, name, &found, AT_SYMLINK_NOFOLLOW) != 0) {
+        found = {};
+    }
+    return begin(folder, name, found);
+}
+
+int FileReplacement::begin(int folder, const char* name, const struct stat& found) {
     static std::atomic<unsigned> counter{0};
     abort();
+    // Decided now, from what stands there: whatever another user puts at the
+    // name meanwhile widens nothing. The user's own file with one name hands
+    // on its mode and group (another's could be set-id); else the umask's,
+    // and never wider than a file found there.
+    mode_ = 0666 & ~currentUmask();
+    group_ = static_cast<gid_t>(-1);
+    if (S_ISREG(found.st_mode) && refusal(found).empty()) {
+        mode_ = found.st_mode & 07777;
+        group_ = found.st_gid;
+    } else if (S_ISREG(found.st_mode)) {
+        mode_ &= found.st_mode;
+    }
     folder_ = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
     if (folder_ < 0) {
         return errno;
@@ -260,6 +317,22 @@ int FileReplacement::open(int folder, const char* name) {
     if (fd_ < 0) {
         const int error = errno;
         temp_.clear();
+        close();
+        return error;
+    }
+    return 0;
+}
+
+int FileReplacement::beginInPlace(int folder, const char* name, std::string& why) {
+    abort();
+    target_ = openChecked(folder, name, O_WRONLY, false, false, 0, true, why);
+    if (target_ < 0) {
+        return errno;
+    }
+    // The data gathers in memory; the file is written only once it is whole.
+    fd_ = ::memfd_create("file-replacement", MFD_CLOEXEC);
+    if (fd_ < 0) {
+        const int error = errno;
         close();
         return error;
     }
@@ -286,6 +359,34 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Copies the whole of from over to, which ends where from ends. Room is taken
+// first, so that a full disk or a size limit leaves the old file as it was.
+int copyOver(int from, int to) {
+    struct stat st {};
+    if (::fstat(from, &st) != 0) {
+        return errno;
+    }
+    if (st.st_size > 0 && ::fallocate(to, 0, 0, st.st_size) != 0 && errno != EOPNOTSUPP) {
+        return errno;
+    }
+    char buffer[65536];
+    for (off_t at = 0; at < st.st_size;) {
+        const ssize_t n = ::pread(from, buffer, sizeof buffer, at);
+        if (n <= 0) {
+            return n < 0 ? errno : EIO;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::pwrite(to, buffer + done, static_cast<size_t>(n - done), at + done);
+            if (w <= 0) {
+                return w < 0 ? errno : EIO;
+            }
+            done += w;
+        }
+        at += n;
+    }
+    return ::ftruncate(to, st.st_size) == 0 && ::fsync(to) == 0 ? 0 : errno;
+}
+
 } // namespace
 
 int FileReplacement::commit(std::string& why) {
@@ -296,20 +397,21 @@ int FileReplacement::commit(std::string& why) {
     if (detail::tempFileWritten != nullptr) {
         detail::tempFileWritten(fd_);
     }
+    if (target_ >= 0) {
+        const int rc = copyOver(fd_, target_);
+        close();
+        return rc;
+    }
     struct stat own {};
-    struct stat old {};
     if (::fstat(fd_, &own) != 0) {
         const int error = errno;
         abort();
         return error;
     }
-    // Only the user's own file hands its mode on: another's could be set-id.
     // Nor is the file readable by a wider group than the one it replaces.
-    const bool keep = ::fstatat(folder_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
-    mode_t mode = keep ? old.st_mode & 07777 : 0666 & ~currentUmask();
-    if (keep && old.st_gid != own.st_gid &&
-        ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0) {
+    mode_t mode = mode_;
+    if (group_ != static_cast<gid_t>(-1) && group_ != own.st_gid &&
+        ::fchown(fd_, static_cast<uid_t>(-1), group_) != 0) {
         mode &= ~static_cast<mode_t>(S_IRWXG);
     }
     int rc = ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0 ? 0 : errno;
@@ -355,14 +457,12 @@ void FileReplacement::abort() {
 }
 
 void FileReplacement::close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
+    for (int* fd : {&fd_, &folder_, &target_}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+        }
+        *fd = -1;
     }
-    if (folder_ >= 0) {
-        ::close(folder_);
-    }
-    fd_ = -1;
-    folder_ = -1;
     name_.clear();
 }
 

@@ -330,6 +330,33 @@ TEST_F(DataSetFileTest, AnExportThatDoesNotFitKeepsTheOldFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
+// The user's own file in a folder only root may change: Save and Export
+// write it in place, as they did before they wrote beside the file.
+TEST_F(DataSetFileTest, TheUsersFileInAFolderOnlyRootMayChangeIsWrittenInPlace) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can act as another user";
+    }
+    const std::string list = dir.file("list.bspec"), text = dir.file("list.txt");
+    for (const std::string& path : {list, text}) {
+        writeFile(path, "old");
+        ASSERT_EQ(::chown(path.c_str(), platform::testing::kOtherUid, 0), 0);
+    }
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    set.spectra.push_back(entry("A", {1.0, 2.0}));
+    EXPECT_EQ(platform::testing::runInChild([&] {
+                  try {
+                      set.saveTo(list);
+                      set.exportAll(mi::TExportContext{}, text);
+                      return true;
+                  } catch (const pa::Exception&) {
+                      return false;
+                  }
+              }),
+              1);
+    EXPECT_EQ(readFile(list), asString(kGolden42, sizeof kGolden42));
+    EXPECT_EQ(readFile(text).rfind("Date: ", 0), 0u);
+}
+
 TEST_F(DataSetFileTest, UnopenableFileRaisesTheStreamError) {
     const std::string path = dir.file("missing/none.bspec");
     try {

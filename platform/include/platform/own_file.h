@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace platform {
@@ -57,7 +58,9 @@ std::FILE* openStream(const char* path, const char* mode);
 // may write. Where others may add names to that folder, or change a folder
 // above it, only nothing or a regular file of the user's own (with no other
 // name) may stand at the name; anywhere, a folder, pipe, device or socket is
-// refused, so nothing ever waits on one. 0 when the path may be written;
+// refused, so nothing ever waits on one, and so is a file the user may not
+// write (EACCES, "is read-only"). The path is judged as written: one that
+// ends in "/" or "/." names a folder. 0 when the path may be written;
 // else an errno value with why naming the path and what stands in the way
 // ("/tmp/x.txt belongs to another user", ...), or with why empty where the
 // system failed the walk (a missing folder, no permission).
@@ -75,7 +78,10 @@ std::string failureText(int error, const std::string& why);
 // A file made whole beside the one it replaces: written to a new temporary
 // of the owner's alone in the same folder, which takes the target's place
 // only at commit. A failure or a destruction without commit leaves the old
-// file as it was and no temporary behind.
+// file as it was and no temporary behind. The mode and group it takes are
+// decided at open from what stands at the name then: the user's own regular
+// file with one name hands on its own; else 0666 less the umask, never wider
+// than a file found there.
 class FileReplacement {
 public:
     FileReplacement() = default;
@@ -85,6 +91,8 @@ public:
 
     // For a path the user named, judged as judgeFileToWrite does (same
     // answers); a link of the user's own keeps naming the file it names.
+    // The user's own file in a folder the user may not write, where no one
+    // else may change that folder either, is written in place at commit.
     int open(const char* path, std::string& why);
     // For name in folder (a descriptor, as SafeFolder::fd gives), where the
     // caller has judged what may be replaced. 0 or an errno value.
@@ -93,20 +101,25 @@ public:
     int fd() const { return fd_; }
     // Writes all of data at the descriptor's position. 0 or an errno value.
     int write(std::string_view data);
-    // Gives the temporary its mode (the mode of the user's own file it
-    // replaces, else 0666 less the umask), makes it durable and renames it
-    // over the target. Fails, with why saying so, where the temporary's name
-    // no longer held it when it was renamed (another user swapped it). 0 or
-    // an errno value; the object is closed either way.
+    // Gives the temporary the mode decided at open, makes it durable and
+    // renames it over the target. Fails, with why saying so, where the
+    // temporary's name no longer held it when it was renamed (another user
+    // swapped it). In place, the file takes the data only once room for all
+    // of it is found. 0 or an errno value; the object is closed either way.
     int commit(std::string& why);
     // Removes the temporary while its name still holds it, and closes.
     void abort();
 
 private:
+    int begin(int folder, const char* name, const struct stat& found);
+    int beginInPlace(int folder, const char* name, std::string& why);
     void close();
 
     int folder_ = -1;
     int fd_ = -1;
+    int target_ = -1; // in place: the file itself
+    mode_t mode_ = 0;
+    gid_t group_ = static_cast<gid_t>(-1);
     std::string name_;
     std::string temp_;
 };

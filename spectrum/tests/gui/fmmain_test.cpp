@@ -781,7 +781,8 @@ TEST_F(MainWindowTest, FailedSaveIsReported) {
 
 // What another user may put at the name saved or exported to, in a folder
 // others may write, is refused before any question: nothing reaches it and
-// nothing waits on a pipe. The user's own link in his own folder still leads.
+// nothing waits on a pipe; so is the user's own read-only file. The user's
+// own link in his own folder still leads.
 TEST_F(MainWindowTest, SaveAndExportRefuseWhatOthersPutAtTheName) {
     makeFake(4);
     window->TimerDevTimer();
@@ -803,6 +804,8 @@ TEST_F(MainWindowTest, SaveAndExportRefuseWhatOthersPutAtTheName) {
                         ? -1
                         : 0;
          }},
+        {"the user's read-only file",
+         [&] { return test::writeFile(at, "kept"), ::chmod(at.c_str(), 0444); }},
         {"another user's file", [&] {
              test::writeFile(at, "his");
              return ::chown(at.c_str(), platform::testing::kOtherUid, 0);
