@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include <fcntl.h>
@@ -46,6 +47,17 @@ std::string named(const char* path, const std::string& what) {
 // Whether others may put something at a name in the folder reached.
 bool othersMayPlant(const SafeFolder& place) {
     return place.shared() || !place.chainSafe();
+}
+
+// A file-size limit fails a write with EFBIG, as a full disk does, rather
+// than kill the process (and lose what it holds): where SIGXFSZ still has its
+// default action, a file opened for writing ignores it.
+void surviveFileSizeLimit() {
+    struct sigaction action {};
+    if (::sigaction(SIGXFSZ, nullptr, &action) == 0 && (action.sa_flags & SA_SIGINFO) == 0 &&
+        action.sa_handler == SIG_DFL) {
+        ::signal(SIGXFSZ, SIG_IGN);
+    }
 }
 
 // Whether the path as written ends in "/" or "/.", so names a folder.
@@ -134,6 +146,7 @@ namespace {
 // other name is kept, or any regular file.
 int openChecked(int folder, const char* name, int access, bool create, bool truncate, mode_t mode,
                 bool owner, std::string& why) {
+    surviveFileSizeLimit();
     // Nothing is truncated before what stands there is judged.
     const int flags =
         access | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0);
@@ -179,6 +192,7 @@ int openOwnFile(const char* path, int access, bool create, bool truncate, mode_t
 }
 
 int createNewFile(int folder, const char* name, mode_t mode) {
+    surviveFileSizeLimit();
     return ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
                     mode);
 }
@@ -286,6 +300,7 @@ int FileReplacement::open(int folder, const char* name) {
 int FileReplacement::begin(int folder, const char* name, const struct stat& found) {
     static std::atomic<unsigned> counter{0};
     abort();
+    surviveFileSizeLimit();
     // Decided now, from what stands there: whatever another user puts at the
     // name meanwhile widens nothing. The user's own file with one name hands
     // on its mode and group (another's could be set-id); else the umask's,

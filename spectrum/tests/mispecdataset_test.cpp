@@ -316,7 +316,6 @@ TEST_F(DataSetFileTest, AnExportThatDoesNotFitKeepsTheOldFile) {
     EXPECT_EQ(platform::testing::runInChild(
                   [&] {
                       const rlimit small{16384, 16384};
-                      ::signal(SIGXFSZ, SIG_IGN);
                       try {
                           return ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
                                  (set.exportAll(context, path), false);

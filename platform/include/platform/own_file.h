@@ -1,6 +1,9 @@
 #pragma once
 // Files a program writes on its own behalf, such as its logs, in a folder
 // that others may share: written only when what stands there is the user's.
+// A file-size limit fails a write here with EFBIG, as a full disk does: every
+// open for writing below ignores SIGXFSZ where it still has its default
+// action (which would end the process).
 
 #include "platform/safe_folder.h"
 
