@@ -41,7 +41,8 @@ public:
 
     // Walks path (a relative one from the working folder) down to the folder
     // of its last name; followLast: a link named last is followed too, under
-    // the same rule. 0, or an errno value: ELOOP for a link that is not
+    // the same rule. A path that ends in "/" or "/." names a folder: its last
+    // name is entered as one (ENOTDIR where it is none), leaving name empty. 0, or an errno value: ELOOP for a link that is not
     // followed on the way (or more than 40 of them), ENOENT, ENOTDIR, EACCES,
     // ... Needs no read permission on any folder, only the right to pass.
     int open(const char* path, bool followLast);
