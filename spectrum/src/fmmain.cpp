@@ -1185,7 +1185,8 @@ void TfmMain::acRunExecute() {
     }
     cbImplicit_->setChecked(true);
     runActive_ = true;
-    runRemaining_ = std::max(*count, 0);
+    // Below 0 the loop takes none: only 0 runs without end.
+    runRemaining_ = *count;
     updateControls();
     fmData_->clear();
     deleteWorker();
