@@ -15,9 +15,11 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineSeries>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +32,9 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace spectrum {
@@ -192,6 +197,41 @@ TEST_F(LegacyPageTest, AFileThatCannotBeCreatedIsReportedAndNothingRuns) {
         EXPECT_TRUE(page->button("Get")->isEnabled());
         EXPECT_FALSE(page->button("Stop")->isEnabled());
     }
+}
+
+// A full disk (a file-size limit of 0 stands for it): the run ends and the
+// user is told, in the program's own box.
+TEST_F(LegacyPageTest, AFileThatCannotBeWrittenIsReported) {
+    ASSERT_TRUE(opened());
+    pa::setMessageBoxHandler({});
+    QImage picture;
+    QTimer boxWatch;
+    QObject::connect(&boxWatch, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes.push_back(box->text().toStdString());
+            picture = box->grab().toImage();
+            box->accept();
+        }
+    });
+    boxWatch.start(0);
+    chosen = QString::fromStdString(dir.file("run.txt"));
+    page->SelectFileClick();
+    page->continuousButton()->click();
+    rlimit room{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &room), 0);
+    const rlimit none{0, room.rlim_max};
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
+    page->GetClick();
+    const bool ended = until([this] { return !page->continuousRunning() && !boxes.empty(); });
+    ::setrlimit(RLIMIT_FSIZE, &room);
+    ::signal(SIGXFSZ, previous);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("Cannot write the file " + chosen.toStdString() + " (", 0), 0u)
+        << boxes[0];
+    EXPECT_TRUE(page->button("Get")->isEnabled());
+    ASSERT_TRUE(picture.save(QString("%1/revaduvo_legacy_write_failed.png").arg(REVADUVO_SCREENSHOT_DIR)));
 }
 
 } // namespace
