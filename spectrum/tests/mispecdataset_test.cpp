@@ -79,7 +79,7 @@ mi::Data entry(std::string name, std::vector<double> values, std::string date = 
 
 // A list with every kind of field filled, as a multi-spectrum leaves it.
 void fillRich(mi::TDataList& list) {
-    list.notes = "sample \xE9talon, second run";
+    list.notes = "sample \xC3\xA9talon, second run";
     mi::Data multi = entry("Pomrak3", {});
     for (int k = 0; k < 5; ++k) {
         multi.extra.push_back({1.0 + k, 2.0 + k, 3.0 + k});
@@ -175,6 +175,34 @@ TEST_F(DataSetFileTest, LayoutOfAMultiSpectrumAndTexts) {
                                             .text("n")
                                             .str();
     EXPECT_EQ(readFile(path), expected);
+}
+
+// Texts are kept as typed: in Latin-1 byte for byte as older files hold them
+// where it can, else as UTF-8 behind a byte order mark, in lists and exports.
+TEST_F(DataSetFileTest, TextsKeepEveryCharacterAndLatin1OnesStayAsBefore) {
+    const std::string mark = "\xEF\xBB\xBF", lambda = "\xCE\xBB = 500 nm, 5 \xE2\x82\xAC";
+    // "ï»¿Ä¡" is Latin-1, but its bytes would read as a marked text.
+    const std::string marklike = "\xC3\xAF\xC2\xBB\xC2\xBF\xC3\x84\xC2\xA1";
+    const struct {
+        std::string text, stored, exportStart;
+    } texts[] = {{"\xC3\xA9talon", "\xE9talon", "Date: \r\nNotes:\r\n\xE9talon"},
+                 {lambda, mark + lambda, mark + "Date: \r\nNotes:\r\n" + lambda},
+                 {marklike, mark + marklike, "Date: \r\nNotes:\r\n\xEF\xBB\xBF\xC4\xA1"}};
+    mi::TExportContext context;
+    for (const auto& [text, stored, exportStart] : texts) {
+        set.spectra = {entry(text, {})};
+        set.notes = text;
+        set.saveTo(dir.file("texts.bspec"));
+        EXPECT_EQ(readFile(dir.file("texts.bspec")),
+                  kTag + Bytes().i32(1).i32(0).i32(0).text(stored).text("").text(stored).str());
+        mi::TSpecDataSet back;
+        back.loadFrom(dir.file("texts.bspec"));
+        EXPECT_EQ(back.notes, text);
+        EXPECT_EQ(back.spectra, set.spectra);
+        context.notes = text;
+        set.exportAll(context, dir.file("texts.txt"));
+        EXPECT_EQ(readFile(dir.file("texts.txt")).rfind(exportStart + "LED type", 0), 0u);
+    }
 }
 
 TEST_F(DataSetFileTest, EveryTruncationRaisesAndKeepsTheList) {
