@@ -937,8 +937,7 @@ void TfmMain::RenameEditKeyPress(int key) {
     const int i = currentEntry_->property("Tag").toInt();
     currentEntry_->setText(RenameEdit_->text());
     if (i >= 0 && static_cast<std::size_t>(i) < dataSet_.spectra.size()) {
-        dataSet_.spectra[static_cast<std::size_t>(i)].name =
-            RenameEdit_->text().toStdString();
+        dataSet_.spectra[static_cast<std::size_t>(i)].name = RenameEdit_->text().toStdString();
         unsaved_ = true;
     }
     currentEntry_ = nullptr;

@@ -570,8 +570,8 @@ TEST_F(MainWindowTest, RenameByEnterAndNotAfterTheEntryWent) {
     EXPECT_EQ(window->renameEdit()->text(), "Revaduvo1");
     window->renameEdit()->clear();
     QTest::keyClicks(window->renameEdit(), "lamp ");
-    window->renameEdit()->insert("\xCE\x94"); // typed as keys do
-    EXPECT_EQ(names()[1], "Revaduvo1"); // not before Enter
+    window->renameEdit()->insert("\xCE\x94"); // a key the test cannot click
+    EXPECT_EQ(names()[1], "Revaduvo1");       // not before Enter
     QTest::keyClick(window->renameEdit(), Qt::Key_Return);
     EXPECT_FALSE(window->renamePanel()->isVisible());
     EXPECT_EQ(names()[1], "lamp \xCE\x94");

@@ -231,7 +231,8 @@ TEST_F(LegacyPageTest, AFileThatCannotBeWrittenIsReported) {
     EXPECT_EQ(boxes[0].rfind("Cannot write the file " + chosen.toStdString() + " (", 0), 0u)
         << boxes[0];
     EXPECT_TRUE(page->button("Get")->isEnabled());
-    ASSERT_TRUE(picture.save(QString("%1/revaduvo_legacy_write_failed.png").arg(REVADUVO_SCREENSHOT_DIR)));
+    ASSERT_TRUE(
+        picture.save(QString("%1/revaduvo_legacy_write_failed.png").arg(REVADUVO_SCREENSHOT_DIR)));
 }
 
 } // namespace
