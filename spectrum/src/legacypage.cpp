@@ -525,7 +525,7 @@ void TLegacyPage::continuousLoop(pa::TThreadPa* thread, bool buffered, const QSt
                                      [this, &values, count] { continuousStep(values, count); });
             const std::string line = continuousLine(ms, values.data(), values.size());
             if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size()) {
-                error = errno;
+                error = errno != 0 ? errno : EIO;
                 break;
             }
         }
@@ -533,7 +533,7 @@ void TLegacyPage::continuousLoop(pa::TThreadPa* thread, bool buffered, const QSt
         // Raised and logged: the acquisition ends.
     }
     if (std::fclose(file.release()) != 0 && error == 0) {
-        error = errno;
+        error = errno != 0 ? errno : EIO;
     }
     if (error != 0) {
         pa::logPrint("cannot write %s: %s\n", path.toLocal8Bit().constData(), std::strerror(error));
