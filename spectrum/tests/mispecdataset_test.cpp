@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -90,6 +91,22 @@ void fillRich(mi::TDataList& list) {
                                  {-0.0, 1e-310, std::numeric_limits<double>::infinity()},
                                  "08.12.2026 22:51:00"));
     list.spectra.push_back(entry("", {}, ""));
+}
+
+// Whether write fails on a full disk (a file-size limit of 16 KiB stands for
+// it) with a framework error, carrying message where one is given.
+bool failsOnAFullDisk(const std::function<void()>& write, const std::string& message = {}) {
+    return platform::testing::runInChild(
+               [&] {
+                   const rlimit small{16384, 16384};
+                   ::signal(SIGXFSZ, SIG_IGN);
+                   try {
+                       return ::setrlimit(RLIMIT_FSIZE, &small) == 0 && (write(), false);
+                   } catch (const pa::Exception& e) {
+                       return message.empty() || e.message() == message;
+                   }
+               },
+               platform::testing::ChildUser::Same) == 1;
 }
 
 class DataSetFileTest : public ::testing::Test {
@@ -327,19 +344,8 @@ TEST_F(DataSetFileTest, FailedSaveKeepsTheOldFile) {
 // A full disk (the file-size limit stands for it) fails the save, naming why.
 TEST_F(DataSetFileTest, SaveOntoAFullDiskNamesTheReason) {
     set.spectra.push_back(entry("A", std::vector<double>(10000, 1.0)));
-    EXPECT_EQ(platform::testing::runInChild(
-                  [&] {
-                      const rlimit small{16384, 16384};
-                      ::signal(SIGXFSZ, SIG_IGN);
-                      try {
-                          return ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
-                                 (set.saveTo(dir.file("full.bspec")), false);
-                      } catch (const pa::Exception& e) {
-                          return e.message() == "TDataList::save -> Write failed (File too large)";
-                      }
-                  },
-                  platform::testing::ChildUser::Same),
-              1);
+    EXPECT_TRUE(failsOnAFullDisk([&] { set.saveTo(dir.file("full.bspec")); },
+                                 "TDataList::save -> Write failed (File too large)"));
 }
 
 // An export onto a full disk (the file-size limit stands for it) fails and
@@ -351,19 +357,7 @@ TEST_F(DataSetFileTest, AnExportThatDoesNotFitKeepsTheOldFile) {
     context.pixelCount = 4000;
     context.wavelengths.assign(4000, 500.0);
     set.spectra.push_back(entry("A", std::vector<double>(4000, 1.0)));
-    EXPECT_EQ(platform::testing::runInChild(
-                  [&] {
-                      const rlimit small{16384, 16384};
-                      ::signal(SIGXFSZ, SIG_IGN);
-                      try {
-                          return ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
-                                 (set.exportAll(context, path), false);
-                      } catch (const pa::Exception&) {
-                          return true;
-                      }
-                  },
-                  platform::testing::ChildUser::Same),
-              1);
+    EXPECT_TRUE(failsOnAFullDisk([&] { set.exportAll(context, path); }));
     EXPECT_EQ(readFile(path), std::string(3000, 'o'));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
