@@ -181,28 +181,11 @@ TEST_F(LegacyPageTest, DigitalPageSwitchesTheBoardsOutputs) {
     ASSERT_TRUE(image.save(QString("%1/revaduvo_legacy_digital.png").arg(REVADUVO_SCREENSHOT_DIR)));
 }
 
-// A missing folder, or a pipe at the name (which nothing may wait on).
-TEST_F(LegacyPageTest, AFileThatCannotBeCreatedIsReportedAndNothingRuns) {
+// A missing folder, a pipe at the name (which nothing may wait on) or a full
+// disk (a file-size limit of 0 stands for it): the program's own box says so.
+TEST_F(LegacyPageTest, AFileThatCannotBeCreatedOrWrittenIsReportedAndNothingRuns) {
     ASSERT_TRUE(opened());
     ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0666), 0);
-    page->continuousButton()->click();
-    for (const std::string& name : {dir.file("missing/run.txt"), dir.file("pipe")}) {
-        boxes.clear();
-        chosen = QString::fromStdString(name);
-        page->SelectFileClick();
-        page->GetClick();
-        ASSERT_TRUE(until([this] { return !page->continuousRunning(); })) << name;
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_NE(boxes[0].find("Cannot create the file"), std::string::npos) << boxes[0];
-        EXPECT_TRUE(page->button("Get")->isEnabled());
-        EXPECT_FALSE(page->button("Stop")->isEnabled());
-    }
-}
-
-// A full disk (a file-size limit of 0 stands for it): the run ends and the
-// user is told, in the program's own box.
-TEST_F(LegacyPageTest, AFileThatCannotBeWrittenIsReported) {
-    ASSERT_TRUE(opened());
     pa::setMessageBoxHandler({});
     QImage picture;
     QTimer boxWatch;
@@ -214,23 +197,27 @@ TEST_F(LegacyPageTest, AFileThatCannotBeWrittenIsReported) {
         }
     });
     boxWatch.start(0);
-    chosen = QString::fromStdString(dir.file("run.txt"));
-    page->SelectFileClick();
-    page->continuousButton()->click();
     rlimit room{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &room), 0);
-    const rlimit none{0, room.rlim_max};
-    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
-    page->GetClick();
-    const bool ended = until([this] { return !page->continuousRunning() && !boxes.empty(); });
-    ::setrlimit(RLIMIT_FSIZE, &room);
-    ::signal(SIGXFSZ, previous);
-    ASSERT_TRUE(ended);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].rfind("Cannot write the file " + chosen.toStdString() + " (", 0), 0u)
-        << boxes[0];
-    EXPECT_TRUE(page->button("Get")->isEnabled());
+    ::getrlimit(RLIMIT_FSIZE, &room);
+    const rlimit full{0, room.rlim_max};
+    ::signal(SIGXFSZ, SIG_IGN);
+    const std::string run = dir.file("run"),
+                      told = "Cannot write the file " + run + " (File too large).";
+    page->continuousButton()->click();
+    for (const std::string& name : {dir.file("missing/run.txt"), dir.file("pipe"), run}) {
+        boxes.clear();
+        chosen = QString::fromStdString(name);
+        page->SelectFileClick();
+        ::setrlimit(RLIMIT_FSIZE, name == run ? &full : &room);
+        page->GetClick();
+        const bool ended = until([this] { return !page->continuousRunning(); });
+        ::setrlimit(RLIMIT_FSIZE, &room);
+        ASSERT_TRUE(ended) << name;
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].rfind(name == run ? told : "Cannot create the file", 0), 0u) << boxes[0];
+        EXPECT_TRUE(page->button("Get")->isEnabled());
+        EXPECT_FALSE(page->button("Stop")->isEnabled());
+    }
     ASSERT_TRUE(
         picture.save(QString("%1/revaduvo_legacy_write_failed.png").arg(REVADUVO_SCREENSHOT_DIR)));
 }
