@@ -1,9 +1,11 @@
 #include "pa/pastream.h"
 
 #include "pa/palog.h"
+#include "pa/sysutils.h"
 #include "platform/own_file.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -100,7 +102,10 @@ void TFStream::close() {
     file_ = nullptr;
     // Buffered writes reach the disk only now; their failure shows here.
     const bool writeFailed = !readable_ && std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || writeFailed) {
+    if ((std::fclose(file) != 0 || writeFailed) && writeError_ == 0) {
+        writeError_ = errno != 0 ? errno : EIO;
+    }
+    if (writeError_ != 0) {
         raiseError("TFStream::close -> Cannot write file '%s'", path_.c_str());
     }
 }
@@ -113,7 +118,11 @@ std::FILE* TFStream::checkedFile(const char* operation) const {
 }
 
 std::size_t TFStream::write(const void* buffer, std::size_t count) {
-    return std::fwrite(buffer, 1, count, checkedFile("write"));
+    const std::size_t written = std::fwrite(buffer, 1, count, checkedFile("write"));
+    if (written != count && writeError_ == 0) {
+        writeError_ = errno != 0 ? errno : EIO;
+    }
+    return written;
 }
 
 std::size_t TFStream::read(void* buffer, std::size_t count) {
@@ -163,14 +172,22 @@ void TStorable::saveTo(const std::string& path) {
     // the descriptor it was made as, never again by name.
     platform::FileReplacement file;
     std::string why;
-    if (file.open(path.c_str(), why) != 0) {
-        raiseError("TFStream::open -> Cannot open file '%s'%s", path.c_str(),
-                   why.empty() ? "" : (" (" + why + ")").c_str());
+    if (const int rc = file.open(path.c_str(), why); rc != 0) {
+        raiseError("TFStream::open -> Cannot open file '%s' (%s)", path.c_str(),
+                   platform::failureText(rc, why).c_str());
     }
     Ref<TFStream> stream(new TFStream(file.fd(), path));
-    stream->writeString(className());
-    save(*stream);
-    stream->close();
+    try {
+        stream->writeString(className());
+        save(*stream);
+        stream->close();
+    } catch (const Exception& e) {
+        // Whatever step met it, a write the system refused names its reason.
+        if (stream->writeError() == 0) {
+            throw;
+        }
+        raiseError("%s (%s)", e.message().c_str(), std::strerror(stream->writeError()));
+    }
     if (const int rc = file.commit(why); rc != 0) {
         raiseError("TStorable::saveTo -> Cannot write file '%s' (%s)", path.c_str(),
                    platform::failureText(rc, why).c_str());

@@ -180,4 +180,116 @@ bool tryStrToFloat(const std::string& text, long double& value) {
     return true;
 }
 
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The character of the well-formed UTF-8 sequence at text[i], with i moved
+// past it; -1 where none starts there (i then unmoved).
+long nextCharacter(std::string_view text, std::size_t& i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    }
+    // C0, C1 and F5 to FF never start one; neither does a continuation byte.
+    if (lead < 0xC2 || lead > 0xF4) {
+        return -1;
+    }
+    const std::size_t more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+    static constexpr long kLeast[] = {0, 0x80, 0x800, 0x10000};
+    long c = lead & (0x3F >> more);
+    for (std::size_t k = 1; k <= more; ++k) {
+        if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+            return -1;
+        }
+        c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    // Overlong forms, surrogates and what lies beyond Unicode are not UTF-8.
+    if (c < kLeast[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        return -1;
+    }
+    i += more + 1;
+    return c;
+}
+
+bool isUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        if (nextCharacter(text, i) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void appendLatin1AsUtf8(std::string& out, unsigned char c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The text's Latin-1 bytes; false where a character lies beyond Latin-1.
+bool toLatin1(std::string_view text, std::string& latin1) {
+    latin1.clear();
+    for (std::size_t i = 0; i < text.size();) {
+        long c = nextCharacter(text, i);
+        if (c < 0) {
+            c = static_cast<unsigned char>(text[i++]);
+        }
+        if (c > 0xFF) {
+            return false;
+        }
+        latin1 += static_cast<char>(c);
+    }
+    return true;
+}
+
+// The mark, then UTF-8 that Latin-1 cannot hold or whose Latin-1 bytes would
+// read as marked themselves (a Latin-1 text that begins with the mark's signs).
+bool readsAsMarked(std::string_view bytes) {
+    std::string latin1;
+    while (bytes.starts_with(kByteOrderMark) && isUtf8(bytes.substr(kByteOrderMark.size()))) {
+        std::string inner;
+        if (!toLatin1(bytes.substr(kByteOrderMark.size()), inner)) {
+            return true;
+        }
+        latin1 = std::move(inner);
+        bytes = latin1;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string storedText(std::string_view text) {
+    std::string latin1;
+    if (toLatin1(text, latin1) && !readsAsMarked(latin1)) {
+        return latin1;
+    }
+    std::string marked(kByteOrderMark);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t at = i;
+        if (nextCharacter(text, i) < 0) {
+            appendLatin1AsUtf8(marked, static_cast<unsigned char>(text[i++]));
+        } else {
+            marked.append(text.substr(at, i - at));
+        }
+    }
+    return marked;
+}
+
+std::string textFromStored(std::string_view bytes) {
+    if (readsAsMarked(bytes)) {
+        return std::string(bytes.substr(kByteOrderMark.size()));
+    }
+    std::string text;
+    for (char c : bytes) {
+        appendLatin1AsUtf8(text, static_cast<unsigned char>(c));
+    }
+    return text;
+}
+
 } // namespace pa

@@ -113,7 +113,7 @@ TEST(Storable, MissingFileRaisesTheOpenError) {
 
     const std::string noDir = tempPath("no-dir") + "/x.bspec";
     EXPECT_EQ(messageOf([&] { list->saveTo(noDir); }),
-              "TFStream::open -> Cannot open file '" + noDir + "'");
+              "TFStream::open -> Cannot open file '" + noDir + "' (No such file or directory)");
     EXPECT_FALSE(std::filesystem::exists(noDir));
 }
 

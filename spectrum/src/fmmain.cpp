@@ -937,8 +937,7 @@ void TfmMain::RenameEditKeyPress(int key) {
     const int i = currentEntry_->property("Tag").toInt();
     currentEntry_->setText(RenameEdit_->text());
     if (i >= 0 && static_cast<std::size_t>(i) < dataSet_.spectra.size()) {
-        dataSet_.spectra[static_cast<std::size_t>(i)].name =
-            RenameEdit_->text().toLatin1().toStdString();
+        dataSet_.spectra[static_cast<std::size_t>(i)].name = RenameEdit_->text().toStdString();
         unsaved_ = true;
     }
     currentEntry_ = nullptr;
@@ -1013,7 +1012,7 @@ void TfmMain::meSaveClick() {
     if (path.isEmpty() || !mayWrite(path) || !mayReplace(path)) {
         return;
     }
-    dataSet_.notes = NotesEdit_->toPlainText().toLatin1().toStdString();
+    dataSet_.notes = NotesEdit_->toPlainText().toStdString();
     try {
         dataSet_.saveTo(path.toLocal8Bit().toStdString());
         unsaved_ = false;
@@ -1046,9 +1045,9 @@ void TfmMain::meLoadClick() {
     clearMathOperands();
     dataSet_.notes = std::move(loaded.notes);
     dataSet_.spectra = std::move(loaded.spectra);
-    NotesEdit_->setPlainText(QString::fromLatin1(dataSet_.notes.c_str()));
+    NotesEdit_->setPlainText(QString::fromStdString(dataSet_.notes));
     for (const mi::Data& entry : dataSet_.spectra) {
-        appendSpectrum(QString::fromLatin1(entry.name.c_str()), 1);
+        appendSpectrum(QString::fromStdString(entry.name), 1);
     }
     unsaved_ = false;
     updateGraph();
@@ -1185,7 +1184,8 @@ void TfmMain::acRunExecute() {
     }
     cbImplicit_->setChecked(true);
     runActive_ = true;
-    runRemaining_ = std::max(*count, 0);
+    // Below 0 the loop takes none: only 0 runs without end.
+    runRemaining_ = *count;
     updateControls();
     fmData_->clear();
     deleteWorker();
@@ -1470,7 +1470,7 @@ mi::TExportContext TfmMain::exportContext() const {
 }
 
 std::string TfmMain::messageText(const QString& text) const {
-    return text.toLatin1().toStdString();
+    return text.toStdString();
 }
 
 std::string TfmMain::askExportFile(const char* dialogName, const char* filter, const char* suffix) {
@@ -1654,7 +1654,7 @@ void TfmMain::mathOperation(const char* infix, bool numbered,
     try {
         (dataSet_.*operation)(name, firstOperand_, secondOperand_);
         unsaved_ = true;
-        appendSpectrum(QString::fromLatin1(name.c_str()), 1);
+        appendSpectrum(QString::fromStdString(name), 1);
         updateGraph();
     } catch (const std::exception& e) {
         showError(QString::fromLatin1(e.what()));

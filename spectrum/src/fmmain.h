@@ -255,6 +255,7 @@ private:
     // True unless spectra taken or changed since the last Save or Load would
     // be lost and the user does not want that.
     bool mayDropSpectra();
+    // UTF-8, as the data set and the exports keep texts.
     std::string messageText(const QString& text) const;
     void deleteWorker();
     // A capture on the GUI thread begins and ends (controls, stop flag, a

@@ -35,6 +35,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <unistd.h>
 
@@ -486,17 +487,15 @@ void TLegacyPage::continuousLoop(pa::TThreadPa* thread, bool buffered, const QSt
             ::close(fd);
         }
         pa::logPrint("cannot create %s: %s\n", path.toLocal8Bit().constData(), reason.c_str());
-        const QString text =
+        failure_ =
             QString("Cannot create the file %1 (%2).").arg(path, QString::fromStdString(reason));
-        pa::TThread::synchronize(thread, [text] {
-            pa::applicationMessageBox(text.toStdString(), "Revaduvo", pa::kMbIconError);
-        });
         return;
     }
     runStart_ = platform::tickCount();
     // The worker's own buffer; the GUI thread gets a copy in each step.
     std::vector<double> buffer(kTransferValues, 0.0);
     int count = 0;
+    int error = 0;
     try {
         while (!thread->terminated()) {
             if (buffered) {
@@ -526,15 +525,20 @@ void TLegacyPage::continuousLoop(pa::TThreadPa* thread, bool buffered, const QSt
                                      [this, &values, count] { continuousStep(values, count); });
             const std::string line = continuousLine(ms, values.data(), values.size());
             if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size()) {
-                pa::raiseError("cannot write %s: %s", path.toLocal8Bit().constData(),
-                               std::strerror(errno));
+                error = errno != 0 ? errno : EIO;
+                break;
             }
         }
     } catch (const std::exception&) {
         // Raised and logged: the acquisition ends.
     }
-    if (std::fclose(file.release()) != 0) {
-        pa::logPrint("cannot write %s: %s\n", path.toLocal8Bit().constData(), std::strerror(errno));
+    if (std::fclose(file.release()) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (error != 0) {
+        pa::logPrint("cannot write %s: %s\n", path.toLocal8Bit().constData(), std::strerror(error));
+        failure_ = QString("Cannot write the file %1 (%2).")
+                       .arg(path, QString::fromLocal8Bit(std::strerror(error)));
     }
 }
 
@@ -550,6 +554,11 @@ void TLegacyPage::continuousStep(const std::vector<double>& values, int count) {
 void TLegacyPage::continuousDone() {
     running_ = false;
     updateLegacyControls();
+    // Told as every save tells it, once the worker has ended (also by Stop).
+    if (!failure_.isEmpty()) {
+        const QString text = std::exchange(failure_, QString());
+        pa::applicationMessageBox(text.toStdString(), "Revaduvo", pa::kMbIconError);
+    }
 }
 
 void TLegacyPage::StopClick() {

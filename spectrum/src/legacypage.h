@@ -132,6 +132,9 @@ private:
     pa::TThreadPa* continuous_ = nullptr;
     // From the start of a continuous acquisition to its end step.
     bool running_ = false;
+    // Why the continuous file could not be made or written: set by its
+    // worker, shown when the worker has ended.
+    QString failure_;
 
     pa::TIntEdit* edTime_ = nullptr;
     pa::TIntEdit* edAverage_ = nullptr;

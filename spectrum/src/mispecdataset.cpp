@@ -2,6 +2,7 @@
 
 #include "pa/pafactory.h"
 #include "pa/palog.h"
+#include "pa/sysutils.h"
 
 #include <algorithm>
 #include <bit>
@@ -42,7 +43,7 @@ void writeText(pa::TStream& stream, const std::string& text) {
     if (text.find('\0') != std::string::npos) {
         pa::raiseError("TDataList::save -> Text holds a zero byte");
     }
-    stream.writeString(text);
+    stream.writeString(pa::storedText(text));
 }
 
 // Reads the payload believing no count further than the stream can hold it,
@@ -69,7 +70,9 @@ public:
 
     void text(std::string& text) {
         const auto limit = static_cast<std::size_t>(std::max<std::int64_t>(left(), 0));
-        stream_.readString(text, std::min(limit, pa::TStream::kMaxStringLength));
+        std::string stored;
+        stream_.readString(stored, std::min(limit, pa::TStream::kMaxStringLength));
+        text = pa::textFromStored(stored);
     }
 
 private:

@@ -1,7 +1,8 @@
 #pragma once
 // The stored spectra of the measurement program and their file payload. A
 // list is saved behind the class-name tag "TDataList"; the payload holds
-// little-endian 32-bit counts, raw binary64 values and zero-terminated texts.
+// little-endian 32-bit counts, raw binary64 values and zero-terminated texts
+// (UTF-8 in memory, stored as pa::storedText gives them).
 
 #include "pa/pastream.h"
 

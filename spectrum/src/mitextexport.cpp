@@ -3,6 +3,7 @@
 #include "mispecdataset.h"
 
 #include "pa/palog.h"
+#include "pa/sysutils.h"
 #include "platform/own_file.h"
 
 #include <algorithm>
@@ -139,7 +140,7 @@ void writeExportFile(const std::string& path, const std::string& text) {
         pa::raiseError("Cannot create the file %s (%s)", path.c_str(),
                        platform::failureText(rc, why).c_str());
     }
-    int rc = file.write(text);
+    int rc = file.write(pa::storedText(text));
     if (rc == 0) {
         rc = file.commit(why);
     }

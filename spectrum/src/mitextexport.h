@@ -43,7 +43,9 @@ std::string fixed6(double value);
 // or reference without a value at a pixel gives the cell "NaN".
 std::string exportText(const TExportContext& context, const std::vector<TExportColumn>& columns);
 
-// Writes the text as the file, which replaces an old one only once whole;
+// Writes the text as the file, which replaces an old one only once whole:
+// in Latin-1 where every character fits, else as UTF-8 behind a byte order
+// mark, so an outside reader sees one encoding and is told which;
 // raises, leaving any old file as it was, when the name may not be written
 // (platform::judgeFileToWrite) or the file cannot be written.
 void writeExportFile(const std::string& path, const std::string& text);

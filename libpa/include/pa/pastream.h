@@ -58,6 +58,9 @@ public:
     // not taken for success.
     void close();
     bool isOpen() const { return file_ != nullptr; }
+    // The system's error number of the first write, flush or close that
+    // failed; 0 while none did.
+    int writeError() const { return writeError_; }
 
     std::size_t write(const void* buffer, std::size_t count) override;
     std::size_t read(void* buffer, std::size_t count) override;
@@ -76,6 +79,7 @@ private:
     std::FILE* file_ = nullptr;
     std::string path_;
     bool readable_ = false;
+    int writeError_ = 0;
 };
 
 // A persistent object. Files made by saveTo hold the class-name tag
@@ -88,7 +92,8 @@ public:
     // The file appears whole or not at all: it is written beside the target
     // and takes its place only once it is complete and closed, so a failed
     // save keeps the previous file. A name the user may not write there
-    // (platform::judgeFileToWrite) raises the open error with the reason.
+    // (platform::judgeFileToWrite) raises the open error with the reason, as
+    // does every failure the system gave a reason for.
     void saveTo(const std::string& path);
     // Raises "TStorable::loadFrom -> Expect <own class> receive <tag>" and
     // leaves the object untouched when the tag is another class's.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace pa {
 
@@ -39,5 +40,16 @@ std::string floatToStr(long double value);
 // in its place. The C locale rules, whatever the process locale.
 bool tryStrToInt(const std::string& text, std::int32_t& value);
 bool tryStrToFloat(const std::string& text, long double& value);
+
+// Texts are UTF-8 in memory. A file holds a text in Latin-1, the single-byte
+// set older files use, byte for byte as they did, wherever Latin-1 can hold
+// it; otherwise as UTF-8 behind a byte order mark (EF BB BF), which readers
+// that know it take for UTF-8 and older ones show as three Latin-1 signs
+// before the bytes, nothing cut. Latin-1 bytes that would read as such a
+// marked text are stored marked too, so every text reads back as written
+// and every file saves back to its own bytes. A byte of `text` that starts
+// no well-formed UTF-8 sequence stands for the Latin-1 character of its value.
+std::string storedText(std::string_view text);
+std::string textFromStored(std::string_view bytes);
 
 } // namespace pa

@@ -122,11 +122,16 @@ TEST_F(RunTest, ControlSynchronisationHoldsTheRunUntilInputOneAndStopEndsTheWait
     EXPECT_EQ(device->acquisitions, 2);
 }
 
-TEST_F(RunTest, CancelledRunDialogStartsNothing) {
+TEST_F(RunTest, CancelledDialogOrACountBelowZeroTakesNoSpectrum) {
     runCount.reset();
     window->acRunExecute();
     EXPECT_FALSE(window->runActive());
     EXPECT_EQ(window->worker(), nullptr);
+    EXPECT_EQ(device->acquisitions, 0);
+    // Below 0 a run takes no spectrum and ends at once; only 0 is endless.
+    runCount = -5;
+    window->acRunExecute();
+    ASSERT_TRUE(ended());
     EXPECT_EQ(device->acquisitions, 0);
 }
 

@@ -569,11 +569,12 @@ TEST_F(MainWindowTest, RenameByEnterAndNotAfterTheEntryWent) {
     EXPECT_EQ(window->renamePanel()->y(), 59);
     EXPECT_EQ(window->renameEdit()->text(), "Revaduvo1");
     window->renameEdit()->clear();
-    QTest::keyClicks(window->renameEdit(), "lamp");
-    EXPECT_EQ(names()[1], "Revaduvo1"); // not before Enter
+    QTest::keyClicks(window->renameEdit(), "lamp ");
+    window->renameEdit()->insert("\xCE\x94"); // a key the test cannot click
+    EXPECT_EQ(names()[1], "Revaduvo1");       // not before Enter
     QTest::keyClick(window->renameEdit(), Qt::Key_Return);
     EXPECT_FALSE(window->renamePanel()->isVisible());
-    EXPECT_EQ(names()[1], "lamp");
+    EXPECT_EQ(names()[1], "lamp \xCE\x94");
     expectInStep();
 
     // The panel stays while its entry is deleted: Enter then renames nothing.
@@ -583,7 +584,7 @@ TEST_F(MainWindowTest, RenameByEnterAndNotAfterTheEntryWent) {
     window->delete1Click();
     window->renameEdit()->setText("ghost");
     QTest::keyClick(window->renameEdit(), Qt::Key_Return);
-    EXPECT_EQ(names(), (std::vector<std::string>{"lamp"}));
+    EXPECT_EQ(names(), (std::vector<std::string>{"lamp \xCE\x94"}));
     EXPECT_FALSE(window->renamePanel()->isVisible());
 }
 
@@ -705,7 +706,7 @@ TEST_F(MainWindowTest, SaveAndLoadRoundTrip) {
     makeFake(16);
     window->TimerDevTimer();
     getSpectra(3);
-    window->notesEdit()->setPlainText("sample A\nsample B");
+    window->notesEdit()->setPlainText("\xCE\xBB = 500 nm, 5 \xE2\x82\xAC\nsample B");
     const mi::TSpecDataSet& set = window->dataSet();
     const std::vector<mi::Data> before = set.spectra;
     fileName = QString::fromStdString(dir.file("three.bspec"));
@@ -722,7 +723,7 @@ TEST_F(MainWindowTest, SaveAndLoadRoundTrip) {
     window->meLoadClick();
     EXPECT_EQ(loads, 1);
     EXPECT_EQ(window->dataSet().spectra, before);
-    EXPECT_EQ(window->notesEdit()->toPlainText(), "sample A\nsample B");
+    EXPECT_EQ(window->notesEdit()->toPlainText(), "\xCE\xBB = 500 nm, 5 \xE2\x82\xAC\nsample B");
     EXPECT_EQ(window->revaduvoCounter(), 0);
     expectInStep();
     EXPECT_EQ(storedPoints(2), 16);

@@ -15,9 +15,11 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineSeries>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +32,9 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace spectrum {
@@ -176,22 +181,45 @@ TEST_F(LegacyPageTest, DigitalPageSwitchesTheBoardsOutputs) {
     ASSERT_TRUE(image.save(QString("%1/revaduvo_legacy_digital.png").arg(REVADUVO_SCREENSHOT_DIR)));
 }
 
-// A missing folder, or a pipe at the name (which nothing may wait on).
-TEST_F(LegacyPageTest, AFileThatCannotBeCreatedIsReportedAndNothingRuns) {
+// A missing folder, a pipe at the name (which nothing may wait on) or a full
+// disk (a file-size limit of 0 stands for it): the program's own box says so.
+TEST_F(LegacyPageTest, AFileThatCannotBeCreatedOrWrittenIsReportedAndNothingRuns) {
     ASSERT_TRUE(opened());
     ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0666), 0);
+    pa::setMessageBoxHandler({});
+    QImage picture;
+    QTimer boxWatch;
+    QObject::connect(&boxWatch, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes.push_back(box->text().toStdString());
+            picture = box->grab().toImage();
+            box->accept();
+        }
+    });
+    boxWatch.start(0);
+    rlimit room{};
+    ::getrlimit(RLIMIT_FSIZE, &room);
+    const rlimit full{0, room.rlim_max};
+    ::signal(SIGXFSZ, SIG_IGN);
+    const std::string run = dir.file("run"),
+                      told = "Cannot write the file " + run + " (File too large).";
     page->continuousButton()->click();
-    for (const std::string& name : {dir.file("missing/run.txt"), dir.file("pipe")}) {
+    for (const std::string& name : {dir.file("missing/run.txt"), dir.file("pipe"), run}) {
         boxes.clear();
         chosen = QString::fromStdString(name);
         page->SelectFileClick();
+        ::setrlimit(RLIMIT_FSIZE, name == run ? &full : &room);
         page->GetClick();
-        ASSERT_TRUE(until([this] { return !page->continuousRunning(); })) << name;
+        const bool ended = until([this] { return !page->continuousRunning(); });
+        ::setrlimit(RLIMIT_FSIZE, &room);
+        ASSERT_TRUE(ended) << name;
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_NE(boxes[0].find("Cannot create the file"), std::string::npos) << boxes[0];
+        EXPECT_EQ(boxes[0].rfind(name == run ? told : "Cannot create the file", 0), 0u) << boxes[0];
         EXPECT_TRUE(page->button("Get")->isEnabled());
         EXPECT_FALSE(page->button("Stop")->isEnabled());
     }
+    ASSERT_TRUE(
+        picture.save(QString("%1/revaduvo_legacy_write_failed.png").arg(REVADUVO_SCREENSHOT_DIR)));
 }
 
 } // namespace
