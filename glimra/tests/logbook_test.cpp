@@ -200,6 +200,34 @@ TEST_F(LogbookTest, AWriterKilledBetweenItsRenamesStopsNoOther) {
     }
 }
 
+// A writer killed halfway through its backup copy (the file-size limit stops
+// it) leaves no cut-off file under the backup's name: the next writer's
+// backup takes that name, whole.
+TEST_F(LogbookTest, AWriterKilledInItsBackupCopyLeavesNoCutOffBackup) {
+    ASSERT_EQ(create(), 1);
+    for (const char* text : {"one", "two", "three"}) {
+        ASSERT_EQ(logbook.AddMessage(text, LOGENTRY_INFO), 1);
+    }
+    const std::vector<std::uint8_t> full = bytes("logbook.log");
+    EXPECT_EQ(runInChild(
+                  [&] {
+                      const rlimit small{1000, 1000}, noCore{0, 0};
+                      ::signal(SIGXFSZ, SIG_DFL);
+                      ::setrlimit(RLIMIT_CORE, &noCore);
+                      CZLQLogbookDlg killed;
+                      return killed.Create(currentModuleInstance(), nullptr, "logbook.log", 3) ==
+                                 1 &&
+                             ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+                             killed.AddMessage("four", LOGENTRY_INFO) == 1;
+                  },
+                  ChildUser::Same),
+              -1);
+    ASSERT_EQ(logbook.AddMessage("four", LOGENTRY_INFO), 1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"logbook.log", "logbookMon_Dec__7_22-31-18_2026.log"}));
+    EXPECT_EQ(bytes("logbookMon_Dec__7_22-31-18_2026.log"), full);
+}
+
 // The temporaries of makers killed while they made a fresh file go at the
 // next fill; a live maker's, locked, stays.
 TEST_F(LogbookTest, AFillRemovesTheTemporariesOfKilledMakers) {

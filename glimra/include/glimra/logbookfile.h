@@ -193,7 +193,8 @@ GLIMRA_EXPORT bool makeMissingLogFile(const std::string& path, int count);
 // keeps its records and the call fails. Only where the folder or the name
 // allow no second file is it re-created in place without a backup. The file
 // is the user's own (never a link, pipe or another user's file) in a folder no
-// one else may change; a backup is always a new file beside it.
+// one else may change; a backup is always a new file beside it, copied under
+// a temporary that takes the backup's name only whole.
 GLIMRA_EXPORT bool createLogFile(const std::string& path, int count, bool backup,
                                  const LogDiskPolicy& policy);
 
