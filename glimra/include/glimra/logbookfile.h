@@ -174,7 +174,8 @@ private:
 // when empty) has at least the minimum free; below it, with auto-delete on,
 // deletes the logbook's oldest backups until it has or none is left. The
 // folder is listed once, and the hidden temporaries of makers that are gone
-// (killed while making a fresh file) are removed on the way.
+// (killed while making a fresh file or a backup copy) are removed on the way,
+// never the logbook itself, whatever its name.
 GLIMRA_EXPORT bool checkDiskSpace(const std::string& path, const LogDiskPolicy& policy);
 // Deletes the logbook's backup of the earliest last-write time before now
 // (never the logbook itself); whether one was deleted.

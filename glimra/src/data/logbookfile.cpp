@@ -367,7 +367,7 @@ void removeAbandoned(int folder, const char* name) {
 }
 
 // The logbook name's backups in folder, listed once; what makers left behind
-// is removed on the way.
+// is removed on the way, never the logbook itself, whatever its name.
 std::vector<std::string> listBackups(int folder, const std::string& name) {
     std::vector<std::string> names;
     const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -380,7 +380,9 @@ std::vector<std::string> listBackups(int folder, const std::string& name) {
     }
     while (const dirent* entry = ::readdir(dir)) {
         if (isTemporaryName(entry->d_name)) {
-            removeAbandoned(folder, entry->d_name);
+            if (name != entry->d_name) {
+                removeAbandoned(folder, entry->d_name);
+            }
         } else if (isBackupName(name, entry->d_name)) {
             names.emplace_back(entry->d_name);
         }
