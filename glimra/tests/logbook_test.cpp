@@ -176,10 +176,11 @@ TEST_F(LogbookTest, AnOpeningNeverEmptiesAFileAnotherWriterBrought) {
     }
 }
 
-// A writer killed between its two renames leaves the logbook a backup and its
-// name missing: a running writer follows the file that comes to stand there,
-// or, once the lock's wait ran out (on a virtual clock), makes one where none
-// stands, and takes its entries.
+// A writer killed between its two renames leaves the logbook a backup, its
+// name missing and its fresh file under a temporary: a running writer follows
+// the file that comes to stand there, or, once the lock's wait ran out (on a
+// virtual clock), makes one where none stands, the dead one's room freed
+// first, and takes its entries.
 TEST_F(LogbookTest, AWriterKilledBetweenItsRenamesStopsNoOther) {
     test::ClockWithAnEvent clock;
     platform::ScopedClock scopedClock(clock);
@@ -189,6 +190,7 @@ TEST_F(LogbookTest, AWriterKilledBetweenItsRenamesStopsNoOther) {
         ASSERT_EQ(logbook.AddMessage("kept", LOGENTRY_INFO), 1);
         const std::string moved = brought ? "moved1.log" : "moved2.log";
         ASSERT_EQ(::rename(path("logbook.log").c_str(), path(moved).c_str()), 0);
+        writeBytes(".logbook-1000000001.tmp", std::vector<std::uint8_t>(4 + 3 * 388, 0));
         if (brought) {
             clock.then = [] { makeMissingLogFile("logbook.log", 3); };
         }
@@ -197,6 +199,9 @@ TEST_F(LogbookTest, AWriterKilledBetweenItsRenamesStopsNoOther) {
         EXPECT_EQ(shownTexts(), (std::vector<std::string>{"taken", "and the next"}));
         EXPECT_STREQ(record(bytes(moved), 1).text, "kept");
         EXPECT_EQ(le32(bytes("logbook.log"), 0), 2);
+        EXPECT_EQ(QDir(dir.path()).entryList({".logbook-*"}, QDir::Files | QDir::Hidden),
+                  QStringList{})
+            << brought;
     }
 }
 

@@ -181,10 +181,10 @@ GLIMRA_EXPORT bool checkDiskSpace(const std::string& path, const LogDiskPolicy& 
 // (never the logbook itself); whether one was deleted.
 GLIMRA_EXPORT bool deleteOldestBackup(const std::string& path);
 // Makes a logbook of header 0 and count zero records where no file stands,
-// whole or not at all: written under a temporary name beside it, then given
-// its name only where nothing stands there. A file found there, or made
-// there first by another process, is left as it is: true when it is one the
-// logbook opens.
+// whole or not at all: written under a temporary name beside it, once the
+// temporaries of makers that are gone are removed, then given its name only
+// where nothing stands there. A file found there, or made there first by
+// another process, is left as it is: true when it is one the logbook opens.
 GLIMRA_EXPORT bool makeMissingLogFile(const std::string& path, int count);
 // A missing file is made as makeMissingLogFile does. An existing file is
 // re-created empty under its lock:

@@ -865,6 +865,10 @@ bool makeMissingLogFile(const std::string& path, int count) {
     int error = EEXIST;
     struct stat st {};
     if (::fstatat(place.fd(), place.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        // What makers killed meanwhile left (a writer between its renames
+        // among them) takes room the fresh file may need, and holds no entry:
+        // entries go only to the file that stands at the name.
+        listBackups(place.fd(), place.name());
         const int fresh = makeFresh(place.fd(), count, 0600, temp);
         if (fresh < 0) {
             return false;
