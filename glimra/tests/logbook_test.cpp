@@ -205,6 +205,32 @@ TEST_F(LogbookTest, AWriterKilledBetweenItsRenamesStopsNoOther) {
     }
 }
 
+// A window opened while another writer stands between its renames, with no
+// room for a file of its own (the file-size limit stands for a full disk),
+// waits as a writer does (on a virtual clock) for the file that writer brings.
+TEST_F(LogbookTest, AnOpeningWaitsForAWriterBetweenItsRenames) {
+    const std::string fresh = path(".logbook-1000000002.tmp");
+    writeBytes(".logbook-1000000002.tmp", std::vector<std::uint8_t>(4 + 3 * 388, 0));
+    const int maker = ::open(fresh.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(maker, LOCK_EX), 0);
+    test::ClockWithAnEvent clock;
+    platform::ScopedClock scopedClock(clock);
+    clock.then = [&] {
+        ::rename(fresh.c_str(), path("logbook.log").c_str());
+        ::flock(maker, LOCK_UN);
+    };
+    EXPECT_EQ(runInChild(
+                  [&] {
+                      const rlimit small{1000, 1000};
+                      ::signal(SIGXFSZ, SIG_IGN);
+                      return ::setrlimit(RLIMIT_FSIZE, &small) == 0 && create() == 1 &&
+                             logbook.logbookOpen();
+                  },
+                  ChildUser::Same),
+              1);
+    ::close(maker);
+}
+
 // A writer killed halfway through its backup copy (the file-size limit stops
 // it) leaves no cut-off file under the backup's name: the next writer's
 // backup takes that name, whole.
