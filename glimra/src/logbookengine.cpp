@@ -135,12 +135,12 @@ int CZLQLogListBox::Attach(QListWidget* list, const char* path, int recordCount,
         return 0;
     }
     // Made only where none stands: a file another process put there
-    // meanwhile is opened, never emptied.
-    if (!LogbookFile::exists(name) && !makeMissingLogFile(name, recordCount)) {
-        return 0;
+    // meanwhile is opened, never emptied. One that cannot be made now (a
+    // writer between its two renames may hold the room) is waited for by
+    // the loading as a writer waits, which checks the count again.
+    if (!LogbookFile::exists(name)) {
+        makeMissingLogFile(name, recordCount);
     }
-    // A name missing for a moment (a writer between its two renames) is
-    // waited for by the loading, which checks the count again.
     const std::int64_t count = LogbookFile::recordCount(name);
     if (count >= 0 && count != recordCount && !remakeUnfinished(name, recordCount) &&
         (!recreate || !createLogFile(name, recordCount, true, policy_))) {

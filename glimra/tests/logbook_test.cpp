@@ -176,10 +176,11 @@ TEST_F(LogbookTest, AnOpeningNeverEmptiesAFileAnotherWriterBrought) {
     }
 }
 
-// A writer killed between its two renames leaves the logbook a backup and its
-// name missing: a running writer follows the file that comes to stand there,
-// or, once the lock's wait ran out (on a virtual clock), makes one where none
-// stands, and takes its entries.
+// A writer killed between its two renames leaves the logbook a backup, its
+// name missing and its fresh file under a temporary: a running writer follows
+// the file that comes to stand there, or, once the lock's wait ran out (on a
+// virtual clock), makes one where none stands, the dead one's room freed
+// first, and takes its entries.
 TEST_F(LogbookTest, AWriterKilledBetweenItsRenamesStopsNoOther) {
     test::ClockWithAnEvent clock;
     platform::ScopedClock scopedClock(clock);
@@ -189,6 +190,7 @@ TEST_F(LogbookTest, AWriterKilledBetweenItsRenamesStopsNoOther) {
         ASSERT_EQ(logbook.AddMessage("kept", LOGENTRY_INFO), 1);
         const std::string moved = brought ? "moved1.log" : "moved2.log";
         ASSERT_EQ(::rename(path("logbook.log").c_str(), path(moved).c_str()), 0);
+        writeBytes(".logbook-1000000001.tmp", std::vector<std::uint8_t>(4 + 3 * 388, 0));
         if (brought) {
             clock.then = [] { makeMissingLogFile("logbook.log", 3); };
         }
@@ -197,7 +199,64 @@ TEST_F(LogbookTest, AWriterKilledBetweenItsRenamesStopsNoOther) {
         EXPECT_EQ(shownTexts(), (std::vector<std::string>{"taken", "and the next"}));
         EXPECT_STREQ(record(bytes(moved), 1).text, "kept");
         EXPECT_EQ(le32(bytes("logbook.log"), 0), 2);
+        EXPECT_EQ(QDir(dir.path()).entryList({".logbook-*"}, QDir::Files | QDir::Hidden),
+                  QStringList{})
+            << brought;
     }
+}
+
+// A window opened while another writer stands between its renames, with no
+// room for a file of its own (the file-size limit stands for a full disk),
+// waits as a writer does (on a virtual clock) for the file that writer brings.
+TEST_F(LogbookTest, AnOpeningWaitsForAWriterBetweenItsRenames) {
+    const std::string fresh = path(".logbook-1000000002.tmp");
+    writeBytes(".logbook-1000000002.tmp", std::vector<std::uint8_t>(4 + 3 * 388, 0));
+    const int maker = ::open(fresh.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(maker, LOCK_EX), 0);
+    test::ClockWithAnEvent clock;
+    platform::ScopedClock scopedClock(clock);
+    clock.then = [&] {
+        ::rename(fresh.c_str(), path("logbook.log").c_str());
+        ::flock(maker, LOCK_UN);
+    };
+    EXPECT_EQ(runInChild(
+                  [&] {
+                      const rlimit small{1000, 1000};
+                      ::signal(SIGXFSZ, SIG_IGN);
+                      return ::setrlimit(RLIMIT_FSIZE, &small) == 0 && create() == 1 &&
+                             logbook.logbookOpen();
+                  },
+                  ChildUser::Same),
+              1);
+    ::close(maker);
+}
+
+// A writer killed halfway through its backup copy (the file-size limit stops
+// it) leaves no cut-off file under the backup's name: the next writer's
+// backup takes that name, whole.
+TEST_F(LogbookTest, AWriterKilledInItsBackupCopyLeavesNoCutOffBackup) {
+    ASSERT_EQ(create(), 1);
+    for (const char* text : {"one", "two", "three"}) {
+        ASSERT_EQ(logbook.AddMessage(text, LOGENTRY_INFO), 1);
+    }
+    const std::vector<std::uint8_t> full = bytes("logbook.log");
+    EXPECT_EQ(runInChild(
+                  [&] {
+                      const rlimit small{1000, 1000}, noCore{0, 0};
+                      ::signal(SIGXFSZ, SIG_DFL);
+                      ::setrlimit(RLIMIT_CORE, &noCore);
+                      CZLQLogbookDlg killed;
+                      return killed.Create(currentModuleInstance(), nullptr, "logbook.log", 3) ==
+                                 1 &&
+                             ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+                             killed.AddMessage("four", LOGENTRY_INFO) == 1;
+                  },
+                  ChildUser::Same),
+              -1);
+    ASSERT_EQ(logbook.AddMessage("four", LOGENTRY_INFO), 1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"logbook.log", "logbookMon_Dec__7_22-31-18_2026.log"}));
+    EXPECT_EQ(bytes("logbookMon_Dec__7_22-31-18_2026.log"), full);
 }
 
 // The temporaries of makers killed while they made a fresh file go at the

@@ -156,6 +156,13 @@ TEST_F(LogbookFileTest, TooLittleSpaceDeletesOnlyThisLogbooksOldestBackups) {
                                     "otherMon_Dec__7_10-00-00_2026.log"}));
 }
 
+TEST_F(LogbookFileTest, TheHousekeepingKeepsALogbookNamedLikeATemporary) {
+    writeBytes(".logbook-12.tmp", {0, 0, 0, 0});
+    EXPECT_TRUE(checkDiskSpace(".logbook-12.tmp", {}));
+    EXPECT_FALSE(deleteOldestBackup(".logbook-12.tmp"));
+    EXPECT_TRUE(exists(".logbook-12.tmp"));
+}
+
 TEST_F(LogbookFileTest, ReCreatingKeepsABackupWhenTheDiskAllows) {
     writeBytes("logbook.log", {0, 0, 0, 0, 7, 7});
     ASSERT_TRUE(createLogFile("logbook.log", 2, true, {}));

@@ -102,10 +102,13 @@ TEST_F(LogFileTest, AFileOfAnotherSizeIsLeftAndTheLogbookNotOpened) {
 
 // A making cut short by a full disk (the file-size limit stands for it)
 // leaves nothing, and what such a making left before is made anew: a later
-// session writes its entries.
+// session writes its entries. The opening waits for a file to come as a
+// writer does, here on a virtual clock.
 TEST_F(LogFileTest, ALogbookCutShortAtItsMakingIsMadeAnewLater) {
     EXPECT_EQ(runInChild(
                   [&] {
+                      platform::VirtualClock clock;
+                      platform::ScopedClock scopedClock(clock);
                       const rlimit small{100000, 100000};
                       ::signal(SIGXFSZ, SIG_IGN);
                       return ::setrlimit(RLIMIT_FSIZE, &small) == 0 && log.Open() == 0;

@@ -174,16 +174,17 @@ private:
 // when empty) has at least the minimum free; below it, with auto-delete on,
 // deletes the logbook's oldest backups until it has or none is left. The
 // folder is listed once, and the hidden temporaries of makers that are gone
-// (killed while making a fresh file) are removed on the way.
+// (killed while making a fresh file or a backup copy) are removed on the way,
+// never the logbook itself, whatever its name.
 GLIMRA_EXPORT bool checkDiskSpace(const std::string& path, const LogDiskPolicy& policy);
 // Deletes the logbook's backup of the earliest last-write time before now
 // (never the logbook itself); whether one was deleted.
 GLIMRA_EXPORT bool deleteOldestBackup(const std::string& path);
 // Makes a logbook of header 0 and count zero records where no file stands,
-// whole or not at all: written under a temporary name beside it, then given
-// its name only where nothing stands there. A file found there, or made
-// there first by another process, is left as it is: true when it is one the
-// logbook opens.
+// whole or not at all: written under a temporary name beside it, once the
+// temporaries of makers that are gone are removed, then given its name only
+// where nothing stands there. A file found there, or made there first by
+// another process, is left as it is: true when it is one the logbook opens.
 GLIMRA_EXPORT bool makeMissingLogFile(const std::string& path, int count);
 // A missing file is made as makeMissingLogFile does. An existing file is
 // re-created empty under its lock:
@@ -193,7 +194,8 @@ GLIMRA_EXPORT bool makeMissingLogFile(const std::string& path, int count);
 // keeps its records and the call fails. Only where the folder or the name
 // allow no second file is it re-created in place without a backup. The file
 // is the user's own (never a link, pipe or another user's file) in a folder no
-// one else may change; a backup is always a new file beside it.
+// one else may change; a backup is always a new file beside it, copied under
+// a temporary that takes the backup's name only whole.
 GLIMRA_EXPORT bool createLogFile(const std::string& path, int count, bool backup,
                                  const LogDiskPolicy& policy);
 

@@ -160,44 +160,6 @@ template <typename NameOf, typename Make> int onFreeName(NameOf nameOf, Make mak
     return error;
 }
 
-// Copies the open logbook (fd) to a new file in folder: under the
-// time-stamped name of the moment, or, when that is taken (by an earlier
-// backup of the same second, or by whatever another user put there), under
-// that name with a number no one can foresee. 0, or the errno value of why no
-// copy was made.
-int backUp(int fd, int folder, const std::string& name, const std::tm& local) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        return errno;
-    }
-    const auto nameOf = [&](std::uint64_t number) { return backupName(name, local, number); };
-    return onFreeName(nameOf, [&](const std::string& backup) {
-        const int out = platform::createNewFile(folder, backup.c_str(), st.st_mode & 0777);
-        if (out < 0) {
-            return errno;
-        }
-        std::vector<std::uint8_t> buffer(64 * 1024);
-        int error = 0;
-        for (off_t at = 0; error == 0 && at < st.st_size;) {
-            const std::size_t chunk = static_cast<std::size_t>(
-                std::min<off_t>(st.st_size - at, static_cast<off_t>(buffer.size())));
-            errno = 0;
-            if (!preadAll(fd, buffer.data(), chunk, at) ||
-                !pwriteAll(out, buffer.data(), chunk, at)) {
-                error = errno != 0 ? errno : EIO;
-            }
-            at += static_cast<off_t>(chunk);
-        }
-        if (::close(out) != 0 && error == 0) {
-            error = errno;
-        }
-        if (error != 0) {
-            ::unlinkat(folder, backup.c_str(), 0);
-        }
-        return error;
-    });
-}
-
 // Whether a copy or a fresh file found no room.
 bool noRoom(int error) {
     return error == ENOSPC || error == EDQUOT || error == EFBIG;
@@ -274,10 +236,28 @@ bool namesFile(int folder, const char* name, int fd) {
            sameFile(held, named);
 }
 
-// An empty logbook of count records, written whole under a temporary name in
-// folder and locked from its making to its naming: its descriptor, or -1 and
-// errno with nothing left behind.
-int makeFresh(int folder, int count, mode_t mode, std::string& temp) {
+// Gives the temporary file in folder its name: replacing what stands there,
+// or only where nothing does (EEXIST otherwise). 0, or the errno value.
+int giveName(int folder, const std::string& temp, const std::string& name, bool replace) {
+    if (::renameat2(folder, temp.c_str(), folder, name.c_str(), replace ? 0 : RENAME_NOREPLACE) ==
+        0) {
+        return 0;
+    }
+    if (replace || errno != EINVAL) {
+        return errno;
+    }
+    // A file system that cannot rename without replacing: a second name.
+    if (::linkat(folder, temp.c_str(), folder, name.c_str(), 0) != 0) {
+        return errno;
+    }
+    ::unlinkat(folder, temp.c_str(), 0);
+    return 0;
+}
+
+// A new file of mode in folder under a hidden temporary name, locked from its
+// making until it is named or removed: its descriptor, or -1 and errno with
+// nothing left behind.
+int makeTemporary(int folder, mode_t mode, std::string& temp) {
     int fd = -1;
     const auto nameOf = [](std::uint64_t) {
         return std::string(kTempPrefix) + std::to_string(unforeseeableNumber()) +
@@ -297,22 +277,81 @@ int makeFresh(int folder, int count, mode_t mode, std::string& temp) {
             fd = -1;
             return EEXIST;
         }
-        const int failed = writeEmpty(fd, count);
-        if (failed != 0) {
-            ::unlinkat(folder, name.c_str(), 0);
-            ::close(fd);
-            fd = -1;
-        }
-        return failed;
+        return 0;
     });
     // Never "taken": that would let a full logbook be re-created in place.
     errno = error == EEXIST ? EIO : error;
     return fd;
 }
 
+// Drops a temporary that is not to be named.
+void dropTemporary(int folder, const std::string& temp, int fd) {
+    ::unlinkat(folder, temp.c_str(), 0);
+    ::close(fd);
+}
+
+// An empty logbook of count records, written whole under a temporary name:
+// its descriptor, or -1 and errno with nothing left behind.
+int makeFresh(int folder, int count, mode_t mode, std::string& temp) {
+    const int fd = makeTemporary(folder, mode, temp);
+    if (fd < 0) {
+        return -1;
+    }
+    if (const int failed = writeEmpty(fd, count); failed != 0) {
+        dropTemporary(folder, temp, fd);
+        errno = failed;
+        return -1;
+    }
+    return fd;
+}
+
+// Copies the open logbook (fd) to a new file in folder, made under a
+// temporary of its own, which takes its name only whole: the time-stamped
+// name of the moment, or, when that is taken (by an earlier backup of the
+// same second, or by whatever another user put there), that name with a
+// number no one can foresee. 0, or the errno value of why no copy was made.
+int backUp(int fd, int folder, const std::string& name, const std::tm& local) {
+    struct stat st {};
+    std::string temp;
+    const int out = ::fstat(fd, &st) == 0 ? makeTemporary(folder, st.st_mode & 0777, temp) : -1;
+    if (out < 0) {
+        return errno;
+    }
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    int error = 0;
+    for (off_t at = 0; error == 0 && at < st.st_size;) {
+        const std::size_t chunk = static_cast<std::size_t>(
+            std::min<off_t>(st.st_size - at, static_cast<off_t>(buffer.size())));
+        errno = 0;
+        if (!preadAll(fd, buffer.data(), chunk, at) || !pwriteAll(out, buffer.data(), chunk, at)) {
+            error = errno != 0 ? errno : EIO;
+        }
+        at += static_cast<off_t>(chunk);
+    }
+    std::string named;
+    if (error == 0) {
+        const auto nameOf = [&](std::uint64_t number) { return backupName(name, local, number); };
+        error = onFreeName(nameOf, [&](const std::string& backup) {
+            named = backup;
+            return giveName(folder, temp, backup, false);
+        });
+    }
+    if (error != 0) {
+        dropTemporary(folder, temp, out);
+        return error;
+    }
+    // Unlocked only once named. A copy the system could not finish goes.
+    if (::close(out) != 0) {
+        error = errno;
+        ::unlinkat(folder, named.c_str(), 0);
+    }
+    return error;
+}
+
 // Removes a hidden temporary whose maker is gone (killed while making a fresh
-// file): a live maker holds it locked, so one that can be locked is no one's.
-// Only a regular file of the user's with no other name is taken for one.
+// file or a backup copy): a live maker holds it locked, so one that can be
+// locked is no one's. Only a regular file of the user's with no other name is
+// taken for one.
 void removeAbandoned(int folder, const char* name) {
     const int fd =
         ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -328,7 +367,7 @@ void removeAbandoned(int folder, const char* name) {
 }
 
 // The logbook name's backups in folder, listed once; what makers left behind
-// is removed on the way.
+// is removed on the way, never the logbook itself, whatever its name.
 std::vector<std::string> listBackups(int folder, const std::string& name) {
     std::vector<std::string> names;
     const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -341,7 +380,9 @@ std::vector<std::string> listBackups(int folder, const std::string& name) {
     }
     while (const dirent* entry = ::readdir(dir)) {
         if (isTemporaryName(entry->d_name)) {
-            removeAbandoned(folder, entry->d_name);
+            if (name != entry->d_name) {
+                removeAbandoned(folder, entry->d_name);
+            }
         } else if (isBackupName(name, entry->d_name)) {
             names.emplace_back(entry->d_name);
         }
@@ -372,24 +413,6 @@ std::vector<std::string> oldestFirst(int folder, const std::string& name,
         out.push_back(std::move(backup));
     }
     return out;
-}
-
-// Gives the temporary file in folder its name: replacing what stands there,
-// or only where nothing does (EEXIST otherwise). 0, or the errno value.
-int giveName(int folder, const std::string& temp, const std::string& name, bool replace) {
-    if (::renameat2(folder, temp.c_str(), folder, name.c_str(), replace ? 0 : RENAME_NOREPLACE) ==
-        0) {
-        return 0;
-    }
-    if (replace || errno != EINVAL) {
-        return errno;
-    }
-    // A file system that cannot rename without replacing: a second name.
-    if (::linkat(folder, temp.c_str(), folder, name.c_str(), 0) != 0) {
-        return errno;
-    }
-    ::unlinkat(folder, temp.c_str(), 0);
-    return 0;
 }
 
 // How often a missing name is looked for again.
@@ -842,6 +865,10 @@ bool makeMissingLogFile(const std::string& path, int count) {
     int error = EEXIST;
     struct stat st {};
     if (::fstatat(place.fd(), place.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        // What makers killed meanwhile left (a writer between its renames
+        // among them) takes room the fresh file may need, and holds no entry:
+        // entries go only to the file that stands at the name.
+        listBackups(place.fd(), place.name());
         const int fresh = makeFresh(place.fd(), count, 0600, temp);
         if (fresh < 0) {
             return false;
