@@ -231,8 +231,8 @@ TEST_F(LogbookTest, AnOpeningWaitsForAWriterBetweenItsRenames) {
     ::close(maker);
 }
 
-// A writer killed halfway through its backup copy (the file-size limit stops
-// it) leaves no cut-off file under the backup's name: the next writer's
+// A writer killed halfway through its backup copy (at the file-size limit)
+// leaves no cut-off file under the backup's name: the next writer's
 // backup takes that name, whole.
 TEST_F(LogbookTest, AWriterKilledInItsBackupCopyLeavesNoCutOffBackup) {
     ASSERT_EQ(create(), 1);
@@ -242,9 +242,11 @@ TEST_F(LogbookTest, AWriterKilledInItsBackupCopyLeavesNoCutOffBackup) {
     const std::vector<std::uint8_t> full = bytes("logbook.log");
     EXPECT_EQ(runInChild(
                   [&] {
-                      const rlimit small{1000, 1000}, noCore{0, 0};
-                      ::signal(SIGXFSZ, SIG_DFL);
-                      ::setrlimit(RLIMIT_CORE, &noCore);
+                      const rlimit small{1000, 1000};
+                      struct sigaction kill {};
+                      kill.sa_flags = SA_SIGINFO;
+                      kill.sa_sigaction = [](int, siginfo_t*, void*) { ::raise(SIGKILL); };
+                      ::sigaction(SIGXFSZ, &kill, nullptr);
                       CZLQLogbookDlg killed;
                       return killed.Create(currentModuleInstance(), nullptr, "logbook.log", 3) ==
                                  1 &&
