@@ -160,6 +160,8 @@ TEST_F(LogbookFileTest, TheHousekeepingKeepsALogbookNamedLikeATemporary) {
     writeBytes(".logbook-12.tmp", {0, 0, 0, 0});
     EXPECT_TRUE(checkDiskSpace(".logbook-12.tmp", {}));
     EXPECT_FALSE(deleteOldestBackup(".logbook-12.tmp"));
+    // Nor does that of another logbook beside it.
+    EXPECT_TRUE(checkDiskSpace("other.log", {}));
     EXPECT_TRUE(exists(".logbook-12.tmp"));
 }
 

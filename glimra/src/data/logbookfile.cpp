@@ -142,7 +142,9 @@ std::chrono::system_clock::time_point modificationTime(const struct stat& st) {
 // Names tried for a backup when its time-stamped name is taken.
 constexpr int kBackupTries = 100;
 
-// A number for a backup's name that no one can foresee.
+// A number for a backup's or a temporary's name that no one can foresee:
+// always kNumberDigits digits, the first not 0.
+constexpr std::size_t kNumberDigits = 10;
 std::uint64_t unforeseeableNumber() {
     std::random_device random;
     const std::uint64_t high = random(), low = random();
@@ -222,10 +224,16 @@ int writeEmpty(int fd, int count) {
 constexpr std::string_view kTempPrefix = ".logbook-";
 constexpr std::string_view kTempSuffix = ".tmp";
 
+// Only the form makeTemporary gives: another logbook in the folder whose
+// name merely looks like one is idle, so unlocked, and must not be taken for
+// a killed maker's.
 bool isTemporaryName(std::string_view name) {
-    return name.size() > kTempPrefix.size() + kTempSuffix.size() && name.starts_with(kTempPrefix) &&
-           name.ends_with(kTempSuffix) &&
-           std::all_of(name.begin() + kTempPrefix.size(), name.end() - kTempSuffix.size(), isDigit);
+    if (name.size() != kTempPrefix.size() + kNumberDigits + kTempSuffix.size() ||
+        !name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix)) {
+        return false;
+    }
+    const std::string_view number = name.substr(kTempPrefix.size(), kNumberDigits);
+    return number.front() != '0' && std::all_of(number.begin(), number.end(), isDigit);
 }
 
 // Whether name in folder stands for the file open as fd.
