@@ -245,10 +245,7 @@ int CZLQLogListBox::nextRecord() {
         }
         next = nextLogIndex(file_.readHeader(), file_.recordCount());
     }
-    if (next < 1 || !file_.writeHeader(next)) {
-        return -1;
-    }
-    return next;
+    return next < 1 ? -1 : next;
 }
 
 int CZLQLogListBox::AddEntry(QListWidget* list, int index, LogEntry* entry, bool loading) {
@@ -263,7 +260,9 @@ int CZLQLogListBox::AddEntry(QListWidget* list, int index, LogEntry* entry, bool
     }
     if (!loading) {
         // The header read, the record written and the header rewritten as
-        // one step among the logbook's writers.
+        // one step among the logbook's writers. The record goes first: a
+        // writer that fails or dies in it leaves it behind the newest index,
+        // unshown, never a header that counts a cut-off record.
         if (!lockFile()) {
             return 0;
         }
@@ -271,7 +270,8 @@ int CZLQLogListBox::AddEntry(QListWidget* list, int index, LogEntry* entry, bool
         index = nextRecord();
         LogRecordBytes bytes;
         std::memcpy(bytes.data(), static_cast<const LogRecord*>(entry), bytes.size());
-        const bool written = index >= 1 && file_.writeRecord(index, bytes);
+        const bool written =
+            index >= 1 && file_.writeRecord(index, bytes) && file_.writeHeader(index);
         file_.unlock();
         if (!written) {
             return 0;

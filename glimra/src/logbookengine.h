@@ -109,6 +109,8 @@ private:
     static bool remakeUnfinished(const std::string& path, int recordCount);
     // Takes the file's lock; false when it cannot be had.
     bool lockFile();
+    // The index the next record takes, the file made anew when full; -1 when
+    // none can be had. The header is left to the caller.
     int nextRecord();
     void closeFile();
 

@@ -120,6 +120,22 @@ TEST_F(LogbookTest, AFullFileIsBackedUpAndStartedAfresh) {
 // no fresh file can be made beside it either (the file-size limit stands for
 // a full disk), it keeps its records; the writer refused then takes its next
 // entry once there is room.
+// A record cut short (the file-size limit ends it inside the record) is
+// refused and left behind the newest index: the header never counts it.
+TEST_F(LogbookTest, ARecordCutShortLeavesTheHeaderAsItWas) {
+    ASSERT_EQ(create(), 1);
+    EXPECT_EQ(runInChild(
+                  [&] {
+                      const rlimit small{100, 100};
+                      ::signal(SIGXFSZ, SIG_IGN);
+                      return ::setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+                             logbook.AddMessage("cut", LOGENTRY_INFO) == 0;
+                  },
+                  ChildUser::Same),
+              1);
+    EXPECT_EQ(le32(bytes("logbook.log"), 0), 0);
+}
+
 TEST_F(LogbookTest, AFullFileWithoutRoomForACopyBecomesTheBackup) {
     ASSERT_EQ(create(), 1);
     for (const char* text : {"one", "two", "three"}) {
