@@ -1,5 +1,6 @@
 #include "platform/own_file.h"
 
+#include "platform/file_lock.h"
 #include "text_file_io.h"
 
 #include <atomic>
@@ -480,7 +481,13 @@ int FileReplacement::commit(std::string& why) {
         detail::tempFileWritten(fd_);
     }
     if (target_ >= 0) {
-        const int rc = copyOver(fd_, target_);
+        // Another save in place at once would interleave its writes with ours.
+        int rc = lockFileWithin(target_, kFileLockWait);
+        if (rc == EWOULDBLOCK) {
+            why = "another program holds the file locked";
+        } else {
+            rc = copyOver(fd_, target_); // also where the file system has no locks
+        }
         close();
         return rc;
     }
