@@ -161,6 +161,12 @@ TEST(Storable, FailedSaveKeepsThePreviousFileAndLeavesNoTemporary) {
     failing->failSave = true;
     EXPECT_EQ(messageOf([&] { failing->saveTo(path); }), "TDataList::save -> disk trouble");
     EXPECT_EQ(readFile(path), before);
+    // A saver killed while it writes leaves its temporary to the next save.
+    failing->whileSaving = [] { ::_exit(0); };
+    EXPECT_EQ(platform::testing::runInChild([&] { return failing->saveTo(path), 1; },
+                                            platform::testing::ChildUser::Same),
+              0);
+    makeList()->saveTo(path);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
                             std::filesystem::directory_iterator()),
               1);

@@ -1,13 +1,17 @@
 #include "platform/own_file.h"
 
+#include "platform/file_lock.h"
 #include "text_file_io.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -175,6 +179,61 @@ int openChecked(int folder, const char* name, int access, bool create, bool trun
     return -1;
 }
 
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether name is one of the temporaries of target: its prefix, a process id,
+// "." and a counter.
+bool isTemporaryOf(std::string_view name, const std::string& target) {
+    const std::string prefix = detail::tempFilePrefix(target);
+    if (name == target || !name.starts_with(prefix)) {
+        return false;
+    }
+    name.remove_prefix(prefix.size());
+    const std::size_t dot = name.find('.');
+    const auto digits = [](std::string_view part) {
+        return !part.empty() && part.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    return dot != std::string_view::npos && digits(name.substr(0, dot)) &&
+           digits(name.substr(dot + 1));
+}
+
+// A temporary is locked by its maker for as long as it lives: one that no
+// one holds was left by a saver that was killed, and goes with the next save.
+void removeLeftTemporaries(int folder, const std::string& target) {
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (dir == nullptr) {
+        if (listed >= 0) {
+            ::close(listed);
+        }
+        return; // a folder the user may not list keeps them
+    }
+    std::vector<std::string> left;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (isTemporaryOf(entry->d_name, target)) {
+            left.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& name : left) {
+        const int fd = ::openat(folder, name.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        struct stat own {};
+        struct stat there {};
+        if (fd >= 0 && ::fstat(fd, &own) == 0 && refusal(own).empty() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameFile(own, there)) {
+            ::unlinkat(folder, name.c_str(), 0);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
 } // namespace
 
 int openOwnFile(int folder, const char* name, int access, bool create, bool truncate, mode_t mode,
@@ -318,6 +377,7 @@ int FileReplacement::begin(int folder, const char* name, const struct stat& foun
         return errno;
     }
     name_ = name;
+    removeLeftTemporaries(folder_, name_);
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         temp_ = detail::tempFilePrefix(name_) + std::to_string(::getpid()) + "." +
                 std::to_string(counter.fetch_add(1));
@@ -327,6 +387,18 @@ int FileReplacement::begin(int folder, const char* name, const struct stat& foun
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
         if (fd_ < 0 && errno != EEXIST) {
             break;
+        }
+        // Held until closed, so that no other save takes it for a dead
+        // saver's; one that is being cleared away is left to its clearer.
+        struct stat own {};
+        struct stat there {};
+        if (fd_ >= 0 && ((::flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
+                         ::fstat(fd_, &own) != 0 ||
+                         ::fstatat(folder_, temp_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+                         !sameFile(own, there))) {
+            ::close(fd_);
+            fd_ = -1;
+            errno = EEXIST;
         }
     }
     if (fd_ < 0) {
@@ -370,10 +442,6 @@ int FileReplacement::write(std::string_view data) {
 
 namespace {
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Copies the whole of from over to, which ends where from ends. Room is taken
 // first, so that a full disk or a size limit leaves the old file as it was.
 int copyOver(int from, int to) {
@@ -413,7 +481,13 @@ int FileReplacement::commit(std::string& why) {
         detail::tempFileWritten(fd_);
     }
     if (target_ >= 0) {
-        const int rc = copyOver(fd_, target_);
+        // Another save in place at once would interleave its writes with ours.
+        int rc = lockFileWithin(target_, kFileLockWait);
+        if (rc == EWOULDBLOCK) {
+            why = "another program holds the file locked";
+        } else {
+            rc = copyOver(fd_, target_); // also where the file system has no locks
+        }
         close();
         return rc;
     }

@@ -7,6 +7,7 @@
 
 #include "pa/pafactory.h"
 #include "pa/sysutils.h"
+#include "platform/clock.h"
 
 #include "../../platform/tests/other_user.h"
 
@@ -20,6 +21,8 @@
 #include <ostream>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 
 namespace {
@@ -373,6 +376,23 @@ TEST_F(DataSetFileTest, TheUsersFileInAFolderOnlyRootMayChangeIsWrittenInPlace) 
               1);
     EXPECT_EQ(readFile(list), asString(kGolden42, sizeof kGolden42));
     EXPECT_EQ(readFile(text).rfind("Date: ", 0), 0u);
+    // Another save in place at the same time: this one waits for it, then
+    // gives up, leaving the file whole.
+    const int held = ::open(list.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    set.spectra.push_back(entry("B", {3.0}));
+    EXPECT_EQ(platform::testing::runInChild([&] {
+                  platform::VirtualClock clock;
+                  const platform::ScopedClock scoped(clock);
+                  try {
+                      return (set.saveTo(list), false);
+                  } catch (const pa::Exception& e) {
+                      return e.message().find("holds the file locked") != std::string::npos;
+                  }
+              }),
+              1);
+    ::close(held);
+    EXPECT_EQ(readFile(list), asString(kGolden42, sizeof kGolden42));
 }
 
 TEST_F(DataSetFileTest, UnopenableFileRaisesTheStreamError) {
