@@ -93,7 +93,8 @@ int judgeTarget(const char* path, SafeFolder& place, std::string& why, struct st
         return rc;
     }
     if ((rc == ENOTDIR || rc == ENOENT) && namesFolder(path)) {
-        why = named(path, "names a folder (it ends in /), and there is none");
+        why = named(path, rc == ENOTDIR ? "names a folder (it ends in /), and a file stands there"
+                                        : "names a folder (it ends in /), and there is none");
     }
     if (rc != 0) {
         return rc;
